@@ -1,0 +1,113 @@
+#include "app/startup.h"
+
+#include <algorithm>
+
+#include "app/installer.h"
+#include "runtime/values.h"
+#include "ui/window_definitions.h"
+
+namespace {
+
+constexpr char kOwnerClass[] = "ThistlegardenPatchOwner";
+constexpr win::DWORD kToolWindow = 0x00000080;  // WS_EX_TOOLWINDOW
+constexpr win::UINT kErrorIcon = 0x10;          // MB_ICONERROR
+
+win::LRESULT OwnerWindowProc(void* context, win::HWND window, win::UINT message,
+                             win::WPARAM wParam, win::LPARAM lParam) {
+  return static_cast<ProgramState*>(context)->api.DefWindowProcA(window, message, wParam, lParam);
+}
+
+void InstallerCleanup(ProgramState& state) {
+  state.console.destroy();
+  Text().swap(state.game.folder);
+  Text().swap(state.game.displayedName);
+  Text().swap(state.chosenVersion);
+}
+
+Text ProgramDirectory(win::Api& api) {
+  char path[260] = {};
+  win::DWORD n = api.GetModuleFileNameA(0, path, sizeof path);
+  Text full(path, std::min<win::DWORD>(n, sizeof path - 1));
+  auto cut = full.rfind('\\');
+  return cut == Text::npos ? Text() : full.substr(0, cut);
+}
+
+void CreateOwnerWindow(ProgramState& state) {
+  win::WNDCLASSEXA definition{};
+  definition.lpfnWndProc = OwnerWindowProc;
+  definition.context = &state;
+  definition.lpszClassName = kOwnerClass;
+  definition.arrowCursor = true;
+  state.api.RegisterClassExA(&definition);
+  state.ownerWindow = state.api.CreateWindowExA(kToolWindow, kOwnerClass, "", 0, 0, 0, 0, 0, 0, 0);
+  state.mainThreadId = state.api.GetCurrentThreadId();
+}
+
+// Shutdown steps 1 and 3: the program's windows, then the platform modules.
+void ReleasePlatform(ProgramState& state) {
+  if (state.ownerWindow) state.api.DestroyWindow(state.ownerWindow);
+  state.ownerWindow = 0;
+  if (state.savedOutputCodePage) state.api.SetConsoleOutputCP(state.savedOutputCodePage);
+  state.savedOutputCodePage = 0;
+  state.api.OleUninitialize();
+}
+
+}  // namespace
+
+void RegisterCleanup(ProgramState& state, CleanupRoutine routine) {
+  auto& list = state.cleanupRoutines;
+  if (std::find(list.begin(), list.end(), routine) == list.end()) list.push_back(routine);
+}
+
+void EndProgram(ProgramState& state) {
+  state.ending = true;
+  if (state.definitionWindows <= 0) return;
+  win::MSG msg{};
+  while (state.api.GetMessageA(&msg, 0, 0, 0) > 0) {
+    state.api.TranslateMessage(&msg);
+    state.api.DispatchMessageA(&msg);
+  }
+}
+
+void DefinitionWindowDestroyed(ProgramState& state) {
+  if (--state.definitionWindows <= 0 && state.ending) state.api.PostQuitMessage(0);
+}
+
+int ReportRuntimeError(ProgramState& state, std::int32_t errorNumber, const Text& message,
+                       std::int32_t locationA, std::int32_t locationB) {
+  Text text = "运行时出错!\r\n";
+  if (errorNumber != 0) text += "\r\n错误代码：" + ValueToText(errorNumber) + "\r\n";
+  if (!message.empty()) text += "\r\n错误信息：" + message + "\r\n";
+  text += "\r\n" + ValueToText(locationA) + ", " + ValueToText(locationB) + "\r\n";
+  state.api.MessageBoxA(0, text.c_str(), "错误", kErrorIcon);
+  state.cleanupRoutines.clear();
+  ReleasePlatform(state);
+  return -1;
+}
+
+int ProgramEntry(win::Api& api) {
+  ProgramState state(api);
+  api.OleInitialize();
+  state.programDirectory = ProgramDirectory(api);
+  api.SetCurrentDirectoryA(state.programDirectory.c_str());
+  CreateOwnerWindow(state);
+  if (!LoadWindowDefinitions(state))
+    return ReportRuntimeError(state, 0, "载入窗口模板数据段出错!", 5, 1);
+  state.console.create(api);
+  RegisterCleanup(state, InstallerCleanup);
+  state.textCodePage = 936;
+  // The program's text is code page 936: make the console show it as such
+  // whatever the system's own code page, and put the old one back at exit.
+  win::UINT previous = api.GetConsoleOutputCP();
+  if (previous != 0 && previous != 936 && api.SetConsoleOutputCP(936))
+    state.savedOutputCodePage = previous;
+
+  RunInstaller(state);
+  EndProgram(state);
+
+  if (state.ownerWindow) api.DestroyWindow(state.ownerWindow);
+  state.ownerWindow = 0;
+  for (CleanupRoutine routine : state.cleanupRoutines) routine(state);
+  ReleasePlatform(state);
+  return 0;
+}

@@ -1,0 +1,506 @@
+// win::Api forwarded to Windows. The seam's header comes first: <windows.h>
+// defines macros (TRUE, ERROR_SUCCESS, WM_QUIT, ...) that would clash with
+// the seam's own constants.
+#include "platform/real/real_api.h"
+
+#include <cstddef>
+#include <cstring>
+
+#undef UNICODE
+#undef _UNICODE
+#include <windows.h>
+#include <commdlg.h>
+#include <ole2.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <tlhelp32.h>
+
+namespace {
+
+static_assert(sizeof(win::WCHAR) == sizeof(wchar_t));
+static_assert(sizeof(win::PROCESSENTRY32::szExeFile) == sizeof(::PROCESSENTRY32::szExeFile));
+static_assert(sizeof(win::WIN32_FIND_DATAA::cFileName) == sizeof(::WIN32_FIND_DATAA::cFileName));
+static_assert(sizeof(win::UNICODE_STRING) == 2 * sizeof(void*));
+
+using MessageBoxTimeoutFn = int(WINAPI*)(::HWND, LPCSTR, LPCSTR, ::UINT, ::WORD, ::DWORD);
+using RtlAdjustPrivilegeFn = ::LONG(NTAPI*)(::ULONG, ::BOOLEAN, ::BOOLEAN, ::BOOLEAN*);
+using NtQueryInformationProcessFn = ::LONG(NTAPI*)(::HANDLE, ::ULONG, void*, ::ULONG, ::ULONG*);
+using GetSystemWow64DirectoryFn = ::UINT(WINAPI*)(LPSTR, ::UINT);
+
+constexpr win::NTSTATUS kProcedureNotFound = static_cast<win::NTSTATUS>(0xC000007Au);
+
+template <class Fn>
+Fn Lookup(const char* module, const char* name) {
+  const auto address = reinterpret_cast<std::uintptr_t>(::GetProcAddress(::GetModuleHandleA(module), name));
+  return reinterpret_cast<Fn>(address);
+}
+
+template <class T>
+T To(std::uintptr_t value) {
+  return reinterpret_cast<T>(value);
+}
+
+template <class T>
+std::uintptr_t From(T* pointer) {
+  return reinterpret_cast<std::uintptr_t>(pointer);
+}
+
+const wchar_t* Wide(const win::WCHAR* text) { return reinterpret_cast<const wchar_t*>(text); }
+wchar_t* Wide(win::WCHAR* text) { return reinterpret_cast<wchar_t*>(text); }
+
+// The predefined keys are 32-bit values that 64-bit Windows sign-extends.
+::HKEY ToKey(win::HKEY key) {
+  if ((key & ~std::uintptr_t{0xFF}) == 0x80000000u) {
+    const auto low = static_cast<std::int32_t>(static_cast<std::uint32_t>(key));
+    return To<::HKEY>(static_cast<std::uintptr_t>(static_cast<std::intptr_t>(low)));
+  }
+  return To<::HKEY>(key);
+}
+
+::MSG ToMsg(const win::MSG& in) {
+  ::MSG out{};
+  out.hwnd = To<::HWND>(in.hwnd);
+  out.message = in.message;
+  out.wParam = in.wParam;
+  out.lParam = in.lParam;
+  out.time = in.time;
+  out.pt.x = in.pt.x;
+  out.pt.y = in.pt.y;
+  return out;
+}
+
+void FromMsg(const ::MSG& in, win::MSG* out) {
+  out->hwnd = From(in.hwnd);
+  out->message = in.message;
+  out->wParam = in.wParam;
+  out->lParam = in.lParam;
+  out->time = in.time;
+  out->pt.x = in.pt.x;
+  out->pt.y = in.pt.y;
+}
+
+void FromEntry(const ::PROCESSENTRY32& in, win::PROCESSENTRY32* out) {
+  out->cntUsage = in.cntUsage;
+  out->th32ProcessID = in.th32ProcessID;
+  out->th32DefaultHeapID = in.th32DefaultHeapID;
+  out->th32ModuleID = in.th32ModuleID;
+  out->cntThreads = in.cntThreads;
+  out->th32ParentProcessID = in.th32ParentProcessID;
+  out->pcPriClassBase = in.pcPriClassBase;
+  out->dwFlags = in.dwFlags;
+  std::memcpy(out->szExeFile, in.szExeFile, sizeof(out->szExeFile));
+}
+
+// The program's window classes: every window of theirs runs Trampoline, which
+// finds the program's procedure and context by the class atom.
+struct ClassSlot {
+  ::ATOM atom;
+  win::WindowProc proc;
+  void* context;
+};
+ClassSlot g_classes[8];
+
+LRESULT CALLBACK Trampoline(::HWND window, ::UINT message, ::WPARAM wParam, ::LPARAM lParam) {
+  const auto atom = static_cast<::ATOM>(::GetClassWord(window, GCW_ATOM));
+  for (const ClassSlot& slot : g_classes) {
+    if (slot.atom != 0 && slot.atom == atom) {
+      return slot.proc(slot.context, From(window), message, wParam, lParam);
+    }
+  }
+  return ::DefWindowProcA(window, message, wParam, lParam);
+}
+
+class RealApi final : public win::Api {
+ public:
+  RealApi()
+      : messageBoxTimeout_(Lookup<MessageBoxTimeoutFn>("user32.dll", "MessageBoxTimeoutA")),
+        adjustPrivilege_(Lookup<RtlAdjustPrivilegeFn>("ntdll.dll", "RtlAdjustPrivilege")),
+        queryProcess_(Lookup<NtQueryInformationProcessFn>("ntdll.dll", "NtQueryInformationProcess")) {}
+
+  // kernel32: errors and time.
+  win::DWORD GetLastError() override { return ::GetLastError(); }
+  void Sleep(win::DWORD milliseconds) override { ::Sleep(milliseconds); }
+  win::DWORD GetTickCount() override { return ::GetTickCount(); }
+
+  // kernel32: standard handles and console.
+  win::HANDLE GetStdHandle(win::DWORD nStdHandle) override { return From(::GetStdHandle(nStdHandle)); }
+
+  win::BOOL GetConsoleScreenBufferInfo(win::HANDLE console,
+                                       win::CONSOLE_SCREEN_BUFFER_INFO* info) override {
+    ::CONSOLE_SCREEN_BUFFER_INFO real{};
+    const ::BOOL ok = ::GetConsoleScreenBufferInfo(To<::HANDLE>(console), &real);
+    if (ok && info != nullptr) {
+      info->dwSize = {real.dwSize.X, real.dwSize.Y};
+      info->dwCursorPosition = {real.dwCursorPosition.X, real.dwCursorPosition.Y};
+      info->wAttributes = real.wAttributes;
+      info->srWindow = {real.srWindow.Left, real.srWindow.Top, real.srWindow.Right,
+                        real.srWindow.Bottom};
+      info->dwMaximumWindowSize = {real.dwMaximumWindowSize.X, real.dwMaximumWindowSize.Y};
+    }
+    return ok;
+  }
+
+  win::BOOL SetConsoleTextAttribute(win::HANDLE console, win::WORD attributes) override {
+    return ::SetConsoleTextAttribute(To<::HANDLE>(console), attributes);
+  }
+
+  win::BOOL SetConsoleCursorPosition(win::HANDLE console, win::COORD position) override {
+    return ::SetConsoleCursorPosition(To<::HANDLE>(console), ::COORD{position.X, position.Y});
+  }
+
+  win::UINT GetConsoleOutputCP() override { return ::GetConsoleOutputCP(); }
+  win::BOOL SetConsoleOutputCP(win::UINT codePage) override { return ::SetConsoleOutputCP(codePage); }
+
+  win::BOOL WriteFile(win::HANDLE file, const void* buffer, win::DWORD size,
+                      win::DWORD* written) override {
+    ::DWORD done = 0;
+    const ::BOOL ok = ::WriteFile(To<::HANDLE>(file), buffer, size, &done, nullptr);
+    if (written != nullptr) *written = done;
+    return ok;
+  }
+
+  win::BOOL CloseHandle(win::HANDLE handle) override { return ::CloseHandle(To<::HANDLE>(handle)); }
+
+  // kernel32: the program itself.
+  win::DWORD GetModuleFileNameA(win::HMODULE module, char* buffer, win::DWORD size) override {
+    return ::GetModuleFileNameA(To<::HMODULE>(module), buffer, size);
+  }
+  win::BOOL SetCurrentDirectoryA(const char* path) override { return ::SetCurrentDirectoryA(path); }
+  win::DWORD GetCurrentDirectoryA(win::DWORD size, char* buffer) override {
+    return ::GetCurrentDirectoryA(size, buffer);
+  }
+  win::HANDLE GetCurrentProcess() override { return From(::GetCurrentProcess()); }
+  win::DWORD GetCurrentProcessId() override { return ::GetCurrentProcessId(); }
+  win::DWORD GetCurrentThreadId() override { return ::GetCurrentThreadId(); }
+  win::HMODULE GetModuleHandleA(const char* name) override { return From(::GetModuleHandleA(name)); }
+  win::FARPROC GetProcAddress(win::HMODULE module, const char* name) override {
+    return reinterpret_cast<std::uintptr_t>(::GetProcAddress(To<::HMODULE>(module), name));
+  }
+
+  // kernel32: code pages.
+  int WideCharToMultiByte(win::UINT codePage, win::DWORD flags, const win::WCHAR* wide,
+                          int wideCount, char* text, int textSize) override {
+    return ::WideCharToMultiByte(codePage, flags, Wide(wide), wideCount, text, textSize, nullptr,
+                                 nullptr);
+  }
+  int MultiByteToWideChar(win::UINT codePage, win::DWORD flags, const char* text, int textCount,
+                          win::WCHAR* wide, int wideSize) override {
+    return ::MultiByteToWideChar(codePage, flags, text, textCount, Wide(wide), wideSize);
+  }
+
+  // kernel32: processes.
+  win::HANDLE CreateToolhelp32Snapshot(win::DWORD flags, win::DWORD processId) override {
+    return From(::CreateToolhelp32Snapshot(flags, processId));
+  }
+  win::BOOL Process32First(win::HANDLE snapshot, win::PROCESSENTRY32* entry) override {
+    return WalkProcesses(snapshot, entry, ::Process32First);
+  }
+  win::BOOL Process32Next(win::HANDLE snapshot, win::PROCESSENTRY32* entry) override {
+    return WalkProcesses(snapshot, entry, ::Process32Next);
+  }
+  win::HANDLE OpenProcess(win::DWORD access, win::BOOL inherit, win::DWORD processId) override {
+    return From(::OpenProcess(access, inherit, processId));
+  }
+  win::BOOL TerminateProcess(win::HANDLE process, win::UINT exitCode) override {
+    return ::TerminateProcess(To<::HANDLE>(process), exitCode);
+  }
+
+  win::BOOL CreateProcessA(const char* applicationName, char* commandLine, win::BOOL inheritHandles,
+                           win::DWORD creationFlags, const char* currentDirectory,
+                           const win::STARTUPINFOA* startup,
+                           win::PROCESS_INFORMATION* info) override {
+    ::STARTUPINFOA real{};
+    real.cb = sizeof(real);
+    if (startup != nullptr) {
+      real.dwFlags = startup->dwFlags;
+      real.wShowWindow = startup->wShowWindow;
+    }
+    ::PROCESS_INFORMATION started{};
+    const ::BOOL ok = ::CreateProcessA(applicationName, commandLine, nullptr, nullptr, inheritHandles,
+                                       creationFlags, nullptr, currentDirectory, &real, &started);
+    if (ok && info != nullptr) {
+      info->hProcess = From(started.hProcess);
+      info->hThread = From(started.hThread);
+      info->dwProcessId = started.dwProcessId;
+      info->dwThreadId = started.dwThreadId;
+    }
+    return ok;
+  }
+
+  win::DWORD WaitForInputIdle(win::HANDLE process, win::DWORD milliseconds) override {
+    return ::WaitForInputIdle(To<::HANDLE>(process), milliseconds);
+  }
+  win::DWORD WaitForSingleObject(win::HANDLE object, win::DWORD milliseconds) override {
+    return ::WaitForSingleObject(To<::HANDLE>(object), milliseconds);
+  }
+
+  // kernel32: memory.
+  win::HANDLE GetProcessHeap() override { return From(::GetProcessHeap()); }
+  void* HeapAlloc(win::HANDLE heap, win::DWORD flags, std::size_t bytes) override {
+    return ::HeapAlloc(To<::HANDLE>(heap), flags, bytes);
+  }
+  win::BOOL HeapFree(win::HANDLE heap, win::DWORD flags, void* memory) override {
+    return ::HeapFree(To<::HANDLE>(heap), flags, memory);
+  }
+  void* LocalAlloc(win::UINT flags, std::size_t bytes) override { return ::LocalAlloc(flags, bytes); }
+  void* LocalFree(void* memory) override { return ::LocalFree(memory); }
+
+  // ntdll.
+  win::NTSTATUS RtlAdjustPrivilege(win::ULONG privilege, win::BOOL enable, win::BOOL currentThread,
+                                   win::BOOL* wasEnabled) override {
+    if (adjustPrivilege_ == nullptr) return kProcedureNotFound;
+    ::BOOLEAN was = FALSE;
+    const ::LONG status = adjustPrivilege_(privilege, enable ? TRUE : FALSE,
+                                           currentThread ? TRUE : FALSE, &was);
+    if (status >= 0 && wasEnabled != nullptr) *wasEnabled = was ? TRUE : FALSE;
+    return status;
+  }
+
+  win::NTSTATUS NtQueryInformationProcess(win::HANDLE process, win::ULONG infoClass, void* buffer,
+                                          win::ULONG length, win::ULONG* returnLength) override {
+    if (queryProcess_ == nullptr) return kProcedureNotFound;
+    ::ULONG needed = 0;
+    const ::LONG status = queryProcess_(To<::HANDLE>(process), infoClass, buffer, length,
+                                        returnLength != nullptr ? &needed : nullptr);
+    if (returnLength != nullptr) *returnLength = needed;
+    return status;
+  }
+
+  // kernel32: devices.
+  win::DWORD QueryDosDeviceW(const win::WCHAR* device, win::WCHAR* target,
+                             win::DWORD maxUnits) override {
+    return ::QueryDosDeviceW(Wide(device), Wide(target), maxUnits);
+  }
+
+  // kernel32 and shell: files and folders.
+  win::HANDLE FindFirstFileA(const char* path, win::WIN32_FIND_DATAA* data) override {
+    ::WIN32_FIND_DATAA found{};
+    const ::HANDLE find = ::FindFirstFileA(path, &found);
+    if (find != INVALID_HANDLE_VALUE && data != nullptr) {
+      data->dwFileAttributes = found.dwFileAttributes;
+      data->nFileSizeHigh = found.nFileSizeHigh;
+      data->nFileSizeLow = found.nFileSizeLow;
+      std::memcpy(data->cFileName, found.cFileName, sizeof(data->cFileName));
+    }
+    return From(find);
+  }
+  win::BOOL FindClose(win::HANDLE find) override { return ::FindClose(To<::HANDLE>(find)); }
+  win::BOOL DeleteFileA(const char* path) override { return ::DeleteFileA(path); }
+  win::HANDLE CreateFileA(const char* path, win::DWORD access, win::DWORD shareMode,
+                          win::DWORD disposition, win::DWORD attributes) override {
+    return From(::CreateFileA(path, access, shareMode, nullptr, disposition, attributes, nullptr));
+  }
+  win::BOOL CopyFileA(const char* existing, const char* target, win::BOOL failIfExists) override {
+    return ::CopyFileA(existing, target, failIfExists);
+  }
+  win::BOOL MoveFileExA(const char* existing, const char* target, win::DWORD flags) override {
+    return ::MoveFileExA(existing, target, flags);
+  }
+  win::BOOL CreateDirectoryW(const win::WCHAR* path) override {
+    return ::CreateDirectoryW(Wide(path), nullptr);
+  }
+  win::DWORD GetFileAttributesW(const win::WCHAR* path) override {
+    return ::GetFileAttributesW(Wide(path));
+  }
+  win::BOOL PathIsDirectoryW(const win::WCHAR* path) override { return ::PathIsDirectoryW(Wide(path)); }
+  const win::WCHAR* PathFindExtensionW(const win::WCHAR* path) override {
+    return reinterpret_cast<const win::WCHAR*>(::PathFindExtensionW(Wide(path)));
+  }
+  win::SHORT GetFileTitleW(const win::WCHAR* path, win::WCHAR* title, win::WORD size) override {
+    return ::GetFileTitleW(Wide(path), Wide(title), size);
+  }
+  win::DWORD GetTempPathA(win::DWORD size, char* buffer) override { return ::GetTempPathA(size, buffer); }
+  win::UINT GetWindowsDirectoryA(char* buffer, win::UINT size) override {
+    return ::GetWindowsDirectoryA(buffer, size);
+  }
+  win::UINT GetSystemDirectoryA(char* buffer, win::UINT size) override {
+    return ::GetSystemDirectoryA(buffer, size);
+  }
+  win::UINT GetSystemWow64DirectoryA(char* buffer, win::UINT size) override {
+    const auto fn = Lookup<GetSystemWow64DirectoryFn>("kernel32.dll", "GetSystemWow64DirectoryA");
+    return fn != nullptr ? fn(buffer, size) : 0;
+  }
+  win::BOOL SHGetSpecialFolderPathA(win::HWND owner, char* path, int folder, win::BOOL create) override {
+    return ::SHGetSpecialFolderPathA(To<::HWND>(owner), path, folder, create);
+  }
+
+  // advapi32.
+  win::LONG RegOpenKeyExW(win::HKEY root, const win::WCHAR* subKey, win::DWORD options,
+                          win::DWORD access, win::HKEY* result) override {
+    ::HKEY opened = nullptr;
+    const ::LONG status = ::RegOpenKeyExW(ToKey(root), Wide(subKey), options, access, &opened);
+    if (result != nullptr) *result = From(opened);
+    return status;
+  }
+  win::LONG RegQueryValueExW(win::HKEY key, const win::WCHAR* name, win::DWORD* reserved,
+                             win::DWORD* type, win::BYTE* data, win::DWORD* size) override {
+    ::DWORD realReserved = reserved != nullptr ? *reserved : 0;
+    ::DWORD realType = 0;
+    ::DWORD realSize = size != nullptr ? *size : 0;
+    const ::LONG status =
+        ::RegQueryValueExW(ToKey(key), Wide(name), reserved != nullptr ? &realReserved : nullptr,
+                           type != nullptr ? &realType : nullptr, data,
+                           size != nullptr ? &realSize : nullptr);
+    if (type != nullptr) *type = realType;
+    if (size != nullptr) *size = realSize;
+    return status;
+  }
+  win::LONG RegCloseKey(win::HKEY key) override { return ::RegCloseKey(ToKey(key)); }
+
+  // ole32.
+  win::HRESULT OleInitialize() override { return ::OleInitialize(nullptr); }
+  void OleUninitialize() override { ::OleUninitialize(); }
+
+  // user32: finding and reading windows.
+  win::HWND FindWindowExA(win::HWND parent, win::HWND childAfter, const char* className,
+                          const char* title) override {
+    return From(::FindWindowExA(To<::HWND>(parent), To<::HWND>(childAfter), className, title));
+  }
+  win::DWORD GetWindowThreadProcessId(win::HWND window, win::DWORD* processId) override {
+    ::DWORD owner = 0;
+    const ::DWORD thread =
+        ::GetWindowThreadProcessId(To<::HWND>(window), processId != nullptr ? &owner : nullptr);
+    if (processId != nullptr) *processId = owner;
+    return thread;
+  }
+  win::BOOL IsWindowVisible(win::HWND window) override { return ::IsWindowVisible(To<::HWND>(window)); }
+  win::BOOL IsWindow(win::HWND window) override { return ::IsWindow(To<::HWND>(window)); }
+  win::HWND GetParent(win::HWND window) override { return From(::GetParent(To<::HWND>(window))); }
+  int GetClassNameA(win::HWND window, char* name, int maxCount) override {
+    return ::GetClassNameA(To<::HWND>(window), name, maxCount);
+  }
+  int GetWindowTextLengthW(win::HWND window) override {
+    return ::GetWindowTextLengthW(To<::HWND>(window));
+  }
+  int GetWindowTextW(win::HWND window, win::WCHAR* text, int maxCount) override {
+    return ::GetWindowTextW(To<::HWND>(window), Wide(text), maxCount);
+  }
+  int GetWindowTextA(win::HWND window, char* text, int maxCount) override {
+    return ::GetWindowTextA(To<::HWND>(window), text, maxCount);
+  }
+  win::BOOL SetWindowTextA(win::HWND window, const char* text) override {
+    return ::SetWindowTextA(To<::HWND>(window), text);
+  }
+
+  // user32: message boxes.
+  int MessageBoxTimeoutA(win::HWND owner, const char* text, const char* caption, win::UINT style,
+                         win::WORD language, win::DWORD milliseconds) override {
+    if (messageBoxTimeout_ == nullptr) return 0;
+    return messageBoxTimeout_(To<::HWND>(owner), text, caption, style, language, milliseconds);
+  }
+  int MessageBoxA(win::HWND owner, const char* text, const char* caption, win::UINT style) override {
+    return ::MessageBoxA(To<::HWND>(owner), text, caption, style);
+  }
+
+  // user32: messages.
+  win::BOOL PeekMessageA(win::MSG* msg, win::HWND window, win::UINT first, win::UINT last,
+                         win::UINT remove) override {
+    ::MSG real{};
+    const ::BOOL got = ::PeekMessageA(&real, To<::HWND>(window), first, last, remove);
+    if (got) FromMsg(real, msg);
+    return got;
+  }
+  win::BOOL GetMessageA(win::MSG* msg, win::HWND window, win::UINT first, win::UINT last) override {
+    ::MSG real{};
+    const ::BOOL got = ::GetMessageA(&real, To<::HWND>(window), first, last);
+    if (got != -1) FromMsg(real, msg);
+    return got;
+  }
+  win::BOOL TranslateMessage(const win::MSG* msg) override {
+    const ::MSG real = ToMsg(*msg);
+    return ::TranslateMessage(&real);
+  }
+  win::LRESULT DispatchMessageA(const win::MSG* msg) override {
+    const ::MSG real = ToMsg(*msg);
+    return ::DispatchMessageA(&real);
+  }
+  void PostQuitMessage(int exitCode) override { ::PostQuitMessage(exitCode); }
+  win::BOOL PostMessageA(win::HWND window, win::UINT message, win::WPARAM wParam,
+                         win::LPARAM lParam) override {
+    return ::PostMessageA(To<::HWND>(window), message, wParam, lParam);
+  }
+  win::LRESULT SendMessageA(win::HWND window, win::UINT message, win::WPARAM wParam,
+                            win::LPARAM lParam) override {
+    return ::SendMessageA(To<::HWND>(window), message, wParam, lParam);
+  }
+  win::LRESULT DefWindowProcA(win::HWND window, win::UINT message, win::WPARAM wParam,
+                              win::LPARAM lParam) override {
+    return ::DefWindowProcA(To<::HWND>(window), message, wParam, lParam);
+  }
+
+  // user32 and gdi32: creating windows.
+  win::WORD RegisterClassExA(const win::WNDCLASSEXA* windowClass) override {
+    ClassSlot* free = nullptr;
+    for (ClassSlot& slot : g_classes) {
+      if (slot.atom == 0) {
+        free = &slot;
+        break;
+      }
+    }
+    if (free == nullptr || windowClass->lpfnWndProc == nullptr) {
+      ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return 0;
+    }
+    ::WNDCLASSEXA real{};
+    real.cbSize = sizeof(real);
+    real.style = windowClass->style;
+    real.lpfnWndProc = Trampoline;
+    real.hInstance = ::GetModuleHandleA(nullptr);
+    real.hCursor = windowClass->arrowCursor ? ::LoadCursorA(nullptr, IDC_ARROW) : nullptr;
+    real.lpszClassName = windowClass->lpszClassName;
+    const ::ATOM atom = ::RegisterClassExA(&real);
+    if (atom != 0) *free = {atom, windowClass->lpfnWndProc, windowClass->context};
+    return atom;
+  }
+  win::HWND CreateWindowExA(win::DWORD exStyle, const char* className, const char* title,
+                            win::DWORD style, int x, int y, int width, int height, win::HWND parent,
+                            win::HMENU menu) override {
+    return From(::CreateWindowExA(exStyle, className, title, style, x, y, width, height,
+                                  To<::HWND>(parent), To<::HMENU>(menu), ::GetModuleHandleA(nullptr),
+                                  nullptr));
+  }
+  win::BOOL DestroyWindow(win::HWND window) override { return ::DestroyWindow(To<::HWND>(window)); }
+  win::BOOL ShowWindow(win::HWND window, int command) override {
+    return ::ShowWindow(To<::HWND>(window), command);
+  }
+  win::BOOL SetWindowPos(win::HWND window, win::HWND insertAfter, int x, int y, int width, int height,
+                         win::UINT flags) override {
+    return ::SetWindowPos(To<::HWND>(window), To<::HWND>(insertAfter), x, y, width, height, flags);
+  }
+  win::BOOL MoveWindow(win::HWND window, int x, int y, int width, int height,
+                       win::BOOL repaint) override {
+    return ::MoveWindow(To<::HWND>(window), x, y, width, height, repaint);
+  }
+  win::BOOL GetWindowRect(win::HWND window, win::RECT* rect) override {
+    ::RECT real{};
+    const ::BOOL ok = ::GetWindowRect(To<::HWND>(window), &real);
+    if (ok && rect != nullptr) *rect = {real.left, real.top, real.right, real.bottom};
+    return ok;
+  }
+  int GetSystemMetrics(int index) override { return ::GetSystemMetrics(index); }
+  win::DWORD GetSysColor(int index) override { return ::GetSysColor(index); }
+  win::HGDIOBJ GetStockObject(int object) override { return From(::GetStockObject(object)); }
+
+ private:
+  using WalkFn = ::BOOL(WINAPI*)(::HANDLE, ::PROCESSENTRY32*);
+
+  static win::BOOL WalkProcesses(win::HANDLE snapshot, win::PROCESSENTRY32* entry, WalkFn walk) {
+    ::PROCESSENTRY32 real{};
+    // A size below the seam's record stays too small for Windows as well.
+    real.dwSize = entry->dwSize >= sizeof(win::PROCESSENTRY32) ? sizeof(real) : entry->dwSize;
+    const ::BOOL ok = walk(To<::HANDLE>(snapshot), &real);
+    if (ok) FromEntry(real, entry);
+    return ok;
+  }
+
+  MessageBoxTimeoutFn messageBoxTimeout_;
+  RtlAdjustPrivilegeFn adjustPrivilege_;
+  NtQueryInformationProcessFn queryProcess_;
+};
+
+}  // namespace
+
+win::Api& RealApi() {
+  static class RealApi instance;
+  return instance;
+}

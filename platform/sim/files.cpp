@@ -1,0 +1,65 @@
+// The simulated file system's tree.
+#include "platform/sim/machine.h"
+
+namespace sim {
+
+std::string FileSystem::Key(const std::string& path) {
+  std::string key;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    auto c = static_cast<unsigned char>(path[i]);
+    if (c == '/') c = '\\';
+    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+    key += static_cast<char>(c);
+    if (c >= 0x81 && i + 1 < path.size()) key += path[++i];  // trail byte kept as is
+  }
+  while (key.size() > 3 && key.back() == '\\') key.pop_back();
+  return key;
+}
+
+std::string FileSystem::Parent(const std::string& path) {
+  std::string key = Key(path);
+  std::size_t cut = std::string::npos;
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    if (static_cast<unsigned char>(key[i]) >= 0x81) {
+      ++i;
+      continue;
+    }
+    if (key[i] == '\\') cut = i;
+  }
+  if (cut == std::string::npos) return "";
+  return cut == 2 ? key.substr(0, 3) : key.substr(0, cut);
+}
+
+void FileSystem::AddDirectory(const std::string& path) {
+  std::string key = Key(path);
+  if (key.empty() || nodes.count(key)) return;
+  std::string parent = Parent(path);
+  if (!parent.empty() && parent != key) AddDirectory(path.substr(0, parent.size()));
+  Node node;
+  node.name = path;
+  node.directory = true;
+  node.attributes = win::FILE_ATTRIBUTE_DIRECTORY;
+  nodes[key] = node;
+}
+
+void FileSystem::AddFile(const std::string& path, std::string data, DWORD attributes) {
+  std::string parent = Parent(path);
+  if (!parent.empty()) AddDirectory(path.substr(0, parent.size()));
+  Node node;
+  node.name = path;
+  node.data = std::move(data);
+  node.attributes = attributes ? attributes : win::FILE_ATTRIBUTE_NORMAL;
+  nodes[Key(path)] = node;
+}
+
+const FileSystem::Node* FileSystem::Find(const std::string& path) const {
+  auto it = nodes.find(Key(path));
+  return it == nodes.end() ? nullptr : &it->second;
+}
+
+FileSystem::Node* FileSystem::Find(const std::string& path) {
+  auto it = nodes.find(Key(path));
+  return it == nodes.end() ? nullptr : &it->second;
+}
+
+}  // namespace sim

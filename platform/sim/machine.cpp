@@ -1,0 +1,503 @@
+// The simulated machine's core: faults, clock, handles, console, the program
+// itself, memory and code pages.
+#include "platform/sim/machine.h"
+
+#include <iconv.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+constexpr HANDLE kStdInput = 0x10;
+constexpr HANDLE kStdOutput = 0x14;
+constexpr HANDLE kStdError = 0x18;
+constexpr HANDLE kCurrentProcess = ~HANDLE{0};  // the pseudo handle, as on Windows
+constexpr HANDLE kProcessHeap = 0x7000;
+
+}  // namespace
+
+// ---------------------------------------------------------------- faults
+
+void Faults::Fail(const std::string& name, int nth, int count) {
+  plans_.push_back({name, nth > 1 ? nth - 1 : 0, count});
+}
+
+void Faults::FailAtCall(long n) { failAt_ = failableCalls + n; }
+
+void Faults::Clear() {
+  plans_.clear();
+  failAt_ = 0;
+}
+
+bool Faults::Enter(const char* name, bool failable) {
+  calls.emplace_back(name);
+  if (!failable) return false;
+  ++failableCalls;
+  bool fail = failAt_ != 0 && failableCalls == failAt_;
+  for (auto& plan : plans_) {
+    if (plan.count == 0 || (plan.name != name && plan.name != "*")) continue;
+    if (plan.skip > 0) {
+      --plan.skip;
+      continue;
+    }
+    if (plan.count > 0) --plan.count;
+    fail = true;
+  }
+  if (fail) failed.emplace_back(name);
+  return fail;
+}
+
+bool Machine::Fails(const char* name, DWORD error) {
+  if (!faults.Enter(name)) return false;
+  lastError_ = error;
+  return true;
+}
+
+// ---------------------------------------------------------------- handles
+
+enum HandleKinds { kFile = 1, kFind, kSnapshot, kProcess, kThread, kKey };
+
+HANDLE Machine::NewHandle(int kind, std::uintptr_t object) {
+  HANDLE h = nextHandle_;
+  nextHandle_ += 4;
+  handles_[h] = {kind, object};
+  return h;
+}
+
+int Machine::HandleKind(HANDLE handle) const {
+  auto it = handles_.find(handle);
+  return it == handles_.end() ? 0 : it->second.kind;
+}
+
+std::size_t Machine::OpenHandleCount() const { return handles_.size(); }
+
+Machine::Machine() {
+  files.AddDirectory("C:\\Windows\\System32");
+  files.AddDirectory("C:\\Windows\\SysWOW64");
+  files.AddDirectory("C:\\Users\\Player\\AppData\\Local\\Temp");
+  files.AddDirectory(self.currentDirectory);
+  files.AddFile(self.modulePath, std::string(4096, 'M'));
+}
+
+Machine::~Machine() = default;
+
+BOOL Machine::CloseHandle(HANDLE handle) {
+  if (Fails("CloseHandle", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+  if (handle == kCurrentProcess) return win::TRUE;
+  auto it = handles_.find(handle);
+  if (it == handles_.end() || it->second.kind == kFind) {
+    lastError_ = win::ERROR_INVALID_HANDLE;
+    return win::FALSE;
+  }
+  handles_.erase(it);
+  return win::TRUE;
+}
+
+// ---------------------------------------------------------------- time
+
+DWORD Machine::GetLastError() {
+  faults.Enter("GetLastError", false);
+  return lastError_;
+}
+
+void Machine::Sleep(DWORD milliseconds) {
+  faults.Enter("Sleep", false);
+  clock.tick += milliseconds;
+  clock.slept += milliseconds;
+}
+
+DWORD Machine::GetTickCount() {
+  faults.Enter("GetTickCount", false);
+  return clock.tick;
+}
+
+// ---------------------------------------------------------------- console
+
+std::string ConsoleState::Text() const {
+  std::string text;
+  for (const auto& cell : written) text += cell.byte;
+  return text;
+}
+
+std::string ConsoleState::Row(int row, int count, std::vector<WORD>* cellAttributes) const {
+  std::string text;
+  for (int x = 0; x < count; ++x) {
+    auto it = screen.find({row, x});
+    Cell cell = it == screen.end() ? Cell{' ', 0x07} : it->second;
+    text += cell.byte;
+    if (cellAttributes) cellAttributes->push_back(cell.attributes);
+  }
+  return text;
+}
+
+HANDLE Machine::GetStdHandle(DWORD nStdHandle) {
+  if (Fails("GetStdHandle", win::ERROR_INVALID_HANDLE)) return win::INVALID_HANDLE_VALUE;
+  switch (nStdHandle) {
+    case win::STD_INPUT_HANDLE: return kStdInput;
+    case win::STD_OUTPUT_HANDLE: return kStdOutput;
+    case win::STD_ERROR_HANDLE: return kStdError;
+  }
+  lastError_ = win::ERROR_INVALID_HANDLE;
+  return win::INVALID_HANDLE_VALUE;
+}
+
+BOOL Machine::GetConsoleScreenBufferInfo(HANDLE handle, win::CONSOLE_SCREEN_BUFFER_INFO* info) {
+  if (Fails("GetConsoleScreenBufferInfo", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+  if (console.redirected || (handle != kStdOutput && handle != kStdError) || !info) {
+    lastError_ = win::ERROR_INVALID_HANDLE;
+    return win::FALSE;
+  }
+  info->dwSize = console.size;
+  info->dwCursorPosition = console.cursor;
+  info->wAttributes = console.attributes;
+  info->srWindow = {0, 0, static_cast<win::SHORT>(console.size.X - 1), 49};
+  info->dwMaximumWindowSize = {console.size.X, 50};
+  return win::TRUE;
+}
+
+BOOL Machine::SetConsoleTextAttribute(HANDLE handle, WORD attributes) {
+  if (Fails("SetConsoleTextAttribute", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+  if (console.redirected || (handle != kStdOutput && handle != kStdError)) {
+    lastError_ = win::ERROR_INVALID_HANDLE;
+    return win::FALSE;
+  }
+  console.attributes = attributes;
+  return win::TRUE;
+}
+
+BOOL Machine::SetConsoleCursorPosition(HANDLE handle, win::COORD position) {
+  if (Fails("SetConsoleCursorPosition", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+  if (console.redirected || (handle != kStdOutput && handle != kStdError) || position.X < 0 ||
+      position.Y < 0 || position.X >= console.size.X || position.Y >= console.size.Y) {
+    lastError_ = console.redirected ? win::ERROR_INVALID_HANDLE : win::ERROR_INVALID_PARAMETER;
+    return win::FALSE;
+  }
+  console.cursor = position;
+  return win::TRUE;
+}
+
+UINT Machine::GetConsoleOutputCP() {
+  if (Fails("GetConsoleOutputCP", win::ERROR_INVALID_HANDLE)) return 0;
+  return console.outputCodePage;
+}
+
+BOOL Machine::SetConsoleOutputCP(UINT codePage) {
+  if (Fails("SetConsoleOutputCP", win::ERROR_INVALID_PARAMETER)) return win::FALSE;
+  if (codePage != 936 && codePage != 437 && codePage != 1252 && codePage != 65001) {
+    lastError_ = win::ERROR_INVALID_PARAMETER;
+    return win::FALSE;
+  }
+  console.outputCodePage = codePage;
+  return win::TRUE;
+}
+
+BOOL Machine::WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written) {
+  if (written) *written = 0;
+  if (Fails("WriteFile", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+  const char* bytes = static_cast<const char*>(buffer);
+  if (file == kStdOutput || file == kStdError) {
+    for (DWORD i = 0; i < size; ++i) {
+      if (console.redirected) {
+        console.redirectedBytes += bytes[i];
+        continue;
+      }
+      console.written.push_back({bytes[i], console.attributes});
+      if (bytes[i] != '\r' && bytes[i] != '\n')
+        console.screen[{console.cursor.Y, console.cursor.X}] = {bytes[i], console.attributes};
+      if (bytes[i] == '\r') {
+        console.cursor.X = 0;
+      } else if (bytes[i] == '\n') {
+        ++console.cursor.Y;
+      } else if (++console.cursor.X >= console.size.X) {
+        console.cursor.X = 0;
+        ++console.cursor.Y;
+      }
+    }
+    if (written) *written = size;
+    return win::TRUE;
+  }
+  auto it = handles_.find(file);
+  if (it == handles_.end() || it->second.kind != kFile) {
+    lastError_ = win::ERROR_INVALID_HANDLE;
+    return win::FALSE;
+  }
+  auto* node = files.Find(*reinterpret_cast<const std::string*>(it->second.object));
+  if (!node) {
+    lastError_ = win::ERROR_INVALID_HANDLE;
+    return win::FALSE;
+  }
+  DWORD room = files.freeBytes < static_cast<long long>(size)
+                   ? static_cast<DWORD>(files.freeBytes < 0 ? 0 : files.freeBytes)
+                   : size;
+  node->data.append(bytes, room);
+  files.freeBytes -= room;
+  if (written) *written = room;
+  if (room < size) {
+    lastError_ = win::ERROR_DISK_FULL;
+    return win::FALSE;
+  }
+  return win::TRUE;
+}
+
+// ---------------------------------------------------------------- the program
+
+DWORD Machine::GetModuleFileNameA(win::HMODULE module, char* buffer, DWORD size) {
+  if (Fails("GetModuleFileNameA", win::ERROR_INVALID_HANDLE)) return 0;
+  if (module != 0 || size == 0) {
+    lastError_ = win::ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  // Like Windows: truncated to size - 1 bytes and terminated; the length copied.
+  DWORD n = static_cast<DWORD>(self.modulePath.size());
+  if (n >= size) {
+    n = size - 1;
+    lastError_ = win::ERROR_INSUFFICIENT_BUFFER;
+  }
+  std::memcpy(buffer, self.modulePath.data(), n);
+  buffer[n] = '\0';
+  return n;
+}
+
+std::string Machine::AbsolutePath(const std::string& path) const {
+  if (path.size() >= 2 && path[1] == ':') return path;
+  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return path;
+  std::string base = self.currentDirectory;
+  if (!path.empty() && path[0] == '\\') return base.substr(0, 2) + path;
+  if (base.empty() || base.back() != '\\') base += '\\';
+  return base + path;
+}
+
+BOOL Machine::SetCurrentDirectoryA(const char* path) {
+  if (Fails("SetCurrentDirectoryA", win::ERROR_PATH_NOT_FOUND)) return win::FALSE;
+  if (!path || !*path) {
+    lastError_ = win::ERROR_INVALID_PARAMETER;
+    return win::FALSE;
+  }
+  std::string full = AbsolutePath(path);
+  const auto* node = files.Find(full);
+  if (!node || !node->directory) {
+    lastError_ = node ? win::ERROR_INVALID_PARAMETER : win::ERROR_FILE_NOT_FOUND;
+    return win::FALSE;
+  }
+  if (full.size() > 3 && full.back() == '\\') full.pop_back();
+  self.currentDirectory = full;
+  return win::TRUE;
+}
+
+DWORD Machine::GetCurrentDirectoryA(DWORD size, char* buffer) {
+  if (Fails("GetCurrentDirectoryA", win::ERROR_INVALID_PARAMETER)) return 0;
+  DWORD n = static_cast<DWORD>(self.currentDirectory.size());
+  if (n + 1 > size || !buffer) return n + 1;
+  std::memcpy(buffer, self.currentDirectory.c_str(), n + 1);
+  return n;
+}
+
+HANDLE Machine::GetCurrentProcess() {
+  faults.Enter("GetCurrentProcess", false);
+  return kCurrentProcess;
+}
+
+DWORD Machine::GetCurrentProcessId() {
+  faults.Enter("GetCurrentProcessId", false);
+  return self.processId;
+}
+
+DWORD Machine::GetCurrentThreadId() {
+  faults.Enter("GetCurrentThreadId", false);
+  return self.threadId;
+}
+
+namespace {
+std::string Lower(const char* s) {
+  std::string out = s ? s : "";
+  for (auto& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+}  // namespace
+
+win::HMODULE Machine::GetModuleHandleA(const char* name) {
+  if (Fails("GetModuleHandleA", win::ERROR_FILE_NOT_FOUND)) return 0;
+  if (!name) return 0x400000;
+  std::string lower = Lower(name);
+  if (lower.find('.') == std::string::npos) lower += ".dll";
+  if (!self.modules.count(lower)) {
+    lastError_ = win::ERROR_FILE_NOT_FOUND;
+    return 0;
+  }
+  return 0x70000000 + (std::hash<std::string>{}(lower) & 0xFFF0000);
+}
+
+win::FARPROC Machine::GetProcAddress(win::HMODULE module, const char* name) {
+  if (Fails("GetProcAddress", 127)) return 0;
+  if (!module || !name || self.missingExports.count(name)) {
+    lastError_ = 127;  // ERROR_PROC_NOT_FOUND
+    return 0;
+  }
+  return module + 0x1000 + (std::hash<std::string>{}(name) & 0xFFFF);
+}
+
+// ---------------------------------------------------------------- memory
+
+HANDLE Machine::GetProcessHeap() {
+  faults.Enter("GetProcessHeap", false);
+  return kProcessHeap;
+}
+
+void* Machine::HeapAlloc(HANDLE heap, DWORD flags, std::size_t bytes) {
+  if (Fails("HeapAlloc", win::ERROR_NOT_ENOUGH_MEMORY) || heap != kProcessHeap) return nullptr;
+  void* p = (flags & win::HEAP_ZERO_MEMORY) ? std::calloc(bytes ? bytes : 1, 1)
+                                             : std::malloc(bytes ? bytes : 1);
+  if (p) handles_[reinterpret_cast<HANDLE>(p)] = {kKey + 1, 0};
+  return p;
+}
+
+BOOL Machine::HeapFree(HANDLE heap, DWORD, void* memory) {
+  if (Fails("HeapFree", win::ERROR_INVALID_PARAMETER)) return win::FALSE;
+  if (heap != kProcessHeap || !handles_.erase(reinterpret_cast<HANDLE>(memory))) return win::FALSE;
+  std::free(memory);
+  return win::TRUE;
+}
+
+void* Machine::LocalAlloc(UINT flags, std::size_t bytes) {
+  if (Fails("LocalAlloc", win::ERROR_NOT_ENOUGH_MEMORY)) return nullptr;
+  void* p = (flags & win::LPTR) ? std::calloc(bytes ? bytes : 1, 1) : std::malloc(bytes ? bytes : 1);
+  if (p) handles_[reinterpret_cast<HANDLE>(p)] = {kKey + 1, 0};
+  return p;
+}
+
+void* Machine::LocalFree(void* memory) {
+  if (Fails("LocalFree", win::ERROR_INVALID_HANDLE)) return memory;
+  if (memory && !handles_.erase(reinterpret_cast<HANDLE>(memory))) return memory;
+  std::free(memory);
+  return nullptr;
+}
+
+// ---------------------------------------------------------------- OLE
+
+win::HRESULT Machine::OleInitialize() {
+  if (Fails("OleInitialize", 0)) return static_cast<win::HRESULT>(0x80004005u);
+  return self.oleInitialized++ ? 1 /* S_FALSE */ : 0;
+}
+
+void Machine::OleUninitialize() {
+  faults.Enter("OleUninitialize", false);
+  if (self.oleInitialized > 0) --self.oleInitialized;
+}
+
+// ---------------------------------------------------------------- code pages
+
+// Conversions run through iconv, one character at a time, so that a
+// character the code page lacks becomes its default character ("?") and an
+// invalid byte sequence becomes U+003F, as the platform's conversions do.
+struct Machine::Converters {
+  std::map<std::pair<UINT, bool>, iconv_t> open;
+  ~Converters() {
+    for (auto& [key, cd] : open) iconv_close(cd);
+  }
+  static const char* Name(UINT codePage) {
+    switch (codePage) {
+      case 936: return "CP936";
+      case 1252: return "CP1252";
+      case 437: return "CP437";
+      case 65001: return "UTF-8";
+      case 20127: return "ASCII";
+    }
+    return nullptr;
+  }
+  // toWide: from the code page to UTF-16LE; else the reverse.
+  iconv_t Get(UINT codePage, bool toWide) {
+    auto key = std::make_pair(codePage, toWide);
+    auto it = open.find(key);
+    if (it != open.end()) return it->second;
+    const char* name = Name(codePage);
+    if (!name) return reinterpret_cast<iconv_t>(-1);
+    iconv_t cd = toWide ? iconv_open("UTF-16LE", name) : iconv_open(name, "UTF-16LE");
+    if (cd != reinterpret_cast<iconv_t>(-1)) open[key] = cd;
+    return cd;
+  }
+  static bool Convert(iconv_t cd, const char* in, std::size_t inSize, std::string& out) {
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char buffer[16];
+    char* src = const_cast<char*>(in);
+    char* dst = buffer;
+    std::size_t dstLeft = sizeof buffer;
+    if (iconv(cd, &src, &inSize, &dst, &dstLeft) == static_cast<std::size_t>(-1) || inSize != 0)
+      return false;
+    out.append(buffer, sizeof buffer - dstLeft);
+    return true;
+  }
+};
+
+int Machine::WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
+                                 char* text, int textSize) {
+  if (Fails("WideCharToMultiByte", win::ERROR_INVALID_PARAMETER)) return 0;
+  if (!converters_) converters_ = std::make_unique<Converters>();
+  iconv_t cd = converters_->Get(codePage, false);
+  if (!wide || textSize < 0 || flags != 0 || cd == reinterpret_cast<iconv_t>(-1)) {
+    lastError_ = win::ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  std::size_t count = 0;
+  if (wideCount < 0) {
+    while (wide[count]) ++count;
+    ++count;
+  } else {
+    count = static_cast<std::size_t>(wideCount);
+  }
+  std::string out;
+  // Unit by unit, as the platform does: each half of a surrogate pair, which
+  // the code page cannot hold, becomes a default character of its own.
+  for (std::size_t i = 0; i < count; ++i) {
+    char in[2] = {static_cast<char>(wide[i] & 0xFF), static_cast<char>(wide[i] >> 8)};
+    if (!Converters::Convert(cd, in, 2, out)) out += '?';
+  }
+  if (textSize == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<std::size_t>(textSize)) {
+    lastError_ = win::ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  std::memcpy(text, out.data(), out.size());
+  return static_cast<int>(out.size());
+}
+
+int Machine::MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int textCount,
+                                 WCHAR* wide, int wideSize) {
+  if (Fails("MultiByteToWideChar", win::ERROR_INVALID_PARAMETER)) return 0;
+  if (!converters_) converters_ = std::make_unique<Converters>();
+  iconv_t cd = converters_->Get(codePage, true);
+  if (!text || wideSize < 0 || flags != 0 || cd == reinterpret_cast<iconv_t>(-1)) {
+    lastError_ = win::ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  std::size_t count =
+      textCount < 0 ? std::strlen(text) + 1 : static_cast<std::size_t>(textCount);
+  std::string out;
+  for (std::size_t i = 0; i < count;) {
+    auto b = static_cast<unsigned char>(text[i]);
+    std::size_t len = 1;
+    if (codePage == 936 && b >= 0x81 && b <= 0xFE) len = 2;
+    if (codePage == 65001) len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+    if (i + len > count || !Converters::Convert(cd, text + i, len, out)) {
+      out += '?';
+      out += '\0';
+      len = 1;
+    }
+    i += len;
+  }
+  std::size_t units = out.size() / 2;
+  if (wideSize == 0) return static_cast<int>(units);
+  if (units > static_cast<std::size_t>(wideSize)) {
+    lastError_ = win::ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  for (std::size_t u = 0; u < units; ++u)
+    wide[u] = static_cast<WCHAR>(static_cast<unsigned char>(out[2 * u]) |
+                                 static_cast<unsigned char>(out[2 * u + 1]) << 8);
+  return static_cast<int>(units);
+}
+
+}  // namespace sim

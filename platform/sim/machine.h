@@ -1,0 +1,315 @@
+// A simulated Windows for tests on Linux.
+//
+// Each kind of system state lives in its own structure, public so that a test
+// can lay out a machine and read it back afterwards. Every operation first
+// passes through the fault injector, which can make any call fail.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/win_api.h"
+
+namespace sim {
+
+using win::BOOL;
+using win::DWORD;
+using win::HANDLE;
+using win::HWND;
+using win::UINT;
+using win::WCHAR;
+using win::WORD;
+
+// Which calls fail. A plan names a call (or "*" for any call that can fail)
+// and how many of its next calls pass before `count` of them fail.
+class Faults {
+ public:
+  // The `nth` call of `name` from now on fails, and the `count - 1` after it
+  // (count < 0: every call from then on).
+  void Fail(const std::string& name, int nth = 1, int count = 1);
+  // The n-th failable platform call from now on, whatever it is, fails.
+  void FailAtCall(long n);
+  void Clear();
+
+  // Records the call; true when it must fail.
+  bool Enter(const char* name, bool failable = true);
+
+  std::vector<std::string> calls;  // every call, in order
+  long failableCalls = 0;          // failable calls seen
+  std::vector<std::string> failed; // the calls that were made to fail
+
+ private:
+  struct Plan {
+    std::string name;
+    int skip;
+    int count;
+  };
+  std::vector<Plan> plans_;
+  long failAt_ = 0;
+};
+
+struct Clock {
+  DWORD tick = 5000000;  // GetTickCount's value
+  unsigned long long slept = 0;  // total Sleep time, in ms
+};
+
+struct ConsoleState {
+  // Standard output not a console: GetConsoleScreenBufferInfo fails and
+  // bytes written go to `redirectedBytes`.
+  bool redirected = false;
+  WORD attributes = 0x07;
+  win::COORD cursor{0, 0};
+  win::COORD size{120, 9001};
+  UINT outputCodePage = 437;
+  struct Cell {
+    char byte;
+    WORD attributes;
+  };
+  std::vector<Cell> written;  // every byte written, with its attribute
+  std::map<std::pair<int, int>, Cell> screen;  // (row, column) -> what it shows
+  std::string redirectedBytes;
+
+  std::string Text() const;  // the bytes alone
+  // The bytes and attributes shown in `count` cells of a row.
+  std::string Row(int row, int count, std::vector<WORD>* cellAttributes = nullptr) const;
+};
+
+// The program's own process and environment.
+struct SelfProcess {
+  DWORD processId = 4242;
+  DWORD threadId = 4243;
+  std::string modulePath = "C:\\Games\\Tools\\ThistlegardenPatch.exe";
+  std::string currentDirectory = "C:\\Users\\Player\\Downloads";
+  int oleInitialized = 0;
+  std::set<std::string> modules = {"kernel32.dll", "user32.dll", "ntdll.dll"};
+  std::set<std::string> missingExports;  // exports GetProcAddress does not find
+  bool exited = false;
+  UINT exitCode = 0;
+};
+
+// Files and folders. Paths are keyed by their absolute form, case folded.
+struct FileSystem {
+  struct Node {
+    std::string name;  // the path as created
+    bool directory = false;
+    std::string data;
+    DWORD attributes = 0;
+    bool locked = false;  // held open elsewhere without sharing
+  };
+  std::map<std::string, Node> nodes;
+  long long freeBytes = 1LL << 40;
+
+  void AddDirectory(const std::string& path);  // with its parents
+  void AddFile(const std::string& path, std::string data, DWORD attributes = 0);
+  const Node* Find(const std::string& path) const;
+  Node* Find(const std::string& path);
+  bool Exists(const std::string& path) const { return Find(path) != nullptr; }
+  static std::string Key(const std::string& path);
+  static std::string Parent(const std::string& path);
+};
+
+// Top-level and child windows, the program's classes and its message queue.
+struct WindowSystem {
+  struct Window {
+    HWND handle = 0;
+    std::string className;
+    std::string title;  // code page 936
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    DWORD processId = 0;
+    DWORD threadId = 0;
+    HWND parent = 0;  // parent or owner
+    bool child = false;
+    bool visible = false;
+    bool topmost = false;
+    win::RECT rect{0, 0, 0, 0};
+    win::HMENU id = 0;
+    std::vector<std::string> items;  // combo box list
+    long selection = -1;
+    std::map<UINT, win::LPARAM> settings;  // other messages' last values
+  };
+  struct Class {
+    win::WNDCLASSEXA definition{};
+    std::string name;
+  };
+  std::vector<Window> windows;  // z-order: first is topmost
+  std::vector<Class> classes;
+  std::deque<win::MSG> queue;
+  HWND nextHandle = 0x10010;
+  int screenWidth = 1920;
+  int screenHeight = 1080;
+
+  Window* Find(HWND handle);
+  // Adds a top-level window of another program; returns its handle.
+  HWND AddForeign(const std::string& title, const std::string& className, DWORD processId,
+                  bool visible = true, HWND owner = 0);
+};
+
+// A message box as it was shown, and the answer the scripted user gave.
+struct MessageBoxRecord {
+  HWND owner;
+  std::string text;
+  std::string caption;
+  UINT style;
+  DWORD timeout;  // INFINITE for a box without time-out
+  int result;
+  DWORD shownAt;  // tick when shown
+};
+
+struct Dialogs {
+  // Answers for the next boxes, in order: a button identifier (IDOK 1,
+  // IDCANCEL 2, ...), 32000 to let the time-out run out, or 0 for a box that
+  // cannot be shown. With no answer left, a box waits for its time-out.
+  std::deque<int> answers;
+  // How long the user takes to answer, in ms of virtual time.
+  DWORD thinkTime = 0;
+  std::vector<MessageBoxRecord> shown;
+  bool available = true;  // false: MessageBoxTimeoutA is absent
+};
+
+class Machine final : public win::Api {
+ public:
+  Machine();
+  ~Machine() override;
+
+  Faults faults;
+  Clock clock;
+  ConsoleState console;
+  SelfProcess self;
+  FileSystem files;
+  WindowSystem windows;
+  Dialogs dialogs;
+
+  // Handles this machine gave out and that are still open (pseudo and
+  // standard handles excluded).
+  std::size_t OpenHandleCount() const;
+  std::string AbsolutePath(const std::string& path) const;
+
+  // win::Api
+  win::DWORD GetLastError() override;
+  void Sleep(DWORD milliseconds) override;
+  DWORD GetTickCount() override;
+  HANDLE GetStdHandle(DWORD nStdHandle) override;
+  BOOL GetConsoleScreenBufferInfo(HANDLE console, win::CONSOLE_SCREEN_BUFFER_INFO* info) override;
+  BOOL SetConsoleTextAttribute(HANDLE console, WORD attributes) override;
+  BOOL SetConsoleCursorPosition(HANDLE console, win::COORD position) override;
+  UINT GetConsoleOutputCP() override;
+  BOOL SetConsoleOutputCP(UINT codePage) override;
+  BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written) override;
+  BOOL CloseHandle(HANDLE handle) override;
+  DWORD GetModuleFileNameA(win::HMODULE module, char* buffer, DWORD size) override;
+  BOOL SetCurrentDirectoryA(const char* path) override;
+  DWORD GetCurrentDirectoryA(DWORD size, char* buffer) override;
+  HANDLE GetCurrentProcess() override;
+  DWORD GetCurrentProcessId() override;
+  DWORD GetCurrentThreadId() override;
+  win::HMODULE GetModuleHandleA(const char* name) override;
+  win::FARPROC GetProcAddress(win::HMODULE module, const char* name) override;
+  int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount, char* text,
+                          int textSize) override;
+  int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int textCount, WCHAR* wide,
+                          int wideSize) override;
+  HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) override;
+  BOOL Process32First(HANDLE snapshot, win::PROCESSENTRY32* entry) override;
+  BOOL Process32Next(HANDLE snapshot, win::PROCESSENTRY32* entry) override;
+  HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override;
+  BOOL TerminateProcess(HANDLE process, UINT exitCode) override;
+  BOOL CreateProcessA(const char* applicationName, char* commandLine, BOOL inheritHandles,
+                      DWORD creationFlags, const char* currentDirectory,
+                      const win::STARTUPINFOA* startup, win::PROCESS_INFORMATION* info) override;
+  DWORD WaitForInputIdle(HANDLE process, DWORD milliseconds) override;
+  DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) override;
+  HANDLE GetProcessHeap() override;
+  void* HeapAlloc(HANDLE heap, DWORD flags, std::size_t bytes) override;
+  BOOL HeapFree(HANDLE heap, DWORD flags, void* memory) override;
+  void* LocalAlloc(UINT flags, std::size_t bytes) override;
+  void* LocalFree(void* memory) override;
+  win::NTSTATUS RtlAdjustPrivilege(win::ULONG privilege, BOOL enable, BOOL currentThread,
+                                   BOOL* wasEnabled) override;
+  win::NTSTATUS NtQueryInformationProcess(HANDLE process, win::ULONG infoClass, void* buffer,
+                                          win::ULONG length, win::ULONG* returnLength) override;
+  DWORD QueryDosDeviceW(const WCHAR* device, WCHAR* target, DWORD maxUnits) override;
+  HANDLE FindFirstFileA(const char* path, win::WIN32_FIND_DATAA* data) override;
+  BOOL FindClose(HANDLE find) override;
+  BOOL DeleteFileA(const char* path) override;
+  HANDLE CreateFileA(const char* path, DWORD access, DWORD shareMode, DWORD disposition,
+                     DWORD attributes) override;
+  BOOL CopyFileA(const char* existing, const char* target, BOOL failIfExists) override;
+  BOOL MoveFileExA(const char* existing, const char* target, DWORD flags) override;
+  BOOL CreateDirectoryW(const WCHAR* path) override;
+  DWORD GetFileAttributesW(const WCHAR* path) override;
+  BOOL PathIsDirectoryW(const WCHAR* path) override;
+  const WCHAR* PathFindExtensionW(const WCHAR* path) override;
+  win::SHORT GetFileTitleW(const WCHAR* path, WCHAR* title, WORD size) override;
+  DWORD GetTempPathA(DWORD size, char* buffer) override;
+  UINT GetWindowsDirectoryA(char* buffer, UINT size) override;
+  UINT GetSystemDirectoryA(char* buffer, UINT size) override;
+  UINT GetSystemWow64DirectoryA(char* buffer, UINT size) override;
+  BOOL SHGetSpecialFolderPathA(HWND owner, char* path, int folder, BOOL create) override;
+  win::LONG RegOpenKeyExW(win::HKEY root, const WCHAR* subKey, DWORD options, DWORD access,
+                          win::HKEY* result) override;
+  win::LONG RegQueryValueExW(win::HKEY key, const WCHAR* name, DWORD* reserved, DWORD* type,
+                             win::BYTE* data, DWORD* size) override;
+  win::LONG RegCloseKey(win::HKEY key) override;
+  win::HRESULT OleInitialize() override;
+  void OleUninitialize() override;
+  HWND FindWindowExA(HWND parent, HWND childAfter, const char* className,
+                     const char* title) override;
+  DWORD GetWindowThreadProcessId(HWND window, DWORD* processId) override;
+  BOOL IsWindowVisible(HWND window) override;
+  BOOL IsWindow(HWND window) override;
+  HWND GetParent(HWND window) override;
+  int GetClassNameA(HWND window, char* name, int maxCount) override;
+  int GetWindowTextLengthW(HWND window) override;
+  int GetWindowTextW(HWND window, WCHAR* text, int maxCount) override;
+  int GetWindowTextA(HWND window, char* text, int maxCount) override;
+  BOOL SetWindowTextA(HWND window, const char* text) override;
+  int MessageBoxTimeoutA(HWND owner, const char* text, const char* caption, UINT style,
+                         WORD language, DWORD milliseconds) override;
+  int MessageBoxA(HWND owner, const char* text, const char* caption, UINT style) override;
+  BOOL PeekMessageA(win::MSG* msg, HWND window, UINT first, UINT last, UINT remove) override;
+  BOOL GetMessageA(win::MSG* msg, HWND window, UINT first, UINT last) override;
+  BOOL TranslateMessage(const win::MSG* msg) override;
+  win::LRESULT DispatchMessageA(const win::MSG* msg) override;
+  void PostQuitMessage(int exitCode) override;
+  BOOL PostMessageA(HWND window, UINT message, win::WPARAM wParam, win::LPARAM lParam) override;
+  win::LRESULT SendMessageA(HWND window, UINT message, win::WPARAM wParam,
+                            win::LPARAM lParam) override;
+  win::LRESULT DefWindowProcA(HWND window, UINT message, win::WPARAM wParam,
+                              win::LPARAM lParam) override;
+  WORD RegisterClassExA(const win::WNDCLASSEXA* windowClass) override;
+  HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DWORD style,
+                       int x, int y, int width, int height, HWND parent,
+                       win::HMENU menu) override;
+  BOOL DestroyWindow(HWND window) override;
+  BOOL ShowWindow(HWND window, int command) override;
+  BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height,
+                    UINT flags) override;
+  BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) override;
+  BOOL GetWindowRect(HWND window, win::RECT* rect) override;
+  int GetSystemMetrics(int index) override;
+  DWORD GetSysColor(int index) override;
+  win::HGDIOBJ GetStockObject(int object) override;
+
+ private:
+  bool Fails(const char* name, DWORD error);
+  HANDLE NewHandle(int kind, std::uintptr_t object = 0);
+  int HandleKind(HANDLE handle) const;
+
+  struct HandleEntry {
+    int kind;
+    std::uintptr_t object;
+  };
+  std::map<HANDLE, HandleEntry> handles_;
+  HANDLE nextHandle_ = 0x1000;
+  DWORD lastError_ = 0;
+  struct Converters;
+  std::unique_ptr<Converters> converters_;
+};
+
+}  // namespace sim

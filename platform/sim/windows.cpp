@@ -1,0 +1,388 @@
+// The simulated window manager: windows, classes, the message queue and
+// message boxes answered by a scripted user.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/sim/machine.h"
+
+namespace sim {
+
+namespace {
+
+bool SameClass(const std::string& a, const char* b) {
+  if (!b) return true;
+  std::string x = a, y = b;
+  for (auto* s : {&x, &y})
+    for (auto& c : *s)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return x == y;
+}
+
+int CopyOut(const std::string& text, char* buffer, int maxCount) {
+  if (!buffer || maxCount <= 0) return 0;
+  int n = std::min(static_cast<int>(text.size()), maxCount - 1);
+  std::memcpy(buffer, text.data(), static_cast<std::size_t>(n));
+  buffer[n] = '\0';
+  return n;
+}
+
+}  // namespace
+
+WindowSystem::Window* WindowSystem::Find(HWND handle) {
+  for (auto& w : windows)
+    if (w.handle == handle && handle != 0) return &w;
+  return nullptr;
+}
+
+HWND WindowSystem::AddForeign(const std::string& title, const std::string& className,
+                              DWORD processId, bool visible, HWND owner) {
+  Window w;
+  w.handle = nextHandle;
+  nextHandle += 0x10;
+  w.title = title;
+  w.className = className;
+  w.processId = processId;
+  w.threadId = processId + 1;
+  w.visible = visible;
+  w.parent = owner;
+  windows.push_back(w);
+  return w.handle;
+}
+
+HWND Machine::FindWindowExA(HWND parent, HWND childAfter, const char* className,
+                            const char* title) {
+  if (Fails("FindWindowExA", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+  bool started = childAfter == 0;
+  for (const auto& w : windows.windows) {
+    if (!started) {
+      started = w.handle == childAfter;
+      continue;
+    }
+    bool inScope = parent == 0 ? !w.child : (w.child && w.parent == parent);
+    if (!inScope || !SameClass(w.className, className)) continue;
+    // Titles compare without regard to case, as FindWindowExA does.
+    if (title && !SameClass(w.title, title)) continue;
+    return w.handle;
+  }
+  lastError_ = 0;
+  return 0;
+}
+
+DWORD Machine::GetWindowThreadProcessId(HWND window, DWORD* processId) {
+  if (Fails("GetWindowThreadProcessId", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+  auto* w = windows.Find(window);
+  if (!w) {
+    lastError_ = win::ERROR_INVALID_WINDOW_HANDLE;
+    return 0;
+  }
+  if (processId) *processId = w->processId;
+  return w->threadId;
+}
+
+BOOL Machine::IsWindowVisible(HWND window) {
+  if (Fails("IsWindowVisible", 0)) return win::FALSE;
+  auto* w = windows.Find(window);
+  return w && w->visible ? win::TRUE : win::FALSE;
+}
+
+BOOL Machine::IsWindow(HWND window) {
+  faults.Enter("IsWindow", false);
+  return windows.Find(window) ? win::TRUE : win::FALSE;
+}
+
+HWND Machine::GetParent(HWND window) {
+  if (Fails("GetParent", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+  auto* w = windows.Find(window);
+  return w ? w->parent : 0;
+}
+
+int Machine::GetClassNameA(HWND window, char* name, int maxCount) {
+  if (Fails("GetClassNameA", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+  auto* w = windows.Find(window);
+  return w ? CopyOut(w->className, name, maxCount) : 0;
+}
+
+int Machine::GetWindowTextLengthW(HWND window) {
+  if (Fails("GetWindowTextLengthW", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+  auto* w = windows.Find(window);
+  if (!w || w->title.empty()) return 0;
+  return MultiByteToWideChar(936, 0, w->title.data(), static_cast<int>(w->title.size()), nullptr,
+                             0);
+}
+
+int Machine::GetWindowTextW(HWND window, WCHAR* text, int maxCount) {
+  if (Fails("GetWindowTextW", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+  auto* w = windows.Find(window);
+  if (!w || !text || maxCount <= 0) return 0;
+  std::u16string wide(w->title.size() + 1, u'\0');
+  int n = w->title.empty() ? 0
+                           : MultiByteToWideChar(936, 0, w->title.data(),
+                                                 static_cast<int>(w->title.size()), wide.data(),
+                                                 static_cast<int>(wide.size()));
+  n = std::min(n, maxCount - 1);
+  std::copy(wide.begin(), wide.begin() + n, text);
+  text[n] = u'\0';
+  return n;
+}
+
+int Machine::GetWindowTextA(HWND window, char* text, int maxCount) {
+  if (Fails("GetWindowTextA", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+  auto* w = windows.Find(window);
+  return w ? CopyOut(w->title, text, maxCount) : 0;
+}
+
+BOOL Machine::SetWindowTextA(HWND window, const char* text) {
+  if (Fails("SetWindowTextA", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+  auto* w = windows.Find(window);
+  if (!w) return win::FALSE;
+  w->title = text ? text : "";
+  return win::TRUE;
+}
+
+// ---------------------------------------------------------------- message boxes
+
+int Machine::MessageBoxTimeoutA(HWND owner, const char* text, const char* caption, UINT style,
+                                WORD, DWORD milliseconds) {
+  if (Fails("MessageBoxTimeoutA", 0) || !dialogs.available) return 0;
+  int answer = 32000;
+  if (!dialogs.answers.empty()) {
+    answer = dialogs.answers.front();
+    dialogs.answers.pop_front();
+  }
+  // A box with only an OK button closed any other way still answers OK.
+  if ((style & 0xF) == 0 && answer == 2) answer = 1;
+  MessageBoxRecord record{owner, text ? text : "", caption ? caption : "", style, milliseconds,
+                          answer, clock.tick};
+  if (answer == 32000 && milliseconds == win::INFINITE) answer = record.result = 1;
+  if (answer != 0) {
+    DWORD wait = answer == 32000 ? milliseconds : std::min(dialogs.thinkTime, milliseconds);
+    clock.tick += wait;
+  }
+  dialogs.shown.push_back(record);
+  return answer;
+}
+
+int Machine::MessageBoxA(HWND owner, const char* text, const char* caption, UINT style) {
+  if (Fails("MessageBoxA", 0)) return 0;
+  int answer = 1;
+  if (!dialogs.answers.empty()) {
+    answer = dialogs.answers.front() == 32000 ? 1 : dialogs.answers.front();
+    dialogs.answers.pop_front();
+  }
+  dialogs.shown.push_back({owner, text ? text : "", caption ? caption : "", style, win::INFINITE,
+                           answer, clock.tick});
+  clock.tick += dialogs.thinkTime;
+  return answer;
+}
+
+// ---------------------------------------------------------------- messages
+
+BOOL Machine::PeekMessageA(win::MSG* msg, HWND window, UINT first, UINT last, UINT remove) {
+  if (Fails("PeekMessageA", 0)) return win::FALSE;
+  for (auto it = windows.queue.begin(); it != windows.queue.end(); ++it) {
+    if (window && it->hwnd != window) continue;
+    if ((first || last) && (it->message < first || it->message > last)) continue;
+    *msg = *it;
+    if (remove & win::PM_REMOVE) windows.queue.erase(it);
+    return win::TRUE;
+  }
+  return win::FALSE;
+}
+
+BOOL Machine::GetMessageA(win::MSG* msg, HWND window, UINT first, UINT last) {
+  if (Fails("GetMessageA", win::ERROR_INVALID_WINDOW_HANDLE)) return -1;
+  for (auto it = windows.queue.begin(); it != windows.queue.end(); ++it) {
+    if (window && it->hwnd != window) continue;
+    if ((first || last) && (it->message < first || it->message > last)) continue;
+    *msg = *it;
+    windows.queue.erase(it);
+    return msg->message == win::WM_QUIT ? 0 : 1;
+  }
+  // Nothing can arrive later in a simulation that runs one thread: a loop
+  // waiting here would never end, so it is told to quit.
+  *msg = win::MSG{};
+  msg->message = win::WM_QUIT;
+  return 0;
+}
+
+BOOL Machine::TranslateMessage(const win::MSG*) {
+  faults.Enter("TranslateMessage", false);
+  return win::FALSE;
+}
+
+win::LRESULT Machine::DispatchMessageA(const win::MSG* msg) {
+  faults.Enter("DispatchMessageA", false);
+  if (!msg || !msg->hwnd) return 0;
+  return SendMessageA(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+void Machine::PostQuitMessage(int exitCode) {
+  faults.Enter("PostQuitMessage", false);
+  win::MSG msg{};
+  msg.message = win::WM_QUIT;
+  msg.wParam = static_cast<win::WPARAM>(exitCode);
+  windows.queue.push_back(msg);
+}
+
+BOOL Machine::PostMessageA(HWND window, UINT message, win::WPARAM wParam, win::LPARAM lParam) {
+  if (Fails("PostMessageA", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+  if (window && !windows.Find(window)) return win::FALSE;
+  windows.queue.push_back({window, message, wParam, lParam, clock.tick, {0, 0}});
+  return win::TRUE;
+}
+
+win::LRESULT Machine::SendMessageA(HWND window, UINT message, win::WPARAM wParam,
+                                   win::LPARAM lParam) {
+  faults.Enter("SendMessageA", false);
+  auto* w = windows.Find(window);
+  if (!w) return 0;
+  for (const auto& c : windows.classes)
+    if (SameClass(c.name, w->className.c_str()) && c.definition.lpfnWndProc)
+      return c.definition.lpfnWndProc(c.definition.context, window, message, wParam, lParam);
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+win::LRESULT Machine::DefWindowProcA(HWND window, UINT message, win::WPARAM wParam,
+                                     win::LPARAM lParam) {
+  faults.Enter("DefWindowProcA", false);
+  auto* w = windows.Find(window);
+  if (!w) return 0;
+  if (message == win::WM_CLOSE) {
+    DestroyWindow(window);
+    return 0;
+  }
+  w->settings[message] = lParam;
+  (void)wParam;
+  return 0;
+}
+
+// ---------------------------------------------------------------- creating windows
+
+WORD Machine::RegisterClassExA(const win::WNDCLASSEXA* windowClass) {
+  if (Fails("RegisterClassExA", win::ERROR_INVALID_PARAMETER)) return 0;
+  if (!windowClass || !windowClass->lpszClassName) return 0;
+  for (const auto& c : windows.classes)
+    if (SameClass(c.name, windowClass->lpszClassName)) {
+      lastError_ = 1410;  // ERROR_CLASS_ALREADY_EXISTS
+      return 0;
+    }
+  WindowSystem::Class c;
+  c.definition = *windowClass;
+  c.name = windowClass->lpszClassName;
+  windows.classes.push_back(c);
+  c.definition.lpszClassName = nullptr;
+  return static_cast<WORD>(0xC000 + windows.classes.size());
+}
+
+HWND Machine::CreateWindowExA(DWORD exStyle, const char* className, const char* title,
+                              DWORD style, int x, int y, int width, int height, HWND parent,
+                              win::HMENU menu) {
+  if (Fails("CreateWindowExA", win::ERROR_INVALID_PARAMETER)) return 0;
+  if (!className) return 0;
+  constexpr DWORD kChild = 0x40000000u, kVisible = 0x10000000u;
+  static const char* const kSystemClasses[] = {"BUTTON", "COMBOBOX", "STATIC", "EDIT"};
+  bool known = std::any_of(std::begin(kSystemClasses), std::end(kSystemClasses),
+                           [&](const char* n) { return SameClass(n, className); }) ||
+               std::any_of(windows.classes.begin(), windows.classes.end(),
+                           [&](const WindowSystem::Class& c) { return SameClass(c.name, className); });
+  if (!known || (parent && !windows.Find(parent))) {
+    lastError_ = 1407;  // ERROR_CANNOT_FIND_WND_CLASS
+    return 0;
+  }
+  WindowSystem::Window w;
+  w.handle = windows.nextHandle;
+  windows.nextHandle += 0x10;
+  w.className = className;
+  w.title = title ? title : "";
+  w.style = style;
+  w.exStyle = exStyle;
+  w.processId = self.processId;
+  w.threadId = self.threadId;
+  w.parent = parent;
+  w.child = (style & kChild) != 0;
+  w.visible = (style & kVisible) != 0;
+  w.rect = {x, y, x + width, y + height};
+  w.id = menu;
+  windows.windows.insert(windows.windows.begin(), w);
+  return w.handle;
+}
+
+BOOL Machine::DestroyWindow(HWND window) {
+  if (Fails("DestroyWindow", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+  if (!windows.Find(window)) return win::FALSE;
+  // Children and owned windows go first, as on Windows.
+  std::vector<HWND> dependants;
+  for (const auto& w : windows.windows)
+    if (w.parent == window) dependants.push_back(w.handle);
+  for (HWND d : dependants) DestroyWindow(d);
+  SendMessageA(window, win::WM_DESTROY, 0, 0);
+  auto& list = windows.windows;
+  list.erase(std::remove_if(list.begin(), list.end(),
+                            [&](const WindowSystem::Window& w) { return w.handle == window; }),
+             list.end());
+  return win::TRUE;
+}
+
+BOOL Machine::ShowWindow(HWND window, int command) {
+  if (Fails("ShowWindow", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+  auto* w = windows.Find(window);
+  if (!w) return win::FALSE;
+  BOOL wasVisible = w->visible ? win::TRUE : win::FALSE;
+  w->visible = command != 0;
+  return wasVisible;
+}
+
+BOOL Machine::SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height,
+                           UINT flags) {
+  if (Fails("SetWindowPos", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+  auto* w = windows.Find(window);
+  if (!w) return win::FALSE;
+  constexpr UINT kNoSize = 0x1, kNoMove = 0x2, kNoZOrder = 0x4;
+  if (!(flags & kNoMove)) {
+    w->rect.right += x - w->rect.left;
+    w->rect.bottom += y - w->rect.top;
+    w->rect.left = x;
+    w->rect.top = y;
+  }
+  if (!(flags & kNoSize)) {
+    w->rect.right = w->rect.left + width;
+    w->rect.bottom = w->rect.top + height;
+  }
+  if (!(flags & kNoZOrder) && insertAfter == static_cast<HWND>(-1)) w->topmost = true;
+  return win::TRUE;
+}
+
+BOOL Machine::MoveWindow(HWND window, int x, int y, int width, int height, BOOL) {
+  if (Fails("MoveWindow", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+  auto* w = windows.Find(window);
+  if (!w) return win::FALSE;
+  w->rect = {x, y, x + width, y + height};
+  return win::TRUE;
+}
+
+BOOL Machine::GetWindowRect(HWND window, win::RECT* rect) {
+  if (Fails("GetWindowRect", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+  auto* w = windows.Find(window);
+  if (!w || !rect) return win::FALSE;
+  *rect = w->rect;
+  return win::TRUE;
+}
+
+int Machine::GetSystemMetrics(int index) {
+  faults.Enter("GetSystemMetrics", false);
+  if (index == 0) return windows.screenWidth;
+  if (index == 1) return windows.screenHeight;
+  return 0;
+}
+
+DWORD Machine::GetSysColor(int index) {
+  faults.Enter("GetSysColor", false);
+  return index == 15 ? 0xF0F0F0u : 0;  // COLOR_BTNFACE
+}
+
+win::HGDIOBJ Machine::GetStockObject(int object) {
+  if (Fails("GetStockObject", 0)) return 0;
+  return 0x0A000000u + static_cast<unsigned>(object);
+}
+
+}  // namespace sim

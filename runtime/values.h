@@ -1,0 +1,88 @@
+// Small value, text and byte-array operations.
+//
+// Text arguments end at their first zero byte, if any; an empty view stands
+// for an absent text. Positions are 1-based byte positions, -1 is "none".
+// Operations marked GBK-aware treat a byte >= 0x80 as the lead byte of a
+// two-byte character and step over the byte after it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string_view>
+
+#include "runtime/types.h"
+
+// Signed decimal, as "%d".
+Text ValueToText(std::int32_t value);
+// A copy of the text.
+Text ValueToText(std::string_view text);
+// "真" for nonzero, "假" for zero.
+Text TruthToText(std::int32_t truth);
+// A fixed char array: the bytes before the first zero, all when there is none.
+Text FixedCharsToText(const char* data, std::size_t capacity);
+
+// Floor with near-integers (within 1e-12 below, away from zero) rounded up to
+// the whole number; low 32 bits of the 64-bit result. NaN, infinities and
+// values outside the 64-bit range give 0.
+std::int32_t FloorToInt(double x);
+
+// -1, 0 or 1 as strcmp on unsigned bytes.
+std::int32_t CompareText(std::string_view a, std::string_view b);
+
+Text ConcatTextList(std::initializer_list<std::string_view> parts);
+template <typename... Parts>
+Text ConcatTexts(const Parts&... parts) {
+  return ConcatTextList({std::string_view(parts)...});
+}
+
+std::int32_t TextLength(std::string_view text);
+
+// First occurrence at or after `start` (below 1 counts as 1); GBK-aware walk
+// from `start`. An empty `sought` gives 1 for a non-empty region, else -1.
+std::int32_t FindText(std::string_view text, std::string_view sought,
+                      std::optional<std::int32_t> start = std::nullopt, bool ignoreCase = false);
+// Last occurrence lying wholly in the first start-1 bytes (whole text when
+// `start` is absent); GBK-aware walk from the first byte.
+std::int32_t FindTextBackward(std::string_view text, std::string_view sought,
+                              std::optional<std::int32_t> start = std::nullopt,
+                              bool ignoreCase = false);
+
+// First / last min(n, length) bytes; empty when n <= 0. Byte-wise.
+Text TextLeft(std::string_view text, std::int32_t n);
+Text TextRight(std::string_view text, std::int32_t n);
+// A-Z to a-z; GBK-aware, so two-byte characters are copied unchanged.
+Text ToLowerAscii(std::string_view text);
+// n blanks; empty when n < 1.
+Text Spaces(std::int32_t n);
+
+Bytes TextToBytes(std::string_view text);
+// n bytes copied from `address`; empty when n <= 0.
+Bytes BytesFromAddress(const void* address, std::int32_t n);
+Bytes ZeroBytes(std::int32_t n);
+// The first n bytes, n limited to 0..count.
+Bytes BytesLeft(const Bytes& bytes, std::int32_t n);
+std::int32_t BytesLength(const Bytes& bytes);
+// First occurrence at or after `start` (below 1 counts as 1); -1 when none or
+// when `pattern` is empty.
+std::int32_t FindBytes(const Bytes& bytes, const Bytes& pattern, std::int32_t start = 1);
+// Removes `count` bytes at `start` and inserts `replacement` there; `start` is
+// limited to 1..count+1 and `count` to what follows it.
+Bytes ReplaceBytes(const Bytes& bytes, std::int32_t start, std::int32_t count,
+                   std::optional<std::string_view> replacement = std::nullopt);
+// The bytes before the first zero, all when there is none.
+Text ReadTextFromBytes(const Bytes& bytes);
+
+template <typename... Rest>
+constexpr std::int32_t BitAnd(std::int32_t a, std::int32_t b, Rest... rest) {
+  std::int32_t r = a & b;
+  ((r &= static_cast<std::int32_t>(rest)), ...);
+  return r;
+}
+template <typename... Rest>
+constexpr std::int32_t BitOr(std::int32_t a, std::int32_t b, Rest... rest) {
+  std::int32_t r = a | b;
+  ((r |= static_cast<std::int32_t>(rest)), ...);
+  return r;
+}

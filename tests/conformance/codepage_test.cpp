@@ -1,0 +1,55 @@
+// The platform's code-page conversions, as the program's text relies on them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "conformance/harness.h"
+
+namespace {
+
+std::u16string ToWide(win::Api& api, const std::string& text) {
+  int n = api.MultiByteToWideChar(936, 0, text.c_str(), -1, nullptr, 0);
+  std::u16string wide(static_cast<std::size_t>(n), u'\0');
+  EXPECT_EQ(api.MultiByteToWideChar(936, 0, text.c_str(), -1, wide.data(), n), n);
+  return wide;
+}
+
+std::string ToText(win::Api& api, const std::u16string& wide) {
+  int n = api.WideCharToMultiByte(936, 0, wide.c_str(), -1, nullptr, 0);
+  std::string text(static_cast<std::size_t>(n), '\0');
+  EXPECT_EQ(api.WideCharToMultiByte(936, 0, wide.c_str(), -1, text.data(), n), n);
+  return text;
+}
+
+TEST(CodePageTest, RoundTripsCodePage936) {
+  auto harness = MakeHarness();
+  auto& api = harness->api();
+  const std::string text = "Thistlegarden补丁程序\\补丁对比图 欧尼酱~";
+  std::u16string wide = ToWide(api, text);
+  // The count includes the terminator.
+  EXPECT_EQ(wide, std::u16string(u"Thistlegarden补丁程序\\补丁对比图 欧尼酱~") + u'\0');
+  EXPECT_EQ(ToText(api, wide), text + '\0');
+  // The euro sign is the code page's single byte 0x80.
+  EXPECT_EQ(ToWide(api, "\x80"), (std::u16string{0x20AC, 0}));
+}
+
+TEST(CodePageTest, UnrepresentableAndShortBuffers) {
+  auto harness = MakeHarness();
+  auto& api = harness->api();
+  // Characters the code page lacks become its default character.
+  EXPECT_EQ(ToText(api, u"a\u0E01b"), std::string("a?b") + '\0');
+  EXPECT_EQ(ToText(api, u"\U0001F600"), std::string("??") + '\0');
+  // A count without the terminator converts just those units.
+  const char16_t wide[] = u"补丁";
+  char out[8] = {};
+  EXPECT_EQ(api.WideCharToMultiByte(936, 0, wide, 1, out, 8), 2);
+  EXPECT_EQ(std::string(out), "补");
+  // Too small a buffer is a failure, not a partial result.
+  EXPECT_EQ(api.WideCharToMultiByte(936, 0, wide, -1, out, 3), 0);
+  EXPECT_EQ(api.GetLastError(), win::ERROR_INSUFFICIENT_BUFFER);
+  char16_t units[2] = {};
+  EXPECT_EQ(api.MultiByteToWideChar(936, 0, "abc", -1, units, 2), 0);
+  EXPECT_EQ(api.GetLastError(), win::ERROR_INSUFFICIENT_BUFFER);
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+// Value, text and byte-array operations.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "runtime/values.h"
+
+namespace {
+
+using std::nullopt;
+
+TEST(ValueToTextTest, NumbersTruthAndCharArrays) {
+  EXPECT_EQ(ValueToText(0), "0");
+  EXPECT_EQ(ValueToText(-1), "-1");
+  EXPECT_EQ(ValueToText(std::numeric_limits<std::int32_t>::max()), "2147483647");
+  EXPECT_EQ(ValueToText(std::numeric_limits<std::int32_t>::min()), "-2147483648");
+
+  EXPECT_EQ(TruthToText(1), "\xD5\xE6");  // 真
+  EXPECT_EQ(TruthToText(-7), "\xD5\xE6");
+  EXPECT_EQ(TruthToText(0), "\xBC\xD9");  // 假
+
+  const char field[6] = {'a', '.', 'e', 0, 'x', 'y'};
+  EXPECT_EQ(FixedCharsToText(field, sizeof field), "a.e");
+  const char full[3] = {'a', 'b', 'c'};
+  EXPECT_EQ(FixedCharsToText(full, sizeof full), "abc");
+}
+
+TEST(FloorToIntTest, NearIntegerRule) {
+  EXPECT_EQ(FloorToInt(2.9999999999995), 3);
+  EXPECT_EQ(FloorToInt(2.999999999998), 2);
+  EXPECT_EQ(FloorToInt(276.93), 276);
+  EXPECT_EQ(FloorToInt(306.99999999999994), 307);
+  EXPECT_EQ(FloorToInt(306.9999), 306);
+  EXPECT_EQ(FloorToInt(-0.5), -1);
+  EXPECT_EQ(FloorToInt(-2.9999999999995), -3);
+  EXPECT_EQ(FloorToInt(-0.9999999999995), -1);
+  EXPECT_EQ(FloorToInt(-3.0), -3);
+}
+
+TEST(FloorToIntTest, KeepsLow32BitsAndMapsUnrepresentableToZero) {
+  EXPECT_EQ(FloorToInt(4294967296.0 + 5.25), 5);
+  EXPECT_EQ(FloorToInt(2147483648.0), std::numeric_limits<std::int32_t>::min());
+  EXPECT_EQ(FloorToInt(-2147483649.0), std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(FloorToInt(1e300), 0);
+  EXPECT_EQ(FloorToInt(-1e300), 0);
+  EXPECT_EQ(FloorToInt(std::nan("")), 0);
+  EXPECT_EQ(FloorToInt(std::numeric_limits<double>::infinity()), 0);
+}
+
+TEST(FloorToIntTest, AssemblySizeCodes) {
+  auto code = [](std::int32_t size) { return FloorToInt(size / 1048576.0 * 100); };
+  EXPECT_EQ(code(2904555), 276);
+  EXPECT_EQ(code(2904556), 277);
+  EXPECT_EQ(code(2894070), 276);
+  EXPECT_EQ(code(2894069), 275);
+  EXPECT_EQ(code(3229614), 307);
+  EXPECT_EQ(code(-1), -1);
+}
+
+TEST(TextTest, CompareConcatLength) {
+  EXPECT_EQ(CompareText("0.25a", "0.25A"), 1);
+  EXPECT_EQ(CompareText("0.25A", "0.25a"), -1);
+  EXPECT_EQ(CompareText("", Text()), 0);
+  EXPECT_EQ(CompareText("ab", "abc"), -1);
+  EXPECT_EQ(CompareText("\x80", "z"), 1);  // unsigned bytes
+  EXPECT_EQ(CompareText(Text("ab\0x", 4), "ab"), 0);
+
+  const Text name = "game.exe";
+  EXPECT_EQ(ConcatTexts("C:\\", Text(), name, std::string_view("真")), "C:\\game.exe\xD5\xE6");
+  EXPECT_EQ(ConcatTexts(Text("a\0b", 3), "c"), "ac");
+  EXPECT_EQ(TextLength("补丁"), 4);
+  EXPECT_EQ(TextLength(""), 0);
+  EXPECT_EQ(TextLength(Text("ab\0cd", 5)), 2);
+}
+
+TEST(TextTest, FindForward) {
+  EXPECT_EQ(FindText("abc", ""), 1);
+  EXPECT_EQ(FindText("", ""), -1);
+  EXPECT_EQ(FindText("abc", "", 4), -1);
+
+  EXPECT_EQ(FindText("aXbX", "X"), 2);
+  EXPECT_EQ(FindText("aXbX", "X", 3), 4);
+  EXPECT_EQ(FindText("aXbX", "X", 5), -1);
+  EXPECT_EQ(FindText("aXbX", "X", -3), 2);
+  EXPECT_EQ(FindText("aXbX", "bXc"), -1);
+  EXPECT_EQ(FindText("ab", "abc"), -1);
+
+  // 0x81 0x5C is one character; its trail byte is not a backslash.
+  EXPECT_EQ(FindText("\x81\x5C\\", "\\"), 3);
+  EXPECT_EQ(FindText("\xD5\xE6\xE6", "\xE6"), 3);
+  EXPECT_EQ(FindText("\xD5", "\xD5"), 1);
+
+  EXPECT_EQ(FindText("Thistle.EXE", "thistle.exe"), -1);
+  EXPECT_EQ(FindText("Thistle.EXE", "e.exe", nullopt, true), 7);
+  EXPECT_EQ(FindText("x\x81\x41", "\x81\x61", nullopt, true), -1);  // trail bytes never fold
+}
+
+TEST(TextTest, FindBackward) {
+  EXPECT_EQ(FindTextBackward("aXbX", "X"), 4);
+  EXPECT_EQ(FindTextBackward("aXbX", "X", 4), 2);
+  EXPECT_EQ(FindTextBackward("aXbX", "X", 99), 4);
+  EXPECT_EQ(FindTextBackward("aXbX", "X", 1), -1);
+  EXPECT_EQ(FindTextBackward("abab", "ab", 4), 1);  // must lie wholly before start
+
+  EXPECT_EQ(FindTextBackward("abc", ""), 1);
+  EXPECT_EQ(FindTextBackward("abc", "", 1), -1);
+  EXPECT_EQ(FindTextBackward("", ""), -1);
+
+  EXPECT_EQ(FindTextBackward("C:\\\x81\x5C\\x", "\\"), 6);
+  EXPECT_EQ(FindTextBackward("C:\\\x81\x5C", "\\"), 3);
+  EXPECT_EQ(FindTextBackward("ab\x81\x5C", "\\"), -1);
+}
+
+TEST(TextTest, CutLowerAndSpaces) {
+  EXPECT_EQ(TextLeft("abc", 2), "ab");
+  EXPECT_EQ(TextLeft("abc", 9), "abc");
+  EXPECT_EQ(TextLeft("abc", 0), "");
+  EXPECT_EQ(TextLeft("\xD5\xE6", 1), "\xD5");
+  EXPECT_EQ(TextRight("abc", 2), "bc");
+  EXPECT_EQ(TextRight("abc", 9), "abc");
+  EXPECT_EQ(TextRight("abc", -2), "");
+
+  EXPECT_EQ(ToLowerAscii("AZaz@[\xD5\xE6QX"), "azaz@[\xD5\xE6qx");
+  EXPECT_EQ(ToLowerAscii("\x81\x41" "B"), "\x81\x41" "b");
+  EXPECT_EQ(ToLowerAscii("A\x81"), "a\x81");
+
+  EXPECT_EQ(Spaces(255), Text(255, ' '));
+  EXPECT_EQ(Spaces(0), "");
+  EXPECT_EQ(Spaces(-1), "");
+}
+
+TEST(BytesTest, BuildCutAndRead) {
+  EXPECT_EQ(TextToBytes("ab"), "ab");
+  EXPECT_EQ(TextToBytes(""), Bytes());
+  const unsigned char raw[4] = {1, 0, 2, 0};
+  EXPECT_EQ(BytesFromAddress(raw, 3), Bytes("\1\0\2", 3));
+  EXPECT_EQ(BytesFromAddress(raw, -4), Bytes());
+  EXPECT_EQ(ZeroBytes(3), Bytes(3, '\0'));
+  EXPECT_EQ(ZeroBytes(-1), Bytes());
+
+  const Bytes data("ab\0cd", 5);
+  EXPECT_EQ(BytesLength(data), 5);
+  EXPECT_EQ(BytesLeft(data, 3), Bytes("ab\0", 3));
+  EXPECT_EQ(BytesLeft(data, 99), data);
+  EXPECT_EQ(BytesLeft(data, -1), Bytes());
+  EXPECT_EQ(ReadTextFromBytes(data), "ab");
+  EXPECT_EQ(ReadTextFromBytes("abc"), "abc");
+}
+
+TEST(BytesTest, FindAndReplace) {
+  const Bytes data("ab\0ab", 5);
+  EXPECT_EQ(FindBytes(data, Bytes("\0a", 2)), 3);
+  EXPECT_EQ(FindBytes(data, "ab", 2), 4);
+  EXPECT_EQ(FindBytes(data, "ab", -5), 1);
+  EXPECT_EQ(FindBytes(data, "ab", 6), -1);
+  EXPECT_EQ(FindBytes(data, "abc"), -1);
+  EXPECT_EQ(FindBytes(data, ""), -1);
+
+  EXPECT_EQ(ReplaceBytes("abcdef", 2, 2, "XYZ"), "aXYZdef");
+  EXPECT_EQ(ReplaceBytes("abcdef", 2, 2), "adef");
+  EXPECT_EQ(ReplaceBytes("abcdef", -3, 1, "X"), "Xbcdef");
+  EXPECT_EQ(ReplaceBytes("abcdef", 99, 5, "X"), "abcdefX");
+  EXPECT_EQ(ReplaceBytes("abcdef", 5, 99), "abcd");
+  EXPECT_EQ(ReplaceBytes("abcdef", 3, -1, "X"), "abXcdef");
+  EXPECT_EQ(ReplaceBytes("", 1, 1, Bytes("\0", 1)), Bytes("\0", 1));
+}
+
+TEST(BitsTest, AndOrOverAllArguments) {
+  EXPECT_EQ(BitAnd(0xF0, 0x3C, 0x38), 0x30);
+  EXPECT_EQ(BitOr(1, 2, 8u), 11);
+  EXPECT_EQ(BitOr(0x80000000u, 1), std::numeric_limits<std::int32_t>::min() + 1);
+}
+
+}  // namespace

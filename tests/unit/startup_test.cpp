@@ -1,0 +1,163 @@
+// Start-up, the banner and shutdown on a simulated machine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/startup.h"
+#include "platform/sim/machine.h"
+
+namespace {
+
+struct Line {
+  std::string text;
+  win::WORD attributes;
+};
+
+// The console output as runs of one attribute.
+std::vector<Line> Lines(const sim::ConsoleState& console) {
+  std::vector<Line> lines;
+  for (const auto& cell : console.written) {
+    if (lines.empty() || lines.back().attributes != cell.attributes ||
+        lines.back().text.ends_with("\n"))
+      lines.push_back({"", cell.attributes});
+    lines.back().text += cell.byte;
+  }
+  return lines;
+}
+
+long IndexOf(const sim::Faults& faults, const std::string& name) {
+  auto it = std::find(faults.calls.begin(), faults.calls.end(), name);
+  return it == faults.calls.end() ? -1 : it - faults.calls.begin();
+}
+
+const std::vector<Line> kBanner = {
+    {"免责声明：本程序仅供参考，技术分享。请勿用于非法用途！\r\n", 0xFC},
+    {"此版本为离线版！无法收到补丁更新！不建议使用，建议换成常规版本。\r\n", 0xFC},
+    {"https://space.example.com/orrinvale\r\n", 0x9E},
+    {"https://space.example.com/tamsk_olu\r\n", 0x9E},
+    {"https://forum.example.org/u/thistlegarden-patch\r\n", 0x9E},
+};
+
+TEST(StartupTest, PrintsTheBannerAndEndsWithZero) {
+  sim::Machine machine;
+  machine.console.attributes = 0x1F;
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  auto lines = Lines(machine.console);
+  ASSERT_EQ(lines.size(), kBanner.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].text, kBanner[i].text) << "line " << i;
+    EXPECT_EQ(lines[i].attributes, kBanner[i].attributes) << "line " << i;
+  }
+  // Colours, console code page, OLE and windows are all put back.
+  EXPECT_EQ(machine.console.attributes, 0x1F);
+  EXPECT_EQ(machine.console.outputCodePage, 437u);
+  EXPECT_EQ(machine.self.oleInitialized, 0);
+  EXPECT_TRUE(machine.windows.windows.empty());
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+  EXPECT_TRUE(machine.dialogs.shown.empty());
+}
+
+TEST(StartupTest, StepsRunInOrder) {
+  sim::Machine machine;
+  ProgramEntry(machine);
+  const auto& f = machine.faults;
+  std::vector<long> order = {IndexOf(f, "OleInitialize"),    IndexOf(f, "GetModuleFileNameA"),
+                             IndexOf(f, "SetCurrentDirectoryA"), IndexOf(f, "CreateWindowExA"),
+                             IndexOf(f, "GetStdHandle"),     IndexOf(f, "SetConsoleOutputCP"),
+                             IndexOf(f, "WriteFile"),        IndexOf(f, "DestroyWindow"),
+                             IndexOf(f, "OleUninitialize")};
+  for (long at : order) EXPECT_GE(at, 0);
+  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+  // The code page is switched to 936 before the first line and back at the end.
+  EXPECT_EQ(std::count(f.calls.begin(), f.calls.end(), "SetConsoleOutputCP"), 2);
+  // No message loop when no window is left open.
+  EXPECT_EQ(IndexOf(f, "GetMessageA"), -1);
+}
+
+TEST(StartupTest, MakesTheProgramFolderCurrent) {
+  sim::Machine machine;
+  machine.self.modulePath = "D:\\补丁\\ThistlegardenPatch.exe";
+  machine.files.AddFile(machine.self.modulePath, "MZ");
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_EQ(machine.self.currentDirectory, "D:\\补丁");
+
+  // A module path without a backslash leaves the current folder alone.
+  sim::Machine bare;
+  bare.self.modulePath = "ThistlegardenPatch.exe";
+  EXPECT_EQ(ProgramEntry(bare), 0);
+  EXPECT_EQ(bare.self.currentDirectory, "C:\\Users\\Player\\Downloads");
+  EXPECT_EQ(Lines(bare.console).size(), kBanner.size());
+}
+
+TEST(StartupTest, ConsoleAlreadyOnCodePage936IsLeftAlone) {
+  sim::Machine machine;
+  machine.console.outputCodePage = 936;
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_EQ(IndexOf(machine.faults, "SetConsoleOutputCP"), -1);
+  EXPECT_EQ(machine.console.outputCodePage, 936u);
+}
+
+TEST(StartupTest, RedirectedOutputWritesNothing) {
+  sim::Machine machine;
+  machine.console.redirected = true;
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_EQ(machine.console.redirectedBytes, "");
+  EXPECT_EQ(IndexOf(machine.faults, "WriteFile"), -1);
+}
+
+TEST(StartupTest, FailingPlatformCallsDoNotStopTheRun) {
+  for (const char* call : {"OleInitialize", "GetModuleFileNameA", "SetCurrentDirectoryA",
+                           "CreateWindowExA", "GetConsoleOutputCP", "SetConsoleOutputCP"}) {
+    sim::Machine machine;
+    machine.faults.Fail(call);
+    EXPECT_EQ(ProgramEntry(machine), 0) << call;
+    EXPECT_EQ(Lines(machine.console).size(), kBanner.size()) << call;
+    EXPECT_EQ(machine.console.outputCodePage, 437u) << call;
+  }
+}
+
+TEST(StartupTest, UnreadableWindowDefinitionsAreARuntimeError) {
+  sim::Machine machine;
+  machine.faults.Fail("RegisterClassExA", 2);  // the owner's class passes, the definitions' fail
+  EXPECT_EQ(ProgramEntry(machine), -1);
+  ASSERT_EQ(machine.dialogs.shown.size(), 1u);
+  const auto& box = machine.dialogs.shown[0];
+  EXPECT_EQ(box.text, "运行时出错!\r\n\r\n错误信息：载入窗口模板数据段出错!\r\n\r\n5, 1\r\n");
+  EXPECT_EQ(box.caption, "错误");
+  EXPECT_EQ(box.style, 0x10u);
+  EXPECT_EQ(box.owner, 0u);
+  EXPECT_TRUE(machine.console.written.empty());
+  EXPECT_TRUE(machine.windows.windows.empty());
+  EXPECT_EQ(machine.self.oleInitialized, 0);
+}
+
+TEST(RuntimeErrorTest, ReportSkipsTheCleanupRoutines) {
+  sim::Machine machine;
+  ProgramState state(machine);
+  static int ran = 0;
+  RegisterCleanup(state, [](ProgramState&) { ++ran; });
+  RegisterCleanup(state, [](ProgramState&) { ++ran; });
+  EXPECT_EQ(ReportRuntimeError(state, 1, "数组成员引用下标超出定义范围", -7, 12), -1);
+  EXPECT_EQ(machine.dialogs.shown.at(0).text,
+            "运行时出错!\r\n\r\n错误代码：1\r\n\r\n错误信息：数组成员引用下标超出定义范围\r\n"
+            "\r\n-7, 12\r\n");
+  EXPECT_TRUE(state.cleanupRoutines.empty());
+  EXPECT_EQ(ran, 0);
+  // Without number and message only the location stays.
+  EXPECT_EQ(ReportRuntimeError(state, 0, "", 0, 0), -1);
+  EXPECT_EQ(machine.dialogs.shown.at(1).text, "运行时出错!\r\n\r\n0, 0\r\n");
+}
+
+TEST(CleanupTest, RegisteredOnceRunsOnce) {
+  sim::Machine machine;
+  ProgramState state(machine);
+  CleanupRoutine routine = [](ProgramState& s) { s.chosenVersion += "x"; };
+  RegisterCleanup(state, routine);
+  RegisterCleanup(state, routine);
+  RegisterCleanup(state, [](ProgramState& s) { s.chosenVersion += "y"; });
+  ASSERT_EQ(state.cleanupRoutines.size(), 2u);
+  for (auto r : state.cleanupRoutines) r(state);
+  EXPECT_EQ(state.chosenVersion, "xy");
+}
+
+}  // namespace
