@@ -58,8 +58,6 @@ bool Machine::Fails(const char* name, DWORD error) {
 
 // ---------------------------------------------------------------- handles
 
-enum HandleKinds { kFile = 1, kFind, kSnapshot, kProcess, kThread, kKey };
-
 HANDLE Machine::NewHandle(int kind, std::uintptr_t object) {
   HANDLE h = nextHandle_;
   nextHandle_ += 4;
@@ -70,6 +68,11 @@ HANDLE Machine::NewHandle(int kind, std::uintptr_t object) {
 int Machine::HandleKind(HANDLE handle) const {
   auto it = handles_.find(handle);
   return it == handles_.end() ? 0 : it->second.kind;
+}
+
+Machine::HandleEntry* Machine::Handle(HANDLE handle, int kind) {
+  auto it = handles_.find(handle);
+  return it == handles_.end() || it->second.kind != kind ? nullptr : &it->second;
 }
 
 std::size_t Machine::OpenHandleCount() const { return handles_.size(); }
@@ -351,7 +354,7 @@ void* Machine::HeapAlloc(HANDLE heap, DWORD flags, std::size_t bytes) {
   if (Fails("HeapAlloc", win::ERROR_NOT_ENOUGH_MEMORY) || heap != kProcessHeap) return nullptr;
   void* p = (flags & win::HEAP_ZERO_MEMORY) ? std::calloc(bytes ? bytes : 1, 1)
                                              : std::malloc(bytes ? bytes : 1);
-  if (p) handles_[reinterpret_cast<HANDLE>(p)] = {kKey + 1, 0};
+  if (p) handles_[reinterpret_cast<HANDLE>(p)] = {kMemory, 0};
   return p;
 }
 
@@ -365,7 +368,7 @@ BOOL Machine::HeapFree(HANDLE heap, DWORD, void* memory) {
 void* Machine::LocalAlloc(UINT flags, std::size_t bytes) {
   if (Fails("LocalAlloc", win::ERROR_NOT_ENOUGH_MEMORY)) return nullptr;
   void* p = (flags & win::LPTR) ? std::calloc(bytes ? bytes : 1, 1) : std::malloc(bytes ? bytes : 1);
-  if (p) handles_[reinterpret_cast<HANDLE>(p)] = {kKey + 1, 0};
+  if (p) handles_[reinterpret_cast<HANDLE>(p)] = {kMemory, 0};
   return p;
 }
 

@@ -150,6 +150,66 @@ struct WindowSystem {
                   bool visible = true, HWND owner = 0);
 };
 
+// Other programs' processes, as the snapshot lists them (in this order).
+struct ProcessTable {
+  struct Process {
+    DWORD processId = 0;
+    std::string exeName;      // szExeFile, code page 936
+    std::u16string imagePath;  // the kernel's form: \Device\HarddiskVolumeN\... or \??\C:\...
+    DWORD parentId = 0;
+    // Access rights OpenProcess grants; asking for any other right fails
+    // with ERROR_ACCESS_DENIED. Granted only while the debug privilege is on
+    // when `needsDebugPrivilege`.
+    DWORD openableRights = 0x1FFFFF;
+    bool needsDebugPrivilege = false;
+    bool running = true;
+    UINT exitCode = 0;
+    std::string commandLine;  // for processes the program started
+    bool startedByProgram = false;
+    DWORD showWindow = 0;
+  };
+  std::vector<Process> list;
+  DWORD nextProcessId = 9000;
+  // The program's own image path in the kernel's form.
+  std::u16string selfImagePath = u"\\Device\\HarddiskVolume3\\Games\\Tools\\ThistlegardenPatch.exe";
+  bool debugPrivilegeHeld = true;     // the token has the privilege to enable
+  bool debugPrivilegeEnabled = false;
+  std::vector<std::pair<bool, DWORD>> privilegeLog;  // (enabled, at call number)
+
+  Process* Find(DWORD processId);
+  DWORD Add(const std::string& exeName, const std::u16string& imagePath);
+};
+
+// Drive letters and the NT devices behind them (QueryDosDeviceW).
+struct DriveTable {
+  // Letter -> the target list, each target ending in a zero unit, the list in
+  // another (as QueryDosDeviceW writes it).
+  std::map<char, std::u16string> targets = {{'C', u"\\Device\\HarddiskVolume3"}};
+};
+
+// HKEY_CURRENT_USER values, in the 64-bit and the 32-bit registry views.
+struct Registry {
+  struct Value {
+    DWORD type = win::REG_DWORD;
+    std::string data;
+  };
+  // key path (case folded, UTF-8) -> value name (case folded) -> value, per view
+  std::map<std::string, std::map<std::string, Value>> view64, view32;
+  void SetDword(const std::string& key, const std::string& name, DWORD value, bool both = true);
+  void Set(const std::string& key, const std::string& name, Value value, bool both = true);
+};
+
+// Well-known folders and the system's shape.
+struct Folders {
+  std::string temp = "C:\\Users\\Player\\AppData\\Local\\Temp\\";
+  std::string windows = "C:\\Windows";
+  std::string system = "C:\\Windows\\System32";
+  std::string wow64 = "C:\\Windows\\SysWOW64";  // empty on 32-bit Windows
+  std::map<int, std::string> special = {
+      {5, "C:\\Users\\Player\\Documents"}, {26, "C:\\Users\\Player\\AppData\\Roaming"},
+      {16, "C:\\Users\\Player\\Desktop"}};
+};
+
 // A message box as it was shown, and the answer the scripted user gave.
 struct MessageBoxRecord {
   HWND owner;
@@ -184,6 +244,10 @@ class Machine final : public win::Api {
   FileSystem files;
   WindowSystem windows;
   Dialogs dialogs;
+  ProcessTable processes;
+  DriveTable drives;
+  Registry registry;
+  Folders folders;
 
   // Handles this machine gave out and that are still open (pseudo and
   // standard handles excluded).
@@ -297,14 +361,20 @@ class Machine final : public win::Api {
   win::HGDIOBJ GetStockObject(int object) override;
 
  private:
+  enum HandleKind { kFile = 1, kFind, kSnapshot, kProcess, kThread, kKey, kMemory };
+  struct HandleEntry {
+    int kind;
+    std::uintptr_t object;  // what the handle refers to, by kind
+  };
+
+  // Counts the call with the fault injector; on an injected failure sets
+  // the last error and returns true.
   bool Fails(const char* name, DWORD error);
   HANDLE NewHandle(int kind, std::uintptr_t object = 0);
   int HandleKind(HANDLE handle) const;
-
-  struct HandleEntry {
-    int kind;
-    std::uintptr_t object;
-  };
+  // The open handle of that kind, or nullptr.
+  HandleEntry* Handle(HANDLE handle, int kind);
+  void SetLastError(DWORD error) { lastError_ = error; }
   std::map<HANDLE, HandleEntry> handles_;
   HANDLE nextHandle_ = 0x1000;
   DWORD lastError_ = 0;
