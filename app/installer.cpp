@@ -1,5 +1,20 @@
 #include "app/installer.h"
 
+#include <array>
+
+#include "discovery/displayed_name.h"
+#include "discovery/game_lookup.h"
+#include "discovery/image_path.h"
+#include "fsproc/file_ops.h"
+#include "fsproc/process_ops.h"
+#include "install/output_layout.h"
+#include "install/payload_catalogue.h"
+#include "install/version_id.h"
+#include "runtime/system.h"
+#include "runtime/values.h"
+#include "ui/message_box.h"
+#include "ui/version_window.h"
+
 namespace {
 
 // The authors' profile pages.
@@ -9,17 +24,156 @@ constexpr const char* kAuthorPages[] = {
     "https://forum.example.org/u/thistlegarden-patch",
 };
 
+constexpr std::int32_t kBoxTimeout = 1000000;
+constexpr win::UINT kErrorBox = 0x10;
+constexpr const char kErrorTitle[] = "欧尼酱~出错啦~";
+constexpr std::int32_t kTemporaryFiles = 11;
+
 void PrintBanner(ConsoleWriter& console) {
   console.write(kBrightRed, kBrightWhite, "免责声明：本程序仅供参考，技术分享。请勿用于非法用途！\r\n");
   console.write(kBrightRed, kBrightWhite,
                 "此版本为离线版！无法收到补丁更新！不建议使用，建议换成常规版本。\r\n");
   for (const char* page : kAuthorPages)
-    console.write(kBrightYellow, kBrightBlue, Text(page) + "\r\n");
+    console.write(kBrightYellow, kBrightBlue, ConcatTexts(page, "\r\n"));
+}
+
+Text VariableLines(const GameTarget& game) {
+  return ConcatTexts("\r\n\r\n--------------------变量信息--------------------\r\n进程ID：",
+                     ValueToText(static_cast<std::int32_t>(game.processId)), "\r\n窗口句柄：",
+                     ValueToText(static_cast<std::int32_t>(game.windowHandle)), "\r\n程序路径：",
+                     game.folder, "\r\n程序命名：", game.displayedName);
+}
+
+Text NotFoundReport(const GameTarget& game) {
+  return ConcatTexts("未能成功寻找到游戏！\r\n请确保游戏已经在运行！", VariableLines(game));
+}
+
+Text RunFailureReport(const GameTarget& game, const std::array<std::int32_t, 101>& trace) {
+  return ConcatTexts("程序执行过程中出现错误！\r\n请尝试关闭杀毒软件后在运行本程序。",
+                     VariableLines(game), "\r\n\r\n执行过程:\r\n", TruthToText(trace[1]), "\r\n",
+                     TruthToText(trace[2]));
+}
+
+std::int32_t ShowError(ProgramState& state, const Text& text) {
+  return TimedMessageBox(state.api, state.textCodePage, text, kErrorBox, Text(kErrorTitle),
+                         std::nullopt, kBoxTimeout);
+}
+
+Text PickByHand(void* context) {
+  auto& state = *static_cast<ProgramState*>(context);
+  ShowVersionSelectWindow(state);
+  return state.chosenVersion;
+}
+
+Text Quoted(const Text& path) { return ConcatTexts("\"", path, "\""); }
+
+// Replaces the game's assembly with the payload; the original is kept aside
+// until the new file is complete, and put back when the write fails.
+bool WritePatchedAssembly(win::Api& api, const Text& path, const PayloadBlob& payload) {
+  Text aside = SetAsideFile(api, path);
+  if (aside.empty()) RemoveFile(api, path);
+  if (WriteBytesToFile(api, path, {payload.bytes()})) {
+    if (!aside.empty()) DiscardAsideFile(api, aside);
+    return true;
+  }
+  if (!aside.empty())
+    RestoreAsideFile(api, aside, path);
+  else
+    RemoveFile(api, path);  // no half-written assembly is left behind
+  return false;
 }
 
 }  // namespace
 
 std::int32_t RunInstaller(ProgramState& state) {
-  PrintBanner(state.console);
+  win::Api& api = state.api;
+  ConsoleWriter& console = state.console;
+  GameTarget& game = state.game;
+  const std::int32_t codePage = state.textCodePage;
+
+  PrintBanner(console);
+
+  // Find the game.
+  game.windowHandle = LocateWindow(api, 0, 0, std::nullopt, Text("Thistlegarden"));
+  if (game.windowHandle == 0) game.processId = FindProcessIdByName(api, "Thistlegarden.exe");
+  api.GetWindowThreadProcessId(game.windowHandle, &game.processId);
+  // Kept to make sure the process is still the game when it is ended.
+  const Text imagePath = GetProcessImagePath(api, game.processId, codePage);
+  game.folder = PathFolderPart(imagePath);
+  game.displayedName =
+      GetDisplayedProgramName(api, GetProcessImagePath(api, game.processId, codePage), codePage);
+
+  console.write(kDarkCyan, kBlack, "窗口句柄ID ");
+  console.write(kLightGrey, kBlack,
+                ConcatTexts(ValueToText(static_cast<std::int32_t>(game.windowHandle)), "\r\n"));
+  console.write(kDarkCyan, kBlack, "游戏进程ID ");
+  console.write(kLightGrey, kBlack,
+                ConcatTexts(ValueToText(static_cast<std::int32_t>(game.processId)), "\r\n"));
+  console.write(kDarkCyan, kBlack, "游戏路径 ");
+  console.write(kLightGrey, kBlack, ConcatTexts(game.folder, game.displayedName, "\r\n"));
+  Delay(api, 1000);
+
+  if (game.processId == 0) {
+    ShowError(state, NotFoundReport(game));
+    return 0;
+  }
+
+  // Identify the version.
+  VersionChoice choice = IdentifyVersion(api, codePage, game.folder, PickByHand, &state);
+  if (!choice.proceed) return 0;
+
+  // Patch.
+  std::array<std::int32_t, 101> stepTrace{};  // entries 1 to 100
+  const Text assemblyPath = GameAssemblyPath(game.folder);
+  if (const PayloadBlob* payload = FindPayload(choice.label))
+    stepTrace[1] = WritePatchedAssembly(api, assemblyPath, *payload) ? 1 : 0;
+  Delay(api, 1000);
+
+  if (stepTrace[1] == 1) {
+    console.write(kBrightGreen, kBlack, "替换Assembly-CSharp.dll\r\n");
+    console.write(kBrightGreen, kBlack,
+                  ConcatTexts("结束进程 ", ValueToText(static_cast<std::int32_t>(game.processId)),
+                              "\r\n"));
+    // The game may have closed meanwhile and its ID gone to another program.
+    if (GetProcessImagePath(api, game.processId, codePage) == imagePath)
+      EndProcessById(api, game.processId);
+    Delay(api, 1000);
+    // Keep a copy of the patched assembly beside the comparison images.
+    const Text temp = SpecialFolderPath(api, kTemporaryFiles);
+    MakeDirectoryTree(api, JoinPath(temp, "Thistlegarden补丁程序"), codePage);
+    stepTrace[2] = CopyFileTo(api, assemblyPath, BackupPath(temp), false) ? 1 : 0;
+  } else {
+    ShowError(state, "运行出错！，请联系开发者Orrinvale&Tamsk_Olu！");
+  }
+  Delay(api, 2000);
+
+  bool failedRun = false;
+  for (std::int32_t n = 1; n <= 2; ++n) {
+    console.write(kBrightGreen, kBlack,
+                  ConcatTexts("执行过程[", ValueToText(n), "]:", TruthToText(stepTrace[n]),
+                              "\r\n"));
+    if (stepTrace[n] == 0) failedRun = true;
+  }
+  if (failedRun) ShowError(state, RunFailureReport(game, stepTrace));
+  Delay(api, 2000);
+
+  // Start the game again, quoted so that a folder with blanks works.
+  RunCommandLine(api, Quoted(ConcatTexts(game.folder, game.displayedName)), false);
+  console.write(kBrightGreen, kBlack, ConcatTexts("重新运行 ", game.displayedName, "\r\n"));
+
+  // The comparison images, and the file manager on their folder.
+  MakeDirectoryTree(api, ComparisonFolderPath(SpecialFolderPath(api, kTemporaryFiles)), codePage);
+  WriteBytesToFile(api, MarkerFilePath(SpecialFolderPath(api, kTemporaryFiles)), {});
+  WriteBytesToFile(api, BeforeImagePath(SpecialFolderPath(api, kTemporaryFiles)),
+                   {BeforeImage().bytes()});
+  WriteBytesToFile(api, AfterImagePath(SpecialFolderPath(api, kTemporaryFiles)),
+                   {AfterImage().bytes()});
+  RunCommandLine(api,
+                 ConcatTexts("explorer.exe ",
+                             Quoted(ComparisonFolderPath(SpecialFolderPath(api, kTemporaryFiles)))),
+                 false);
+
+  console.write(kBrightWhite, kDarkMagenta, "补丁安装结束，程序在10秒后自动关闭......\r\n");
+  Delay(api, 10000);
   return 0;
 }

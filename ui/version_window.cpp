@@ -8,3 +8,5 @@ win::LRESULT VersionWindowProc(void* context, win::HWND window, win::UINT messag
   if (message == win::WM_DESTROY) DefinitionWindowDestroyed(state);
   return state.api.DefWindowProcA(window, message, wParam, lParam);
 }
+
+bool ShowVersionSelectWindow(ProgramState&) { return false; }

@@ -8,3 +8,8 @@ inline constexpr char kVersionWindowClass[] = "ThistlegardenVersionSelect";
 // The window procedure of the version selection window.
 win::LRESULT VersionWindowProc(void* context, win::HWND window, win::UINT message,
                                win::WPARAM wParam, win::LPARAM lParam);
+
+// Shows the version selection window, owned by the program's hidden owner
+// window, and returns once it is gone; false when it cannot be created.
+// Its OK button stores the combo box's text in state.chosenVersion.
+bool ShowVersionSelectWindow(ProgramState& state);

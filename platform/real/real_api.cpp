@@ -110,6 +110,42 @@ LRESULT CALLBACK Trampoline(::HWND window, ::UINT message, ::WPARAM wParam, ::LP
   return ::DefWindowProcA(window, message, wParam, lParam);
 }
 
+// Wine's MessageBoxTimeoutA ignores its time-out: a thread timer of our own
+// ends the box with the time-out's result, 32000, on every platform.
+struct BoxGuard {
+  ::UINT_PTR timer;
+  ::DWORD start;
+  ::DWORD limit;
+  BoxGuard* outer;
+};
+BoxGuard* g_boxGuard = nullptr;  // the innermost box on screen
+
+::BOOL CALLBACK FindOpenBox(::HWND window, ::LPARAM found) {
+  char name[8];
+  if (::GetClassNameA(window, name, sizeof name) == 6 && std::memcmp(name, "#32770", 7) == 0 &&
+      ::IsWindowEnabled(window)) {
+    *reinterpret_cast<::HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void CALLBACK EndTimedOutBox(::HWND, ::UINT, ::UINT_PTR timer, ::DWORD) {
+  BoxGuard* guard = g_boxGuard;
+  while (guard != nullptr && guard->timer != timer) guard = guard->outer;
+  if (guard == nullptr) return;  // left over from a box already closed
+  // A message left over from an earlier box that had the same timer comes
+  // too early for this one: wait for the rest of this box's time.
+  const ::DWORD elapsed = ::GetTickCount() - guard->start;
+  if (elapsed < guard->limit) {
+    ::SetTimer(nullptr, timer, guard->limit - elapsed, EndTimedOutBox);
+    return;
+  }
+  ::HWND box = nullptr;
+  ::EnumThreadWindows(::GetCurrentThreadId(), FindOpenBox, reinterpret_cast<::LPARAM>(&box));
+  if (box != nullptr) ::EndDialog(box, 32000);
+}
+
 class RealApi final : public win::Api {
  public:
   RealApi()
@@ -386,7 +422,18 @@ class RealApi final : public win::Api {
   int MessageBoxTimeoutA(win::HWND owner, const char* text, const char* caption, win::UINT style,
                          win::WORD language, win::DWORD milliseconds) override {
     if (messageBoxTimeout_ == nullptr) return 0;
-    return messageBoxTimeout_(To<::HWND>(owner), text, caption, style, language, milliseconds);
+    // 0 and INFINITE mean no time-out, as they do to Windows.
+    BoxGuard guard{0, ::GetTickCount(), milliseconds, g_boxGuard};
+    if (milliseconds != 0 && milliseconds != INFINITE)
+      guard.timer = ::SetTimer(nullptr, 0, milliseconds, EndTimedOutBox);
+    if (guard.timer != 0) g_boxGuard = &guard;
+    const int result =
+        messageBoxTimeout_(To<::HWND>(owner), text, caption, style, language, milliseconds);
+    if (guard.timer != 0) {
+      ::KillTimer(nullptr, guard.timer);
+      g_boxGuard = guard.outer;
+    }
+    return result;
   }
   int MessageBoxA(win::HWND owner, const char* text, const char* caption, win::UINT style) override {
     return ::MessageBoxA(To<::HWND>(owner), text, caption, style);

@@ -83,9 +83,14 @@ Machine::Machine() {
   files.AddDirectory("C:\\Users\\Player\\AppData\\Local\\Temp");
   files.AddDirectory(self.currentDirectory);
   files.AddFile(self.modulePath, std::string(4096, 'M'));
+  files.AddFile("C:\\Windows\\explorer.exe", std::string(4096, 'E'));
+  files.AddFile("C:\\Windows\\System32\\cmd.exe", std::string(4096, 'C'));
 }
 
-Machine::~Machine() = default;
+Machine::~Machine() {
+  for (auto& [handle, entry] : handles_)
+    if (entry.kind == kFile) delete reinterpret_cast<std::string*>(entry.object);
+}
 
 BOOL Machine::CloseHandle(HANDLE handle) {
   if (Fails("CloseHandle", win::ERROR_INVALID_HANDLE)) return win::FALSE;
@@ -95,6 +100,7 @@ BOOL Machine::CloseHandle(HANDLE handle) {
     lastError_ = win::ERROR_INVALID_HANDLE;
     return win::FALSE;
   }
+  if (it->second.kind == kFile) delete reinterpret_cast<std::string*>(it->second.object);
   handles_.erase(it);
   return win::TRUE;
 }

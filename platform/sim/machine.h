@@ -100,6 +100,7 @@ struct FileSystem {
     std::string data;
     DWORD attributes = 0;
     bool locked = false;  // held open elsewhere without sharing
+    long long sizeOverride = -1;  // >= 0: the size reported instead of data's
   };
   std::map<std::string, Node> nodes;
   long long freeBytes = 1LL << 40;
@@ -176,6 +177,17 @@ struct ProcessTable {
   bool debugPrivilegeEnabled = false;
   std::vector<std::pair<bool, DWORD>> privilegeLog;  // (enabled, at call number)
 
+  // Open snapshots, by handle: the entries as they were when taken, and the
+  // next one Process32Next gives.
+  struct Snapshot {
+    std::vector<win::PROCESSENTRY32> entries;
+    std::size_t next = 0;
+  };
+  std::map<HANDLE, Snapshot> snapshots;
+  // Rights OpenProcess granted, by handle (a process handle's object is the
+  // process ID); a process handle not listed here has every right.
+  std::map<HANDLE, DWORD> grantedRights;
+
   Process* Find(DWORD processId);
   DWORD Add(const std::string& exeName, const std::u16string& imagePath);
 };
@@ -188,6 +200,7 @@ struct DriveTable {
 };
 
 // HKEY_CURRENT_USER values, in the 64-bit and the 32-bit registry views.
+// On 32-bit Windows (folders.wow64 empty) there is only view32.
 struct Registry {
   struct Value {
     DWORD type = win::REG_DWORD;
@@ -195,8 +208,26 @@ struct Registry {
   };
   // key path (case folded, UTF-8) -> value name (case folded) -> value, per view
   std::map<std::string, std::map<std::string, Value>> view64, view32;
+  // Sets the value in both views, or (both false) in view64 alone.
   void SetDword(const std::string& key, const std::string& name, DWORD value, bool both = true);
   void Set(const std::string& key, const std::string& name, Value value, bool both = true);
+  void SetInView(bool in64, const std::string& key, const std::string& name, Value value);
+  void Delete(const std::string& key, const std::string& name);  // from both views
+  const Value* Find(bool in64, const std::string& key, const std::string& name) const;
+  static std::string Fold(const std::string& text);  // ASCII lower case
+
+  // What the file manager does with extensions (GetFileTitleW): types whose
+  // extension is never shown, and types whose extension is always shown even
+  // when "HideFileExt" is set. Lower case, with the dot.
+  std::set<std::string> neverShowExtensions = {".lnk", ".pif", ".url"};
+  std::set<std::string> alwaysShowExtensions;
+
+  // Open keys, by handle: the key path and the view.
+  struct OpenKey {
+    std::string path;
+    bool in64 = false;
+  };
+  std::map<HANDLE, OpenKey> openKeys;
 };
 
 // Well-known folders and the system's shape.
@@ -230,6 +261,9 @@ struct Dialogs {
   DWORD thinkTime = 0;
   std::vector<MessageBoxRecord> shown;
   bool available = true;  // false: MessageBoxTimeoutA is absent
+  // Runs while each box is on screen, before it is answered: what else
+  // happens on the machine meanwhile.
+  std::function<void(class Machine&)> onShow;
 };
 
 class Machine final : public win::Api {

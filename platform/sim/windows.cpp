@@ -144,6 +144,7 @@ BOOL Machine::SetWindowTextA(HWND window, const char* text) {
 int Machine::MessageBoxTimeoutA(HWND owner, const char* text, const char* caption, UINT style,
                                 WORD, DWORD milliseconds) {
   if (Fails("MessageBoxTimeoutA", 0) || !dialogs.available) return 0;
+  if (dialogs.onShow) dialogs.onShow(*this);
   int answer = 32000;
   if (!dialogs.answers.empty()) {
     answer = dialogs.answers.front();

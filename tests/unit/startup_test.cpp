@@ -38,13 +38,13 @@ const std::vector<Line> kBanner = {
     {"https://forum.example.org/u/thistlegarden-patch\r\n", 0x9E},
 };
 
-TEST(StartupTest, PrintsTheBannerAndEndsWithZero) {
+TEST(StartupTest, PrintsTheBannerFirstAndEndsWithZero) {
   sim::Machine machine;
   machine.console.attributes = 0x1F;
   EXPECT_EQ(ProgramEntry(machine), 0);
   auto lines = Lines(machine.console);
-  ASSERT_EQ(lines.size(), kBanner.size());
-  for (std::size_t i = 0; i < lines.size(); ++i) {
+  ASSERT_GE(lines.size(), kBanner.size());
+  for (std::size_t i = 0; i < kBanner.size(); ++i) {
     EXPECT_EQ(lines[i].text, kBanner[i].text) << "line " << i;
     EXPECT_EQ(lines[i].attributes, kBanner[i].attributes) << "line " << i;
   }
@@ -54,7 +54,6 @@ TEST(StartupTest, PrintsTheBannerAndEndsWithZero) {
   EXPECT_EQ(machine.self.oleInitialized, 0);
   EXPECT_TRUE(machine.windows.windows.empty());
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
-  EXPECT_TRUE(machine.dialogs.shown.empty());
 }
 
 TEST(StartupTest, StepsRunInOrder) {
@@ -86,7 +85,7 @@ TEST(StartupTest, MakesTheProgramFolderCurrent) {
   bare.self.modulePath = "ThistlegardenPatch.exe";
   EXPECT_EQ(ProgramEntry(bare), 0);
   EXPECT_EQ(bare.self.currentDirectory, "C:\\Users\\Player\\Downloads");
-  EXPECT_EQ(Lines(bare.console).size(), kBanner.size());
+  EXPECT_GT(Lines(bare.console).size(), kBanner.size());
 }
 
 TEST(StartupTest, ConsoleAlreadyOnCodePage936IsLeftAlone) {
@@ -111,7 +110,7 @@ TEST(StartupTest, FailingPlatformCallsDoNotStopTheRun) {
     sim::Machine machine;
     machine.faults.Fail(call);
     EXPECT_EQ(ProgramEntry(machine), 0) << call;
-    EXPECT_EQ(Lines(machine.console).size(), kBanner.size()) << call;
+    EXPECT_GT(Lines(machine.console).size(), kBanner.size()) << call;
     EXPECT_EQ(machine.console.outputCodePage, 437u) << call;
   }
 }

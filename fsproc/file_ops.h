@@ -1,0 +1,46 @@
+// File operations: size, delete, write, copy, directory trees and the
+// system's well-known folders. Paths are code page 936 texts handed to the
+// platform's "A" functions; failures come back as false, -1 or empty text.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string_view>
+
+#include "platform/win_api.h"
+#include "runtime/types.h"
+
+// Low 32 bits of the size of the first entry matching `path`, as a signed
+// value; -1 when nothing matches.
+std::int32_t QueryFileSize(win::Api& api, const Text& path);
+
+// DeleteFileA's result.
+bool RemoveFile(win::Api& api, const Text& path);
+
+// Creates or truncates `path` and writes the arrays in order (empty ones are
+// skipped). False for an empty path, a file that cannot be opened, a failed
+// or short write (the bytes written so far stay) or a failed close.
+bool WriteBytesToFile(win::Api& api, const Text& path,
+                      std::initializer_list<std::string_view> arrays);
+
+// CopyFileA's result; creates no folder for `target`.
+bool CopyFileTo(win::Api& api, const Text& existing, const Text& target,
+                bool failIfExists = false);
+
+// Creates every missing level of `path` ("/" counts as "\"); true when the
+// path is a directory afterwards.
+bool MakeDirectoryTree(win::Api& api, const Text& path, std::int32_t codePage);
+
+// The folder of `kind` (1-8 shell folders, 9 Windows, 10 system, 11 temporary
+// files) ending in "\"; empty for any other kind or when the platform has none.
+Text SpecialFolderPath(win::Api& api, std::int32_t kind);
+
+// Keeping a file aside while it is replaced. SetAsideFile renames `path` to
+// an unused sibling name and returns that name; empty when there is no such
+// file, it is read-only or a folder, or it cannot be renamed (it then stays
+// where it was).
+Text SetAsideFile(win::Api& api, const Text& path);
+// Puts the set-aside file back at `path`, replacing whatever is there now.
+bool RestoreAsideFile(win::Api& api, const Text& aside, const Text& path);
+// Deletes the set-aside file.
+bool DiscardAsideFile(win::Api& api, const Text& aside);

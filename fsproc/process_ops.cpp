@@ -1,0 +1,38 @@
+#include "fsproc/process_ops.h"
+
+#include <string>
+
+bool EndProcessById(win::Api& api, win::DWORD processId) {
+  const win::HANDLE process = processId == 0
+                                  ? api.GetCurrentProcess()
+                                  : api.OpenProcess(win::PROCESS_TERMINATE, win::FALSE, processId);
+  if (process == 0) return false;
+  const bool ended = api.TerminateProcess(process, 0) != win::FALSE;
+  api.CloseHandle(process);
+  return ended;
+}
+
+bool RunCommandLine(win::Api& api, const Text& commandLine, bool wait,
+                    std::optional<std::int32_t> showMode) {
+  static constexpr win::WORD kShowWindow[] = {0, 1, 2, 3, 4, 6};
+  std::int32_t mode = showMode.value_or(2);
+  mode = mode < 1 ? 1 : mode > 6 ? 6 : mode;
+
+  win::STARTUPINFOA startup{};
+  startup.cb = 68;  // the record's size on 32-bit Windows; the backend sets its own
+  startup.dwFlags = win::STARTF_USESHOWWINDOW;
+  startup.wShowWindow = kShowWindow[mode - 1];
+
+  // The platform may write into the command line while it parses it.
+  std::string line(commandLine.c_str());
+  win::PROCESS_INFORMATION started{};
+  if (!api.CreateProcessA(nullptr, line.data(), win::FALSE, 0, nullptr, &startup, &started))
+    return false;
+  if (wait)
+    api.WaitForSingleObject(started.hProcess, win::INFINITE);
+  else
+    api.WaitForInputIdle(started.hProcess, 1000);
+  api.CloseHandle(started.hThread);
+  api.CloseHandle(started.hProcess);
+  return true;
+}

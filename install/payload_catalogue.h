@@ -1,0 +1,26 @@
+// The payloads carried inside the program: five patched assemblies, by
+// version label, and the two comparison images, by role.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+// One embedded payload: a 32-bit dimension count (1), a 32-bit byte count and
+// the bytes, little-endian, in the program's read-only data. Never copied:
+// bytes() views the program image itself.
+struct PayloadBlob {
+  const unsigned char* blob;  // the header; the bytes follow it
+
+  std::uint32_t dimensionCount() const;
+  std::uint32_t byteCount() const;
+  const unsigned char* data() const { return blob + 8; }
+  std::string_view bytes() const;
+};
+
+// The patched assembly of "0.24g", "0.25a", "0.25b", "0.25c" or "0.25e",
+// compared byte for byte, case distinguished; nullptr for any other label.
+const PayloadBlob* FindPayload(std::string_view label);
+
+// The comparison images written as "安装前.PNG" and "安装后.PNG".
+const PayloadBlob& BeforeImage();
+const PayloadBlob& AfterImage();

@@ -1,0 +1,27 @@
+// Which game version is installed: from the size of the game's assembly,
+// confirmed by the user, or picked by hand.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win_api.h"
+#include "runtime/types.h"
+
+struct VersionChoice {
+  bool proceed;  // false: the user declined to pick a version; end the run
+  Text label;    // a version label, or whatever the selection window gave
+};
+
+// Shows the selection window and returns the text it left (empty when its
+// OK button was never pressed).
+using PickVersionByHand = Text (*)(void* context);
+
+// The size code: the assembly's size in hundredths of a mebibyte, rounded
+// down; -1 for a missing file.
+std::int32_t AssemblySizeCode(std::int32_t size);
+
+// The label whose row of the version table has `sizeCode`, or empty.
+Text VersionForSizeCode(std::int32_t sizeCode);
+
+VersionChoice IdentifyVersion(win::Api& api, std::int32_t codePage, const Text& folder,
+                              PickVersionByHand pickByHand, void* context);

@@ -1,0 +1,307 @@
+// File operations, starting and ending processes, against the platform. Each
+// case works in a fresh folder of its own under the temporary-files folder.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "conformance/harness.h"
+#include "discovery/text_encoding.h"
+#include "fsproc/file_ops.h"
+#include "fsproc/process_ops.h"
+#include "runtime/values.h"
+
+#ifdef _WIN32
+#include <filesystem>
+#include <system_error>
+#endif
+
+namespace {
+
+constexpr std::int32_t kCodePage = 936;
+constexpr win::DWORD kErrorFileExists = 80;
+constexpr win::DWORD kCreateSuspended = 0x4;
+
+class FsprocConformanceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const Text temp = SpecialFolderPath(api(), 11);
+    ASSERT_FALSE(temp.empty());
+    root_ = temp + "tg-fsproc-" + ValueToText(static_cast<std::int32_t>(api().GetCurrentProcessId())) +
+            "-" + ValueToText(static_cast<std::int32_t>(api().GetTickCount() & 0x7FFFFFFF));
+    ASSERT_TRUE(MakeDirectoryTree(api(), root_, kCodePage));
+    root_ += "\\";
+  }
+
+  void TearDown() override {
+#ifdef _WIN32
+    if (root_.empty()) return;
+    const std::u16string units = WideToUnits(TrimWideAtNul(TextToWide(api(), root_, kCodePage), false));
+    std::error_code error;
+    std::filesystem::remove_all(std::filesystem::path(units), error);
+    EXPECT_FALSE(error) << error.message();
+#endif
+  }
+
+  win::Api& api() { return harness_->api(); }
+  bool IsDirectory(const Text& path) {
+    const WideText wide = TextToWide(api(), path, kCodePage);
+    return api().PathIsDirectoryW(WideArg(wide).get()) == 16;
+  }
+  win::BOOL PathIsDirectory(const Text& path) {
+    const WideText wide = TextToWide(api(), path, kCodePage);
+    return api().PathIsDirectoryW(WideArg(wide).get());
+  }
+
+  std::unique_ptr<Harness> harness_ = MakeHarness();
+  Text root_;
+};
+
+// The executable name the process list gives for a process.
+Text ExeNameOf(win::Api& api, win::DWORD processId) {
+  const win::HANDLE snapshot = api.CreateToolhelp32Snapshot(win::TH32CS_SNAPPROCESS, 0);
+  if (snapshot == win::INVALID_HANDLE_VALUE) return Text();
+  win::PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  Text name;
+  for (win::BOOL more = api.Process32First(snapshot, &entry); more;
+       more = api.Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == processId) {
+      name = FixedCharsToText(entry.szExeFile, sizeof entry.szExeFile);
+      break;
+    }
+  }
+  api.CloseHandle(snapshot);
+  return name;
+}
+
+// Starts the line suspended, so that it lives until it is ended.
+win::PROCESS_INFORMATION StartSuspended(win::Api& api, const Text& commandLine) {
+  win::STARTUPINFOA startup{};
+  startup.cb = 68;
+  win::PROCESS_INFORMATION started{};
+  std::string line = commandLine;
+  if (!api.CreateProcessA(nullptr, line.data(), win::FALSE, kCreateSuspended, nullptr, &startup,
+                          &started))
+    started = {};
+  return started;
+}
+
+Text ModulePath(win::Api& api) {
+  char path[520] = {};
+  api.GetModuleFileNameA(0, path, sizeof path);
+  return path;
+}
+
+// ---------------------------------------------------------------- files
+
+TEST_F(FsprocConformanceTest, SizesOfWrittenFiles) {
+  const Text empty = root_ + "empty";
+  const Text seven = root_ + "seven.bin";
+  EXPECT_EQ(QueryFileSize(api(), seven), -1);
+  EXPECT_EQ(QueryFileSize(api(), root_ + "no folder\\seven.bin"), -1);
+
+  EXPECT_TRUE(WriteBytesToFile(api(), empty, {""}));
+  EXPECT_EQ(QueryFileSize(api(), empty), 0);
+  EXPECT_TRUE(WriteBytesToFile(api(), seven, {"abc", "defg"}));
+  EXPECT_EQ(QueryFileSize(api(), seven), 7);
+  EXPECT_TRUE(WriteBytesToFile(api(), seven, {"xy"}));
+  EXPECT_EQ(QueryFileSize(api(), seven), 2);
+
+  // A folder's own entry.
+  win::WIN32_FIND_DATAA entry{};
+  const win::HANDLE find = api().FindFirstFileA(root_.substr(0, root_.size() - 1).c_str(), &entry);
+  ASSERT_NE(find, win::INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(entry.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_TRUE(api().FindClose(find));
+  // A name ending in a backslash matches nothing.
+  EXPECT_EQ(api().FindFirstFileA(root_.c_str(), &entry), win::INVALID_HANDLE_VALUE);
+}
+
+TEST_F(FsprocConformanceTest, WritingIntoAMissingFolder) {
+  EXPECT_FALSE(WriteBytesToFile(api(), root_ + "missing\\f.bin", {"abc"}));
+  EXPECT_EQ(api().GetLastError(), win::ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(QueryFileSize(api(), root_ + "missing"), -1);
+  EXPECT_FALSE(WriteBytesToFile(api(), "", {"abc"}));
+}
+
+TEST_F(FsprocConformanceTest, CopyRemoveAndTheirErrors) {
+  const Text source = root_ + "source.dll";
+  const Text target = root_ + "target.dll";
+  ASSERT_TRUE(WriteBytesToFile(api(), source, {"1234567"}));
+  ASSERT_TRUE(WriteBytesToFile(api(), target, {"ab"}));
+
+  EXPECT_FALSE(CopyFileTo(api(), source, target, true));
+  EXPECT_EQ(api().GetLastError(), kErrorFileExists);
+  EXPECT_EQ(QueryFileSize(api(), target), 2);
+  EXPECT_TRUE(CopyFileTo(api(), source, target));
+  EXPECT_EQ(QueryFileSize(api(), target), 7);
+  EXPECT_TRUE(CopyFileTo(api(), source, root_ + "fresh.dll", true));
+  EXPECT_EQ(QueryFileSize(api(), root_ + "fresh.dll"), 7);
+
+  EXPECT_FALSE(CopyFileTo(api(), root_ + "missing.dll", target));
+  EXPECT_EQ(api().GetLastError(), win::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(QueryFileSize(api(), target), 7);
+  EXPECT_FALSE(CopyFileTo(api(), source, root_ + "no folder\\target.dll"));
+  EXPECT_EQ(api().GetLastError(), win::ERROR_PATH_NOT_FOUND);
+
+  EXPECT_TRUE(RemoveFile(api(), target));
+  EXPECT_EQ(QueryFileSize(api(), target), -1);
+  EXPECT_FALSE(RemoveFile(api(), target));
+  EXPECT_EQ(api().GetLastError(), win::ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(RemoveFile(api(), root_ + "no folder\\target.dll"));
+  EXPECT_EQ(api().GetLastError(), win::ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(RemoveFile(api(), root_.substr(0, root_.size() - 1)));
+  EXPECT_EQ(api().GetLastError(), win::ERROR_ACCESS_DENIED);
+}
+
+TEST_F(FsprocConformanceTest, SettingAFileAside) {
+  const Text path = root_ + "Assembly-CSharp.dll";
+  ASSERT_TRUE(WriteBytesToFile(api(), path, {"original"}));
+  const Text first = SetAsideFile(api(), path);
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ(QueryFileSize(api(), path), -1);
+  EXPECT_EQ(QueryFileSize(api(), first), 8);
+
+  // The first name is taken now: the next file goes elsewhere.
+  ASSERT_TRUE(WriteBytesToFile(api(), path, {"second"}));
+  const Text second = SetAsideFile(api(), path);
+  ASSERT_FALSE(second.empty());
+  EXPECT_NE(second, first);
+  EXPECT_EQ(QueryFileSize(api(), second), 6);
+
+  ASSERT_TRUE(WriteBytesToFile(api(), path, {"half"}));
+  EXPECT_TRUE(RestoreAsideFile(api(), first, path));
+  EXPECT_EQ(QueryFileSize(api(), path), 8);
+  EXPECT_EQ(QueryFileSize(api(), first), -1);
+  EXPECT_TRUE(DiscardAsideFile(api(), second));
+  EXPECT_EQ(QueryFileSize(api(), second), -1);
+  EXPECT_EQ(SetAsideFile(api(), root_ + "missing.dll"), "");
+
+  // Renaming onto an existing name fails unless replacing is asked for.
+  ASSERT_TRUE(WriteBytesToFile(api(), second, {"x"}));
+  EXPECT_FALSE(api().MoveFileExA(second.c_str(), path.c_str(), 0));
+  EXPECT_EQ(api().GetLastError(), win::ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(QueryFileSize(api(), path), 8);
+}
+
+// ---------------------------------------------------------------- folders
+
+TEST_F(FsprocConformanceTest, DirectoryTrees) {
+  const Text chinese = root_ + "补丁程序\\补丁对比图\\第三层";
+  EXPECT_TRUE(MakeDirectoryTree(api(), chinese, kCodePage));
+  EXPECT_EQ(PathIsDirectory(chinese), 16);
+  EXPECT_TRUE(IsDirectory(root_ + "补丁程序"));
+  EXPECT_TRUE(WriteBytesToFile(api(), chinese + "\\安装前.PNG", {"png"}));
+  EXPECT_EQ(QueryFileSize(api(), chinese + "\\安装前.PNG"), 3);
+  // Existing levels are passed over.
+  EXPECT_TRUE(MakeDirectoryTree(api(), chinese, kCodePage));
+
+  Text slashed = root_ + "a/b/c";
+  for (char& c : slashed)
+    if (c == '\\') c = '/';
+  EXPECT_TRUE(MakeDirectoryTree(api(), slashed, kCodePage));
+  EXPECT_TRUE(IsDirectory(root_ + "a\\b\\c"));
+
+  EXPECT_TRUE(MakeDirectoryTree(api(), root_ + "x\\y\\", kCodePage));
+  EXPECT_TRUE(IsDirectory(root_ + "x\\y"));
+
+  // A file in the way.
+  ASSERT_TRUE(WriteBytesToFile(api(), root_ + "file", {"f"}));
+  EXPECT_FALSE(MakeDirectoryTree(api(), root_ + "file\\sub", kCodePage));
+  EXPECT_EQ(PathIsDirectory(root_ + "file"), 0);
+  EXPECT_EQ(PathIsDirectory(root_ + "missing"), 0);
+}
+
+TEST_F(FsprocConformanceTest, CreatingOneDirectory) {
+  const WideText made = TextToWide(api(), root_ + "one", kCodePage);
+  EXPECT_TRUE(api().CreateDirectoryW(WideArg(made).get()));
+  EXPECT_FALSE(api().CreateDirectoryW(WideArg(made).get()));
+  EXPECT_EQ(api().GetLastError(), win::ERROR_ALREADY_EXISTS);
+  const WideText orphan = TextToWide(api(), root_ + "none\\two", kCodePage);
+  EXPECT_FALSE(api().CreateDirectoryW(WideArg(orphan).get()));
+  EXPECT_EQ(api().GetLastError(), win::ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(FsprocConformanceTest, WellKnownFolders) {
+  for (std::int32_t kind : {9, 10, 11}) {
+    const Text folder = SpecialFolderPath(api(), kind);
+    ASSERT_FALSE(folder.empty()) << "kind " << kind;
+    EXPECT_EQ(folder.back(), '\\') << "kind " << kind;
+    EXPECT_NE(folder.substr(folder.size() - 2), "\\\\") << "kind " << kind;
+    EXPECT_TRUE(IsDirectory(folder)) << "kind " << kind;
+  }
+  EXPECT_EQ(SpecialFolderPath(api(), 0), "");
+  EXPECT_EQ(SpecialFolderPath(api(), 12), "");
+
+  // Too small a buffer: the size needed, terminator included.
+  char buffer[260] = {};
+  const win::DWORD length = api().GetTempPathA(sizeof buffer, buffer);
+  ASSERT_GT(length, 1u);
+  EXPECT_EQ(api().GetTempPathA(length, buffer), length + 1);
+  EXPECT_EQ(api().GetTempPathA(length + 1, buffer), length);
+  const win::UINT windows = api().GetWindowsDirectoryA(buffer, sizeof buffer);
+  ASSERT_GT(windows, 1u);
+  EXPECT_EQ(api().GetWindowsDirectoryA(buffer, 2), windows + 1);
+}
+
+// ---------------------------------------------------------------- processes
+
+TEST_F(FsprocConformanceTest, RunningCommandLines) {
+  EXPECT_TRUE(RunCommandLine(api(), "cmd.exe /c exit 3", true));
+  EXPECT_FALSE(RunCommandLine(api(), root_ + "no such program.exe"));
+  EXPECT_FALSE(RunCommandLine(api(), "tg_no_such_program_here.exe /c"));
+  EXPECT_EQ(api().GetLastError(), win::ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(FsprocConformanceTest, EndingProcesses) {
+  EXPECT_FALSE(EndProcessById(api(), 0x7FFFFFF0u));
+
+  const win::PROCESS_INFORMATION started = StartSuspended(api(), "cmd.exe");
+  ASSERT_NE(started.hProcess, 0u);
+  EXPECT_EQ(ExeNameOf(api(), started.dwProcessId), "cmd.exe");
+  EXPECT_TRUE(EndProcessById(api(), started.dwProcessId));
+  EXPECT_EQ(api().WaitForSingleObject(started.hProcess, 10000), win::WAIT_OBJECT_0);
+  // Windows refuses to end an ended process whose handle is still open, but
+  // Wine accepts; and Wine keeps the ID openable for a moment after the last
+  // handle is closed. Once the ID is gone, ending it fails.
+  api().CloseHandle(started.hThread);
+  api().CloseHandle(started.hProcess);
+  for (int tries = 0; tries < 50; ++tries) {
+    const win::HANDLE process =
+        api().OpenProcess(win::PROCESS_TERMINATE, win::FALSE, started.dwProcessId);
+    if (process == 0) break;
+    api().CloseHandle(process);
+    api().Sleep(100);
+  }
+  EXPECT_FALSE(EndProcessById(api(), started.dwProcessId));
+}
+
+// An unquoted line is tried word by word: "<root>tg dir\run.exe" starts
+// "<root>tg.exe" when that exists. Quoting names the program exactly.
+TEST_F(FsprocConformanceTest, UnquotedPathsWithBlanks) {
+  const Text self = ModulePath(api());
+  ASSERT_TRUE(MakeDirectoryTree(api(), root_ + "tg dir", kCodePage));
+  const Text wanted = root_ + "tg dir\\run.exe";
+  ASSERT_TRUE(CopyFileTo(api(), self, wanted));
+
+  auto started = [&](const Text& line) {
+    const win::PROCESS_INFORMATION info = StartSuspended(api(), line);
+    if (info.hProcess == 0) return Text("(not started)");
+    const Text name = ExeNameOf(api(), info.dwProcessId);
+    api().TerminateProcess(info.hProcess, 0);
+    api().WaitForSingleObject(info.hProcess, 10000);
+    api().CloseHandle(info.hThread);
+    api().CloseHandle(info.hProcess);
+    return name;
+  };
+  EXPECT_EQ(started(wanted + " --gtest_list_tests"), "run.exe");
+  // Without the extension, ".exe" is added.
+  EXPECT_EQ(started(root_ + "tg dir\\run"), "run.exe");
+
+  ASSERT_TRUE(CopyFileTo(api(), self, root_ + "tg.exe"));
+  EXPECT_EQ(started(wanted), "tg.exe");
+  EXPECT_EQ(started("\"" + wanted + "\""), "run.exe");
+  EXPECT_EQ(started("\"" + wanted + "\" --gtest_list_tests"), "run.exe");
+}
+
+}  // namespace

@@ -1,0 +1,45 @@
+"""The installer under Wine in a real console: the banner, byte for byte
+and in its colours, then the discovery lines and the not-found report."""
+
+import unittest
+
+import winetool
+
+BANNER = [
+    ("免责声明：本程序仅供参考，技术分享。请勿用于非法用途！\r\n", 0xFC),
+    ("此版本为离线版！无法收到补丁更新！不建议使用，建议换成常规版本。\r\n", 0xFC),
+    ("https://space.example.com/orrinvale\r\n", 0x9E),
+    ("https://space.example.com/tamsk_olu\r\n", 0x9E),
+    ("https://forum.example.org/u/thistlegarden-patch\r\n", 0x9E),
+]
+
+
+def gbk(writes):
+    return [(text.encode("gbk"), attr) for text, attr in writes]
+
+
+class BannerTest(unittest.TestCase):
+    def setUp(self):
+        winetool.require_wine(need_installer=True)
+
+    def check_banner(self, lang):
+        run = winetool.start_in_console(winetool.installer_path(), lang=lang)
+        try:
+            shown = run.wait_for_output("thistlegarden-patch", timeout=60)
+            self.assertTrue(shown, run.output())
+        finally:
+            run.kill()
+        result = run.wait(10)
+        banner = result.segments[: len(BANNER)]
+        expected = winetool.expected_segments(gbk(BANNER))
+        self.assertEqual(banner, expected, winetool.diff_segments(banner, expected))
+
+    def test_banner_on_a_chinese_console(self):
+        self.check_banner("zh_CN.UTF-8")
+
+    def test_banner_is_legible_on_another_code_page(self):
+        self.check_banner("C.UTF-8")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,307 @@
+"""The payload build step: stand-ins, the checker and the embedding.
+
+Runs on the build host; needs no Wine. The embedding cases configure a small
+native build (tests off) of this tree and are skipped without cmake/ninja.
+"""
+
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+import zlib
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+PAYLOAD = ROOT / "payload"
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(PAYLOAD))
+import validate_payloads as payloads  # noqa: E402
+
+SIZES = {name: size for name, _, _, size in payloads.FILES}
+
+
+def make_standins(folder):
+    subprocess.run([sys.executable, "-B", str(PAYLOAD / "make_standins.py"), str(folder)], check=True)
+
+
+def validate(folder):
+    return subprocess.run([sys.executable, "-B", str(PAYLOAD / "validate_payloads.py"), str(folder)],
+                          capture_output=True, text=True)
+
+
+def chunks(png):
+    at, found = 8, []
+    while at < len(png):
+        length, kind = struct.unpack_from(">I4s", png, at)
+        body = png[at + 8:at + 8 + length]
+        (crc,) = struct.unpack_from(">I", png, at + 8 + length)
+        found.append((kind, body, crc == zlib.crc32(kind + body)))
+        at += 12 + length
+    return found
+
+
+def decode_rgba(png):
+    """The pixel rows of an 8-bit RGBA PNG, with every filter type undone."""
+    parts = chunks(png)
+    width, height = struct.unpack(">II", parts[0][1][:8])
+    raw = zlib.decompress(b"".join(body for kind, body, _ in parts if kind == b"IDAT"))
+    stride = width * 4
+    assert len(raw) == height * (stride + 1)
+    rows, previous = [], bytearray(stride)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for x in range(stride if kind else 0):
+            a = line[x - 4] if x >= 4 else 0
+            b = previous[x]
+            c = previous[x - 4] if x >= 4 else 0
+            if kind == 1:
+                line[x] = (line[x] + a) & 0xFF
+            elif kind == 2:
+                line[x] = (line[x] + b) & 0xFF
+            elif kind == 3:
+                line[x] = (line[x] + (a + b) // 2) & 0xFF
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[x] = (line[x] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 0xFF
+        rows.append(bytes(line))
+        previous = line
+    return width, height, rows
+
+
+def cli_header(dll):
+    """The CLI header and metadata root of a one-section stand-in."""
+    (pe,) = struct.unpack_from("<I", dll, 0x3C)
+    optional = pe + 24
+    rva, size = struct.unpack_from("<II", dll, optional + 96 + 14 * 8)
+    section = optional + struct.unpack_from("<H", dll, pe + 20)[0]
+    address, _, raw_offset = struct.unpack_from("<III", dll, section + 12)
+    cli = raw_offset + rva - address
+    cb, major, minor, meta_rva, meta_size, flags = struct.unpack_from("<IHHIII", dll, cli)
+    meta = raw_offset + meta_rva - address
+    return (cb, major, minor, flags), dll[meta:meta + meta_size]
+
+
+class StandIns(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.folder = Path(cls.tmp.name) / "standins"
+        make_standins(cls.folder)
+        cls.files = {name: (cls.folder / name).read_bytes() for name in SIZES}
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def test_checker_accepts_them_and_a_second_run_gives_the_same_bytes(self):
+        result = validate(self.folder)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for name, size in SIZES.items():
+            self.assertEqual(len(self.files[name]), size, name)
+        again = Path(self.tmp.name) / "again"
+        make_standins(again)
+        for name in SIZES:
+            self.assertEqual((again / name).read_bytes(), self.files[name], name)
+
+    def test_assemblies_are_net_dlls_that_name_their_version(self):
+        labels = [label for _, label, kind, _ in payloads.FILES if kind == payloads.ASSEMBLY]
+        for name, label, kind, _ in payloads.FILES:
+            if kind != payloads.ASSEMBLY:
+                continue
+            with self.subTest(name):
+                header, meta = cli_header(self.files[name])
+                self.assertEqual(header, (72, 2, 5, 1))  # size, runtime 2.5, IL only
+                self.assertEqual(meta[:4], b"BSJB")
+                (length,) = struct.unpack_from("<I", meta, 12)
+                self.assertEqual(meta[16:16 + length].rstrip(b"\0"), b"v4.0.30319")
+                mine = f"stand-in assembly {label}\0".encode()
+                self.assertIn(mine, meta)
+                for other in labels:
+                    if other != label:
+                        self.assertNotIn(f"stand-in assembly {other}\0".encode(), self.files[name])
+
+    def test_images_decode_to_distinct_plain_pictures(self):
+        pictures = {}
+        for name in ("before.png", "after.png"):
+            parts = chunks(self.files[name])
+            self.assertTrue(all(ok for _, _, ok in parts), name)
+            self.assertEqual([parts[0][0], parts[-1][0]], [b"IHDR", b"IEND"])
+            width, height, rows = decode_rgba(self.files[name])
+            self.assertEqual((width, height), (1296, 759))
+            colours = {row[x:x + 4] for row in rows[::7] for x in range(0, len(row), 28)}
+            self.assertLess(len(colours), 16, f"{name} looks like noise")
+            pictures[name] = rows
+        before, after = pictures["before.png"], pictures["after.png"]
+        self.assertNotEqual(before[10][:4], after[10][:4], "title bands look alike")
+        self.assertEqual(before[-1], after[-1], "backgrounds differ")
+
+    @unittest.skipUnless(shutil.which("identify"), "ImageMagick not installed")
+    def test_imagemagick_reads_them(self):
+        for name in ("before.png", "after.png"):
+            out = subprocess.run(["identify", "-format", "%w %h %z %[channels]", str(self.folder / name)],
+                                 capture_output=True, text=True, check=True).stdout
+            self.assertEqual(out, "1296 759 8 srgba", name)
+
+
+def patched(data, offset, fmt, *values):
+    out = bytearray(data)
+    struct.pack_into(fmt, out, offset, *values)
+    return bytes(out)
+
+
+def png_with_ihdr(png, width, height, depth, colour):
+    ihdr = b"IHDR" + struct.pack(">IIBBBBB", width, height, depth, colour, 0, 0, 0)
+    return png[:12] + ihdr + struct.pack(">I", zlib.crc32(ihdr)) + png[33:]
+
+
+class Checker(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.good = Path(cls.tmp.name) / "good"
+        make_standins(cls.good)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def check_with(self, name, data):
+        folder = Path(tempfile.mkdtemp(dir=self.tmp.name))
+        for other in SIZES:
+            if other != name:
+                (folder / other).symlink_to(self.good / other)
+        if data is not None:
+            (folder / name).write_bytes(data)
+        return validate(folder)
+
+    def test_each_fault_stops_with_the_file_and_what_is_wrong(self):
+        dll_name, png_name = "Assembly-CSharp-0.25b.dll", "after.png"
+        dll = (self.good / dll_name).read_bytes()
+        png = (self.good / png_name).read_bytes()
+        (pe,) = struct.unpack_from("<I", dll, 0x3C)
+        com = pe + 24 + 96 + 14 * 8
+        cases = [
+            (dll_name, None, "missing"),
+            (dll_name, dll[:-1], "3,228,159 bytes, expected exactly 3,228,160"),
+            (dll_name, dll + b"\0", "3,228,161 bytes"),
+            (dll_name, b"ZM" + dll[2:], "no MZ header"),
+            (dll_name, patched(dll, pe, "<4s", b"PE\0\1"), "no PE signature"),
+            (dll_name, patched(dll, pe + 4, "<H", 0x8664), "not i386"),
+            (dll_name, patched(dll, pe + 22, "<H", 0x0102), "not a DLL"),
+            (dll_name, patched(dll, pe + 24, "<H", 0x20B), "not PE32"),
+            (dll_name, patched(dll, com, "<II", 0, 0), "empty COM descriptor"),
+            (dll_name, patched(dll, com, "<I", 0x7FFF0000), "outside every section"),
+            (dll_name, patched(dll, 0x200, "<I", 68), "CLI header size 68"),
+            (dll_name, png[:len(png)] + dll[len(png):], "no MZ header"),
+            (png_name, b"\x89PNG\r\n\x1a\0" + png[8:], "no PNG signature"),
+            (png_name, png_with_ihdr(png, 1295, 759, 8, 6), "1295 x 759 pixels"),
+            (png_name, png_with_ihdr(png, 1296, 760, 8, 6), "1296 x 760 pixels"),
+            (png_name, png_with_ihdr(png, 1296, 759, 16, 6), "bit depth 16"),
+            (png_name, png_with_ihdr(png, 1296, 759, 8, 2), "colour type 2"),
+            (png_name, patched(png, 29, ">I", 0), "IHDR CRC mismatch"),
+            (png_name, dll[:len(png)], "no PNG signature"),
+        ]
+        for name, data, expected in cases:
+            with self.subTest(expected=expected):
+                result = self.check_with(name, data)
+                self.assertEqual(result.returncode, 1)
+                lines = [line for line in result.stderr.splitlines() if line.startswith("  ")]
+                self.assertEqual(len(lines), 1, result.stderr)
+                self.assertIn(name, lines[0])
+                self.assertIn(expected, lines[0])
+
+    def test_every_problem_is_listed(self):
+        folder = Path(self.tmp.name) / "several"
+        shutil.copytree(self.good, folder)
+        (folder / "before.png").unlink()
+        (folder / "Assembly-CSharp-0.24g.dll").write_bytes(b"MZ")
+        result = validate(folder)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("before.png: missing", result.stderr)
+        self.assertIn("Assembly-CSharp-0.24g.dll: 2 bytes", result.stderr)
+        self.assertIn("Assembly-CSharp-0.24g.dll: truncated DOS header", result.stderr)
+
+
+def tools_missing():
+    return [tool for tool in ("cmake", "ninja", "objcopy", "cc") if not shutil.which(tool)]
+
+
+@unittest.skipIf(tools_missing(), "build tools missing")
+class Embedding(unittest.TestCase):
+    """A native build of the payload library from a folder of real files."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.real = Path(cls.tmp.name) / "real files"
+        make_standins(cls.real)
+        cls.build = Path(cls.tmp.name) / "build"
+        cls.configure(cls.real).check_returncode()
+        cls.object = cls.build / "payload/CMakeFiles/tg_payload.dir/payloads.S.o"
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    @classmethod
+    def configure(cls, folder):
+        return subprocess.run(["cmake", "-S", str(ROOT), "-B", str(cls.build), "-G", "Ninja",
+                               "-DTG_BUILD_TESTS=OFF", f"-DTG_PAYLOAD_DIR={folder}"],
+                              capture_output=True, text=True)
+
+    def build_payloads(self):
+        return subprocess.run(["ninja", "-C", str(self.build), "tg_payload"], capture_output=True, text=True)
+
+    def embedded(self):
+        section = Path(self.tmp.name) / "rodata.bin"
+        subprocess.run(["objcopy", "-O", "binary", "--only-section=.rodata", str(self.object), str(section)],
+                       check=True)
+        data, at, blobs = section.read_bytes(), 0, []
+        while at < len(data):
+            dimensions, count = struct.unpack_from("<II", data, at)
+            blobs.append((dimensions, data[at + 8:at + 8 + count]))
+            at = (at + 8 + count + 3) // 4 * 4
+        return blobs
+
+    def test_each_file_is_one_blob_in_catalogue_order(self):
+        result = self.build_payloads()
+        self.assertEqual(result.returncode, 0, result.stdout)
+        expected = [(1, (self.real / name).read_bytes()) for name, _, _, _ in payloads.FILES]
+        self.assertTrue(self.embedded() == expected, "embedded blobs differ from the files")
+
+    def test_a_changed_file_is_embedded_again_and_a_bad_one_stops_the_build(self):
+        path = self.real / "Assembly-CSharp-0.25c.dll"
+        original = path.read_bytes()
+        try:
+            self.assertEqual(self.build_payloads().returncode, 0)
+            changed = original[:-1] + bytes([original[-1] ^ 0xFF])
+            path.write_bytes(changed)
+            result = self.build_payloads()
+            self.assertEqual(result.returncode, 0, result.stdout)
+            self.assertTrue(self.embedded()[3][1] == changed, "the old bytes are still embedded")
+            path.write_bytes(original[:-512])
+            result = self.build_payloads()
+            self.assertNotEqual(result.returncode, 0)
+            self.assertIn("Assembly-CSharp-0.25c.dll: 3,239,936 bytes, expected exactly 3,240,448",
+                          result.stdout + result.stderr)
+        finally:
+            path.write_bytes(original)
+
+    def test_configure_refuses_a_folder_with_a_wrong_file(self):
+        bad = Path(self.tmp.name) / "bad"
+        shutil.copytree(self.real, bad)
+        (bad / "before.png").write_bytes((bad / "after.png").read_bytes())
+        try:
+            result = self.configure(bad)
+            self.assertNotEqual(result.returncode, 0)
+            self.assertIn("TG_PAYLOAD_DIR", result.stderr)
+            self.assertIn("before.png: 462,645 bytes, expected exactly 407,011", result.stderr)
+        finally:
+            self.configure(self.real).check_returncode()
+
+
+if __name__ == "__main__":
+    unittest.main()

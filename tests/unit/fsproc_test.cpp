@@ -1,0 +1,587 @@
+// File operations and starting and ending processes, on a simulated machine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "fsproc/file_ops.h"
+#include "fsproc/process_ops.h"
+#include "platform/sim/machine.h"
+
+namespace {
+
+using win::DWORD;
+
+constexpr std::int32_t kCodePage = 936;
+
+long CallCount(const sim::Machine& machine, const std::string& name) {
+  return std::count(machine.faults.calls.begin(), machine.faults.calls.end(), name);
+}
+
+const std::string* FileData(const sim::Machine& machine, const std::string& path) {
+  const auto* node = machine.files.Find(path);
+  return node && !node->directory ? &node->data : nullptr;
+}
+
+bool IsFolder(const sim::Machine& machine, const std::string& path) {
+  const auto* node = machine.files.Find(path);
+  return node && node->directory;
+}
+
+// ---------------------------------------------------------------- sizes
+
+TEST(QueryFileSizeTest, SizeOfExistingAndMissingEntries) {
+  sim::Machine machine;
+  machine.files.AddFile("C:\\Games\\a.dll", "1234567");
+  machine.files.AddFile("C:\\Games\\empty.dll", "");
+  EXPECT_EQ(QueryFileSize(machine, "C:\\Games\\a.dll"), 7);
+  EXPECT_EQ(QueryFileSize(machine, "c:/games/A.DLL"), 7);
+  EXPECT_EQ(QueryFileSize(machine, "C:\\Games\\empty.dll"), 0);
+  EXPECT_EQ(QueryFileSize(machine, "C:\\Games\\missing.dll"), -1);
+  EXPECT_EQ(QueryFileSize(machine, "C:\\NoFolder\\a.dll"), -1);
+  EXPECT_EQ(QueryFileSize(machine, ""), -1);
+  // A relative path is looked up in the current folder.
+  machine.files.AddFile(machine.self.currentDirectory + "\\rel.dll", "abc");
+  EXPECT_EQ(QueryFileSize(machine, "rel.dll"), 3);
+  EXPECT_EQ(CallCount(machine, "FindClose"), 4);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(QueryFileSizeTest, OnlyTheLow32BitsOfLargeSizes) {
+  sim::Machine machine;
+  auto sized = [&](long long size) {
+    machine.files.AddFile("C:\\big.bin", "");
+    machine.files.Find("C:\\big.bin")->sizeOverride = size;
+    return QueryFileSize(machine, "C:\\big.bin");
+  };
+  EXPECT_EQ(sized(0x7FFFFFFFLL), 0x7FFFFFFF);
+  EXPECT_EQ(sized(0x80000000LL), INT32_MIN);
+  EXPECT_EQ(sized(0xC0000000LL), -0x40000000);
+  // 4 GiB - 1 byte reads like a missing file.
+  EXPECT_EQ(sized(0xFFFFFFFFLL), -1);
+  EXPECT_EQ(sized(0x100000000LL), 0);
+  EXPECT_EQ(sized(0x100000000LL + 3228160), 3228160);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(QueryFileSizeTest, AFailedSearchIsMissing) {
+  sim::Machine machine;
+  machine.files.AddFile("C:\\a.dll", "xy");
+  machine.faults.Fail("FindFirstFileA");
+  EXPECT_EQ(QueryFileSize(machine, "C:\\a.dll"), -1);
+  EXPECT_EQ(CallCount(machine, "FindClose"), 0);
+}
+
+// ---------------------------------------------------------------- writing
+
+TEST(WriteBytesToFileTest, WritesTheArraysInOrderAndTruncates) {
+  sim::Machine machine;
+  machine.files.AddFile("C:\\Out\\f.bin", std::string(100, 'z'));
+  EXPECT_TRUE(WriteBytesToFile(machine, "C:\\Out\\f.bin", {"abc", "", "defg"}));
+  ASSERT_NE(FileData(machine, "C:\\Out\\f.bin"), nullptr);
+  EXPECT_EQ(*FileData(machine, "C:\\Out\\f.bin"), "abcdefg");
+  EXPECT_EQ(CallCount(machine, "WriteFile"), 2);  // the empty array is skipped
+
+  // Bytes, not text: zero bytes are written like any other.
+  const std::string binary("\0\x01\0", 3);
+  EXPECT_TRUE(WriteBytesToFile(machine, "C:\\Out\\new.bin", {binary}));
+  EXPECT_EQ(*FileData(machine, "C:\\Out\\new.bin"), binary);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(WriteBytesToFileTest, OnlyEmptyArraysLeaveAnEmptyFile) {
+  sim::Machine machine;
+  machine.files.AddDirectory("C:\\Out");
+  EXPECT_TRUE(WriteBytesToFile(machine, "C:\\Out\\marker", {""}));
+  EXPECT_EQ(*FileData(machine, "C:\\Out\\marker"), "");
+  machine.files.AddFile("C:\\Out\\old", "old content");
+  EXPECT_TRUE(WriteBytesToFile(machine, "C:\\Out\\old", {"", ""}));
+  EXPECT_EQ(*FileData(machine, "C:\\Out\\old"), "");
+  EXPECT_EQ(CallCount(machine, "WriteFile"), 0);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(WriteBytesToFileTest, FilesThatCannotBeOpenedAreLeftAlone) {
+  sim::Machine machine;
+  EXPECT_FALSE(WriteBytesToFile(machine, "", {"abc"}));
+  EXPECT_EQ(CallCount(machine, "CreateFileA"), 0);
+
+  EXPECT_FALSE(WriteBytesToFile(machine, "C:\\Missing\\f.bin", {"abc"}));
+  EXPECT_FALSE(machine.files.Exists("C:\\Missing"));
+  EXPECT_FALSE(machine.files.Exists("C:\\Missing\\f.bin"));
+
+  machine.files.AddFile("C:\\ro.dll", "keep", win::FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(WriteBytesToFile(machine, "C:\\ro.dll", {"abc"}));
+  EXPECT_EQ(*FileData(machine, "C:\\ro.dll"), "keep");
+
+  machine.files.AddFile("C:\\locked.dll", "keep");
+  machine.files.Find("C:\\locked.dll")->locked = true;
+  EXPECT_FALSE(WriteBytesToFile(machine, "C:\\locked.dll", {"abc"}));
+  EXPECT_EQ(*FileData(machine, "C:\\locked.dll"), "keep");
+
+  machine.files.AddDirectory("C:\\AFolder");
+  EXPECT_FALSE(WriteBytesToFile(machine, "C:\\AFolder", {"abc"}));
+  EXPECT_TRUE(IsFolder(machine, "C:\\AFolder"));
+  EXPECT_EQ(CallCount(machine, "WriteFile"), 0);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(WriteBytesToFileTest, AShortWriteFailsAndKeepsWhatWasWritten) {
+  sim::Machine machine;
+  machine.files.AddDirectory("C:\\Out");
+  machine.files.freeBytes = 5;
+  EXPECT_FALSE(WriteBytesToFile(machine, "C:\\Out\\f.bin", {"abc", "defg", "hij"}));
+  EXPECT_EQ(*FileData(machine, "C:\\Out\\f.bin"), "abcde");
+  EXPECT_EQ(CallCount(machine, "WriteFile"), 2);  // stops at the short write
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+
+  // Truncating gives the old bytes back to the disk.
+  EXPECT_TRUE(WriteBytesToFile(machine, "C:\\Out\\f.bin", {"12345"}));
+  EXPECT_EQ(*FileData(machine, "C:\\Out\\f.bin"), "12345");
+}
+
+TEST(WriteBytesToFileTest, AFailedWriteOrCloseIsAFailure) {
+  sim::Machine machine;
+  machine.files.AddDirectory("C:\\Out");
+  machine.faults.Fail("WriteFile", 2);
+  EXPECT_FALSE(WriteBytesToFile(machine, "C:\\Out\\f.bin", {"abc", "defg"}));
+  EXPECT_EQ(*FileData(machine, "C:\\Out\\f.bin"), "abc");
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+
+  machine.faults.Fail("CloseHandle");
+  EXPECT_FALSE(WriteBytesToFile(machine, "C:\\Out\\g.bin", {"abc"}));
+  EXPECT_EQ(*FileData(machine, "C:\\Out\\g.bin"), "abc");
+}
+
+// Whichever single call fails, the result says so and the file is closed.
+TEST(WriteBytesToFileTest, EveryInjectedFailureIsReported) {
+  for (long n = 1;; ++n) {
+    sim::Machine machine;
+    machine.files.AddFile("C:\\Out\\f.bin", "old");
+    machine.faults.FailAtCall(n);
+    const bool written = WriteBytesToFile(machine, "C:\\Out\\f.bin", {"abc", "defg"});
+    if (machine.faults.failed.empty()) {
+      EXPECT_TRUE(written);
+      EXPECT_EQ(*FileData(machine, "C:\\Out\\f.bin"), "abcdefg");
+      break;
+    }
+    EXPECT_FALSE(written) << "failing " << machine.faults.failed[0];
+    if (machine.faults.failed[0] != "CloseHandle") {
+      EXPECT_EQ(machine.OpenHandleCount(), 0u);
+    }
+  }
+}
+
+// ---------------------------------------------------------------- copy, delete
+
+TEST(CopyFileToTest, CopiesAndReplacesUnlessAskedNotTo) {
+  sim::Machine machine;
+  machine.files.AddFile("C:\\Temp\\backup.dll", "patched");
+  machine.files.AddFile("C:\\Game\\a.dll", "original");
+  EXPECT_FALSE(CopyFileTo(machine, "C:\\Temp\\backup.dll", "C:\\Game\\a.dll", true));
+  EXPECT_EQ(*FileData(machine, "C:\\Game\\a.dll"), "original");
+  EXPECT_TRUE(CopyFileTo(machine, "C:\\Temp\\backup.dll", "C:\\Game\\a.dll"));
+  EXPECT_EQ(*FileData(machine, "C:\\Game\\a.dll"), "patched");
+  EXPECT_EQ(*FileData(machine, "C:\\Temp\\backup.dll"), "patched");
+  EXPECT_TRUE(CopyFileTo(machine, "C:\\Temp\\backup.dll", "C:\\Game\\b.dll", true));
+  EXPECT_EQ(*FileData(machine, "C:\\Game\\b.dll"), "patched");
+}
+
+TEST(CopyFileToTest, FailuresLeaveTheTargetUntouched) {
+  sim::Machine machine;
+  machine.files.AddFile("C:\\Game\\a.dll", "original");
+  EXPECT_FALSE(CopyFileTo(machine, "C:\\Temp\\Thistlegarden补丁程序\\a.dll", "C:\\Game\\a.dll"));
+  EXPECT_EQ(*FileData(machine, "C:\\Game\\a.dll"), "original");
+  EXPECT_FALSE(CopyFileTo(machine, "C:\\Game\\missing.dll", "C:\\Game\\new.dll"));
+  EXPECT_FALSE(machine.files.Exists("C:\\Game\\new.dll"));
+
+  // No folder is made for the target.
+  EXPECT_FALSE(CopyFileTo(machine, "C:\\Game\\a.dll", "C:\\Temp\\New\\a.dll"));
+  EXPECT_FALSE(machine.files.Exists("C:\\Temp\\New"));
+
+  machine.files.AddFile("C:\\Game\\ro.dll", "ro", win::FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(CopyFileTo(machine, "C:\\Game\\a.dll", "C:\\Game\\ro.dll"));
+  EXPECT_EQ(*FileData(machine, "C:\\Game\\ro.dll"), "ro");
+
+  machine.files.AddFile("C:\\Game\\held.dll", "held");
+  machine.files.Find("C:\\Game\\held.dll")->locked = true;
+  EXPECT_FALSE(CopyFileTo(machine, "C:\\Game\\a.dll", "C:\\Game\\held.dll"));
+  EXPECT_FALSE(CopyFileTo(machine, "C:\\Game\\held.dll", "C:\\Game\\c.dll"));
+  EXPECT_EQ(*FileData(machine, "C:\\Game\\held.dll"), "held");
+  EXPECT_FALSE(machine.files.Exists("C:\\Game\\c.dll"));
+
+  machine.files.freeBytes = 3;
+  EXPECT_FALSE(CopyFileTo(machine, "C:\\Game\\a.dll", "C:\\Game\\d.dll"));
+  EXPECT_FALSE(machine.files.Exists("C:\\Game\\d.dll"));
+}
+
+TEST(RemoveFileTest, DeletesOnlyWhatMayBeDeleted) {
+  sim::Machine machine;
+  machine.files.AddFile("C:\\Game\\a.dll", "x");
+  machine.files.AddFile("C:\\Game\\ro.dll", "x", win::FILE_ATTRIBUTE_READONLY);
+  machine.files.AddFile("C:\\Game\\held.dll", "x");
+  machine.files.Find("C:\\Game\\held.dll")->locked = true;
+  EXPECT_TRUE(RemoveFile(machine, "C:\\Game\\a.dll"));
+  EXPECT_FALSE(machine.files.Exists("C:\\Game\\a.dll"));
+  EXPECT_FALSE(RemoveFile(machine, "C:\\Game\\a.dll"));
+  EXPECT_FALSE(RemoveFile(machine, "C:\\Game\\ro.dll"));
+  EXPECT_FALSE(RemoveFile(machine, "C:\\Game\\held.dll"));
+  EXPECT_FALSE(RemoveFile(machine, "C:\\Game"));
+  EXPECT_TRUE(machine.files.Exists("C:\\Game\\ro.dll"));
+  EXPECT_TRUE(machine.files.Exists("C:\\Game\\held.dll"));
+  EXPECT_TRUE(IsFolder(machine, "C:\\Game"));
+}
+
+// ---------------------------------------------------------------- set aside
+
+TEST(SetAsideFileTest, KeepsTheOriginalUntilRestoredOrDiscarded) {
+  sim::Machine machine;
+  const std::string path = "C:\\Game\\Thistlegarden_Data\\Managed\\Assembly-CSharp.dll";
+  machine.files.AddFile(path, "original");
+
+  const Text aside = SetAsideFile(machine, path);
+  ASSERT_FALSE(aside.empty());
+  EXPECT_EQ(sim::FileSystem::Parent(aside), sim::FileSystem::Parent(path));
+  EXPECT_FALSE(machine.files.Exists(path));
+  EXPECT_EQ(*FileData(machine, aside), "original");
+
+  // A half-written replacement is thrown away by the restore.
+  machine.files.AddFile(path, "half");
+  EXPECT_TRUE(RestoreAsideFile(machine, aside, path));
+  EXPECT_EQ(*FileData(machine, path), "original");
+  EXPECT_FALSE(machine.files.Exists(aside));
+
+  // Once the new file is in place the original goes.
+  const Text again = SetAsideFile(machine, path);
+  ASSERT_FALSE(again.empty());
+  machine.files.AddFile(path, "patched");
+  EXPECT_TRUE(DiscardAsideFile(machine, again));
+  EXPECT_FALSE(machine.files.Exists(again));
+  EXPECT_EQ(*FileData(machine, path), "patched");
+}
+
+TEST(SetAsideFileTest, ChoosesAnUnusedNameAndNeverReplaces) {
+  sim::Machine machine;
+  const std::string path = "C:\\Game\\a.dll";
+  machine.files.AddFile(path, "original");
+  const Text first = SetAsideFile(machine, path);
+  machine.files.AddFile(path, "second");
+  const Text second = SetAsideFile(machine, path);
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  EXPECT_NE(first, second);
+  EXPECT_EQ(*FileData(machine, first), "original");
+  EXPECT_EQ(*FileData(machine, second), "second");
+}
+
+TEST(SetAsideFileTest, NothingToSetAside) {
+  sim::Machine machine;
+  machine.files.AddFile("C:\\Game\\held.dll", "held");
+  machine.files.Find("C:\\Game\\held.dll")->locked = true;
+  machine.files.AddFile("C:\\Game\\ro.dll", "ro", win::FILE_ATTRIBUTE_READONLY);
+  const std::size_t entries = machine.files.nodes.size();
+  EXPECT_EQ(SetAsideFile(machine, "C:\\Game\\missing.dll"), "");
+  EXPECT_EQ(SetAsideFile(machine, "C:\\Game\\held.dll"), "");
+  // Renaming would let a read-only file be replaced after all.
+  EXPECT_EQ(SetAsideFile(machine, "C:\\Game\\ro.dll"), "");
+  EXPECT_EQ(SetAsideFile(machine, "C:\\Game"), "");
+  EXPECT_EQ(SetAsideFile(machine, ""), "");
+  EXPECT_EQ(machine.files.nodes.size(), entries);
+  EXPECT_EQ(*FileData(machine, "C:\\Game\\held.dll"), "held");
+  EXPECT_EQ(*FileData(machine, "C:\\Game\\ro.dll"), "ro");
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+  EXPECT_FALSE(RestoreAsideFile(machine, "", "C:\\Game\\held.dll"));
+  EXPECT_FALSE(DiscardAsideFile(machine, ""));
+  EXPECT_EQ(CallCount(machine, "DeleteFileA"), 0);
+}
+
+// ---------------------------------------------------------------- folders
+
+TEST(MakeDirectoryTreeTest, CreatesEachMissingLevelInOrder) {
+  sim::Machine machine;
+  EXPECT_TRUE(MakeDirectoryTree(machine, "C:\\A\\B\\C", kCodePage));
+  // Each level needs its parent, so three successful creations came in order.
+  EXPECT_EQ(CallCount(machine, "CreateDirectoryW"), 3);
+  EXPECT_TRUE(IsFolder(machine, "C:\\A"));
+  EXPECT_TRUE(IsFolder(machine, "C:\\A\\B"));
+  EXPECT_TRUE(IsFolder(machine, "C:\\A\\B\\C"));
+  EXPECT_EQ(machine.files.Find("C:\\A\\B\\C")->name, "C:\\A\\B\\C");
+  EXPECT_EQ(CallCount(machine, "LocalFree"), 1);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+
+  // Existing levels are passed over.
+  EXPECT_TRUE(MakeDirectoryTree(machine, "C:\\A\\B\\C\\D", kCodePage));
+  EXPECT_TRUE(IsFolder(machine, "C:\\A\\B\\C\\D"));
+  EXPECT_TRUE(MakeDirectoryTree(machine, "C:\\A\\B", kCodePage));
+}
+
+TEST(MakeDirectoryTreeTest, SlashesAndATrailingBackslash) {
+  sim::Machine machine;
+  EXPECT_TRUE(MakeDirectoryTree(machine, "C:/A/B", kCodePage));
+  EXPECT_EQ(machine.files.Find("C:\\A")->name, "C:\\A");
+  EXPECT_EQ(machine.files.Find("C:\\A\\B")->name, "C:\\A\\B");
+
+  machine.faults.calls.clear();
+  EXPECT_TRUE(MakeDirectoryTree(machine, "C:\\X\\Y\\", kCodePage));
+  // X, Y at its backslash, and Y once more at the terminator.
+  EXPECT_EQ(CallCount(machine, "CreateDirectoryW"), 3);
+  EXPECT_TRUE(IsFolder(machine, "C:\\X\\Y"));
+}
+
+TEST(MakeDirectoryTreeTest, ChineseNames) {
+  sim::Machine machine;
+  const std::string folder = "C:\\Users\\Player\\AppData\\Local\\Temp\\Thistlegarden补丁程序\\补丁对比图";
+  EXPECT_TRUE(MakeDirectoryTree(machine, folder, kCodePage));
+  ASSERT_TRUE(IsFolder(machine, folder));
+  EXPECT_EQ(machine.files.Find(folder)->name, folder);
+  EXPECT_TRUE(IsFolder(machine, "C:\\Users\\Player\\AppData\\Local\\Temp\\Thistlegarden补丁程序"));
+}
+
+TEST(MakeDirectoryTreeTest, ShortPathsCreateNothing) {
+  sim::Machine machine;
+  MakeDirectoryTree(machine, "C:", kCodePage);
+  MakeDirectoryTree(machine, "A", kCodePage);
+  EXPECT_FALSE(MakeDirectoryTree(machine, "", kCodePage));
+  EXPECT_EQ(CallCount(machine, "CreateDirectoryW"), 0);
+  EXPECT_EQ(CallCount(machine, "LocalAlloc"), 0);
+  // Three characters are enough to walk: the root itself is tried.
+  EXPECT_TRUE(MakeDirectoryTree(machine, "C:\\", kCodePage));
+  EXPECT_EQ(CallCount(machine, "CreateDirectoryW"), 1);
+}
+
+TEST(MakeDirectoryTreeTest, AFailedLevelDoesNotStopTheWalk) {
+  sim::Machine machine;
+  machine.faults.Fail("CreateDirectoryW", 2);
+  EXPECT_FALSE(MakeDirectoryTree(machine, "C:\\A\\B\\C", kCodePage));
+  EXPECT_EQ(CallCount(machine, "CreateDirectoryW"), 3);
+  EXPECT_TRUE(IsFolder(machine, "C:\\A"));
+  EXPECT_FALSE(machine.files.Exists("C:\\A\\B"));
+
+  // The result is the state of the whole path: a failed level that already
+  // exists does not matter.
+  machine.faults.Fail("CreateDirectoryW", 1);
+  EXPECT_TRUE(MakeDirectoryTree(machine, "C:\\A\\B", kCodePage));
+
+  // A file in the way.
+  machine.files.AddFile("C:\\F", "x");
+  EXPECT_FALSE(MakeDirectoryTree(machine, "C:\\F\\G", kCodePage));
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(MakeDirectoryTreeTest, WithoutItsBufferReportsThePathAsItIs) {
+  sim::Machine machine;
+  machine.files.AddDirectory("C:\\Exists\\Here");
+  machine.faults.Fail("LocalAlloc", 1, 2);
+  EXPECT_FALSE(MakeDirectoryTree(machine, "C:\\New\\Folder", kCodePage));
+  EXPECT_TRUE(MakeDirectoryTree(machine, "C:\\Exists\\Here", kCodePage));
+  EXPECT_EQ(CallCount(machine, "CreateDirectoryW"), 0);
+  EXPECT_FALSE(machine.files.Exists("C:\\New"));
+
+  // Nor does a failed conversion create anything.
+  machine.faults.Fail("MultiByteToWideChar");
+  EXPECT_FALSE(MakeDirectoryTree(machine, "C:\\New\\Folder", kCodePage));
+  EXPECT_FALSE(machine.files.Exists("C:\\New"));
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(SpecialFolderPathTest, EveryKindAndItsPlatformCall) {
+  sim::Machine machine;
+  const int shellIds[] = {5, 6, 16, 20, 11, 2, 7, 26};
+  for (int id : shellIds) machine.folders.special[id] = "C:\\Shell\\" + std::to_string(id);
+  for (int kind = 1; kind <= 8; ++kind)
+    EXPECT_EQ(SpecialFolderPath(machine, kind),
+              "C:\\Shell\\" + std::to_string(shellIds[kind - 1]) + "\\")
+        << "kind " << kind;
+  EXPECT_EQ(SpecialFolderPath(machine, 9), "C:\\Windows\\");
+  EXPECT_EQ(SpecialFolderPath(machine, 10), "C:\\Windows\\System32\\");
+  EXPECT_EQ(SpecialFolderPath(machine, 11), "C:\\Users\\Player\\AppData\\Local\\Temp\\");
+
+  machine.faults.calls.clear();
+  EXPECT_EQ(SpecialFolderPath(machine, 0), "");
+  EXPECT_EQ(SpecialFolderPath(machine, 12), "");
+  EXPECT_EQ(SpecialFolderPath(machine, -1), "");
+  EXPECT_TRUE(machine.faults.calls.empty());
+}
+
+TEST(SpecialFolderPathTest, OneTrailingBackslash) {
+  sim::Machine machine;
+  machine.folders.temp = "D:\\Tmp";
+  EXPECT_EQ(SpecialFolderPath(machine, 11), "D:\\Tmp\\");
+  machine.folders.temp = "D:\\";
+  EXPECT_EQ(SpecialFolderPath(machine, 11), "D:\\");
+  // The last byte of a two-byte character is not a backslash.
+  machine.folders.temp = "D:\\乗";
+  EXPECT_EQ(SpecialFolderPath(machine, 11), "D:\\乗\\");
+  machine.folders.temp = "D:\\乗\\";
+  EXPECT_EQ(SpecialFolderPath(machine, 11), "D:\\乗\\");
+}
+
+TEST(SpecialFolderPathTest, NoFolderGivesEmptyText) {
+  sim::Machine machine;
+  machine.folders.special.erase(6);
+  EXPECT_EQ(SpecialFolderPath(machine, 2), "");
+  machine.faults.Fail("GetTempPathA");
+  EXPECT_EQ(SpecialFolderPath(machine, 11), "");
+  machine.faults.Fail("SHGetSpecialFolderPathA");
+  EXPECT_EQ(SpecialFolderPath(machine, 1), "");
+  machine.folders.temp = "";
+  EXPECT_EQ(SpecialFolderPath(machine, 11), "");
+  machine.folders.windows = "";
+  EXPECT_EQ(SpecialFolderPath(machine, 9), "");
+}
+
+TEST(SpecialFolderPathTest, ThePlatformsRoomOf260Bytes) {
+  sim::Machine machine;
+  // 259 characters fit; the backslash makes 260.
+  machine.folders.temp = "C:\\" + std::string(256, 'a');
+  EXPECT_EQ(SpecialFolderPath(machine, 11), machine.folders.temp + "\\");
+  // 260 do not: the platform only reports the size it would need.
+  machine.folders.temp = "C:\\" + std::string(257, 'a');
+  EXPECT_EQ(SpecialFolderPath(machine, 11), "");
+  machine.folders.system = "C:\\" + std::string(300, 's');
+  EXPECT_EQ(SpecialFolderPath(machine, 10), "");
+}
+
+// ---------------------------------------------------------------- processes
+
+TEST(EndProcessByIdTest, ZeroEndsTheCallingProcess) {
+  sim::Machine machine;
+  machine.self.exitCode = 7;
+  EXPECT_TRUE(EndProcessById(machine));
+  EXPECT_TRUE(machine.self.exited);
+  EXPECT_EQ(machine.self.exitCode, 0u);
+  EXPECT_EQ(CallCount(machine, "OpenProcess"), 0);
+  EXPECT_EQ(CallCount(machine, "CloseHandle"), 1);
+}
+
+TEST(EndProcessByIdTest, EndsAnotherProcess) {
+  sim::Machine machine;
+  const DWORD game = machine.processes.Add("Thistlegarden.exe", u"\\Device\\HarddiskVolume3\\G\\Thistlegarden.exe");
+  machine.processes.Find(game)->exitCode = 9;
+  EXPECT_TRUE(EndProcessById(machine, game));
+  EXPECT_FALSE(machine.processes.Find(game)->running);
+  EXPECT_EQ(machine.processes.Find(game)->exitCode, 0u);
+  EXPECT_FALSE(machine.self.exited);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+  // Gone now: it can no longer be opened.
+  EXPECT_FALSE(EndProcessById(machine, game));
+}
+
+TEST(EndProcessByIdTest, ProcessesThatCannotBeEnded) {
+  sim::Machine machine;
+  EXPECT_FALSE(EndProcessById(machine, 31337));
+  EXPECT_EQ(CallCount(machine, "TerminateProcess"), 0);
+
+  const DWORD guarded = machine.processes.Add("guarded.exe", u"\\Device\\HarddiskVolume3\\guarded.exe");
+  machine.processes.Find(guarded)->openableRights = win::PROCESS_QUERY_INFORMATION;
+  EXPECT_FALSE(EndProcessById(machine, guarded));
+  EXPECT_TRUE(machine.processes.Find(guarded)->running);
+
+  const DWORD other = machine.processes.Add("other.exe", u"\\Device\\HarddiskVolume3\\other.exe");
+  machine.faults.Fail("TerminateProcess");
+  EXPECT_FALSE(EndProcessById(machine, other));
+  EXPECT_TRUE(machine.processes.Find(other)->running);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+const sim::ProcessTable::Process* LastStarted(const sim::Machine& machine) {
+  for (auto it = machine.processes.list.rbegin(); it != machine.processes.list.rend(); ++it)
+    if (it->startedByProgram) return &*it;
+  return nullptr;
+}
+
+TEST(RunCommandLineTest, StartsTheProgramWithoutWaitingForItsEnd) {
+  sim::Machine machine;
+  machine.files.AddFile("C:\\Game\\Thistlegarden.exe", "MZ");
+  EXPECT_TRUE(RunCommandLine(machine, "C:\\Game\\Thistlegarden.exe"));
+  const auto* game = LastStarted(machine);
+  ASSERT_NE(game, nullptr);
+  EXPECT_EQ(game->exeName, "Thistlegarden.exe");
+  EXPECT_EQ(game->imagePath, u"\\Device\\HarddiskVolume3\\Game\\Thistlegarden.exe");
+  EXPECT_EQ(game->commandLine, "C:\\Game\\Thistlegarden.exe");
+  EXPECT_EQ(game->showWindow, 1u);
+  EXPECT_TRUE(game->running);
+  EXPECT_EQ(CallCount(machine, "WaitForInputIdle"), 1);
+  EXPECT_EQ(CallCount(machine, "WaitForSingleObject"), 0);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(RunCommandLineTest, WaitingReturnsAfterTheProgramHasEnded) {
+  sim::Machine machine;
+  EXPECT_TRUE(RunCommandLine(machine, "cmd.exe /c exit 3", true));
+  const auto* cmd = LastStarted(machine);
+  ASSERT_NE(cmd, nullptr);
+  EXPECT_EQ(cmd->exeName, "cmd.exe");
+  EXPECT_FALSE(cmd->running);
+  EXPECT_EQ(CallCount(machine, "WaitForSingleObject"), 1);
+  EXPECT_EQ(CallCount(machine, "WaitForInputIdle"), 0);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(RunCommandLineTest, ShowModes) {
+  const std::pair<std::optional<std::int32_t>, DWORD> modes[] = {
+      {std::nullopt, 1}, {1, 0}, {2, 1}, {3, 2}, {4, 3}, {5, 4},
+      {6, 6},            {0, 0}, {-3, 0}, {9, 6}};
+  for (const auto& [mode, shown] : modes) {
+    sim::Machine machine;
+    ASSERT_TRUE(RunCommandLine(machine, "explorer.exe", false, mode));
+    EXPECT_EQ(LastStarted(machine)->showWindow, shown) << "mode " << mode.value_or(99);
+  }
+}
+
+TEST(RunCommandLineTest, AProgramThatCannotStart) {
+  sim::Machine machine;
+  EXPECT_FALSE(RunCommandLine(machine, "C:\\Game\\Thistlegarden.exe"));
+  EXPECT_FALSE(RunCommandLine(machine, ""));
+  EXPECT_FALSE(RunCommandLine(machine, "C:\\Windows"));
+  machine.faults.Fail("CreateProcessA");
+  EXPECT_FALSE(RunCommandLine(machine, "explorer.exe"));
+  EXPECT_EQ(LastStarted(machine), nullptr);
+  EXPECT_EQ(CallCount(machine, "WaitForInputIdle"), 0);
+  EXPECT_EQ(CallCount(machine, "CloseHandle"), 0);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+// The line is passed as it stands: an unquoted path with blanks starts the
+// first program its words name. This is why the run quotes the game's path.
+TEST(RunCommandLineTest, AnUnquotedPathWithBlanks) {
+  sim::Machine machine;
+  const std::string game = "C:\\Program Files\\Game\\Game.exe";
+  machine.files.AddFile(game, "MZ");
+  EXPECT_TRUE(RunCommandLine(machine, game));
+  EXPECT_EQ(LastStarted(machine)->exeName, "Game.exe");
+
+  machine.files.AddFile("C:\\Program.exe", "MZ");
+  EXPECT_TRUE(RunCommandLine(machine, game));
+  EXPECT_EQ(LastStarted(machine)->exeName, "Program.exe");
+  EXPECT_EQ(LastStarted(machine)->commandLine, game);
+
+  EXPECT_TRUE(RunCommandLine(machine, "\"" + game + "\""));
+  EXPECT_EQ(LastStarted(machine)->exeName, "Game.exe");
+  EXPECT_EQ(LastStarted(machine)->imagePath, u"\\Device\\HarddiskVolume3\\Program Files\\Game\\Game.exe");
+}
+
+TEST(RunCommandLineTest, TheFileManagerOnAChineseFolder) {
+  sim::Machine machine;
+  const std::string line =
+      "explorer.exe C:\\Users\\Player\\AppData\\Local\\Temp\\Thistlegarden补丁程序\\补丁对比图";
+  EXPECT_TRUE(RunCommandLine(machine, line));
+  const auto* explorer = LastStarted(machine);
+  ASSERT_NE(explorer, nullptr);
+  EXPECT_EQ(explorer->exeName, "explorer.exe");
+  EXPECT_EQ(explorer->imagePath, u"\\Device\\HarddiskVolume3\\Windows\\explorer.exe");
+  EXPECT_EQ(explorer->commandLine, line);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(RunCommandLineTest, HandlesAreClosedWhateverTheWaitGives) {
+  sim::Machine machine;
+  machine.faults.Fail("WaitForInputIdle");
+  EXPECT_TRUE(RunCommandLine(machine, "explorer.exe"));
+  machine.faults.Fail("WaitForSingleObject");
+  EXPECT_TRUE(RunCommandLine(machine, "explorer.exe", true));
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+}  // namespace

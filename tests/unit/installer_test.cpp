@@ -1,0 +1,377 @@
+// Whole runs of the installer on simulated machines: console, boxes, files,
+// processes and time, for each end of the run.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/startup.h"
+#include "install/payload_catalogue.h"
+#include "unit/scenario.h"
+
+namespace {
+
+using scenario::Game;
+using scenario::kIdCancel;
+using scenario::kIdOk;
+using scenario::kTemp;
+using scenario::Line;
+using scenario::Lines;
+
+constexpr win::WORD kLabel = 0x03, kValue = 0x07, kStep = 0x0A, kClosing = 0x5F;
+
+// Assembly sizes that give each version's size code.
+constexpr long long kSize024g = 2904555, kSize025a = 3215360, kSize025b = 3230000,
+                    kSize025c = 3240100, kSize025e = 3271557;
+
+std::vector<Line> Discovery(win::HWND window, win::DWORD pid, const std::string& path) {
+  return {{"窗口句柄ID ", kLabel},
+          {std::to_string(static_cast<std::int32_t>(window)) + "\r\n", kValue},
+          {"游戏进程ID ", kLabel},
+          {std::to_string(pid) + "\r\n", kValue},
+          {"游戏路径 ", kLabel},
+          {path + "\r\n", kValue}};
+}
+
+// The lines after the banner.
+std::vector<Line> AfterBanner(const sim::Machine& machine) {
+  auto lines = Lines(machine.console);
+  if (lines.size() < 5) return {};
+  return {lines.begin() + 5, lines.end()};
+}
+
+std::vector<Line> Concat(std::vector<Line> a, const std::vector<Line>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::string VariableLines(win::DWORD pid, win::HWND window, const std::string& folder,
+                          const std::string& name) {
+  return "\r\n\r\n--------------------变量信息--------------------\r\n进程ID：" + std::to_string(pid) +
+         "\r\n窗口句柄：" + std::to_string(window) + "\r\n程序路径：" + folder +
+         "\r\n程序命名：" + name;
+}
+
+std::string Bytes(const PayloadBlob* blob) { return std::string(blob->bytes()); }
+
+// ---------------------------------------------------------------- finding the game
+
+TEST(InstallerRunTest, NoGameShowsTheNotFoundReport) {
+  sim::Machine machine;
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_EQ(AfterBanner(machine),
+            Discovery(0, 0, "C:\\Games\\Tools\\ThistlegardenPatch.exe"));
+  ASSERT_EQ(machine.dialogs.shown.size(), 1u);
+  const auto& box = machine.dialogs.shown[0];
+  EXPECT_EQ(box.text, "未能成功寻找到游戏！\r\n请确保游戏已经在运行！" +
+                          VariableLines(0, 0, "C:\\Games\\Tools\\", "ThistlegardenPatch.exe"));
+  EXPECT_EQ(box.style, 0x10u);
+  EXPECT_EQ(box.caption, "欧尼酱~出错啦~");
+  EXPECT_EQ(box.timeout, 1000000u);
+  EXPECT_EQ(box.owner, 0u);
+  EXPECT_EQ(machine.clock.slept, 1000u);
+  EXPECT_TRUE(scenario::Started(machine).empty());
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(InstallerRunTest, AWindowOfAnotherProgramWinsOverTheProcessList) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, -1, false);
+  // Another program's window has the game's title.
+  win::DWORD other = machine.processes.Add("Notes.exe", u"\\Device\\HarddiskVolume3\\Tools\\Notes.exe");
+  win::HWND window = machine.windows.AddForeign("Thistlegarden", "Notepad", other);
+  machine.dialogs.answers = {kIdCancel};  // no version by hand
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_EQ(AfterBanner(machine), Discovery(window, other, "C:\\Tools\\Notes.exe"));
+  EXPECT_EQ(std::count(machine.faults.calls.begin(), machine.faults.calls.end(),
+                       "CreateToolhelp32Snapshot"),
+            0);
+  (void)game;
+}
+
+TEST(InstallerRunTest, GameFoundByProcessNameAlone) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, -1, false);
+  machine.processes.list.back().exeName = "THISTLEGARDEN.EXE";
+  machine.dialogs.answers = {kIdCancel};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_EQ(AfterBanner(machine), Discovery(0, game.processId, game.ExePath()));
+  // Straight to the manual question: no assembly, no confirmation.
+  ASSERT_EQ(machine.dialogs.shown.size(), 1u);
+  EXPECT_EQ(machine.dialogs.shown[0].text, "未能成功检测到你的游戏版本，是否手动选择？否则退出。");
+  EXPECT_EQ(machine.dialogs.shown[0].style, 0x31u);
+  EXPECT_EQ(machine.dialogs.shown[0].caption, "欧尼酱！出错啦~");
+}
+
+TEST(InstallerRunTest, AGameWhosePathCannotBeReadPrintsAnEmptyPath) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, 3240448);
+  machine.processes.Find(game.processId)->openableRights = 0;
+  machine.dialogs.answers = {kIdCancel};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_EQ(AfterBanner(machine), Discovery(game.window, game.processId, ""));
+  // The assembly path is relative then, and there is none beside the installer.
+  ASSERT_EQ(machine.dialogs.shown.size(), 1u);
+  EXPECT_EQ(machine.dialogs.shown[0].style, 0x31u);
+}
+
+// ---------------------------------------------------------------- the whole job
+
+struct VersionCase {
+  long long size;
+  const char* label;
+};
+
+class GoodInstallTest : public ::testing::TestWithParam<VersionCase> {};
+
+TEST_P(GoodInstallTest, PatchesRestartsAndLeavesTheImages) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, GetParam().size);
+  machine.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+
+  const PayloadBlob* payload = FindPayload(GetParam().label);
+  ASSERT_NE(payload, nullptr);
+  std::vector<Line> expected = Concat(
+      Discovery(game.window, game.processId, game.ExePath()),
+      {{"替换Assembly-CSharp.dll\r\n", kStep},
+       {"结束进程 " + std::to_string(game.processId) + "\r\n", kStep},
+       {"执行过程[1]:真\r\n", kStep},
+       {"执行过程[2]:真\r\n", kStep},
+       {"重新运行 Thistlegarden.exe\r\n", kStep},
+       {"补丁安装结束，程序在10秒后自动关闭......\r\n", kClosing}});
+  EXPECT_EQ(AfterBanner(machine), expected);
+
+  // One question, no report.
+  ASSERT_EQ(machine.dialogs.shown.size(), 1u);
+  EXPECT_EQ(machine.dialogs.shown[0].text, std::string("识别Assembly-CSharp.dll大小版本自动识别为 ") +
+                                               GetParam().label + "，是否确认为该版本？");
+  EXPECT_EQ(machine.dialogs.shown[0].style, 0x21u);
+  EXPECT_EQ(machine.dialogs.shown[0].caption, "欧尼酱~这个事情很重要！");
+
+  // The patched assembly, its backup and the comparison folder.
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(payload));
+  std::string temp = kTemp;
+  EXPECT_EQ(scenario::File(machine, temp + "Thistlegarden补丁程序\\Assembly-CSharp.dll")->data,
+            Bytes(payload));
+  const std::string images = temp + "Thistlegarden补丁程序\\补丁对比图\\";
+  ASSERT_NE(scenario::File(machine, images + "该文件夹没用可以直接删除"), nullptr);
+  EXPECT_EQ(scenario::File(machine, images + "该文件夹没用可以直接删除")->data, "");
+  EXPECT_TRUE(scenario::File(machine, images + "安装前.PNG")->data == Bytes(&BeforeImage()));
+  EXPECT_TRUE(scenario::File(machine, images + "安装后.PNG")->data == Bytes(&AfterImage()));
+  // Nothing else was left in the game's folder.
+  int managed = 0;
+  for (const auto& [key, node] : machine.files.nodes)
+    if (key.find("thistlegarden_data\\managed\\") != std::string::npos) ++managed;
+  EXPECT_EQ(managed, 1);
+
+  // The game was ended, started again, and the file manager opened.
+  EXPECT_FALSE(machine.processes.Find(game.processId)->running);
+  auto started = scenario::Started(machine);
+  ASSERT_EQ(started.size(), 2u);
+  EXPECT_EQ(started[0]->commandLine, "\"" + game.ExePath() + "\"");
+  EXPECT_EQ(started[0]->showWindow, 1u);
+  EXPECT_EQ(started[1]->commandLine,
+            "explorer.exe \"" + temp + "Thistlegarden补丁程序\\补丁对比图\"");
+
+  EXPECT_EQ(machine.clock.slept, 17000u);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachVersion, GoodInstallTest,
+                         ::testing::Values(VersionCase{kSize024g, "0.24g"},
+                                           VersionCase{kSize025a, "0.25a"},
+                                           VersionCase{kSize025b, "0.25b"},
+                                           VersionCase{kSize025c, "0.25c"},
+                                           VersionCase{kSize025e, "0.25e"}));
+
+TEST(InstallerRunTest, SizeBoundariesOfTheVersionTable) {
+  struct Case {
+    long long size;
+    const char* question;  // the label asked about, or nullptr for none
+  };
+  for (const Case& c : {Case{2894069, nullptr}, Case{2894070, "0.24g"}, Case{2904555, "0.24g"},
+                        Case{2904556, nullptr}, Case{3208643, "0.25a"}, Case{3229614, nullptr},
+                        Case{3229615, "0.25b"}, Case{3250585, "0.25c"}, Case{3250586, "0.25e"},
+                        Case{3271557, "0.25e"}, Case{3271558, nullptr},
+                        // A game patched by this installer before.
+                        Case{2904064, "0.24g"}, Case{3215360, "0.25a"}, Case{3228160, nullptr},
+                        Case{3240448, "0.25c"}, Case{3256832, "0.25e"}}) {
+    sim::Machine machine;
+    scenario::InstallGame(machine, c.size);
+    machine.dialogs.answers = {kIdCancel, kIdCancel};
+    EXPECT_EQ(ProgramEntry(machine), 0);
+    const auto& shown = machine.dialogs.shown;
+    if (c.question) {
+      ASSERT_EQ(shown.size(), 2u) << c.size;
+      EXPECT_NE(shown[0].text.find(std::string(" ") + c.question + "，"), std::string::npos) << c.size;
+    } else {
+      ASSERT_EQ(shown.size(), 1u) << c.size;
+    }
+    EXPECT_EQ(shown.back().style, 0x31u) << c.size;
+  }
+}
+
+TEST(InstallerRunTest, DecliningTheManualPickTouchesNothing) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kSize025c);
+  auto before = machine.files.nodes.size();
+  machine.dialogs.answers = {kIdCancel, kIdCancel};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_EQ(AfterBanner(machine), Discovery(game.window, game.processId, game.ExePath()));
+  EXPECT_EQ(machine.files.nodes.size(), before);
+  EXPECT_EQ(scenario::File(machine, game.AssemblyPath())->data.size(), size_t(kSize025c));
+  EXPECT_TRUE(machine.processes.Find(game.processId)->running);
+  EXPECT_TRUE(scenario::Started(machine).empty());
+  EXPECT_EQ(machine.clock.slept, 1000u);
+}
+
+TEST(InstallerRunTest, ATimedOutQuestionCountsAsARefusal) {
+  sim::Machine machine;
+  scenario::InstallGame(machine, kSize025a);
+  // Nobody answers: each box waits its 1000 seconds.
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  ASSERT_EQ(machine.dialogs.shown.size(), 2u);
+  EXPECT_EQ(machine.dialogs.shown[1].result, 32000);
+  EXPECT_TRUE(scenario::Started(machine).empty());
+}
+
+// ---------------------------------------------------------------- failures
+
+std::string FailureReport(const Game& game, const char* first, const char* second) {
+  return "程序执行过程中出现错误！\r\n请尝试关闭杀毒软件后在运行本程序。" +
+         VariableLines(game.processId, game.window, game.folder, game.exeName) +
+         "\r\n\r\n执行过程:\r\n" + first + "\r\n" + second;
+}
+
+TEST(InstallerFailureTest, NoPayloadForTheLabel) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kSize025b);
+  // Cancel, then OK to the manual question; the window gives nothing.
+  machine.dialogs.answers = {kIdCancel, kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  std::vector<Line> expected = Concat(
+      Discovery(game.window, game.processId, game.ExePath()),
+      {{"执行过程[1]:假\r\n", kStep},
+       {"执行过程[2]:假\r\n", kStep},
+       {"重新运行 Thistlegarden.exe\r\n", kStep},
+       {"补丁安装结束，程序在10秒后自动关闭......\r\n", kClosing}});
+  EXPECT_EQ(AfterBanner(machine), expected);
+  ASSERT_EQ(machine.dialogs.shown.size(), 4u);
+  EXPECT_EQ(machine.dialogs.shown[2].text, "运行出错！，请联系开发者Orrinvale&Tamsk_Olu！");
+  EXPECT_EQ(machine.dialogs.shown[2].style, 0x10u);
+  EXPECT_EQ(machine.dialogs.shown[3].text, FailureReport(game, "假", "假"));
+  // Untouched, and a second copy of the game is started beside the first.
+  EXPECT_EQ(scenario::File(machine, game.AssemblyPath())->data.size(), size_t(kSize025b));
+  EXPECT_TRUE(machine.processes.Find(game.processId)->running);
+  EXPECT_EQ(scenario::Started(machine).size(), 2u);
+  EXPECT_EQ(machine.clock.slept, 16000u);
+}
+
+TEST(InstallerFailureTest, ALockedOrReadOnlyAssemblyStaysAsItWas) {
+  for (bool locked : {true, false}) {
+    sim::Machine machine;
+    Game game = scenario::InstallGame(machine, kSize025e);
+    auto* node = machine.files.Find(game.AssemblyPath());
+    if (locked)
+      node->locked = true;
+    else
+      node->attributes = win::FILE_ATTRIBUTE_READONLY;
+    machine.dialogs.answers = {kIdOk};
+    EXPECT_EQ(ProgramEntry(machine), 0);
+    ASSERT_NE(scenario::File(machine, game.AssemblyPath()), nullptr) << locked;
+    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == std::string(kSize025e, 'o'));
+    ASSERT_EQ(machine.dialogs.shown.size(), 3u);
+    EXPECT_EQ(machine.dialogs.shown[2].text, FailureReport(game, "假", "假"));
+    EXPECT_TRUE(machine.processes.Find(game.processId)->running);
+  }
+}
+
+TEST(InstallerFailureTest, AFullDiskPutsTheOriginalBack) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kSize025a);
+  machine.files.freeBytes = 1000000;
+  machine.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == std::string(kSize025a, 'o'));
+  EXPECT_EQ(machine.dialogs.shown.back().text, FailureReport(game, "假", "假"));
+}
+
+TEST(InstallerFailureTest, AFailedCopyIsReportedAndTheGameRestarted) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kSize025a);
+  machine.faults.Fail("CopyFileA");
+  machine.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  auto lines = AfterBanner(machine);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), Line{"执行过程[1]:真\r\n", kStep}), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), Line{"执行过程[2]:假\r\n", kStep}), lines.end());
+  EXPECT_EQ(machine.dialogs.shown.back().text, FailureReport(game, "真", "假"));
+  EXPECT_FALSE(machine.processes.Find(game.processId)->running);
+  EXPECT_EQ(scenario::Started(machine).size(), 2u);
+  EXPECT_EQ(machine.clock.slept, 17000u);
+}
+
+TEST(InstallerFailureTest, NoTemporaryFolderMakesThePathsRelative) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kSize025c);
+  machine.folders.temp = "";
+  machine.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  // Relative to the installer's own folder, which start-up made current.
+  const std::string own = "C:\\Games\\Tools\\";
+  EXPECT_NE(scenario::File(machine, own + "Thistlegarden补丁程序\\Assembly-CSharp.dll"), nullptr);
+  EXPECT_NE(scenario::File(machine, own + "Thistlegarden补丁程序\\补丁对比图\\安装前.PNG"), nullptr);
+  EXPECT_EQ(scenario::Started(machine).back()->commandLine,
+            "explorer.exe \"Thistlegarden补丁程序\\补丁对比图\"");
+  (void)game;
+}
+
+TEST(InstallerRunTest, AnEarlierComparisonFolderIsOverwritten) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kSize024g);
+  const std::string images = std::string(kTemp) + "Thistlegarden补丁程序\\补丁对比图\\";
+  machine.files.AddFile(images + "安装前.PNG", "old");
+  machine.files.AddFile(images + "该文件夹没用可以直接删除", "old");
+  machine.files.AddFile(images + "mine.txt", "kept");
+  machine.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_TRUE(scenario::File(machine, images + "安装前.PNG")->data == Bytes(&BeforeImage()));
+  EXPECT_EQ(scenario::File(machine, images + "该文件夹没用可以直接删除")->data, "");
+  EXPECT_EQ(scenario::File(machine, images + "mine.txt")->data, "kept");
+  (void)game;
+}
+
+TEST(InstallerRunTest, FoldersWithBlanksAndChineseCharacters) {
+  sim::Machine machine;
+  machine.folders.temp = "C:\\Users\\玩家 一\\AppData\\Local\\Temp\\";
+  machine.files.AddDirectory(machine.folders.temp);
+  Game game = scenario::InstallGame(machine, kSize025b, true, "D:\\Program Files\\游戏 目录\\");
+  // A stray program where an unquoted command line would look first.
+  machine.files.AddFile("D:\\Program.exe", "MZ stray");
+  machine.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload("0.25b")));
+  auto started = scenario::Started(machine);
+  ASSERT_EQ(started.size(), 2u);
+  EXPECT_EQ(started[0]->commandLine, "\"D:\\Program Files\\游戏 目录\\Thistlegarden.exe\"");
+  EXPECT_EQ(started[0]->exeName, "Thistlegarden.exe");
+  EXPECT_NE(scenario::File(machine, machine.folders.temp + "Thistlegarden补丁程序\\补丁对比图\\安装后.PNG"),
+            nullptr);
+}
+
+TEST(InstallerRunTest, AGameThatClosedMeanwhileIsNotEndedAgain) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kSize025c);
+  machine.dialogs.answers = {kIdOk};
+  // While the question is open the game closes and its ID goes to another program.
+  machine.dialogs.onShow = [&](sim::Machine& m) {
+    auto* p = m.processes.Find(game.processId);
+    p->exeName = "Editor.exe";
+    p->imagePath = u"\\Device\\HarddiskVolume3\\Tools\\Editor.exe";
+  };
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_TRUE(machine.processes.Find(game.processId)->running);
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload("0.25c")));
+}
+
+}  // namespace

@@ -1,0 +1,51 @@
+#include "unit/scenario.h"
+
+namespace scenario {
+
+std::vector<Line> Lines(const sim::ConsoleState& console) {
+  std::vector<Line> lines;
+  for (const auto& cell : console.written) {
+    if (lines.empty() || lines.back().attributes != cell.attributes ||
+        lines.back().text.ends_with("\n"))
+      lines.push_back({"", cell.attributes});
+    lines.back().text += cell.byte;
+  }
+  return lines;
+}
+
+std::u16string Wide(sim::Machine& machine, const std::string& text) {
+  std::u16string wide(text.size() + 1, u'\0');
+  int n = machine.MultiByteToWideChar(936, 0, text.data(), static_cast<int>(text.size()),
+                                      wide.data(), static_cast<int>(wide.size()));
+  wide.resize(static_cast<std::size_t>(n));
+  return wide;
+}
+
+Game InstallGame(sim::Machine& machine, long long assemblySize, bool withWindow,
+                 const std::string& folder) {
+  Game game;
+  game.folder = folder;
+  machine.drives.targets['D'] = u"\\Device\\HarddiskVolume4";
+  machine.files.AddFile(game.ExePath(), "MZ game");
+  machine.files.AddDirectory(folder + "Thistlegarden_Data\\Managed");
+  if (assemblySize >= 0)
+    machine.files.AddFile(game.AssemblyPath(), std::string(static_cast<std::size_t>(assemblySize), 'o'));
+  std::u16string image = u"\\Device\\HarddiskVolume4" + Wide(machine, game.ExePath().substr(2));
+  game.processId = machine.processes.Add(game.exeName, image);
+  if (withWindow) game.window = machine.windows.AddForeign("Thistlegarden", "UnityWndClass", game.processId);
+  machine.faults.calls.clear();
+  return game;
+}
+
+const sim::FileSystem::Node* File(const sim::Machine& machine, const std::string& path) {
+  return machine.files.Find(path);
+}
+
+std::vector<const sim::ProcessTable::Process*> Started(const sim::Machine& machine) {
+  std::vector<const sim::ProcessTable::Process*> started;
+  for (const auto& p : machine.processes.list)
+    if (p.startedByProgram) started.push_back(&p);
+  return started;
+}
+
+}  // namespace scenario

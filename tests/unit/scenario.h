@@ -1,0 +1,49 @@
+// Simulated machines for whole runs of the installer, and readers of what a
+// run left behind.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/sim/machine.h"
+
+namespace scenario {
+
+inline constexpr char kGameFolder[] = "D:\\Games\\Thistlegarden\\";
+inline constexpr char kTemp[] = "C:\\Users\\Player\\AppData\\Local\\Temp\\";
+inline constexpr win::UINT kIdOk = 1;
+inline constexpr win::UINT kIdCancel = 2;
+
+struct Line {
+  std::string text;
+  win::WORD attributes;
+  bool operator==(const Line&) const = default;
+};
+
+// The console output as runs of one attribute, each ending at a line end.
+std::vector<Line> Lines(const sim::ConsoleState& console);
+
+// The code page 936 text as the machine's kernel spells it in UTF-16.
+std::u16string Wide(sim::Machine& machine, const std::string& text);
+
+struct Game {
+  std::string folder = kGameFolder;  // ends in "\"
+  std::string exeName = "Thistlegarden.exe";
+  win::DWORD processId = 0;
+  win::HWND window = 0;
+
+  std::string AssemblyPath() const { return folder + "Thistlegarden_Data\\Managed\\Assembly-CSharp.dll"; }
+  std::string ExePath() const { return folder + exeName; }
+};
+
+// Installs the game on drive D: (\Device\HarddiskVolume4) with an assembly
+// of `assemblySize` bytes (none when negative) and starts it, with or
+// without its window.
+Game InstallGame(sim::Machine& machine, long long assemblySize, bool withWindow = true,
+                 const std::string& folder = kGameFolder);
+
+// The run's transcript pieces.
+const sim::FileSystem::Node* File(const sim::Machine& machine, const std::string& path);
+std::vector<const sim::ProcessTable::Process*> Started(const sim::Machine& machine);
+
+}  // namespace scenario

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds all three flavours and runs the whole suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+
+for preset in sim win32 win64; do
+  echo "== build: $preset"
+  [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+
+status=0
+for preset in sim win32 win64; do
+  echo "== test: $preset"
+  ctest --preset "$preset" || status=1
+done
+exit $status
