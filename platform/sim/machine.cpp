@@ -93,8 +93,10 @@ Machine::~Machine() {
 }
 
 BOOL Machine::CloseHandle(HANDLE handle) {
-  if (Fails("CloseHandle", win::ERROR_INVALID_HANDLE)) return win::FALSE;
-  if (handle == kCurrentProcess) return win::TRUE;
+  // A valid handle is released even when closing reports an error (as a
+  // file whose buffered data could not be written does).
+  const bool fails = Fails("CloseHandle", win::ERROR_INVALID_HANDLE);
+  if (handle == kCurrentProcess) return fails ? win::FALSE : win::TRUE;
   auto it = handles_.find(handle);
   if (it == handles_.end() || it->second.kind == kFind) {
     lastError_ = win::ERROR_INVALID_HANDLE;
@@ -102,7 +104,7 @@ BOOL Machine::CloseHandle(HANDLE handle) {
   }
   if (it->second.kind == kFile) delete reinterpret_cast<std::string*>(it->second.object);
   handles_.erase(it);
-  return win::TRUE;
+  return fails ? win::FALSE : win::TRUE;
 }
 
 // ---------------------------------------------------------------- time

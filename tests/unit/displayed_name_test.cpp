@@ -163,7 +163,7 @@ TEST_F(DisplayedNameTest, PathsThatGetNothingAppended) {
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
 
-TEST_F(DisplayedNameTest, ExtensionsTheFileManagerTreatsSpecially) {
+TEST_F(DisplayedNameTest, ExtensionsTheFileManagerAlwaysOrNeverShows) {
   machine.files.AddFile("C:\\Games\\readme.txt", "");
   machine.files.AddFile("C:\\Games\\Thistlegarden.lnk", "");
   machine.files.AddFile("C:\\Games\\.profile", "");

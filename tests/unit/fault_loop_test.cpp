@@ -1,0 +1,96 @@
+// A good install run again and again with one platform call failing: the
+// 1st, the 2nd, the 3rd ... Whatever fails, the game's assembly ends up as
+// it was or fully patched, and what the run reports matches what happened.
+#include <gtest/gtest.h>
+
+#include "app/startup.h"
+#include "install/payload_catalogue.h"
+#include "unit/scenario.h"
+
+namespace {
+
+constexpr long long kAssemblySize = 3240100;  // "0.25c"
+
+struct Outcome {
+  std::string assembly;        // the assembly's bytes afterwards, or "missing"
+  std::string backup;          // the backup's bytes, or "missing"
+  std::vector<std::string> steps;  // the truth texts the step lines printed
+  std::string failureReport;   // the RunFailureReport box, when shown
+  int exitCode = 0;
+  long failable = 0;
+  std::string failedCall;
+};
+
+// `answers` script the user; `failAt` 0 injects nothing.
+Outcome RunOnce(std::deque<int> answers, long failAt) {
+  sim::Machine machine;
+  scenario::Game game = scenario::InstallGame(machine, kAssemblySize);
+  machine.dialogs.answers = std::move(answers);
+  if (failAt > 0) machine.faults.FailAtCall(failAt);
+  Outcome out;
+  out.exitCode = ProgramEntry(machine);
+  out.failable = machine.faults.failableCalls;
+  if (!machine.faults.failed.empty()) out.failedCall = machine.faults.failed.front();
+  auto* assembly = machine.files.Find(game.AssemblyPath());
+  out.assembly = assembly ? assembly->data : "missing";
+  // Without a temporary folder the backup lands beside the installer.
+  const std::string backupPart = "Thistlegarden补丁程序\\Assembly-CSharp.dll";
+  auto* backup = machine.files.Find(scenario::kTemp + backupPart);
+  if (!backup) backup = machine.files.Find("C:\\Games\\Tools\\" + backupPart);
+  out.backup = backup ? backup->data : "missing";
+  for (const auto& line : scenario::Lines(machine.console))
+    if (line.text.starts_with("执行过程[")) out.steps.push_back(line.text.substr(line.text.size() - 4, 2));
+  for (const auto& box : machine.dialogs.shown)
+    if (box.text.starts_with("程序执行过程中出现错误！")) out.failureReport = box.text;
+  return out;
+}
+
+void CheckInvariant(const Outcome& out, const std::string& original, const std::string& payload,
+                    long n) {
+  SCOPED_TRACE("failing call " + std::to_string(n) + ": " + out.failedCall);
+  // Only the window definitions failing to load ends the program early.
+  EXPECT_EQ(out.exitCode, out.failedCall == "RegisterClassExA" && out.exitCode == -1 ? -1 : 0);
+  const bool patched = out.assembly == payload;
+  EXPECT_TRUE(patched || out.assembly == original) << "assembly of " << out.assembly.size() << " bytes";
+  const bool backedUp = out.backup == payload;
+  EXPECT_TRUE(backedUp || out.backup == "missing");
+  // The step lines, where they reached the console, tell the truth.
+  if (out.steps.size() == 2) {
+    EXPECT_EQ(out.steps[0], patched ? "真" : "假");
+    EXPECT_EQ(out.steps[1], backedUp ? "真" : "假");
+  }
+  // So does the failure report, shown exactly when a step failed.
+  if (!out.failureReport.empty()) {
+    std::string expectedEnd = std::string(patched ? "真" : "假") + "\r\n" + (backedUp ? "真" : "假");
+    EXPECT_TRUE(out.failureReport.ends_with(expectedEnd));
+    EXPECT_FALSE(patched && backedUp);
+  }
+}
+
+void Sweep(const std::deque<int>& answers) {
+  const std::string original(kAssemblySize, 'o');
+  const std::string payload(FindPayload("0.25c")->bytes());
+  Outcome clean = RunOnce(answers, 0);
+  ASSERT_GT(clean.failable, 50);
+  for (long n = 1; n <= clean.failable; ++n) {
+    Outcome out = RunOnce(answers, n);
+    CheckInvariant(out, original, payload, n);
+    if (::testing::Test::HasFailure()) break;
+  }
+}
+
+TEST(FaultLoopTest, ConfirmedVersion) {
+  const std::string payload(FindPayload("0.25c")->bytes());
+  Outcome clean = RunOnce({scenario::kIdOk}, 0);
+  EXPECT_TRUE(clean.assembly == payload);
+  EXPECT_TRUE(clean.failureReport.empty());
+  Sweep({scenario::kIdOk});
+}
+
+TEST(FaultLoopTest, DeclinedVersionThenManualPick) {
+  Outcome clean = RunOnce({scenario::kIdCancel, scenario::kIdOk}, 0);
+  EXPECT_EQ(clean.assembly, std::string(kAssemblySize, 'o'));
+  Sweep({scenario::kIdCancel, scenario::kIdOk});
+}
+
+}  // namespace
