@@ -10,6 +10,14 @@ namespace {
 constexpr std::size_t kTitleUnits = 0x8000;  // 65,536 bytes
 constexpr win::WORD kTitleSizeGiven = 0x7FFF;
 
+bool EndsWithIgnoringAsciiCase(std::u16string_view text, std::u16string_view end) {
+  if (end.size() > text.size()) return false;
+  auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c - u'A' + u'a') : c; };
+  for (std::size_t i = 0; i < end.size(); ++i)
+    if (fold(text[text.size() - end.size() + i]) != fold(end[i])) return false;
+  return true;
+}
+
 }  // namespace
 
 Text GetDisplayedProgramName(win::Api& api, std::string_view path, std::int32_t codePage) {
@@ -32,9 +40,14 @@ WideText DisplayedFileTitle(win::Api& api, const WideText& path, std::int32_t co
       const std::u16string extension =
           WideToUnits(WideFromAddress(api.PathFindExtensionW(pathArg.get())));
       if (!extension.empty()) {
-        // Appended only when it fits with its zero unit.
+        // Appended only when it fits with its zero unit, and only when the
+        // title does not show it already (a type whose extension is always
+        // shown, or a platform that never hides it): the game is started
+        // again by this name.
         const std::size_t end = title.find(u'\0');
-        if (end != std::u16string::npos && end + extension.size() <= title.size())
+        if (end != std::u16string::npos && end + extension.size() <= title.size() &&
+            !EndsWithIgnoringAsciiCase(std::u16string_view(title.data(), end),
+                                       std::u16string_view(extension.c_str())))
           title.replace(end, extension.size(), extension);
       }
     }

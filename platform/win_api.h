@@ -186,6 +186,33 @@ constexpr UINT WM_SETFONT = 0x0030;
 constexpr UINT WM_COMMAND = 0x0111;
 constexpr UINT WM_USER = 0x0400;
 
+constexpr UINT WM_PAINT = 0x000F;
+constexpr UINT WM_ERASEBKGND = 0x0014;
+constexpr UINT WM_SYSCOMMAND = 0x0112;
+constexpr UINT WM_CTLCOLOREDIT = 0x0133;
+constexpr UINT WM_CTLCOLORLISTBOX = 0x0134;
+constexpr UINT BN_CLICKED = 0;
+constexpr UINT CB_GETEDITSEL = 0x0140;
+constexpr UINT CB_LIMITTEXT = 0x0141;
+constexpr UINT CB_SETEDITSEL = 0x0142;
+constexpr UINT CB_ADDSTRING = 0x0143;
+constexpr UINT CB_GETCOUNT = 0x0146;
+constexpr UINT CB_GETCURSEL = 0x0147;
+constexpr UINT CB_GETLBTEXT = 0x0148;
+constexpr UINT CB_SELECTSTRING = 0x014D;
+constexpr UINT CB_SETCURSEL = 0x014E;
+constexpr UINT CB_SETITEMHEIGHT = 0x0153;
+constexpr UINT CB_GETITEMHEIGHT = 0x0154;
+constexpr UINT CBN_SELCHANGE = 1;
+
+// A paint session: the device context and the area to paint, and room for
+// the platform's own record.
+struct PAINTSTRUCT {
+  HDC hdc;
+  RECT rcPaint;
+  alignas(8) unsigned char platform[96];
+};
+
 // A window procedure of the program's own: the platform calls it with the
 // context given to RegisterClassExA.
 using WindowProc = LRESULT (*)(void* context, HWND, UINT, WPARAM, LPARAM);
@@ -310,6 +337,8 @@ class Api {
   virtual int GetWindowTextLengthW(HWND window) = 0;
   virtual int GetWindowTextW(HWND window, WCHAR* text, int maxCount) = 0;
   virtual int GetWindowTextA(HWND window, char* text, int maxCount) = 0;
+  virtual int GetWindowTextLengthA(HWND window) = 0;
+  virtual HWND GetDlgItem(HWND dialog, int id) = 0;
   virtual BOOL SetWindowTextA(HWND window, const char* text) = 0;
 
   // user32: message boxes. The button pressed (IDOK 1, IDCANCEL 2, ...),
@@ -343,6 +372,20 @@ class Api {
   virtual int GetSystemMetrics(int index) = 0;
   virtual DWORD GetSysColor(int index) = 0;
   virtual HGDIOBJ GetStockObject(int object) = 0;
+
+  // user32 and gdi32: painting. BeginPaint returns 0 on failure; the colour
+  // setters return the previous value (CLR_INVALID 0xFFFFFFFF on failure).
+  virtual HDC BeginPaint(HWND window, PAINTSTRUCT* paint) = 0;
+  virtual BOOL EndPaint(HWND window, const PAINTSTRUCT* paint) = 0;
+  virtual BOOL GetClientRect(HWND window, RECT* rect) = 0;
+  virtual DWORD SetTextColor(HDC dc, DWORD colour) = 0;
+  virtual DWORD SetBkColor(HDC dc, DWORD colour) = 0;
+  virtual int SetBkMode(HDC dc, int mode) = 0;  // 0 on failure
+  virtual HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) = 0;
+  virtual int DrawTextA(HDC dc, const char* text, int count, RECT* rect, UINT format) = 0;
+  virtual int FillRect(HDC dc, const RECT* rect, HGDIOBJ brush) = 0;
+  virtual HGDIOBJ CreateSolidBrush(DWORD colour) = 0;
+  virtual BOOL DeleteObject(HGDIOBJ object) = 0;
 };
 
 }  // namespace win

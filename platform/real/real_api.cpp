@@ -393,7 +393,8 @@ class RealApi final : public win::Api {
     return From(::FindWindowExA(To<::HWND>(parent), To<::HWND>(childAfter), className, title));
   }
   win::DWORD GetWindowThreadProcessId(win::HWND window, win::DWORD* processId) override {
-    ::DWORD owner = 0;
+    // Written only when the window exists, as the platform does.
+    ::DWORD owner = processId != nullptr ? *processId : 0;
     const ::DWORD thread =
         ::GetWindowThreadProcessId(To<::HWND>(window), processId != nullptr ? &owner : nullptr);
     if (processId != nullptr) *processId = owner;
@@ -527,6 +528,61 @@ class RealApi final : public win::Api {
   int GetSystemMetrics(int index) override { return ::GetSystemMetrics(index); }
   win::DWORD GetSysColor(int index) override { return ::GetSysColor(index); }
   win::HGDIOBJ GetStockObject(int object) override { return From(::GetStockObject(object)); }
+  int GetWindowTextLengthA(win::HWND window) override {
+    return ::GetWindowTextLengthA(To<::HWND>(window));
+  }
+  win::HWND GetDlgItem(win::HWND dialog, int id) override {
+    return From(::GetDlgItem(To<::HWND>(dialog), id));
+  }
+
+  // The platform's paint record travels inside the seam's.
+  static_assert(sizeof(::PAINTSTRUCT) <= sizeof(win::PAINTSTRUCT::platform));
+  win::HDC BeginPaint(win::HWND window, win::PAINTSTRUCT* paint) override {
+    ::PAINTSTRUCT real{};
+    ::HDC dc = ::BeginPaint(To<::HWND>(window), &real);
+    std::memcpy(paint->platform, &real, sizeof real);
+    paint->hdc = From(dc);
+    paint->rcPaint = {real.rcPaint.left, real.rcPaint.top, real.rcPaint.right, real.rcPaint.bottom};
+    return From(dc);
+  }
+  win::BOOL EndPaint(win::HWND window, const win::PAINTSTRUCT* paint) override {
+    ::PAINTSTRUCT real;
+    std::memcpy(&real, paint->platform, sizeof real);
+    return ::EndPaint(To<::HWND>(window), &real);
+  }
+  win::BOOL GetClientRect(win::HWND window, win::RECT* rect) override {
+    ::RECT real{};
+    const ::BOOL ok = ::GetClientRect(To<::HWND>(window), &real);
+    if (ok) *rect = {real.left, real.top, real.right, real.bottom};
+    return ok;
+  }
+  win::DWORD SetTextColor(win::HDC dc, win::DWORD colour) override {
+    return ::SetTextColor(To<::HDC>(dc), colour);
+  }
+  win::DWORD SetBkColor(win::HDC dc, win::DWORD colour) override {
+    return ::SetBkColor(To<::HDC>(dc), colour);
+  }
+  int SetBkMode(win::HDC dc, int mode) override { return ::SetBkMode(To<::HDC>(dc), mode); }
+  win::HGDIOBJ SelectObject(win::HDC dc, win::HGDIOBJ object) override {
+    return From(::SelectObject(To<::HDC>(dc), To<::HGDIOBJ>(object)));
+  }
+  int DrawTextA(win::HDC dc, const char* text, int count, win::RECT* rect,
+                win::UINT format) override {
+    ::RECT real{rect->left, rect->top, rect->right, rect->bottom};
+    const int height = ::DrawTextA(To<::HDC>(dc), text, count, &real, format);
+    *rect = {real.left, real.top, real.right, real.bottom};
+    return height;
+  }
+  int FillRect(win::HDC dc, const win::RECT* rect, win::HGDIOBJ brush) override {
+    const ::RECT real{rect->left, rect->top, rect->right, rect->bottom};
+    return ::FillRect(To<::HDC>(dc), &real, To<::HBRUSH>(brush));
+  }
+  win::HGDIOBJ CreateSolidBrush(win::DWORD colour) override {
+    return From(::CreateSolidBrush(colour));
+  }
+  win::BOOL DeleteObject(win::HGDIOBJ object) override {
+    return ::DeleteObject(To<::HGDIOBJ>(object));
+  }
 
  private:
   using WalkFn = ::BOOL(WINAPI*)(::HANDLE, ::PROCESSENTRY32*);

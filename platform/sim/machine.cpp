@@ -87,9 +87,12 @@ Machine::Machine() {
   files.AddFile("C:\\Windows\\System32\\cmd.exe", std::string(4096, 'C'));
 }
 
+// What a test left open (a close or free made to fail) is released here.
 Machine::~Machine() {
-  for (auto& [handle, entry] : handles_)
+  for (auto& [handle, entry] : handles_) {
     if (entry.kind == kFile) delete reinterpret_cast<std::string*>(entry.object);
+    if (entry.kind == kMemory) std::free(reinterpret_cast<void*>(handle));
+  }
 }
 
 BOOL Machine::CloseHandle(HANDLE handle) {

@@ -138,6 +138,33 @@ struct WindowSystem {
     win::WNDCLASSEXA definition{};
     std::string name;
   };
+  // What the user does in the program's own windows while its message loop
+  // waits, in order. With nothing left to do, the user closes the window
+  // (as with Alt+F4).
+  struct UserAction {
+    enum Kind { kPick, kType, kPressOk, kClose } kind;
+    std::string text;  // the item to pick or the text to type, code page 936
+  };
+  std::deque<UserAction> userActions;
+  // Text the program drew: DrawTextA calls with the colours then in force.
+  struct Drawn {
+    HWND window;
+    std::string text;
+    win::RECT rect;
+    UINT format;
+    DWORD textColour;
+    int backgroundMode;
+  };
+  std::vector<Drawn> drawn;
+  struct DeviceContext {
+    HWND window = 0;
+    DWORD textColour = 0;
+    DWORD backgroundColour = 0xFFFFFF;
+    int backgroundMode = 2;  // OPAQUE
+  };
+  std::map<win::HDC, DeviceContext> deviceContexts;
+  win::HGDIOBJ nextObject = 0x0B000000;
+
   std::vector<Window> windows;  // z-order: first is topmost
   std::vector<Class> classes;
   std::deque<win::MSG> queue;
@@ -393,8 +420,26 @@ class Machine final : public win::Api {
   int GetSystemMetrics(int index) override;
   DWORD GetSysColor(int index) override;
   win::HGDIOBJ GetStockObject(int object) override;
+  int GetWindowTextLengthA(HWND window) override;
+  HWND GetDlgItem(HWND dialog, int id) override;
+  win::HDC BeginPaint(HWND window, win::PAINTSTRUCT* paint) override;
+  BOOL EndPaint(HWND window, const win::PAINTSTRUCT* paint) override;
+  BOOL GetClientRect(HWND window, win::RECT* rect) override;
+  DWORD SetTextColor(win::HDC dc, DWORD colour) override;
+  DWORD SetBkColor(win::HDC dc, DWORD colour) override;
+  int SetBkMode(win::HDC dc, int mode) override;
+  win::HGDIOBJ SelectObject(win::HDC dc, win::HGDIOBJ object) override;
+  int DrawTextA(win::HDC dc, const char* text, int count, win::RECT* rect, UINT format) override;
+  int FillRect(win::HDC dc, const win::RECT* rect, win::HGDIOBJ brush) override;
+  win::HGDIOBJ CreateSolidBrush(DWORD colour) override;
+  BOOL DeleteObject(win::HGDIOBJ object) override;
 
  private:
+  win::LRESULT ComboBoxMessage(WindowSystem::Window& window, UINT message, win::WPARAM wParam,
+                               win::LPARAM lParam);
+  // Does the next thing the user does in the program's window; false when
+  // the program shows no window.
+  bool PerformUserAction();
   enum HandleKind { kFile = 1, kFind, kSnapshot, kProcess, kThread, kKey, kMemory };
   struct HandleEntry {
     int kind;

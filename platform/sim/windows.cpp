@@ -125,6 +125,20 @@ int Machine::GetWindowTextW(HWND window, WCHAR* text, int maxCount) {
   return n;
 }
 
+int Machine::GetWindowTextLengthA(HWND window) {
+  if (Fails("GetWindowTextLengthA", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+  auto* w = windows.Find(window);
+  return w ? static_cast<int>(w->title.size()) : 0;
+}
+
+HWND Machine::GetDlgItem(HWND dialog, int id) {
+  if (Fails("GetDlgItem", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+  for (const auto& w : windows.windows)
+    if (w.child && w.parent == dialog && w.id == static_cast<win::HMENU>(id)) return w.handle;
+  lastError_ = 1421;  // ERROR_CONTROL_ID_NOT_FOUND
+  return 0;
+}
+
 int Machine::GetWindowTextA(HWND window, char* text, int maxCount) {
   if (Fails("GetWindowTextA", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
   auto* w = windows.Find(window);
@@ -154,7 +168,9 @@ int Machine::MessageBoxTimeoutA(HWND owner, const char* text, const char* captio
   if ((style & 0xF) == 0 && answer == 2) answer = 1;
   MessageBoxRecord record{owner, text ? text : "", caption ? caption : "", style, milliseconds,
                           answer, clock.tick};
-  if (answer == 32000 && milliseconds == win::INFINITE) answer = record.result = 1;
+  // A box without time-out (0 or INFINITE) waits for the user; unattended, OK.
+  if (answer == 32000 && (milliseconds == win::INFINITE || milliseconds == 0))
+    answer = record.result = 1;
   if (answer != 0) {
     DWORD wait = answer == 32000 ? milliseconds : std::min(dialogs.thinkTime, milliseconds);
     clock.tick += wait;
@@ -199,8 +215,10 @@ BOOL Machine::GetMessageA(win::MSG* msg, HWND window, UINT first, UINT last) {
     windows.queue.erase(it);
     return msg->message == win::WM_QUIT ? 0 : 1;
   }
-  // Nothing can arrive later in a simulation that runs one thread: a loop
-  // waiting here would never end, so it is told to quit.
+  // The user acts in a window the program shows; with no window left,
+  // nothing can arrive later in a simulation that runs one thread, so a
+  // loop waiting here is told to quit instead of waiting for ever.
+  if (PerformUserAction()) return GetMessageA(msg, window, first, last);
   *msg = win::MSG{};
   msg->message = win::WM_QUIT;
   return 0;
@@ -240,7 +258,103 @@ win::LRESULT Machine::SendMessageA(HWND window, UINT message, win::WPARAM wParam
   for (const auto& c : windows.classes)
     if (SameClass(c.name, w->className.c_str()) && c.definition.lpfnWndProc)
       return c.definition.lpfnWndProc(c.definition.context, window, message, wParam, lParam);
+  if (SameClass(w->className, "COMBOBOX")) return ComboBoxMessage(*w, message, wParam, lParam);
   return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// The combo box's own handling of the messages the program sends it.
+win::LRESULT Machine::ComboBoxMessage(WindowSystem::Window& w, UINT message, win::WPARAM wParam,
+                                      win::LPARAM lParam) {
+  constexpr win::LRESULT kError = -1;
+  switch (message) {
+    case win::CB_ADDSTRING:
+      if (!lParam) return kError;
+      w.items.emplace_back(reinterpret_cast<const char*>(lParam));
+      return static_cast<win::LRESULT>(w.items.size() - 1);
+    case win::CB_GETCOUNT:
+      return static_cast<win::LRESULT>(w.items.size());
+    case win::CB_SETCURSEL:
+      if (wParam >= w.items.size()) {
+        w.selection = -1;
+        return kError;
+      }
+      w.selection = static_cast<long>(wParam);
+      w.title = w.items[wParam];
+      return static_cast<win::LRESULT>(wParam);
+    case win::CB_GETCURSEL:
+      return w.selection;
+    case win::CB_SELECTSTRING:
+      for (std::size_t i = 0; i < w.items.size(); ++i)
+        if (lParam && w.items[i].rfind(reinterpret_cast<const char*>(lParam), 0) == 0) {
+          w.selection = static_cast<long>(i);
+          w.title = w.items[i];
+          return static_cast<win::LRESULT>(i);
+        }
+      return kError;
+    case win::CB_GETITEMHEIGHT:
+      return w.settings.count(win::CB_SETITEMHEIGHT) ? w.settings[win::CB_SETITEMHEIGHT] : 15;
+    case win::CB_SETITEMHEIGHT:
+      if (lParam <= 0) return kError;
+      w.settings[message] = lParam;
+      return 0;
+    case win::CB_LIMITTEXT:
+    case win::CB_SETEDITSEL:
+      w.settings[message] = static_cast<win::LPARAM>(wParam) ^ lParam;
+      return 1;
+  }
+  return DefWindowProcA(w.handle, message, wParam, lParam);
+}
+
+bool Machine::PerformUserAction() {
+  // The program's own top-level window the user works in.
+  WindowSystem::Window* top = nullptr;
+  for (auto& w : windows.windows)
+    if (!w.child && w.visible && w.processId == self.processId) {
+      top = &w;
+      break;
+    }
+  if (!top) return false;
+  auto child = [&](const char* className) -> WindowSystem::Window* {
+    for (auto& w : windows.windows)
+      if (w.child && w.parent == top->handle && SameClass(w.className, className)) return &w;
+    return nullptr;
+  };
+  WindowSystem::UserAction action{WindowSystem::UserAction::kClose, ""};
+  if (!windows.userActions.empty()) {
+    action = windows.userActions.front();
+    windows.userActions.pop_front();
+  }
+  clock.tick += dialogs.thinkTime;
+  switch (action.kind) {
+    case WindowSystem::UserAction::kPick:
+      if (auto* combo = child("COMBOBOX")) {
+        for (std::size_t i = 0; i < combo->items.size(); ++i)
+          if (combo->items[i] == action.text) {
+            combo->selection = static_cast<long>(i);
+            combo->title = action.text;
+          }
+        windows.queue.push_back({top->handle, win::WM_COMMAND,
+                                 static_cast<win::WPARAM>(combo->id) | win::CBN_SELCHANGE << 16,
+                                 static_cast<win::LPARAM>(combo->handle), clock.tick, {0, 0}});
+      }
+      return true;
+    case WindowSystem::UserAction::kType:
+      if (auto* combo = child("COMBOBOX")) {
+        combo->title = action.text;
+        combo->selection = -1;
+      }
+      return true;
+    case WindowSystem::UserAction::kPressOk:
+      if (auto* button = child("BUTTON"))
+        windows.queue.push_back({top->handle, win::WM_COMMAND,
+                                 static_cast<win::WPARAM>(button->id) | win::BN_CLICKED << 16,
+                                 static_cast<win::LPARAM>(button->handle), clock.tick, {0, 0}});
+      return true;
+    case WindowSystem::UserAction::kClose:
+      windows.queue.push_back({top->handle, win::WM_CLOSE, 0, 0, clock.tick, {0, 0}});
+      return true;
+  }
+  return false;
 }
 
 win::LRESULT Machine::DefWindowProcA(HWND window, UINT message, win::WPARAM wParam,
@@ -371,7 +485,7 @@ BOOL Machine::GetWindowRect(HWND window, win::RECT* rect) {
 
 int Machine::GetSystemMetrics(int index) {
   faults.Enter("GetSystemMetrics", false);
-  if (index == 0) return windows.screenWidth;
+  if (index == 0) return windows.screenWidth;  // SM_CXSCREEN
   if (index == 1) return windows.screenHeight;
   return 0;
 }
@@ -384,6 +498,94 @@ DWORD Machine::GetSysColor(int index) {
 win::HGDIOBJ Machine::GetStockObject(int object) {
   if (Fails("GetStockObject", 0)) return 0;
   return 0x0A000000u + static_cast<unsigned>(object);
+}
+
+}  // namespace sim
+
+namespace sim {
+
+// ---------------------------------------------------------------- painting
+
+win::HDC Machine::BeginPaint(HWND window, win::PAINTSTRUCT* paint) {
+  if (Fails("BeginPaint", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+  auto* w = windows.Find(window);
+  if (!w || !paint) return 0;
+  win::HDC dc = window | 1;
+  windows.deviceContexts[dc] = {window, 0, 0xFFFFFF, 2};
+  paint->hdc = dc;
+  paint->rcPaint = {0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
+  return dc;
+}
+
+BOOL Machine::EndPaint(HWND, const win::PAINTSTRUCT* paint) {
+  faults.Enter("EndPaint", false);
+  if (paint) windows.deviceContexts.erase(paint->hdc);
+  return win::TRUE;
+}
+
+BOOL Machine::GetClientRect(HWND window, win::RECT* rect) {
+  if (Fails("GetClientRect", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+  auto* w = windows.Find(window);
+  if (!w || !rect) return win::FALSE;
+  *rect = {0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
+  return win::TRUE;
+}
+
+DWORD Machine::SetTextColor(win::HDC dc, DWORD colour) {
+  faults.Enter("SetTextColor", false);
+  auto it = windows.deviceContexts.find(dc);
+  if (it == windows.deviceContexts.end()) return 0xFFFFFFFFu;
+  DWORD previous = it->second.textColour;
+  it->second.textColour = colour;
+  return previous;
+}
+
+DWORD Machine::SetBkColor(win::HDC dc, DWORD colour) {
+  faults.Enter("SetBkColor", false);
+  auto it = windows.deviceContexts.find(dc);
+  if (it == windows.deviceContexts.end()) return 0xFFFFFFFFu;
+  DWORD previous = it->second.backgroundColour;
+  it->second.backgroundColour = colour;
+  return previous;
+}
+
+int Machine::SetBkMode(win::HDC dc, int mode) {
+  faults.Enter("SetBkMode", false);
+  auto it = windows.deviceContexts.find(dc);
+  if (it == windows.deviceContexts.end()) return 0;
+  int previous = it->second.backgroundMode;
+  it->second.backgroundMode = mode;
+  return previous;
+}
+
+win::HGDIOBJ Machine::SelectObject(win::HDC, win::HGDIOBJ object) {
+  faults.Enter("SelectObject", false);
+  return object ? 0x0A000011u : 0;
+}
+
+int Machine::DrawTextA(win::HDC dc, const char* text, int count, win::RECT* rect, UINT format) {
+  faults.Enter("DrawTextA", false);
+  auto it = windows.deviceContexts.find(dc);
+  if (it == windows.deviceContexts.end() || !text || !rect) return 0;
+  std::string shown = count < 0 ? std::string(text) : std::string(text, static_cast<std::size_t>(count));
+  windows.drawn.push_back({it->second.window, shown, *rect, format, it->second.textColour,
+                           it->second.backgroundMode});
+  return 16;
+}
+
+int Machine::FillRect(win::HDC, const win::RECT* rect, win::HGDIOBJ brush) {
+  faults.Enter("FillRect", false);
+  return rect && brush ? 1 : 0;
+}
+
+win::HGDIOBJ Machine::CreateSolidBrush(DWORD) {
+  if (Fails("CreateSolidBrush", 0)) return 0;
+  return windows.nextObject++;
+}
+
+BOOL Machine::DeleteObject(win::HGDIOBJ object) {
+  faults.Enter("DeleteObject", false);
+  return object ? win::TRUE : win::FALSE;
 }
 
 }  // namespace sim

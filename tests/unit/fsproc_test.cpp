@@ -152,6 +152,7 @@ TEST(WriteBytesToFileTest, AFailedWriteOrCloseIsAFailure) {
   machine.faults.Fail("CloseHandle");
   EXPECT_FALSE(WriteBytesToFile(machine, "C:\\Out\\g.bin", {"abc"}));
   EXPECT_EQ(*FileData(machine, "C:\\Out\\g.bin"), "abc");
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
 
 // Whichever single call fails, the result says so and the file is closed.
@@ -167,9 +168,7 @@ TEST(WriteBytesToFileTest, EveryInjectedFailureIsReported) {
       break;
     }
     EXPECT_FALSE(written) << "failing " << machine.faults.failed[0];
-    if (machine.faults.failed[0] != "CloseHandle") {
-      EXPECT_EQ(machine.OpenHandleCount(), 0u);
-    }
+    EXPECT_EQ(machine.OpenHandleCount(), 0u) << "failing " << machine.faults.failed[0];
   }
 }
 

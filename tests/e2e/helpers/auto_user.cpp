@@ -1,0 +1,550 @@
+// An automated user for the end-to-end tests: answers message boxes and the
+// version selection window of any process, and logs what it saw.
+//
+//   auto_user --log PATH [--answers A,B,...] [--count N] [--timeout-ms MS]
+//             [--settle-ms MS]
+//
+// It watches the visible top-level windows: a message box (class "#32770",
+// its text in the static control 0xFFFF) or a selection window (a window with
+// a ComboBox child and a button "确定"). Each new one takes the next answer;
+// "+" chains actions on the same window, e.g. "pick:0.25c+ok".
+//   message box: ok cancel abort retry ignore yes no tryagain continue
+//                (WM_COMMAND for that button), close (WM_CLOSE), none
+//   window:      pick:TEXT (CB_SELECTSTRING, then CBN_SELCHANGE to the parent),
+//                type:TEXT (the combo's edit text, then CBN_EDITCHANGE),
+//                ok (BM_CLICK on "确定"), okcmd (WM_COMMAND for it),
+//                altf4 (the Alt+F4 keystroke messages), close (WM_CLOSE), none
+//   both:        wait:MS
+// Answers run out: "none". One UTF-8 JSON line per window goes to the log,
+// flushed at once. Exits 0 after N windows, 3 when the time limit passes.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr UINT kSendTimeout = 5000;
+
+// ---------------------------------------------------------------- text
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::string Json(const std::wstring& text) {
+  std::string out = "\"";
+  for (unsigned char c : Utf8(text)) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          wsprintfA(buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string Number(long long value) {
+  char buf[32];
+  wsprintfA(buf, "%I64d", value);
+  return buf;
+}
+
+std::string Handle(HWND window) {
+  return Number(static_cast<long long>(reinterpret_cast<ULONG_PTR>(window)));
+}
+
+std::string Bool(bool value) { return value ? "true" : "false"; }
+
+std::string JsonList(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + items[i];
+  return out + "]";
+}
+
+std::string Rect(const RECT& r) {
+  return "[" + Number(r.left) + "," + Number(r.top) + "," + Number(r.right) + "," +
+         Number(r.bottom) + "]";
+}
+
+std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
+  std::vector<std::wstring> parts;
+  size_t start = 0;
+  for (;;) {
+    size_t end = text.find(separator, start);
+    parts.push_back(text.substr(start, end - start));
+    if (end == std::wstring::npos) return parts;
+    start = end + 1;
+  }
+}
+
+// Arguments split as the C runtime does, without backslash escapes.
+std::vector<std::wstring> SplitCommandLine(const wchar_t* line) {
+  std::vector<std::wstring> args;
+  std::wstring current;
+  bool quoted = false, any = false;
+  for (const wchar_t* p = line; *p; ++p) {
+    if (*p == L'"') {
+      quoted = !quoted;
+      any = true;
+    } else if ((*p == L' ' || *p == L'\t') && !quoted) {
+      if (any) args.push_back(current);
+      current.clear();
+      any = false;
+    } else {
+      current += *p;
+      any = true;
+    }
+  }
+  if (any) args.push_back(current);
+  return args;
+}
+
+// ---------------------------------------------------------------- windows
+
+std::wstring ClassName(HWND window) {
+  wchar_t buf[260] = {};
+  GetClassNameW(window, buf, 260);
+  return buf;
+}
+
+// Text of a window of any process; WM_GETTEXT is marshalled, and a combo box
+// answers it with its edit field's text.
+std::wstring Text(HWND window) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeout,
+                           &length)) {
+    wchar_t buf[4096] = {};
+    GetWindowTextW(window, buf, 4096);
+    return buf;
+  }
+  std::wstring text(length + 1, L'\0');
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()),
+                      SMTO_ABORTIFHUNG, kSendTimeout, &copied);
+  text.resize(copied <= length ? copied : length);
+  return text;
+}
+
+LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeout, &result);
+  return static_cast<LRESULT>(result);
+}
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+  return TRUE;
+}
+
+std::vector<HWND> Children(HWND window) {
+  std::vector<HWND> children;
+  EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&children));
+  return children;
+}
+
+bool IsClass(HWND window, const wchar_t* name) {
+  return lstrcmpiW(ClassName(window).c_str(), name) == 0;
+}
+
+HWND ChildOfClass(HWND window, const wchar_t* name) {
+  for (HWND child : Children(window))
+    if (IsClass(child, name)) return child;
+  return nullptr;
+}
+
+HWND ButtonWithText(HWND window, const wchar_t* text) {
+  for (HWND child : Children(window))
+    if (IsClass(child, L"Button") && Text(child) == text) return child;
+  return nullptr;
+}
+
+bool IsMessageBox(HWND window) { return ClassName(window) == L"#32770"; }
+
+bool IsSelectionWindow(HWND window) {
+  return !IsMessageBox(window) && ChildOfClass(window, L"ComboBox") &&
+         ButtonWithText(window, L"确定");
+}
+
+struct ButtonName {
+  int id;
+  const char* name;
+};
+constexpr ButtonName kButtons[] = {
+    {IDOK, "ok"},         {IDCANCEL, "cancel"}, {IDABORT, "abort"},       {IDRETRY, "retry"},
+    {IDIGNORE, "ignore"}, {IDYES, "yes"},       {IDNO, "no"},             {8, "close"},
+    {9, "help"},          {10, "tryagain"},     {11, "continue"},
+};
+
+const char* ButtonIdName(int id) {
+  for (const ButtonName& b : kButtons)
+    if (b.id == id) return b.name;
+  return nullptr;
+}
+
+int ButtonIdOf(const std::string& name) {
+  for (const ButtonName& b : kButtons)
+    if (name == b.name) return b.id;
+  return 0;
+}
+
+// ---------------------------------------------------------------- icons
+
+struct IconKind {
+  LPCWSTR id;
+  const char* name;
+};
+const IconKind kIcons[] = {
+    {IDI_HAND, "error"},
+    {IDI_QUESTION, "question"},
+    {IDI_EXCLAMATION, "warning"},
+    {IDI_ASTERISK, "information"},
+};
+
+// 32-bit top-down pixels of a w x h DIB drawn by paint(dc).
+template <typename Paint>
+std::vector<DWORD> Pixels(int w, int h, Paint paint) {
+  std::vector<DWORD> out(static_cast<size_t>(w) * h);
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap && bits) {
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    paint(dc, screen);
+    GdiFlush();
+    CopyMemory(out.data(), bits, out.size() * sizeof(DWORD));
+    SelectObject(dc, old);
+  }
+  if (bitmap) DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return out;
+}
+
+long long Distance(const std::vector<DWORD>& a, const std::vector<DWORD>& b) {
+  long long sum = 0;
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+    for (int shift = 0; shift < 24; shift += 8) {
+      int d = static_cast<int>((a[i] >> shift) & 0xFF) - static_cast<int>((b[i] >> shift) & 0xFF);
+      sum += d < 0 ? -d : d;
+    }
+  return sum;
+}
+
+// The icon a static control shows: the system icon with the same handle
+// (system icons are shared on Windows), else the one whose drawing matches
+// the control's pixels on the screen (icon handles are per process in Wine).
+std::string IdentifyIcon(HWND box, HWND control, std::string& via) {
+  HICON shown = reinterpret_cast<HICON>(Send(control, STM_GETICON, 0, 0));
+  if (!shown || !IsWindowVisible(control)) {
+    via = "control";
+    return "none";
+  }
+  for (const IconKind& kind : kIcons) {
+    if (LoadIconW(nullptr, kind.id) == shown) {
+      via = "handle";
+      return kind.name;
+    }
+  }
+  via = "pixels";
+  RECT r;
+  GetWindowRect(control, &r);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return "unknown";
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    if (attempt == 1)
+      SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (attempt) Sleep(150);
+    std::vector<DWORD> screen = Pixels(w, h, [&](HDC dc, HDC screenDc) {
+      BitBlt(dc, 0, 0, w, h, screenDc, r.left, r.top, SRCCOPY);
+    });
+    const DWORD back = screen.empty() ? 0 : screen[0];
+    long long best = -1, second = -1;
+    const char* bestName = "unknown";
+    for (const IconKind& kind : kIcons) {
+      HICON icon = LoadIconW(nullptr, kind.id);
+      std::vector<DWORD> drawn = Pixels(w, h, [&](HDC dc, HDC) {
+        HBRUSH brush = CreateSolidBrush(RGB((back >> 16) & 0xFF, (back >> 8) & 0xFF, back & 0xFF));
+        RECT all = {0, 0, w, h};
+        FillRect(dc, &all, brush);
+        DeleteObject(brush);
+        DrawIconEx(dc, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
+      });
+      long long d = Distance(screen, drawn);
+      if (best < 0 || d < best) {
+        second = best;
+        best = d;
+        bestName = kind.name;
+      } else if (second < 0 || d < second) {
+        second = d;
+      }
+    }
+    // A clear winner, close to an exact drawing.
+    const long long cells = static_cast<long long>(w) * h * 3;
+    if (best >= 0 && best * 4 < second && best < cells * 8) return bestName;
+  }
+  return "unknown";
+}
+
+// ---------------------------------------------------------------- log
+
+struct Log {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  void Write(const std::string& line) {
+    std::string text = line + "\n";
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    FlushFileBuffers(file);
+  }
+};
+
+std::string Common(HWND window, DWORD elapsed, int index) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  RECT r{};
+  GetWindowRect(window, &r);
+  wchar_t title[1024] = {};
+  GetWindowTextW(window, title, 1024);
+  const LONG_PTR exStyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
+  const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+  HWND owner = GetWindow(window, GW_OWNER);
+  DWORD ownerPid = 0;
+  if (owner) GetWindowThreadProcessId(owner, &ownerPid);
+  return "\"n\":" + Number(index) + ",\"t\":" + Number(elapsed) + ",\"hwnd\":" + Handle(window) +
+         ",\"pid\":" + Number(pid) + ",\"class\":" + Json(ClassName(window)) +
+         ",\"title\":" + Json(title) + ",\"rect\":" + Rect(r) +
+         ",\"topmost\":" + Bool((exStyle & WS_EX_TOPMOST) != 0) +
+         ",\"style\":" + Number(static_cast<long long>(style & 0xFFFFFFFF)) +
+         ",\"exstyle\":" + Number(static_cast<long long>(exStyle & 0xFFFFFFFF)) +
+         ",\"owner\":" + Handle(owner) + ",\"owner_pid\":" + Number(ownerPid) +
+         ",\"owner_class\":" + Json(owner ? ClassName(owner) : L"") +
+         ",\"owner_visible\":" + Bool(owner && IsWindowVisible(owner));
+}
+
+std::string DescribeBox(HWND box, std::vector<std::string>& buttonNames) {
+  std::vector<std::string> texts;
+  HWND iconControl = nullptr;
+  for (HWND child : Children(box)) {
+    if (GetParent(child) != box) continue;
+    if (IsClass(child, L"Button") && IsWindowVisible(child)) {
+      const char* name = ButtonIdName(GetDlgCtrlID(child));
+      buttonNames.push_back(name ? Json(std::wstring(name, name + lstrlenA(name)))
+                                 : Json(L"id" + std::to_wstring(GetDlgCtrlID(child))));
+      texts.push_back(Json(Text(child)));
+    } else if (IsClass(child, L"Static") &&
+               (GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+      iconControl = child;
+    }
+  }
+  std::string via = "control";
+  std::string icon = iconControl ? IdentifyIcon(box, iconControl, via) : "none";
+  HWND textControl = GetDlgItem(box, 0xFFFF);
+  return ",\"kind\":\"box\",\"text\":" + Json(textControl ? Text(textControl) : L"") +
+         ",\"icon\":\"" + icon + "\",\"icon_via\":\"" + via +
+         "\",\"buttons\":" + JsonList(buttonNames) + ",\"button_texts\":" + JsonList(texts);
+}
+
+std::string DescribeWindow(HWND window) {
+  HWND combo = ChildOfClass(window, L"ComboBox");
+  std::vector<std::string> items;
+  const LRESULT count = Send(combo, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count && i < 100; ++i) {
+    LRESULT length = Send(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+    if (length < 0 || length > 4096) continue;
+    std::wstring item(static_cast<size_t>(length) + 1, L'\0');
+    Send(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item.data()));
+    item.resize(static_cast<size_t>(length));
+    items.push_back(Json(item));
+  }
+  std::vector<std::string> children;
+  for (HWND child : Children(window)) {
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+    children.push_back(
+        "{\"class\":" + Json(ClassName(child)) + ",\"id\":" + Number(GetDlgCtrlID(child)) +
+        ",\"text\":" + Json(Text(child)) + ",\"rect\":" + Rect(r) + ",\"parent\":" +
+        Handle(GetParent(child)) + ",\"style\":" +
+        Number(static_cast<long long>(GetWindowLongPtrW(child, GWL_STYLE) & 0xFFFFFFFF)) +
+        ",\"visible\":" + Bool(IsWindowVisible(child)) + "}");
+  }
+  RECT client{};
+  GetClientRect(window, &client);
+  return ",\"kind\":\"window\",\"client\":" + Rect(client) + ",\"combo\":{\"items\":" +
+         JsonList(items) + ",\"text\":" + Json(Text(combo)) +
+         ",\"cursel\":" + Number(Send(combo, CB_GETCURSEL, 0, 0)) +
+         "},\"children\":" + JsonList(children);
+}
+
+// ---------------------------------------------------------------- actions
+
+// Runs one action; returns "" when done, else what went wrong.
+std::string Act(HWND window, bool box, const std::wstring& action) {
+  const std::string name = Utf8(action.substr(0, action.find(L':')));
+  const std::wstring arg =
+      action.find(L':') == std::wstring::npos ? L"" : action.substr(action.find(L':') + 1);
+  if (name == "none" || name.empty()) return "";
+  if (name == "wait") {
+    Sleep(static_cast<DWORD>(_wtoi(arg.c_str())));
+    return "";
+  }
+  if (name == "close") {
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    return "";
+  }
+  if (name == "altf4") {
+    // What the keyboard driver posts for Alt+F4 (context bit 29 = Alt held).
+    const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(VK_F4, MAPVK_VK_TO_VSC)) << 16;
+    PostMessageW(window, WM_SYSKEYDOWN, VK_F4, 1 | scan | (1 << 29));
+    PostMessageW(window, WM_SYSKEYUP, VK_F4, static_cast<LPARAM>(1 | scan | (1 << 29) | (3u << 30)));
+    return "";
+  }
+  if (box) {
+    const int id = ButtonIdOf(name);
+    if (!id) return "unknown action";
+    HWND button = GetDlgItem(window, id);
+    if (!button || !IsWindowVisible(button)) return "no such button";
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    return "";
+  }
+  HWND combo = ChildOfClass(window, L"ComboBox");
+  HWND ok = ButtonWithText(window, L"确定");
+  const int comboId = GetDlgCtrlID(combo);
+  if (name == "pick") {
+    if (Send(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+             reinterpret_cast<LPARAM>(arg.c_str())) == CB_ERR)
+      return "no such item";
+    Send(window, WM_COMMAND, MAKEWPARAM(comboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    return "";
+  }
+  if (name == "type") {
+    HWND edit = ChildOfClass(combo, L"Edit");
+    Send(edit ? edit : combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(arg.c_str()));
+    Send(window, WM_COMMAND, MAKEWPARAM(comboId, CBN_EDITCHANGE), reinterpret_cast<LPARAM>(combo));
+    return "";
+  }
+  if (name == "ok") {
+    Send(ok, BM_CLICK, 0, 0);
+    return "";
+  }
+  if (name == "okcmd") {
+    Send(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(ok), BN_CLICKED),
+         reinterpret_cast<LPARAM>(ok));
+    return "";
+  }
+  return "unknown action";
+}
+
+BOOL CALLBACK CollectTopLevel(HWND window, LPARAM list) {
+  if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  return TRUE;
+}
+
+}  // namespace
+
+int main() {
+  std::vector<std::wstring> args = SplitCommandLine(GetCommandLineW());
+  std::wstring logPath;
+  std::vector<std::wstring> answers;
+  long long count = 0;
+  DWORD timeout = 120000, settle = 300;
+  for (size_t i = 1; i + 1 < args.size(); i += 2) {
+    const std::wstring& key = args[i];
+    const std::wstring& value = args[i + 1];
+    if (key == L"--log") logPath = value;
+    else if (key == L"--answers") answers = Split(value, L',');
+    else if (key == L"--count") count = _wtoi(value.c_str());
+    else if (key == L"--timeout-ms") timeout = static_cast<DWORD>(_wtoi(value.c_str()));
+    else if (key == L"--settle-ms") settle = static_cast<DWORD>(_wtoi(value.c_str()));
+  }
+  Log log;
+  if (!logPath.empty())
+    log.file = CreateFileW(logPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (log.file == INVALID_HANDLE_VALUE) return 2;
+
+  const ULONGLONG start = GetTickCount64();
+  std::vector<HWND> seen;
+  size_t nextAnswer = 0;
+  long long handled = 0;
+  while (count == 0 || handled < count) {
+    if (GetTickCount64() - start >= timeout) return 3;
+    // Forget windows that are gone, so that a reused handle counts as new.
+    std::vector<HWND> still;
+    for (HWND w : seen)
+      if (IsWindow(w)) still.push_back(w);
+    seen.swap(still);
+
+    std::vector<HWND> windows;
+    EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&windows));
+    bool acted = false;
+    for (HWND window : windows) {
+      bool known = false;
+      for (HWND w : seen) known = known || w == window;
+      if (known) continue;
+      const bool box = IsMessageBox(window);
+      if (!box && !IsSelectionWindow(window)) continue;
+      seen.push_back(window);
+      Sleep(settle);  // let it finish painting
+      if (!IsWindow(window)) continue;
+
+      const DWORD elapsed = static_cast<DWORD>(GetTickCount64() - start);
+      std::vector<std::string> buttons;
+      std::string line = "{" + Common(window, elapsed, static_cast<int>(handled));
+      line += box ? DescribeBox(window, buttons) : DescribeWindow(window);
+
+      const std::wstring answer = nextAnswer < answers.size() ? answers[nextAnswer] : L"none";
+      ++nextAnswer;
+      std::string problem;
+      for (const std::wstring& action : Split(answer, L'+')) {
+        problem = Act(window, box, action);
+        if (!problem.empty()) break;
+      }
+      // How long the window took to go after the answer (null: still there).
+      std::string goneMs = "null";
+      if (answer != L"none") {
+        const ULONGLONG acted_at = GetTickCount64();
+        while (GetTickCount64() - acted_at < 3000) {
+          if (!IsWindow(window) || !IsWindowVisible(window)) {
+            goneMs = Number(static_cast<long long>(GetTickCount64() - acted_at));
+            break;
+          }
+          Sleep(20);
+        }
+      }
+      line += ",\"pressed\":" + Json(answer) + ",\"problem\":" +
+              Json(std::wstring(problem.begin(), problem.end())) + ",\"gone_ms\":" + goneMs + "}";
+      log.Write(line);
+      ++handled;
+      acted = true;
+      break;
+    }
+    if (!acted) Sleep(50);
+  }
+  CloseHandle(log.file);
+  return 0;
+}

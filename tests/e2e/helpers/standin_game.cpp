@@ -1,0 +1,263 @@
+// A stand-in for the game, for the end-to-end runs of the installer.
+//
+//   standin_game [--no-window] [--marker PATH] [--hold PATH] [--title TEXT]
+//
+// With no options it shows a top-level window titled "Thistlegarden" and runs
+// a message loop; --no-window only sleeps. Every instance appends one JSON line
+// about itself to the marker file: the installer restarts the game without
+// arguments, so options missing from the command line are read from
+// standin.cfg beside the executable (lines "key=value": marker, no-window,
+// title, hold). --hold opens PATH with no sharing and keeps it open, so that
+// other processes can neither open nor delete it.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Options {
+  bool noWindow = false;
+  std::wstring marker;
+  std::wstring hold;
+  std::wstring title = L"Thistlegarden";
+};
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+  if (text.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
+std::string JsonString(const std::wstring& text) {
+  std::string out = "\"";
+  for (unsigned char c : Utf8(text)) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          wsprintfA(buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+// Arguments as the C runtime splits them, without backslash escapes (enough
+// for paths, which never end in a backslash before a quote here).
+std::vector<std::wstring> SplitCommandLine(const wchar_t* line) {
+  std::vector<std::wstring> args;
+  std::wstring current;
+  bool quoted = false, any = false;
+  for (const wchar_t* p = line; *p; ++p) {
+    if (*p == L'"') {
+      quoted = !quoted;
+      any = true;
+    } else if ((*p == L' ' || *p == L'\t') && !quoted) {
+      if (any) args.push_back(current);
+      current.clear();
+      any = false;
+    } else {
+      current += *p;
+      any = true;
+    }
+  }
+  if (any) args.push_back(current);
+  return args;
+}
+
+std::wstring ModulePath() {
+  std::wstring path(32768, L'\0');
+  DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  path.resize(n);
+  return path;
+}
+
+// Reads standin.cfg beside the executable into options not given as arguments.
+void ReadConfig(Options& options, bool haveMarker, bool haveHold, bool haveTitle,
+                bool haveNoWindow) {
+  std::wstring path = ModulePath();
+  size_t slash = path.find_last_of(L"\\/");
+  path = (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) +
+         L"standin.cfg";
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  std::string content;
+  char buf[4096];
+  DWORD got = 0;
+  while (ReadFile(file, buf, sizeof buf, &got, nullptr) && got > 0) content.append(buf, got);
+  CloseHandle(file);
+
+  size_t start = 0;
+  while (start < content.size()) {
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    std::string line = content.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t eq = line.find('=');
+    std::string key = line.substr(0, eq);
+    std::wstring value = eq == std::string::npos ? std::wstring() : FromUtf8(line.substr(eq + 1));
+    if (key == "marker" && !haveMarker) options.marker = value;
+    if (key == "hold" && !haveHold) options.hold = value;
+    if (key == "title" && !haveTitle) options.title = value;
+    if (key == "no-window" && !haveNoWindow) options.noWindow = value != L"0";
+  }
+}
+
+DWORD ParentProcessId(DWORD pid) {
+  DWORD parent = 0;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == pid) {
+      parent = entry.th32ParentProcessID;
+      break;
+    }
+  }
+  CloseHandle(snapshot);
+  return parent;
+}
+
+void AppendMarker(const Options& options, HWND window, bool held, DWORD holdError) {
+  if (options.marker.empty()) return;
+  std::wstring cwd(32768, L'\0');
+  cwd.resize(GetCurrentDirectoryW(static_cast<DWORD>(cwd.size()), cwd.data()));
+  char number[64];
+  std::string line = "{\"pid\":";
+  wsprintfA(number, "%lu", GetCurrentProcessId());
+  line += number;
+  wsprintfA(number, "%lu", ParentProcessId(GetCurrentProcessId()));
+  line += ",\"ppid\":";
+  line += number;
+  // The handle as the installer prints it: a 32-bit number.
+  wsprintfA(number, "%lu", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window)));
+  line += ",\"hwnd\":";
+  line += number;
+  line += ",\"window\":";
+  line += window ? "true" : "false";
+  line += ",\"cmdline\":" + JsonString(GetCommandLineW());
+  line += ",\"exe\":" + JsonString(ModulePath());
+  line += ",\"cwd\":" + JsonString(cwd);
+  if (!options.hold.empty()) {
+    line += ",\"hold\":" + JsonString(options.hold);
+    line += ",\"held\":";
+    line += held ? "true" : "false";
+    wsprintfA(number, "%lu", holdError);
+    line += ",\"hold_error\":";
+    line += number;
+  }
+  line += "}\n";
+
+  HANDLE file = CreateFileW(options.marker.c_str(), FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND CreateGameWindow(const Options& options) {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = WindowProc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.lpszClassName = L"StandinGameWindow";
+  RegisterClassW(&wc);
+  HWND window = CreateWindowExW(0, wc.lpszClassName, options.title.c_str(),
+                                WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 480, 300, nullptr,
+                                nullptr, instance, nullptr);
+  if (window) {
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    UpdateWindow(window);
+  }
+  return window;
+}
+
+}  // namespace
+
+int main() {
+  // A restarted instance inherits the installer's console; the game has none.
+  FreeConsole();
+
+  Options options;
+  bool haveMarker = false, haveHold = false, haveTitle = false, haveNoWindow = false;
+  std::vector<std::wstring> argv = SplitCommandLine(GetCommandLineW());
+  const size_t argc = argv.size();
+  for (size_t i = 1; i < argc; ++i) {
+    const std::wstring& arg = argv[i];
+    if (arg == L"--no-window") {
+      options.noWindow = haveNoWindow = true;
+    } else if (arg == L"--marker" && i + 1 < argc) {
+      options.marker = argv[++i];
+      haveMarker = true;
+    } else if (arg == L"--hold" && i + 1 < argc) {
+      options.hold = argv[++i];
+      haveHold = true;
+    } else if (arg == L"--title" && i + 1 < argc) {
+      options.title = argv[++i];
+      haveTitle = true;
+    }
+  }
+  ReadConfig(options, haveMarker, haveHold, haveTitle, haveNoWindow);
+
+  HANDLE held = INVALID_HANDLE_VALUE;
+  DWORD holdError = 0;
+  if (!options.hold.empty()) {
+    held = CreateFileW(options.hold.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE) holdError = GetLastError();
+  }
+
+  if (options.noWindow) {
+    AppendMarker(options, nullptr, held != INVALID_HANDLE_VALUE, holdError);
+    for (;;) Sleep(60000);
+  }
+
+  HWND window = CreateGameWindow(options);
+  AppendMarker(options, window, held != INVALID_HANDLE_VALUE, holdError);
+  if (!window) return 1;
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  return 0;
+}

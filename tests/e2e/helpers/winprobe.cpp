@@ -1,0 +1,143 @@
+// Looks at and ends Windows processes for the end-to-end tests; prints UTF-8
+// JSON lines on standard output.
+//
+//   winprobe procs              one line per process: pid, ppid, exe, path
+//   winprobe windows            one line per top-level window: hwnd, pid,
+//                               class, title, visible, owner
+//   winprobe end PID...         ends each process and waits (5 s) until it is gone;
+//                               one line per PID, exit code = number not ended
+//   winprobe temp               the temporary-files folder (GetTempPathW)
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::string Json(const std::wstring& text) {
+  std::string out = "\"";
+  for (unsigned char c : Utf8(text)) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      wsprintfA(buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Number(unsigned long long value) {
+  char buf[32];
+  wsprintfA(buf, "%I64u", value);
+  return buf;
+}
+
+void Print(const std::string& line) {
+  std::string text = line + "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
+            &written, nullptr);
+}
+
+std::wstring ImagePath(DWORD pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return {};
+  std::wstring path(32768, L'\0');
+  DWORD size = static_cast<DWORD>(path.size());
+  if (!QueryFullProcessImageNameW(process, 0, path.data(), &size)) size = 0;
+  CloseHandle(process);
+  path.resize(size);
+  return path;
+}
+
+int ListProcesses() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 1;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    Print("{\"pid\":" + Number(entry.th32ProcessID) + ",\"ppid\":" +
+          Number(entry.th32ParentProcessID) + ",\"exe\":" + Json(entry.szExeFile) +
+          ",\"path\":" + Json(ImagePath(entry.th32ProcessID)) + "}");
+  }
+  CloseHandle(snapshot);
+  return 0;
+}
+
+std::wstring WindowText(HWND window) {
+  wchar_t buf[1024] = {};
+  GetWindowTextW(window, buf, 1024);
+  return buf;
+}
+
+std::wstring ClassName(HWND window) {
+  wchar_t buf[260] = {};
+  GetClassNameW(window, buf, 260);
+  return buf;
+}
+
+BOOL CALLBACK PrintWindowLine(HWND window, LPARAM) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  Print("{\"hwnd\":" + Number(reinterpret_cast<ULONG_PTR>(window)) + ",\"pid\":" + Number(pid) +
+        ",\"class\":" + Json(ClassName(window)) + ",\"title\":" + Json(WindowText(window)) +
+        ",\"visible\":" + (IsWindowVisible(window) ? "true" : "false") + ",\"owner\":" +
+        Number(reinterpret_cast<ULONG_PTR>(GetWindow(window, GW_OWNER))) + "}");
+  return TRUE;
+}
+
+int EndProcesses(int argc, char** argv) {
+  int failed = 0;
+  for (int i = 2; i < argc; ++i) {
+    DWORD pid = static_cast<DWORD>(strtoul(argv[i], nullptr, 10));
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    bool ended = false;
+    DWORD error = 0;
+    if (process) {
+      ended = TerminateProcess(process, 1) != 0;
+      if (!ended) error = GetLastError();
+      if (ended) ended = WaitForSingleObject(process, 5000) == WAIT_OBJECT_0;
+      CloseHandle(process);
+    } else {
+      error = GetLastError();
+    }
+    if (!ended) ++failed;
+    Print("{\"pid\":" + Number(pid) + ",\"ended\":" + (ended ? "true" : "false") +
+          ",\"error\":" + Number(error) + "}");
+  }
+  return failed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string command = argc > 1 ? argv[1] : "";
+  if (command == "procs") return ListProcesses();
+  if (command == "windows") return EnumWindows(PrintWindowLine, 0) ? 0 : 1;
+  if (command == "end") return EndProcesses(argc, argv);
+  if (command == "temp") {
+    wchar_t buf[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, buf);
+    Print("{\"temp\":" + Json(buf) + "}");
+    return 0;
+  }
+  Print("{\"error\":\"usage: winprobe procs|windows|end PID...|temp\"}");
+  return 2;
+}

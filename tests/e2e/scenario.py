@@ -1,0 +1,533 @@
+"""Building blocks for the end-to-end runs of the installer under Wine: a
+game folder inside the prefix with the stand-in game, the automated user,
+the installer in a console, and what they leave behind.
+
+Everything a Scenario starts (the stand-in game, helpers, programs the
+installer started) is ended by process ID when the scenario closes:
+Wine processes we started by their Unix PID, processes the installer
+started by their Windows PID through winprobe.
+"""
+
+import hashlib
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+import winetool
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+GAME_EXE = 'Thistlegarden.exe'
+ASSEMBLY = ('Thistlegarden_Data', 'Managed', 'Assembly-CSharp.dll')
+OUTPUT_FOLDER = 'Thistlegarden补丁程序'
+COMPARISON_FOLDER = '补丁对比图'
+MARKER_FILE = '该文件夹没用可以直接删除'
+BEFORE_IMAGE = '安装前.PNG'
+AFTER_IMAGE = '安装后.PNG'
+
+# label -> payload file name, and an assembly size that identifies the label.
+PAYLOAD_FILES = {
+    '0.24g': 'Assembly-CSharp-0.24g.dll',
+    '0.25a': 'Assembly-CSharp-0.25a.dll',
+    '0.25b': 'Assembly-CSharp-0.25b.dll',
+    '0.25c': 'Assembly-CSharp-0.25c.dll',
+    '0.25e': 'Assembly-CSharp-0.25e.dll',
+}
+VERSION_SIZES = {
+    '0.24g': 2904555,
+    '0.25a': 3215360,
+    '0.25b': 3230000,
+    '0.25c': 3240100,
+    '0.25e': 3271557,
+}
+
+ROOT_NAME = 'tg-e2e'
+
+# Console attributes (foreground | background << 4) of the run's writes.
+BANNER_ATTR = 0xFC          # bright red on bright white
+LINK_ATTR = 0x9E            # bright yellow on bright blue
+LABEL_ATTR = 0x03           # dark cyan on black
+VALUE_ATTR = 0x07           # light grey on black
+STEP_ATTR = 0x0A            # bright green on black
+CLOSING_ATTR = 0x5F         # bright white on dark magenta
+
+BANNER = [
+    ('免责声明：本程序仅供参考，技术分享。请勿用于非法用途！\r\n', BANNER_ATTR),
+    ('此版本为离线版！无法收到补丁更新！不建议使用，建议换成常规版本。\r\n', BANNER_ATTR),
+    ('https://space.example.com/orrinvale\r\n', LINK_ATTR),
+    ('https://space.example.com/tamsk_olu\r\n', LINK_ATTR),
+    ('https://forum.example.org/u/thistlegarden-patch\r\n', LINK_ATTR),
+]
+
+ERROR_TITLE = '欧尼酱~出错啦~'
+CONFIRM_TITLE = '欧尼酱~这个事情很重要！'
+MANUAL_TITLE = '欧尼酱！出错啦~'
+MANUAL_TEXT = '未能成功检测到你的游戏版本，是否手动选择？否则退出。'
+DEVELOPER_TEXT = '运行出错！，请联系开发者Orrinvale&Tamsk_Olu！'
+CLOSING_TEXT = '补丁安装结束，程序在10秒后自动关闭......'
+
+
+def confirm_text(label):
+    return '识别Assembly-CSharp.dll大小版本自动识别为 %s，是否确认为该版本？' % label
+
+
+def _variables(pid, hwnd, folder, name):
+    return ('\r\n\r\n--------------------变量信息--------------------\r\n进程ID：%d'
+            '\r\n窗口句柄：%d\r\n程序路径：%s\r\n程序命名：%s' % (pid, hwnd, folder, name))
+
+
+def not_found_text(pid, hwnd, folder, name):
+    return '未能成功寻找到游戏！\r\n请确保游戏已经在运行！' + _variables(pid, hwnd, folder, name)
+
+
+def run_failure_text(pid, hwnd, folder, name, step1, step2):
+    truth = lambda v: '真' if v else '假'  # noqa: E731
+    return ('程序执行过程中出现错误！\r\n请尝试关闭杀毒软件后在运行本程序。'
+            + _variables(pid, hwnd, folder, name)
+            + '\r\n\r\n执行过程:\r\n%s\r\n%s' % (truth(step1), truth(step2)))
+
+
+def discovery_writes(hwnd, pid, path):
+    return [('窗口句柄ID ', LABEL_ATTR), ('%d\r\n' % hwnd, VALUE_ATTR),
+            ('游戏进程ID ', LABEL_ATTR), ('%d\r\n' % pid, VALUE_ATTR),
+            ('游戏路径 ', LABEL_ATTR), (path + '\r\n', VALUE_ATTR)]
+
+
+def step_writes(pid, name, step1, step2):
+    """The writes after the discovery lines on the normal end."""
+    out = []
+    if step1:
+        out += [('替换Assembly-CSharp.dll\r\n', STEP_ATTR), ('结束进程 %d\r\n' % pid, STEP_ATTR)]
+    for n, ok in ((1, step1), (2, step2)):
+        out.append(('执行过程[%d]:%s\r\n' % (n, '真' if ok else '假'), STEP_ATTR))
+    out += [('重新运行 %s\r\n' % name, STEP_ATTR), (CLOSING_TEXT + '\r\n', CLOSING_ATTR)]
+    return out
+
+
+def expected_screen(writes, cols=250):
+    """What the console shows for these writes (texts as str), as segments."""
+    return winetool.expected_segments([(t.encode('gbk'), a) for t, a in writes], cols=cols)
+
+
+def require(installer=True, helpers=True):
+    winetool.require_wine(need_installer=installer, need_helpers=helpers)
+    for name in ('standin_game', 'auto_user', 'winprobe'):
+        path = winetool.helper_path(name)
+        if helpers and not (path and os.path.isfile(path)):
+            raise winetool.unittest.SkipTest('helper %s missing in TG_HELPERS' % name)
+
+
+# ---------------------------------------------------------------- paths
+
+def drive_c():
+    return os.path.join(winetool.wine_prefix(), 'drive_c')
+
+
+def to_windows(path):
+    """Windows form of a Unix path: C:\\... inside drive_c, else Z:\\..."""
+    path = os.path.abspath(path)
+    root = os.path.realpath(drive_c())
+    real = os.path.realpath(path)
+    if real == root or real.startswith(root + os.sep):
+        rest = real[len(root):].lstrip(os.sep)
+        return 'C:\\' + rest.replace('/', '\\')
+    return 'Z:' + real.replace('/', '\\')
+
+
+def to_unix(path):
+    """Unix form of a C:\\ or Z:\\ path (as Wine maps its drives)."""
+    drive, rest = path[:2].upper(), path[2:].replace('\\', '/').lstrip('/')
+    if drive == 'C:':
+        return os.path.join(drive_c(), rest)
+    if drive == 'Z:':
+        return '/' + rest
+    raise ValueError('no Unix form for %r' % path)
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def read_bytes(path):
+    with open(path, 'rb') as f:
+        return f.read()
+
+
+def sized_assembly(size, seed=0):
+    """Stand-in original assembly of `size` bytes, unlike any payload."""
+    block = hashlib.sha256(b'original assembly %d %d' % (size, seed)).digest() * 128
+    return (b'MZ' + block * (size // len(block) + 1))[:size]
+
+
+# ---------------------------------------------------------------- payloads
+
+_payload_dir = None
+
+
+def payload_dir():
+    """Folder with the seven payloads the installer under test embeds."""
+    global _payload_dir
+    if _payload_dir:
+        return _payload_dir
+    build = winetool.build_dir()
+    if build:
+        given = ''
+        try:
+            with open(os.path.join(build, 'CMakeCache.txt'), encoding='utf-8') as f:
+                for line in f:
+                    if line.startswith('TG_PAYLOAD_DIR:'):
+                        given = line.split('=', 1)[1].strip()
+        except OSError:
+            pass
+        folder = (os.path.join(build, given) if given and not os.path.isabs(given) else given) \
+            or os.path.join(build, 'payload', 'standins')
+        if os.path.isfile(os.path.join(folder, 'before.png')):
+            _payload_dir = folder
+            return folder
+    # No build tree: make the stand-ins the default build embeds.
+    folder = tempfile.mkdtemp(prefix='tg-payloads-')
+    subprocess.run(['python3', '-B', os.path.join(REPO, 'payload', 'make_standins.py'), folder],
+                   check=True, capture_output=True)
+    _payload_dir = folder
+    return folder
+
+
+def payload(label):
+    return read_bytes(os.path.join(payload_dir(), PAYLOAD_FILES[label]))
+
+
+def before_image():
+    return read_bytes(os.path.join(payload_dir(), 'before.png'))
+
+
+def after_image():
+    return read_bytes(os.path.join(payload_dir(), 'after.png'))
+
+
+# ---------------------------------------------------------------- helpers
+
+def _wine_popen(exe, args=(), lang='zh_CN.UTF-8'):
+    return subprocess.Popen([winetool.wine_binary(), str(exe)] + [str(a) for a in args],
+                            env=winetool.wine_env(lang=lang), stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            start_new_session=True)
+
+
+def _json_lines(data):
+    out = []
+    for line in data.decode('utf-8', 'replace').splitlines():
+        line = line.strip()
+        if line:
+            try:
+                out.append(json.loads(line))
+            except ValueError:
+                pass            # a line still being written
+    return out
+
+
+def read_json_lines(path):
+    try:
+        return _json_lines(read_bytes(path))
+    except OSError:
+        return []
+
+
+def winprobe(*args):
+    r = winetool.run_wine(winetool.helper_path('winprobe'), args, timeout=60)
+    return _json_lines(r.stdout)
+
+
+def processes():
+    return winprobe('procs')
+
+
+def top_windows():
+    return winprobe('windows')
+
+
+def end_windows_processes(pids):
+    pids = [p for p in pids if p]
+    return winprobe('end', *pids) if pids else []
+
+
+_temp = None
+
+
+def temp_folder():
+    """(Windows path, Unix path) of the temporary-files folder Wine gives."""
+    global _temp
+    if not _temp:
+        win = winprobe('temp')[0]['temp']
+        _temp = (win, to_unix(win))
+    return _temp
+
+
+def output_folder():
+    return os.path.join(temp_folder()[1], OUTPUT_FOLDER)
+
+
+def clear_output_folder():
+    shutil.rmtree(output_folder(), ignore_errors=True)
+
+
+def list_folder(path):
+    """{relative path: size} of every file below path."""
+    out = {}
+    for base, _, files in os.walk(path):
+        for name in files:
+            full = os.path.join(base, name)
+            out[os.path.relpath(full, path)] = os.path.getsize(full)
+    return out
+
+
+def _stop_popen(proc):
+    if proc.poll() is None:
+        try:
+            os.kill(proc.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    try:
+        proc.wait(10)
+    except subprocess.TimeoutExpired:
+        pass
+
+
+class AutoUser:
+    """The auto_user helper answering boxes; its log is read back as dicts."""
+
+    def __init__(self, scenario, answers, count, timeout_ms, name):
+        self.log_path = os.path.join(scenario.root, name + '.jsonl')
+        if os.path.exists(self.log_path):
+            os.remove(self.log_path)
+        args = ['--log', to_windows(self.log_path), '--timeout-ms', str(timeout_ms)]
+        if answers:
+            args += ['--answers', ','.join(answers)]
+        if count:
+            args += ['--count', str(count)]
+        self.proc = _wine_popen(winetool.helper_path('auto_user'), args)
+        end = time.monotonic() + 30
+        while not os.path.exists(self.log_path) and time.monotonic() < end:
+            if self.proc.poll() is not None:
+                raise RuntimeError('auto_user exited with %s' % self.proc.returncode)
+            time.sleep(0.05)
+
+    def entries(self):
+        return read_json_lines(self.log_path)
+
+    def wait_for(self, n, timeout=60):
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            if len(self.entries()) >= n:
+                return True
+            time.sleep(0.1)
+        return False
+
+    def wait(self, timeout=30):
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def stop(self):
+        _stop_popen(self.proc)
+
+
+class Scenario:
+    """One game folder in the prefix and everything started for it.
+
+    Use as a context manager; close() ends every process it started and
+    every process the installer started for it (the restarted game, the
+    file manager), by PID."""
+
+    def __init__(self, name, game_folder='Thistlegarden', exe_name=GAME_EXE):
+        self.root = os.path.join(drive_c(), ROOT_NAME, name)
+        shutil.rmtree(self.root, ignore_errors=True)
+        os.makedirs(self.root)
+        self.game_dir = os.path.join(self.root, game_folder)
+        self.exe_name = exe_name
+        self.marker_path = os.path.join(self.root, 'instances.jsonl')
+        self._popens = []
+        self._windows_pids = set()
+        self._users = []
+        self._procs_before = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    # -- the game folder
+    @property
+    def game_exe(self):
+        return os.path.join(self.game_dir, self.exe_name)
+
+    @property
+    def assembly_path(self):
+        return os.path.join(self.game_dir, *ASSEMBLY)
+
+    def make_program(self, folder, exe_name, config=None):
+        """The stand-in as folder/exe_name with its standin.cfg (the marker
+        file, plus `config`); returns the exe's path."""
+        os.makedirs(folder, exist_ok=True)
+        exe = os.path.join(folder, exe_name)
+        shutil.copyfile(winetool.helper_path('standin_game'), exe)
+        lines = ['marker=' + to_windows(self.marker_path)]
+        lines += ['%s=%s' % kv for kv in (config or {}).items()]
+        with open(os.path.join(folder, 'standin.cfg'), 'w', encoding='utf-8') as f:
+            f.write('\r\n'.join(lines) + '\r\n')
+        return exe
+
+    def make_game(self, assembly=None, config=None):
+        """Lays out the game folder: the stand-in as the game's executable
+        and, when assembly is given (a size or bytes), the assembly."""
+        os.makedirs(os.path.dirname(self.assembly_path), exist_ok=True)
+        self.make_program(self.game_dir, self.exe_name, config)
+        if assembly is not None:
+            self.write_assembly(assembly)
+
+    def write_assembly(self, assembly):
+        data = sized_assembly(assembly) if isinstance(assembly, int) else assembly
+        with open(self.assembly_path, 'wb') as f:
+            f.write(data)
+        return data
+
+    def assembly(self):
+        try:
+            return read_bytes(self.assembly_path)
+        except OSError:
+            return None
+
+    # -- processes
+    def instances(self):
+        """Marker lines of every stand-in game instance started so far."""
+        return read_json_lines(self.marker_path)
+
+    def _start_and_wait(self, exe, args, marker, timeout=30):
+        before = len(read_json_lines(marker))
+        proc = _wine_popen(exe, args)
+        self._popens.append(proc)
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            lines = read_json_lines(marker)
+            if len(lines) > before:
+                self._windows_pids.add(lines[-1]['pid'])
+                return lines[-1]
+            if proc.poll() is not None:
+                break
+            time.sleep(0.05)
+        raise RuntimeError('%s did not start (exit %s)' % (exe, proc.poll()))
+
+    def start_program(self, exe, window=True):
+        """Starts a stand-in made by make_program; its marker line (pid,
+        hwnd, exe...) once it runs and its window is shown."""
+        args = [] if window else ['--no-window']
+        info = self._start_and_wait(exe, args, self.marker_path)
+        if window:
+            self._wait_window(info['hwnd'])
+        return info
+
+    def start_game(self, window=True):
+        return self.start_program(self.game_exe, window)
+
+    def _wait_window(self, hwnd, timeout=10):
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            if any(w['hwnd'] == hwnd and w['visible'] for w in top_windows()):
+                return
+            time.sleep(0.1)
+
+    def hold_file(self, path):
+        """Another process opens path with no sharing and keeps it open."""
+        marker = os.path.join(self.root, 'holder.jsonl')
+        info = self._start_and_wait(winetool.helper_path('standin_game'),
+                                    ['--no-window', '--hold', to_windows(path),
+                                     '--marker', to_windows(marker)], marker)
+        if not info.get('held'):
+            raise RuntimeError('could not hold %s: error %s' % (path, info.get('hold_error')))
+        return info
+
+    def start_auto_user(self, answers=(), count=None, timeout_ms=300000, name='auto_user'):
+        user = AutoUser(self, list(answers), count, timeout_ms, name)
+        self._users.append(user)
+        self._popens.append(user.proc)
+        return user
+
+    def run_installer(self, timeout=120, lang='zh_CN.UTF-8', installer=None):
+        """Runs the installer in a console; the winetool Result."""
+        self._procs_before = {p['pid'] for p in processes()}
+        result = winetool.run_in_console(installer or winetool.installer_path(),
+                                         timeout=timeout, lang=lang)
+        return result
+
+    def new_processes(self):
+        """Processes that appeared since run_installer started (not the
+        installer's console host, nor the probe itself)."""
+        before = self._procs_before or set()
+        return [p for p in processes() if p['pid'] not in before
+                and p['exe'].lower() not in ('conhost.exe', 'winprobe.exe')]
+
+    def file_manager_windows(self):
+        """Top-level windows of explorer.exe processes started by the run
+        (not the desktop's process)."""
+        started = {p['pid'] for p in self.new_processes() if p['exe'].lower() == 'explorer.exe'}
+        return [w for w in top_windows() if w['pid'] in started]
+
+    def adopt(self, pids):
+        """Processes the installer started, to be ended on close."""
+        self._windows_pids.update(p for p in pids if p)
+
+    def close(self):
+        for user in self._users:
+            user.stop()
+        pids = set(self._windows_pids)
+        pids.update(i['pid'] for i in self.instances())
+        if self._procs_before is not None:
+            desktop = {w['pid'] for w in top_windows() if w['class'] in ('Shell_TrayWnd', 'Progman')}
+            pids.update(p['pid'] for p in self.new_processes()
+                        if p['exe'].lower() in (self.exe_name.lower(), 'explorer.exe')
+                        and p['pid'] not in desktop)
+        live = {p['pid'] for p in processes()}
+        end_windows_processes(sorted(pids & live))
+        for proc in self._popens:
+            _stop_popen(proc)
+
+
+def alive(pid):
+    return any(p['pid'] == pid for p in processes())
+
+
+class E2ETest(winetool.unittest.TestCase):
+    """Assertions shared by the end-to-end tests."""
+
+    maxDiff = None
+
+    def setUp(self):
+        require()
+
+    def assertScreen(self, result, writes, cols=250):
+        """The console showed exactly these writes, in their colours."""
+        expected = expected_screen(writes, cols)
+        self.assertEqual(result.segments, expected, winetool.diff_segments(result.segments, expected))
+
+    def assertBox(self, entry, title, text, icon, buttons):
+        """A message box as the automated user saw it."""
+        self.assertEqual(entry['kind'], 'box', entry)
+        seen = {k: entry[k] for k in ('title', 'text', 'icon', 'buttons')}
+        self.assertEqual(seen, {'title': title, 'text': text, 'icon': icon, 'buttons': buttons})
+        self.assertEqual(entry['owner'], 0, 'boxes have no owner')
+
+    def assertAnswered(self, entry):
+        """The box closed once its answer was given."""
+        self.assertEqual(entry['problem'], '', entry)
+        self.assertIsNotNone(entry['gone_ms'], 'the box stayed open after %s' % entry['pressed'])
+
+    def boxes(self, user, n):
+        """The first n windows the user saw, once it has logged them."""
+        user.wait_for(n, timeout=10)
+        return user.entries()
