@@ -146,6 +146,8 @@ struct WindowSystem {
     std::string text;  // the item to pick or the text to type, code page 936
   };
   std::deque<UserAction> userActions;
+  // Runs before each user action, while the window is on screen.
+  std::function<void(class Machine&)> beforeUserAction;
   // Text the program drew: DrawTextA calls with the colours then in force.
   struct Drawn {
     HWND window;

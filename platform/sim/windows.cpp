@@ -319,6 +319,7 @@ bool Machine::PerformUserAction() {
       if (w.child && w.parent == top->handle && SameClass(w.className, className)) return &w;
     return nullptr;
   };
+  if (windows.beforeUserAction) windows.beforeUserAction(*this);
   WindowSystem::UserAction action{WindowSystem::UserAction::kClose, ""};
   if (!windows.userActions.empty()) {
     action = windows.userActions.front();

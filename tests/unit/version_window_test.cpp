@@ -1,0 +1,149 @@
+// The version selection window on the simulated machine: its layout, and
+// what each thing the user does leaves in chosenVersion.
+#include <gtest/gtest.h>
+
+#include "app/startup.h"
+#include "install/payload_catalogue.h"
+#include "platform/sim/machine.h"
+#include "ui/version_window.h"
+#include "ui/window_definitions.h"
+#include "unit/scenario.h"
+
+namespace {
+
+using Action = sim::WindowSystem::UserAction;
+
+struct Shown {
+  sim::WindowSystem::Window window, button, combo;
+  std::vector<sim::WindowSystem::Drawn> drawn;
+};
+
+class VersionWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    win::WNDCLASSEXA owner{};
+    owner.lpfnWndProc = [](void* c, win::HWND h, win::UINT m, win::WPARAM w, win::LPARAM l) {
+      return static_cast<ProgramState*>(c)->api.DefWindowProcA(h, m, w, l);
+    };
+    owner.context = &state;
+    owner.lpszClassName = "Owner";
+    machine.RegisterClassExA(&owner);
+    state.ownerWindow = machine.CreateWindowExA(0x80, "Owner", "", 0, 0, 0, 0, 0, 0, 0);
+    ASSERT_TRUE(LoadWindowDefinitions(state));
+    // What the screen shows when the user first acts.
+    machine.windows.beforeUserAction = [this](sim::Machine& m) {
+      if (shown) return;
+      shown.emplace();
+      for (const auto& w : m.windows.windows) {
+        if (w.className == kVersionWindowClass) shown->window = w;
+        if (w.className == "BUTTON") shown->button = w;
+        if (w.className == "COMBOBOX") shown->combo = w;
+      }
+      // Windows paints a window when it is first shown.
+      m.SendMessageA(shown->window.handle, win::WM_PAINT, 0, 0);
+      shown->drawn = m.windows.drawn;
+    };
+  }
+
+  std::string Run(std::deque<Action> actions) {
+    machine.windows.userActions = std::move(actions);
+    EXPECT_TRUE(ShowVersionSelectWindow(state));
+    EXPECT_FALSE(machine.IsWindow(shown ? shown->window.handle : 0));
+    EXPECT_EQ(state.definitionWindows, 0);
+    return state.chosenVersion;
+  }
+
+  sim::Machine machine;
+  ProgramState state{machine};
+  std::optional<Shown> shown;
+};
+
+TEST_F(VersionWindowTest, LayoutOnAFullHdScreen) {
+  Run({{Action::kPressOk, ""}});
+  ASSERT_TRUE(shown);
+  const auto& w = shown->window;
+  EXPECT_EQ(w.rect.left, 805);
+  EXPECT_EQ(w.rect.top, 436);
+  EXPECT_EQ(w.rect.right - w.rect.left, 310);
+  EXPECT_EQ(w.rect.bottom - w.rect.top, 208);
+  EXPECT_TRUE(w.topmost);
+  EXPECT_TRUE(w.visible);
+  EXPECT_EQ(w.parent, state.ownerWindow);
+  EXPECT_EQ(w.title, "");
+  EXPECT_EQ(w.style, 0x00400000u | 0x02000000u | 0x00020000u);  // dialog frame, clip children, minimise box
+
+  const auto& b = shown->button;
+  EXPECT_EQ(b.title, "确定");
+  EXPECT_EQ(b.rect.left, 96);
+  EXPECT_EQ(b.rect.top, 112);
+  EXPECT_EQ(b.rect.right - b.rect.left, 96);
+  EXPECT_EQ(b.rect.bottom - b.rect.top, 40);
+  EXPECT_EQ(b.style & 0x3F00u, 0x300u | 0xC00u | 0x2000u);
+  EXPECT_EQ(b.style & 0xFu, 0u);  // not a default button
+
+  const auto& c = shown->combo;
+  EXPECT_EQ(c.items, (std::vector<std::string>{"0.24g", "0.25a", "0.25b", "0.25c", "0.25e"}));
+  EXPECT_EQ(c.title, "");  // an empty text field at the start
+  EXPECT_EQ(c.rect.left, 56);
+  EXPECT_EQ(c.rect.top, 64);
+  EXPECT_EQ(c.rect.bottom - c.rect.top, 160);
+  EXPECT_EQ(c.style & 0xFu, 0x2u);  // CBS_DROPDOWN
+  EXPECT_EQ(c.settings.at(win::CB_SETITEMHEIGHT), 16);  // one more than the default 15
+  EXPECT_EQ(c.selection, 1);
+
+  ASSERT_EQ(shown->drawn.size(), 1u);
+  const auto& label = shown->drawn[0];
+  EXPECT_EQ(label.text, "未能正常识别游戏版本，请自行选择版本。");
+  EXPECT_EQ(label.textColour, 0x0000FFu);  // red
+  EXPECT_EQ(label.backgroundMode, 1);      // transparent
+  EXPECT_EQ(label.format, 0x0u | 0x20u | 0x4u | 0x800u);
+  EXPECT_EQ(label.rect.left, 32);
+  EXPECT_EQ(label.rect.right, 296);
+}
+
+TEST_F(VersionWindowTest, WhatTheUserLeaves) {
+  EXPECT_EQ(Run({{Action::kPressOk, ""}}), "");
+  shown.reset();
+  EXPECT_EQ(Run({{Action::kPick, "0.25c"}, {Action::kPressOk, ""}}), "0.25c");
+  shown.reset();
+  EXPECT_EQ(Run({{Action::kType, "abc"}, {Action::kPressOk, ""}}), "abc");
+}
+
+TEST_F(VersionWindowTest, ClosingWithoutOkLeavesTheTextAlone) {
+  EXPECT_EQ(Run({{Action::kPick, "0.25e"}, {Action::kClose, ""}}), "");
+}
+
+TEST_F(VersionWindowTest, AWindowThatCannotBeCreated) {
+  state.chosenVersion = "kept";
+  machine.faults.Fail("CreateWindowExA");
+  EXPECT_FALSE(ShowVersionSelectWindow(state));
+  EXPECT_EQ(state.chosenVersion, "kept");
+  EXPECT_EQ(state.definitionWindows, 0);
+}
+
+// The whole run with the manual pick.
+TEST(ManualPickTest, APickedLabelIsInstalledWhateverTheSize) {
+  sim::Machine machine;
+  auto game = scenario::InstallGame(machine, 3229614);  // size code 307: no version
+  machine.dialogs.answers = {scenario::kIdOk};
+  machine.windows.userActions = {{Action::kPick, "0.25b"}, {Action::kPressOk, ""}};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.25b")->bytes());
+  EXPECT_EQ(machine.dialogs.shown.size(), 1u);  // the manual question alone
+  EXPECT_EQ(machine.clock.slept, 17000u);
+}
+
+TEST(ManualPickTest, ATypedTextThatIsNoLabelInstallsNothing) {
+  for (const char* typed : {"0.25B", "abc", ""}) {
+    sim::Machine machine;
+    auto game = scenario::InstallGame(machine, 3240448);
+    machine.dialogs.answers = {scenario::kIdCancel, scenario::kIdOk};
+    machine.windows.userActions = {{Action::kType, typed}, {Action::kPressOk, ""}};
+    EXPECT_EQ(ProgramEntry(machine), 0);
+    EXPECT_EQ(machine.files.Find(game.AssemblyPath())->data.size(), 3240448u) << typed;
+    ASSERT_EQ(machine.dialogs.shown.size(), 4u) << typed;
+    EXPECT_EQ(machine.dialogs.shown[2].text, "运行出错！，请联系开发者Orrinvale&Tamsk_Olu！");
+  }
+}
+
+}  // namespace
