@@ -37,19 +37,22 @@ class RealHarness final : public Harness {
   }
 
   std::string ReadRow(int row, int count, std::vector<win::WORD>* attributes) override {
-    std::string text(static_cast<std::size_t>(count) * 2, '\0');
+    // Read as UTF-16 and turned into code page 936: a two-byte character
+    // takes one cell on some consoles and two on others.
+    std::wstring cells(static_cast<std::size_t>(count), L' ');
     DWORD read = 0;
-    UINT codePage = GetConsoleOutputCP();
-    SetConsoleOutputCP(936);
-    ReadConsoleOutputCharacterA(buffer_, text.data(), static_cast<DWORD>(count),
+    ReadConsoleOutputCharacterW(buffer_, cells.data(), static_cast<DWORD>(count),
                                 COORD{0, static_cast<SHORT>(row)}, &read);
-    SetConsoleOutputCP(codePage);
-    text.resize(read);
+    cells.resize(read);
+    std::string text(cells.size() * 2 + 1, '\0');
+    int n = WideCharToMultiByte(936, 0, cells.data(), static_cast<int>(cells.size()), text.data(),
+                                static_cast<int>(text.size()), nullptr, nullptr);
+    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     if (attributes) {
-      std::vector<WORD> cells(static_cast<std::size_t>(count));
-      ReadConsoleOutputAttribute(buffer_, cells.data(), static_cast<DWORD>(count),
+      std::vector<WORD> values(static_cast<std::size_t>(count));
+      ReadConsoleOutputAttribute(buffer_, values.data(), static_cast<DWORD>(count),
                                  COORD{0, static_cast<SHORT>(row)}, &read);
-      attributes->assign(cells.begin(), cells.begin() + read);
+      attributes->assign(values.begin(), values.begin() + read);
     }
     return text;
   }

@@ -4,7 +4,7 @@ the installer in a console, and what they leave behind.
 
 Everything a Scenario starts (the stand-in game, helpers, programs the
 installer started) is ended by process ID when the scenario closes:
-Wine processes we started by their Unix PID, processes the installer
+Wine processes it started by their Unix PID, processes the installer
 started by their Windows PID through winprobe.
 """
 
@@ -351,8 +351,8 @@ class Scenario:
         self.exe_name = exe_name
         self.marker_path = os.path.join(self.root, 'instances.jsonl')
         self._popens = []
-        self._windows_pids = set()
         self._users = []
+        self._runs = []
         self._procs_before = None
 
     def __enter__(self):
@@ -416,7 +416,6 @@ class Scenario:
         while time.monotonic() < end:
             lines = read_json_lines(marker)
             if len(lines) > before:
-                self._windows_pids.add(lines[-1]['pid'])
                 return lines[-1]
             if proc.poll() is not None:
                 break
@@ -458,42 +457,56 @@ class Scenario:
         self._popens.append(user.proc)
         return user
 
-    def run_installer(self, timeout=120, lang='zh_CN.UTF-8', installer=None):
-        """Runs the installer in a console; the winetool Result."""
+    def start_installer(self, lang='zh_CN.UTF-8', installer=None):
+        """Starts the installer in a console; the winetool ConsoleRun."""
         self._procs_before = {p['pid'] for p in processes()}
-        result = winetool.run_in_console(installer or winetool.installer_path(),
-                                         timeout=timeout, lang=lang)
-        return result
+        run = winetool.start_in_console(installer or winetool.installer_path(), lang=lang)
+        self._runs.append(run)
+        return run
+
+    def run_installer(self, timeout=120, lang='zh_CN.UTF-8', installer=None):
+        """Runs the installer in a console until it ends; the winetool Result."""
+        return self.start_installer(lang, installer).wait(timeout)
 
     def new_processes(self):
-        """Processes that appeared since run_installer started (not the
+        """Processes that appeared since the installer last started (not the
         installer's console host, nor the probe itself)."""
         before = self._procs_before or set()
         return [p for p in processes() if p['pid'] not in before
                 and p['exe'].lower() not in ('conhost.exe', 'winprobe.exe')]
 
-    def file_manager_windows(self):
-        """Top-level windows of explorer.exe processes started by the run
-        (not the desktop's process)."""
-        started = {p['pid'] for p in self.new_processes() if p['exe'].lower() == 'explorer.exe'}
-        return [w for w in top_windows() if w['pid'] in started]
+    def file_manager_window(self, parent_pid, timeout=10):
+        """The visible window of a file manager that parent_pid started, or None."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            started = {p['pid'] for p in self.new_processes()
+                       if p['exe'].lower() == 'explorer.exe' and p['ppid'] == parent_pid}
+            found = [w for w in top_windows() if w['pid'] in started and w['visible']]
+            if found:
+                return found[0]
+            time.sleep(0.2)
+        return None
 
-    def adopt(self, pids):
-        """Processes the installer started, to be ended on close."""
-        self._windows_pids.update(p for p in pids if p)
+    def end_started(self):
+        """Ends the game instances and file managers the installer started
+        since it last started (by PID; never Wine's desktop process)."""
+        if self._procs_before is None:
+            return
+        desktop = {w['pid'] for w in top_windows() if w['class'] in ('Shell_TrayWnd', 'Progman')}
+        pids = {i['pid'] for i in self.instances()}
+        pids.update(p['pid'] for p in self.new_processes()
+                    if p['exe'].lower() in (self.exe_name.lower(), 'explorer.exe')
+                    and p['pid'] not in desktop)
+        live = {p['pid'] for p in processes()}
+        end_windows_processes(sorted((pids & live) - desktop))
 
     def close(self):
+        for run in self._runs:
+            run.kill()
+            run.wait(10)
         for user in self._users:
             user.stop()
-        pids = set(self._windows_pids)
-        pids.update(i['pid'] for i in self.instances())
-        if self._procs_before is not None:
-            desktop = {w['pid'] for w in top_windows() if w['class'] in ('Shell_TrayWnd', 'Progman')}
-            pids.update(p['pid'] for p in self.new_processes()
-                        if p['exe'].lower() in (self.exe_name.lower(), 'explorer.exe')
-                        and p['pid'] not in desktop)
-        live = {p['pid'] for p in processes()}
-        end_windows_processes(sorted(pids & live))
+        self.end_started()
         for proc in self._popens:
             _stop_popen(proc)
 
