@@ -1,14 +1,22 @@
 // One whole run of the installer on a simulated machine, its transcript on
-// standard output: the console in colour, then each message box.
+// standard output: the console in colour, each message box, what changed on
+// disk, and the run's figures. By default the game runs and the user
+// confirms the version; `--no-game` runs without it.
 #include <iconv.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 #include <string>
 
 #include "app/startup.h"
 #include "platform/sim/machine.h"
 
 namespace {
+
+// Heap use of the run, the simulated disk's contents left out.
+std::size_t liveBytes = 0, peakBytes = 0;
 
 std::string Utf8(const std::string& gbk) {
   iconv_t cd = iconv_open("UTF-8", "CP936");
@@ -33,18 +41,53 @@ std::string Sgr(unsigned attributes) {
   return buffer;
 }
 
+void InstallGame(sim::Machine& machine) {
+  const std::string folder = "D:\\Games\\Thistlegarden\\";
+  machine.drives.targets['D'] = u"\\Device\\HarddiskVolume4";
+  machine.files.AddFile(folder + "Thistlegarden.exe", "MZ game");
+  machine.files.AddFile(folder + "Thistlegarden_Data\\Managed\\Assembly-CSharp.dll",
+                        std::string(3240100, 'o'));
+  win::DWORD pid = machine.processes.Add(
+      "Thistlegarden.exe", u"\\Device\\HarddiskVolume4\\Games\\Thistlegarden\\Thistlegarden.exe");
+  machine.windows.AddForeign("Thistlegarden", "UnityWndClass", pid);
+  machine.dialogs.answers = {1};  // OK to the version question
+}
+
 }  // namespace
 
-int main() {
+// The counting allocator hands out malloc'ed blocks with a size header.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+void* operator new(std::size_t size) {
+  auto* block = static_cast<std::size_t*>(std::malloc(size + sizeof(std::max_align_t)));
+  if (!block) throw std::bad_alloc();
+  *block = sim::diskAllocations ? 0 : size;
+  liveBytes += *block;
+  if (liveBytes > peakBytes) peakBytes = liveBytes;
+  return reinterpret_cast<char*>(block) + sizeof(std::max_align_t);
+}
+void operator delete(void* p) noexcept {
+  if (!p) return;
+  auto* block = reinterpret_cast<std::size_t*>(static_cast<char*>(p) - sizeof(std::max_align_t));
+  liveBytes -= *block;
+  std::free(block);
+}
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+
+int main(int argc, char** argv) {
   sim::Machine machine;
+  if (!(argc > 1 && std::strcmp(argv[1], "--no-game") == 0)) InstallGame(machine);
+  const auto filesBefore = machine.files.nodes;
+  const std::size_t baseline = liveBytes;
+  peakBytes = liveBytes;
   int code = ProgramEntry(machine);
+  const std::size_t runPeak = peakBytes - baseline;
 
   std::string run;
   unsigned current = 0x100;
   for (const auto& cell : machine.console.written) {
     if (cell.attributes != current) {
-      run = Utf8(run);
-      std::fputs(run.c_str(), stdout);
+      std::fputs(Utf8(run).c_str(), stdout);
       run.clear();
       std::fputs(Sgr(cell.attributes).c_str(), stdout);
       current = cell.attributes;
@@ -56,7 +99,17 @@ int main() {
   for (const auto& box : machine.dialogs.shown)
     std::printf("[box style 0x%X, title %s, answer %d]\n%s\n", box.style,
                 Utf8(box.caption).c_str(), box.result, Utf8(box.text).c_str());
-  std::printf("exit code %d, virtual time %llu ms, %zu platform calls\n", code,
-              machine.clock.slept, machine.faults.calls.size());
+  for (const auto& [key, node] : machine.files.nodes) {
+    auto before = filesBefore.find(key);
+    if (before == filesBefore.end() || before->second.data != node.data)
+      std::printf("[file %s] %s, %zu bytes\n", before == filesBefore.end() ? "created" : "changed",
+                  Utf8(node.name).c_str(), node.data.size());
+  }
+  for (const auto& p : machine.processes.list)
+    if (p.startedByProgram || !p.running)
+      std::printf("[process %s] %s\n", p.startedByProgram ? "started" : "ended",
+                  Utf8(p.startedByProgram ? p.commandLine : p.exeName).c_str());
+  std::printf("exit code %d, %llu ms of delays, %zu platform calls, heap peak %zu bytes\n", code,
+              machine.clock.slept, machine.faults.calls.size(), runPeak);
   return code;
 }

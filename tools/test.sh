@@ -4,14 +4,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
 
-for preset in sim win32 win64; do
+for preset in sim asan win32 win64; do
   echo "== build: $preset"
   [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
 
 status=0
-for preset in sim win32 win64; do
+for preset in sim asan win32 win64; do
   echo "== test: $preset"
   ctest --preset "$preset" || status=1
 done

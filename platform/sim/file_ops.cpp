@@ -315,6 +315,7 @@ BOOL Machine::CopyFileA(const char* existing, const char* target, BOOL failIfExi
     SetLastError(win::ERROR_DISK_FULL);
     return win::FALSE;
   }
+  DiskAllocation disk;
   Node copy = *source;
   copy.name = to;
   copy.locked = false;
@@ -324,6 +325,7 @@ BOOL Machine::CopyFileA(const char* existing, const char* target, BOOL failIfExi
 }
 
 BOOL Machine::MoveFileExA(const char* existing, const char* target, DWORD flags) {
+  DiskAllocation disk;
   if (Fails("MoveFileExA", win::ERROR_ACCESS_DENIED)) return win::FALSE;
   if (!existing || !target || !*existing || !*target) {
     SetLastError(!existing || !target ? win::ERROR_INVALID_PARAMETER : win::ERROR_PATH_NOT_FOUND);

@@ -246,6 +246,7 @@ BOOL Machine::WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* writ
   DWORD room = files.freeBytes < static_cast<long long>(size)
                    ? static_cast<DWORD>(files.freeBytes < 0 ? 0 : files.freeBytes)
                    : size;
+  DiskAllocation disk;
   node->data.append(bytes, room);
   files.freeBytes -= room;
   if (written) *written = room;

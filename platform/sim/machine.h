@@ -92,6 +92,16 @@ struct SelfProcess {
   UINT exitCode = 0;
 };
 
+// Non-zero while the machine copies file contents into its simulated disk:
+// a heap count can leave out what is the disk's, not the program's.
+inline int diskAllocations = 0;
+struct DiskAllocation {
+  DiskAllocation() { ++diskAllocations; }
+  ~DiskAllocation() { --diskAllocations; }
+  DiskAllocation(const DiskAllocation&) = delete;
+  DiskAllocation& operator=(const DiskAllocation&) = delete;
+};
+
 // Files and folders. Paths are keyed by their absolute form, case folded.
 struct FileSystem {
   struct Node {

@@ -1,0 +1,185 @@
+"""Whole installer runs under Wine against the stand-in game: a good install
+of each version, and runs in which a recorded step really fails."""
+
+import os
+import time
+import unittest
+
+import scenario as sc
+import winetool
+
+GAME_FOLDER = '我的 游戏/Thistlegarden'
+
+
+def installer_folder():
+    return sc.to_windows(os.path.dirname(os.path.abspath(winetool.installer_path())))
+
+
+class InstallTest(sc.E2ETest):
+    def setUp(self):
+        super().setUp()
+        sc.clear_output_folder()
+
+    def assertRestarted(self, s, installer_pid, previous):
+        """A new instance of the game, started by the installer without
+        arguments in the installer's folder."""
+        end = time.monotonic() + 10
+        while len(s.instances()) <= previous and time.monotonic() < end:
+            time.sleep(0.1)
+        started = s.instances()[previous:]
+        self.assertEqual(len(started), 1, started)
+        game = started[0]
+        self.assertEqual(game['ppid'], installer_pid)
+        self.assertEqual(game['exe'], sc.to_windows(s.game_exe))
+        self.assertEqual(game['cmdline'].replace('"', ''), game['exe'], 'arguments were given')
+        self.assertEqual(game['cwd'], installer_folder())
+        self.assertTrue(game['window'])
+
+    def assertFileManager(self, s, installer_pid):
+        window = s.file_manager_window(installer_pid)
+        self.assertIsNotNone(window, 'no file manager window')
+        self.assertEqual(window['title'], sc.COMPARISON_FOLDER)
+
+    def assertComparisonFolder(self, backup=None):
+        """The comparison images (and the backup's content, None: no backup)."""
+        folder = sc.output_folder()
+        images = os.path.join(folder, sc.COMPARISON_FOLDER)
+        expected = {
+            os.path.join(sc.COMPARISON_FOLDER, sc.MARKER_FILE): 0,
+            os.path.join(sc.COMPARISON_FOLDER, sc.BEFORE_IMAGE): len(sc.before_image()),
+            os.path.join(sc.COMPARISON_FOLDER, sc.AFTER_IMAGE): len(sc.after_image()),
+        }
+        if backup is not None:
+            expected['Assembly-CSharp.dll'] = len(backup)
+        self.assertEqual(sc.list_folder(folder), expected)
+        self.assertEqual(sc.read_bytes(os.path.join(images, sc.BEFORE_IMAGE)), sc.before_image())
+        self.assertEqual(sc.read_bytes(os.path.join(images, sc.AFTER_IMAGE)), sc.after_image())
+        if backup is not None:
+            self.assertEqual(sc.read_bytes(os.path.join(folder, 'Assembly-CSharp.dll')), backup)
+
+    def assertPatched(self, s, label):
+        data = s.assembly()
+        self.assertIsNotNone(data, 'the assembly is missing')
+        self.assertEqual(len(data), len(sc.payload(label)))
+        self.assertTrue(data == sc.payload(label), 'the assembly differs from the payload')
+
+    # ------------------------------------------------------------ good runs
+
+    def install_while_running(self, s, label):
+        """Runs one good install of label up to the closing line and checks
+        everything it did; returns the ConsoleRun, still in its last delay."""
+        s.write_assembly(sc.VERSION_SIZES[label])
+        game = s.start_game()
+        previous = len(s.instances())
+        user = s.start_auto_user(['ok'], name='user-' + label)
+        run = s.start_installer()
+        closed = run.wait_for_output(sc.CLOSING_TEXT, timeout=90)
+        time.sleep(0.3)
+        screen = winetool.parse_segments(run.output())
+        self.assertTrue(closed, winetool.parse_terminal(run.output()).text())
+
+        boxes = self.boxes(user, 1)
+        self.assertEqual(len(boxes), 1, boxes)
+        self.assertBox(boxes[0], sc.CONFIRM_TITLE, sc.confirm_text(label), 'question',
+                       ['ok', 'cancel'])
+        self.assertAnswered(boxes[0])
+        installer_pid = boxes[0]['pid']
+
+        name = os.path.basename(s.game_exe)
+        expected = sc.expected_screen(
+            sc.BANNER + sc.discovery_writes(game['hwnd'], game['pid'], sc.to_windows(s.game_exe))
+            + sc.step_writes(game['pid'], name, True, True))
+        self.assertEqual(screen, expected, winetool.diff_segments(screen, expected))
+
+        self.assertPatched(s, label)
+        self.assertComparisonFolder(backup=sc.payload(label))
+        self.assertFalse(sc.alive(game['pid']), 'the game was not ended')
+        self.assertRestarted(s, installer_pid, previous)
+        self.assertFileManager(s, installer_pid)
+        return run
+
+    def test_good_install_of_every_version(self):
+        # After its closing line a run only waits ten seconds: the next run
+        # starts meanwhile, so the five runs take little more than their delays.
+        with sc.Scenario('install', game_folder=GAME_FOLDER) as s:
+            s.make_game()
+            waiting = []
+            try:
+                for label in sc.VERSION_SIZES:
+                    with self.subTest(label):
+                        sc.clear_output_folder()
+                        try:
+                            run = self.install_while_running(s, label)
+                        finally:
+                            s.end_started()
+                        waiting.append((label, run))
+            finally:
+                for label, run in waiting:
+                    result = run.wait(timeout=60)
+                    with self.subTest(label, end='exit'):
+                        self.assertEqual(result.exit_code, 0)
+                        self.assertGreaterEqual(result.duration, 17.0)
+
+    # ------------------------------------------------------------ failed steps
+
+    def test_locked_assembly_fails_both_steps(self):
+        with sc.Scenario('locked') as s:
+            s.make_game()
+            original = s.write_assembly(sc.VERSION_SIZES['0.25a'])
+            game = s.start_game()
+            s.hold_file(s.assembly_path)
+            user = s.start_auto_user(['ok', 'ok', 'ok'])
+            result = s.run_installer(timeout=120)
+            self.assertEqual(result.exit_code, 0)
+
+            folder = sc.to_windows(s.game_dir) + '\\'
+            self.assertScreen(result, sc.BANNER + sc.discovery_writes(
+                game['hwnd'], game['pid'], folder + sc.GAME_EXE)
+                + sc.step_writes(game['pid'], sc.GAME_EXE, False, False))
+            boxes = self.boxes(user, 3)
+            self.assertEqual(len(boxes), 3, boxes)
+            self.assertBox(boxes[0], sc.CONFIRM_TITLE, sc.confirm_text('0.25a'), 'question',
+                           ['ok', 'cancel'])
+            self.assertBox(boxes[1], sc.ERROR_TITLE, sc.DEVELOPER_TEXT, 'error', ['ok'])
+            self.assertBox(boxes[2], sc.ERROR_TITLE, sc.run_failure_text(
+                game['pid'], game['hwnd'], folder, sc.GAME_EXE, False, False), 'error', ['ok'])
+            for box in boxes:
+                self.assertAnswered(box)
+
+            self.assertEqual(s.assembly(), original)
+            # The game runs on, and a second copy was started beside it.
+            self.assertTrue(sc.alive(game['pid']))
+            self.assertRestarted(s, boxes[0]['pid'], 1)
+            self.assertComparisonFolder(backup=None)
+            self.assertFileManager(s, boxes[0]['pid'])
+
+    def test_locked_backup_fails_the_copy_step(self):
+        with sc.Scenario('backup-locked') as s:
+            s.make_game(assembly=sc.VERSION_SIZES['0.25e'])
+            game = s.start_game()
+            backup = os.path.join(sc.output_folder(), 'Assembly-CSharp.dll')
+            os.makedirs(os.path.dirname(backup))
+            with open(backup, 'wb') as f:
+                f.write(b'held backup')
+            s.hold_file(backup)
+            user = s.start_auto_user(['ok', 'ok'])
+            result = s.run_installer(timeout=120)
+            self.assertEqual(result.exit_code, 0)
+
+            folder = sc.to_windows(s.game_dir) + '\\'
+            self.assertScreen(result, sc.BANNER + sc.discovery_writes(
+                game['hwnd'], game['pid'], folder + sc.GAME_EXE)
+                + sc.step_writes(game['pid'], sc.GAME_EXE, True, False))
+            boxes = self.boxes(user, 2)
+            self.assertEqual(len(boxes), 2, boxes)
+            self.assertBox(boxes[1], sc.ERROR_TITLE, sc.run_failure_text(
+                game['pid'], game['hwnd'], folder, sc.GAME_EXE, True, False), 'error', ['ok'])
+
+            self.assertPatched(s, '0.25e')
+            self.assertFalse(sc.alive(game['pid']))
+            self.assertRestarted(s, boxes[0]['pid'], 1)
+            self.assertComparisonFolder(backup=b'held backup')
+
+
+if __name__ == '__main__':
+    unittest.main()
