@@ -5,25 +5,12 @@
 
 #include "app/startup.h"
 #include "platform/sim/machine.h"
+#include "unit/scenario.h"
 
 namespace {
 
-struct Line {
-  std::string text;
-  win::WORD attributes;
-};
-
-// The console output as runs of one attribute.
-std::vector<Line> Lines(const sim::ConsoleState& console) {
-  std::vector<Line> lines;
-  for (const auto& cell : console.written) {
-    if (lines.empty() || lines.back().attributes != cell.attributes ||
-        lines.back().text.ends_with("\n"))
-      lines.push_back({"", cell.attributes});
-    lines.back().text += cell.byte;
-  }
-  return lines;
-}
+using scenario::Line;
+using scenario::Lines;
 
 long IndexOf(const sim::Faults& faults, const std::string& name) {
   auto it = std::find(faults.calls.begin(), faults.calls.end(), name);
