@@ -616,18 +616,31 @@ def session_env():
     return out
 
 
+class MissingSetup(AssertionError):
+    """What an end-to-end test needs is not there, in a run that requires it."""
+
+
+def _missing(reason):
+    # Under CTest (TG_E2E_REQUIRED set) a missing piece fails the test
+    # instead of skipping it, so that a broken set-up cannot pass quietly.
+    if os.environ.get('TG_E2E_REQUIRED'):
+        raise MissingSetup(reason)
+    raise unittest.SkipTest(reason)
+
+
 def require_wine(need_installer=False, need_helpers=False):
-    """Raise unittest.SkipTest unless wine64 and an initialised prefix are
-    there (and TG_INSTALLER / TG_HELPERS when asked for)."""
+    """Skip (or, with TG_E2E_REQUIRED, fail) unless wine64 and an
+    initialised prefix are there (and TG_INSTALLER / TG_HELPERS when asked
+    for)."""
     if not wine_binary():
-        raise unittest.SkipTest('wine64 not found')
+        _missing('wine64 not found')
     prefix = wine_prefix()
     if not prefix or not os.path.isfile(os.path.join(prefix, 'system.reg')):
-        raise unittest.SkipTest('no Wine prefix (WINEPREFIX=%s); run wine-session start' % prefix)
+        _missing('no Wine prefix (WINEPREFIX=%s); run wine-session start' % prefix)
     if need_installer and not (installer_path() and os.path.isfile(installer_path())):
-        raise unittest.SkipTest('TG_INSTALLER not set or missing')
+        _missing('TG_INSTALLER not set or missing')
     if need_helpers and not (helpers_dir() and os.path.isdir(helpers_dir())):
-        raise unittest.SkipTest('TG_HELPERS not set or missing')
+        _missing('TG_HELPERS not set or missing')
 
 
 def wine_env(env=None, lang='zh_CN.UTF-8'):
