@@ -67,19 +67,22 @@ Text PickByHand(void* context) {
 
 Text Quoted(const Text& path) { return ConcatTexts("\"", path, "\""); }
 
-// Replaces the game's assembly with the payload; the original is kept aside
-// until the new file is complete, and put back when the write fails.
+// Replaces the game's assembly with the payload. The original is kept aside
+// until the new file is complete and put back when the write fails; an
+// original that cannot be kept aside (read-only, locked) is left alone.
 bool WritePatchedAssembly(win::Api& api, const Text& path, const PayloadBlob& payload) {
-  Text aside = SetAsideFile(api, path);
-  if (aside.empty()) RemoveFile(api, path);
+  const Text aside = SetAsideFile(api, path);
+  if (aside.empty()) {
+    if (QueryFileSize(api, path) >= 0) return false;
+    if (WriteBytesToFile(api, path, {payload.bytes()})) return true;
+    RemoveFile(api, path);  // no half-written assembly is left behind
+    return false;
+  }
   if (WriteBytesToFile(api, path, {payload.bytes()})) {
-    if (!aside.empty()) DiscardAsideFile(api, aside);
+    DiscardAsideFile(api, aside);
     return true;
   }
-  if (!aside.empty())
-    RestoreAsideFile(api, aside, path);
-  else
-    RemoveFile(api, path);  // no half-written assembly is left behind
+  RestoreAsideFile(api, aside, path);
   return false;
 }
 
@@ -100,8 +103,13 @@ std::int32_t RunInstaller(ProgramState& state) {
   // Kept to make sure the process is still the game when it is ended.
   const Text imagePath = GetProcessImagePath(api, game.processId, codePage);
   game.folder = PathFolderPart(imagePath);
-  game.displayedName =
-      GetDisplayedProgramName(api, GetProcessImagePath(api, game.processId, codePage), codePage);
+  // The path is read again for the name; should that read or the title fail
+  // where the first read worked, the first path still names the game, which
+  // is started again by this name.
+  Text namePath = GetProcessImagePath(api, game.processId, codePage);
+  if (namePath.empty()) namePath = imagePath;
+  game.displayedName = GetDisplayedProgramName(api, namePath, codePage);
+  if (game.displayedName.empty()) game.displayedName = namePath.substr(PathFolderPart(namePath).size());
 
   console.write(kDarkCyan, kBlack, "窗口句柄ID ");
   console.write(kLightGrey, kBlack,

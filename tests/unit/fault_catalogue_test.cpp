@@ -1,0 +1,366 @@
+// One scenario per row of docs/fault_catalogue.md: a platform call (or a
+// machine condition) fails during an install run, and the run's boxes,
+// console lines, files and processes are as the catalogue says.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "app/startup.h"
+#include "install/payload_catalogue.h"
+#include "unit/scenario.h"
+
+namespace {
+
+using scenario::Game;
+using scenario::kIdCancel;
+using scenario::kIdOk;
+using scenario::kTemp;
+
+constexpr long long kAssemblySize = 3240100;  // "0.25c"
+constexpr char kAdvanced[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced";
+constexpr char kOwnFolder[] = "C:\\Games\\Tools\\";
+constexpr char kOwnPath[] = "C:\\Games\\Tools\\ThistlegardenPatch.exe";
+
+// The `nth` call of `name` after the `afterNth` call of `after` (or from the
+// start) fails, and the `count - 1` calls of `name` after it.
+struct Fault {
+  const char* name;
+  int nth = 1;
+  const char* after = nullptr;
+  int afterNth = 1;
+  int count = 1;
+};
+
+struct Expect {
+  // Boxes in order: "confirm", "manual", "notfound", "dev", "report 真假"
+  // (with the report's two truth texts).
+  std::vector<std::string> boxes;
+  std::string steps;  // the two step results, "" when the run ended before them
+  bool patched;       // the assembly holds the payload (else the original)
+  bool backup;        // the temporary folder holds a copy of the payload
+  std::string images = "MBA";  // marker, before, after: present and whole, 'x' cut short, '-' none
+  bool ended = false;          // the game's process was ended
+  std::string started = "GE";  // game and file manager started, in order
+  // The discovery path line and the restarted name; nullptr: the game's.
+  const char* pathLine = nullptr;
+  const char* name = nullptr;
+  bool found = true;       // the discovery lines show the game's window and process
+  bool asideLeft = false;  // the original is left as "...aside1"
+};
+
+struct Case {
+  const char* row;
+  std::vector<Fault> faults;
+  Expect expect;
+  std::deque<int> answers = {kIdOk};
+  std::function<void(sim::Machine&, const Game&)> setup = nullptr;
+  std::function<void(const sim::Machine&, const Game&)> check = nullptr;
+  bool window = true;
+};
+
+void Prepare(sim::Machine& machine, Game& game, const Case& c) {
+  machine.registry.SetDword(kAdvanced, "HideFileExt", 1);
+  game = scenario::InstallGame(machine, kAssemblySize, c.window);
+  machine.dialogs.answers = c.answers;
+  // When the version window opens, the user picks the right version.
+  machine.windows.userActions = {{sim::WindowSystem::UserAction::kPick, "0.25c"},
+                                 {sim::WindowSystem::UserAction::kPressOk, ""}};
+  if (c.setup) c.setup(machine, game);
+}
+
+// The ordinal of the fault's call among all calls of its name, found in a
+// run of the same machine without faults.
+int Ordinal(const std::vector<std::string>& calls, const Fault& f) {
+  int seenAfter = 0, seenName = 0;
+  std::size_t i = 0;
+  if (f.after) {
+    for (; i < calls.size() && seenAfter < f.afterNth; ++i) {
+      if (calls[i] == f.after) ++seenAfter;
+      if (seenAfter < f.afterNth && calls[i] == f.name) ++seenName;
+    }
+    if (f.after == std::string(f.name)) ++seenName;
+  }
+  return seenName + f.nth;
+}
+
+std::string BoxKind(const sim::MessageBoxRecord& box) {
+  if (box.style == 0x21) return "confirm";
+  if (box.style == 0x31) return "manual";
+  if (box.text.starts_with("未能成功寻找到游戏！")) return "notfound";
+  if (box.text.starts_with("运行出错！")) return "dev";
+  if (box.text.starts_with("程序执行过程中出现错误！") && box.text.size() >= 6)
+    return "report " + box.text.substr(box.text.size() - 6, 2) + box.text.substr(box.text.size() - 2);
+  return "other: " + box.text;
+}
+
+std::string Images(const sim::Machine& machine, const std::string& temp) {
+  const std::string folder = temp + "Thistlegarden补丁程序\\补丁对比图\\";
+  const std::pair<const char*, std::string> files[] = {
+      {"该文件夹没用可以直接删除", ""},
+      {"安装前.PNG", std::string(BeforeImage().bytes())},
+      {"安装后.PNG", std::string(AfterImage().bytes())}};
+  std::string out;
+  for (const auto& [name, data] : files) {
+    const auto* node = scenario::File(machine, folder + name);
+    out += !node ? '-' : node->data == data ? "MBA"[out.size()] : 'x';
+  }
+  return out;
+}
+
+std::vector<std::string> ExpectedLines(const Game& game, const Expect& e) {
+  const std::string name = e.name ? e.name : game.exeName;
+  std::vector<std::string> lines = {
+      "窗口句柄ID ", std::to_string(e.found ? game.window : 0) + "\r\n", "游戏进程ID ",
+      std::to_string(e.found ? game.processId : 0) + "\r\n", "游戏路径 ",
+      std::string(e.pathLine ? e.pathLine : game.ExePath().c_str()) + "\r\n"};
+  if (e.steps.empty()) return lines;
+  if (e.steps.starts_with("真")) {
+    lines.push_back("替换Assembly-CSharp.dll\r\n");
+    lines.push_back("结束进程 " + std::to_string(game.processId) + "\r\n");
+  }
+  lines.push_back("执行过程[1]:" + e.steps.substr(0, 2) + "\r\n");
+  lines.push_back("执行过程[2]:" + e.steps.substr(2) + "\r\n");
+  lines.push_back("重新运行 " + name + "\r\n");
+  lines.push_back("补丁安装结束，程序在10秒后自动关闭......\r\n");
+  return lines;
+}
+
+void RunCase(const Case& c) {
+  SCOPED_TRACE(c.row);
+  std::vector<std::string> probeCalls;
+  {
+    sim::Machine probe;
+    Game game;
+    Prepare(probe, game, c);
+    ProgramEntry(probe);
+    probeCalls = probe.faults.calls;
+  }
+  sim::Machine machine;
+  Game game;
+  Prepare(machine, game, c);
+  for (const Fault& f : c.faults) machine.faults.Fail(f.name, Ordinal(probeCalls, f), f.count);
+  ASSERT_EQ(ProgramEntry(machine), 0);
+  // Each planned fault was hit once (a lasting one at least once).
+  if (!c.faults.empty() && c.faults[0].count > 0) {
+    ASSERT_EQ(machine.faults.failed.size(), c.faults.size());
+  }
+  for (const Fault& f : c.faults)
+    ASSERT_NE(std::find(machine.faults.failed.begin(), machine.faults.failed.end(), f.name),
+              machine.faults.failed.end());
+  const Expect& e = c.expect;
+
+  std::vector<std::string> boxes;
+  for (const auto& box : machine.dialogs.shown) boxes.push_back(BoxKind(box));
+  EXPECT_EQ(boxes, e.boxes);
+
+  std::vector<std::string> lines;
+  const auto all = scenario::Lines(machine.console);
+  for (std::size_t i = 5; i < all.size(); ++i) lines.push_back(all[i].text);
+  EXPECT_EQ(lines, ExpectedLines(game, e));
+
+  const auto* assembly = scenario::File(machine, game.AssemblyPath());
+  ASSERT_NE(assembly, nullptr) << "the assembly is missing";
+  const std::string payload(FindPayload("0.25c")->bytes());
+  if (e.patched)
+    EXPECT_TRUE(assembly->data == payload) << "not patched";
+  else
+    EXPECT_TRUE(assembly->data == std::string(kAssemblySize, 'o')) << "not the original";
+  const auto* backup =
+      scenario::File(machine, std::string(kTemp) + "Thistlegarden补丁程序\\Assembly-CSharp.dll");
+  EXPECT_EQ(backup != nullptr, e.backup);
+  if (backup) {
+    EXPECT_TRUE(backup->data == payload);
+  }
+  EXPECT_EQ(Images(machine, kTemp), e.images);
+  // Nothing but the assembly is left in its folder.
+  EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".aside1") != nullptr, e.asideLeft);
+
+  EXPECT_EQ(!machine.processes.Find(game.processId)->running, e.ended);
+  std::string started;
+  for (const auto* p : scenario::Started(machine))
+    started += p->exeName == "explorer.exe" ? 'E' : p->exeName == game.exeName ? 'G' : '?';
+  EXPECT_EQ(started, e.started);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+  if (c.check) c.check(machine, game);
+}
+
+// Outcomes shared by many rows.
+const Expect kGood{{"confirm"}, "真真", true, true, "MBA", true};
+const Expect kWriteFailed{{"confirm", "dev", "report 假假"}, "假假", false, false};
+const Expect kGameKeptRunning{{"confirm"}, "真真", true, true, "MBA", false};
+// The first read of the image path failed: the folder is empty, so the
+// assembly is looked for beside the installer and the game's name alone
+// starts nothing.
+const Expect kNoFolder{{"manual", "dev", "report 假假"}, "假假", false, false, "MBA", false, "E",
+                       "Thistlegarden.exe"};
+// The second read or the title failed: the first path still names the game.
+const Expect kNoName = kGood;
+// No extension setting: the name is shown without ".exe".
+const Expect kNoSetting{{"confirm"}, "真真", true, true, "MBA", true, "GE",
+                        "D:\\Games\\Thistlegarden\\Thistlegarden", "Thistlegarden"};
+
+Expect NotFound() {
+  Expect e{{"notfound"}, "", false, false, "---", false, ""};
+  e.pathLine = kOwnPath;
+  e.found = false;
+  return e;
+}
+
+TEST(FaultCatalogueTest, DiscoveryFaults) {
+  Expect notFound = NotFound();
+  const Case cases[] = {
+      {"process snapshot", {{"CreateToolhelp32Snapshot"}}, notFound, {kIdOk}, nullptr,
+       [](const sim::Machine& m, const Game&) {
+         EXPECT_TRUE(m.dialogs.shown[0].text.ends_with("进程ID：0\r\n窗口句柄：0\r\n程序路径：" +
+                                                       std::string(kOwnFolder) +
+                                                       "\r\n程序命名：ThistlegardenPatch.exe"));
+       },
+       false},
+      {"OpenProcess, first image path read", {{"OpenProcess", 1}}, kNoFolder},
+      {"OpenProcess, second image path read", {{"OpenProcess", 2}}, kNoName},
+      {"OpenProcess, the check before ending", {{"OpenProcess", 3}}, kGameKeptRunning},
+      {"OpenProcess, ending the game", {{"OpenProcess", 4}}, kGameKeptRunning},
+      {"NtQueryInformationProcess, size query", {{"NtQueryInformationProcess", 1}}, kNoFolder},
+      {"NtQueryInformationProcess, second query", {{"NtQueryInformationProcess", 2}}, kNoFolder},
+      {"NtQueryInformationProcess, size query of the name read",
+       {{"NtQueryInformationProcess", 3}}, kNoName},
+      {"NtQueryInformationProcess, second query of the check",
+       {{"NtQueryInformationProcess", 6}}, kGameKeptRunning},
+      {"HeapAlloc, first image path read", {{"HeapAlloc", 1}}, kNoFolder},
+      {"HeapAlloc, the check before ending", {{"HeapAlloc", 3}}, kGameKeptRunning},
+      {"RegOpenKeyExW", {{"RegOpenKeyExW"}}, kNoSetting},
+      {"RegQueryValueExW, size query", {{"RegQueryValueExW", 1}}, kNoSetting},
+      {"RegQueryValueExW, data query", {{"RegQueryValueExW", 2}}, kNoSetting},
+      {"GetFileTitleW", {{"GetFileTitleW"}}, kNoName},
+  };
+  for (const Case& c : cases) RunCase(c);
+}
+
+TEST(FaultCatalogueTest, BoxesNotShown) {
+  Expect notFound = NotFound();
+  notFound.boxes = {};
+  Expect confirmLost = kGood;
+  confirmLost.boxes = {"manual"};
+  Expect manualLost{{"confirm"}, "", false, false, "---", false, ""};
+  Expect devLost = kWriteFailed;
+  devLost.boxes = {"confirm", "report 假假"};
+  Expect reportLost{{"confirm"}, "真假", true, false, "MBA", true};
+  const Case cases[] = {
+      {"not-found box", {{"CreateToolhelp32Snapshot"}, {"MessageBoxTimeoutA"}}, notFound, {},
+       nullptr, nullptr, false},
+      {"confirmation box: counts as Cancel", {{"MessageBoxTimeoutA", 1}}, confirmLost},
+      {"manual-selection question: the run ends", {{"MessageBoxTimeoutA", 2}}, manualLost,
+       {kIdCancel}},
+      {"developer-contact box", {{"CreateFileA", 1}, {"MessageBoxTimeoutA", 2}}, devLost},
+      {"failure report", {{"CopyFileA"}, {"MessageBoxTimeoutA", 2}}, reportLost},
+  };
+  for (const Case& c : cases) RunCase(c);
+}
+
+TEST(FaultCatalogueTest, FileFaults) {
+  Expect copyFailed{{"confirm", "report 真假"}, "真假", true, false, "MBA", true};
+  Expect asideLeft = kGood;
+  asideLeft.asideLeft = true;
+  Expect noMarker = kGood;
+  noMarker.images = "-BA";
+  Expect noImagesFolder = kGood;
+  noImagesFolder.images = "---";
+  const auto payloadSize = static_cast<long long>(FindPayload("0.25c")->bytes().size());
+  const Case cases[] = {
+      // An original that cannot be kept aside is left alone.
+      {"MoveFileExA, setting the original aside", {{"MoveFileExA", 1}}, kWriteFailed},
+      {"CreateFileA, the assembly", {{"CreateFileA", 1}}, kWriteFailed},
+      {"WriteFile, the assembly", {{"WriteFile", 1, "CreateFileA"}}, kWriteFailed},
+      {"short write of the assembly", {}, kWriteFailed, {kIdOk},
+       [payloadSize](sim::Machine& m, const Game&) { m.files.freeBytes = payloadSize / 2; }},
+      {"CloseHandle, the written assembly", {{"CloseHandle", 1, "CreateFileA"}}, kWriteFailed},
+      {"DeleteFileA, discarding the original", {{"DeleteFileA", 1}}, asideLeft},
+      {"CopyFileA, the backup", {{"CopyFileA"}}, copyFailed},
+      {"CreateDirectoryW, the backup's folder", {{"CreateDirectoryW", 6}}, copyFailed},
+      {"CreateDirectoryW, the comparison folder", {{"CreateDirectoryW", 13}}, noImagesFolder},
+      {"CreateFileA, the marker file", {{"CreateFileA", 2}}, noMarker},
+      {"locked assembly", {}, kWriteFailed, {kIdOk},
+       [](sim::Machine& m, const Game& g) { m.files.Find(g.AssemblyPath())->locked = true; }},
+      {"read-only assembly", {}, kWriteFailed, {kIdOk},
+       [](sim::Machine& m, const Game& g) {
+         m.files.Find(g.AssemblyPath())->attributes = win::FILE_ATTRIBUTE_READONLY;
+       }},
+  };
+  for (const Case& c : cases) RunCase(c);
+}
+
+// The original survives set aside when the discard fails; the catalogue
+// lists it as the one fault that leaves an aside file.
+TEST(FaultCatalogueTest, AFailedDiscardLeavesTheOriginalAside) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kAssemblySize);
+  machine.dialogs.answers = {kIdOk};
+  machine.faults.Fail("DeleteFileA");
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  const auto* aside = scenario::File(machine, game.AssemblyPath() + ".aside1");
+  ASSERT_NE(aside, nullptr);
+  EXPECT_TRUE(aside->data == std::string(kAssemblySize, 'o'));
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+}
+
+TEST(FaultCatalogueTest, AFullDiskKeepsTheOriginal) {
+  Expect full = kWriteFailed;
+  full.images = "Mxx";  // the images are cut short where they stand
+  RunCase({"full disk", {}, full, {kIdOk}, [](sim::Machine& m, const Game&) { m.files.freeBytes = 0; }});
+}
+
+TEST(FaultCatalogueTest, NoTemporaryFolder) {
+  Expect relative = kGood;
+  relative.backup = false;
+  relative.images = "---";
+  auto besideInstaller = [](const sim::Machine& m, const Game&) {
+    const std::string own = std::string(kOwnFolder) + "Thistlegarden补丁程序\\";
+    EXPECT_NE(scenario::File(m, own + "Assembly-CSharp.dll"), nullptr);
+    EXPECT_EQ(Images(m, kOwnFolder), "MBA");
+    EXPECT_EQ(scenario::Started(m).back()->commandLine,
+              "explorer.exe \"Thistlegarden补丁程序\\补丁对比图\"");
+  };
+  Expect firstOnly = kGood;
+  firstOnly.backup = false;
+  RunCase({"GetTempPathA fails every time", {{"GetTempPathA", 1, nullptr, 1, -1}}, relative,
+           {kIdOk}, nullptr, besideInstaller});
+  RunCase({"folders.temp empty", {}, relative, {kIdOk},
+           [](sim::Machine& m, const Game&) { m.folders.temp = ""; }, besideInstaller});
+  RunCase({"GetTempPathA fails for the backup only", {{"GetTempPathA", 1}}, firstOnly, {kIdOk},
+           nullptr, [](const sim::Machine& m, const Game&) {
+             EXPECT_NE(scenario::File(m, std::string(kOwnFolder) +
+                                             "Thistlegarden补丁程序\\Assembly-CSharp.dll"),
+                       nullptr);
+           }});
+}
+
+TEST(FaultCatalogueTest, ProcessFaults) {
+  Expect noGame = kGood;
+  noGame.started = "E";
+  Expect noExplorer = kGood;
+  noExplorer.started = "G";
+  Expect noWindow{{"confirm", "manual", "dev", "report 假假"}, "假假", false, false};
+  const Case cases[] = {
+      {"TerminateProcess", {{"TerminateProcess"}}, kGameKeptRunning},
+      {"CreateProcessA, the game", {{"CreateProcessA", 1}}, noGame},
+      {"CreateProcessA, the file manager", {{"CreateProcessA", 2}}, noExplorer},
+      {"CreateWindowExA, the version window",
+       {{"CreateWindowExA", 1, "MessageBoxTimeoutA", 2}}, noWindow, {kIdCancel, kIdOk}},
+  };
+  for (const Case& c : cases) RunCase(c);
+}
+
+// Two faults at once: the set-aside fails and then the write would fail.
+// The assembly survives that too.
+TEST(FaultCatalogueTest, NoAsideAndAFailedWriteKeepTheAssembly) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kAssemblySize);
+  machine.dialogs.answers = {kIdOk};
+  machine.faults.Fail("MoveFileExA");
+  machine.faults.Fail("CreateFileA");
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  ASSERT_NE(scenario::File(machine, game.AssemblyPath()), nullptr);
+}
+
+}  // namespace
