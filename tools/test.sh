@@ -15,4 +15,6 @@ for preset in sim asan win32 win64; do
   echo "== test: $preset"
   ctest --preset "$preset" || status=1
 done
+echo "== fuzz: a short run of every target"
+FUZZ_SECONDS=3 bash tools/fuzz.sh || status=1
 exit $status
