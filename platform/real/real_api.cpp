@@ -18,14 +18,14 @@
 namespace {
 
 static_assert(sizeof(win::WCHAR) == sizeof(wchar_t));
-static_assert(sizeof(win::PROCESSENTRY32::szExeFile) == sizeof(::PROCESSENTRY32::szExeFile));
-static_assert(sizeof(win::WIN32_FIND_DATAA::cFileName) == sizeof(::WIN32_FIND_DATAA::cFileName));
+static_assert(sizeof(win::PROCESSENTRY32::szExeFile) == MAX_PATH);
+static_assert(sizeof(win::WIN32_FIND_DATAA::cFileName) == MAX_PATH);
 static_assert(sizeof(win::UNICODE_STRING) == 2 * sizeof(void*));
 
-using MessageBoxTimeoutFn = int(WINAPI*)(::HWND, LPCSTR, LPCSTR, ::UINT, ::WORD, ::DWORD);
+using MessageBoxTimeoutFn = int(WINAPI*)(::HWND, LPCWSTR, LPCWSTR, ::UINT, ::WORD, ::DWORD);
 using RtlAdjustPrivilegeFn = ::LONG(NTAPI*)(::ULONG, ::BOOLEAN, ::BOOLEAN, ::BOOLEAN*);
 using NtQueryInformationProcessFn = ::LONG(NTAPI*)(::HANDLE, ::ULONG, void*, ::ULONG, ::ULONG*);
-using GetSystemWow64DirectoryFn = ::UINT(WINAPI*)(LPSTR, ::UINT);
+using GetSystemWow64DirectoryFn = ::UINT(WINAPI*)(LPWSTR, ::UINT);
 
 constexpr win::NTSTATUS kProcedureNotFound = static_cast<win::NTSTATUS>(0xC000007Au);
 
@@ -47,6 +47,140 @@ std::uintptr_t From(T* pointer) {
 
 const wchar_t* Wide(const win::WCHAR* text) { return reinterpret_cast<const wchar_t*>(text); }
 wchar_t* Wide(win::WCHAR* text) { return reinterpret_cast<wchar_t*>(text); }
+
+// The program's text is code page 936 whatever the system's ANSI code page:
+// each 8-bit operation converts its texts and calls the platform's UTF-16 twin.
+constexpr ::UINT kTextCodePage = 936;
+constexpr ::DWORD kLongestPath = 32768;
+
+// UTF-16 text for a W call: on the stack when it fits a path, else on the heap.
+// Null and atoms (values below 0x10000) given for a text pass through as they are.
+class WideText16 {
+ public:
+  WideText16() = default;
+  explicit WideText16(const char* text, int count = -1) {
+    if (reinterpret_cast<std::uintptr_t>(text) >> 16 == 0) {
+      passed_ = true;
+      atom_ = reinterpret_cast<wchar_t*>(const_cast<char*>(text));
+      return;
+    }
+    ok_ = Assign(text, count);
+  }
+  WideText16(const WideText16&) = delete;
+  WideText16& operator=(const WideText16&) = delete;
+  ~WideText16() {
+    if (heap_ != nullptr) ::HeapFree(::GetProcessHeap(), 0, heap_);
+  }
+
+  // False when the text could not be converted (the last error says why).
+  bool ok() const { return ok_; }
+  wchar_t* get() { return passed_ ? atom_ : data(); }
+  wchar_t* data() { return heap_ != nullptr ? heap_ : small_; }
+  ::DWORD capacity() const { return capacity_; }
+
+  // Room for `units` UTF-16 units; the content is lost when it grows.
+  bool Reserve(::DWORD units) {
+    if (units <= capacity_) return true;
+    void* grown = ::HeapAlloc(::GetProcessHeap(), 0, units * sizeof(wchar_t));
+    if (grown == nullptr) {
+      ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return false;
+    }
+    if (heap_ != nullptr) ::HeapFree(::GetProcessHeap(), 0, heap_);
+    heap_ = static_cast<wchar_t*>(grown);
+    capacity_ = units;
+    return true;
+  }
+
+ private:
+  // `count` bytes of `text`, or up to its terminator when -1; terminated.
+  bool Assign(const char* text, int count) {
+    int n = count == 0 ? 0
+                       : ::MultiByteToWideChar(kTextCodePage, 0, text, count, small_,
+                                               static_cast<int>(capacity_ - 1));
+    if (n == 0 && count != 0) {
+      if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+      n = ::MultiByteToWideChar(kTextCodePage, 0, text, count, nullptr, 0);
+      if (n <= 0 || !Reserve(static_cast<::DWORD>(n) + 1)) return false;
+      n = ::MultiByteToWideChar(kTextCodePage, 0, text, count, heap_, n);
+    }
+    data()[n] = L'\0';
+    return true;
+  }
+
+  wchar_t small_[MAX_PATH + 1];
+  wchar_t* heap_ = nullptr;
+  wchar_t* atom_ = nullptr;
+  bool passed_ = false;
+  ::DWORD capacity_ = MAX_PATH + 1;
+  bool ok_ = true;
+};
+
+// The bytes `count` units of `wide` take in code page 936.
+int TextBytes(const wchar_t* wide, int count) {
+  return count > 0 ? ::WideCharToMultiByte(kTextCodePage, 0, wide, count, nullptr, 0, nullptr,
+                                           nullptr)
+                   : 0;
+}
+
+// Writes `count` units of `wide` into `out` as at most size - 1 bytes and a
+// terminator, cut after a whole character; the bytes written before the
+// terminator.
+int PutText(const wchar_t* wide, int count, char* out, int size) {
+  if (out == nullptr || size <= 0) return 0;
+  int n = 0;
+  // Every unit takes at least one byte.
+  for (int units = count < size - 1 ? count : size - 1; units > 0 && n == 0; --units) {
+    if (units < count && wide[units - 1] >= 0xD800 && wide[units - 1] < 0xDC00) continue;
+    n = ::WideCharToMultiByte(kTextCodePage, 0, wide, units, out, size - 1, nullptr, nullptr);
+  }
+  out[n] = '\0';
+  return n;
+}
+
+// What an A call that reports the room it needs answers: the text's bytes
+// when `out` holds them, else the bytes needed with the terminator.
+::DWORD PathAnswer(const wchar_t* wide, ::DWORD count, char* out, ::DWORD size) {
+  const auto bytes = static_cast<::DWORD>(TextBytes(wide, static_cast<int>(count)));
+  if (out == nullptr || bytes >= size) return bytes + 1;
+  PutText(wide, static_cast<int>(count), out, static_cast<int>(size));
+  return bytes;
+}
+
+// Runs a W call that answers like GetTempPathW, growing the buffer as asked;
+// the units it wrote, 0 on failure.
+template <class Call>
+::DWORD FetchPath(WideText16& wide, Call call) {
+  ::DWORD n = call(wide.data(), wide.capacity());
+  while (n >= wide.capacity()) {
+    if (!wide.Reserve(n + 1)) return 0;
+    n = call(wide.data(), wide.capacity());
+  }
+  return n;
+}
+
+// Writes a W call's path into an A caller's buffer, answering as the A call would.
+template <class Call>
+::DWORD PathInto(char* buffer, ::DWORD size, Call call) {
+  WideText16 wide;
+  const ::DWORD n = FetchPath(wide, call);
+  return n == 0 ? 0 : PathAnswer(wide.data(), n, buffer, size);
+}
+
+// A window's text, fetched as UTF-16; the units, 0 when it has none.
+int WindowText(::HWND window, WideText16& wide) {
+  const int length = ::GetWindowTextLengthW(window);
+  if (length <= 0 || !wide.Reserve(static_cast<::DWORD>(length) + 1)) return 0;
+  return ::GetWindowTextW(window, wide.data(), length + 1);
+}
+
+// A combo box item's text, fetched as UTF-16; the units, or CB_ERR.
+::LRESULT ItemText(::HWND combo, ::WPARAM index, WideText16& wide) {
+  const ::LRESULT length = ::SendMessageW(combo, CB_GETLBTEXTLEN, index, 0);
+  if (length < 0) return length;
+  if (!wide.Reserve(static_cast<::DWORD>(length) + 1)) return CB_ERR;
+  return ::SendMessageW(combo, CB_GETLBTEXT, index, reinterpret_cast<::LPARAM>(wide.data()));
+}
 
 // The predefined keys are 32-bit values that 64-bit Windows sign-extends.
 ::HKEY ToKey(win::HKEY key) {
@@ -79,7 +213,7 @@ void FromMsg(const ::MSG& in, win::MSG* out) {
   out->pt.y = in.pt.y;
 }
 
-void FromEntry(const ::PROCESSENTRY32& in, win::PROCESSENTRY32* out) {
+void FromEntry(const ::PROCESSENTRY32W& in, win::PROCESSENTRY32* out) {
   out->cntUsage = in.cntUsage;
   out->th32ProcessID = in.th32ProcessID;
   out->th32DefaultHeapID = in.th32DefaultHeapID;
@@ -88,7 +222,7 @@ void FromEntry(const ::PROCESSENTRY32& in, win::PROCESSENTRY32* out) {
   out->th32ParentProcessID = in.th32ParentProcessID;
   out->pcPriClassBase = in.pcPriClassBase;
   out->dwFlags = in.dwFlags;
-  std::memcpy(out->szExeFile, in.szExeFile, sizeof(out->szExeFile));
+  PutText(in.szExeFile, ::lstrlenW(in.szExeFile), out->szExeFile, sizeof(out->szExeFile));
 }
 
 // The program's window classes: every window of theirs runs Trampoline, which
@@ -107,7 +241,7 @@ LRESULT CALLBACK Trampoline(::HWND window, ::UINT message, ::WPARAM wParam, ::LP
       return slot.proc(slot.context, From(window), message, wParam, lParam);
     }
   }
-  return ::DefWindowProcA(window, message, wParam, lParam);
+  return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
 // Wine's MessageBoxTimeoutA ignores its time-out: a thread timer of our own
@@ -149,7 +283,7 @@ void CALLBACK EndTimedOutBox(::HWND, ::UINT, ::UINT_PTR timer, ::DWORD) {
 class RealApi final : public win::Api {
  public:
   RealApi()
-      : messageBoxTimeout_(Lookup<MessageBoxTimeoutFn>("user32.dll", "MessageBoxTimeoutA")),
+      : messageBoxTimeout_(Lookup<MessageBoxTimeoutFn>("user32.dll", "MessageBoxTimeoutW")),
         adjustPrivilege_(Lookup<RtlAdjustPrivilegeFn>("ntdll.dll", "RtlAdjustPrivilege")),
         queryProcess_(Lookup<NtQueryInformationProcessFn>("ntdll.dll", "NtQueryInformationProcess")) {}
 
@@ -198,17 +332,40 @@ class RealApi final : public win::Api {
   win::BOOL CloseHandle(win::HANDLE handle) override { return ::CloseHandle(To<::HANDLE>(handle)); }
 
   // kernel32: the program itself.
+  // Truncated to size - 1 bytes and terminated, answering size, when too long.
   win::DWORD GetModuleFileNameA(win::HMODULE module, char* buffer, win::DWORD size) override {
-    return ::GetModuleFileNameA(To<::HMODULE>(module), buffer, size);
+    WideText16 wide;
+    ::DWORD n = ::GetModuleFileNameW(To<::HMODULE>(module), wide.data(), wide.capacity());
+    if (n == wide.capacity() && wide.Reserve(kLongestPath))
+      n = ::GetModuleFileNameW(To<::HMODULE>(module), wide.data(), wide.capacity());
+    if (n == 0) return 0;
+    if (buffer == nullptr || size == 0) {
+      ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return 0;
+    }
+    const int written = PutText(wide.data(), static_cast<int>(n), buffer, static_cast<int>(size));
+    if (static_cast<::DWORD>(TextBytes(wide.data(), static_cast<int>(n))) >= size) {
+      ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return size;
+    }
+    return static_cast<win::DWORD>(written);
   }
-  win::BOOL SetCurrentDirectoryA(const char* path) override { return ::SetCurrentDirectoryA(path); }
+  win::BOOL SetCurrentDirectoryA(const char* path) override {
+    WideText16 wide(path);
+    return wide.ok() && ::SetCurrentDirectoryW(wide.get());
+  }
   win::DWORD GetCurrentDirectoryA(win::DWORD size, char* buffer) override {
-    return ::GetCurrentDirectoryA(size, buffer);
+    return PathInto(buffer, size, [](wchar_t* out, ::DWORD room) {
+      return ::GetCurrentDirectoryW(room, out);
+    });
   }
   win::HANDLE GetCurrentProcess() override { return From(::GetCurrentProcess()); }
   win::DWORD GetCurrentProcessId() override { return ::GetCurrentProcessId(); }
   win::DWORD GetCurrentThreadId() override { return ::GetCurrentThreadId(); }
-  win::HMODULE GetModuleHandleA(const char* name) override { return From(::GetModuleHandleA(name)); }
+  win::HMODULE GetModuleHandleA(const char* name) override {
+    WideText16 wide(name);
+    return wide.ok() ? From(::GetModuleHandleW(wide.get())) : 0;
+  }
   win::FARPROC GetProcAddress(win::HMODULE module, const char* name) override {
     return reinterpret_cast<std::uintptr_t>(::GetProcAddress(To<::HMODULE>(module), name));
   }
@@ -229,10 +386,10 @@ class RealApi final : public win::Api {
     return From(::CreateToolhelp32Snapshot(flags, processId));
   }
   win::BOOL Process32First(win::HANDLE snapshot, win::PROCESSENTRY32* entry) override {
-    return WalkProcesses(snapshot, entry, ::Process32First);
+    return WalkProcesses(snapshot, entry, ::Process32FirstW);
   }
   win::BOOL Process32Next(win::HANDLE snapshot, win::PROCESSENTRY32* entry) override {
-    return WalkProcesses(snapshot, entry, ::Process32Next);
+    return WalkProcesses(snapshot, entry, ::Process32NextW);
   }
   win::HANDLE OpenProcess(win::DWORD access, win::BOOL inherit, win::DWORD processId) override {
     return From(::OpenProcess(access, inherit, processId));
@@ -245,15 +402,19 @@ class RealApi final : public win::Api {
                            win::DWORD creationFlags, const char* currentDirectory,
                            const win::STARTUPINFOA* startup,
                            win::PROCESS_INFORMATION* info) override {
-    ::STARTUPINFOA real{};
+    ::STARTUPINFOW real{};
     real.cb = sizeof(real);
     if (startup != nullptr) {
       real.dwFlags = startup->dwFlags;
       real.wShowWindow = startup->wShowWindow;
     }
+    // The platform may write into the command line: the converted copy is ours.
+    WideText16 application(applicationName), command(commandLine), directory(currentDirectory);
+    if (!application.ok() || !command.ok() || !directory.ok()) return FALSE;
     ::PROCESS_INFORMATION started{};
-    const ::BOOL ok = ::CreateProcessA(applicationName, commandLine, nullptr, nullptr, inheritHandles,
-                                       creationFlags, nullptr, currentDirectory, &real, &started);
+    const ::BOOL ok =
+        ::CreateProcessW(application.get(), command.get(), nullptr, nullptr, inheritHandles,
+                         creationFlags, nullptr, directory.get(), &real, &started);
     if (ok && info != nullptr) {
       info->hProcess = From(started.hProcess);
       info->hThread = From(started.hThread);
@@ -310,27 +471,38 @@ class RealApi final : public win::Api {
 
   // kernel32 and shell: files and folders.
   win::HANDLE FindFirstFileA(const char* path, win::WIN32_FIND_DATAA* data) override {
-    ::WIN32_FIND_DATAA found{};
-    const ::HANDLE find = ::FindFirstFileA(path, &found);
+    WideText16 wide(path);
+    if (!wide.ok()) return From(INVALID_HANDLE_VALUE);
+    ::WIN32_FIND_DATAW found{};
+    const ::HANDLE find = ::FindFirstFileW(wide.get(), &found);
     if (find != INVALID_HANDLE_VALUE && data != nullptr) {
       data->dwFileAttributes = found.dwFileAttributes;
       data->nFileSizeHigh = found.nFileSizeHigh;
       data->nFileSizeLow = found.nFileSizeLow;
-      std::memcpy(data->cFileName, found.cFileName, sizeof(data->cFileName));
+      PutText(found.cFileName, ::lstrlenW(found.cFileName), data->cFileName,
+              sizeof(data->cFileName));
     }
     return From(find);
   }
   win::BOOL FindClose(win::HANDLE find) override { return ::FindClose(To<::HANDLE>(find)); }
-  win::BOOL DeleteFileA(const char* path) override { return ::DeleteFileA(path); }
+  win::BOOL DeleteFileA(const char* path) override {
+    WideText16 wide(path);
+    return wide.ok() && ::DeleteFileW(wide.get());
+  }
   win::HANDLE CreateFileA(const char* path, win::DWORD access, win::DWORD shareMode,
                           win::DWORD disposition, win::DWORD attributes) override {
-    return From(::CreateFileA(path, access, shareMode, nullptr, disposition, attributes, nullptr));
+    WideText16 wide(path);
+    if (!wide.ok()) return From(INVALID_HANDLE_VALUE);
+    return From(
+        ::CreateFileW(wide.get(), access, shareMode, nullptr, disposition, attributes, nullptr));
   }
   win::BOOL CopyFileA(const char* existing, const char* target, win::BOOL failIfExists) override {
-    return ::CopyFileA(existing, target, failIfExists);
+    WideText16 from(existing), to(target);
+    return from.ok() && to.ok() && ::CopyFileW(from.get(), to.get(), failIfExists);
   }
   win::BOOL MoveFileExA(const char* existing, const char* target, win::DWORD flags) override {
-    return ::MoveFileExA(existing, target, flags);
+    WideText16 from(existing), to(target);
+    return from.ok() && to.ok() && ::MoveFileExW(from.get(), to.get(), flags);
   }
   win::BOOL CreateDirectoryW(const win::WCHAR* path) override {
     return ::CreateDirectoryW(Wide(path), nullptr);
@@ -345,19 +517,37 @@ class RealApi final : public win::Api {
   win::SHORT GetFileTitleW(const win::WCHAR* path, win::WCHAR* title, win::WORD size) override {
     return ::GetFileTitleW(Wide(path), Wide(title), size);
   }
-  win::DWORD GetTempPathA(win::DWORD size, char* buffer) override { return ::GetTempPathA(size, buffer); }
+  win::DWORD GetTempPathA(win::DWORD size, char* buffer) override {
+    return PathInto(buffer, size, [](wchar_t* out, ::DWORD room) { return ::GetTempPathW(room, out); });
+  }
   win::UINT GetWindowsDirectoryA(char* buffer, win::UINT size) override {
-    return ::GetWindowsDirectoryA(buffer, size);
+    return PathInto(buffer, size,
+                    [](wchar_t* out, ::DWORD room) { return ::GetWindowsDirectoryW(out, room); });
   }
   win::UINT GetSystemDirectoryA(char* buffer, win::UINT size) override {
-    return ::GetSystemDirectoryA(buffer, size);
+    return PathInto(buffer, size,
+                    [](wchar_t* out, ::DWORD room) { return ::GetSystemDirectoryW(out, room); });
   }
   win::UINT GetSystemWow64DirectoryA(char* buffer, win::UINT size) override {
-    const auto fn = Lookup<GetSystemWow64DirectoryFn>("kernel32.dll", "GetSystemWow64DirectoryA");
-    return fn != nullptr ? fn(buffer, size) : 0;
+    const auto fn = Lookup<GetSystemWow64DirectoryFn>("kernel32.dll", "GetSystemWow64DirectoryW");
+    if (fn == nullptr) {
+      ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+      return 0;
+    }
+    return PathInto(buffer, size, [fn](wchar_t* out, ::DWORD room) -> ::DWORD { return fn(out, room); });
   }
+  // `path` has room for MAX_PATH bytes.
   win::BOOL SHGetSpecialFolderPathA(win::HWND owner, char* path, int folder, win::BOOL create) override {
-    return ::SHGetSpecialFolderPathA(To<::HWND>(owner), path, folder, create);
+    WideText16 wide;
+    if (path == nullptr || !::SHGetSpecialFolderPathW(To<::HWND>(owner), wide.data(), folder, create))
+      return FALSE;
+    const int length = ::lstrlenW(wide.data());
+    if (TextBytes(wide.data(), length) >= MAX_PATH) {
+      ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return FALSE;
+    }
+    PutText(wide.data(), length, path, MAX_PATH);
+    return TRUE;
   }
 
   // advapi32.
@@ -390,7 +580,10 @@ class RealApi final : public win::Api {
   // user32: finding and reading windows.
   win::HWND FindWindowExA(win::HWND parent, win::HWND childAfter, const char* className,
                           const char* title) override {
-    return From(::FindWindowExA(To<::HWND>(parent), To<::HWND>(childAfter), className, title));
+    WideText16 wideClass(className), wideTitle(title);
+    if (!wideClass.ok() || !wideTitle.ok()) return 0;
+    return From(::FindWindowExW(To<::HWND>(parent), To<::HWND>(childAfter), wideClass.get(),
+                                wideTitle.get()));
   }
   win::DWORD GetWindowThreadProcessId(win::HWND window, win::DWORD* processId) override {
     // Written only when the window exists, as the platform does.
@@ -404,7 +597,9 @@ class RealApi final : public win::Api {
   win::BOOL IsWindow(win::HWND window) override { return ::IsWindow(To<::HWND>(window)); }
   win::HWND GetParent(win::HWND window) override { return From(::GetParent(To<::HWND>(window))); }
   int GetClassNameA(win::HWND window, char* name, int maxCount) override {
-    return ::GetClassNameA(To<::HWND>(window), name, maxCount);
+    wchar_t wide[257];  // class names hold at most 256 characters
+    const int n = ::GetClassNameW(To<::HWND>(window), wide, 257);
+    return n > 0 ? PutText(wide, n, name, maxCount) : 0;
   }
   int GetWindowTextLengthW(win::HWND window) override {
     return ::GetWindowTextLengthW(To<::HWND>(window));
@@ -413,10 +608,14 @@ class RealApi final : public win::Api {
     return ::GetWindowTextW(To<::HWND>(window), Wide(text), maxCount);
   }
   int GetWindowTextA(win::HWND window, char* text, int maxCount) override {
-    return ::GetWindowTextA(To<::HWND>(window), text, maxCount);
+    WideText16 wide;
+    const int n = WindowText(To<::HWND>(window), wide);
+    if (n == 0 && text != nullptr && maxCount > 0) text[0] = '\0';
+    return n > 0 ? PutText(wide.data(), n, text, maxCount) : 0;
   }
   win::BOOL SetWindowTextA(win::HWND window, const char* text) override {
-    return ::SetWindowTextA(To<::HWND>(window), text);
+    WideText16 wide(text);
+    return wide.ok() && ::SetWindowTextW(To<::HWND>(window), wide.get());
   }
 
   // user32: message boxes.
@@ -424,12 +623,14 @@ class RealApi final : public win::Api {
                          win::WORD language, win::DWORD milliseconds) override {
     if (messageBoxTimeout_ == nullptr) return 0;
     // 0 and INFINITE mean no time-out, as they do to Windows.
+    WideText16 wideText(text), wideCaption(caption);
+    if (!wideText.ok() || !wideCaption.ok()) return 0;
     BoxGuard guard{0, ::GetTickCount(), milliseconds, g_boxGuard};
     if (milliseconds != 0 && milliseconds != INFINITE)
       guard.timer = ::SetTimer(nullptr, 0, milliseconds, EndTimedOutBox);
     if (guard.timer != 0) g_boxGuard = &guard;
-    const int result =
-        messageBoxTimeout_(To<::HWND>(owner), text, caption, style, language, milliseconds);
+    const int result = messageBoxTimeout_(To<::HWND>(owner), wideText.get(), wideCaption.get(),
+                                          style, language, milliseconds);
     if (guard.timer != 0) {
       ::KillTimer(nullptr, guard.timer);
       g_boxGuard = guard.outer;
@@ -437,20 +638,22 @@ class RealApi final : public win::Api {
     return result;
   }
   int MessageBoxA(win::HWND owner, const char* text, const char* caption, win::UINT style) override {
-    return ::MessageBoxA(To<::HWND>(owner), text, caption, style);
+    WideText16 wideText(text), wideCaption(caption);
+    if (!wideText.ok() || !wideCaption.ok()) return 0;
+    return ::MessageBoxW(To<::HWND>(owner), wideText.get(), wideCaption.get(), style);
   }
 
   // user32: messages.
   win::BOOL PeekMessageA(win::MSG* msg, win::HWND window, win::UINT first, win::UINT last,
                          win::UINT remove) override {
     ::MSG real{};
-    const ::BOOL got = ::PeekMessageA(&real, To<::HWND>(window), first, last, remove);
+    const ::BOOL got = ::PeekMessageW(&real, To<::HWND>(window), first, last, remove);
     if (got) FromMsg(real, msg);
     return got;
   }
   win::BOOL GetMessageA(win::MSG* msg, win::HWND window, win::UINT first, win::UINT last) override {
     ::MSG real{};
-    const ::BOOL got = ::GetMessageA(&real, To<::HWND>(window), first, last);
+    const ::BOOL got = ::GetMessageW(&real, To<::HWND>(window), first, last);
     if (got != -1) FromMsg(real, msg);
     return got;
   }
@@ -460,20 +663,49 @@ class RealApi final : public win::Api {
   }
   win::LRESULT DispatchMessageA(const win::MSG* msg) override {
     const ::MSG real = ToMsg(*msg);
-    return ::DispatchMessageA(&real);
+    return ::DispatchMessageW(&real);
   }
   void PostQuitMessage(int exitCode) override { ::PostQuitMessage(exitCode); }
   win::BOOL PostMessageA(win::HWND window, win::UINT message, win::WPARAM wParam,
                          win::LPARAM lParam) override {
-    return ::PostMessageA(To<::HWND>(window), message, wParam, lParam);
+    return ::PostMessageW(To<::HWND>(window), message, wParam, lParam);
   }
   win::LRESULT SendMessageA(win::HWND window, win::UINT message, win::WPARAM wParam,
                             win::LPARAM lParam) override {
-    return ::SendMessageA(To<::HWND>(window), message, wParam, lParam);
+    const ::HWND target = To<::HWND>(window);
+    switch (message) {
+      case WM_SETTEXT:
+      case CB_ADDSTRING:
+      case CB_INSERTSTRING:
+      case CB_SELECTSTRING:
+      case CB_FINDSTRING:
+      case CB_FINDSTRINGEXACT: {
+        WideText16 wide(reinterpret_cast<const char*>(lParam));
+        if (!wide.ok()) return message == WM_SETTEXT ? FALSE : CB_ERR;
+        return ::SendMessageW(target, message, wParam, reinterpret_cast<::LPARAM>(wide.get()));
+      }
+      case WM_GETTEXT:
+        return GetWindowTextA(window, reinterpret_cast<char*>(lParam), static_cast<int>(wParam));
+      case WM_GETTEXTLENGTH:
+        return GetWindowTextLengthA(window);
+      case CB_GETLBTEXT:
+      case CB_GETLBTEXTLEN: {
+        // The caller's buffer has room for what CB_GETLBTEXTLEN answered.
+        WideText16 wide;
+        const ::LRESULT n = ItemText(target, wParam, wide);
+        if (n < 0) return n;
+        const int bytes = TextBytes(wide.data(), static_cast<int>(n));
+        if (message == CB_GETLBTEXT)
+          return PutText(wide.data(), static_cast<int>(n), reinterpret_cast<char*>(lParam), bytes + 1);
+        return bytes;
+      }
+      default:
+        return ::SendMessageW(target, message, wParam, lParam);
+    }
   }
   win::LRESULT DefWindowProcA(win::HWND window, win::UINT message, win::WPARAM wParam,
                               win::LPARAM lParam) override {
-    return ::DefWindowProcA(To<::HWND>(window), message, wParam, lParam);
+    return ::DefWindowProcW(To<::HWND>(window), message, wParam, lParam);
   }
 
   // user32 and gdi32: creating windows.
@@ -489,23 +721,27 @@ class RealApi final : public win::Api {
       ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return 0;
     }
-    ::WNDCLASSEXA real{};
+    WideText16 name(windowClass->lpszClassName);
+    if (!name.ok()) return 0;
+    ::WNDCLASSEXW real{};
     real.cbSize = sizeof(real);
     real.style = windowClass->style;
     real.lpfnWndProc = Trampoline;
-    real.hInstance = ::GetModuleHandleA(nullptr);
-    real.hCursor = windowClass->arrowCursor ? ::LoadCursorA(nullptr, IDC_ARROW) : nullptr;
-    real.lpszClassName = windowClass->lpszClassName;
-    const ::ATOM atom = ::RegisterClassExA(&real);
+    real.hInstance = ::GetModuleHandleW(nullptr);
+    real.hCursor = windowClass->arrowCursor ? ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)) : nullptr;
+    real.lpszClassName = name.get();
+    const ::ATOM atom = ::RegisterClassExW(&real);
     if (atom != 0) *free = {atom, windowClass->lpfnWndProc, windowClass->context};
     return atom;
   }
   win::HWND CreateWindowExA(win::DWORD exStyle, const char* className, const char* title,
                             win::DWORD style, int x, int y, int width, int height, win::HWND parent,
                             win::HMENU menu) override {
-    return From(::CreateWindowExA(exStyle, className, title, style, x, y, width, height,
-                                  To<::HWND>(parent), To<::HMENU>(menu), ::GetModuleHandleA(nullptr),
-                                  nullptr));
+    WideText16 wideClass(className), wideTitle(title);
+    if (!wideClass.ok() || !wideTitle.ok()) return 0;
+    return From(::CreateWindowExW(exStyle, wideClass.get(), wideTitle.get(), style, x, y, width,
+                                  height, To<::HWND>(parent), To<::HMENU>(menu),
+                                  ::GetModuleHandleW(nullptr), nullptr));
   }
   win::BOOL DestroyWindow(win::HWND window) override { return ::DestroyWindow(To<::HWND>(window)); }
   win::BOOL ShowWindow(win::HWND window, int command) override {
@@ -529,7 +765,8 @@ class RealApi final : public win::Api {
   win::DWORD GetSysColor(int index) override { return ::GetSysColor(index); }
   win::HGDIOBJ GetStockObject(int object) override { return From(::GetStockObject(object)); }
   int GetWindowTextLengthA(win::HWND window) override {
-    return ::GetWindowTextLengthA(To<::HWND>(window));
+    WideText16 wide;
+    return TextBytes(wide.data(), WindowText(To<::HWND>(window), wide));
   }
   win::HWND GetDlgItem(win::HWND dialog, int id) override {
     return From(::GetDlgItem(To<::HWND>(dialog), id));
@@ -568,8 +805,10 @@ class RealApi final : public win::Api {
   }
   int DrawTextA(win::HDC dc, const char* text, int count, win::RECT* rect,
                 win::UINT format) override {
+    WideText16 wide(text, count);
+    if (!wide.ok()) return 0;
     ::RECT real{rect->left, rect->top, rect->right, rect->bottom};
-    const int height = ::DrawTextA(To<::HDC>(dc), text, count, &real, format);
+    const int height = ::DrawTextW(To<::HDC>(dc), wide.get(), -1, &real, format);
     *rect = {real.left, real.top, real.right, real.bottom};
     return height;
   }
@@ -585,10 +824,10 @@ class RealApi final : public win::Api {
   }
 
  private:
-  using WalkFn = ::BOOL(WINAPI*)(::HANDLE, ::PROCESSENTRY32*);
+  using WalkFn = ::BOOL(WINAPI*)(::HANDLE, ::PROCESSENTRY32W*);
 
   static win::BOOL WalkProcesses(win::HANDLE snapshot, win::PROCESSENTRY32* entry, WalkFn walk) {
-    ::PROCESSENTRY32 real{};
+    ::PROCESSENTRY32W real{};
     // A size below the seam's record stays too small for Windows as well.
     real.dwSize = entry->dwSize >= sizeof(win::PROCESSENTRY32) ? sizeof(real) : entry->dwSize;
     const ::BOOL ok = walk(To<::HANDLE>(snapshot), &real);

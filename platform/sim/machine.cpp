@@ -265,11 +265,14 @@ DWORD Machine::GetModuleFileNameA(win::HMODULE module, char* buffer, DWORD size)
     lastError_ = win::ERROR_INVALID_PARAMETER;
     return 0;
   }
-  // Like Windows: truncated to size - 1 bytes and terminated; the length copied.
+  // Like Windows: a name that does not fit is cut to size - 1 bytes and
+  // terminated, and the answer is size with ERROR_INSUFFICIENT_BUFFER.
   DWORD n = static_cast<DWORD>(self.modulePath.size());
   if (n >= size) {
-    n = size - 1;
+    std::memcpy(buffer, self.modulePath.data(), size - 1);
+    buffer[size - 1] = '\0';
     lastError_ = win::ERROR_INSUFFICIENT_BUFFER;
+    return size;
   }
   std::memcpy(buffer, self.modulePath.data(), n);
   buffer[n] = '\0';

@@ -27,6 +27,9 @@ class RealHarness final : public Harness {
       buffer_ = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                           CONSOLE_TEXTMODE_BUFFER, nullptr);
       if (buffer_ != INVALID_HANDLE_VALUE) {
+        // As the program does at start-up, whatever the console's own code page.
+        savedCodePage_ = GetConsoleOutputCP();
+        SetConsoleOutputCP(936);
         SetConsoleTextAttribute(buffer_, 0x07);
         SetConsoleCursorPosition(buffer_, COORD{0, 0});
       }
@@ -70,6 +73,8 @@ class RealHarness final : public Harness {
   void Release() {
     if (buffer_ == INVALID_HANDLE_VALUE) return;
     SetStdHandle(STD_OUTPUT_HANDLE, saved_);
+    if (savedCodePage_) SetConsoleOutputCP(savedCodePage_);
+    savedCodePage_ = 0;
     CloseHandle(buffer_);
     buffer_ = INVALID_HANDLE_VALUE;
     if (path_[0]) DeleteFileA(path_);
@@ -79,6 +84,7 @@ class RealHarness final : public Harness {
   HANDLE buffer_ = INVALID_HANDLE_VALUE;
   HANDLE saved_ = INVALID_HANDLE_VALUE;
   char path_[MAX_PATH] = {};
+  UINT savedCodePage_ = 0;
 };
 
 }  // namespace
