@@ -114,6 +114,9 @@ win::LRESULT VersionWindowProc(void* context, win::HWND window, win::UINT messag
       api.SetBkColor(static_cast<win::HDC>(wParam), kWhite);
       return static_cast<win::LRESULT>(api.GetStockObject(WHITE_BRUSH));
     case win::WM_DESTROY:
+      // Wakes the modal loop, which may be waiting for a posted message
+      // while the window goes in a sent one (a click sent by another program).
+      api.PostMessageA(0, 0 /* WM_NULL */, 0, 0);
       DefinitionWindowDestroyed(state);
       break;
   }

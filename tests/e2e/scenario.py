@@ -47,6 +47,9 @@ VERSION_SIZES = {
 
 ROOT_NAME = 'tg-e2e'
 
+# Variables given to every Wine process started here (e.g. another DISPLAY).
+EXTRA_ENV = {}
+
 # Console attributes (foreground | background << 4) of the run's writes.
 BANNER_ATTR = 0xFC          # bright red on bright white
 LINK_ATTR = 0x9E            # bright yellow on bright blue
@@ -118,7 +121,7 @@ def require(installer=True, helpers=True):
     for name in ('standin_game', 'auto_user', 'winprobe'):
         path = winetool.helper_path(name)
         if helpers and not (path and os.path.isfile(path)):
-            raise winetool.unittest.SkipTest('helper %s missing in TG_HELPERS' % name)
+            winetool._missing('helper %s missing in TG_HELPERS' % name)
 
 
 # ---------------------------------------------------------------- paths
@@ -212,7 +215,7 @@ def after_image():
 
 def _wine_popen(exe, args=(), lang='zh_CN.UTF-8'):
     return subprocess.Popen([winetool.wine_binary(), str(exe)] + [str(a) for a in args],
-                            env=winetool.wine_env(lang=lang), stdin=subprocess.DEVNULL,
+                            env=winetool.wine_env(EXTRA_ENV, lang), stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                             start_new_session=True)
 
@@ -237,7 +240,7 @@ def read_json_lines(path):
 
 
 def winprobe(*args):
-    r = winetool.run_wine(winetool.helper_path('winprobe'), args, timeout=60)
+    r = winetool.run_wine(winetool.helper_path('winprobe'), args, env=EXTRA_ENV, timeout=60)
     return _json_lines(r.stdout)
 
 
@@ -249,9 +252,11 @@ def top_windows():
     return winprobe('windows')
 
 
-def end_windows_processes(pids):
+def end_windows_processes(pids, politely=False):
+    """Ends Windows processes by PID; politely: their windows are asked to
+    close first, which costs Wine about 2 s per process."""
     pids = [p for p in pids if p]
-    return winprobe('end', *pids) if pids else []
+    return winprobe('close' if politely else 'end', *pids) if pids else []
 
 
 _temp = None
@@ -457,10 +462,15 @@ class Scenario:
         self._popens.append(user.proc)
         return user
 
+    def remember_processes(self):
+        """Processes running now; new_processes() gives those started since."""
+        self._procs_before = {p['pid'] for p in processes()}
+
     def start_installer(self, lang='zh_CN.UTF-8', installer=None):
         """Starts the installer in a console; the winetool ConsoleRun."""
-        self._procs_before = {p['pid'] for p in processes()}
-        run = winetool.start_in_console(installer or winetool.installer_path(), lang=lang)
+        self.remember_processes()
+        run = winetool.start_in_console(installer or winetool.installer_path(), lang=lang,
+                                        env=EXTRA_ENV)
         self._runs.append(run)
         return run
 
@@ -469,8 +479,8 @@ class Scenario:
         return self.start_installer(lang, installer).wait(timeout)
 
     def new_processes(self):
-        """Processes that appeared since the installer last started (not the
-        installer's console host, nor the probe itself)."""
+        """Processes that appeared since remember_processes() (called when
+        the installer starts), not the console host nor the probe itself."""
         before = self._procs_before or set()
         return [p for p in processes() if p['pid'] not in before
                 and p['exe'].lower() not in ('conhost.exe', 'winprobe.exe')]
@@ -493,12 +503,15 @@ class Scenario:
         if self._procs_before is None:
             return
         desktop = {w['pid'] for w in top_windows() if w['class'] in ('Shell_TrayWnd', 'Progman')}
-        pids = {i['pid'] for i in self.instances()}
-        pids.update(p['pid'] for p in self.new_processes()
-                    if p['exe'].lower() in (self.exe_name.lower(), 'explorer.exe')
-                    and p['pid'] not in desktop)
+        started = self.new_processes()
+        games = {i['pid'] for i in self.instances()}
+        games.update(p['pid'] for p in started if p['exe'].lower() == self.exe_name.lower())
+        # Wine's file manager ended outright keeps the next one from opening
+        # a window until Wine's desktop restarts: close it instead.
+        managers = {p['pid'] for p in started if p['exe'].lower() == 'explorer.exe'}
         live = {p['pid'] for p in processes()}
-        end_windows_processes(sorted((pids & live) - desktop))
+        end_windows_processes(sorted((games & live) - desktop))
+        end_windows_processes(sorted((managers & live) - desktop), politely=True)
 
     def close(self):
         for run in self._runs:

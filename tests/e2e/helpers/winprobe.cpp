@@ -6,12 +6,15 @@
 //                               class, title, visible, owner
 //   winprobe end PID...         ends each process and waits (5 s) until it is gone;
 //                               one line per PID, exit code = number not ended
+//   winprobe close PID...       the same, but first asks the process's windows to
+//                               close (WM_CLOSE) and gives it 5 s to exit
 //   winprobe temp               the temporary-files folder (GetTempPathW)
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -103,24 +106,60 @@ BOOL CALLBACK PrintWindowLine(HWND window, LPARAM) {
   return TRUE;
 }
 
-int EndProcesses(int argc, char** argv) {
-  int failed = 0;
+struct Closing {
+  DWORD pid;
+  int posted;
+};
+
+BOOL CALLBACK CloseWindowsOf(HWND window, LPARAM param) {
+  auto* closing = reinterpret_cast<Closing*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == closing->pid && IsWindowVisible(window) && !GetWindow(window, GW_OWNER)) {
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    ++closing->posted;
+  }
+  return TRUE;
+}
+
+int EndProcesses(int argc, char** argv, bool politely) {
+  struct Target {
+    DWORD pid;
+    HANDLE process;
+    DWORD error;
+    int posted;
+  };
+  std::vector<Target> targets;
   for (int i = 2; i < argc; ++i) {
-    DWORD pid = static_cast<DWORD>(strtoul(argv[i], nullptr, 10));
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-    bool ended = false;
-    DWORD error = 0;
-    if (process) {
-      ended = TerminateProcess(process, 1) != 0;
-      if (!ended) error = GetLastError();
-      if (ended) ended = WaitForSingleObject(process, 5000) == WAIT_OBJECT_0;
-      CloseHandle(process);
-    } else {
-      error = GetLastError();
+    Target t{static_cast<DWORD>(strtoul(argv[i], nullptr, 10)), nullptr, 0, 0};
+    t.process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, t.pid);
+    if (!t.process) t.error = GetLastError();
+    if (t.process && politely) {
+      Closing closing{t.pid, 0};
+      EnumWindows(CloseWindowsOf, reinterpret_cast<LPARAM>(&closing));
+      t.posted = closing.posted;
+    }
+    targets.push_back(t);
+  }
+  // All are asked at once, then given 5 s together.
+  const ULONGLONG deadline = GetTickCount64() + 5000;
+  int failed = 0;
+  for (Target& t : targets) {
+    bool ended = false, closed = false;
+    if (t.process) {
+      if (t.posted) {
+        const ULONGLONG now = GetTickCount64();
+        closed = WaitForSingleObject(t.process, now < deadline ? static_cast<DWORD>(deadline - now)
+                                                               : 0) == WAIT_OBJECT_0;
+      }
+      ended = closed || TerminateProcess(t.process, 1) != 0;
+      if (!ended) t.error = GetLastError();
+      if (ended) ended = WaitForSingleObject(t.process, 5000) == WAIT_OBJECT_0;
+      CloseHandle(t.process);
     }
     if (!ended) ++failed;
-    Print("{\"pid\":" + Number(pid) + ",\"ended\":" + (ended ? "true" : "false") +
-          ",\"error\":" + Number(error) + "}");
+    Print("{\"pid\":" + Number(t.pid) + ",\"ended\":" + (ended ? "true" : "false") +
+          ",\"closed\":" + (closed ? "true" : "false") + ",\"error\":" + Number(t.error) + "}");
   }
   return failed;
 }
@@ -131,13 +170,14 @@ int main(int argc, char** argv) {
   std::string command = argc > 1 ? argv[1] : "";
   if (command == "procs") return ListProcesses();
   if (command == "windows") return EnumWindows(PrintWindowLine, 0) ? 0 : 1;
-  if (command == "end") return EndProcesses(argc, argv);
+  if (command == "end") return EndProcesses(argc, argv, false);
+  if (command == "close") return EndProcesses(argc, argv, true);
   if (command == "temp") {
     wchar_t buf[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH + 1, buf);
     Print("{\"temp\":" + Json(buf) + "}");
     return 0;
   }
-  Print("{\"error\":\"usage: winprobe procs|windows|end PID...|temp\"}");
+  Print("{\"error\":\"usage: winprobe procs|windows|end PID...|close PID...|temp\"}");
   return 2;
 }

@@ -1,0 +1,172 @@
+"""Runs the installer under Wine against a stand-in game and shows what it did.
+
+usage: demo.py [--build DIR] [--version LABEL] [--manual]
+
+Starts the Wine session of the win64 build (a prefix and an X server), lays
+out a game folder in the prefix, starts the stand-in game with its window and
+an automated user that answers OK to the version confirmation, and runs the
+installer. On a terminal the installer writes to this very terminal, so its
+real coloured console shows; otherwise it runs in a pseudo-terminal and what
+it showed is printed afterwards. The demo then lists what changed and ends
+everything it started, the Wine session included.
+
+--manual leaves the boxes to a person: set DISPLAY to a real X display.
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+SESSION = os.path.join(HERE, 'wine-session')
+
+
+def parse_args(argv):
+    parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
+    parser.add_argument('--build', default=os.path.join(REPO, 'build', 'win64'),
+                        help='the win64 build tree (default: build/win64)')
+    parser.add_argument('--version', default='0.25c',
+                        choices=['0.24g', '0.25a', '0.25b', '0.25c', '0.25e'],
+                        help='game version the stand-in assembly identifies as')
+    parser.add_argument('--manual', action='store_true',
+                        help='a person answers the boxes (on $DISPLAY)')
+    return parser.parse_args(argv)
+
+
+def set_environment(build):
+    os.environ['TG_BUILD'] = build
+    os.environ['WINEPREFIX'] = os.path.join(build, 'wineprefix')
+    os.environ['TG_INSTALLER'] = os.path.join(build, 'ThistlegardenPatch.exe')
+    os.environ['TG_HELPERS'] = os.path.join(build, 'tests')
+
+
+def ansi(segments):
+    """Screen segments [(utf8, attr)] as text with ANSI colours."""
+    import winetool
+    out = []
+    for text, attr in segments:
+        fg = winetool.fg_sgr(attr & 0x0F)
+        codes = [str(fg) if fg else '39', str(winetool.bg_sgr((attr >> 4) & 0x0F))]
+        for i, line in enumerate(text.decode('utf-8', 'replace').split('\r\n')):
+            if i:
+                out.append('\x1b[0m\n')
+            if line:
+                out.append('\x1b[%sm%s' % (';'.join(codes), line))
+    return ''.join(out) + '\x1b[0m'
+
+
+def short_hash(data):
+    import scenario as sc
+    return sc.sha256(data)[:16] if data is not None else '-'
+
+
+def describe(data):
+    return '%s bytes, sha256 %s' % (len(data), short_hash(data)) if data is not None else 'missing'
+
+
+def run_on_this_terminal(installer, env):
+    """The installer attached to our terminal; its exit code."""
+    import winetool
+    proc = subprocess.Popen([winetool.wine_binary(), installer], env=winetool.wine_env(env))
+    try:
+        return proc.wait()
+    except KeyboardInterrupt:
+        proc.kill()
+        proc.wait()
+        return None
+
+
+def demo(args):
+    import scenario as sc
+    import winetool
+
+    if args.manual and os.environ.get('DISPLAY'):
+        sc.EXTRA_ENV['DISPLAY'] = os.environ['DISPLAY']
+    sc.require()
+    sc.clear_output_folder()
+
+    with sc.Scenario('demo', game_folder='我的 游戏/Thistlegarden') as s:
+        s.make_game(assembly=sc.VERSION_SIZES[args.version])
+        before = s.assembly()
+        game = s.start_game()
+        print('Stand-in game: %s (process %d, window %d)' % (
+            sc.to_windows(s.game_exe), game['pid'], game['hwnd']))
+        print('Assembly before: %s' % describe(before))
+        user = None
+        if not args.manual:
+            user = s.start_auto_user(['ok'])
+            print('Automated user: answers OK to the version confirmation')
+        print()
+
+        started = time.monotonic()
+        if sys.stdout.isatty():
+            s.remember_processes()
+            code = run_on_this_terminal(winetool.installer_path(), sc.EXTRA_ENV)
+        else:
+            result = s.run_installer(timeout=3600)
+            print(ansi(result.segments))
+            code = result.exit_code
+        print()
+        print('Installer ended with exit code %s after %.1f s' % (code, time.monotonic() - started))
+
+        after = s.assembly()
+        print()
+        print('Assembly: %s' % sc.to_windows(s.assembly_path))
+        print('  before: %s' % describe(before))
+        print('  after:  %s' % describe(after))
+        matches = [label for label in sc.PAYLOAD_FILES if after == sc.payload(label)]
+        print('  now the patched assembly of %s' % matches[0] if matches
+              else '  not a patched assembly')
+
+        folder = sc.output_folder()
+        print()
+        print('Temporary-files folder: %s' % sc.to_windows(folder))
+        for name, size in sorted(sc.list_folder(folder).items()):
+            print('  %9d bytes  %s' % (size, name.replace('/', '\\')))
+
+        print()
+        print('Processes:')
+        print('  game %d %s' % (game['pid'], 'still running' if sc.alive(game['pid'])
+                                else 'ended'))
+        for instance in s.instances()[1:]:
+            print('  game %d started by process %d: %s' % (
+                instance['pid'], instance['ppid'], instance['cmdline']))
+        for p in s.new_processes():
+            if p['exe'].lower() == 'explorer.exe':
+                titles = [w['title'] for w in sc.top_windows() if w['pid'] == p['pid']
+                          and w['visible']]
+                print('  file manager %d started by process %d, window %s' % (
+                    p['pid'], p['ppid'], ', '.join(titles) or '(none)'))
+        if user:
+            print()
+            print('Boxes answered:')
+            for box in user.entries():
+                print('  [%s] %s -> %s' % (box['title'], box['text'].split('\r\n')[0],
+                                           box['pressed']))
+    print()
+    print('Everything the demo started has been ended.')
+    return 0 if code == 0 else 1
+
+
+def main(argv):
+    args = parse_args(argv)
+    build = os.path.abspath(args.build)
+    if not os.path.isfile(os.path.join(build, 'ThistlegardenPatch.exe')):
+        print('no installer in %s: build the win64 preset first' % build, file=sys.stderr)
+        return 2
+    set_environment(build)
+    sys.path.insert(0, HERE)
+    if subprocess.run([SESSION, 'start', build]).returncode != 0:
+        print('could not start the Wine session', file=sys.stderr)
+        return 2
+    try:
+        return demo(args)
+    finally:
+        subprocess.run([SESSION, 'stop', build])
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,96 @@
+"""The version selection window under Wine: its place and look on a
+1920 x 1080 screen, and what a pick, a typed text and Alt+F4 lead to."""
+
+import os
+import shutil
+import subprocess
+import time
+
+import scenario as sc
+import winetool
+
+NO_VERSION_SIZE = 3229614  # size code 307: no version, straight to the manual question
+
+
+def screenshot(path):
+    """The whole X screen as a PNG; False when the tools are missing."""
+    if not (shutil.which('xwd') and shutil.which('convert')):
+        return False
+    display = winetool.session_env().get('DISPLAY') or os.environ.get('DISPLAY')
+    xwd = subprocess.run(['xwd', '-root', '-silent', '-display', display],
+                         capture_output=True, timeout=30)
+    if xwd.returncode != 0:
+        return False
+    subprocess.run(['convert', 'xwd:-', path], input=xwd.stdout, timeout=60, check=True)
+    return os.path.getsize(path) > 0
+
+
+class VersionWindowTest(sc.E2ETest):
+
+    def manual_run(self, name, actions):
+        """A game whose assembly matches no version; the user agrees to pick
+        by hand and then does `actions` in the window."""
+        s = sc.Scenario(name)
+        self.addCleanup(s.close)
+        s.make_game(assembly=NO_VERSION_SIZE)
+        original = s.assembly()
+        s.start_game()
+        user = s.start_auto_user(['ok', 'wait:2500+' + actions, 'ok', 'ok'])
+        run = s.start_installer()
+        return s, user, run, original
+
+    def test_picked_version_is_installed(self):
+        s, user, run, _ = self.manual_run('window-pick', 'pick:0.25c+ok')
+        # The window stays up for 2.5 s after the manual question is answered.
+        self.assertTrue(user.wait_for(1, timeout=60), user.entries())
+        time.sleep(1.2)
+        artefacts = os.path.join(winetool.build_dir(), 'artefacts')
+        os.makedirs(artefacts, exist_ok=True)
+        shot = os.path.join(artefacts, 'version_window.png')
+        took = screenshot(shot)
+        result = run.wait(timeout=120)
+        self.assertEqual(result.exit_code, 0)
+
+        self.assertTrue(user.wait_for(2, timeout=30), user.entries())
+        window = user.entries()[1]
+        self.assertEqual(window['kind'], 'window', window)
+        # Centred: ((1920 - 310) / 2, (1080 - 208) / 2), 310 x 208, above the rest.
+        self.assertEqual(window['rect'], [805, 436, 805 + 310, 436 + 208])
+        self.assertTrue(window['topmost'])
+        self.assertEqual(window['title'], '')
+        self.assertNotEqual(window['owner'], 0, 'owned by the hidden owner window')
+        self.assertFalse(window['owner_visible'])
+        self.assertEqual(window['combo']['items'], ['0.24g', '0.25a', '0.25b', '0.25c', '0.25e'])
+        self.assertEqual(window['combo']['text'], '')
+        buttons = [c for c in window['children'] if c['class'].lower() == 'button']
+        self.assertEqual([b['text'] for b in buttons], ['确定'])
+        self.assertEqual(buttons[0]['rect'], [96, 112, 96 + 96, 112 + 40])
+        if took:
+            self.assertGreater(os.path.getsize(shot), 1000)
+
+        self.assertEqual(s.assembly(), sc.payload('0.25c'))
+        self.assertIn('执行过程[1]:真', result.text)
+        self.assertIn('执行过程[2]:真', result.text)
+
+    def check_nothing_installed(self, s, user, run, original):
+        result = run.wait(timeout=120)
+        self.assertEqual(result.exit_code, 0)
+        self.assertEqual(s.assembly(), original)
+        self.assertIn('执行过程[1]:假', result.text)
+        boxes = [e for e in user.entries() if e['kind'] == 'box']
+        texts = [b['text'] for b in boxes]
+        self.assertEqual(texts[0], sc.MANUAL_TEXT)
+        self.assertEqual(texts[1], sc.DEVELOPER_TEXT)
+        self.assertTrue(texts[2].startswith('程序执行过程中出现错误！'), texts)
+
+    def test_typed_text_that_is_no_label(self):
+        s, user, run, original = self.manual_run('window-typed', 'type:0.25B+ok')
+        self.check_nothing_installed(s, user, run, original)
+
+    def test_closed_with_alt_f4(self):
+        s, user, run, original = self.manual_run('window-closed', 'altf4')
+        self.check_nothing_installed(s, user, run, original)
+
+
+if __name__ == '__main__':
+    winetool.unittest.main()
