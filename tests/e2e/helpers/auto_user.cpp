@@ -12,7 +12,8 @@
 //                (WM_COMMAND for that button), close (WM_CLOSE), none
 //   window:      pick:TEXT (CB_SELECTSTRING, then CBN_SELCHANGE to the parent),
 //                type:TEXT (the combo's edit text, then CBN_EDITCHANGE),
-//                ok (BM_CLICK on "确定"), okcmd (WM_COMMAND for it),
+//                ok (BM_CLICK posted to "确定"), okcmd (WM_COMMAND for it, posted),
+//                sendok (BM_CLICK sent),
 //                altf4 (the Alt+F4 keystroke messages), close (WM_CLOSE), none
 //   both:        wait:MS
 // Answers run out: "none". One UTF-8 JSON line per window goes to the log,
@@ -447,13 +448,19 @@ std::string Act(HWND window, bool box, const std::wstring& action) {
     Send(window, WM_COMMAND, MAKEWPARAM(comboId, CBN_EDITCHANGE), reinterpret_cast<LPARAM>(combo));
     return "";
   }
+  // Posted, as a click arrives through the queue; "sendok" delivers it as a
+  // sent message instead, which no real click does.
   if (name == "ok") {
+    PostMessageW(ok, BM_CLICK, 0, 0);
+    return "";
+  }
+  if (name == "sendok") {
     Send(ok, BM_CLICK, 0, 0);
     return "";
   }
   if (name == "okcmd") {
-    Send(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(ok), BN_CLICKED),
-         reinterpret_cast<LPARAM>(ok));
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(ok), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(ok));
     return "";
   }
   return "unknown action";
