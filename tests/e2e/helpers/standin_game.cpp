@@ -10,6 +10,8 @@
 // title, hold). --hold opens PATH with no sharing and keeps it open, so that
 // other processes can neither open nor delete it.
 #include <windows.h>
+
+#include "json_text.h"
 #include <tlhelp32.h>
 
 #include <string>
@@ -24,44 +26,12 @@ struct Options {
   std::wstring title = L"Thistlegarden";
 };
 
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
-
 std::wstring FromUtf8(const std::string& text) {
   if (text.empty()) return {};
   int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring out(static_cast<size_t>(n), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
   return out;
-}
-
-std::string JsonString(const std::wstring& text) {
-  std::string out = "\"";
-  for (unsigned char c : Utf8(text)) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          wsprintfA(buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
 }
 
 // Arguments as the C runtime splits them, without backslash escapes (enough
@@ -161,11 +131,11 @@ void AppendMarker(const Options& options, HWND window, bool held, DWORD holdErro
   line += number;
   line += ",\"window\":";
   line += window ? "true" : "false";
-  line += ",\"cmdline\":" + JsonString(GetCommandLineW());
-  line += ",\"exe\":" + JsonString(ModulePath());
-  line += ",\"cwd\":" + JsonString(cwd);
+  line += ",\"cmdline\":" + Json(GetCommandLineW());
+  line += ",\"exe\":" + Json(ModulePath());
+  line += ",\"cwd\":" + Json(cwd);
   if (!options.hold.empty()) {
-    line += ",\"hold\":" + JsonString(options.hold);
+    line += ",\"hold\":" + Json(options.hold);
     line += ",\"held\":";
     line += held ? "true" : "false";
     wsprintfA(number, "%lu", holdError);
