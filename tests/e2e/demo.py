@@ -2,7 +2,11 @@
 
 usage: demo.py [--build DIR] [--version LABEL] [--manual]
 
-Starts the Wine session of the win64 build (a prefix and an X server), lays
+Runs the 32-bit release installer, the program players get, under the Wine
+10 root that runs 32-bit programs here (tools/setup-wine32.sh); --build
+build/win64 runs the 64-bit build under the system's wine64 instead.
+
+Starts the Wine session of the build (a prefix and an X server), lays
 out a game folder in the prefix, starts the stand-in game with its window and
 an automated user that answers OK to the version confirmation, and runs the
 installer. On a terminal the installer writes to this very terminal, so its
@@ -26,8 +30,8 @@ SESSION = os.path.join(HERE, 'wine-session')
 
 def parse_args(argv):
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
-    parser.add_argument('--build', default=os.path.join(REPO, 'build', 'win64'),
-                        help='the win64 build tree (default: build/win64)')
+    parser.add_argument('--build', default=os.path.join(REPO, 'build', 'win32'),
+                        help='the build tree (default: build/win32, the release)')
     parser.add_argument('--version', default='0.25c',
                         choices=['0.24g', '0.25a', '0.25b', '0.25c', '0.25e'],
                         help='game version the stand-in assembly identifies as')
@@ -37,10 +41,31 @@ def parse_args(argv):
 
 
 def set_environment(build):
+    # What CTest gives the end-to-end tests of that build; the stand-in game
+    # is always a 64-bit program.
     os.environ['TG_BUILD'] = build
     os.environ['WINEPREFIX'] = os.path.join(build, 'wineprefix')
     os.environ['TG_INSTALLER'] = os.path.join(build, 'ThistlegardenPatch.exe')
-    os.environ['TG_HELPERS'] = os.path.join(build, 'tests')
+    os.environ['PYTHONDONTWRITEBYTECODE'] = '1'
+    helpers64 = os.path.join(build, 'helpers64')
+    if os.path.isdir(helpers64):
+        os.environ['TG_HELPERS'] = helpers64
+        root = subprocess.run(['bash', os.path.join(REPO, 'tools', 'setup-wine32.sh'), '--path'],
+                              capture_output=True, text=True).stdout.strip()
+        os.environ['TG_WINE_ROOT'] = root
+    else:
+        os.environ['TG_HELPERS'] = os.path.join(build, 'tests', 'e2e', 'helpers')
+        os.environ.pop('TG_WINE_ROOT', None)
+
+
+def describe_installer(installer):
+    # Which build runs, from its PE header.
+    with open(installer, 'rb') as f:
+        image = f.read(4096)
+    pe = int.from_bytes(image[0x3C:0x40], 'little')
+    if int.from_bytes(image[pe + 4:pe + 6], 'little') == 0x14C:
+        return '32-bit release installer (i386), under Wine 10 in WoW64 mode'
+    return '64-bit build (x86-64), under wine64'
 
 
 def ansi(segments):
@@ -70,7 +95,7 @@ def describe(data):
 def run_on_this_terminal(installer, env):
     """The installer attached to our terminal; its exit code."""
     import winetool
-    proc = subprocess.Popen([winetool.wine_binary(), installer], env=winetool.wine_env(env))
+    proc = subprocess.Popen(winetool.wine_command() + [installer], env=winetool.wine_env(env))
     try:
         return proc.wait()
     except KeyboardInterrupt:
@@ -87,6 +112,8 @@ def demo(args):
         sc.EXTRA_ENV['DISPLAY'] = os.environ['DISPLAY']
     sc.require()
     sc.clear_output_folder()
+    print('Installer: %s' % winetool.installer_path())
+    print('  the %s' % describe_installer(winetool.installer_path()))
 
     with sc.Scenario('demo', game_folder='我的 游戏/Thistlegarden') as s:
         s.make_game(assembly=sc.VERSION_SIZES[args.version])
@@ -155,7 +182,7 @@ def main(argv):
     args = parse_args(argv)
     build = os.path.abspath(args.build)
     if not os.path.isfile(os.path.join(build, 'ThistlegardenPatch.exe')):
-        print('no installer in %s: build the win64 preset first' % build, file=sys.stderr)
+        print('no installer in %s: build its preset first' % build, file=sys.stderr)
         return 2
     set_environment(build)
     sys.path.insert(0, HERE)

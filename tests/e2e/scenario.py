@@ -214,7 +214,7 @@ def after_image():
 # ---------------------------------------------------------------- helpers
 
 def _wine_popen(exe, args=(), lang='zh_CN.UTF-8'):
-    return subprocess.Popen([winetool.wine_binary(), str(exe)] + [str(a) for a in args],
+    return subprocess.Popen(winetool.wine_command() + [str(exe)] + [str(a) for a in args],
                             env=winetool.wine_env(EXTRA_ENV, lang), stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                             start_new_session=True)
@@ -348,7 +348,10 @@ class Scenario:
     every process the installer started for it (the restarted game, the
     file manager), by PID."""
 
-    def __init__(self, name, game_folder='Thistlegarden', exe_name=GAME_EXE):
+    def __init__(self, name, game_folder='Thistlegarden', exe_name=GAME_EXE, game_bits=64):
+        # The game is a 64-bit program; game_bits=32 makes it a 32-bit one.
+        self.game_helper = (winetool.helper32_path if game_bits == 32
+                            else winetool.helper_path)('standin_game')
         self.root = os.path.join(drive_c(), ROOT_NAME, name)
         shutil.rmtree(self.root, ignore_errors=True)
         os.makedirs(self.root)
@@ -381,7 +384,7 @@ class Scenario:
         file, plus `config`); returns the exe's path."""
         os.makedirs(folder, exist_ok=True)
         exe = os.path.join(folder, exe_name)
-        shutil.copyfile(winetool.helper_path('standin_game'), exe)
+        shutil.copyfile(self.game_helper, exe)
         lines = ['marker=' + to_windows(self.marker_path)]
         lines += ['%s=%s' % kv for kv in (config or {}).items()]
         with open(os.path.join(folder, 'standin.cfg'), 'w', encoding='utf-8') as f:

@@ -120,6 +120,22 @@ class InstallTest(sc.E2ETest):
                         self.assertEqual(result.exit_code, 0)
                         self.assertGreaterEqual(result.duration, 17.0)
 
+    def test_good_install_of_a_32_bit_game(self):
+        if not winetool.helper32_path('standin_game'):
+            self.skipTest('this build has no 32-bit stand-in game')
+        with sc.Scenario('install32', game_folder=GAME_FOLDER, game_bits=32) as s:
+            s.make_game()
+            with open(s.game_exe, 'rb') as f:
+                image = f.read(4096)
+            pe = int.from_bytes(image[0x3C:0x40], 'little')
+            self.assertEqual(int.from_bytes(image[pe + 4:pe + 6], 'little'), 0x14C, 'not an i386 game')
+            try:
+                run = self.install_while_running(s, '0.25e')
+            finally:
+                s.end_started()
+            result = run.wait(timeout=60)
+            self.assertEqual(result.exit_code, 0)
+
     # ------------------------------------------------------------ failed steps
 
     def test_locked_assembly_fails_both_steps(self):

@@ -590,13 +590,51 @@ def helper_path(name):
     return os.path.join(d, name)
 
 
-def wine_binary():
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def helper32_path(name):
+    """Path of a 32-bit helper exe in TG_HELPERS32, None when the build has
+    none."""
+    d = os.environ.get('TG_HELPERS32')
+    if not d:
+        return None
+    path = os.path.join(d, name if name.lower().endswith('.exe') else name + '.exe')
+    return path if os.path.isfile(path) else None
+
+
+def wine_root():
+    """The Wine 10 root that runs 32-bit programs (TG_WINE_ROOT), or None
+    for the system's wine64."""
+    return os.environ.get('TG_WINE_ROOT') or None
+
+
+def wine_command():
+    """The command that runs a Windows program: [wine64] or, with a Wine
+    10 root, [wine-chroot, wine64]; None when there is no Wine."""
+    if wine_root():
+        return [os.path.join(HERE, 'wine-chroot'), 'wine64']
     w = shutil.which('wine64')
     if w:
-        return w
+        return [w]
     if os.access('/usr/lib/wine/wine64', os.X_OK):
-        return '/usr/lib/wine/wine64'
+        return ['/usr/lib/wine/wine64']
     return None
+
+
+def wine_missing():
+    """Why no Wine can run here, or None."""
+    root = wine_root()
+    if root:
+        if os.path.isfile(os.path.join(root, '.tg-wine32-ready')):
+            return None
+        why = os.path.join(os.path.dirname(root), 'unavailable')
+        try:
+            with open(why) as f:
+                return f.read().strip()
+        except OSError:
+            return 'no Wine 10 root at %s (tools/setup-wine32.sh builds it)' % root
+    return None if wine_command() else 'wine64 not found'
 
 
 def session_env():
@@ -632,8 +670,9 @@ def require_wine(need_installer=False, need_helpers=False):
     """Skip (or, with TG_E2E_REQUIRED, fail) unless wine64 and an
     initialised prefix are there (and TG_INSTALLER / TG_HELPERS when asked
     for)."""
-    if not wine_binary():
-        _missing('wine64 not found')
+    why = wine_missing()
+    if why:
+        _missing(why)
     prefix = wine_prefix()
     if not prefix or not os.path.isfile(os.path.join(prefix, 'system.reg')):
         _missing('no Wine prefix (WINEPREFIX=%s); run wine-session start' % prefix)
@@ -690,7 +729,7 @@ class ConsoleRun:
 
     def __init__(self, exe, args=(), env=None, cols=250, rows=50,
                  lang='zh_CN.UTF-8', cwd=None, stderr='pty'):
-        wine = wine_binary()
+        wine = wine_command()
         if not wine:
             raise FileNotFoundError('wine64 not found')
         self.cols, self.rows = cols, rows
@@ -712,7 +751,7 @@ class ConsoleRun:
         self.start_time = time.monotonic()
         try:
             self.proc = subprocess.Popen(
-                [wine, str(exe)] + [str(a) for a in args],
+                wine + [str(exe)] + [str(a) for a in args],
                 stdin=slave, stdout=slave,
                 stderr=subprocess.PIPE if stderr == 'pipe' else slave,
                 env=wine_env(env, lang), cwd=cwd, preexec_fn=child_setup,
@@ -823,7 +862,6 @@ def run_in_console(exe, args=(), env=None, timeout=60, cols=250, lang='zh_CN.UTF
 
 def run_wine(exe, args=(), env=None, timeout=60, lang='zh_CN.UTF-8', cwd=None):
     """Run exe under wine64 without a terminal; CompletedProcess."""
-    wine = wine_binary()
-    return subprocess.run([wine, str(exe)] + [str(a) for a in args],
+    return subprocess.run(wine_command() + [str(exe)] + [str(a) for a in args],
                           env=wine_env(env, lang), cwd=cwd, timeout=timeout,
                           stdin=subprocess.DEVNULL, capture_output=True)
