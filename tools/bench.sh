@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Prints the figures the project watches: executable sizes, the code around
 # the payloads, the embedding step, and one whole run on the simulated
-# machine (CPU time and heap). Reports only; nothing is judged here.
+# machine (CPU time and heap), and the installer's times under Wine. Reports
+# only; nothing is judged here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=tools/session.sh
+. tools/session.sh
+claim_tree bench
 for preset in sim win32 win64; do
   [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" >/dev/null
@@ -33,3 +37,20 @@ PY
 
 echo "payload embedding (32-bit build):"
 bash payload/measure.sh | sed 's/^/  /'
+
+# The installer under Wine: the 32-bit release under the Wine 10 root, the
+# 64-bit build under wine64 (their Wine sessions are ended on exit).
+for preset in win32 win64; do
+  build=$(pwd)/build/$preset
+  env=(TG_BUILD="$build" WINEPREFIX="$build/wineprefix" TG_INSTALLER="$build/ThistlegardenPatch.exe"
+       PYTHONDONTWRITEBYTECODE=1)
+  if [ "$preset" = win32 ]; then
+    env+=(TG_WINE_ROOT="$(bash tools/setup-wine32.sh --path)" TG_HELPERS="$build/helpers64")
+  else
+    env+=(TG_HELPERS="$build/tests/e2e/helpers")
+  fi
+  end_wine_session_on_exit "$build"
+  env "${env[@]}" tests/e2e/wine-session start "$build" >/dev/null
+  env "${env[@]}" /usr/bin/python3 tests/e2e/bench_wine.py "$build" 3 | sed 's/^/under Wine: /'
+  env "${env[@]}" tests/e2e/wine-session stop "$build" >/dev/null
+done
