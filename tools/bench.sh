@@ -51,6 +51,7 @@ for preset in win32 win64; do
   fi
   end_wine_session_on_exit "$build"
   env "${env[@]}" tests/e2e/wine-session start "$build" >/dev/null
-  env "${env[@]}" /usr/bin/python3 tests/e2e/bench_wine.py "$build" 3 | sed 's/^/under Wine: /'
+  guarded env "${env[@]}" /usr/bin/python3 tests/e2e/bench_wine.py "$build" 3 > build/.bench-wine.txt
+  sed 's/^/under Wine: /' build/.bench-wine.txt
   env "${env[@]}" tests/e2e/wine-session stop "$build" >/dev/null
 done

@@ -23,9 +23,9 @@ status=0
 for preset in "${presets[@]}"; do
   echo "== test: $preset"
   case $preset in win32|win64) end_wine_session_on_exit "$root/build/$preset" ;; esac
-  ctest --preset "$preset" || status=1
+  guarded ctest --preset "$preset" || status=1
 done
 echo "== fuzz: a short run of every target"
-FUZZ_SECONDS=3 bash tools/fuzz.sh || status=1
+FUZZ_SECONDS=3 guarded bash tools/fuzz.sh || status=1
 echo "== the whole test command took $(( $(date +%s) - started )) s after set-up"
 exit $status
