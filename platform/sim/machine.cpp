@@ -358,6 +358,22 @@ win::FARPROC Machine::GetProcAddress(win::HMODULE module, const char* name) {
   return module + 0x1000 + (std::hash<std::string>{}(name) & 0xFFFF);
 }
 
+BOOL Machine::SetDefaultDllDirectories(DWORD directoryFlags) {
+  if (Fails("SetDefaultDllDirectories", win::ERROR_INVALID_PARAMETER)) return win::FALSE;
+  if (self.missingExports.count("SetDefaultDllDirectories")) {
+    lastError_ = 127;  // ERROR_PROC_NOT_FOUND
+    return win::FALSE;
+  }
+  // LOAD_LIBRARY_SEARCH_APPLICATION_DIR, _USER_DIRS, _SYSTEM32, _DEFAULT_DIRS.
+  constexpr DWORD kSearchFlags = 0x200 | 0x400 | 0x800 | 0x1000;
+  if (directoryFlags == 0 || (directoryFlags & ~kSearchFlags) != 0) {
+    lastError_ = win::ERROR_INVALID_PARAMETER;
+    return win::FALSE;
+  }
+  self.dllDirectories = directoryFlags;
+  return win::TRUE;
+}
+
 // ---------------------------------------------------------------- memory
 
 HANDLE Machine::GetProcessHeap() {

@@ -73,19 +73,18 @@ TEST(InstallerRunTest, NoGameShowsTheNotFoundReport) {
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
 
-TEST(InstallerRunTest, AWindowOfAnotherProgramWinsOverTheProcessList) {
+TEST(InstallerRunTest, AWindowOfAnotherProgramIsPassedOver) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, -1, false);
-  // Another program's window has the game's title.
+  // Another program's window has the game's title; the game runs without one.
   win::DWORD other = machine.processes.Add("Notes.exe", u"\\Device\\HarddiskVolume3\\Tools\\Notes.exe");
-  win::HWND window = machine.windows.AddForeign("Thistlegarden", "Notepad", other);
+  machine.windows.AddForeign("Thistlegarden", "Notepad", other);
   machine.dialogs.answers = {kIdCancel};  // no version by hand
   EXPECT_EQ(ProgramEntry(machine), 0);
-  EXPECT_EQ(AfterBanner(machine), Discovery(window, other, "C:\\Tools\\Notes.exe"));
+  EXPECT_EQ(AfterBanner(machine), Discovery(0, game.processId, game.ExePath()));
   EXPECT_EQ(std::count(machine.faults.calls.begin(), machine.faults.calls.end(),
                        "CreateToolhelp32Snapshot"),
-            0);
-  (void)game;
+            1);
 }
 
 TEST(InstallerRunTest, GameFoundByProcessNameAlone) {
@@ -170,8 +169,10 @@ TEST_P(GoodInstallTest, PatchesRestartsAndLeavesTheImages) {
   ASSERT_EQ(started.size(), 2u);
   EXPECT_EQ(started[0]->commandLine, "\"" + game.ExePath() + "\"");
   EXPECT_EQ(started[0]->showWindow, 1u);
+  EXPECT_EQ(started[0]->currentDirectory, game.folder);
+  // The file manager of the Windows folder, named so that nothing is searched for.
   EXPECT_EQ(started[1]->commandLine,
-            "explorer.exe \"" + temp + "Thistlegarden补丁程序\\补丁对比图\"");
+            "\"C:\\Windows\\explorer.exe\" \"" + temp + "Thistlegarden补丁程序\\补丁对比图\"");
 
   EXPECT_EQ(machine.clock.slept, 17000u);
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
@@ -253,17 +254,17 @@ TEST(InstallerFailureTest, NoPayloadForTheLabel) {
       Discovery(game.window, game.processId, game.ExePath()),
       {{"执行过程[1]:假\r\n", kStep},
        {"执行过程[2]:假\r\n", kStep},
-       {"重新运行 Thistlegarden.exe\r\n", kStep},
        {"补丁安装结束，程序在10秒后自动关闭......\r\n", kClosing}});
   EXPECT_EQ(AfterBanner(machine), expected);
   ASSERT_EQ(machine.dialogs.shown.size(), 4u);
   EXPECT_EQ(machine.dialogs.shown[2].text, "运行出错！，请联系开发者Orrinvale&Tamsk_Olu！");
   EXPECT_EQ(machine.dialogs.shown[2].style, 0x10u);
   EXPECT_EQ(machine.dialogs.shown[3].text, FailureReport(game, "假", "假"));
-  // Untouched, and a second copy of the game is started beside the first.
+  // Untouched, and the game runs on: no second copy is started beside it.
   EXPECT_EQ(scenario::File(machine, game.AssemblyPath())->data.size(), size_t(kSize025b));
   EXPECT_TRUE(machine.processes.Find(game.processId)->running);
-  EXPECT_EQ(scenario::Started(machine).size(), 2u);
+  ASSERT_EQ(scenario::Started(machine).size(), 1u);
+  EXPECT_EQ(scenario::Started(machine)[0]->exeName, "explorer.exe");
   EXPECT_EQ(machine.clock.slept, 16000u);
 }
 
@@ -322,7 +323,7 @@ TEST(InstallerFailureTest, NoTemporaryFolderMakesThePathsRelative) {
   EXPECT_NE(scenario::File(machine, own + "Thistlegarden补丁程序\\Assembly-CSharp.dll"), nullptr);
   EXPECT_NE(scenario::File(machine, own + "Thistlegarden补丁程序\\补丁对比图\\安装前.PNG"), nullptr);
   EXPECT_EQ(scenario::Started(machine).back()->commandLine,
-            "explorer.exe \"Thistlegarden补丁程序\\补丁对比图\"");
+            "\"C:\\Windows\\explorer.exe\" \"Thistlegarden补丁程序\\补丁对比图\"");
   (void)game;
 }
 
@@ -355,6 +356,7 @@ TEST(InstallerRunTest, FoldersWithBlanksAndChineseCharacters) {
   ASSERT_EQ(started.size(), 2u);
   EXPECT_EQ(started[0]->commandLine, "\"D:\\Program Files\\游戏 目录\\Thistlegarden.exe\"");
   EXPECT_EQ(started[0]->exeName, "Thistlegarden.exe");
+  EXPECT_EQ(started[0]->currentDirectory, "D:\\Program Files\\游戏 目录\\");
   EXPECT_NE(scenario::File(machine, machine.folders.temp + "Thistlegarden补丁程序\\补丁对比图\\安装后.PNG"),
             nullptr);
 }
@@ -372,6 +374,9 @@ TEST(InstallerRunTest, AGameThatClosedMeanwhileIsNotEndedAgain) {
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_TRUE(machine.processes.Find(game.processId)->running);
   EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload("0.25c")));
+  // Nor is the game started: the program now under that ID was not ended.
+  ASSERT_EQ(scenario::Started(machine).size(), 1u);
+  EXPECT_EQ(scenario::Started(machine)[0]->exeName, "explorer.exe");
 }
 
 }  // namespace

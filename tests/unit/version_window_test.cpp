@@ -70,7 +70,10 @@ TEST_F(VersionWindowTest, LayoutOnAFullHdScreen) {
   EXPECT_TRUE(w.visible);
   EXPECT_EQ(w.parent, state.ownerWindow);
   EXPECT_EQ(w.title, "");
-  EXPECT_EQ(w.style, 0x00400000u | 0x02000000u | 0x00020000u);  // dialog frame, clip children, minimise box
+  // A popup with the dialog frame, clip children and minimise box, and so no
+  // title bar (WS_CAPTION is WS_BORDER | WS_DLGFRAME).
+  EXPECT_EQ(w.style, 0x80000000u | 0x00400000u | 0x02000000u | 0x00020000u);
+  EXPECT_EQ(w.style & 0x00C00000u, 0x00400000u);
 
   const auto& b = shown->button;
   EXPECT_EQ(b.title, "确定");
