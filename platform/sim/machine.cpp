@@ -300,7 +300,13 @@ BOOL Machine::SetCurrentDirectoryA(const char* path) {
     lastError_ = node ? win::ERROR_INVALID_PARAMETER : win::ERROR_FILE_NOT_FOUND;
     return win::FALSE;
   }
-  if (full.size() > 3 && full.back() == '\\') full.pop_back();
+  // A trailing backslash goes, but not the second byte of a two-byte character.
+  std::size_t last = std::string::npos;
+  for (std::size_t i = 0; i < full.size(); ++i) {
+    if (full[i] == '\\') last = i;
+    if (static_cast<unsigned char>(full[i]) >= 0x80) ++i;
+  }
+  if (full.size() > 3 && last == full.size() - 1) full.pop_back();
   self.currentDirectory = full;
   return win::TRUE;
 }

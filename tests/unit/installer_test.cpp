@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "app/startup.h"
 #include "install/payload_catalogue.h"
@@ -85,6 +86,25 @@ TEST(InstallerRunTest, AWindowOfAnotherProgramIsPassedOver) {
   EXPECT_EQ(std::count(machine.faults.calls.begin(), machine.faults.calls.end(),
                        "CreateToolhelp32Snapshot"),
             1);
+}
+
+// The file manager open on the game's folder has a window of the same title,
+// above the game's when the player starts the installer from there.
+TEST(InstallerRunTest, TheFileManagerOnTheGamesFolderIsNotTakenForTheGame) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kSize025c);
+  const win::DWORD explorer = machine.processes.Add(
+      "explorer.exe", u"\\Device\\HarddiskVolume3\\Windows\\explorer.exe");
+  machine.windows.Raise(machine.windows.AddForeign("Thistlegarden", "CabinetWClass", explorer));
+  machine.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  auto lines = AfterBanner(machine);
+  lines.resize(6);
+  EXPECT_EQ(lines, Discovery(game.window, game.processId, game.ExePath()));
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload("0.25c")));
+  EXPECT_TRUE(machine.processes.Find(explorer)->running);
+  EXPECT_FALSE(machine.processes.Find(game.processId)->running);
+  ASSERT_EQ(machine.dialogs.shown.size(), 1u);
 }
 
 TEST(InstallerRunTest, GameFoundByProcessNameAlone) {
@@ -359,6 +379,75 @@ TEST(InstallerRunTest, FoldersWithBlanksAndChineseCharacters) {
   EXPECT_EQ(started[0]->currentDirectory, "D:\\Program Files\\游戏 目录\\");
   EXPECT_NE(scenario::File(machine, machine.folders.temp + "Thistlegarden补丁程序\\补丁对比图\\安装后.PNG"),
             nullptr);
+}
+
+// A program named like the file manager beside the installer (a downloads
+// folder) or in the current folder never runs.
+TEST(InstallerRunTest, APlantedFileManagerNeverRuns) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kSize025a);
+  machine.files.AddFile("C:\\Games\\Tools\\explorer.exe", "MZ planted");
+  machine.files.AddFile("C:\\Games\\Tools\\explorer", "MZ planted");
+  machine.files.AddFile(machine.self.currentDirectory + "\\explorer.exe", "MZ planted");
+  machine.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  auto started = scenario::Started(machine);
+  ASSERT_EQ(started.size(), 2u);
+  EXPECT_EQ(started[1]->imagePath, u"\\Device\\HarddiskVolume3\\Windows\\explorer.exe");
+  EXPECT_EQ(started[0]->imagePath, scenario::Wide(machine, "\\Device\\HarddiskVolume4" +
+                                                                game.ExePath().substr(2)));
+
+  // Without the Windows folder the file manager is not looked for at all.
+  sim::Machine noWindows;
+  scenario::InstallGame(noWindows, kSize025a);
+  noWindows.files.AddFile("C:\\Games\\Tools\\explorer.exe", "MZ planted");
+  noWindows.folders.windows = "";
+  noWindows.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(noWindows), 0);
+  ASSERT_EQ(scenario::Started(noWindows).size(), 1u);
+  EXPECT_EQ(scenario::Started(noWindows)[0]->exeName, "Thistlegarden.exe");
+}
+
+// Whatever kept the run from ending the game, no second copy is started
+// beside it and no "重新运行 " line printed.
+TEST(InstallerFailureTest, AGameThatWasNotEndedIsNotStartedAgain) {
+  using Action = sim::WindowSystem::UserAction;
+  struct Case {
+    const char* what;
+    std::function<void(sim::Machine&, const Game&)> setup;
+  };
+  const Case cases[] = {
+      {"locked assembly", [](sim::Machine& m, const Game& g) { m.files.Find(g.AssemblyPath())->locked = true; }},
+      {"read-only assembly",
+       [](sim::Machine& m, const Game& g) {
+         m.files.Find(g.AssemblyPath())->attributes = win::FILE_ATTRIBUTE_READONLY;
+       }},
+      {"typed label without a payload",
+       [](sim::Machine& m, const Game&) {
+         m.dialogs.answers = {kIdCancel, kIdOk};
+         m.windows.userActions = {{Action::kType, "0.25d"}, {Action::kPressOk, ""}};
+       }},
+      {"version window closed", [](sim::Machine& m, const Game&) {
+         m.dialogs.answers = {kIdCancel, kIdOk};
+         m.windows.userActions = {{Action::kClose, ""}};
+       }},
+      {"game that cannot be ended", [](sim::Machine& m, const Game& g) {
+         m.processes.Find(g.processId)->openableRights = win::PROCESS_QUERY_INFORMATION;
+       }},
+  };
+  for (const Case& c : cases) {
+    sim::Machine machine;
+    Game game = scenario::InstallGame(machine, kSize025e);
+    machine.dialogs.answers = {kIdOk};
+    c.setup(machine, game);
+    EXPECT_EQ(ProgramEntry(machine), 0) << c.what;
+    EXPECT_TRUE(machine.processes.Find(game.processId)->running) << c.what;
+    auto started = scenario::Started(machine);
+    ASSERT_EQ(started.size(), 1u) << c.what;
+    EXPECT_EQ(started[0]->exeName, "explorer.exe") << c.what;
+    for (const auto& line : Lines(machine.console))
+      EXPECT_FALSE(line.text.starts_with("重新运行")) << c.what;
+  }
 }
 
 TEST(InstallerRunTest, AGameThatClosedMeanwhileIsNotEndedAgain) {
