@@ -376,14 +376,19 @@ std::string DescribeWindow(HWND window) {
 
 // ---------------------------------------------------------------- actions
 
+// The focus window of `window`'s thread.
+HWND FocusWindow(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
 // The class of the focus window of `window`'s thread; a combo box's edit
 // field counts as the combo box.
 std::string FocusClass(HWND window) {
-  GUITHREADINFO info{};
-  info.cbSize = sizeof info;
-  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) || !info.hwndFocus)
-    return "none";
-  HWND focus = info.hwndFocus;
+  HWND focus = FocusWindow(window);
+  if (!focus) return "none";
   if (IsClass(focus, L"Edit") && IsClass(GetParent(focus), L"ComboBox")) focus = GetParent(focus);
   return Utf8(ClassName(focus));
 }
@@ -411,7 +416,6 @@ std::string TypeKey(HWND window, const std::wstring& name) {
   if (shift) add(VK_SHIFT, true);
   if (SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) != inputs.size())
     return "SendInput failed";
-  Sleep(250);
   return "";
 }
 
@@ -426,7 +430,13 @@ std::string Act(HWND window, bool box, const std::wstring& action, std::vector<s
     return "";
   }
   if (name == "key") {
+    // Tab has been taken in once the focus moves, Enter and Escape once the
+    // window goes (at most two seconds).
+    const HWND before = FocusWindow(window);
+    const bool closes = arg == L"enter" || arg == L"escape";
     std::string problem = TypeKey(window, arg);
+    for (int i = 0; i < 100 && IsWindow(window) && (closes || FocusWindow(window) == before); ++i)
+      Sleep(20);
     focus.push_back(IsWindow(window) ? FocusClass(window) : "gone");
     return problem;
   }
