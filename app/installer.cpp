@@ -28,6 +28,7 @@ constexpr std::int32_t kBoxTimeout = 1000000;
 constexpr win::UINT kErrorBox = 0x10;
 constexpr const char kErrorTitle[] = "欧尼酱~出错啦~";
 constexpr std::int32_t kTemporaryFiles = 11;
+constexpr std::int32_t kWindowsFolder = 9;
 
 void PrintBanner(ConsoleWriter& console) {
   console.write(kBrightRed, kBrightWhite, "免责声明：本程序仅供参考，技术分享。请勿用于非法用途！\r\n");
@@ -67,6 +68,18 @@ Text PickByHand(void* context) {
 
 Text Quoted(const Text& path) { return ConcatTexts("\"", path, "\""); }
 
+// The process the game's path was read from, and no other.
+struct SameImage {
+  win::Api& api;
+  const Text& path;
+  std::int32_t codePage;
+};
+
+bool IsSameImage(void* context, win::HANDLE process) {
+  const auto& same = *static_cast<const SameImage*>(context);
+  return !same.path.empty() && GetOpenProcessImagePath(same.api, process, same.codePage) == same.path;
+}
+
 // Replaces the game's assembly with the payload. The original is kept aside
 // until the new file is complete and put back when the write fails; an
 // original that cannot be kept aside (read-only, locked) is left alone.
@@ -97,9 +110,11 @@ std::int32_t RunInstaller(ProgramState& state) {
   PrintBanner(console);
 
   // Find the game.
-  game.windowHandle = LocateWindow(api, 0, 0, std::nullopt, Text("Thistlegarden"));
-  if (game.windowHandle == 0) game.processId = FindProcessIdByName(api, "Thistlegarden.exe");
-  api.GetWindowThreadProcessId(game.windowHandle, &game.processId);
+  // Any program may have a window of that title: the game's is the one its
+  // own process owns.
+  const FoundGame found = FindGame(api, Text("Thistlegarden"), "Thistlegarden.exe");
+  game.windowHandle = found.window;
+  game.processId = found.processId;
   // Kept to make sure the process is still the game when it is ended.
   const Text imagePath = GetProcessImagePath(api, game.processId, codePage);
   game.folder = PathFolderPart(imagePath);
@@ -132,6 +147,7 @@ std::int32_t RunInstaller(ProgramState& state) {
 
   // Patch.
   std::array<std::int32_t, 101> stepTrace{};  // entries 1 to 100
+  bool endedGame = false;
   const Text assemblyPath = GameAssemblyPath(game.folder);
   if (const PayloadBlob* payload = FindPayload(choice.label))
     stepTrace[1] = WritePatchedAssembly(api, assemblyPath, *payload) ? 1 : 0;
@@ -142,9 +158,10 @@ std::int32_t RunInstaller(ProgramState& state) {
     console.write(kBrightGreen, kBlack,
                   ConcatTexts("结束进程 ", ValueToText(static_cast<std::int32_t>(game.processId)),
                               "\r\n"));
-    // The game may have closed meanwhile and its ID gone to another program.
-    if (GetProcessImagePath(api, game.processId, codePage) == imagePath)
-      EndProcessById(api, game.processId);
+    // The game may have closed meanwhile and its ID gone to another program:
+    // it is checked and ended through the same handle.
+    SameImage same{api, imagePath, codePage};
+    endedGame = EndProcessById(api, game.processId, IsSameImage, &same);
     Delay(api, 1000);
     // Keep a copy of the patched assembly beside the comparison images.
     const Text temp = SpecialFolderPath(api, kTemporaryFiles);
@@ -165,9 +182,14 @@ std::int32_t RunInstaller(ProgramState& state) {
   if (failedRun) ShowError(state, RunFailureReport(game, stepTrace));
   Delay(api, 2000);
 
-  // Start the game again, quoted so that a folder with blanks works.
-  RunCommandLine(api, Quoted(ConcatTexts(game.folder, game.displayedName)), false);
-  console.write(kBrightGreen, kBlack, ConcatTexts("重新运行 ", game.displayedName, "\r\n"));
+  // Start the game again only when this run ended it, so that no second copy
+  // runs beside it; by its full path, quoted so that a folder with blanks
+  // works, in its own folder as a launcher would start it.
+  if (endedGame) {
+    RunCommandLine(api, Quoted(ConcatTexts(game.folder, game.displayedName)), false, std::nullopt,
+                   game.folder);
+    console.write(kBrightGreen, kBlack, ConcatTexts("重新运行 ", game.displayedName, "\r\n"));
+  }
 
   // The comparison images, and the file manager on their folder.
   MakeDirectoryTree(api, ComparisonFolderPath(SpecialFolderPath(api, kTemporaryFiles)), codePage);
@@ -176,10 +198,14 @@ std::int32_t RunInstaller(ProgramState& state) {
                    {BeforeImage().bytes()});
   WriteBytesToFile(api, AfterImagePath(SpecialFolderPath(api, kTemporaryFiles)),
                    {AfterImage().bytes()});
-  RunCommandLine(api,
-                 ConcatTexts("explorer.exe ",
-                             Quoted(ComparisonFolderPath(SpecialFolderPath(api, kTemporaryFiles)))),
-                 false);
+  // The file manager by its full path, so that no program of that name beside
+  // the installer runs instead; without the Windows folder it is not opened.
+  const Text windowsFolder = SpecialFolderPath(api, kWindowsFolder);
+  if (!windowsFolder.empty())
+    RunCommandLine(api,
+                   ConcatTexts(Quoted(JoinPath(windowsFolder, "explorer.exe")), " ",
+                               Quoted(ComparisonFolderPath(SpecialFolderPath(api, kTemporaryFiles)))),
+                   false);
 
   console.write(kBrightWhite, kDarkMagenta, "补丁安装结束，程序在10秒后自动关闭......\r\n");
   Delay(api, 10000);

@@ -24,12 +24,26 @@ void InstallerCleanup(ProgramState& state) {
   Text().swap(state.chosenVersion);
 }
 
+// Room for the longest path Windows has (32767 UTF-16 units, each at most
+// two bytes in code page 936) and its terminator.
+constexpr win::DWORD kLongestModulePath = 65536;
+
+// Everything before the program path's last backslash; a two-byte character
+// whose second byte is 0x5C is no backslash.
 Text ProgramDirectory(win::Api& api) {
-  char path[260] = {};
-  win::DWORD n = api.GetModuleFileNameA(0, path, sizeof path);
-  Text full(path, std::min<win::DWORD>(n, sizeof path - 1));
-  auto cut = full.rfind('\\');
-  return cut == Text::npos ? Text() : full.substr(0, cut);
+  Text full;
+  for (win::DWORD room = 260; room <= kLongestModulePath; room *= 2) {
+    full.assign(room, '\0');
+    const win::DWORD n = api.GetModuleFileNameA(0, full.data(), room);
+    // A name that fills the room was cut short: try again with more.
+    if (n < room) {
+      full.resize(n);
+      break;
+    }
+    full.clear();
+  }
+  const std::int32_t cut = FindTextBackward(full, "\\");
+  return cut < 1 ? Text() : TextLeft(full, cut - 1);
 }
 
 void CreateOwnerWindow(ProgramState& state) {
@@ -86,10 +100,16 @@ int ReportRuntimeError(ProgramState& state, std::int32_t errorNumber, const Text
 }
 
 int ProgramEntry(win::Api& api) {
+  // Before anything loads a DLL: DLLs loaded later come from the system's
+  // own folder, never from the folder the installer was downloaded to.
+  api.SetDefaultDllDirectories(win::LOAD_LIBRARY_SEARCH_SYSTEM32);
   ProgramState state(api);
   api.OleInitialize();
   state.programDirectory = ProgramDirectory(api);
-  api.SetCurrentDirectoryA(state.programDirectory.c_str());
+  // "C:" alone would mean the drive's current folder, not its root.
+  const Text current = state.programDirectory.ends_with(':') ? state.programDirectory + "\\"
+                                                             : state.programDirectory;
+  api.SetCurrentDirectoryA(current.c_str());
   CreateOwnerWindow(state);
   if (!LoadWindowDefinitions(state))
     return ReportRuntimeError(state, 0, "载入窗口模板数据段出错!", 5, 1);

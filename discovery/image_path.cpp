@@ -105,6 +105,10 @@ Text GetProcessImagePath(win::Api& api, win::DWORD processId, std::int32_t codeP
   return WideToText(api, QueryProcessImageName(api, processId), codePage);
 }
 
+Text GetOpenProcessImagePath(win::Api& api, win::HANDLE process, std::int32_t codePage) {
+  return WideToText(api, DevicePathToDrivePath(api, ReadImageFileName(api, process)), codePage);
+}
+
 Text PathFolderPart(std::string_view path) {
   Text text = TextLeft(path, TextLength(path));
   if (!text.empty() && text.back() == '\\') text.pop_back();

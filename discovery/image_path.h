@@ -20,6 +20,11 @@ WideText DevicePathToDrivePath(win::Api& api, const WideText& path);
 // QueryProcessImageName as text in `codePage`; empty when not available.
 Text GetProcessImagePath(win::Api& api, win::DWORD processId, std::int32_t codePage);
 
+// The executable path of a process the caller has open with a right to query
+// it, in drive-letter form and as text in `codePage`; empty when it cannot be
+// queried.
+Text GetOpenProcessImagePath(win::Api& api, win::HANDLE process, std::int32_t codePage);
+
 // The path up to and including its last backslash, a trailing one left out
 // of the search; empty without one.
 Text PathFolderPart(std::string_view path);

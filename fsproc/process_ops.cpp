@@ -2,18 +2,24 @@
 
 #include <string>
 
-bool EndProcessById(win::Api& api, win::DWORD processId) {
-  const win::HANDLE process = processId == 0
-                                  ? api.GetCurrentProcess()
-                                  : api.OpenProcess(win::PROCESS_TERMINATE, win::FALSE, processId);
+bool EndProcessById(win::Api& api, win::DWORD processId, ProcessCheck check, void* context,
+                    win::DWORD waitMilliseconds) {
+  const win::HANDLE process =
+      processId == 0 ? api.GetCurrentProcess()
+                     : api.OpenProcess(win::PROCESS_TERMINATE | win::SYNCHRONIZE |
+                                           win::PROCESS_QUERY_INFORMATION,
+                                       win::FALSE, processId);
   if (process == 0) return false;
-  const bool ended = api.TerminateProcess(process, 0) != win::FALSE;
+  bool ended = (!check || check(context, process)) && api.TerminateProcess(process, 0) != win::FALSE;
+  // The calling process does not wait for its own end.
+  if (ended && processId != 0)
+    ended = api.WaitForSingleObject(process, waitMilliseconds) == win::WAIT_OBJECT_0;
   api.CloseHandle(process);
   return ended;
 }
 
 bool RunCommandLine(win::Api& api, const Text& commandLine, bool wait,
-                    std::optional<std::int32_t> showMode) {
+                    std::optional<std::int32_t> showMode, const Text& currentDirectory) {
   static constexpr win::WORD kShowWindow[] = {0, 1, 2, 3, 4, 6};
   std::int32_t mode = showMode.value_or(2);
   mode = mode < 1 ? 1 : mode > 6 ? 6 : mode;
@@ -26,7 +32,8 @@ bool RunCommandLine(win::Api& api, const Text& commandLine, bool wait,
   // The platform may write into the command line while it parses it.
   std::string line(commandLine.c_str());
   win::PROCESS_INFORMATION started{};
-  if (!api.CreateProcessA(nullptr, line.data(), win::FALSE, 0, nullptr, &startup, &started))
+  const char* folder = currentDirectory.empty() ? nullptr : currentDirectory.c_str();
+  if (!api.CreateProcessA(nullptr, line.data(), win::FALSE, 0, folder, &startup, &started))
     return false;
   if (wait)
     api.WaitForSingleObject(started.hProcess, win::INFINITE);

@@ -7,16 +7,29 @@
 #include "platform/win_api.h"
 #include "runtime/types.h"
 
-// Asks the platform to end the process (0: the calling process) with exit
-// code 0; false when it cannot be opened for ending or the request fails.
-// Does not wait for the process to be gone.
-bool EndProcessById(win::Api& api, win::DWORD processId = 0);
+// Decides on an open process whether it may be ended; true to end it.
+using ProcessCheck = bool (*)(void* context, win::HANDLE process);
+
+// How long EndProcessById waits for an ended process to be gone.
+inline constexpr win::DWORD kEndProcessWait = 5000;
+
+// Ends the process (0: the calling process) with exit code 0 through one
+// handle, opened with the rights to end it, wait for it and read its image:
+// `check`, when given, is asked about that handle's process first, so that an
+// ID that passed to another program meanwhile cannot be ended by mistake.
+// Waits up to `waitMilliseconds` for the process to be gone. True when it was
+// ended and is gone; false when it cannot be opened, the check refuses it,
+// the request fails or it is still there when the wait is over.
+bool EndProcessById(win::Api& api, win::DWORD processId = 0, ProcessCheck check = nullptr,
+                    void* context = nullptr, win::DWORD waitMilliseconds = kEndProcessWait);
 
 // Starts the program named by the command line's first token (the line is
 // passed unchanged: quote a path with blanks). `showMode` 1 hidden,
 // 2 normal (the default), 3 minimized, 4 maximized, 5 shown inactive,
 // 6 minimized inactive; values outside 1..6 are clamped. With `wait`, returns
 // once the program has ended, else after it is ready for input (at most 1 s).
-// False when the program cannot be started.
+// The program starts in `currentDirectory`, or in the caller's current
+// folder when it is empty. False when the program cannot be started.
 bool RunCommandLine(win::Api& api, const Text& commandLine, bool wait = false,
-                    std::optional<std::int32_t> showMode = std::nullopt);
+                    std::optional<std::int32_t> showMode = std::nullopt,
+                    const Text& currentDirectory = Text());

@@ -225,6 +225,21 @@ struct WNDCLASSEXA {
   bool arrowCursor;
 };
 
+// DLL search, rights to wait on a process, keyboard and dialog navigation.
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
+constexpr DWORD SYNCHRONIZE = 0x00100000;
+constexpr UINT WM_KEYDOWN = 0x0100;
+constexpr UINT WM_KEYUP = 0x0101;
+constexpr UINT DM_GETDEFID = WM_USER + 0;
+constexpr WORD DC_HASDEFID = 0x534B;
+constexpr WPARAM SC_CLOSE = 0xF060;
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr WPARAM VK_TAB = 0x09;
+constexpr WPARAM VK_RETURN = 0x0D;
+constexpr WPARAM VK_SHIFT = 0x10;
+constexpr WPARAM VK_ESCAPE = 0x1B;
+
 // The operations. Each comment gives the value callers read as failure.
 class Api {
  public:
@@ -386,6 +401,18 @@ class Api {
   virtual int FillRect(HDC dc, const RECT* rect, HGDIOBJ brush) = 0;
   virtual HGDIOBJ CreateSolidBrush(DWORD colour) = 0;
   virtual BOOL DeleteObject(HGDIOBJ object) = 0;
+
+  // kernel32: where DLLs loaded later are looked for. Looked up at run time:
+  // FALSE (ERROR_PROC_NOT_FOUND) on a system without it.
+  virtual BOOL SetDefaultDllDirectories(DWORD directoryFlags) = 0;
+
+  // user32: dialog keys in a window that is no dialog. IsDialogMessageA is
+  // TRUE when it handled the message (Tab and Shift+Tab move the focus,
+  // Enter sends the default ID's WM_COMMAND, Escape IDCANCEL's), FALSE when
+  // the caller must dispatch it. SetFocus returns the previous focus, 0 on
+  // failure.
+  virtual BOOL IsDialogMessageA(HWND dialog, MSG* msg) = 0;
+  virtual HWND SetFocus(HWND window) = 0;
 };
 
 }  // namespace win

@@ -9,7 +9,7 @@ constexpr int kHeight = 208;
 constexpr int kButtonId = 1001;
 constexpr int kComboId = 1002;
 
-constexpr win::DWORD WS_CHILD = 0x40000000, WS_VISIBLE = 0x10000000, WS_CLIPSIBLINGS = 0x04000000,
+constexpr win::DWORD WS_POPUP = 0x80000000, WS_CHILD = 0x40000000, WS_VISIBLE = 0x10000000, WS_CLIPSIBLINGS = 0x04000000,
                      WS_CLIPCHILDREN = 0x02000000, WS_DLGFRAME = 0x00400000,
                      WS_VSCROLL = 0x00200000, WS_MINIMIZEBOX = 0x00020000, WS_TABSTOP = 0x00010000;
 constexpr win::DWORD BS_CENTER = 0x0300, BS_VCENTER = 0x0C00, BS_MULTILINE = 0x2000;
@@ -63,6 +63,11 @@ win::LRESULT EraseBackground(win::Api& api, win::HWND window, win::HDC dc) {
   return 1;
 }
 
+// Escape does what Alt+F4 does: the system menu's Close.
+void CloseAsAltF4(win::Api& api, win::HWND window) {
+  api.PostMessageA(window, win::WM_SYSCOMMAND, win::SC_CLOSE, 0);
+}
+
 win::HWND CreateControls(win::Api& api, win::HWND window) {
   win::HGDIOBJ font = api.GetStockObject(DEFAULT_GUI_FONT);
   win::HWND button = api.CreateWindowExA(
@@ -103,7 +108,14 @@ win::LRESULT VersionWindowProc(void* context, win::HWND window, win::UINT messag
         ConfirmVersion(state, window);
         return 0;
       }
+      if ((wParam & 0xFFFF) == static_cast<win::WPARAM>(win::IDCANCEL) && lParam == 0) {
+        CloseAsAltF4(api, window);
+        return 0;
+      }
       break;
+    case win::DM_GETDEFID:
+      // Enter presses the button, which still looks like no default button.
+      return static_cast<win::LRESULT>(kButtonId | static_cast<win::DWORD>(win::DC_HASDEFID) << 16);
     case win::WM_PAINT:
       PaintInstruction(api, window);
       return 0;
@@ -128,8 +140,10 @@ bool ShowVersionSelectWindow(ProgramState& state) {
   const int left = (api.GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2;
   const int top = (api.GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2;
   win::HWND window =
-      api.CreateWindowExA(0, kVersionWindowClass, "", WS_DLGFRAME | WS_CLIPCHILDREN | WS_MINIMIZEBOX,
-                          left, top, kWidth, kHeight, state.ownerWindow, 0);
+      // A popup: a top-level window that is none would get a title bar.
+      api.CreateWindowExA(0, kVersionWindowClass, "",
+                          WS_POPUP | WS_DLGFRAME | WS_CLIPCHILDREN | WS_MINIMIZEBOX, left, top,
+                          kWidth, kHeight, state.ownerWindow, 0);
   if (!window) return false;
   ++state.definitionWindows;
 
@@ -139,10 +153,13 @@ bool ShowVersionSelectWindow(ProgramState& state) {
     api.MoveWindow(window, left, top, kWidth, kHeight, win::TRUE);
   api.SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
   SendTo(api, window, win::WM_SETFONT, api.GetStockObject(DEFAULT_GUI_FONT), 1);
-  InitialiseCombo(api, CreateControls(api, window));
+  const win::HWND combo = CreateControls(api, window);
+  InitialiseCombo(api, combo);
   api.ShowWindow(window, SW_SHOW);
+  api.SetFocus(combo);
 
-  // Modal: this thread's messages until the window is gone.
+  // Modal: this thread's messages until the window is gone; Tab, Shift+Tab,
+  // Enter and Escape work as in a dialog.
   win::MSG msg{};
   while (api.IsWindow(window)) {
     win::BOOL got = api.GetMessageA(&msg, 0, 0, 0);
@@ -151,6 +168,7 @@ bool ShowVersionSelectWindow(ProgramState& state) {
       break;
     }
     if (got < 0) break;
+    if (api.IsDialogMessageA(window, &msg)) continue;
     api.TranslateMessage(&msg);
     api.DispatchMessageA(&msg);
   }

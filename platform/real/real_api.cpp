@@ -26,6 +26,7 @@ using MessageBoxTimeoutFn = int(WINAPI*)(::HWND, LPCWSTR, LPCWSTR, ::UINT, ::WOR
 using RtlAdjustPrivilegeFn = ::LONG(NTAPI*)(::ULONG, ::BOOLEAN, ::BOOLEAN, ::BOOLEAN*);
 using NtQueryInformationProcessFn = ::LONG(NTAPI*)(::HANDLE, ::ULONG, void*, ::ULONG, ::ULONG*);
 using GetSystemWow64DirectoryFn = ::UINT(WINAPI*)(LPWSTR, ::UINT);
+using SetDefaultDllDirectoriesFn = ::BOOL(WINAPI*)(::DWORD);
 
 constexpr win::NTSTATUS kProcedureNotFound = static_cast<win::NTSTATUS>(0xC000007Au);
 
@@ -822,6 +823,23 @@ class RealApi final : public win::Api {
   win::BOOL DeleteObject(win::HGDIOBJ object) override {
     return ::DeleteObject(To<::HGDIOBJ>(object));
   }
+
+  // kernel32: DLL search. Windows 7 has it only with KB2533623.
+  win::BOOL SetDefaultDllDirectories(win::DWORD directoryFlags) override {
+    const auto set = Lookup<SetDefaultDllDirectoriesFn>("kernel32.dll", "SetDefaultDllDirectories");
+    if (set == nullptr) {
+      ::SetLastError(ERROR_PROC_NOT_FOUND);
+      return FALSE;
+    }
+    return set(directoryFlags);
+  }
+
+  // user32: dialog keys and focus.
+  win::BOOL IsDialogMessageA(win::HWND dialog, win::MSG* msg) override {
+    ::MSG real = ToMsg(*msg);
+    return ::IsDialogMessageW(To<::HWND>(dialog), &real);
+  }
+  win::HWND SetFocus(win::HWND window) override { return From(::SetFocus(To<::HWND>(window))); }
 
  private:
   using WalkFn = ::BOOL(WINAPI*)(::HANDLE, ::PROCESSENTRY32W*);

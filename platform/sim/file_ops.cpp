@@ -540,6 +540,7 @@ BOOL Machine::CreateProcessA(const char* applicationName, char* commandLine, BOO
   ProcessTable::Process* process = processes.Find(processId);
   process->parentId = self.processId;
   process->commandLine = commandLine ? commandLine : applicationName;
+  process->currentDirectory = currentDirectory ? AbsolutePath(currentDirectory) : self.currentDirectory;
   process->startedByProgram = true;
   process->showWindow = startup && (startup->dwFlags & win::STARTF_USESHOWWINDOW)
                             ? startup->wShowWindow
@@ -569,6 +570,12 @@ DWORD Machine::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
   if (!entry) entry = Handle(object, kThread);
   if (!entry) {
     SetLastError(win::ERROR_INVALID_HANDLE);
+    return win::WAIT_FAILED;
+  }
+  // A process opened without the right to wait on it cannot be waited for.
+  const auto rights = processes.grantedRights.find(object);
+  if (rights != processes.grantedRights.end() && !(rights->second & win::SYNCHRONIZE)) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
     return win::WAIT_FAILED;
   }
   const auto processId = static_cast<DWORD>(entry->object);
@@ -613,6 +620,7 @@ BOOL Machine::TerminateProcess(HANDLE handle, UINT exitCode) {
     SetLastError(win::ERROR_ACCESS_DENIED);
     return win::FALSE;
   }
+  if (process->hangsOnEnd) return win::TRUE;
   process->running = false;
   process->exitCode = exitCode;
   return win::TRUE;

@@ -1,18 +1,25 @@
 // The simulated file system's tree.
+#include <algorithm>
+
 #include "platform/sim/machine.h"
 
 namespace sim {
 
 std::string FileSystem::Key(const std::string& path) {
   std::string key;
+  std::size_t trail = 0;  // where the real backslashes at the end begin
   for (std::size_t i = 0; i < path.size(); ++i) {
     auto c = static_cast<unsigned char>(path[i]);
     if (c == '/') c = '\\';
     if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+    if (c != '\\') trail = key.size() + 1;
     key += static_cast<char>(c);
-    if (c >= 0x81 && i + 1 < path.size()) key += path[++i];  // trail byte kept as is
+    if (c >= 0x81 && i + 1 < path.size()) {
+      key += path[++i];  // trail byte kept as is
+      trail = key.size();
+    }
   }
-  while (key.size() > 3 && key.back() == '\\') key.pop_back();
+  key.resize(std::max<std::size_t>(trail, std::min<std::size_t>(key.size(), 3)));
   return key;
 }
 

@@ -300,7 +300,13 @@ BOOL Machine::SetCurrentDirectoryA(const char* path) {
     lastError_ = node ? win::ERROR_INVALID_PARAMETER : win::ERROR_FILE_NOT_FOUND;
     return win::FALSE;
   }
-  if (full.size() > 3 && full.back() == '\\') full.pop_back();
+  // A trailing backslash goes, but not the second byte of a two-byte character.
+  std::size_t last = std::string::npos;
+  for (std::size_t i = 0; i < full.size(); ++i) {
+    if (full[i] == '\\') last = i;
+    if (static_cast<unsigned char>(full[i]) >= 0x80) ++i;
+  }
+  if (full.size() > 3 && last == full.size() - 1) full.pop_back();
   self.currentDirectory = full;
   return win::TRUE;
 }
@@ -356,6 +362,22 @@ win::FARPROC Machine::GetProcAddress(win::HMODULE module, const char* name) {
     return 0;
   }
   return module + 0x1000 + (std::hash<std::string>{}(name) & 0xFFFF);
+}
+
+BOOL Machine::SetDefaultDllDirectories(DWORD directoryFlags) {
+  if (Fails("SetDefaultDllDirectories", win::ERROR_INVALID_PARAMETER)) return win::FALSE;
+  if (self.missingExports.count("SetDefaultDllDirectories")) {
+    lastError_ = 127;  // ERROR_PROC_NOT_FOUND
+    return win::FALSE;
+  }
+  // LOAD_LIBRARY_SEARCH_APPLICATION_DIR, _USER_DIRS, _SYSTEM32, _DEFAULT_DIRS.
+  constexpr DWORD kSearchFlags = 0x200 | 0x400 | 0x800 | 0x1000;
+  if (directoryFlags == 0 || (directoryFlags & ~kSearchFlags) != 0) {
+    lastError_ = win::ERROR_INVALID_PARAMETER;
+    return win::FALSE;
+  }
+  self.dllDirectories = directoryFlags;
+  return win::TRUE;
 }
 
 // ---------------------------------------------------------------- memory

@@ -90,6 +90,9 @@ struct SelfProcess {
   std::set<std::string> missingExports;  // exports GetProcAddress does not find
   bool exited = false;
   UINT exitCode = 0;
+  // What SetDefaultDllDirectories last set; 0 while the search is the
+  // system's default, which begins in the program's own folder.
+  DWORD dllDirectories = 0;
 };
 
 // Non-zero while the machine copies file contents into its simulated disk:
@@ -152,8 +155,10 @@ struct WindowSystem {
   // waits, in order. With nothing left to do, the user closes the window
   // (as with Alt+F4).
   struct UserAction {
-    enum Kind { kPick, kType, kPressOk, kClose } kind;
-    std::string text;  // the item to pick or the text to type, code page 936
+    enum Kind { kPick, kType, kPressOk, kClose, kKey } kind;
+    // The item to pick or the text to type, code page 936; for a key,
+    // "tab", "shift+tab", "enter" or "escape", pressed in the focus window.
+    std::string text;
   };
   std::deque<UserAction> userActions;
   // Runs before each user action, while the window is on screen.
@@ -177,6 +182,8 @@ struct WindowSystem {
   std::map<win::HDC, DeviceContext> deviceContexts;
   win::HGDIOBJ nextObject = 0x0B000000;
 
+  HWND focus = 0;                     // the window that has the keyboard focus
+  std::set<win::WPARAM> keysDown;     // as the program's thread last saw them
   std::vector<Window> windows;  // z-order: first is topmost
   std::vector<Class> classes;
   std::deque<win::MSG> queue;
@@ -188,6 +195,9 @@ struct WindowSystem {
   // Adds a top-level window of another program; returns its handle.
   HWND AddForeign(const std::string& title, const std::string& className, DWORD processId,
                   bool visible = true, HWND owner = 0);
+  // Moves a top-level window to the top of the z-order, as when its program
+  // opens it after the others.
+  void Raise(HWND handle);
 };
 
 // Other programs' processes, as the snapshot lists them (in this order).
@@ -204,7 +214,11 @@ struct ProcessTable {
     bool needsDebugPrivilege = false;
     bool running = true;
     UINT exitCode = 0;
+    // TerminateProcess accepts the request, but the process does not go
+    // (hung in a driver call).
+    bool hangsOnEnd = false;
     std::string commandLine;  // for processes the program started
+    std::string currentDirectory;  // the folder it was started in
     bool startedByProgram = false;
     DWORD showWindow = 0;
   };
@@ -445,6 +459,9 @@ class Machine final : public win::Api {
   int FillRect(win::HDC dc, const win::RECT* rect, win::HGDIOBJ brush) override;
   win::HGDIOBJ CreateSolidBrush(DWORD colour) override;
   BOOL DeleteObject(win::HGDIOBJ object) override;
+  BOOL SetDefaultDllDirectories(DWORD directoryFlags) override;
+  BOOL IsDialogMessageA(HWND dialog, win::MSG* msg) override;
+  HWND SetFocus(HWND window) override;
 
  private:
   win::LRESULT ComboBoxMessage(WindowSystem::Window& window, UINT message, win::WPARAM wParam,

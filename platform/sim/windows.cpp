@@ -49,6 +49,12 @@ HWND WindowSystem::AddForeign(const std::string& title, const std::string& class
   return w.handle;
 }
 
+void WindowSystem::Raise(HWND handle) {
+  auto it = std::find_if(windows.begin(), windows.end(),
+                         [&](const Window& w) { return w.handle == handle; });
+  if (it != windows.end()) std::rotate(windows.begin(), it, it + 1);
+}
+
 HWND Machine::FindWindowExA(HWND parent, HWND childAfter, const char* className,
                             const char* title) {
   if (Fails("FindWindowExA", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
@@ -213,6 +219,9 @@ BOOL Machine::GetMessageA(win::MSG* msg, HWND window, UINT first, UINT last) {
     if ((first || last) && (it->message < first || it->message > last)) continue;
     *msg = *it;
     windows.queue.erase(it);
+    // The thread's key state follows the key messages it takes in.
+    if (msg->message == win::WM_KEYDOWN) windows.keysDown.insert(msg->wParam);
+    if (msg->message == win::WM_KEYUP) windows.keysDown.erase(msg->wParam);
     return msg->message == win::WM_QUIT ? 0 : 1;
   }
   // The user acts in a window the program shows; with no window left,
@@ -354,6 +363,24 @@ bool Machine::PerformUserAction() {
     case WindowSystem::UserAction::kClose:
       windows.queue.push_back({top->handle, win::WM_CLOSE, 0, 0, clock.tick, {0, 0}});
       return true;
+    case WindowSystem::UserAction::kKey: {
+      // Keys go to the focus window, or to the window itself without one.
+      HWND target = top->handle;
+      for (const auto* w = windows.Find(windows.focus); w; w = windows.Find(w->parent))
+        if (w->handle == top->handle) target = windows.focus;
+      auto key = [&](UINT message, win::WPARAM vk) {
+        windows.queue.push_back({target, message, vk, 1, clock.tick, {0, 0}});
+      };
+      const bool shift = action.text.starts_with("shift+");
+      const std::string name = shift ? action.text.substr(6) : action.text;
+      const win::WPARAM vk = name == "tab" ? win::VK_TAB : name == "enter" ? win::VK_RETURN
+                             : name == "escape" ? win::VK_ESCAPE : 0;
+      if (shift) key(win::WM_KEYDOWN, win::VK_SHIFT);
+      key(win::WM_KEYDOWN, vk);
+      key(win::WM_KEYUP, vk);
+      if (shift) key(win::WM_KEYUP, win::VK_SHIFT);
+      return true;
+    }
   }
   return false;
 }
@@ -367,6 +394,9 @@ win::LRESULT Machine::DefWindowProcA(HWND window, UINT message, win::WPARAM wPar
     DestroyWindow(window);
     return 0;
   }
+  // The system menu's Close, which Alt+F4 also asks for.
+  if (message == win::WM_SYSCOMMAND && (wParam & 0xFFF0) == win::SC_CLOSE)
+    return SendMessageA(window, win::WM_CLOSE, 0, 0);
   w->settings[message] = lParam;
   (void)wParam;
   return 0;
@@ -395,7 +425,8 @@ HWND Machine::CreateWindowExA(DWORD exStyle, const char* className, const char* 
                               win::HMENU menu) {
   if (Fails("CreateWindowExA", win::ERROR_INVALID_PARAMETER)) return 0;
   if (!className) return 0;
-  constexpr DWORD kChild = 0x40000000u, kVisible = 0x10000000u;
+  constexpr DWORD kChild = 0x40000000u, kVisible = 0x10000000u, kPopup = 0x80000000u,
+                  kCaption = 0x00C00000u, kClipSiblings = 0x04000000u;
   static const char* const kSystemClasses[] = {"BUTTON", "COMBOBOX", "STATIC", "EDIT"};
   bool known = std::any_of(std::begin(kSystemClasses), std::end(kSystemClasses),
                            [&](const char* n) { return SameClass(n, className); }) ||
@@ -410,7 +441,9 @@ HWND Machine::CreateWindowExA(DWORD exStyle, const char* className, const char* 
   windows.nextHandle += 0x10;
   w.className = className;
   w.title = title ? title : "";
-  w.style = style;
+  // A top-level window that is neither a popup nor a child is an overlapped
+  // window: Windows gives it a title bar and clips its siblings.
+  w.style = style & (kChild | kPopup) ? style : style | kCaption | kClipSiblings;
   w.exStyle = exStyle;
   w.processId = self.processId;
   w.threadId = self.threadId;
@@ -432,6 +465,7 @@ BOOL Machine::DestroyWindow(HWND window) {
     if (w.parent == window) dependants.push_back(w.handle);
   for (HWND d : dependants) DestroyWindow(d);
   SendMessageA(window, win::WM_DESTROY, 0, 0);
+  if (windows.focus == window) windows.focus = 0;
   auto& list = windows.windows;
   list.erase(std::remove_if(list.begin(), list.end(),
                             [&](const WindowSystem::Window& w) { return w.handle == window; }),
@@ -587,6 +621,78 @@ win::HGDIOBJ Machine::CreateSolidBrush(DWORD) {
 BOOL Machine::DeleteObject(win::HGDIOBJ object) {
   faults.Enter("DeleteObject", false);
   return object ? win::TRUE : win::FALSE;
+}
+
+}  // namespace sim
+
+namespace sim {
+
+// ---------------------------------------------------------------- dialog keys
+
+HWND Machine::SetFocus(HWND window) {
+  if (Fails("SetFocus", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+  if (window && !windows.Find(window)) {
+    lastError_ = win::ERROR_INVALID_WINDOW_HANDLE;
+    return 0;
+  }
+  const HWND previous = windows.focus;
+  windows.focus = window;
+  return previous;
+}
+
+// As IsDialogMessage does for any window: the dialog's own messages and its
+// controls' are taken; keys that move or press are handled, every other
+// message is dispatched here.
+BOOL Machine::IsDialogMessageA(HWND dialog, win::MSG* msg) {
+  faults.Enter("IsDialogMessageA", false);
+  if (!msg || !windows.Find(dialog)) return win::FALSE;
+  // The control of `dialog` that `window` is or lies in; 0 when outside.
+  auto controlOf = [&](HWND window) -> HWND {
+    for (const auto* w = windows.Find(window); w; w = windows.Find(w->parent)) {
+      if (!w->child) return 0;
+      if (w->parent == dialog) return w->handle;
+    }
+    return 0;
+  };
+  if (msg->hwnd != dialog && controlOf(msg->hwnd) == 0) return win::FALSE;
+
+  if (msg->message == win::WM_KEYDOWN && msg->wParam == win::VK_TAB) {
+    constexpr DWORD kTabStop = 0x00010000u, kDisabled = 0x08000000u;
+    // The tab order is the order the controls were created in.
+    std::vector<HWND> stops;
+    for (const auto& w : windows.windows)
+      if (w.child && w.parent == dialog && w.visible && (w.style & kTabStop) && !(w.style & kDisabled))
+        stops.push_back(w.handle);
+    std::sort(stops.begin(), stops.end());
+    if (stops.empty()) return win::TRUE;
+    const bool back = windows.keysDown.count(win::VK_SHIFT) != 0;
+    auto at = std::find(stops.begin(), stops.end(), controlOf(windows.focus));
+    std::size_t next = 0;
+    if (at == stops.end())
+      next = back ? stops.size() - 1 : 0;
+    else
+      next = (static_cast<std::size_t>(at - stops.begin()) + (back ? stops.size() - 1 : 1)) %
+             stops.size();
+    windows.focus = stops[next];
+    return win::TRUE;
+  }
+  if (msg->message == win::WM_KEYDOWN && msg->wParam == win::VK_RETURN) {
+    const auto defId = static_cast<DWORD>(SendMessageA(dialog, win::DM_GETDEFID, 0, 0));
+    const int id = (defId >> 16) == win::DC_HASDEFID ? static_cast<int>(defId & 0xFFFF) : win::IDOK;
+    HWND control = 0;
+    for (const auto& w : windows.windows)
+      if (w.child && w.parent == dialog && w.id == static_cast<win::HMENU>(id)) control = w.handle;
+    SendMessageA(dialog, win::WM_COMMAND, static_cast<win::WPARAM>(id) | win::BN_CLICKED << 16,
+                 static_cast<win::LPARAM>(control));
+    return win::TRUE;
+  }
+  if (msg->message == win::WM_KEYDOWN && msg->wParam == win::VK_ESCAPE) {
+    SendMessageA(dialog, win::WM_COMMAND, static_cast<win::WPARAM>(win::IDCANCEL), 0);
+    return win::TRUE;
+  }
+  TranslateMessage(msg);
+  DispatchMessageA(msg);
+  return win::TRUE;
 }
 
 }  // namespace sim

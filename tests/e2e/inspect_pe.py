@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Check that an executable is a 32-bit x86 Windows console program that
-imports only Windows system DLLs; print its size and imports.
+imports only DLLs Windows loads from its own folder, with ASLR and DEP and an
+application manifest that asks for no elevation; print its size, imports and
+manifest.
 
-usage: inspect_pe.py PATH.exe [--allow DLL]... [--max-kib N]
+usage: inspect_pe.py PATH.exe [--allow DLL]... [--max-kib N] [--machine x86-64]
 Exit status 0 when every check passes, 1 on a failed check, 2 when the
 file cannot be read as PE at all."""
 
@@ -11,13 +13,39 @@ import os
 import struct
 import sys
 import textwrap
+import xml.etree.ElementTree as ET
 
-SYSTEM_DLLS = {
-    'kernel32.dll', 'user32.dll', 'gdi32.dll', 'advapi32.dll', 'shell32.dll',
-    'shlwapi.dll', 'comdlg32.dll', 'ole32.dll', 'oleaut32.dll', 'ntdll.dll',
-    'msvcrt.dll', 'ucrtbase.dll',
+# DLLs the loader never looks for beside the program: the KnownDLLs of every
+# Windows from 7 to 11 (mapped from the system's own copy), and ntdll, which
+# the system loads into every process before the program. Any other DLL,
+# ucrtbase.dll and the api-ms-win-crt-* files of Windows 7 among them, is
+# looked for in the program's folder first, where a planted copy would win.
+KNOWN_DLLS = {
+    'advapi32.dll', 'comdlg32.dll', 'gdi32.dll', 'imagehlp.dll', 'imm32.dll',
+    'kernel32.dll', 'msctf.dll', 'msvcrt.dll', 'normaliz.dll', 'nsi.dll',
+    'ole32.dll', 'oleaut32.dll', 'psapi.dll', 'rpcrt4.dll', 'sechost.dll',
+    'setupapi.dll', 'shell32.dll', 'shlwapi.dll', 'user32.dll', 'wldap32.dll',
+    'ws2_32.dll', 'ntdll.dll',
 }
-SYSTEM_PREFIXES = ('api-ms-win-crt-',)
+
+# IMAGE_DLLCHARACTERISTICS_*
+HIGH_ENTROPY_VA = 0x0020
+DYNAMIC_BASE = 0x0040
+NX_COMPAT = 0x0100
+RELOCS_STRIPPED = 0x0001      # IMAGE_FILE_RELOCS_STRIPPED, COFF characteristics
+RT_MANIFEST = 24
+
+ASM_V1 = '{urn:schemas-microsoft-com:asm.v1}'
+ASM_V3 = '{urn:schemas-microsoft-com:asm.v3}'
+COMPAT = '{urn:schemas-microsoft-com:compatibility.v1}'
+WINDOWS_SETTINGS = ('{http://schemas.microsoft.com/SMI/2005/WindowsSettings}',
+                    '{http://schemas.microsoft.com/SMI/2016/WindowsSettings}')
+SUPPORTED_OS = {
+    '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}': 'Windows 7',
+    '{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}': 'Windows 8',
+    '{1f676c76-80e1-4239-95bb-83d0f6d0da78}': 'Windows 8.1',
+    '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}': 'Windows 10 and 11',
+}
 
 MACHINES = {0x14C: 'i386', 0x8664: 'x86-64', 0x1C0: 'arm', 0xAA64: 'arm64'}
 SUBSYSTEMS = {1: 'native', 2: 'windows (GUI)', 3: 'console'}
@@ -42,7 +70,7 @@ class PE:
         self.magic = struct.unpack_from('<H', data, opt)[0]
         if self.magic not in (0x10B, 0x20B):
             raise PEError('unknown optional header magic 0x%X' % self.magic)
-        self.subsystem = struct.unpack_from('<H', data, opt + 68)[0]
+        self.subsystem, self.dll_characteristics = struct.unpack_from('<HH', data, opt + 68)
         dd = opt + (96 if self.magic == 0x10B else 112)
         ndirs = struct.unpack_from('<I', data, dd - 4)[0]
         self.dirs = [struct.unpack_from('<II', data, dd + 8 * i) for i in range(min(ndirs, 16))]
@@ -110,9 +138,88 @@ class PE:
             off += 32
 
 
+    def resources(self, type_id):
+        """[bytes] of every resource of this numeric type, any name and language."""
+        if len(self.dirs) < 3 or not self.dirs[2][0]:
+            return []
+        base = self.offset(self.dirs[2][0])
+
+        def entries(off):
+            named, ids = struct.unpack_from('<HH', self.data, off + 12)
+            for i in range(named + ids):
+                name, target = struct.unpack_from('<II', self.data, off + 16 + 8 * i)
+                yield name, target
+
+        out = []
+        for name, target in entries(base):
+            if name & 0x80000000 or name != type_id or not target & 0x80000000:
+                continue
+            for _, lang_dir in entries(base + (target & 0x7FFFFFFF)):
+                if not lang_dir & 0x80000000:
+                    continue
+                for _, leaf in entries(base + (lang_dir & 0x7FFFFFFF)):
+                    if leaf & 0x80000000:
+                        continue
+                    rva, size = struct.unpack_from('<II', self.data, base + leaf)
+                    off = self.offset(rva)
+                    out.append(self.data[off:off + size])
+        return out
+
+
 def is_system(dll, extra):
     d = dll.lower()
-    return d in SYSTEM_DLLS or d in extra or d.startswith(SYSTEM_PREFIXES)
+    return d in KNOWN_DLLS or d in extra
+
+
+def check_manifest(pe, arch, failures):
+    """The manifest's checks; prints what it holds."""
+    manifests = pe.resources(RT_MANIFEST)
+    if len(manifests) != 1:
+        failures.append('%d manifest resources, not 1' % len(manifests))
+        return
+    try:
+        root = ET.fromstring(manifests[0])
+    except ET.ParseError as e:
+        failures.append('the manifest is no XML: %s' % e)
+        return
+    print('manifest: %d bytes' % len(manifests[0]))
+    if root.tag != ASM_V1 + 'assembly':
+        failures.append('manifest root is %s, not assembly' % root.tag)
+    identity = root.find(ASM_V1 + 'assemblyIdentity')
+    if identity is None or identity.get('processorArchitecture') != arch:
+        failures.append('assemblyIdentity processorArchitecture is not %s' % arch)
+    levels = [e for e in root.iter() if e.tag.endswith('}requestedExecutionLevel')]
+    for e in levels:
+        print('  requestedExecutionLevel level=%s uiAccess=%s' % (e.get('level'), e.get('uiAccess')))
+    if len(levels) != 1 or levels[0].tag != ASM_V3 + 'requestedExecutionLevel':
+        failures.append('no single requestedExecutionLevel in the asm.v3 trustInfo')
+    elif levels[0].get('level') != 'asInvoker' or levels[0].get('uiAccess') != 'false':
+        failures.append('execution level %s, uiAccess %s: not asInvoker, false'
+                        % (levels[0].get('level'), levels[0].get('uiAccess')))
+    oses = [e.get('Id', '').lower() for e in root.iter(COMPAT + 'supportedOS')]
+    print('  supportedOS: %s' % ', '.join(SUPPORTED_OS.get(i, i) for i in oses))
+    if sorted(oses) != sorted(SUPPORTED_OS):
+        failures.append('supportedOS is %s, not Windows 7 to 11' % oses)
+    dpi = [e.tag for e in root.iter() if e.tag.startswith(WINDOWS_SETTINGS)]
+    if dpi:
+        failures.append('the manifest sets %s: the window would change its geometry' % dpi)
+    for dep in root.iter(ASM_V1 + 'dependentAssembly'):
+        ident = dep.find(ASM_V1 + 'assemblyIdentity')
+        name = ident.get('name') if ident is not None else ''
+        failures.append('the manifest depends on %s (common controls 6 would change the look)'
+                        % name)
+
+
+def check_hardening(pe, wide, failures):
+    dc = pe.dll_characteristics
+    print('DllCharacteristics: 0x%04X' % dc)
+    for bit, name in ((DYNAMIC_BASE, 'DYNAMIC_BASE'), (NX_COMPAT, 'NX_COMPAT')) + (
+            ((HIGH_ENTROPY_VA, 'HIGH_ENTROPY_VA'),) if wide else ()):
+        if not dc & bit:
+            failures.append('DllCharacteristics lacks %s' % name)
+    # A movable image needs its base relocations.
+    if pe.characteristics & RELOCS_STRIPPED or len(pe.dirs) < 6 or not pe.dirs[5][0]:
+        failures.append('no base relocations: the image cannot be moved (ASLR)')
 
 
 def main(argv=None):
@@ -121,6 +228,8 @@ def main(argv=None):
     ap.add_argument('--allow', action='append', default=[],
                     help='also accept this DLL (repeatable)')
     ap.add_argument('--max-kib', type=float, help='fail when the file is larger')
+    ap.add_argument('--machine', choices=('i386', 'x86-64'), default='i386',
+                    help='the architecture expected (default i386, the release)')
     args = ap.parse_args(argv)
 
     try:
@@ -144,11 +253,13 @@ def main(argv=None):
     print('format: %s, machine 0x%X (%s), subsystem %d (%s)' % (
         'PE32' if pe.magic == 0x10B else 'PE32+', pe.machine,
         MACHINES.get(pe.machine, '?'), pe.subsystem, SUBSYSTEMS.get(pe.subsystem, '?')))
-    if pe.magic != 0x10B:
-        failures.append('optional header magic is 0x%X, not 0x10B (PE32)' % pe.magic)
-    if pe.machine != 0x14C:
-        failures.append('machine is 0x%X (%s), not 0x14C (i386)'
-                        % (pe.machine, MACHINES.get(pe.machine, 'unknown')))
+    wide = args.machine == 'x86-64'
+    magic, machine = (0x20B, 0x8664) if wide else (0x10B, 0x14C)
+    if pe.magic != magic:
+        failures.append('optional header magic is 0x%X, not 0x%X' % (pe.magic, magic))
+    if pe.machine != machine:
+        failures.append('machine is 0x%X (%s), not 0x%X (%s)'
+                        % (pe.machine, MACHINES.get(pe.machine, 'unknown'), machine, args.machine))
     if pe.subsystem != 3:
         failures.append('subsystem is %d (%s), not 3 (console)'
                         % (pe.subsystem, SUBSYSTEMS.get(pe.subsystem, 'unknown')))
@@ -160,20 +271,28 @@ def main(argv=None):
     for kind, table in (('', imports), (' (delay-loaded)', delayed)):
         for dll, funcs in table:
             ok = is_system(dll, extra)
-            print('  %s%s: %d function(s)%s' % (dll, kind, len(funcs), '' if ok else '  <-- not a system DLL'))
+            print('  %s%s: %d function(s)%s' % (dll, kind, len(funcs),
+                                                '' if ok else '  <-- not loaded from the system'))
             if funcs:
                 print(textwrap.fill(', '.join(funcs), 100, initial_indent='    ',
                                     subsequent_indent='    ', break_on_hyphens=False))
             if not ok:
-                failures.append('imports %s%s, which is not a Windows system DLL' % (dll, kind))
+                failures.append('imports %s%s, which Windows may load from the program\'s folder'
+                                % (dll, kind))
     if not imports and not delayed:
         print('  (none)')
+    check_hardening(pe, wide, failures)
+    try:
+        check_manifest(pe, 'amd64' if wide else 'x86', failures)
+    except (PEError, struct.error) as e:
+        failures.append('the resources cannot be read: %s' % e)
 
     if failures:
         for f in failures:
             print('FAIL: ' + f)
         return 1
-    print('OK: PE32 i386 console program importing only system DLLs')
+    print('OK: %s console program importing only DLLs of the system, with ASLR, DEP and a manifest'
+          % ('PE32+ x86-64' if wide else 'PE32 i386'))
     return 0
 
 

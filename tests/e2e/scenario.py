@@ -100,14 +100,17 @@ def discovery_writes(hwnd, pid, path):
             ('游戏路径 ', LABEL_ATTR), (path + '\r\n', VALUE_ATTR)]
 
 
-def step_writes(pid, name, step1, step2):
-    """The writes after the discovery lines on the normal end."""
+def step_writes(pid, name, step1, step2, restarted=None):
+    """The writes after the discovery lines on the normal end; the game is
+    started again (restarted None: when step 1 ended it)."""
     out = []
     if step1:
         out += [('替换Assembly-CSharp.dll\r\n', STEP_ATTR), ('结束进程 %d\r\n' % pid, STEP_ATTR)]
     for n, ok in ((1, step1), (2, step2)):
         out.append(('执行过程[%d]:%s\r\n' % (n, '真' if ok else '假'), STEP_ATTR))
-    out += [('重新运行 %s\r\n' % name, STEP_ATTR), (CLOSING_TEXT + '\r\n', CLOSING_ATTR)]
+    if step1 if restarted is None else restarted:
+        out.append(('重新运行 %s\r\n' % name, STEP_ATTR))
+    out.append((CLOSING_TEXT + '\r\n', CLOSING_ATTR))
     return out
 
 

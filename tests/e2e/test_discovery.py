@@ -107,16 +107,15 @@ class GameFoundTest(sc.E2ETest):
                     0, game['pid'], sc.to_windows(s.game_exe)))
                 self.assertUntouched(s, game, sc.sized_assembly(100))
 
-    def test_window_decides_over_process_name(self):
+    def test_another_programs_window_is_passed_over(self):
         with sc.Scenario('window-wins') as s:
             s.make_game(assembly=sc.VERSION_SIZES['0.24g'])
-            s.start_game(window=False)
-            # Another program's window titled "Thistlegarden".
-            other = s.start_program(s.make_program(
-                os.path.join(s.root, '其他 程序'), '其他程序.exe'))
-            result = self.run_declined(s)
+            game = s.start_game(window=False)
+            # Another program's window titled "Thistlegarden": not the game's.
+            s.start_program(s.make_program(os.path.join(s.root, '其他 程序'), '其他程序.exe'))
+            result = self.run_declined(s, '0.24g')
             self.assertScreen(result, sc.BANNER + sc.discovery_writes(
-                other['hwnd'], other['pid'], other['exe']))
+                0, game['pid'], sc.to_windows(s.game_exe)))
 
 
 if __name__ == '__main__':

@@ -35,6 +35,63 @@ WideText Terminated(std::u16string_view units) { return UnitsToWide(units) + std
 
 // --------------------------------------------------------------- lookup
 
+// Windows titled "Thistlegarden" of several programs: the file manager open
+// on the game's folder above the game's own, a notes program below it.
+TEST(FindGameTest, TheGamesWindowIsTheOneItsOwnProcessOwns) {
+  sim::Machine machine;
+  const win::DWORD explorer =
+      machine.processes.Add("explorer.exe", u"\\Device\\HarddiskVolume3\\Windows\\explorer.exe");
+  const win::DWORD game = machine.processes.Add("THISTLEGARDEN.EXE", kGameImage);
+  const win::DWORD notes = machine.processes.Add("Thistlegarden.exe.txt", kGameImage);
+  const win::HWND gameWindow = machine.windows.AddForeign("Thistlegarden", "UnityWndClass", game);
+  machine.windows.AddForeign("Thistlegarden", "Notepad", notes);
+  machine.windows.Raise(machine.windows.AddForeign("thistlegarden", "CabinetWClass", explorer));
+
+  const FoundGame found = FindGame(machine, "Thistlegarden", "Thistlegarden.exe");
+  EXPECT_EQ(found.window, gameWindow);
+  EXPECT_EQ(found.processId, game);
+  EXPECT_EQ(CallCount(machine, "CreateToolhelp32Snapshot"), 1);
+  EXPECT_EQ(CallCount(machine, "FindWindowExA"), 2);  // the file manager's, then the game's
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(FindGameTest, OtherProgramsWindowsLeaveTheProcessSearch) {
+  sim::Machine machine;
+  const win::DWORD explorer =
+      machine.processes.Add("explorer.exe", u"\\Device\\HarddiskVolume3\\Windows\\explorer.exe");
+  machine.windows.AddForeign("Thistlegarden", "CabinetWClass", explorer);
+  // No game at all: the windows are not even walked.
+  FoundGame found = FindGame(machine, "Thistlegarden", "Thistlegarden.exe");
+  EXPECT_EQ(found.window, 0u);
+  EXPECT_EQ(found.processId, 0u);
+  EXPECT_EQ(CallCount(machine, "FindWindowExA"), 0);
+
+  // A game without a window: found by its process, the first of the list.
+  const win::DWORD first = machine.processes.Add("Thistlegarden.exe", kGameImage);
+  machine.processes.Add("Thistlegarden.exe", kGameImage);
+  found = FindGame(machine, "Thistlegarden", "Thistlegarden.exe");
+  EXPECT_EQ(found.window, 0u);
+  EXPECT_EQ(found.processId, first);
+
+  // A window whose owner cannot be told is passed over, not the end of the walk.
+  const win::HWND gameWindow = machine.windows.AddForeign("Thistlegarden", "UnityWndClass", first);
+  machine.faults.Fail("GetWindowThreadProcessId");
+  found = FindGame(machine, "Thistlegarden", "Thistlegarden.exe");
+  EXPECT_EQ(found.window, gameWindow);
+  EXPECT_EQ(found.processId, first);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(FindGameTest, NoSnapshotFindsNothing) {
+  sim::Machine machine;
+  const win::DWORD game = machine.processes.Add("Thistlegarden.exe", kGameImage);
+  machine.windows.AddForeign("Thistlegarden", "UnityWndClass", game);
+  machine.faults.Fail("CreateToolhelp32Snapshot");
+  const FoundGame found = FindGame(machine, "Thistlegarden", "Thistlegarden.exe");
+  EXPECT_EQ(found.window, 0u);
+  EXPECT_EQ(found.processId, 0u);
+}
+
 TEST(GameLookupTest, WindowOwnerDecidesTheProcess) {
   sim::Machine machine;
   const win::DWORD byName = machine.processes.Add("Thistlegarden.exe", kGameImage);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 
 #include "app/startup.h"
 #include "install/payload_catalogue.h"
@@ -47,6 +48,9 @@ struct Expect {
   const char* name = nullptr;
   bool found = true;       // the discovery lines show the game's window and process
   bool asideLeft = false;  // the original is left as "...aside1"
+  // The "重新运行 " line: printed when the run saw the game it ended go
+  // (unset: when it was ended).
+  std::optional<bool> restartLine = std::nullopt;
 };
 
 struct Case {
@@ -121,7 +125,7 @@ std::vector<std::string> ExpectedLines(const Game& game, const Expect& e) {
   }
   lines.push_back("执行过程[1]:" + e.steps.substr(0, 2) + "\r\n");
   lines.push_back("执行过程[2]:" + e.steps.substr(2) + "\r\n");
-  lines.push_back("重新运行 " + name + "\r\n");
+  if (e.restartLine.value_or(e.ended)) lines.push_back("重新运行 " + name + "\r\n");
   lines.push_back("补丁安装结束，程序在10秒后自动关闭......\r\n");
   return lines;
 }
@@ -187,8 +191,9 @@ void RunCase(const Case& c) {
 
 // Outcomes shared by many rows.
 const Expect kGood{{"confirm"}, "真真", true, true, "MBA", true};
-const Expect kWriteFailed{{"confirm", "dev", "report 假假"}, "假假", false, false};
-const Expect kGameKeptRunning{{"confirm"}, "真真", true, true, "MBA", false};
+// A game this run did not end is not started again.
+const Expect kWriteFailed{{"confirm", "dev", "report 假假"}, "假假", false, false, "MBA", false, "E"};
+const Expect kGameKeptRunning{{"confirm"}, "真真", true, true, "MBA", false, "E"};
 // The first read of the image path failed: the folder is empty, so the
 // assembly is looked for beside the installer and the game's name alone
 // starts nothing.
@@ -219,8 +224,8 @@ TEST(FaultCatalogueTest, DiscoveryFaults) {
        false},
       {"OpenProcess, first image path read", {{"OpenProcess", 1}}, kNoFolder},
       {"OpenProcess, second image path read", {{"OpenProcess", 2}}, kNoName},
-      {"OpenProcess, the check before ending", {{"OpenProcess", 3}}, kGameKeptRunning},
-      {"OpenProcess, ending the game", {{"OpenProcess", 4}}, kGameKeptRunning},
+      {"OpenProcess, the one handle that checks, ends and waits", {{"OpenProcess", 3}},
+       kGameKeptRunning},
       {"NtQueryInformationProcess, size query", {{"NtQueryInformationProcess", 1}}, kNoFolder},
       {"NtQueryInformationProcess, second query", {{"NtQueryInformationProcess", 2}}, kNoFolder},
       {"NtQueryInformationProcess, size query of the name read",
@@ -319,7 +324,7 @@ TEST(FaultCatalogueTest, NoTemporaryFolder) {
     EXPECT_NE(scenario::File(m, own + "Assembly-CSharp.dll"), nullptr);
     EXPECT_EQ(Images(m, kOwnFolder), "MBA");
     EXPECT_EQ(scenario::Started(m).back()->commandLine,
-              "explorer.exe \"Thistlegarden补丁程序\\补丁对比图\"");
+              "\"C:\\Windows\\explorer.exe\" \"Thistlegarden补丁程序\\补丁对比图\"");
   };
   Expect firstOnly = kGood;
   firstOnly.backup = false;
@@ -340,9 +345,20 @@ TEST(FaultCatalogueTest, ProcessFaults) {
   noGame.started = "E";
   Expect noExplorer = kGood;
   noExplorer.started = "G";
-  Expect noWindow{{"confirm", "manual", "dev", "report 假假"}, "假假", false, false};
+  Expect noWindow{{"confirm", "manual", "dev", "report 假假"}, "假假", false, false, "MBA", false, "E"};
+  // Ended, but the run cannot tell that it is gone: not started again.
+  Expect goneUnseen = kGood;
+  goneUnseen.started = "E";
+  goneUnseen.restartLine = false;
   const Case cases[] = {
       {"TerminateProcess", {{"TerminateProcess"}}, kGameKeptRunning},
+      {"a game that does not go when ended", {}, kGameKeptRunning, {kIdOk},
+       [](sim::Machine& m, const Game& g) { m.processes.Find(g.processId)->hangsOnEnd = true; },
+       [](const sim::Machine& m, const Game&) {
+         // The wait for it is bounded: five seconds beyond the run's delays.
+         EXPECT_EQ(m.clock.tick - 5000000u, 17000u + 5000u);
+       }},
+      {"WaitForSingleObject, the wait for the ended game", {{"WaitForSingleObject"}}, goneUnseen},
       {"CreateProcessA, the game", {{"CreateProcessA", 1}}, noGame},
       {"CreateProcessA, the file manager", {{"CreateProcessA", 2}}, noExplorer},
       {"CreateWindowExA, the version window",

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "fsproc/file_ops.h"
 #include "fsproc/process_ops.h"
@@ -17,6 +18,22 @@ constexpr std::int32_t kCodePage = 936;
 
 long CallCount(const sim::Machine& machine, const std::string& name) {
   return std::count(machine.faults.calls.begin(), machine.faults.calls.end(), name);
+}
+
+// The calls of these names, in the order they were made.
+std::vector<std::string> CallsAmong(const sim::Machine& machine,
+                                    const std::vector<std::string>& names) {
+  std::vector<std::string> seen;
+  for (const auto& call : machine.faults.calls)
+    if (std::find(names.begin(), names.end(), call) != names.end()) seen.push_back(call);
+  return seen;
+}
+
+// The folder the last program started was started in.
+std::string LastStartedIn(const sim::Machine& machine) {
+  for (auto it = machine.processes.list.rbegin(); it != machine.processes.list.rend(); ++it)
+    if (it->startedByProgram) return it->currentDirectory;
+  return "(none)";
 }
 
 const std::string* FileData(const sim::Machine& machine, const std::string& path) {
@@ -481,6 +498,79 @@ TEST(EndProcessByIdTest, ProcessesThatCannotBeEnded) {
   machine.faults.Fail("TerminateProcess");
   EXPECT_FALSE(EndProcessById(machine, other));
   EXPECT_TRUE(machine.processes.Find(other)->running);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+// What a check saw: the handle it was given and the rights it was opened with.
+struct SeenByCheck {
+  sim::Machine* machine;
+  bool accept;
+  win::HANDLE handle = 0;
+  win::DWORD rights = 0;
+};
+
+bool RecordCheck(void* context, win::HANDLE process) {
+  auto& seen = *static_cast<SeenByCheck*>(context);
+  seen.handle = process;
+  seen.rights = seen.machine->processes.grantedRights.at(process);
+  return seen.accept;
+}
+
+TEST(EndProcessByIdTest, OneHandleIsCheckedEndedAndWaitedFor) {
+  sim::Machine machine;
+  const DWORD game = machine.processes.Add("Thistlegarden.exe", u"\\Device\\HarddiskVolume3\\G\\Thistlegarden.exe");
+  SeenByCheck refuse{&machine, false};
+  EXPECT_FALSE(EndProcessById(machine, game, RecordCheck, &refuse));
+  EXPECT_TRUE(machine.processes.Find(game)->running);
+  EXPECT_EQ(CallCount(machine, "TerminateProcess"), 0);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+
+  SeenByCheck accept{&machine, true};
+  EXPECT_TRUE(EndProcessById(machine, game, RecordCheck, &accept));
+  EXPECT_FALSE(machine.processes.Find(game)->running);
+  EXPECT_EQ(accept.rights, win::PROCESS_TERMINATE | win::SYNCHRONIZE | win::PROCESS_QUERY_INFORMATION);
+  // One open; the check, the end and the wait all went through its handle.
+  EXPECT_EQ(CallCount(machine, "OpenProcess"), 2);
+  EXPECT_EQ(CallsAmong(machine, {"OpenProcess", "TerminateProcess", "WaitForSingleObject",
+                                 "CloseHandle"}),
+            (std::vector<std::string>{"OpenProcess", "CloseHandle", "OpenProcess",
+                                      "TerminateProcess", "WaitForSingleObject", "CloseHandle"}));
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(EndProcessByIdTest, TheWaitForTheEndIsBounded) {
+  sim::Machine machine;
+  const DWORD hung = machine.processes.Add("hung.exe", u"\\Device\\HarddiskVolume3\\hung.exe");
+  machine.processes.Find(hung)->hangsOnEnd = true;
+  const win::DWORD before = machine.clock.tick;
+  EXPECT_FALSE(EndProcessById(machine, hung));
+  EXPECT_EQ(machine.clock.tick - before, kEndProcessWait);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+
+  // Without the right to wait the process cannot be opened at all.
+  const DWORD guarded = machine.processes.Add("guarded.exe", u"\\Device\\HarddiskVolume3\\guarded.exe");
+  machine.processes.Find(guarded)->openableRights = win::PROCESS_TERMINATE | win::PROCESS_QUERY_INFORMATION;
+  EXPECT_FALSE(EndProcessById(machine, guarded));
+  EXPECT_TRUE(machine.processes.Find(guarded)->running);
+
+  // A failed wait is no end the caller may count on.
+  const DWORD other = machine.processes.Add("other.exe", u"\\Device\\HarddiskVolume3\\other.exe");
+  machine.faults.Fail("WaitForSingleObject");
+  EXPECT_FALSE(EndProcessById(machine, other));
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(RunCommandLineTest, TheStartedProgramsFolder) {
+  sim::Machine machine;
+  machine.files.AddFile("D:\\游戏 目录\\Thistlegarden.exe", "MZ");
+  EXPECT_TRUE(RunCommandLine(machine, "\"D:\\游戏 目录\\Thistlegarden.exe\"", false, std::nullopt,
+                             "D:\\游戏 目录\\"));
+  EXPECT_EQ(LastStartedIn(machine), "D:\\游戏 目录\\");
+  // Without one it starts in the caller's folder; a missing one starts nothing.
+  EXPECT_TRUE(RunCommandLine(machine, "\"D:\\游戏 目录\\Thistlegarden.exe\""));
+  EXPECT_EQ(LastStartedIn(machine), machine.self.currentDirectory);
+  EXPECT_FALSE(RunCommandLine(machine, "\"D:\\游戏 目录\\Thistlegarden.exe\"", false, std::nullopt,
+                              "D:\\gone\\"));
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "app/startup.h"
 #include "install/payload_catalogue.h"
@@ -73,19 +74,37 @@ TEST(InstallerRunTest, NoGameShowsTheNotFoundReport) {
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
 
-TEST(InstallerRunTest, AWindowOfAnotherProgramWinsOverTheProcessList) {
+TEST(InstallerRunTest, AWindowOfAnotherProgramIsPassedOver) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, -1, false);
-  // Another program's window has the game's title.
+  // Another program's window has the game's title; the game runs without one.
   win::DWORD other = machine.processes.Add("Notes.exe", u"\\Device\\HarddiskVolume3\\Tools\\Notes.exe");
-  win::HWND window = machine.windows.AddForeign("Thistlegarden", "Notepad", other);
+  machine.windows.AddForeign("Thistlegarden", "Notepad", other);
   machine.dialogs.answers = {kIdCancel};  // no version by hand
   EXPECT_EQ(ProgramEntry(machine), 0);
-  EXPECT_EQ(AfterBanner(machine), Discovery(window, other, "C:\\Tools\\Notes.exe"));
+  EXPECT_EQ(AfterBanner(machine), Discovery(0, game.processId, game.ExePath()));
   EXPECT_EQ(std::count(machine.faults.calls.begin(), machine.faults.calls.end(),
                        "CreateToolhelp32Snapshot"),
-            0);
-  (void)game;
+            1);
+}
+
+// The file manager open on the game's folder has a window of the same title,
+// above the game's when the player starts the installer from there.
+TEST(InstallerRunTest, TheFileManagerOnTheGamesFolderIsNotTakenForTheGame) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kSize025c);
+  const win::DWORD explorer = machine.processes.Add(
+      "explorer.exe", u"\\Device\\HarddiskVolume3\\Windows\\explorer.exe");
+  machine.windows.Raise(machine.windows.AddForeign("Thistlegarden", "CabinetWClass", explorer));
+  machine.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  auto lines = AfterBanner(machine);
+  lines.resize(6);
+  EXPECT_EQ(lines, Discovery(game.window, game.processId, game.ExePath()));
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload("0.25c")));
+  EXPECT_TRUE(machine.processes.Find(explorer)->running);
+  EXPECT_FALSE(machine.processes.Find(game.processId)->running);
+  ASSERT_EQ(machine.dialogs.shown.size(), 1u);
 }
 
 TEST(InstallerRunTest, GameFoundByProcessNameAlone) {
@@ -170,8 +189,10 @@ TEST_P(GoodInstallTest, PatchesRestartsAndLeavesTheImages) {
   ASSERT_EQ(started.size(), 2u);
   EXPECT_EQ(started[0]->commandLine, "\"" + game.ExePath() + "\"");
   EXPECT_EQ(started[0]->showWindow, 1u);
+  EXPECT_EQ(started[0]->currentDirectory, game.folder);
+  // The file manager of the Windows folder, named so that nothing is searched for.
   EXPECT_EQ(started[1]->commandLine,
-            "explorer.exe \"" + temp + "Thistlegarden补丁程序\\补丁对比图\"");
+            "\"C:\\Windows\\explorer.exe\" \"" + temp + "Thistlegarden补丁程序\\补丁对比图\"");
 
   EXPECT_EQ(machine.clock.slept, 17000u);
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
@@ -253,17 +274,17 @@ TEST(InstallerFailureTest, NoPayloadForTheLabel) {
       Discovery(game.window, game.processId, game.ExePath()),
       {{"执行过程[1]:假\r\n", kStep},
        {"执行过程[2]:假\r\n", kStep},
-       {"重新运行 Thistlegarden.exe\r\n", kStep},
        {"补丁安装结束，程序在10秒后自动关闭......\r\n", kClosing}});
   EXPECT_EQ(AfterBanner(machine), expected);
   ASSERT_EQ(machine.dialogs.shown.size(), 4u);
   EXPECT_EQ(machine.dialogs.shown[2].text, "运行出错！，请联系开发者Orrinvale&Tamsk_Olu！");
   EXPECT_EQ(machine.dialogs.shown[2].style, 0x10u);
   EXPECT_EQ(machine.dialogs.shown[3].text, FailureReport(game, "假", "假"));
-  // Untouched, and a second copy of the game is started beside the first.
+  // Untouched, and the game runs on: no second copy is started beside it.
   EXPECT_EQ(scenario::File(machine, game.AssemblyPath())->data.size(), size_t(kSize025b));
   EXPECT_TRUE(machine.processes.Find(game.processId)->running);
-  EXPECT_EQ(scenario::Started(machine).size(), 2u);
+  ASSERT_EQ(scenario::Started(machine).size(), 1u);
+  EXPECT_EQ(scenario::Started(machine)[0]->exeName, "explorer.exe");
   EXPECT_EQ(machine.clock.slept, 16000u);
 }
 
@@ -322,7 +343,7 @@ TEST(InstallerFailureTest, NoTemporaryFolderMakesThePathsRelative) {
   EXPECT_NE(scenario::File(machine, own + "Thistlegarden补丁程序\\Assembly-CSharp.dll"), nullptr);
   EXPECT_NE(scenario::File(machine, own + "Thistlegarden补丁程序\\补丁对比图\\安装前.PNG"), nullptr);
   EXPECT_EQ(scenario::Started(machine).back()->commandLine,
-            "explorer.exe \"Thistlegarden补丁程序\\补丁对比图\"");
+            "\"C:\\Windows\\explorer.exe\" \"Thistlegarden补丁程序\\补丁对比图\"");
   (void)game;
 }
 
@@ -355,8 +376,78 @@ TEST(InstallerRunTest, FoldersWithBlanksAndChineseCharacters) {
   ASSERT_EQ(started.size(), 2u);
   EXPECT_EQ(started[0]->commandLine, "\"D:\\Program Files\\游戏 目录\\Thistlegarden.exe\"");
   EXPECT_EQ(started[0]->exeName, "Thistlegarden.exe");
+  EXPECT_EQ(started[0]->currentDirectory, "D:\\Program Files\\游戏 目录\\");
   EXPECT_NE(scenario::File(machine, machine.folders.temp + "Thistlegarden补丁程序\\补丁对比图\\安装后.PNG"),
             nullptr);
+}
+
+// A program named like the file manager beside the installer (a downloads
+// folder) or in the current folder never runs.
+TEST(InstallerRunTest, APlantedFileManagerNeverRuns) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kSize025a);
+  machine.files.AddFile("C:\\Games\\Tools\\explorer.exe", "MZ planted");
+  machine.files.AddFile("C:\\Games\\Tools\\explorer", "MZ planted");
+  machine.files.AddFile(machine.self.currentDirectory + "\\explorer.exe", "MZ planted");
+  machine.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  auto started = scenario::Started(machine);
+  ASSERT_EQ(started.size(), 2u);
+  EXPECT_EQ(started[1]->imagePath, u"\\Device\\HarddiskVolume3\\Windows\\explorer.exe");
+  EXPECT_EQ(started[0]->imagePath, scenario::Wide(machine, "\\Device\\HarddiskVolume4" +
+                                                                game.ExePath().substr(2)));
+
+  // Without the Windows folder the file manager is not looked for at all.
+  sim::Machine noWindows;
+  scenario::InstallGame(noWindows, kSize025a);
+  noWindows.files.AddFile("C:\\Games\\Tools\\explorer.exe", "MZ planted");
+  noWindows.folders.windows = "";
+  noWindows.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(noWindows), 0);
+  ASSERT_EQ(scenario::Started(noWindows).size(), 1u);
+  EXPECT_EQ(scenario::Started(noWindows)[0]->exeName, "Thistlegarden.exe");
+}
+
+// Whatever kept the run from ending the game, no second copy is started
+// beside it and no "重新运行 " line printed.
+TEST(InstallerFailureTest, AGameThatWasNotEndedIsNotStartedAgain) {
+  using Action = sim::WindowSystem::UserAction;
+  struct Case {
+    const char* what;
+    std::function<void(sim::Machine&, const Game&)> setup;
+  };
+  const Case cases[] = {
+      {"locked assembly", [](sim::Machine& m, const Game& g) { m.files.Find(g.AssemblyPath())->locked = true; }},
+      {"read-only assembly",
+       [](sim::Machine& m, const Game& g) {
+         m.files.Find(g.AssemblyPath())->attributes = win::FILE_ATTRIBUTE_READONLY;
+       }},
+      {"typed label without a payload",
+       [](sim::Machine& m, const Game&) {
+         m.dialogs.answers = {kIdCancel, kIdOk};
+         m.windows.userActions = {{Action::kType, "0.25d"}, {Action::kPressOk, ""}};
+       }},
+      {"version window closed", [](sim::Machine& m, const Game&) {
+         m.dialogs.answers = {kIdCancel, kIdOk};
+         m.windows.userActions = {{Action::kClose, ""}};
+       }},
+      {"game that cannot be ended", [](sim::Machine& m, const Game& g) {
+         m.processes.Find(g.processId)->openableRights = win::PROCESS_QUERY_INFORMATION;
+       }},
+  };
+  for (const Case& c : cases) {
+    sim::Machine machine;
+    Game game = scenario::InstallGame(machine, kSize025e);
+    machine.dialogs.answers = {kIdOk};
+    c.setup(machine, game);
+    EXPECT_EQ(ProgramEntry(machine), 0) << c.what;
+    EXPECT_TRUE(machine.processes.Find(game.processId)->running) << c.what;
+    auto started = scenario::Started(machine);
+    ASSERT_EQ(started.size(), 1u) << c.what;
+    EXPECT_EQ(started[0]->exeName, "explorer.exe") << c.what;
+    for (const auto& line : Lines(machine.console))
+      EXPECT_FALSE(line.text.starts_with("重新运行")) << c.what;
+  }
 }
 
 TEST(InstallerRunTest, AGameThatClosedMeanwhileIsNotEndedAgain) {
@@ -372,6 +463,9 @@ TEST(InstallerRunTest, AGameThatClosedMeanwhileIsNotEndedAgain) {
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_TRUE(machine.processes.Find(game.processId)->running);
   EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload("0.25c")));
+  // Nor is the game started: the program now under that ID was not ended.
+  ASSERT_EQ(scenario::Started(machine).size(), 1u);
+  EXPECT_EQ(scenario::Started(machine)[0]->exeName, "explorer.exe");
 }
 
 }  // namespace

@@ -75,6 +75,47 @@ TEST(StartupTest, MakesTheProgramFolderCurrent) {
   EXPECT_GT(Lines(bare.console).size(), kBanner.size());
 }
 
+// Before anything else: DLLs loaded later come from the system's folder only.
+TEST(StartupTest, DllSearchIsLimitedToTheSystemFolderFirst) {
+  sim::Machine machine;
+  ProgramEntry(machine);
+  ASSERT_FALSE(machine.faults.calls.empty());
+  EXPECT_EQ(machine.faults.calls[0], "SetDefaultDllDirectories");
+  EXPECT_EQ(machine.self.dllDirectories, win::LOAD_LIBRARY_SEARCH_SYSTEM32);
+
+  // A system without it (Windows 7 before its update) runs the same.
+  sim::Machine old;
+  old.self.missingExports.insert("SetDefaultDllDirectories");
+  EXPECT_EQ(ProgramEntry(old), 0);
+  EXPECT_EQ(old.self.dllDirectories, 0u);
+  EXPECT_EQ(Lines(old.console), Lines(machine.console));
+}
+
+// The folder is cut at its last real backslash, whatever the path's length.
+TEST(StartupTest, OwnFolderOfLongAndTwoBytePaths) {
+  struct Case {
+    std::string module;
+    std::string folder;  // the current folder afterwards
+  };
+  const std::string deep = "D:\\" + std::string(150, 'a') + "\\" + std::string(150, 'b');
+  // 乗 is 0x81 0x5C in code page 936: its second byte is no backslash.
+  const Case cases[] = {
+      {deep + "\\ThistlegardenPatch.exe", deep},
+      {"D:\\补丁\\乗.exe", "D:\\补丁"},
+      {"D:\\乗\\ThistlegardenPatch.exe", "D:\\乗"},
+      {"E:\\ThistlegardenPatch.exe", "E:\\"},
+  };
+  for (const Case& c : cases) {
+    sim::Machine machine;
+    machine.self.modulePath = c.module;
+    machine.files.AddFile(c.module, "MZ");
+    // Where a cut at the byte 0x5C would lead.
+    machine.files.AddDirectory("D:\\补丁\\\x81");
+    EXPECT_EQ(ProgramEntry(machine), 0) << c.module;
+    EXPECT_EQ(machine.self.currentDirectory, c.folder) << c.module;
+  }
+}
+
 TEST(StartupTest, ConsoleAlreadyOnCodePage936IsLeftAlone) {
   sim::Machine machine;
   machine.console.outputCodePage = 936;

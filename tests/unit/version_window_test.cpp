@@ -70,7 +70,10 @@ TEST_F(VersionWindowTest, LayoutOnAFullHdScreen) {
   EXPECT_TRUE(w.visible);
   EXPECT_EQ(w.parent, state.ownerWindow);
   EXPECT_EQ(w.title, "");
-  EXPECT_EQ(w.style, 0x00400000u | 0x02000000u | 0x00020000u);  // dialog frame, clip children, minimise box
+  // A popup with the dialog frame, clip children and minimise box, and so no
+  // title bar (WS_CAPTION is WS_BORDER | WS_DLGFRAME).
+  EXPECT_EQ(w.style, 0x80000000u | 0x00400000u | 0x02000000u | 0x00020000u);
+  EXPECT_EQ(w.style & 0x00C00000u, 0x00400000u);
 
   const auto& b = shown->button;
   EXPECT_EQ(b.title, "确定");
@@ -113,6 +116,28 @@ TEST_F(VersionWindowTest, ClosingWithoutOkLeavesTheTextAlone) {
   EXPECT_EQ(Run({{Action::kPick, "0.25e"}, {Action::kClose, ""}}), "");
 }
 
+// As in a dialog: Tab and Shift+Tab between the combo box and the button,
+// Enter presses 确定, Escape closes the window as Alt+F4 does.
+TEST_F(VersionWindowTest, KeyboardAsInADialog) {
+  std::vector<std::string> focus;  // the class of the focus window before each action
+  machine.windows.beforeUserAction = [&](sim::Machine& m) {
+    const auto* w = m.windows.Find(m.windows.focus);
+    focus.push_back(w ? w->className : "none");
+  };
+  const Action tab{Action::kKey, "tab"}, backTab{Action::kKey, "shift+tab"},
+      enter{Action::kKey, "enter"}, escape{Action::kKey, "escape"};
+  EXPECT_EQ(Run({tab, tab, backTab, {Action::kPick, "0.25c"}, enter}), "0.25c");
+  EXPECT_EQ(focus, (std::vector<std::string>{"COMBOBOX", "BUTTON", "COMBOBOX", "BUTTON",
+                                             "BUTTON"}));
+  EXPECT_EQ(machine.windows.keysDown.count(win::VK_SHIFT), 0u);
+
+  // Enter on the button, after typing.
+  EXPECT_EQ(Run({{Action::kType, "0.25a"}, tab, enter}), "0.25a");
+  // Escape leaves the text as it was, as Alt+F4 does.
+  state.chosenVersion.clear();
+  EXPECT_EQ(Run({{Action::kPick, "0.25e"}, escape}), "");
+}
+
 TEST_F(VersionWindowTest, AWindowThatCannotBeCreated) {
   state.chosenVersion = "kept";
   machine.faults.Fail("CreateWindowExA");
@@ -131,6 +156,15 @@ TEST(ManualPickTest, APickedLabelIsInstalledWhateverTheSize) {
   EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.25b")->bytes());
   EXPECT_EQ(machine.dialogs.shown.size(), 1u);  // the manual question alone
   EXPECT_EQ(machine.clock.slept, 17000u);
+}
+
+TEST(ManualPickTest, PickedWithTheKeyboard) {
+  sim::Machine machine;
+  auto game = scenario::InstallGame(machine, 3229614);
+  machine.dialogs.answers = {scenario::kIdOk};
+  machine.windows.userActions = {{Action::kType, "0.24g"}, {Action::kKey, "enter"}};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.24g")->bytes());
 }
 
 TEST(ManualPickTest, ATypedTextThatIsNoLabelInstallsNothing) {

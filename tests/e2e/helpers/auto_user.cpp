@@ -14,8 +14,11 @@
 //                type:TEXT (the combo's edit text, then CBN_EDITCHANGE),
 //                ok (BM_CLICK posted to "确定"), okcmd (WM_COMMAND for it, posted),
 //                sendok (BM_CLICK sent),
-//                altf4 (the Alt+F4 keystroke messages), close (WM_CLOSE), none
+//                altf4 (the Alt+F4 keystroke messages), close (WM_CLOSE),
+//                key:tab, key:shift+tab, key:enter, key:escape (typed on the
+//                keyboard into the window, brought to the foreground), none
 //   both:        wait:MS
+// After each key the class of the window's focus is logged in "focus".
 // Answers run out: "none". One UTF-8 JSON line per window goes to the log,
 // flushed at once. Exits 0 after N windows, 3 when the time limit passes.
 #include <windows.h>
@@ -373,8 +376,51 @@ std::string DescribeWindow(HWND window) {
 
 // ---------------------------------------------------------------- actions
 
+// The focus window of `window`'s thread.
+HWND FocusWindow(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+// The class of the focus window of `window`'s thread; a combo box's edit
+// field counts as the combo box.
+std::string FocusClass(HWND window) {
+  HWND focus = FocusWindow(window);
+  if (!focus) return "none";
+  if (IsClass(focus, L"Edit") && IsClass(GetParent(focus), L"ComboBox")) focus = GetParent(focus);
+  return Utf8(ClassName(focus));
+}
+
+// Types a key, with Shift held for "shift+...", as the keyboard would.
+std::string TypeKey(HWND window, const std::wstring& name) {
+  const bool shift = name.rfind(L"shift+", 0) == 0;
+  const std::wstring key = shift ? name.substr(6) : name;
+  const WORD vk = key == L"tab" ? VK_TAB : key == L"enter" ? VK_RETURN : key == L"escape" ? VK_ESCAPE : 0;
+  if (!vk) return "unknown key";
+  SetForegroundWindow(window);
+  Sleep(100);
+  std::vector<INPUT> inputs;
+  auto add = [&](WORD code, bool up) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = code;
+    in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(code, MAPVK_VK_TO_VSC));
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    inputs.push_back(in);
+  };
+  if (shift) add(VK_SHIFT, false);
+  add(vk, false);
+  add(vk, true);
+  if (shift) add(VK_SHIFT, true);
+  if (SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) != inputs.size())
+    return "SendInput failed";
+  return "";
+}
+
 // Runs one action; returns "" when done, else what went wrong.
-std::string Act(HWND window, bool box, const std::wstring& action) {
+std::string Act(HWND window, bool box, const std::wstring& action, std::vector<std::string>& focus) {
   const std::string name = Utf8(action.substr(0, action.find(L':')));
   const std::wstring arg =
       action.find(L':') == std::wstring::npos ? L"" : action.substr(action.find(L':') + 1);
@@ -382,6 +428,17 @@ std::string Act(HWND window, bool box, const std::wstring& action) {
   if (name == "wait") {
     Sleep(static_cast<DWORD>(_wtoi(arg.c_str())));
     return "";
+  }
+  if (name == "key") {
+    // Tab has been taken in once the focus moves, Enter and Escape once the
+    // window goes (at most two seconds).
+    const HWND before = FocusWindow(window);
+    const bool closes = arg == L"enter" || arg == L"escape";
+    std::string problem = TypeKey(window, arg);
+    for (int i = 0; i < 100 && IsWindow(window) && (closes || FocusWindow(window) == before); ++i)
+      Sleep(20);
+    focus.push_back(IsWindow(window) ? FocusClass(window) : "gone");
+    return problem;
   }
   if (name == "close") {
     PostMessageW(window, WM_CLOSE, 0, 0);
@@ -497,10 +554,19 @@ int main() {
       const std::wstring answer = nextAnswer < answers.size() ? answers[nextAnswer] : L"none";
       ++nextAnswer;
       std::string problem;
-      for (const std::wstring& action : Split(answer, L'+')) {
-        problem = Act(window, box, action);
+      std::vector<std::string> focus;
+      // "shift+tab" is one key: split at "+" only before a new action.
+      std::vector<std::wstring> actions;
+      for (const std::wstring& part : Split(answer, L'+')) {
+        if (!actions.empty() && actions.back() == L"key:shift") actions.back() += L"+" + part;
+        else actions.push_back(part);
+      }
+      for (const std::wstring& action : actions) {
+        problem = Act(window, box, action, focus);
         if (!problem.empty()) break;
       }
+      std::vector<std::string> focusJson;
+      for (const std::string& f : focus) focusJson.push_back("\"" + f + "\"");
       // How long the window took to go after the answer (null: still there).
       std::string goneMs = "null";
       if (answer != L"none") {
@@ -514,7 +580,8 @@ int main() {
         }
       }
       line += ",\"pressed\":" + Json(answer) + ",\"problem\":" +
-              Json(std::wstring(problem.begin(), problem.end())) + ",\"gone_ms\":" + goneMs + "}";
+              Json(std::wstring(problem.begin(), problem.end())) + ",\"gone_ms\":" + goneMs +
+              ",\"focus\":" + JsonList(focusJson) + "}";
       log.Write(line);
       ++handled;
       acted = true;

@@ -1,0 +1,90 @@
+"""The installer on a desktop as a player has it under Wine: the file
+manager open on the game's folder (a window of the same title, above the
+game's), and a program named like the file manager beside the installer."""
+
+import os
+import shutil
+import time
+import unittest
+
+import scenario as sc
+import winetool
+
+
+class DesktopTest(sc.E2ETest):
+    def setUp(self):
+        super().setUp()
+        sc.clear_output_folder()
+
+    def open_file_manager(self, s, folder):
+        """Wine's file manager on folder; its window, once shown."""
+        before = {p['pid'] for p in sc.processes()}
+        s._popens.append(sc._wine_popen('explorer.exe', [sc.to_windows(folder)]))
+        title = os.path.basename(folder)
+        end = time.monotonic() + 30
+        while time.monotonic() < end:
+            for w in sc.top_windows():
+                if w['title'] == title and w['visible'] and w['pid'] not in before:
+                    self.addCleanup(sc.end_windows_processes, [w['pid']], True)
+                    return w
+            time.sleep(0.2)
+        self.fail('no file manager window titled %s' % title)
+
+    def test_file_manager_on_the_game_folder_is_not_the_game(self):
+        with sc.Scenario('file-manager') as s:
+            s.make_game(assembly=sc.VERSION_SIZES['0.25b'])
+            game = s.start_game()
+            manager = self.open_file_manager(s, s.game_dir)
+            self.assertEqual(manager['title'], 'Thistlegarden')
+            # Above the game's window in the z-order, as top_windows lists them.
+            order = [w['hwnd'] for w in sc.top_windows()]
+            self.assertLess(order.index(manager['hwnd']), order.index(game['hwnd']))
+
+            user = s.start_auto_user(['ok'])
+            run = s.start_installer()
+            self.assertTrue(run.wait_for_output(sc.CLOSING_TEXT, timeout=90),
+                            winetool.parse_terminal(run.output()).text())
+            screen = winetool.parse_segments(run.output())
+            expected = sc.expected_screen(
+                sc.BANNER + sc.discovery_writes(game['hwnd'], game['pid'], sc.to_windows(s.game_exe))
+                + sc.step_writes(game['pid'], sc.GAME_EXE, True, True))
+            self.assertEqual(screen, expected, winetool.diff_segments(screen, expected))
+            boxes = self.boxes(user, 1)
+            self.assertEqual([b['title'] for b in boxes], [sc.CONFIRM_TITLE])
+            self.assertEqual(s.assembly(), sc.payload('0.25b'))
+            self.assertTrue(sc.alive(manager['pid']), 'the file manager was ended')
+            self.assertFalse(sc.alive(game['pid']))
+            self.assertEqual(run.wait(timeout=60).exit_code, 0)
+
+    def test_a_planted_file_manager_beside_the_installer_never_runs(self):
+        with sc.Scenario('planted') as s:
+            s.make_game(assembly=sc.VERSION_SIZES['0.25e'])
+            game = s.start_game()
+            downloads = os.path.join(s.root, 'Downloads')
+            os.makedirs(downloads)
+            installer = os.path.join(downloads, 'ThistlegardenPatch.exe')
+            shutil.copyfile(winetool.installer_path(), installer)
+            planted = s.make_program(downloads, 'explorer.exe', {'no-window': '1'})
+
+            user = s.start_auto_user(['ok'])
+            result = s.run_installer(timeout=120, installer=installer)
+            self.assertEqual(result.exit_code, 0)
+            self.assertIn(sc.CLOSING_TEXT, result.text)
+            installer_pid = self.boxes(user, 1)[0]['pid']
+
+            started = [i['exe'] for i in s.instances()[1:]]
+            self.assertNotIn(sc.to_windows(planted), started)
+            self.assertEqual(started, [sc.to_windows(s.game_exe)])
+            # The file manager that did open is the system's (Wine runs the
+            # one in C:\windows as its builtin in system32).
+            managers = [p for p in s.new_processes()
+                        if p['exe'].lower() == 'explorer.exe' and p['ppid'] == installer_pid]
+            self.assertTrue(managers, 'no file manager started')
+            for p in managers:
+                self.assertIn(p['path'].lower(), ('c:\\windows\\explorer.exe',
+                                                  'c:\\windows\\system32\\explorer.exe'))
+            self.assertFalse(sc.alive(game['pid']))
+
+
+if __name__ == '__main__':
+    unittest.main()
