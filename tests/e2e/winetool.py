@@ -31,8 +31,8 @@ pyte does not show what conhost means:
   still has a background it believes cleared (see above), so erased cells
   are blank here, as ConsoleModel shows them. ESC[3J keeps the rows
   scrolled off.
-- scrollback: pyte.HistoryScreen pages and wraps every call (ten times
-  slower here); index() keeps the rows that leave the top.
+- scrollback: pyte.HistoryScreen wraps every call for its paging (five
+  times slower here); index() keeps the rows that leave the top.
 """
 
 import dataclasses
@@ -129,9 +129,9 @@ def apply_sgr(params, attr):
 
 
 class TerminalScreen(pyte.Screen):
-    """A terminal fed with the bytes conhost writes: pyte's parser, cursor,
-    scrolling and scrollback, with the attributes read back as Windows
-    console attributes. Rows scrolled off the top stay readable."""
+    """A terminal fed with the bytes conhost writes: pyte's parser, cursor
+    and scrolling, with the attributes read back as Windows console
+    attributes. Rows scrolled off the top stay readable."""
 
     COLUMNS = 4096             # conhost wraps rows itself; never wrap here
 
