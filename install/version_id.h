@@ -20,8 +20,5 @@ using PickVersionByHand = Text (*)(void* context);
 // down; -1 for a missing file.
 std::int32_t AssemblySizeCode(std::int32_t size);
 
-// The label whose row of the version table has `sizeCode`, or empty.
-Text VersionForSizeCode(std::int32_t sizeCode);
-
 VersionChoice IdentifyVersion(win::Api& api, std::int32_t codePage, const Text& folder,
                               PickVersionByHand pickByHand, void* context);

@@ -266,7 +266,6 @@ class Api {
   // copied, 0 on failure; SetCurrentDirectoryA FALSE.
   virtual DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size) = 0;
   virtual BOOL SetCurrentDirectoryA(const char* path) = 0;
-  virtual DWORD GetCurrentDirectoryA(DWORD size, char* buffer) = 0;
   virtual HANDLE GetCurrentProcess() = 0;  // a pseudo handle, never fails
   virtual DWORD GetCurrentProcessId() = 0;
   virtual DWORD GetCurrentThreadId() = 0;

@@ -355,11 +355,6 @@ class RealApi final : public win::Api {
     WideText16 wide(path);
     return wide.ok() && ::SetCurrentDirectoryW(wide.get());
   }
-  win::DWORD GetCurrentDirectoryA(win::DWORD size, char* buffer) override {
-    return PathInto(buffer, size, [](wchar_t* out, ::DWORD room) {
-      return ::GetCurrentDirectoryW(room, out);
-    });
-  }
   win::HANDLE GetCurrentProcess() override { return From(::GetCurrentProcess()); }
   win::DWORD GetCurrentProcessId() override { return ::GetCurrentProcessId(); }
   win::DWORD GetCurrentThreadId() override { return ::GetCurrentThreadId(); }

@@ -311,14 +311,6 @@ BOOL Machine::SetCurrentDirectoryA(const char* path) {
   return win::TRUE;
 }
 
-DWORD Machine::GetCurrentDirectoryA(DWORD size, char* buffer) {
-  if (Fails("GetCurrentDirectoryA", win::ERROR_INVALID_PARAMETER)) return 0;
-  DWORD n = static_cast<DWORD>(self.currentDirectory.size());
-  if (n + 1 > size || !buffer) return n + 1;
-  std::memcpy(buffer, self.currentDirectory.c_str(), n + 1);
-  return n;
-}
-
 HANDLE Machine::GetCurrentProcess() {
   faults.Enter("GetCurrentProcess", false);
   return kCurrentProcess;

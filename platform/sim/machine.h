@@ -355,7 +355,6 @@ class Machine final : public win::Api {
   BOOL CloseHandle(HANDLE handle) override;
   DWORD GetModuleFileNameA(win::HMODULE module, char* buffer, DWORD size) override;
   BOOL SetCurrentDirectoryA(const char* path) override;
-  DWORD GetCurrentDirectoryA(DWORD size, char* buffer) override;
   HANDLE GetCurrentProcess() override;
   DWORD GetCurrentProcessId() override;
   DWORD GetCurrentThreadId() override;

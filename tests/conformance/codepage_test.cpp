@@ -9,15 +9,20 @@ namespace {
 
 std::u16string ToWide(win::Api& api, const std::string& text) {
   int n = api.MultiByteToWideChar(936, 0, text.c_str(), -1, nullptr, 0);
-  std::u16string wide(static_cast<std::size_t>(n), u'\0');
-  EXPECT_EQ(api.MultiByteToWideChar(936, 0, text.c_str(), -1, wide.data(), n), n);
+  EXPECT_GT(n, 0) << "MultiByteToWideChar size of \"" << text << "\": " << LastError(api);
+  std::u16string wide(static_cast<std::size_t>(n > 0 ? n : 0), u'\0');
+  EXPECT_EQ(api.MultiByteToWideChar(936, 0, text.c_str(), -1, wide.data(), n), n)
+      << "MultiByteToWideChar of \"" << text << "\": " << LastError(api);
   return wide;
 }
 
 std::string ToText(win::Api& api, const std::u16string& wide) {
   int n = api.WideCharToMultiByte(936, 0, wide.c_str(), -1, nullptr, 0);
-  std::string text(static_cast<std::size_t>(n), '\0');
-  EXPECT_EQ(api.WideCharToMultiByte(936, 0, wide.c_str(), -1, text.data(), n), n);
+  EXPECT_GT(n, 0) << "WideCharToMultiByte size of " << ::testing::PrintToString(wide) << ": "
+                  << LastError(api);
+  std::string text(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+  EXPECT_EQ(api.WideCharToMultiByte(936, 0, wide.c_str(), -1, text.data(), n), n)
+      << "WideCharToMultiByte of " << ::testing::PrintToString(wide) << ": " << LastError(api);
   return text;
 }
 
@@ -42,14 +47,16 @@ TEST(CodePageTest, UnrepresentableAndShortBuffers) {
   // A count without the terminator converts just those units.
   const char16_t wide[] = u"补丁";
   char out[8] = {};
-  EXPECT_EQ(api.WideCharToMultiByte(936, 0, wide, 1, out, 8), 2);
+  EXPECT_EQ(api.WideCharToMultiByte(936, 0, wide, 1, out, 8), 2) << "one unit of u\"补丁\": "
+                                                                 << LastError(api);
   EXPECT_EQ(std::string(out), "补");
   // Too small a buffer is a failure, not a partial result.
-  EXPECT_EQ(api.WideCharToMultiByte(936, 0, wide, -1, out, 3), 0);
-  EXPECT_EQ(api.GetLastError(), win::ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(api.WideCharToMultiByte(936, 0, wide, -1, out, 3), 0)
+      << "u\"补丁\" into 3 bytes gave \"" << std::string(out, 3) << "\"";
+  EXPECT_EQ(api.GetLastError(), win::ERROR_INSUFFICIENT_BUFFER) << "u\"补丁\" into 3 bytes";
   char16_t units[2] = {};
-  EXPECT_EQ(api.MultiByteToWideChar(936, 0, "abc", -1, units, 2), 0);
-  EXPECT_EQ(api.GetLastError(), win::ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(api.MultiByteToWideChar(936, 0, "abc", -1, units, 2), 0) << "\"abc\" into 2 units";
+  EXPECT_EQ(api.GetLastError(), win::ERROR_INSUFFICIENT_BUFFER) << "\"abc\" into 2 units";
 }
 
 }  // namespace

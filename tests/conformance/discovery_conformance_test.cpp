@@ -98,8 +98,10 @@ TEST(DiscoveryDriveTest, QueryDosDeviceCountsBothZeros) {
     const std::u16string targets = DriveTargets(api, letter, &count);
     const char16_t drive[3] = {letter, u':', 0};
     char16_t target[261] = {};
+    SCOPED_TRACE(std::string("QueryDosDeviceW(\"") + char(letter) + ":\") gave " +
+                 std::to_string(count) + " units: " + ::testing::PrintToString(targets));
     if (count == 0) {
-      EXPECT_EQ(api.GetLastError(), win::ERROR_FILE_NOT_FOUND) << char(letter);
+      EXPECT_EQ(api.GetLastError(), win::ERROR_FILE_NOT_FOUND);
       continue;
     }
     ++mapped;
@@ -108,14 +110,15 @@ TEST(DiscoveryDriveTest, QueryDosDeviceCountsBothZeros) {
     EXPECT_EQ(targets[count - 1], 0);
     EXPECT_EQ(targets[count - 2], 0);
     EXPECT_EQ(api.QueryDosDeviceW(drive, target, count), count);
-    EXPECT_EQ(api.QueryDosDeviceW(drive, target, count - 1), 0u);
-    EXPECT_EQ(api.GetLastError(), win::ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(api.QueryDosDeviceW(drive, target, count - 1), 0u) << "buffer of " << count - 1;
+    EXPECT_EQ(api.GetLastError(), win::ERROR_INSUFFICIENT_BUFFER) << "buffer of " << count - 1;
   }
-  EXPECT_GT(mapped, 0);
+  EXPECT_GT(mapped, 0) << "no drive letter has a target";
   const char16_t notADrive[2] = {u'C', 0};
   char16_t target[261] = {};
-  EXPECT_EQ(api.QueryDosDeviceW(notADrive, target, 260), 0u);
-  EXPECT_EQ(api.GetLastError(), win::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(api.QueryDosDeviceW(notADrive, target, 260), 0u)
+      << "QueryDosDeviceW(\"C\") gave " << ::testing::PrintToString(std::u16string(target));
+  EXPECT_EQ(api.GetLastError(), win::ERROR_FILE_NOT_FOUND) << "QueryDosDeviceW(\"C\")";
 }
 
 TEST(DiscoveryDriveTest, DevicePathsMapToTheirDrives) {
@@ -138,6 +141,7 @@ TEST(DiscoveryDriveTest, DevicePathsMapToTheirDrives) {
   int checked = 0;
   for (const auto& device : devices) {
     if (device.empty()) continue;
+    SCOPED_TRACE("device " + ::testing::PrintToString(device));
     ++checked;
     const WideText mapped = DevicePathToDrivePath(api, Wide(device + tail + u'\0'));
     EXPECT_EQ(mapped, Wide(std::u16string{firstLetterOf(device), u':'} + tail + u'\0'))
@@ -148,7 +152,7 @@ TEST(DiscoveryDriveTest, DevicePathsMapToTheirDrives) {
       EXPECT_EQ(DevicePathToDrivePath(api, longer), longer);
     }
   }
-  EXPECT_GT(checked, 0);
+  EXPECT_GT(checked, 0) << "no drive letter has a single target";
 }
 
 TEST(DiscoveryDriveTest, OtherPathForms) {
@@ -161,7 +165,8 @@ TEST(DiscoveryDriveTest, OtherPathForms) {
   for (const char16_t* unchanged :
        {u"\\Device\\NoSuchVolume\\Games\\Thistlegarden.exe", u"\\??\\UNC\\server\\share\\x.exe",
         u"\\??\\C:", u"C:\\Games\\Thistlegarden.exe", u""})
-    EXPECT_EQ(DevicePathToDrivePath(api, Wide(unchanged)), Wide(unchanged));
+    EXPECT_EQ(DevicePathToDrivePath(api, Wide(unchanged)), Wide(unchanged))
+        << ::testing::PrintToString(std::u16string(unchanged));
 }
 
 // --------------------------------------------------------------- this program
@@ -172,19 +177,23 @@ TEST(DiscoveryImageTest, OwnImageNameRecord) {
   const win::HANDLE self = api.GetCurrentProcess();
   win::ULONG length = 0;
   ASSERT_EQ(api.NtQueryInformationProcess(self, win::ProcessImageFileName, nullptr, 0, &length),
-            win::STATUS_INFO_LENGTH_MISMATCH);
-  ASSERT_GT(length, sizeof(win::UNICODE_STRING));
+            win::STATUS_INFO_LENGTH_MISMATCH)
+      << "no buffer; length " << length;
+  ASSERT_GT(length, sizeof(win::UNICODE_STRING)) << "the length asked for";
   std::u16string buffer((length + 1) / 2, u'\0');
   win::ULONG again = 0;
   ASSERT_EQ(api.NtQueryInformationProcess(self, win::ProcessImageFileName, buffer.data(), length,
                                           &again),
-            win::STATUS_SUCCESS);
+            win::STATUS_SUCCESS)
+      << "buffer of " << length << "; length " << again;
   win::UNICODE_STRING record{};
   std::memcpy(&record, buffer.data(), sizeof record);
   // The characters follow the record; Windows counts a zero unit in
   // MaximumLength, Wine does not.
   EXPECT_EQ(reinterpret_cast<char*>(record.Buffer),
             reinterpret_cast<char*>(buffer.data()) + sizeof record);
+  SCOPED_TRACE("Length " + std::to_string(record.Length) + ", MaximumLength " +
+               std::to_string(record.MaximumLength) + ", buffer " + std::to_string(length));
   EXPECT_EQ(record.Length % 2, 0);
   EXPECT_GE(record.MaximumLength, record.Length);
   EXPECT_LE(sizeof record + record.MaximumLength, length);
@@ -196,9 +205,10 @@ TEST(DiscoveryImageTest, OwnImageNameRecord) {
   // A handle without query rights is refused; another class is not this one.
   const win::HANDLE limited = api.OpenProcess(win::PROCESS_TERMINATE, win::FALSE,
                                               api.GetCurrentProcessId());
-  ASSERT_NE(limited, 0u);
+  ASSERT_NE(limited, 0u) << "OpenProcess(PROCESS_TERMINATE, own ID): " << LastError(api);
   EXPECT_EQ(api.NtQueryInformationProcess(limited, win::ProcessImageFileName, nullptr, 0, &length),
-            win::STATUS_ACCESS_DENIED);
+            win::STATUS_ACCESS_DENIED)
+      << "a PROCESS_TERMINATE handle";
   api.CloseHandle(limited);
 }
 
@@ -207,15 +217,17 @@ TEST(DiscoveryImageTest, OwnPathInDriveLetterForm) {
   auto& api = harness->api();
   const std::string module = ModulePath(api);
   const Text viaKernel = WideToText(api, QueryProcessImageName(api, 0), kCodePage);
-  EXPECT_EQ(ToLowerAscii(viaKernel), ToLowerAscii(module));
-  EXPECT_EQ(ToLowerAscii(GetProcessImagePath(api, 0, kCodePage)), ToLowerAscii(module));
+  EXPECT_EQ(ToLowerAscii(viaKernel), ToLowerAscii(module)) << "process 0, " << LastError(api);
+  EXPECT_EQ(ToLowerAscii(GetProcessImagePath(api, 0, kCodePage)), ToLowerAscii(module))
+      << "process 0, " << LastError(api);
   // By process ID the same path comes back, and the debug privilege is off.
   EXPECT_EQ(ToLowerAscii(GetProcessImagePath(api, api.GetCurrentProcessId(), kCodePage)),
-            ToLowerAscii(module));
+            ToLowerAscii(module))
+      << "process " << api.GetCurrentProcessId() << ", " << LastError(api);
   win::BOOL wasEnabled = win::TRUE;
   if (api.RtlAdjustPrivilege(win::SE_DEBUG_PRIVILEGE, win::FALSE, win::FALSE, &wasEnabled) ==
       win::STATUS_SUCCESS) {
-    EXPECT_EQ(wasEnabled, win::FALSE);
+    EXPECT_EQ(wasEnabled, win::FALSE) << "debug privilege left on by the path lookup";
   }
   EXPECT_EQ(PathFolderPart(GetProcessImagePath(api, 0, kCodePage)),
             module.substr(0, module.find_last_of('\\') + 1));
@@ -224,9 +236,10 @@ TEST(DiscoveryImageTest, OwnPathInDriveLetterForm) {
 TEST(DiscoveryImageTest, ProcessesThatCannotBeOpened) {
   auto harness = MakeHarness();
   auto& api = harness->api();
-  EXPECT_EQ(api.OpenProcess(win::PROCESS_QUERY_INFORMATION, win::FALSE, 0x7FFFFFF0u), 0u);
-  EXPECT_EQ(api.GetLastError(), win::ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(GetProcessImagePath(api, 0x7FFFFFF0u, kCodePage), "");
+  EXPECT_EQ(api.OpenProcess(win::PROCESS_QUERY_INFORMATION, win::FALSE, 0x7FFFFFF0u), 0u)
+      << "process 0x7FFFFFF0";
+  EXPECT_EQ(api.GetLastError(), win::ERROR_INVALID_PARAMETER) << "OpenProcess of 0x7FFFFFF0";
+  EXPECT_EQ(GetProcessImagePath(api, 0x7FFFFFF0u, kCodePage), "") << "process 0x7FFFFFF0";
 }
 
 TEST(DiscoveryImageTest, DebugPrivilegeReportsItsPreviousState) {
@@ -238,14 +251,17 @@ TEST(DiscoveryImageTest, DebugPrivilegeReportsItsPreviousState) {
     GTEST_SKIP() << "the token does not hold the debug privilege";
   win::BOOL was = win::FALSE;
   EXPECT_EQ(api.RtlAdjustPrivilege(win::SE_DEBUG_PRIVILEGE, win::FALSE, win::FALSE, &was),
-            win::STATUS_SUCCESS);
-  EXPECT_EQ(was, win::TRUE);
+            win::STATUS_SUCCESS)
+      << "turning it off, the first time";
+  EXPECT_EQ(was, win::TRUE) << "state before turning it off, the first time";
   EXPECT_EQ(api.RtlAdjustPrivilege(win::SE_DEBUG_PRIVILEGE, win::FALSE, win::FALSE, &was),
-            win::STATUS_SUCCESS);
-  EXPECT_EQ(was, win::FALSE);
+            win::STATUS_SUCCESS)
+      << "turning it off, the second time";
+  EXPECT_EQ(was, win::FALSE) << "state before turning it off, the second time";
   // The thread has no token of its own.
   EXPECT_EQ(api.RtlAdjustPrivilege(win::SE_DEBUG_PRIVILEGE, win::TRUE, win::TRUE, &was),
-            static_cast<win::NTSTATUS>(0xC000007Cu));
+            static_cast<win::NTSTATUS>(0xC000007Cu))
+      << "the thread's token";
   api.RtlAdjustPrivilege(win::SE_DEBUG_PRIVILEGE, original, win::FALSE, &was);
 }
 
@@ -258,9 +274,10 @@ TEST(DiscoveryProcessTest, FindsItselfByName) {
   std::string upper = name;
   for (char& c : upper)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  EXPECT_EQ(FindProcessIdByName(api, upper), api.GetCurrentProcessId());
-  EXPECT_EQ(FindProcessIdByName(api, name + "x"), 0u);
-  EXPECT_EQ(FindProcessIdByName(api, name.substr(0, name.size() - 1)), 0u);
+  EXPECT_EQ(FindProcessIdByName(api, upper), api.GetCurrentProcessId()) << upper;
+  EXPECT_EQ(FindProcessIdByName(api, name + "x"), 0u) << name + "x";
+  EXPECT_EQ(FindProcessIdByName(api, name.substr(0, name.size() - 1)), 0u)
+      << name.substr(0, name.size() - 1);
   EXPECT_EQ(FindProcessIdByName(api, "no-such-program-d1.exe"), 0u);
 }
 
@@ -268,13 +285,13 @@ TEST(DiscoveryProcessTest, SnapshotWalk) {
   auto harness = MakeHarness();
   auto& api = harness->api();
   const win::HANDLE snapshot = api.CreateToolhelp32Snapshot(win::TH32CS_SNAPPROCESS, 0);
-  ASSERT_NE(snapshot, win::INVALID_HANDLE_VALUE);
+  ASSERT_NE(snapshot, win::INVALID_HANDLE_VALUE) << LastError(api);
   win::PROCESSENTRY32 entry{};
   entry.dwSize = sizeof(entry) - 8;
   // Too small a record is refused (ERROR_BAD_LENGTH on Windows, 122 on Wine).
-  EXPECT_EQ(api.Process32First(snapshot, &entry), win::FALSE);
+  EXPECT_EQ(api.Process32First(snapshot, &entry), win::FALSE) << "dwSize " << entry.dwSize;
   if (harness->simulated()) {
-    EXPECT_EQ(api.GetLastError(), 24u);
+    EXPECT_EQ(api.GetLastError(), 24u) << "dwSize " << entry.dwSize;
   }
   entry.dwSize = sizeof(entry);
   int listed = 0;
@@ -284,12 +301,13 @@ TEST(DiscoveryProcessTest, SnapshotWalk) {
     ++listed;
     self |= entry.th32ProcessID == api.GetCurrentProcessId();
   }
-  EXPECT_EQ(api.GetLastError(), 18u);  // ERROR_NO_MORE_FILES
+  // ERROR_NO_MORE_FILES
+  EXPECT_EQ(api.GetLastError(), 18u) << "at the end of " << listed << " entries";
   EXPECT_GT(listed, 0);
-  EXPECT_TRUE(self);
-  EXPECT_EQ(api.Process32Next(snapshot, &entry), win::FALSE);
-  EXPECT_EQ(api.GetLastError(), 18u);
-  EXPECT_NE(api.CloseHandle(snapshot), win::FALSE);
+  EXPECT_TRUE(self) << "process " << api.GetCurrentProcessId() << " not among " << listed;
+  EXPECT_EQ(api.Process32Next(snapshot, &entry), win::FALSE) << "past the end";
+  EXPECT_EQ(api.GetLastError(), 18u) << "past the end";
+  EXPECT_NE(api.CloseHandle(snapshot), win::FALSE) << LastError(api);
 }
 
 // --------------------------------------------------------------- windows
@@ -300,9 +318,9 @@ TEST(DiscoveryWindowTest, NoWindowLeavesTheProcessIdAlone) {
   EXPECT_EQ(LocateWindow(api, 0, 0, std::nullopt, Text("Thistlegarden-d1 no such window")), 0u);
   // Discovery keeps the ID the name lookup found when there is no window.
   win::DWORD processId = 1234;
-  EXPECT_EQ(api.GetWindowThreadProcessId(0, &processId), 0u);
-  EXPECT_EQ(api.GetLastError(), win::ERROR_INVALID_WINDOW_HANDLE);
-  EXPECT_EQ(processId, 1234u);
+  EXPECT_EQ(api.GetWindowThreadProcessId(0, &processId), 0u) << "window 0";
+  EXPECT_EQ(api.GetLastError(), win::ERROR_INVALID_WINDOW_HANDLE) << "window 0";
+  EXPECT_EQ(processId, 1234u) << "process ID written for window 0";
 }
 
 }  // namespace

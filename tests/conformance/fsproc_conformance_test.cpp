@@ -25,10 +25,10 @@ class FsprocConformanceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const Text temp = SpecialFolderPath(api(), 11);
-    ASSERT_FALSE(temp.empty());
+    ASSERT_FALSE(temp.empty()) << LastError(api());
     root_ = temp + "tg-fsproc-" + ValueToText(static_cast<std::int32_t>(api().GetCurrentProcessId())) +
             "-" + ValueToText(static_cast<std::int32_t>(api().GetTickCount() & 0x7FFFFFFF));
-    ASSERT_TRUE(MakeDirectoryTree(api(), root_, kCodePage));
+    ASSERT_TRUE(MakeDirectoryTree(api(), root_, kCodePage)) << root_ << ": " << LastError(api());
     root_ += "\\";
   }
 
@@ -97,138 +97,150 @@ Text ModulePath(win::Api& api) {
 TEST_F(FsprocConformanceTest, SizesOfWrittenFiles) {
   const Text empty = root_ + "empty";
   const Text seven = root_ + "seven.bin";
-  EXPECT_EQ(QueryFileSize(api(), seven), -1);
-  EXPECT_EQ(QueryFileSize(api(), root_ + "no folder\\seven.bin"), -1);
+  EXPECT_EQ(QueryFileSize(api(), seven), -1) << seven;
+  EXPECT_EQ(QueryFileSize(api(), root_ + "no folder\\seven.bin"), -1)
+      << root_ + "no folder\\seven.bin";
 
-  EXPECT_TRUE(WriteBytesToFile(api(), empty, {""}));
-  EXPECT_EQ(QueryFileSize(api(), empty), 0);
-  EXPECT_TRUE(WriteBytesToFile(api(), seven, {"abc", "defg"}));
-  EXPECT_EQ(QueryFileSize(api(), seven), 7);
-  EXPECT_TRUE(WriteBytesToFile(api(), seven, {"xy"}));
-  EXPECT_EQ(QueryFileSize(api(), seven), 2);
+  EXPECT_TRUE(WriteBytesToFile(api(), empty, {""})) << empty << ": " << LastError(api());
+  EXPECT_EQ(QueryFileSize(api(), empty), 0) << empty;
+  EXPECT_TRUE(WriteBytesToFile(api(), seven, {"abc", "defg"})) << seven << ": " << LastError(api());
+  EXPECT_EQ(QueryFileSize(api(), seven), 7) << seven;
+  EXPECT_TRUE(WriteBytesToFile(api(), seven, {"xy"})) << seven << ": " << LastError(api());
+  EXPECT_EQ(QueryFileSize(api(), seven), 2) << seven;
 
   // A folder's own entry.
   win::WIN32_FIND_DATAA entry{};
   const win::HANDLE find = api().FindFirstFileA(root_.substr(0, root_.size() - 1).c_str(), &entry);
-  ASSERT_NE(find, win::INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(entry.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_TRUE(api().FindClose(find));
+  ASSERT_NE(find, win::INVALID_HANDLE_VALUE) << root_ << ": " << LastError(api());
+  EXPECT_TRUE(entry.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY)
+      << "attributes 0x" << std::hex << entry.dwFileAttributes;
+  EXPECT_TRUE(api().FindClose(find)) << LastError(api());
   // A name ending in a backslash matches nothing.
-  EXPECT_EQ(api().FindFirstFileA(root_.c_str(), &entry), win::INVALID_HANDLE_VALUE);
+  EXPECT_EQ(api().FindFirstFileA(root_.c_str(), &entry), win::INVALID_HANDLE_VALUE) << root_;
 }
 
 TEST_F(FsprocConformanceTest, WritingIntoAMissingFolder) {
-  EXPECT_FALSE(WriteBytesToFile(api(), root_ + "missing\\f.bin", {"abc"}));
+  EXPECT_FALSE(WriteBytesToFile(api(), root_ + "missing\\f.bin", {"abc"}))
+      << root_ + "missing\\f.bin" << ": " << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_PATH_NOT_FOUND);
-  EXPECT_EQ(QueryFileSize(api(), root_ + "missing"), -1);
-  EXPECT_FALSE(WriteBytesToFile(api(), "", {"abc"}));
+  EXPECT_EQ(QueryFileSize(api(), root_ + "missing"), -1) << root_ + "missing";
+  EXPECT_FALSE(WriteBytesToFile(api(), "", {"abc"})) << LastError(api());
 }
 
 TEST_F(FsprocConformanceTest, CopyRemoveAndTheirErrors) {
   const Text source = root_ + "source.dll";
   const Text target = root_ + "target.dll";
-  ASSERT_TRUE(WriteBytesToFile(api(), source, {"1234567"}));
-  ASSERT_TRUE(WriteBytesToFile(api(), target, {"ab"}));
+  ASSERT_TRUE(WriteBytesToFile(api(), source, {"1234567"})) << source << ": " << LastError(api());
+  ASSERT_TRUE(WriteBytesToFile(api(), target, {"ab"})) << target << ": " << LastError(api());
 
-  EXPECT_FALSE(CopyFileTo(api(), source, target, true));
+  EXPECT_FALSE(CopyFileTo(api(), source, target, true)) << target << ": " << LastError(api());
   EXPECT_EQ(api().GetLastError(), kErrorFileExists);
-  EXPECT_EQ(QueryFileSize(api(), target), 2);
-  EXPECT_TRUE(CopyFileTo(api(), source, target));
-  EXPECT_EQ(QueryFileSize(api(), target), 7);
-  EXPECT_TRUE(CopyFileTo(api(), source, root_ + "fresh.dll", true));
-  EXPECT_EQ(QueryFileSize(api(), root_ + "fresh.dll"), 7);
+  EXPECT_EQ(QueryFileSize(api(), target), 2) << target;
+  EXPECT_TRUE(CopyFileTo(api(), source, target)) << target << ": " << LastError(api());
+  EXPECT_EQ(QueryFileSize(api(), target), 7) << target;
+  EXPECT_TRUE(CopyFileTo(api(), source, root_ + "fresh.dll", true))
+      << root_ + "fresh.dll" << ": " << LastError(api());
+  EXPECT_EQ(QueryFileSize(api(), root_ + "fresh.dll"), 7) << root_ + "fresh.dll";
 
-  EXPECT_FALSE(CopyFileTo(api(), root_ + "missing.dll", target));
+  EXPECT_FALSE(CopyFileTo(api(), root_ + "missing.dll", target))
+      << target << ": " << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(QueryFileSize(api(), target), 7);
-  EXPECT_FALSE(CopyFileTo(api(), source, root_ + "no folder\\target.dll"));
+  EXPECT_EQ(QueryFileSize(api(), target), 7) << target;
+  EXPECT_FALSE(CopyFileTo(api(), source, root_ + "no folder\\target.dll"))
+      << root_ + "no folder\\target.dll" << ": " << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_PATH_NOT_FOUND);
 
-  EXPECT_TRUE(RemoveFile(api(), target));
-  EXPECT_EQ(QueryFileSize(api(), target), -1);
-  EXPECT_FALSE(RemoveFile(api(), target));
+  EXPECT_TRUE(RemoveFile(api(), target)) << target << ": " << LastError(api());
+  EXPECT_EQ(QueryFileSize(api(), target), -1) << target;
+  EXPECT_FALSE(RemoveFile(api(), target)) << target << ": " << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(RemoveFile(api(), root_ + "no folder\\target.dll"));
+  EXPECT_FALSE(RemoveFile(api(), root_ + "no folder\\target.dll"))
+      << root_ + "no folder\\target.dll" << ": " << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_PATH_NOT_FOUND);
-  EXPECT_FALSE(RemoveFile(api(), root_.substr(0, root_.size() - 1)));
+  EXPECT_FALSE(RemoveFile(api(), root_.substr(0, root_.size() - 1)))
+      << root_.substr(0, root_.size() - 1) << ": " << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_ACCESS_DENIED);
 }
 
 TEST_F(FsprocConformanceTest, SettingAFileAside) {
   const Text path = root_ + "Assembly-CSharp.dll";
-  ASSERT_TRUE(WriteBytesToFile(api(), path, {"original"}));
+  ASSERT_TRUE(WriteBytesToFile(api(), path, {"original"})) << path << ": " << LastError(api());
   const Text first = SetAsideFile(api(), path);
-  ASSERT_FALSE(first.empty());
-  EXPECT_EQ(QueryFileSize(api(), path), -1);
-  EXPECT_EQ(QueryFileSize(api(), first), 8);
+  ASSERT_FALSE(first.empty()) << path << ": " << LastError(api());
+  EXPECT_EQ(QueryFileSize(api(), path), -1) << path;
+  EXPECT_EQ(QueryFileSize(api(), first), 8) << first;
 
   // The first name is taken now: the next file goes elsewhere.
-  ASSERT_TRUE(WriteBytesToFile(api(), path, {"second"}));
+  ASSERT_TRUE(WriteBytesToFile(api(), path, {"second"})) << path << ": " << LastError(api());
   const Text second = SetAsideFile(api(), path);
-  ASSERT_FALSE(second.empty());
+  ASSERT_FALSE(second.empty()) << path << ": " << LastError(api());
   EXPECT_NE(second, first);
-  EXPECT_EQ(QueryFileSize(api(), second), 6);
+  EXPECT_EQ(QueryFileSize(api(), second), 6) << second;
 
-  ASSERT_TRUE(WriteBytesToFile(api(), path, {"half"}));
-  EXPECT_TRUE(RestoreAsideFile(api(), first, path));
-  EXPECT_EQ(QueryFileSize(api(), path), 8);
-  EXPECT_EQ(QueryFileSize(api(), first), -1);
-  EXPECT_TRUE(DiscardAsideFile(api(), second));
-  EXPECT_EQ(QueryFileSize(api(), second), -1);
-  EXPECT_EQ(SetAsideFile(api(), root_ + "missing.dll"), "");
+  ASSERT_TRUE(WriteBytesToFile(api(), path, {"half"})) << path << ": " << LastError(api());
+  EXPECT_TRUE(RestoreAsideFile(api(), first, path)) << path << ": " << LastError(api());
+  EXPECT_EQ(QueryFileSize(api(), path), 8) << path;
+  EXPECT_EQ(QueryFileSize(api(), first), -1) << first;
+  EXPECT_TRUE(DiscardAsideFile(api(), second)) << second << ": " << LastError(api());
+  EXPECT_EQ(QueryFileSize(api(), second), -1) << second;
+  EXPECT_EQ(SetAsideFile(api(), root_ + "missing.dll"), "") << root_ + "missing.dll";
 
   // Renaming onto an existing name fails unless replacing is asked for.
-  ASSERT_TRUE(WriteBytesToFile(api(), second, {"x"}));
-  EXPECT_FALSE(api().MoveFileExA(second.c_str(), path.c_str(), 0));
+  ASSERT_TRUE(WriteBytesToFile(api(), second, {"x"})) << second << ": " << LastError(api());
+  EXPECT_FALSE(api().MoveFileExA(second.c_str(), path.c_str(), 0)) << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_ALREADY_EXISTS);
-  EXPECT_EQ(QueryFileSize(api(), path), 8);
+  EXPECT_EQ(QueryFileSize(api(), path), 8) << path;
 }
 
 // ---------------------------------------------------------------- folders
 
 TEST_F(FsprocConformanceTest, DirectoryTrees) {
   const Text chinese = root_ + "补丁程序\\补丁对比图\\第三层";
-  EXPECT_TRUE(MakeDirectoryTree(api(), chinese, kCodePage));
-  EXPECT_EQ(PathIsDirectory(chinese), 16);
-  EXPECT_TRUE(IsDirectory(root_ + "补丁程序"));
-  EXPECT_TRUE(WriteBytesToFile(api(), chinese + "\\安装前.PNG", {"png"}));
-  EXPECT_EQ(QueryFileSize(api(), chinese + "\\安装前.PNG"), 3);
+  EXPECT_TRUE(MakeDirectoryTree(api(), chinese, kCodePage)) << chinese << ": " << LastError(api());
+  EXPECT_EQ(PathIsDirectory(chinese), 16) << chinese;
+  EXPECT_TRUE(IsDirectory(root_ + "补丁程序")) << root_ + "补丁程序";
+  EXPECT_TRUE(WriteBytesToFile(api(), chinese + "\\安装前.PNG", {"png"}))
+      << chinese + "\\安装前.PNG" << ": " << LastError(api());
+  EXPECT_EQ(QueryFileSize(api(), chinese + "\\安装前.PNG"), 3) << chinese + "\\安装前.PNG";
   // Existing levels are passed over.
-  EXPECT_TRUE(MakeDirectoryTree(api(), chinese, kCodePage));
+  EXPECT_TRUE(MakeDirectoryTree(api(), chinese, kCodePage)) << chinese << ": " << LastError(api());
 
   Text slashed = root_ + "a/b/c";
   for (char& c : slashed)
     if (c == '\\') c = '/';
-  EXPECT_TRUE(MakeDirectoryTree(api(), slashed, kCodePage));
-  EXPECT_TRUE(IsDirectory(root_ + "a\\b\\c"));
+  EXPECT_TRUE(MakeDirectoryTree(api(), slashed, kCodePage)) << slashed << ": " << LastError(api());
+  EXPECT_TRUE(IsDirectory(root_ + "a\\b\\c")) << root_ + "a\\b\\c";
 
-  EXPECT_TRUE(MakeDirectoryTree(api(), root_ + "x\\y\\", kCodePage));
-  EXPECT_TRUE(IsDirectory(root_ + "x\\y"));
+  EXPECT_TRUE(MakeDirectoryTree(api(), root_ + "x\\y\\", kCodePage))
+      << root_ + "x\\y\\" << ": " << LastError(api());
+  EXPECT_TRUE(IsDirectory(root_ + "x\\y")) << root_ + "x\\y";
 
   // A file in the way.
-  ASSERT_TRUE(WriteBytesToFile(api(), root_ + "file", {"f"}));
-  EXPECT_FALSE(MakeDirectoryTree(api(), root_ + "file\\sub", kCodePage));
-  EXPECT_EQ(PathIsDirectory(root_ + "file"), 0);
-  EXPECT_EQ(PathIsDirectory(root_ + "missing"), 0);
+  ASSERT_TRUE(WriteBytesToFile(api(), root_ + "file", {"f"}))
+      << root_ + "file" << ": " << LastError(api());
+  EXPECT_FALSE(MakeDirectoryTree(api(), root_ + "file\\sub", kCodePage))
+      << root_ + "file\\sub" << ": " << LastError(api());
+  EXPECT_EQ(PathIsDirectory(root_ + "file"), 0) << root_ + "file";
+  EXPECT_EQ(PathIsDirectory(root_ + "missing"), 0) << root_ + "missing";
 }
 
 TEST_F(FsprocConformanceTest, CreatingOneDirectory) {
   const WideText made = TextToWide(api(), root_ + "one", kCodePage);
-  EXPECT_TRUE(api().CreateDirectoryW(WideArg(made).get()));
-  EXPECT_FALSE(api().CreateDirectoryW(WideArg(made).get()));
+  EXPECT_TRUE(api().CreateDirectoryW(WideArg(made).get())) << LastError(api());
+  EXPECT_FALSE(api().CreateDirectoryW(WideArg(made).get())) << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_ALREADY_EXISTS);
   const WideText orphan = TextToWide(api(), root_ + "none\\two", kCodePage);
-  EXPECT_FALSE(api().CreateDirectoryW(WideArg(orphan).get()));
+  EXPECT_FALSE(api().CreateDirectoryW(WideArg(orphan).get())) << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_PATH_NOT_FOUND);
 }
 
 TEST_F(FsprocConformanceTest, WellKnownFolders) {
   for (std::int32_t kind : {9, 10, 11}) {
     const Text folder = SpecialFolderPath(api(), kind);
-    ASSERT_FALSE(folder.empty()) << "kind " << kind;
-    EXPECT_EQ(folder.back(), '\\') << "kind " << kind;
-    EXPECT_NE(folder.substr(folder.size() - 2), "\\\\") << "kind " << kind;
-    EXPECT_TRUE(IsDirectory(folder)) << "kind " << kind;
+    ASSERT_FALSE(folder.empty()) << "kind " << kind << ": " << LastError(api());
+    EXPECT_EQ(folder.back(), '\\') << "kind " << kind << ": " << folder;
+    EXPECT_NE(folder.substr(folder.size() - 2), "\\\\") << "kind " << kind << ": " << folder;
+    EXPECT_TRUE(IsDirectory(folder)) << "kind " << kind << ": " << folder;
   }
   EXPECT_EQ(SpecialFolderPath(api(), 0), "");
   EXPECT_EQ(SpecialFolderPath(api(), 12), "");
@@ -236,31 +248,34 @@ TEST_F(FsprocConformanceTest, WellKnownFolders) {
   // Too small a buffer: the size needed, terminator included.
   char buffer[260] = {};
   const win::DWORD length = api().GetTempPathA(sizeof buffer, buffer);
-  ASSERT_GT(length, 1u);
-  EXPECT_EQ(api().GetTempPathA(length, buffer), length + 1);
-  EXPECT_EQ(api().GetTempPathA(length + 1, buffer), length);
+  ASSERT_GT(length, 1u) << LastError(api());
+  EXPECT_EQ(api().GetTempPathA(length, buffer), length + 1) << "buffer of " << length;
+  EXPECT_EQ(api().GetTempPathA(length + 1, buffer), length) << "buffer of " << length + 1;
   const win::UINT windows = api().GetWindowsDirectoryA(buffer, sizeof buffer);
-  ASSERT_GT(windows, 1u);
-  EXPECT_EQ(api().GetWindowsDirectoryA(buffer, 2), windows + 1);
+  ASSERT_GT(windows, 1u) << LastError(api());
+  EXPECT_EQ(api().GetWindowsDirectoryA(buffer, 2), windows + 1) << "buffer of 2";
 }
 
 // ---------------------------------------------------------------- processes
 
 TEST_F(FsprocConformanceTest, RunningCommandLines) {
-  EXPECT_TRUE(RunCommandLine(api(), "cmd.exe /c exit 3", true));
-  EXPECT_FALSE(RunCommandLine(api(), root_ + "no such program.exe"));
-  EXPECT_FALSE(RunCommandLine(api(), "tg_no_such_program_here.exe /c"));
+  EXPECT_TRUE(RunCommandLine(api(), "cmd.exe /c exit 3", true)) << LastError(api());
+  EXPECT_FALSE(RunCommandLine(api(), root_ + "no such program.exe"))
+      << root_ + "no such program.exe" << ": " << LastError(api());
+  EXPECT_FALSE(RunCommandLine(api(), "tg_no_such_program_here.exe /c")) << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(FsprocConformanceTest, EndingProcesses) {
-  EXPECT_FALSE(EndProcessById(api(), 0x7FFFFFF0u));
+  EXPECT_FALSE(EndProcessById(api(), 0x7FFFFFF0u)) << LastError(api());
 
   const win::PROCESS_INFORMATION started = StartSuspended(api(), "cmd.exe");
-  ASSERT_NE(started.hProcess, 0u);
-  EXPECT_EQ(ExeNameOf(api(), started.dwProcessId), "cmd.exe");
-  EXPECT_TRUE(EndProcessById(api(), started.dwProcessId));
-  EXPECT_EQ(api().WaitForSingleObject(started.hProcess, 10000), win::WAIT_OBJECT_0);
+  ASSERT_NE(started.hProcess, 0u) << "cmd.exe: " << LastError(api());
+  EXPECT_EQ(ExeNameOf(api(), started.dwProcessId), "cmd.exe") << "process " << started.dwProcessId;
+  EXPECT_TRUE(EndProcessById(api(), started.dwProcessId))
+      << "process " << started.dwProcessId << ": " << LastError(api());
+  EXPECT_EQ(api().WaitForSingleObject(started.hProcess, 10000), win::WAIT_OBJECT_0)
+      << "process " << started.dwProcessId << ": " << LastError(api());
   // Windows refuses to end an ended process whose handle is still open, but
   // Wine accepts; and Wine keeps the ID openable for a moment after the last
   // handle is closed. Once the ID is gone, ending it fails.
@@ -273,20 +288,22 @@ TEST_F(FsprocConformanceTest, EndingProcesses) {
     api().CloseHandle(process);
     api().Sleep(100);
   }
-  EXPECT_FALSE(EndProcessById(api(), started.dwProcessId));
+  EXPECT_FALSE(EndProcessById(api(), started.dwProcessId))
+      << "process " << started.dwProcessId << " after it ended";
 }
 
 // An unquoted line is tried word by word: "<root>tg dir\run.exe" starts
 // "<root>tg.exe" when that exists. Quoting names the program exactly.
 TEST_F(FsprocConformanceTest, UnquotedPathsWithBlanks) {
   const Text self = ModulePath(api());
-  ASSERT_TRUE(MakeDirectoryTree(api(), root_ + "tg dir", kCodePage));
+  ASSERT_TRUE(MakeDirectoryTree(api(), root_ + "tg dir", kCodePage))
+      << root_ + "tg dir" << ": " << LastError(api());
   const Text wanted = root_ + "tg dir\\run.exe";
-  ASSERT_TRUE(CopyFileTo(api(), self, wanted));
+  ASSERT_TRUE(CopyFileTo(api(), self, wanted)) << wanted << ": " << LastError(api());
 
   auto started = [&](const Text& line) {
     const win::PROCESS_INFORMATION info = StartSuspended(api(), line);
-    if (info.hProcess == 0) return Text("(not started)");
+    if (info.hProcess == 0) return "(not started, " + LastError(api()) + ")";
     const Text name = ExeNameOf(api(), info.dwProcessId);
     api().TerminateProcess(info.hProcess, 0);
     api().WaitForSingleObject(info.hProcess, 10000);
@@ -294,14 +311,16 @@ TEST_F(FsprocConformanceTest, UnquotedPathsWithBlanks) {
     api().CloseHandle(info.hProcess);
     return name;
   };
-  EXPECT_EQ(started(wanted + " --gtest_list_tests"), "run.exe");
+  EXPECT_EQ(started(wanted + " --gtest_list_tests"), "run.exe") << wanted + " --gtest_list_tests";
   // Without the extension, ".exe" is added.
-  EXPECT_EQ(started(root_ + "tg dir\\run"), "run.exe");
+  EXPECT_EQ(started(root_ + "tg dir\\run"), "run.exe") << root_ + "tg dir\\run";
 
-  ASSERT_TRUE(CopyFileTo(api(), self, root_ + "tg.exe"));
-  EXPECT_EQ(started(wanted), "tg.exe");
-  EXPECT_EQ(started("\"" + wanted + "\""), "run.exe");
-  EXPECT_EQ(started("\"" + wanted + "\" --gtest_list_tests"), "run.exe");
+  ASSERT_TRUE(CopyFileTo(api(), self, root_ + "tg.exe"))
+      << root_ + "tg.exe" << ": " << LastError(api());
+  EXPECT_EQ(started(wanted), "tg.exe") << wanted;
+  EXPECT_EQ(started("\"" + wanted + "\""), "run.exe") << "\"" + wanted + "\"";
+  EXPECT_EQ(started("\"" + wanted + "\" --gtest_list_tests"), "run.exe")
+      << "\"" + wanted + "\" --gtest_list_tests";
 }
 
 }  // namespace

@@ -26,3 +26,8 @@ class Harness {
 };
 
 std::unique_ptr<Harness> MakeHarness();
+
+// "GetLastError N", for the message of a failed check right after a call.
+inline std::string LastError(win::Api& api) {
+  return "GetLastError " + std::to_string(api.GetLastError());
+}

@@ -112,34 +112,35 @@ TEST(DisplayedNameConformance, OwnProgramNameEndsInExe) {
   auto harness = MakeHarness();
   auto& api = harness->api();
   const std::string path = OwnPath(api);
-  ASSERT_FALSE(path.empty());
+  ASSERT_FALSE(path.empty()) << LastError(api);
   const std::string name = FileName(path);
-  ASSERT_EQ(name.substr(name.size() - 4), ".exe");
+  ASSERT_EQ(name.substr(name.size() - 4), ".exe") << path;
   const std::string stem = name.substr(0, name.size() - 4);
 
   // The platform's own title, as the setting makes it.
   auto title = [&] {
     const WideArg wide(TextToWide(api, path, kCodePage));
     std::u16string buffer(1024, u'\0');
-    EXPECT_EQ(api.GetFileTitleW(wide.get(), buffer.data(), 1024), 0);
+    EXPECT_EQ(api.GetFileTitleW(wide.get(), buffer.data(), 1024), 0)
+        << path << ": " << LastError(api);
     return WideToText(api, UnitsToWide(buffer), kCodePage);
   };
 
   HideFileExtSetting setting(*harness);
   setting.Set(0);
-  EXPECT_EQ(title(), name);
-  EXPECT_EQ(GetDisplayedProgramName(api, path, kCodePage), name);
+  EXPECT_EQ(title(), name) << "HideFileExt 0";
+  EXPECT_EQ(GetDisplayedProgramName(api, path, kCodePage), name) << "HideFileExt 0";
 
   // Set: Windows hides the extension and it is put back; Wine's title keeps
   // it, and then it is not put on twice. Either way the name is the file's.
   setting.Set(1);
   const std::string hidden = title();
-  ASSERT_TRUE(hidden == stem || hidden == name) << hidden;
-  EXPECT_EQ(GetDisplayedProgramName(api, path, kCodePage), name);
+  ASSERT_TRUE(hidden == stem || hidden == name) << "HideFileExt 1: title \"" << hidden << "\"";
+  EXPECT_EQ(GetDisplayedProgramName(api, path, kCodePage), name) << "HideFileExt 1";
 
   // Absent: nothing is put back, whatever the platform's default.
   setting.Set(std::nullopt);
-  EXPECT_EQ(GetDisplayedProgramName(api, path, kCodePage), title());
+  EXPECT_EQ(GetDisplayedProgramName(api, path, kCodePage), title()) << "no HideFileExt";
 }
 
 TEST(MessageBoxConformance, BoxesCloseWhenTheirTimeRunsOut) {
@@ -148,13 +149,14 @@ TEST(MessageBoxConformance, BoxesCloseWhenTheirTimeRunsOut) {
   const Text text = "这个提示两秒后自己关闭";
   // Two boxes in a row: the first one's timer must not cut the second short.
   for (std::int32_t timeout : {2000, 2500}) {
-    SCOPED_TRACE(timeout);
+    SCOPED_TRACE("time-out " + std::to_string(timeout) + " ms");
     const win::DWORD start = api.GetTickCount();
     EXPECT_EQ(TimedMessageBox(api, kCodePage, text, 0u, std::nullopt, std::nullopt, timeout),
-              31999);
+              31999)
+        << LastError(api) << " after " << api.GetTickCount() - start << " ms";
     const win::DWORD elapsed = api.GetTickCount() - start;
-    EXPECT_GE(elapsed, static_cast<win::DWORD>(timeout - 100));
-    EXPECT_LT(elapsed, 10000u);
+    EXPECT_GE(elapsed, static_cast<win::DWORD>(timeout - 100)) << "closed too soon";
+    EXPECT_LT(elapsed, 10000u) << "not closed by its time-out";
   }
 }
 
@@ -176,13 +178,14 @@ TEST(MessageBoxConformance, ZeroTimeoutWaitsForTheUser) {
   const win::DWORD start = api.GetTickCount();
 #ifdef _WIN32
   HANDLE presser = CreateThread(nullptr, 0, PressCancelLater, const_cast<char*>(kCaption), 0, nullptr);
-  ASSERT_NE(presser, nullptr);
+  ASSERT_NE(presser, nullptr) << "CreateThread: " << GetLastError();
 #else
   static_cast<sim::Machine&>(api).dialogs.answers = {2};
 #endif
-  EXPECT_EQ(TimedMessageBox(api, kCodePage, "按取消", 0x21u, Text(kCaption), std::nullopt, 0), 1);
+  EXPECT_EQ(TimedMessageBox(api, kCodePage, "按取消", 0x21u, Text(kCaption), std::nullopt, 0), 1)
+      << "Cancel pressed; " << LastError(api);
 #ifdef _WIN32
-  EXPECT_GE(api.GetTickCount() - start, 1400u);  // not closed by a time-out
+  EXPECT_GE(api.GetTickCount() - start, 1400u) << "closed before Cancel was pressed";
   WaitForSingleObject(presser, INFINITE);
   CloseHandle(presser);
 #else

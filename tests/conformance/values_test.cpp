@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "install/version_id.h"
 #include "runtime/values.h"
 
 namespace {
@@ -50,13 +51,12 @@ TEST(FloorToIntTest, KeepsLow32BitsAndMapsUnrepresentableToZero) {
 }
 
 TEST(FloorToIntTest, AssemblySizeCodes) {
-  auto code = [](std::int32_t size) { return FloorToInt(size / 1048576.0 * 100); };
-  EXPECT_EQ(code(2904555), 276);
-  EXPECT_EQ(code(2904556), 277);
-  EXPECT_EQ(code(2894070), 276);
-  EXPECT_EQ(code(2894069), 275);
-  EXPECT_EQ(code(3229614), 307);
-  EXPECT_EQ(code(-1), -1);
+  EXPECT_EQ(AssemblySizeCode(2904555), 276);
+  EXPECT_EQ(AssemblySizeCode(2904556), 277);
+  EXPECT_EQ(AssemblySizeCode(2894070), 276);
+  EXPECT_EQ(AssemblySizeCode(2894069), 275);
+  EXPECT_EQ(AssemblySizeCode(3229614), 307);
+  EXPECT_EQ(AssemblySizeCode(-1), -1);
 }
 
 TEST(TextTest, CompareConcatLength) {

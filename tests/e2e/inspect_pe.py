@@ -2,18 +2,19 @@
 """Check that an executable is a 32-bit x86 Windows console program that
 imports only DLLs Windows loads from its own folder, with ASLR and DEP and an
 application manifest that asks for no elevation; print its size, imports and
-manifest.
+manifest. The file is read with pefile.
 
 usage: inspect_pe.py PATH.exe [--allow DLL]... [--max-kib N] [--machine x86-64]
 Exit status 0 when every check passes, 1 on a failed check, 2 when the
 file cannot be read as PE at all."""
 
 import argparse
-import os
 import struct
 import sys
 import textwrap
 import xml.etree.ElementTree as ET
+
+import pefile
 
 # DLLs the loader never looks for beside the program: the KnownDLLs of every
 # Windows from 7 to 11 (mapped from the system's own copy), and ntdll, which
@@ -51,118 +52,48 @@ MACHINES = {0x14C: 'i386', 0x8664: 'x86-64', 0x1C0: 'arm', 0xAA64: 'arm64'}
 SUBSYSTEMS = {1: 'native', 2: 'windows (GUI)', 3: 'console'}
 
 
-class PEError(Exception):
-    pass
+class Image:
+    """What the checks read of an executable, taken from pefile."""
 
-
-class PE:
     def __init__(self, data):
-        self.data = data
-        if len(data) < 0x40 or data[:2] != b'MZ':
-            raise PEError('no MZ header')
-        self.pe_off = struct.unpack_from('<I', data, 0x3C)[0]
-        if data[self.pe_off:self.pe_off + 4] != b'PE\0\0':
-            raise PEError('no PE signature at 0x%X' % self.pe_off)
-        coff = self.pe_off + 4
-        (self.machine, nsect, _, _, _, opt_size,
-         self.characteristics) = struct.unpack_from('<HHIIIHH', data, coff)
-        opt = coff + 20
-        self.magic = struct.unpack_from('<H', data, opt)[0]
-        if self.magic not in (0x10B, 0x20B):
-            raise PEError('unknown optional header magic 0x%X' % self.magic)
-        self.subsystem, self.dll_characteristics = struct.unpack_from('<HH', data, opt + 68)
-        dd = opt + (96 if self.magic == 0x10B else 112)
-        ndirs = struct.unpack_from('<I', data, dd - 4)[0]
-        self.dirs = [struct.unpack_from('<II', data, dd + 8 * i) for i in range(min(ndirs, 16))]
-        self.sections = []
-        for i in range(nsect):
-            s = opt + opt_size + 40 * i
-            name = data[s:s + 8].rstrip(b'\0').decode('latin-1')
-            vsize, va, rsize, roff = struct.unpack_from('<IIII', data, s + 8)
-            self.sections.append((name, va, max(vsize, rsize), roff, rsize))
+        pe = pefile.PE(data=data, fast_load=True)
+        pe.parse_data_directories(directories=[
+            pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_IMPORT'],
+            pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT'],
+            pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_RESOURCE']])
+        self.pe = pe
+        self.machine = pe.FILE_HEADER.Machine
+        self.characteristics = pe.FILE_HEADER.Characteristics
+        self.magic = pe.OPTIONAL_HEADER.Magic
+        self.subsystem = pe.OPTIONAL_HEADER.Subsystem
+        self.dll_characteristics = pe.OPTIONAL_HEADER.DllCharacteristics
+        self.dirs = [(d.VirtualAddress, d.Size) for d in pe.OPTIONAL_HEADER.DATA_DIRECTORY]
+        self.sections = [s.Name.rstrip(b'\0').decode('latin-1') for s in pe.sections]
 
-    def offset(self, rva):
-        for _, va, size, roff, rsize in self.sections:
-            if va <= rva < va + size:
-                if rva - va >= rsize:
-                    raise PEError('RVA 0x%X not backed by file data' % rva)
-                return roff + rva - va
-        raise PEError('RVA 0x%X outside every section' % rva)
-
-    def cstr(self, rva):
-        off = self.offset(rva)
-        end = self.data.index(b'\0', off)
-        return self.data[off:end].decode('latin-1')
-
-    def _thunk_names(self, rva):
-        wide = self.magic == 0x20B
-        size, flag = (8, 1 << 63) if wide else (4, 1 << 31)
-        names = []
-        off = self.offset(rva)
-        while True:
-            v = struct.unpack_from('<Q' if wide else '<I', self.data, off)[0]
-            if not v:
-                return names
-            if v & flag:
-                names.append('#%d' % (v & 0xFFFF))
-            else:
-                names.append(self.cstr((v & 0x7FFFFFFF) + 2))
-            off += size
+    @staticmethod
+    def _table(entries):
+        return [(e.dll.decode('latin-1'),
+                 [i.name.decode('latin-1') if i.name else '#%d' % i.ordinal for i in e.imports])
+                for e in entries]
 
     def imports(self):
         """[(dll, [function names])] of the import directory."""
-        out = []
-        if len(self.dirs) < 2 or not self.dirs[1][0]:
-            return out
-        off = self.offset(self.dirs[1][0])
-        while True:
-            ilt, _, _, name, iat = struct.unpack_from('<IIIII', self.data, off)
-            if not (ilt or name or iat):
-                return out
-            out.append((self.cstr(name), self._thunk_names(ilt or iat)))
-            off += 20
+        return self._table(getattr(self.pe, 'DIRECTORY_ENTRY_IMPORT', []))
 
     def delay_imports(self):
-        out = []
-        if len(self.dirs) < 14 or not self.dirs[13][0]:
-            return out
-        off = self.offset(self.dirs[13][0])
-        while True:
-            fields = struct.unpack_from('<8I', self.data, off)
-            if not any(fields):
-                return out
-            attrs, name, int_rva = fields[0], fields[1], fields[4]
-            if not attrs & 1:
-                raise PEError('old-style delay import table (VA, not RVA)')
-            out.append((self.cstr(name), self._thunk_names(int_rva) if int_rva else []))
-            off += 32
-
+        return self._table(getattr(self.pe, 'DIRECTORY_ENTRY_DELAY_IMPORT', []))
 
     def resources(self, type_id):
         """[bytes] of every resource of this numeric type, any name and language."""
-        if len(self.dirs) < 3 or not self.dirs[2][0]:
-            return []
-        base = self.offset(self.dirs[2][0])
-
-        def entries(off):
-            named, ids = struct.unpack_from('<HH', self.data, off + 12)
-            for i in range(named + ids):
-                name, target = struct.unpack_from('<II', self.data, off + 16 + 8 * i)
-                yield name, target
-
         out = []
-        for name, target in entries(base):
-            if name & 0x80000000 or name != type_id or not target & 0x80000000:
+        for kind in getattr(getattr(self.pe, 'DIRECTORY_ENTRY_RESOURCE', None), 'entries', []):
+            if kind.id != type_id or not hasattr(kind, 'directory'):
                 continue
-            for _, lang_dir in entries(base + (target & 0x7FFFFFFF)):
-                if not lang_dir & 0x80000000:
-                    continue
-                for _, leaf in entries(base + (lang_dir & 0x7FFFFFFF)):
-                    if leaf & 0x80000000:
-                        continue
-                    rva, size = struct.unpack_from('<II', self.data, base + leaf)
-                    off = self.offset(rva)
-                    out.append(self.data[off:off + size])
+            for name in kind.directory.entries:
+                for lang in getattr(getattr(name, 'directory', None), 'entries', []):
+                    if hasattr(lang, 'data'):
+                        out.append(self.pe.get_data(lang.data.struct.OffsetToData,
+                                                    lang.data.struct.Size))
         return out
 
 
@@ -239,10 +170,10 @@ def main(argv=None):
         print('FAIL: cannot read %s: %s' % (args.path, e))
         return 2
     try:
-        pe = PE(data)
+        pe = Image(data)
         imports = pe.imports()
         delayed = pe.delay_imports()
-    except (PEError, struct.error, ValueError) as e:
+    except (pefile.PEFormatError, struct.error, ValueError) as e:
         print('FAIL: %s is not a readable PE file: %s' % (args.path, e))
         return 2
 
@@ -253,6 +184,7 @@ def main(argv=None):
     print('format: %s, machine 0x%X (%s), subsystem %d (%s)' % (
         'PE32' if pe.magic == 0x10B else 'PE32+', pe.machine,
         MACHINES.get(pe.machine, '?'), pe.subsystem, SUBSYSTEMS.get(pe.subsystem, '?')))
+    print('sections: %s' % ', '.join(pe.sections))
     wide = args.machine == 'x86-64'
     magic, machine = (0x20B, 0x8664) if wide else (0x10B, 0x14C)
     if pe.magic != magic:
@@ -284,7 +216,7 @@ def main(argv=None):
     check_hardening(pe, wide, failures)
     try:
         check_manifest(pe, 'amd64' if wide else 'x86', failures)
-    except (PEError, struct.error) as e:
+    except (pefile.PEFormatError, struct.error) as e:
         failures.append('the resources cannot be read: %s' % e)
 
     if failures:

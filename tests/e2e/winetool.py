@@ -14,9 +14,27 @@ hidden/shown around every update (ESC[?25l / ESC[?25h), four or more
 trailing grey spaces become ESC[K, a row that wraps is sent again from
 column 0, and SetConsoleTitle gives ESC]0;title BEL. One character takes
 one cell (CJK included), so rows wrap at `cols` characters.
+
+TerminalScreen reads that stream with pyte (python3-pyte 0.8), which
+parses the sequences and moves the cursor. Our own code remains where
+pyte does not show what conhost means:
+- width: pyte gives a CJK character two cells (wcwidth) and wraps at its
+  width; conhost counts one cell per character, also in its cursor moves,
+  and wraps rows itself. draw() puts one character in one cell, on a
+  screen wider than any console.
+- colours: pyte turns ESC[9xm and ESC[10xm alike into its one "bold"
+  flag, so a bright foreground and a bright background cannot be told
+  apart. SGR parameters go through apply_sgr() to a Windows attribute,
+  kept in the cell's fg (0..15) and bg (0..15).
+- erasing: pyte fills erased cells with the current colours; conhost
+  sends ESC[K for cells it holds as grey blanks, even while the terminal
+  still has a background it believes cleared (see above), so erased cells
+  are blank here, as ConsoleModel shows them. ESC[3J keeps the rows
+  scrolled off.
+- scrollback: pyte.HistoryScreen wraps every call for its paging (five
+  times slower here); index() keeps the rows that leave the top.
 """
 
-import codecs
 import dataclasses
 import fcntl
 import os
@@ -29,6 +47,8 @@ import termios
 import threading
 import time
 import unittest
+
+import pyte
 
 DEFAULT_ATTR = 0x07
 
@@ -108,197 +128,65 @@ def apply_sgr(params, attr):
     return fg | (bg << 4)
 
 
-class TerminalScreen:
-    """A terminal fed with the bytes conhost writes. Cells count one per
-    character, as conhost does (CJK characters take one cell there);
-    width is unbounded since conhost positions the cursor itself."""
+class TerminalScreen(pyte.Screen):
+    """A terminal fed with the bytes conhost writes: pyte's parser, cursor
+    and scrolling, with the attributes read back as Windows console
+    attributes. Rows scrolled off the top stay readable."""
+
+    COLUMNS = 4096             # conhost wraps rows itself; never wrap here
 
     def __init__(self, rows=50):
-        self.rows = rows
-        self.lines = [[]]          # every row ever shown; cells (ch, attr) or None
-        self.top = 0               # index in lines of the screen's first row
-        self.x = 0
-        self.y = 0                 # index in lines
-        self.attr = DEFAULT_ATTR
-        self.saved = (0, 0)
-        self.title = None
-        self.cursor_visible = True
-        self.sequences = []        # every escape sequence seen, as bytes
-        self._decoder = codecs.getincrementaldecoder('utf-8')('replace')
-        self._pending = b''
+        super().__init__(self.COLUMNS, rows)
+        self.scrolled_off = []     # rows gone over the top, oldest first
+        self._stream = pyte.ByteStream(self)
 
-    # -- cursor helpers
-    def _row(self, y):
-        while len(self.lines) <= y:
-            self.lines.append([])
-        return self.lines[y]
-
-    def _linefeed(self):
-        self.y += 1
-        if self.y >= self.top + self.rows:
-            self.top = self.y - self.rows + 1
-        self._row(self.y)
-
-    def _put(self, ch):
-        row = self._row(self.y)
-        while len(row) <= self.x:
-            row.append(None)
-        row[self.x] = (ch, self.attr)
-        self.x += 1
-
-    def _erase_line(self, mode):
-        row = self._row(self.y)
-        if mode == 0:
-            del row[self.x:]
-        elif mode == 1:
-            for i in range(min(self.x + 1, len(row))):
-                row[i] = None
-        else:
-            row.clear()
-
-    # -- feeding
     def feed(self, data):
-        data = self._pending + data
-        self._pending = b''
-        i, n = 0, len(data)
-        text_start = 0
+        self._stream.feed(data)
 
-        def flush_text(end):
-            if end > text_start:
-                for ch in self._decoder.decode(data[text_start:end]):
-                    self._put(ch)
+    def index(self):
+        if self.margins is None and self.cursor.y == self.lines - 1:
+            self.scrolled_off.append(self.buffer[0])
+        super().index()
 
-        while i < n:
-            b = data[i]
-            if b == 0x1B or b < 0x20 or b == 0x7F:
-                flush_text(i)
-                if b == 0x1B:
-                    end = self._escape(data, i)
-                    if end is None:            # incomplete: keep for next feed
-                        self._pending = data[i:]
-                        return
-                    i = end
-                else:
-                    self._control(b)
-                    i += 1
-                text_start = i
-            else:
-                i += 1
-        flush_text(n)
+    # -- where pyte differs from what conhost means (see the module docstring)
+    def draw(self, data):
+        line = self.buffer[self.cursor.y]
+        for ch in data:
+            if ch < ' ':
+                continue
+            line[self.cursor.x] = self.cursor.attrs._replace(data=ch)
+            self.cursor.x += 1
 
-    def _control(self, b):
-        if b == 0x0D:
-            self.x = 0
-        elif b == 0x0A:
-            self._linefeed()
-        elif b == 0x08:
-            self.x = max(0, self.x - 1)
-        elif b == 0x09:
-            self.x = (self.x // 8 + 1) * 8
-        # BEL and others: nothing to show
-
-    def _escape(self, data, i):
-        n = len(data)
-        if i + 1 >= n:
-            return None
-        kind = data[i + 1]
-        if kind == ord('['):
-            j = i + 2
-            while j < n and 0x30 <= data[j] <= 0x3F:
-                j += 1
-            while j < n and 0x20 <= data[j] <= 0x2F:
-                j += 1
-            if j >= n:
-                return None
-            self._csi(data[i + 2:j], data[j])
-            self.sequences.append(data[i:j + 1])
-            return j + 1
-        if kind == ord(']'):
-            j = i + 2
-            while j < n:
-                if data[j] == 0x07:
-                    end = j + 1
-                    break
-                if data[j] == 0x1B and j + 1 < n and data[j + 1] == ord('\\'):
-                    end = j + 2
-                    break
-                j += 1
-            else:
-                return None
-            body = data[i + 2:j]
-            if body[:2] in (b'0;', b'2;'):
-                self.title = body[2:].decode('utf-8', 'replace')
-            self.sequences.append(data[i:end])
-            return end
-        if kind in b'()*+':
-            if i + 2 >= n:
-                return None
-            self.sequences.append(data[i:i + 3])
-            return i + 3
-        if kind == ord('7'):
-            self.saved = (self.x, self.y - self.top)
-        elif kind == ord('8'):
-            self.x, y = self.saved
-            self.y = self.top + y
-            self._row(self.y)
-        self.sequences.append(data[i:i + 2])
-        return i + 2
-
-    def _csi(self, params, final):
-        final = chr(final)
-        private = params[:1] in (b'?', b'>', b'=', b'<')
+    def select_graphic_rendition(self, *params, private=False):
         if private:
-            if params in (b'?25l', b'?25h'):
-                self.cursor_visible = params.endswith(b'h')
             return
-        nums = []
-        for p in params.split(b';') if params else []:
-            try:
-                nums.append(int(p) if p else None)
-            except ValueError:
-                nums.append(None)
-        first = (nums[0] if nums and nums[0] else 1)
-        if final == 'm':
-            self.attr = apply_sgr(nums, self.attr)
-        elif final in 'Hf':
-            row = (nums[0] if len(nums) > 0 and nums[0] else 1) - 1
-            col = (nums[1] if len(nums) > 1 and nums[1] else 1) - 1
-            self.y = self.top + row
-            self.x = col
-            self._row(self.y)
-        elif final == 'A':
-            self.y = max(self.top, self.y - first)
-        elif final == 'B':
-            self.y += first
-            self._row(self.y)
-        elif final == 'C':
-            self.x += first
-        elif final == 'D':
-            self.x = max(0, self.x - first)
-        elif final == 'G':
-            self.x = first - 1
-        elif final == 'K':
-            self._erase_line(nums[0] if nums and nums[0] else 0)
-        elif final == 'J':
-            mode = nums[0] if nums and nums[0] else 0
-            if mode in (2, 3):
-                for y in range(self.top, len(self.lines)):
-                    self.lines[y] = []
-            elif mode == 0:
-                self._erase_line(0)
-                del self.lines[self.y + 1:]
-        elif final == 's':
-            self.saved = (self.x, self.y - self.top)
-        elif final == 'u':
-            self.x, y = self.saved
-            self.y = self.top + y
-            self._row(self.y)
+        attr = apply_sgr(list(params), _cell_attr(self.cursor.attrs))
+        self.cursor.attrs = self.cursor.attrs._replace(fg=attr & 0x0F, bg=attr >> 4)
+
+    def erase_in_line(self, how=0, private=False):
+        line = self.buffer[self.cursor.y]
+        x = self.cursor.x
+        for col in [c for c in line if how == 2 or (c >= x if how == 0 else c <= x)]:
+            del line[col]
+
+    def erase_in_display(self, how=0, private=False):
+        rows = {0: range(self.cursor.y + 1, self.lines), 1: range(self.cursor.y)}
+        for y in rows.get(how, range(self.lines)):
+            self.buffer[y].clear()
+        if how in (0, 1):
+            self.erase_in_line(how)
 
     # -- results
+    def _all_rows(self):
+        rows = self.scrolled_off + [self.buffer[y] for y in range(self.lines)]
+        for line in rows:
+            width = max(line, default=-1) + 1
+            yield [(line[x].data, _cell_attr(line[x])) for x in range(width)]
+
     def cells(self):
         """Rows of (ch, attr) cells, gaps filled with grey spaces, trailing
         grey spaces and trailing empty rows dropped."""
-        return _trim_rows(self.lines)
+        return _trim_rows(self._all_rows())
 
     def segments(self):
         return rows_to_segments(self.cells())
@@ -307,10 +195,18 @@ class TerminalScreen:
         return '\r\n'.join(''.join(c for c, _ in row) for row in self.cells())
 
 
+def _cell_attr(char):
+    """The Windows attribute of a pyte cell; pyte's own "default" colours
+    are light grey on black."""
+    fg = 7 if char.fg == 'default' else char.fg
+    bg = 0 if char.bg == 'default' else char.bg
+    return fg | bg << 4
+
+
 def _trim_rows(lines):
     rows = []
     for line in lines:
-        row = [c if c is not None else (' ', DEFAULT_ATTR) for c in line]
+        row = list(line)
         while row and row[-1] == (' ', DEFAULT_ATTR):
             row.pop()
         rows.append(row)
@@ -348,35 +244,6 @@ def parse_terminal(raw, rows=50):
 def parse_segments(raw, rows=50):
     """[(utf8_bytes, attr)] of what raw terminal bytes leave on the screen."""
     return parse_terminal(raw, rows).segments()
-
-
-def stream_segments(raw):
-    """[(bytes, attr)] of the stream in arrival order, escape sequences
-    removed and control characters kept; no screen model. For debugging."""
-    segs = []
-    screen = TerminalScreen()
-    i, n = 0, len(raw)
-    start = 0
-
-    def add(text, attr):
-        if not text:
-            return
-        if segs and segs[-1][1] == attr:
-            segs[-1] = (segs[-1][0] + text, attr)
-        else:
-            segs.append((text, attr))
-
-    while i < n:
-        if raw[i] == 0x1B:
-            add(raw[start:i], screen.attr)
-            end = screen._escape(raw, i)
-            if end is None:
-                break
-            i = start = end
-        else:
-            i += 1
-    add(raw[start:i], screen.attr)
-    return segs
 
 
 # ---------------------------------------------------------------- expected side

@@ -1,63 +1,93 @@
-// FindText and FindTextBackward against a plain reference walk.
+// FindText and FindTextBackward against a brute-force reference.
 //
 // Input: flags (bit 0 ignoreCase, bit 1 start given), start (16-bit), a
 // counted sought text, then the text.
 #include <optional>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "fuzz_input.h"
 #include "runtime/values.h"
 
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+// The reference follows the documented search literally and shares nothing
+// with the code it checks: it tries every byte of the region and keeps those
+// the character walk from the region's first byte stops at.
 
-// sought at text[at..]: two-byte characters exactly, other bytes with ASCII
-// letters folded when ignoreCase.
-bool Matches(std::string_view text, std::size_t at, std::string_view sought, bool ignoreCase) {
-  if (at + sought.size() > text.size()) return false;
-  const std::vector<bool> trail = TrailBytes(text.substr(at, sought.size()));
-  for (std::size_t i = 0; i < sought.size(); ++i) {
-    const char a = text[at + i], b = sought[i];
-    const bool exact = !ignoreCase || trail[i] || static_cast<unsigned char>(a) >= 0x80;
-    if (exact ? a != b : Lower(a) != Lower(b)) return false;
+std::string Clipped(std::string_view s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\0') break;
+    out += c;
   }
-  return true;
+  return out;
 }
 
-// Character starts of text[from..end) when walked from `from`, first to last.
-std::vector<std::size_t> Starts(std::string_view text, std::size_t from, std::size_t end) {
-  std::vector<std::size_t> starts;
-  const std::vector<bool> trail = TrailBytes(text, from);
-  for (std::size_t p = from; p < end; ++p)
-    if (!trail[p]) starts.push_back(p);
-  return starts;
+// The bytes a character walk over text[first..end) stops at.
+std::set<std::size_t> WalkStops(const std::string& text, std::size_t first, std::size_t end) {
+  std::set<std::size_t> stops;
+  for (std::size_t i = first; i < end; i += static_cast<unsigned char>(text[i]) >= 0x80 ? 2 : 1)
+    stops.insert(i);
+  return stops;
 }
 
-std::int32_t ReferenceForward(std::string_view text, std::string_view sought,
-                              std::optional<std::int32_t> start, bool ignoreCase) {
-  text = ClipText(text);
-  sought = ClipText(sought);
-  const std::size_t from = start && *start > 1 ? static_cast<std::size_t>(*start) - 1 : 0;
-  if (from >= text.size()) return -1;
-  if (sought.empty()) return 1;
-  for (std::size_t p : Starts(text, from, text.size()))
-    if (Matches(text, p, sought, ignoreCase)) return static_cast<std::int32_t>(p + 1);
-  return -1;
+// A-Z to a-z in single-byte characters; a two-byte character stays as it is.
+std::string FoldLetters(const std::string& s) {
+  std::string out = s;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (static_cast<unsigned char>(out[i]) >= 0x80)
+      ++i;
+    else if (out[i] >= 'A' && out[i] <= 'Z')
+      out[i] = static_cast<char>(out[i] - 'A' + 'a');
+  }
+  return out;
 }
 
-std::int32_t ReferenceBackward(std::string_view text, std::string_view sought,
-                               std::optional<std::int32_t> start, bool ignoreCase) {
-  text = ClipText(text);
-  sought = ClipText(sought);
-  std::size_t end = text.size();
-  if (start) end = *start <= 1 ? 0 : std::min<std::size_t>(end, static_cast<std::size_t>(*start) - 1);
-  if (end == 0) return -1;
-  if (sought.empty()) return 1;
-  std::int32_t found = -1;
-  for (std::size_t p : Starts(text, 0, end))
-    if (p + sought.size() <= end && Matches(text, p, sought, ignoreCase))
-      found = static_cast<std::int32_t>(p + 1);
+// 1-based positions, in order, of the occurrences of `sought` lying wholly in
+// text[first..end) at a stop of the walk from `first`.
+std::vector<std::int32_t> Occurrences(const std::string& text, const std::string& sought,
+                                      std::size_t first, std::size_t end, bool ignoreCase) {
+  std::vector<std::int32_t> found;
+  const std::set<std::size_t> stops = WalkStops(text, first, end);
+  const std::string wanted = ignoreCase ? FoldLetters(sought) : sought;
+  for (std::size_t p = first; p + sought.size() <= end; ++p) {
+    if (stops.count(p) == 0) continue;
+    const std::string here = text.substr(p, sought.size());
+    if ((ignoreCase ? FoldLetters(here) : here) == wanted)
+      found.push_back(static_cast<std::int32_t>(p + 1));
+  }
   return found;
+}
+
+std::int32_t ReferenceForward(std::string_view rawText, std::string_view rawSought,
+                              std::optional<std::int32_t> start, bool ignoreCase) {
+  const std::string text = Clipped(rawText), sought = Clipped(rawSought);
+  // From byte `start` (below 1: the first byte) to the end.
+  std::size_t first = 0;
+  if (start && *start > 1) first = static_cast<std::size_t>(*start - 1);
+  const bool empty = first >= text.size();
+  if (sought.empty()) return empty ? -1 : 1;
+  if (empty) return -1;
+  const auto found = Occurrences(text, sought, first, text.size(), ignoreCase);
+  return found.empty() ? -1 : found.front();
+}
+
+std::int32_t ReferenceBackward(std::string_view rawText, std::string_view rawSought,
+                               std::optional<std::int32_t> start, bool ignoreCase) {
+  const std::string text = Clipped(rawText), sought = Clipped(rawSought);
+  // The first start-1 bytes; all of them without a start.
+  std::size_t end = text.size();
+  if (start) {
+    if (*start <= 1)
+      end = 0;
+    else if (static_cast<std::size_t>(*start - 1) < end)
+      end = static_cast<std::size_t>(*start - 1);
+  }
+  if (sought.empty()) return end == 0 ? -1 : 1;
+  const auto found = Occurrences(text, sought, 0, end, ignoreCase);
+  return found.empty() ? -1 : found.back();
 }
 
 // A hit lies in the text, holds the sought bytes, and when the walk began at

@@ -23,6 +23,7 @@
 // flushed at once. Exits 0 after N windows, 3 when the time limit passes.
 #include <windows.h>
 
+#include "command_line.h"
 #include "json_text.h"
 
 #include <string>
@@ -66,28 +67,6 @@ std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
     if (end == std::wstring::npos) return parts;
     start = end + 1;
   }
-}
-
-// Arguments split as the C runtime does, without backslash escapes.
-std::vector<std::wstring> SplitCommandLine(const wchar_t* line) {
-  std::vector<std::wstring> args;
-  std::wstring current;
-  bool quoted = false, any = false;
-  for (const wchar_t* p = line; *p; ++p) {
-    if (*p == L'"') {
-      quoted = !quoted;
-      any = true;
-    } else if ((*p == L' ' || *p == L'\t') && !quoted) {
-      if (any) args.push_back(current);
-      current.clear();
-      any = false;
-    } else {
-      current += *p;
-      any = true;
-    }
-  }
-  if (any) args.push_back(current);
-  return args;
 }
 
 // ---------------------------------------------------------------- windows

@@ -11,6 +11,7 @@
 // other processes can neither open nor delete it.
 #include <windows.h>
 
+#include "command_line.h"
 #include "json_text.h"
 #include <tlhelp32.h>
 
@@ -32,29 +33,6 @@ std::wstring FromUtf8(const std::string& text) {
   std::wstring out(static_cast<size_t>(n), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
   return out;
-}
-
-// Arguments as the C runtime splits them, without backslash escapes (enough
-// for paths, which never end in a backslash before a quote here).
-std::vector<std::wstring> SplitCommandLine(const wchar_t* line) {
-  std::vector<std::wstring> args;
-  std::wstring current;
-  bool quoted = false, any = false;
-  for (const wchar_t* p = line; *p; ++p) {
-    if (*p == L'"') {
-      quoted = !quoted;
-      any = true;
-    } else if ((*p == L' ' || *p == L'\t') && !quoted) {
-      if (any) args.push_back(current);
-      current.clear();
-      any = false;
-    } else {
-      current += *p;
-      any = true;
-    }
-  }
-  if (any) args.push_back(current);
-  return args;
 }
 
 std::wstring ModulePath() {
