@@ -104,12 +104,12 @@ class VersionWindowTest(sc.E2ETest):
         self.assertEqual(window['focus'], ['Button', 'ComboBox', 'Button', 'gone'])
         self.assertEqual(s.assembly(), sc.payload('0.25a'))
 
-    # Debian 12's Wine 8 closes the window on Enter typed in the combo box's
-    # edit field before the edit has given the combo box its text: the run
-    # then installs nothing. Wine 10, which runs the 32-bit release, does
-    # as Windows does.
-    @(winetool.unittest.expectedFailure if not winetool.wine_root() else (lambda case: case))
     def test_enter_in_the_combo_box(self):
+        if not winetool.wine_root():
+            # Debian 12's Wine 8 sometimes closes the window on this Enter
+            # with no label stored; Wine 10, which runs the release, does as
+            # Windows does.
+            self.skipTest('Enter in a combo box is unreliable under Wine 8')
         s, user, run, _ = self.manual_run('window-enter', 'pick:0.25e+key:enter')
         self.assertEqual(run.wait(timeout=120).exit_code, 0)
         self.assertEqual(s.assembly(), sc.payload('0.25e'))
