@@ -61,5 +61,5 @@ VersionChoice IdentifyVersion(win::Api& api, std::int32_t codePage, const Text& 
       return {false, Text()};
     label = pickByHand(context);
   }
-  return {true, label};
+  return {true, label, size};
 }

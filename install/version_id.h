@@ -10,6 +10,7 @@
 struct VersionChoice {
   bool proceed;  // false: the user declined to pick a version; end the run
   Text label;    // a version label, or whatever the selection window gave
+  std::int32_t assemblySize = -1;  // the size the version was identified by; -1: no file
 };
 
 // Shows the selection window and returns the text it left (empty when its

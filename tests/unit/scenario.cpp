@@ -37,6 +37,14 @@ Game InstallGame(sim::Machine& machine, long long assemblySize, bool withWindow,
   return game;
 }
 
+Game RestartOn(sim::Machine& machine, const sim::Machine& survivor, bool withWindow) {
+  Game game = InstallGame(machine, -1, withWindow);
+  machine.files.nodes = survivor.files.nodes;
+  machine.files.freeBytes = survivor.files.freeBytes;
+  machine.registry = survivor.registry;
+  return game;
+}
+
 const sim::FileSystem::Node* File(const sim::Machine& machine, const std::string& path) {
   return machine.files.Find(path);
 }
