@@ -151,11 +151,13 @@ bool WritePatchedAssembly(win::Api& api, std::int32_t codePage, const Text& path
                           const VersionChoice& choice, const PayloadBlob& payload) {
   if (QueryFileSize(api, path) != choice.assemblySize) return false;
   Bytes original;
-  bool haveOriginal = false;
-  if (choice.assemblySize >= 0) {
+  // -1: no assembly. Any other size, a negative one (2 GiB or more) too, is
+  // an original to read, keep and be able to put back.
+  const bool hadOriginal = choice.assemblySize != -1;
+  if (hadOriginal) {
     // An original that cannot be read could not be put back.
-    haveOriginal = ReadWholeFile(api, path, &original, kOriginalLimit);
-    if (!haveOriginal || original.size() != static_cast<std::size_t>(choice.assemblySize))
+    if (!ReadWholeFile(api, path, &original, kOriginalLimit) ||
+        original.size() != static_cast<std::size_t>(choice.assemblySize))
       return false;
     // Not being able to keep it does not stop the patch.
     KeepOriginal(api, codePage, choice.label, original);
@@ -163,9 +165,9 @@ bool WritePatchedAssembly(win::Api& api, std::int32_t codePage, const Text& path
   const Text newPath = ConcatTexts(path, kNewFileSuffix);
   if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload.bytes()}, true)) return false;
   if (FileHolds(api, path, payload.bytes())) return true;
-  if (haveOriginal)
+  if (hadOriginal)
     WriteBesideAndSwap(api, codePage, newPath, path, {original}, true);
-  else if (choice.assemblySize < 0)
+  else
     RemoveFile(api, path);
   return false;
 }

@@ -434,6 +434,7 @@ BOOL Machine::MoveEntry(const std::string& existing, const std::string& target, 
   }
   for (auto& [key, node] : moved) files.nodes.insert_or_assign(key, std::move(node));
   if (folder || (flags & win::MOVEFILE_WRITE_THROUGH)) files.Commit();
+  if (!folder && files.onRenamed) files.onRenamed(files.nodes[toKey]);
   ++files.changes;
   return win::TRUE;
 }

@@ -140,6 +140,9 @@ struct FileSystem {
   bool uncommittedLost = false;
   void Crash();
   long changes = 0;  // changes made through the platform calls
+  // Runs after a file was renamed onto a name (what another program watching
+  // the folder may do then, such as a security program rewriting it).
+  std::function<void(Node&)> onRenamed;
 
   // The tree changes not yet committed, oldest first: what each replaced.
   struct Undo {

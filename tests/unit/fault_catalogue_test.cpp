@@ -317,6 +317,12 @@ TEST(FaultCatalogueTest, FileFaults) {
        {{"CreateDirectoryW", 6, nullptr, 1, 7}}, Without(copyFailed, false)},
       {"CreateDirectoryW, the comparison folder", {{"CreateDirectoryW", 19}}, noImagesFolder},
       {"CreateFileA, the marker file", {{"CreateFileA", 5}}, noMarker},
+      {"a security program rewrites the assembly right after the swap", {}, kWriteFailed, {kIdOk},
+       [](sim::Machine& m, const Game& g) {
+         m.files.onRenamed = [path = g.AssemblyPath()](sim::FileSystem::Node& node) {
+           if (node.name == path && node.data.size() > 100 && node.data[100] != 'o') node.data[100] ^= 1;
+         };
+       }},
       {"locked assembly", {}, failedNotKept, {kIdOk},
        [](sim::Machine& m, const Game& g) { m.files.Find(g.AssemblyPath())->locked = true; }},
       {"read-only assembly", {}, kWriteFailed, {kIdOk},
@@ -461,6 +467,34 @@ TEST(FaultCatalogueTest, NoAsideAndAFailedWriteKeepTheAssembly) {
   machine.faults.Fail("CreateFileA");
   EXPECT_EQ(ProgramEntry(machine), 0);
   ASSERT_NE(scenario::File(machine, game.AssemblyPath()), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Picked by hand with no assembly at all: the payload is written where none
+// was; when it does not read back whole, nothing is left there.
+TEST(FaultCatalogueTest, NoAssemblyAndAFailedReadBackLeaveNone) {
+  for (const bool readBackFails : {false, true}) {
+    SCOPED_TRACE(readBackFails ? "read back fails" : "good");
+    sim::Machine machine;
+    Game game = scenario::InstallGame(machine, -1);
+    machine.dialogs.answers = {kIdOk};
+    machine.windows.userActions = {{sim::WindowSystem::UserAction::kPick, "0.25c"},
+                                   {sim::WindowSystem::UserAction::kPressOk, ""}};
+    if (readBackFails) machine.faults.Fail("ReadFile");
+    EXPECT_EQ(ProgramEntry(machine), 0);
+    const auto* assembly = scenario::File(machine, game.AssemblyPath());
+    if (readBackFails) {
+      EXPECT_EQ(assembly, nullptr);
+    } else {
+      ASSERT_NE(assembly, nullptr);
+      EXPECT_TRUE(assembly->data == FindPayload("0.25c")->bytes());
+    }
+    EXPECT_EQ(scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c")), nullptr);
+    EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".patch-new"), nullptr);
+  }
 }
 
 }  // namespace
