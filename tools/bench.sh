@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Prints the figures the project watches: executable sizes, the code around
-# the payloads, the embedding step, and one whole run on the simulated
-# machine (CPU time and heap). Reports only; nothing is judged here.
+# the payloads, the embedding step, one whole run on the simulated machine
+# (CPU time and heap), and the time of replacing the game's assembly (write
+# beside, flush, swap) on the real backend under Wine beside a plain
+# overwrite. Reports only; nothing is judged here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 for preset in sim win32 win64; do
@@ -33,3 +35,12 @@ PY
 
 echo "payload embedding (32-bit build):"
 bash payload/measure.sh | sed 's/^/  /'
+
+echo "replacing a 3.2 MB assembly, real backend under Wine (64-bit build):"
+export TG_BUILD=$PWD/build/win64
+export WINEPREFIX=${WINEPREFIX:-$TG_BUILD/wineprefix}
+bench_dir=$WINEPREFIX/drive_c/tg-bench-$$
+mkdir -p "$bench_dir"
+trap 'rm -rf "$bench_dir"' EXIT
+tests/e2e/wine-run "$TG_BUILD/tests/replace_bench.exe" "C:\\tg-bench-$$\\" "${BENCH_ROUNDS:-7}" 2>/dev/null \
+  | tr -d '\r' | sed 's/^/  /'
