@@ -5,6 +5,7 @@
 #include "discovery/displayed_name.h"
 #include "discovery/game_lookup.h"
 #include "discovery/image_path.h"
+#include "discovery/text_encoding.h"
 #include "fsproc/file_ops.h"
 #include "fsproc/process_ops.h"
 #include "install/output_layout.h"
@@ -80,22 +81,107 @@ bool IsSameImage(void* context, win::HANDLE process) {
   return !same.path.empty() && GetOpenProcessImagePath(same.api, process, same.codePage) == same.path;
 }
 
-// Replaces the game's assembly with the payload. The original is kept aside
-// until the new file is complete and put back when the write fails; an
-// original that cannot be kept aside (read-only, locked) is left alone.
-bool WritePatchedAssembly(win::Api& api, const Text& path, const PayloadBlob& payload) {
-  const Text aside = SetAsideFile(api, path);
-  if (aside.empty()) {
-    if (QueryFileSize(api, path) >= 0) return false;
-    if (WriteBytesToFile(api, path, {payload.bytes()})) return true;
-    RemoveFile(api, path);  // no half-written assembly is left behind
-    return false;
+// The largest original read into memory, to be kept and put back.
+constexpr std::size_t kOriginalLimit = 64u << 20;
+constexpr const char* kLabels[] = {"0.24g", "0.25a", "0.25b", "0.25c", "0.25e"};
+
+bool IsPayload(std::string_view bytes) {
+  for (const char* label : kLabels)
+    if (FindPayload(label)->bytes() == bytes) return true;
+  return false;
+}
+
+// True when the file at `path` is one of the patched assemblies, whole.
+bool HoldsPayload(win::Api& api, const Text& path) {
+  const std::int32_t size = QueryFileSize(api, path);
+  for (const char* label : kLabels) {
+    const std::string_view payload = FindPayload(label)->bytes();
+    if (static_cast<std::int64_t>(payload.size()) == size && FileHolds(api, path, payload))
+      return true;
   }
-  if (WriteBytesToFile(api, path, {payload.bytes()})) {
-    DiscardAsideFile(api, aside);
-    return true;
+  return false;
+}
+
+Text KeptOriginalPath(const Text& temp, const Text& label, std::int32_t n) {
+  return ConcatTexts(JoinPath(temp, kKeptOriginalPart), label,
+                     n > 1 ? ConcatTexts("-", ValueToText(n)) : Text(), ".dll");
+}
+
+// Keeps the player's original assembly in the installer's temporary folder,
+// named by its version. A kept original is never overwritten: the same
+// bytes kept already count as kept, other bytes take the next number. A
+// patched assembly is not kept.
+bool KeepOriginal(win::Api& api, std::int32_t codePage, const Text& label,
+                  std::string_view original) {
+  if (IsPayload(original)) return false;
+  const Text temp = SpecialFolderPath(api, kTemporaryFiles);
+  MakeDirectoryTree(api, JoinPath(temp, "Thistlegarden补丁程序"), codePage);
+  for (std::int32_t n = 1; n <= 9; ++n) {
+    const Text path = KeptOriginalPath(temp, label.empty() ? Text("未知版本") : label, n);
+    const std::int32_t size = QueryFileSize(api, path);
+    if (size < 0)
+      return WriteBesideAndSwap(api, codePage, JoinPath(temp, kKeptOriginalDraftPart), path,
+                                {original}, false);
+    if (static_cast<std::size_t>(size) == original.size() && FileHolds(api, path, original))
+      return true;
   }
-  RestoreAsideFile(api, aside, path);
+  return false;
+}
+
+// What an interrupted run left: the new file beside the assembly and the
+// draft of a kept original are removed; an original set aside by an earlier
+// build goes back in place unless the assembly is whole and patched, when
+// it is kept as the original instead.
+void RemoveLeftovers(win::Api& api, std::int32_t codePage, const Text& assemblyPath) {
+  // Either removal may fail; the file is then truncated by the next write of
+  // that name, or removed by the next run.
+  RemoveFile(api, ConcatTexts(assemblyPath, kNewFileSuffix));
+  RemoveFile(api, JoinPath(SpecialFolderPath(api, kTemporaryFiles), kKeptOriginalDraftPart));
+  const Text aside = ConcatTexts(assemblyPath, kAsideSuffix);
+  const std::int32_t asideSize = QueryFileSize(api, aside);
+  if (asideSize < 0) return;
+  if (!HoldsPayload(api, assemblyPath)) {
+    const WideText from = TextToWide(api, aside, codePage);
+    const WideText to = TextToWide(api, assemblyPath, codePage);
+    if (!from.empty() && !to.empty())
+      api.MoveFileExW(WideArg(from).get(), WideArg(to).get(),
+                      win::MOVEFILE_REPLACE_EXISTING | win::MOVEFILE_WRITE_THROUGH);
+    return;
+  }
+  Bytes original;
+  if (ReadWholeFile(api, aside, &original, kOriginalLimit) &&
+      (IsPayload(original) ||
+       KeepOriginal(api, codePage, VersionForSizeCode(AssemblySizeCode(asideSize)), original)))
+    RemoveFile(api, aside);
+}
+
+// Replaces the game's assembly with the payload: written beside it, flushed
+// and swapped in, so that its path holds the whole original or the whole
+// payload at every instant. Nothing is written when the assembly no longer
+// has the size the version was identified by. The original is kept first;
+// when the assembly read back is not the payload, the original goes back.
+bool WritePatchedAssembly(win::Api& api, std::int32_t codePage, const Text& path,
+                          const VersionChoice& choice, const PayloadBlob& payload) {
+  if (QueryFileSize(api, path) != choice.assemblySize) return false;
+  Bytes original;
+  // -1: no assembly. Any other size, a negative one (2 GiB or more) too, is
+  // an original to read, keep and be able to put back.
+  const bool hadOriginal = choice.assemblySize != -1;
+  if (hadOriginal) {
+    // An original that cannot be read could not be put back.
+    if (!ReadWholeFile(api, path, &original, kOriginalLimit) ||
+        original.size() != static_cast<std::size_t>(choice.assemblySize))
+      return false;
+    // Not being able to keep it does not stop the patch.
+    KeepOriginal(api, codePage, choice.label, original);
+  }
+  const Text newPath = ConcatTexts(path, kNewFileSuffix);
+  if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload.bytes()}, true)) return false;
+  if (FileHolds(api, path, payload.bytes())) return true;
+  if (hadOriginal)
+    WriteBesideAndSwap(api, codePage, newPath, path, {original}, true);
+  else
+    RemoveFile(api, path);
   return false;
 }
 
@@ -141,6 +227,8 @@ std::int32_t RunInstaller(ProgramState& state) {
     return 0;
   }
 
+  RemoveLeftovers(api, codePage, GameAssemblyPath(game.folder));
+
   // Identify the version.
   VersionChoice choice = IdentifyVersion(api, codePage, game.folder, PickByHand, &state);
   if (!choice.proceed) return 0;
@@ -150,7 +238,7 @@ std::int32_t RunInstaller(ProgramState& state) {
   bool endedGame = false;
   const Text assemblyPath = GameAssemblyPath(game.folder);
   if (const PayloadBlob* payload = FindPayload(choice.label))
-    stepTrace[1] = WritePatchedAssembly(api, assemblyPath, *payload) ? 1 : 0;
+    stepTrace[1] = WritePatchedAssembly(api, codePage, assemblyPath, choice, *payload) ? 1 : 0;
   Delay(api, 1000);
 
   if (stepTrace[1] == 1) {

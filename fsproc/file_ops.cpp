@@ -12,6 +12,37 @@ namespace {
 constexpr win::DWORD kErrorFileExists = 80;
 constexpr win::BOOL kIsDirectory = 16;
 constexpr win::DWORD kFolderRoom = 260;
+constexpr win::DWORD kReadChunk = 1u << 20;
+
+// Writes each non-empty array whole; false at the first failed or short write.
+bool WriteArrays(win::Api& api, win::HANDLE file, std::initializer_list<std::string_view> arrays) {
+  for (std::string_view bytes : arrays) {
+    if (bytes.empty()) continue;
+    if (bytes.size() > 0xFFFFFFFFu) return false;
+    const auto size = static_cast<win::DWORD>(bytes.size());
+    win::DWORD done = 0;
+    if (!api.WriteFile(file, bytes.data(), size, &done) || done != size) return false;
+  }
+  return true;
+}
+
+// Reads `file` to its end, handing each piece to `take`; false when a read
+// fails or `take` refuses a piece.
+template <typename Take>
+bool ReadToEnd(win::Api& api, win::HANDLE file, Take take) {
+  Bytes buffer(kReadChunk, '\0');
+  for (;;) {
+    win::DWORD got = 0;
+    if (!api.ReadFile(file, buffer.data(), kReadChunk, &got)) return false;
+    if (got == 0) return true;
+    if (got > kReadChunk || !take(std::string_view(buffer.data(), got))) return false;
+  }
+}
+
+UniqueFileHandle OpenForReading(win::Api& api, const Text& path) {
+  return UniqueFileHandle(api, api.CreateFileA(path.c_str(), win::GENERIC_READ, win::FILE_SHARE_READ,
+                                               win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL));
+}
 
 }  // namespace
 
@@ -29,24 +60,11 @@ bool RemoveFile(win::Api& api, const Text& path) {
 bool WriteBytesToFile(win::Api& api, const Text& path,
                       std::initializer_list<std::string_view> arrays) {
   if (path.empty() || path[0] == '\0') return false;
-  const win::HANDLE file = api.CreateFileA(path.c_str(), win::GENERIC_WRITE, 0,
-                                           win::CREATE_ALWAYS, win::FILE_ATTRIBUTE_NORMAL);
-  if (file == win::INVALID_HANDLE_VALUE) return false;
-  bool written = true;
-  for (std::string_view bytes : arrays) {
-    if (bytes.empty()) continue;
-    if (bytes.size() > 0xFFFFFFFFu) {
-      written = false;
-      break;
-    }
-    const auto size = static_cast<win::DWORD>(bytes.size());
-    win::DWORD done = 0;
-    if (!api.WriteFile(file, bytes.data(), size, &done) || done != size) {
-      written = false;
-      break;
-    }
-  }
-  const bool closed = api.CloseHandle(file) != win::FALSE;
+  UniqueFileHandle file(api, api.CreateFileA(path.c_str(), win::GENERIC_WRITE, 0,
+                                             win::CREATE_ALWAYS, win::FILE_ATTRIBUTE_NORMAL));
+  if (!file) return false;
+  const bool written = WriteArrays(api, file.get(), arrays);
+  const bool closed = file.close();
   return written && closed;
 }
 
@@ -131,4 +149,52 @@ bool RestoreAsideFile(win::Api& api, const Text& aside, const Text& path) {
 bool DiscardAsideFile(win::Api& api, const Text& aside) {
   if (aside.empty()) return false;
   return api.DeleteFileA(aside.c_str()) != win::FALSE;
+}
+
+bool WriteBesideAndSwap(win::Api& api, std::int32_t codePage, const Text& newPath,
+                        const Text& path, std::initializer_list<std::string_view> arrays,
+                        bool replace) {
+  if (path.empty() || path[0] == '\0' || newPath.empty() || newPath[0] == '\0') return false;
+  UniqueFileHandle file(api, api.CreateFileA(newPath.c_str(), win::GENERIC_WRITE, 0,
+                                             win::CREATE_ALWAYS, win::FILE_ATTRIBUTE_NORMAL));
+  if (!file) return false;
+  const bool written = WriteArrays(api, file.get(), arrays) && api.FlushFileBuffers(file.get());
+  const bool closed = file.close();
+  if (written && closed) {
+    const WideText from = TextToWide(api, newPath.c_str(), codePage);
+    const WideText to = TextToWide(api, path.c_str(), codePage);
+    const win::DWORD flags =
+        win::MOVEFILE_WRITE_THROUGH | (replace ? win::MOVEFILE_REPLACE_EXISTING : 0);
+    if (!from.empty() && !to.empty() &&
+        api.MoveFileExW(WideArg(from).get(), WideArg(to).get(), flags))
+      return true;
+  }
+  // A new file that cannot be removed is left for the next run to remove.
+  RemoveFile(api, newPath);
+  return false;
+}
+
+bool ReadWholeFile(win::Api& api, const Text& path, Bytes* bytes, std::size_t limit) {
+  bytes->clear();
+  UniqueFileHandle file = OpenForReading(api, path);
+  if (!file) return false;
+  const bool read = ReadToEnd(api, file.get(), [&](std::string_view piece) {
+    if (piece.size() > limit - bytes->size()) return false;
+    bytes->append(piece);
+    return true;
+  });
+  if (!read) bytes->clear();
+  return read;
+}
+
+bool FileHolds(win::Api& api, const Text& path, std::string_view bytes) {
+  UniqueFileHandle file = OpenForReading(api, path);
+  if (!file) return false;
+  std::size_t at = 0;
+  const bool read = ReadToEnd(api, file.get(), [&](std::string_view piece) {
+    if (piece.size() > bytes.size() - at || piece != bytes.substr(at, piece.size())) return false;
+    at += piece.size();
+    return true;
+  });
+  return read && at == bytes.size();
 }

@@ -44,3 +44,26 @@ Text SetAsideFile(win::Api& api, const Text& path);
 bool RestoreAsideFile(win::Api& api, const Text& aside, const Text& path);
 // Deletes the set-aside file.
 bool DiscardAsideFile(win::Api& api, const Text& aside);
+
+// Replacing a file so that its path holds either the old or the new content
+// at every instant, whatever happens to the program or the machine.
+//
+// The name of the new file while it is written beside the one it replaces:
+// the replaced file's name followed by this. A file of that name is never
+// whole content and can be removed.
+inline constexpr std::string_view kNewFileSuffix = ".patch-new";
+
+// Writes the arrays to `newPath` (created or truncated), flushes and closes
+// it; then moves it onto `path` in one write-through step, replacing a file
+// there when `replace` is set (else an existing `path` makes the move fail).
+// False when any step fails; the new file is then removed.
+bool WriteBesideAndSwap(win::Api& api, std::int32_t codePage, const Text& newPath,
+                        const Text& path, std::initializer_list<std::string_view> arrays,
+                        bool replace);
+
+// Reads all of `path` into `bytes`; false when it cannot be opened or read,
+// or holds more than `limit` bytes.
+bool ReadWholeFile(win::Api& api, const Text& path, Bytes* bytes, std::size_t limit);
+
+// True when `path` can be read and holds exactly `bytes`.
+bool FileHolds(win::Api& api, const Text& path, std::string_view bytes);

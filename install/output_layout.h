@@ -19,6 +19,15 @@ inline constexpr std::string_view kMarkerFilePart =
 inline constexpr std::string_view kBeforeImagePart = "Thistlegarden补丁程序\\补丁对比图\\安装前.PNG";
 inline constexpr std::string_view kAfterImagePart = "Thistlegarden补丁程序\\补丁对比图\\安装后.PNG";
 
+// The player's original assembly, kept under the temporary-files folder as
+// kKeptOriginalPart, the version label, then (from the second one of a
+// version on) "-" and a number, then ".dll"; written first as the draft.
+inline constexpr std::string_view kKeptOriginalPart = "Thistlegarden补丁程序\\原版Assembly-CSharp-";
+inline constexpr std::string_view kKeptOriginalDraftPart =
+    "Thistlegarden补丁程序\\原版Assembly-CSharp.dll.patch-new";
+// Where an earlier build of the installer set the original aside.
+inline constexpr std::string_view kAsideSuffix = ".aside1";
+
 inline Text JoinPath(std::string_view root, std::string_view part) {
   Text path;
   path.reserve(root.size() + part.size());

@@ -40,6 +40,11 @@ std::int32_t AssemblySizeCode(std::int32_t size) {
   return FloorToInt(static_cast<double>(size) / 1048576.0 * 100.0);
 }
 
+Text VersionForSizeCode(std::int32_t sizeCode) {
+  const VersionRow* row = RowFor(sizeCode);
+  return row ? Text(row->label) : Text();
+}
+
 VersionChoice IdentifyVersion(win::Api& api, std::int32_t codePage, const Text& folder,
                               PickVersionByHand pickByHand, void* context) {
   std::int32_t size = QueryFileSize(api, GameAssemblyPath(folder));
@@ -56,5 +61,5 @@ VersionChoice IdentifyVersion(win::Api& api, std::int32_t codePage, const Text& 
       return {false, Text()};
     label = pickByHand(context);
   }
-  return {true, label};
+  return {true, label, size};
 }

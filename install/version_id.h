@@ -10,6 +10,7 @@
 struct VersionChoice {
   bool proceed;  // false: the user declined to pick a version; end the run
   Text label;    // a version label, or whatever the selection window gave
+  std::int32_t assemblySize = -1;  // the size the version was identified by; -1: no file
 };
 
 // Shows the selection window and returns the text it left (empty when its
@@ -19,6 +20,9 @@ using PickVersionByHand = Text (*)(void* context);
 // The size code: the assembly's size in hundredths of a mebibyte, rounded
 // down; -1 for a missing file.
 std::int32_t AssemblySizeCode(std::int32_t size);
+
+// The label whose row of the version table has `sizeCode`, or empty.
+Text VersionForSizeCode(std::int32_t sizeCode);
 
 VersionChoice IdentifyVersion(win::Api& api, std::int32_t codePage, const Text& folder,
                               PickVersionByHand pickByHand, void* context);

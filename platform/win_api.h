@@ -141,6 +141,10 @@ constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+// Files written beside and swapped in.
+constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
+constexpr DWORD FILE_SHARE_READ = 0x1;
+
 struct WIN32_FIND_DATAA {
   DWORD dwFileAttributes;
   DWORD nFileSizeHigh;
@@ -412,6 +416,12 @@ class Api {
   // failure.
   virtual BOOL IsDialogMessageA(HWND dialog, MSG* msg) = 0;
   virtual HWND SetFocus(HWND window) = 0;
+
+  // kernel32: writing a file beside another and swapping it in. FALSE on
+  // failure; ReadFile reports 0 bytes read at the end of the file.
+  virtual BOOL FlushFileBuffers(HANDLE file) = 0;
+  virtual BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) = 0;
+  virtual BOOL MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flags) = 0;
 };
 
 }  // namespace win

@@ -836,6 +836,21 @@ class RealApi final : public win::Api {
   }
   win::HWND SetFocus(win::HWND window) override { return From(::SetFocus(To<::HWND>(window))); }
 
+  // kernel32: writing a file beside another and swapping it in.
+  win::BOOL FlushFileBuffers(win::HANDLE file) override {
+    return ::FlushFileBuffers(To<::HANDLE>(file));
+  }
+  win::BOOL ReadFile(win::HANDLE file, void* buffer, win::DWORD size, win::DWORD* read) override {
+    ::DWORD done = 0;
+    const ::BOOL ok = ::ReadFile(To<::HANDLE>(file), buffer, size, &done, nullptr);
+    if (read != nullptr) *read = done;
+    return ok;
+  }
+  win::BOOL MoveFileExW(const win::WCHAR* existing, const win::WCHAR* target,
+                        win::DWORD flags) override {
+    return ::MoveFileExW(Wide(existing), Wide(target), flags);
+  }
+
  private:
   using WalkFn = ::BOOL(WINAPI*)(::HANDLE, ::PROCESSENTRY32W*);
 

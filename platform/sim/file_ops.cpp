@@ -90,11 +90,11 @@ long long SizeOf(const FileSystem::Node& node) {
 
 // True when an open file handle refers to `key`, or to something below it
 // when `below` is set.
-template <typename Handles>
+template <typename OpenFile, typename Handles>
 bool HeldOpen(const Handles& handles, int fileKind, const std::string& key, bool below = false) {
   for (const auto& [handle, entry] : handles) {
     if (entry.kind != fileKind) continue;
-    const auto& open = *reinterpret_cast<const std::string*>(entry.object);
+    const std::string& open = reinterpret_cast<const OpenFile*>(entry.object)->key;
     if (open == key || (below && open.size() > key.size() && open.compare(0, key.size(), key) == 0 &&
                         open[key.size()] == '\\'))
       return true;
@@ -181,12 +181,13 @@ BOOL Machine::DeleteFileA(const char* path) {
     return win::FALSE;
   }
   const std::string key = FileSystem::Key(full);
-  if (node->locked || HeldOpen(handles_, kFile, key)) {
+  if (node->locked || HeldOpen<OpenFile>(handles_, kFile, key)) {
     SetLastError(win::ERROR_SHARING_VIOLATION);
     return win::FALSE;
   }
   files.freeBytes += static_cast<long long>(node->data.size());
-  files.nodes.erase(key);
+  files.uncommitted.push_back({FileSystem::Undo::kRemoved, key, "", "", files.TakeOut(key)});
+  ++files.changes;
   return win::TRUE;
 }
 
@@ -219,7 +220,7 @@ HANDLE Machine::CreateFileA(const char* path, DWORD access, DWORD, DWORD disposi
     SetLastError(kErrorInvalidName);
     return win::INVALID_HANDLE_VALUE;
   }
-  if (node && (node->locked || HeldOpen(handles_, kFile, key))) {
+  if (node && (node->locked || HeldOpen<OpenFile>(handles_, kFile, key))) {
     SetLastError(win::ERROR_SHARING_VIOLATION);
     return win::INVALID_HANDLE_VALUE;
   }
@@ -244,17 +245,21 @@ HANDLE Machine::CreateFileA(const char* path, DWORD access, DWORD, DWORD disposi
     created.name = full;
     created.attributes = (attributes & ~win::FILE_ATTRIBUTE_DIRECTORY) ? attributes
                                                                       : win::FILE_ATTRIBUTE_NORMAL;
+    created.unflushedFrom = 0;
     files.nodes[key] = created;
+    files.uncommitted.push_back({FileSystem::Undo::kCreated, key, "", "", nullptr});
   } else {
     error = win::ERROR_ALREADY_EXISTS;  // reported even on success, as Windows does
     if (truncate) {
       files.freeBytes += static_cast<long long>(node->data.size());
       node->data.clear();
       node->sizeOverride = -1;
+      node->unflushedFrom = 0;
     }
   }
   SetLastError(error);
-  return NewHandle(kFile, reinterpret_cast<std::uintptr_t>(new std::string(key)));
+  ++files.changes;
+  return NewHandle(kFile, reinterpret_cast<std::uintptr_t>(new OpenFile{key, access, 0}));
 }
 
 BOOL Machine::CopyFileA(const char* existing, const char* target, BOOL failIfExists) {
@@ -281,7 +286,7 @@ BOOL Machine::CopyFileA(const char* existing, const char* target, BOOL failIfExi
     SetLastError(win::ERROR_ACCESS_DENIED);
     return win::FALSE;
   }
-  if (source->locked || HeldOpen(handles_, kFile, fromKey)) {
+  if (source->locked || HeldOpen<OpenFile>(handles_, kFile, fromKey)) {
     SetLastError(win::ERROR_SHARING_VIOLATION);
     return win::FALSE;
   }
@@ -304,7 +309,7 @@ BOOL Machine::CopyFileA(const char* existing, const char* target, BOOL failIfExi
       SetLastError(win::ERROR_ACCESS_DENIED);
       return win::FALSE;
     }
-    if (old->locked || HeldOpen(handles_, kFile, toKey)) {
+    if (old->locked || HeldOpen<OpenFile>(handles_, kFile, toKey)) {
       SetLastError(win::ERROR_SHARING_VIOLATION);
       return win::FALSE;
     }
@@ -319,16 +324,39 @@ BOOL Machine::CopyFileA(const char* existing, const char* target, BOOL failIfExi
   Node copy = *source;
   copy.name = to;
   copy.locked = false;
+  copy.unflushedFrom = 0;  // a copy is not flushed
   files.freeBytes += freed - SizeOf(*source);
+  files.uncommitted.push_back({FileSystem::Undo::kRemoved, toKey, "", "", files.TakeOut(toKey)});
   files.nodes[toKey] = copy;
+  ++files.changes;
   return win::TRUE;
 }
 
 BOOL Machine::MoveFileExA(const char* existing, const char* target, DWORD flags) {
   DiskAllocation disk;
   if (Fails("MoveFileExA", win::ERROR_ACCESS_DENIED)) return win::FALSE;
-  if (!existing || !target || !*existing || !*target) {
-    SetLastError(!existing || !target ? win::ERROR_INVALID_PARAMETER : win::ERROR_PATH_NOT_FOUND);
+  if (!existing || !target) {
+    SetLastError(win::ERROR_INVALID_PARAMETER);
+    return win::FALSE;
+  }
+  return MoveEntry(existing, target, flags);
+}
+
+BOOL Machine::MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flags) {
+  DiskAllocation disk;
+  if (Fails("MoveFileExW", win::ERROR_ACCESS_DENIED)) return win::FALSE;
+  if (!existing || !target) {
+    SetLastError(win::ERROR_INVALID_PARAMETER);
+    return win::FALSE;
+  }
+  return MoveEntry(Narrow(existing), Narrow(target), flags);
+}
+
+// A move within a drive is a rename; with MOVEFILE_WRITE_THROUGH it is
+// committed, with every change before it, when the call returns.
+BOOL Machine::MoveEntry(const std::string& existing, const std::string& target, DWORD flags) {
+  if (existing.empty() || target.empty()) {
+    SetLastError(win::ERROR_PATH_NOT_FOUND);
     return win::FALSE;
   }
   const std::string from = AbsolutePath(existing);
@@ -346,7 +374,7 @@ BOOL Machine::MoveFileExA(const char* existing, const char* target, DWORD flags)
     return win::FALSE;
   }
   const bool folder = source->directory;
-  if (source->locked || HeldOpen(handles_, kFile, fromKey, folder)) {
+  if (source->locked || HeldOpen<OpenFile>(handles_, kFile, fromKey, folder)) {
     SetLastError(folder ? win::ERROR_ACCESS_DENIED : win::ERROR_SHARING_VIOLATION);
     return win::FALSE;
   }
@@ -357,6 +385,8 @@ BOOL Machine::MoveFileExA(const char* existing, const char* target, DWORD flags)
   }
   if (toKey == fromKey) {  // a new spelling of the same name
     source->name = to;
+    if (flags & win::MOVEFILE_WRITE_THROUGH) files.Commit();
+    ++files.changes;
     return win::TRUE;
   }
   if (folder && toKey.compare(0, fromKey.size() + 1, fromKey + "\\") == 0) {
@@ -376,13 +406,16 @@ BOOL Machine::MoveFileExA(const char* existing, const char* target, DWORD flags)
       SetLastError(win::ERROR_ACCESS_DENIED);
       return win::FALSE;
     }
-    if (old->locked || HeldOpen(handles_, kFile, toKey)) {
+    if (old->locked || HeldOpen<OpenFile>(handles_, kFile, toKey)) {
       SetLastError(win::ERROR_SHARING_VIOLATION);
       return win::FALSE;
     }
     files.freeBytes += static_cast<long long>(old->data.size());
-    files.nodes.erase(toKey);
   }
+  // A folder's move is not logged: it is taken as committed.
+  std::unique_ptr<Node> replaced = files.TakeOut(toKey);
+  if (!folder) files.uncommitted.push_back({FileSystem::Undo::kRenamed, toKey, fromKey, source->name,
+                                            std::move(replaced)});
   // The entry and, for a folder, everything below it take the new name.
   std::map<std::string, Node> moved;
   for (auto it = files.nodes.begin(); it != files.nodes.end();) {
@@ -393,13 +426,55 @@ BOOL Machine::MoveFileExA(const char* existing, const char* target, DWORD flags)
       ++it;
       continue;
     }
-    Node node = it->second;
+    Node node = std::move(it->second);
     const std::string rest = key.substr(fromKey.size());
     node.name = to + (node.name.size() >= from.size() ? node.name.substr(from.size()) : rest);
-    moved[toKey + rest] = node;
+    moved[toKey + rest] = std::move(node);
     it = files.nodes.erase(it);
   }
   for (auto& [key, node] : moved) files.nodes.insert_or_assign(key, std::move(node));
+  if (folder || (flags & win::MOVEFILE_WRITE_THROUGH)) files.Commit();
+  if (!folder && files.onRenamed) files.onRenamed(files.nodes[toKey]);
+  ++files.changes;
+  return win::TRUE;
+}
+
+BOOL Machine::FlushFileBuffers(HANDLE file) {
+  if (Fails("FlushFileBuffers", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+  OpenFile* open = File(file);
+  Node* node = open ? files.Find(open->key) : nullptr;
+  if (!node) {
+    SetLastError(win::ERROR_INVALID_HANDLE);
+    return win::FALSE;
+  }
+  if (!(open->access & win::GENERIC_WRITE)) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
+    return win::FALSE;
+  }
+  node->unflushedFrom = -1;
+  files.Commit();
+  ++files.changes;
+  return win::TRUE;
+}
+
+BOOL Machine::ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
+  if (read) *read = 0;
+  if (Fails("ReadFile", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+  OpenFile* open = File(file);
+  const Node* node = open ? files.Find(open->key) : nullptr;
+  if (!node || (size > 0 && !buffer)) {
+    SetLastError(!node ? win::ERROR_INVALID_HANDLE : win::ERROR_INVALID_PARAMETER);
+    return win::FALSE;
+  }
+  if (!(open->access & win::GENERIC_READ)) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
+    return win::FALSE;
+  }
+  const std::size_t at = std::min(open->position, node->data.size());
+  const std::size_t n = std::min<std::size_t>(size, node->data.size() - at);
+  if (n > 0) std::memcpy(buffer, node->data.data() + at, n);
+  open->position = at + n;
+  if (read) *read = static_cast<DWORD>(n);
   return win::TRUE;
 }
 
@@ -425,6 +500,8 @@ BOOL Machine::CreateDirectoryW(const WCHAR* path) {
   node.directory = true;
   node.attributes = win::FILE_ATTRIBUTE_DIRECTORY;
   files.nodes[FileSystem::Key(full)] = node;
+  files.uncommitted.push_back({FileSystem::Undo::kCreated, FileSystem::Key(full), "", "", nullptr});
+  ++files.changes;
   return win::TRUE;
 }
 

@@ -3,6 +3,8 @@
 
 #include "platform/sim/machine.h"
 
+#include <algorithm>
+
 namespace sim {
 
 std::string FileSystem::Key(const std::string& path) {
@@ -67,6 +69,44 @@ const FileSystem::Node* FileSystem::Find(const std::string& path) const {
 FileSystem::Node* FileSystem::Find(const std::string& path) {
   auto it = nodes.find(Key(path));
   return it == nodes.end() ? nullptr : &it->second;
+}
+
+}  // namespace sim
+
+namespace sim {
+
+std::unique_ptr<FileSystem::Node> FileSystem::TakeOut(const std::string& key) {
+  auto it = nodes.find(key);
+  if (it == nodes.end()) return nullptr;
+  auto node = std::make_unique<Node>(std::move(it->second));
+  nodes.erase(it);
+  return node;
+}
+
+void FileSystem::Crash() {
+  if (uncommittedLost) {
+    for (auto undo = uncommitted.rbegin(); undo != uncommitted.rend(); ++undo) {
+      if (undo->kind == Undo::kRenamed) {
+        if (auto moved = TakeOut(undo->key)) {
+          moved->name = undo->fromName;
+          nodes[undo->fromKey] = std::move(*moved);
+        }
+      } else {
+        nodes.erase(undo->key);
+      }
+      if (undo->before) nodes[undo->key] = std::move(*undo->before);
+    }
+  }
+  uncommitted.clear();
+  for (auto& [key, node] : nodes) {
+    if (node.directory || node.unflushedFrom < 0) continue;
+    const auto from = static_cast<std::size_t>(node.unflushedFrom);
+    if (from < node.data.size()) {
+      if (unflushedLoss == Loss::kTruncate) node.data.resize(from);
+      if (unflushedLoss == Loss::kZero) std::fill(node.data.begin() + static_cast<long>(from), node.data.end(), '\0');
+    }
+    node.unflushedFrom = -1;
+  }
 }
 
 }  // namespace sim

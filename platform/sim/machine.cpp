@@ -27,15 +27,25 @@ void Faults::Fail(const std::string& name, int nth, int count) {
 
 void Faults::FailAtCall(long n) { failAt_ = failableCalls + n; }
 
+void Faults::CrashAtCall(long n) { crashAt_ = n > 0 ? calls.size() + static_cast<std::size_t>(n) : 0; }
+
 void Faults::Clear() {
   plans_.clear();
   failAt_ = 0;
+  crashAt_ = 0;
 }
 
 bool Faults::Enter(const char* name, bool failable) {
   calls.emplace_back(name);
+  stamps.push_back(stamp ? stamp() : 0);
+  if (!crashed && crashAt_ != 0 && calls.size() == crashAt_) {
+    crashed = true;
+    if (onCrash) onCrash();
+  }
+  if (crashed) return failable;
   if (!failable) return false;
   ++failableCalls;
+  failableNames.emplace_back(name);
   bool fail = failAt_ != 0 && failableCalls == failAt_;
   for (auto& plan : plans_) {
     if (plan.count == 0 || (plan.name != name && plan.name != "*")) continue;
@@ -77,7 +87,14 @@ Machine::HandleEntry* Machine::Handle(HANDLE handle, int kind) {
 
 std::size_t Machine::OpenHandleCount() const { return handles_.size(); }
 
+Machine::OpenFile* Machine::File(HANDLE handle) {
+  HandleEntry* entry = Handle(handle, kFile);
+  return entry ? reinterpret_cast<OpenFile*>(entry->object) : nullptr;
+}
+
 Machine::Machine() {
+  faults.onCrash = [this] { files.Crash(); };
+  faults.stamp = [this] { return files.changes; };
   files.AddDirectory("C:\\Windows\\System32");
   files.AddDirectory("C:\\Windows\\SysWOW64");
   files.AddDirectory("C:\\Users\\Player\\AppData\\Local\\Temp");
@@ -90,7 +107,7 @@ Machine::Machine() {
 // What a test left open (a close or free made to fail) is released here.
 Machine::~Machine() {
   for (auto& [handle, entry] : handles_) {
-    if (entry.kind == kFile) delete reinterpret_cast<std::string*>(entry.object);
+    if (entry.kind == kFile) delete reinterpret_cast<OpenFile*>(entry.object);
     if (entry.kind == kMemory) std::free(reinterpret_cast<void*>(handle));
   }
 }
@@ -105,7 +122,7 @@ BOOL Machine::CloseHandle(HANDLE handle) {
     lastError_ = win::ERROR_INVALID_HANDLE;
     return win::FALSE;
   }
-  if (it->second.kind == kFile) delete reinterpret_cast<std::string*>(it->second.object);
+  if (it->second.kind == kFile) delete reinterpret_cast<OpenFile*>(it->second.object);
   handles_.erase(it);
   return fails ? win::FALSE : win::TRUE;
 }
@@ -233,22 +250,24 @@ BOOL Machine::WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* writ
     if (written) *written = size;
     return win::TRUE;
   }
-  auto it = handles_.find(file);
-  if (it == handles_.end() || it->second.kind != kFile) {
+  OpenFile* open = File(file);
+  auto* node = open ? files.Find(open->key) : nullptr;
+  if (!node) {
     lastError_ = win::ERROR_INVALID_HANDLE;
     return win::FALSE;
   }
-  auto* node = files.Find(*reinterpret_cast<const std::string*>(it->second.object));
-  if (!node) {
-    lastError_ = win::ERROR_INVALID_HANDLE;
+  if (!(open->access & win::GENERIC_WRITE)) {
+    lastError_ = win::ERROR_ACCESS_DENIED;
     return win::FALSE;
   }
   DWORD room = files.freeBytes < static_cast<long long>(size)
                    ? static_cast<DWORD>(files.freeBytes < 0 ? 0 : files.freeBytes)
                    : size;
   DiskAllocation disk;
+  if (node->unflushedFrom < 0) node->unflushedFrom = static_cast<long long>(node->data.size());
   node->data.append(bytes, room);
   files.freeBytes -= room;
+  ++files.changes;
   if (written) *written = room;
   if (room < size) {
     lastError_ = win::ERROR_DISK_FULL;
@@ -467,6 +486,11 @@ struct Machine::Converters {
 int Machine::WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
                                  char* text, int textSize) {
   if (Fails("WideCharToMultiByte", win::ERROR_INVALID_PARAMETER)) return 0;
+  return ToText(codePage, flags, wide, wideCount, text, textSize);
+}
+
+int Machine::ToText(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount, char* text,
+                    int textSize) {
   if (!converters_) converters_ = std::make_unique<Converters>();
   iconv_t cd = converters_->Get(codePage, false);
   if (!wide || textSize < 0 || flags != 0 || cd == reinterpret_cast<iconv_t>(-1)) {
@@ -499,6 +523,11 @@ int Machine::WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, 
 int Machine::MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int textCount,
                                  WCHAR* wide, int wideSize) {
   if (Fails("MultiByteToWideChar", win::ERROR_INVALID_PARAMETER)) return 0;
+  return ToWide(codePage, flags, text, textCount, wide, wideSize);
+}
+
+int Machine::ToWide(UINT codePage, DWORD flags, const char* text, int textCount, WCHAR* wide,
+                    int wideSize) {
   if (!converters_) converters_ = std::make_unique<Converters>();
   iconv_t cd = converters_->Get(codePage, true);
   if (!text || wideSize < 0 || flags != 0 || cd == reinterpret_cast<iconv_t>(-1)) {

@@ -34,6 +34,10 @@ class Faults {
   void Fail(const std::string& name, int nth = 1, int count = 1);
   // The n-th failable platform call from now on, whatever it is, fails.
   void FailAtCall(long n);
+  // The program stops dead just before the n-th platform call from now on
+  // (failable or not): the machine calls `onCrash`, and from then on every
+  // call is without effect (the failable ones fail).
+  void CrashAtCall(long n);
   void Clear();
 
   // Records the call; true when it must fail.
@@ -41,7 +45,14 @@ class Faults {
 
   std::vector<std::string> calls;  // every call, in order
   long failableCalls = 0;          // failable calls seen
+  std::vector<std::string> failableNames;  // the failable calls, in order
   std::vector<std::string> failed; // the calls that were made to fail
+  bool crashed = false;
+  std::function<void()> onCrash;
+  // What `stamp` gave as each call began, in step with `calls`: the
+  // machine's count of changes to its disk.
+  std::function<long()> stamp;
+  std::vector<long> stamps;
 
  private:
   struct Plan {
@@ -51,6 +62,7 @@ class Faults {
   };
   std::vector<Plan> plans_;
   long failAt_ = 0;
+  std::size_t crashAt_ = 0;
 };
 
 struct Clock {
@@ -114,9 +126,39 @@ struct FileSystem {
     DWORD attributes = 0;
     bool locked = false;  // held open elsewhere without sharing
     long long sizeOverride = -1;  // >= 0: the size reported instead of data's
+    // >= 0: the data from this offset on was written and not flushed, and
+    // may be lost in a crash.
+    long long unflushedFrom = -1;
   };
   std::map<std::string, Node> nodes;
   long long freeBytes = 1LL << 40;
+
+  // What a crash does to the disk. Data not flushed is kept, cut off, or
+  // turned to zeros from where it starts; changes to the tree (creating,
+  // deleting, copying, renaming) not yet committed survive or are undone.
+  // A flush or a write-through move commits every change before it, as a
+  // file system's log does.
+  enum class Loss { kNothing, kTruncate, kZero };
+  Loss unflushedLoss = Loss::kNothing;
+  bool uncommittedLost = false;
+  void Crash();
+  long changes = 0;  // changes made through the platform calls
+  // Runs after a file was renamed onto a name (what another program watching
+  // the folder may do then, such as a security program rewriting it).
+  std::function<void(Node&)> onRenamed;
+
+  // The tree changes not yet committed, oldest first: what each replaced.
+  struct Undo {
+    enum Kind { kCreated, kRemoved, kRenamed } kind;
+    std::string key;      // the entry created or removed, or the rename's target
+    std::string fromKey;  // kRenamed: where the entry was
+    std::string fromName;
+    std::unique_ptr<Node> before;  // what `key` held before, if anything
+  };
+  std::vector<Undo> uncommitted;
+  void Commit() { uncommitted.clear(); }
+  // Takes the entry at `key` out of the tree for the log (nullptr: none).
+  std::unique_ptr<Node> TakeOut(const std::string& key);
 
   void AddDirectory(const std::string& path);  // with its parents
   void AddFile(const std::string& path, std::string data, DWORD attributes = 0);
@@ -461,6 +503,18 @@ class Machine final : public win::Api {
   BOOL SetDefaultDllDirectories(DWORD directoryFlags) override;
   BOOL IsDialogMessageA(HWND dialog, win::MSG* msg) override;
   HWND SetFocus(HWND window) override;
+  BOOL FlushFileBuffers(HANDLE file) override;
+  BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) override;
+  BOOL MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flags) override;
+
+  // The code page conversions the machine's own calls use; they count as
+  // no platform call and never fail by injection.
+  int ConvertToText(UINT codePage, const WCHAR* wide, int wideCount, char* text, int textSize) {
+    return ToText(codePage, 0, wide, wideCount, text, textSize);
+  }
+  int ConvertToWide(UINT codePage, const char* text, int textCount, WCHAR* wide, int wideSize) {
+    return ToWide(codePage, 0, text, textCount, wide, wideSize);
+  }
 
  private:
   win::LRESULT ComboBoxMessage(WindowSystem::Window& window, UINT message, win::WPARAM wParam,
@@ -478,6 +532,20 @@ class Machine final : public win::Api {
   // the last error and returns true.
   bool Fails(const char* name, DWORD error);
   HANDLE NewHandle(int kind, std::uintptr_t object = 0);
+  // An open file: its key, the access it was opened with and where the
+  // next read starts.
+  struct OpenFile {
+    std::string key;
+    DWORD access = 0;
+    std::size_t position = 0;
+  };
+  OpenFile* File(HANDLE handle);
+  BOOL MoveEntry(const std::string& existing, const std::string& target, DWORD flags);
+  int ToText(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount, char* text,
+             int textSize);
+  int ToWide(UINT codePage, DWORD flags, const char* text, int textCount, WCHAR* wide,
+             int wideSize);
+  BOOL DestroyOne(HWND window);
   int HandleKind(HANDLE handle) const;
   // The open handle of that kind, or nullptr.
   HandleEntry* Handle(HANDLE handle, int kind);

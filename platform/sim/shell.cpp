@@ -63,10 +63,10 @@ const WCHAR* ExtensionOf(const WCHAR* path) {
 // The path in code page 936 through the machine's own conversion; false when
 // it does not convert.
 bool Narrow(Machine& machine, const WCHAR* path, std::string* text) {
-  const int size = machine.WideCharToMultiByte(936, 0, path, -1, nullptr, 0);
+  const int size = machine.ConvertToText(936, path, -1, nullptr, 0);
   if (size <= 0) return false;
   text->assign(static_cast<std::size_t>(size), '\0');
-  if (machine.WideCharToMultiByte(936, 0, path, -1, text->data(), size) <= 0) return false;
+  if (machine.ConvertToText(936, path, -1, text->data(), size) <= 0) return false;
   text->resize(std::strlen(text->c_str()));
   return true;
 }

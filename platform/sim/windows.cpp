@@ -112,8 +112,7 @@ int Machine::GetWindowTextLengthW(HWND window) {
   if (Fails("GetWindowTextLengthW", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
   auto* w = windows.Find(window);
   if (!w || w->title.empty()) return 0;
-  return MultiByteToWideChar(936, 0, w->title.data(), static_cast<int>(w->title.size()), nullptr,
-                             0);
+  return ConvertToWide(936, w->title.data(), static_cast<int>(w->title.size()), nullptr, 0);
 }
 
 int Machine::GetWindowTextW(HWND window, WCHAR* text, int maxCount) {
@@ -122,9 +121,8 @@ int Machine::GetWindowTextW(HWND window, WCHAR* text, int maxCount) {
   if (!w || !text || maxCount <= 0) return 0;
   std::u16string wide(w->title.size() + 1, u'\0');
   int n = w->title.empty() ? 0
-                           : MultiByteToWideChar(936, 0, w->title.data(),
-                                                 static_cast<int>(w->title.size()), wide.data(),
-                                                 static_cast<int>(wide.size()));
+                           : ConvertToWide(936, w->title.data(), static_cast<int>(w->title.size()),
+                                           wide.data(), static_cast<int>(wide.size()));
   n = std::min(n, maxCount - 1);
   std::copy(wide.begin(), wide.begin() + n, text);
   text[n] = u'\0';
@@ -214,20 +212,21 @@ BOOL Machine::PeekMessageA(win::MSG* msg, HWND window, UINT first, UINT last, UI
 
 BOOL Machine::GetMessageA(win::MSG* msg, HWND window, UINT first, UINT last) {
   if (Fails("GetMessageA", win::ERROR_INVALID_WINDOW_HANDLE)) return -1;
-  for (auto it = windows.queue.begin(); it != windows.queue.end(); ++it) {
-    if (window && it->hwnd != window) continue;
-    if ((first || last) && (it->message < first || it->message > last)) continue;
-    *msg = *it;
-    windows.queue.erase(it);
-    // The thread's key state follows the key messages it takes in.
-    if (msg->message == win::WM_KEYDOWN) windows.keysDown.insert(msg->wParam);
-    if (msg->message == win::WM_KEYUP) windows.keysDown.erase(msg->wParam);
-    return msg->message == win::WM_QUIT ? 0 : 1;
-  }
   // The user acts in a window the program shows; with no window left,
   // nothing can arrive later in a simulation that runs one thread, so a
   // loop waiting here is told to quit instead of waiting for ever.
-  if (PerformUserAction()) return GetMessageA(msg, window, first, last);
+  do {
+    for (auto it = windows.queue.begin(); it != windows.queue.end(); ++it) {
+      if (window && it->hwnd != window) continue;
+      if ((first || last) && (it->message < first || it->message > last)) continue;
+      *msg = *it;
+      windows.queue.erase(it);
+      // The thread's key state follows the key messages it takes in.
+      if (msg->message == win::WM_KEYDOWN) windows.keysDown.insert(msg->wParam);
+      if (msg->message == win::WM_KEYUP) windows.keysDown.erase(msg->wParam);
+      return msg->message == win::WM_QUIT ? 0 : 1;
+    }
+  } while (PerformUserAction());
   *msg = win::MSG{};
   msg->message = win::WM_QUIT;
   return 0;
@@ -458,12 +457,16 @@ HWND Machine::CreateWindowExA(DWORD exStyle, const char* className, const char* 
 
 BOOL Machine::DestroyWindow(HWND window) {
   if (Fails("DestroyWindow", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+  return DestroyOne(window);
+}
+
+BOOL Machine::DestroyOne(HWND window) {
   if (!windows.Find(window)) return win::FALSE;
   // Children and owned windows go first, as on Windows.
   std::vector<HWND> dependants;
   for (const auto& w : windows.windows)
     if (w.parent == window) dependants.push_back(w.handle);
-  for (HWND d : dependants) DestroyWindow(d);
+  for (HWND d : dependants) DestroyOne(d);
   SendMessageA(window, win::WM_DESTROY, 0, 0);
   if (windows.focus == window) windows.focus = 0;
   auto& list = windows.windows;

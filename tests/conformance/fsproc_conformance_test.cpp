@@ -192,6 +192,66 @@ TEST_F(FsprocConformanceTest, SettingAFileAside) {
   EXPECT_EQ(QueryFileSize(api(), path), 8) << path;
 }
 
+// Written beside, flushed and swapped in; read back. The new file never
+// stays under its own name.
+TEST_F(FsprocConformanceTest, ReplacingAFileThroughANewOneBesideIt) {
+  const Text path = root_ + "Assembly-CSharp.dll";
+  const Text beside = path + Text(kNewFileSuffix);
+  ASSERT_TRUE(WriteBytesToFile(api(), path, {"original"}));
+  const std::string payload(3 * 1024 * 1024 + 17, 'p');
+
+  EXPECT_TRUE(WriteBesideAndSwap(api(), kCodePage, beside, path, {payload, "end"}, true));
+  EXPECT_EQ(QueryFileSize(api(), beside), -1);
+  EXPECT_TRUE(FileHolds(api(), path, payload + "end"));
+  EXPECT_FALSE(FileHolds(api(), path, payload));
+  EXPECT_FALSE(FileHolds(api(), path, payload + "end!"));
+  Bytes read;
+  EXPECT_TRUE(ReadWholeFile(api(), path, &read, payload.size() + 3));
+  EXPECT_TRUE(read == payload + "end");
+  EXPECT_FALSE(ReadWholeFile(api(), path, &read, payload.size()));
+  EXPECT_TRUE(read.empty());
+  EXPECT_FALSE(ReadWholeFile(api(), root_ + "missing.dll", &read, 100));
+  EXPECT_FALSE(FileHolds(api(), root_ + "missing.dll", ""));
+
+  // Without replacing, an existing target stays and the new file goes.
+  EXPECT_FALSE(WriteBesideAndSwap(api(), kCodePage, beside, path, {"other"}, false));
+  EXPECT_EQ(QueryFileSize(api(), beside), -1);
+  EXPECT_TRUE(FileHolds(api(), path, payload + "end"));
+  const Text kept = root_ + "原版Assembly-CSharp-0.25c.dll";
+  EXPECT_TRUE(WriteBesideAndSwap(api(), kCodePage, beside, kept, {"original"}, false));
+  EXPECT_TRUE(FileHolds(api(), kept, "original"));
+
+  // Into a missing folder nothing is made.
+  EXPECT_FALSE(WriteBesideAndSwap(api(), kCodePage, root_ + "missing\\x.new", root_ + "missing\\x",
+                                  {"abc"}, true));
+  EXPECT_EQ(QueryFileSize(api(), root_ + "missing"), -1);
+}
+
+// A file held open for writing cannot be read through another handle; one
+// opened for reading is not written through.
+TEST_F(FsprocConformanceTest, ReadingAndFlushingHandles) {
+  const Text path = root_ + "data.bin";
+  ASSERT_TRUE(WriteBytesToFile(api(), path, {"0123456789"}));
+  const win::HANDLE file = api().CreateFileA(path.c_str(), win::GENERIC_READ, win::FILE_SHARE_READ,
+                                             win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL);
+  ASSERT_NE(file, win::INVALID_HANDLE_VALUE);
+  char buffer[8] = {};
+  win::DWORD got = 0;
+  EXPECT_TRUE(api().ReadFile(file, buffer, 6, &got));
+  EXPECT_EQ(got, 6u);
+  EXPECT_EQ(std::string(buffer, got), "012345");
+  EXPECT_TRUE(api().ReadFile(file, buffer, 8, &got));
+  EXPECT_EQ(std::string(buffer, got), "6789");
+  EXPECT_TRUE(api().ReadFile(file, buffer, 8, &got));
+  EXPECT_EQ(got, 0u);
+  win::DWORD written = 7;
+  EXPECT_FALSE(api().WriteFile(file, "x", 1, &written));
+  EXPECT_EQ(written, 0u);
+  EXPECT_FALSE(api().FlushFileBuffers(file));
+  EXPECT_TRUE(api().CloseHandle(file));
+  EXPECT_EQ(QueryFileSize(api(), path), 10);
+}
+
 // ---------------------------------------------------------------- folders
 
 TEST_F(FsprocConformanceTest, DirectoryTrees) {

@@ -47,6 +47,14 @@ VERSION_SIZES = {
 
 ROOT_NAME = 'tg-e2e'
 
+# Names the installer gives what it keeps and what it writes beside.
+NEW_FILE_SUFFIX = '.patch-new'
+
+
+def kept_original_name(label):
+    """The player's original of `label`, kept in the output folder."""
+    return '原版Assembly-CSharp-%s.dll' % label
+
 # Variables given to every Wine process started here (e.g. another DISPLAY).
 EXTRA_ENV = {}
 
@@ -563,3 +571,72 @@ class E2ETest(winetool.unittest.TestCase):
         """The first n windows the user saw, once it has logged them."""
         user.wait_for(n, timeout=10)
         return user.entries()
+
+
+# ---------------------------------------------------------------- small drives
+
+def small_drive_mount_point(name):
+    """Where a small file system for drive tests is mounted: under /tmp, so
+    that a run inside a chroot whose /tmp is bound from the host sees it (a
+    mount made after that bind must be bound into the chroot as well)."""
+    return os.path.join(tempfile.gettempdir(), 'tg-e2e-drive-%s-%d' % (name, os.getpid()))
+
+
+class SmallDrive:
+    """A tmpfs of `size_kib` KiB mounted at small_drive_mount_point(name)
+    and mapped as Wine drive `letter` by a link in the prefix's dosdevices.
+    Needs root. close() removes the link and unmounts, always."""
+
+    def __init__(self, name, letter, size_kib):
+        self.letter = letter.upper()
+        self.mount_point = small_drive_mount_point(name)
+        self.link = os.path.join(winetool.wine_prefix(), 'dosdevices', letter.lower() + ':')
+        self.mounted = False
+        if os.geteuid() != 0:
+            winetool._missing('mounting a small drive needs root')
+        os.makedirs(self.mount_point, exist_ok=True)
+        try:
+            subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=%dk,mode=0777' % size_kib,
+                            'tg-e2e-drive', self.mount_point], check=True, capture_output=True)
+            self.mounted = True
+            if os.path.lexists(self.link):
+                os.remove(self.link)
+            os.symlink(self.mount_point, self.link)
+        except BaseException:
+            self.close()
+            raise
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def path(self, *parts):
+        return os.path.join(self.mount_point, *parts)
+
+    def windows(self, unix_path):
+        rest = os.path.relpath(unix_path, self.mount_point)
+        return self.letter + ':\\' + ('' if rest == '.' else rest.replace('/', '\\'))
+
+    def free_bytes(self):
+        st = os.statvfs(self.mount_point)
+        return st.f_bavail * st.f_frsize
+
+    def close(self):
+        if os.path.islink(self.link) and os.readlink(self.link) == self.mount_point:
+            os.remove(self.link)
+        if self.mounted:
+            for attempt in range(20):
+                if subprocess.run(['umount', self.mount_point], capture_output=True).returncode == 0:
+                    self.mounted = False
+                    break
+                time.sleep(0.25)        # a Wine process may still hold a file there
+            if self.mounted:
+                subprocess.run(['umount', '-l', self.mount_point], capture_output=True)
+                self.mounted = False
+        try:
+            os.rmdir(self.mount_point)
+        except OSError:
+            pass

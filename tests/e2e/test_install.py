@@ -36,8 +36,9 @@ class InstallTest(sc.E2ETest):
         self.assertIsNotNone(window, 'no file manager window')
         self.assertEqual(window['title'], sc.COMPARISON_FOLDER)
 
-    def assertComparisonFolder(self, backup=None):
-        """The comparison images (and the backup's content, None: no backup)."""
+    def assertComparisonFolder(self, backup=None, kept=None):
+        """The comparison images (and the backup's content, None: no backup;
+        and the kept original as (label, bytes), None: none kept)."""
         folder = sc.output_folder()
         images = os.path.join(folder, sc.COMPARISON_FOLDER)
         expected = {
@@ -47,7 +48,12 @@ class InstallTest(sc.E2ETest):
         }
         if backup is not None:
             expected['Assembly-CSharp.dll'] = len(backup)
+        if kept is not None:
+            expected[sc.kept_original_name(kept[0])] = len(kept[1])
         self.assertEqual(sc.list_folder(folder), expected)
+        if kept is not None:
+            self.assertTrue(sc.read_bytes(os.path.join(folder, sc.kept_original_name(kept[0])))
+                            == kept[1], 'the kept original differs')
         self.assertEqual(sc.read_bytes(os.path.join(images, sc.BEFORE_IMAGE)), sc.before_image())
         self.assertEqual(sc.read_bytes(os.path.join(images, sc.AFTER_IMAGE)), sc.after_image())
         if backup is not None:
@@ -64,7 +70,7 @@ class InstallTest(sc.E2ETest):
     def install_while_running(self, s, label):
         """Runs one good install of label up to the closing line and checks
         everything it did; returns the ConsoleRun, still in its last delay."""
-        s.write_assembly(sc.VERSION_SIZES[label])
+        original = s.write_assembly(sc.VERSION_SIZES[label])
         game = s.start_game()
         previous = len(s.instances())
         user = s.start_auto_user(['ok'], name='user-' + label)
@@ -88,7 +94,7 @@ class InstallTest(sc.E2ETest):
         self.assertEqual(screen, expected, winetool.diff_segments(screen, expected))
 
         self.assertPatched(s, label)
-        self.assertComparisonFolder(backup=sc.payload(label))
+        self.assertComparisonFolder(backup=sc.payload(label), kept=(label, original))
         self.assertFalse(sc.alive(game['pid']), 'the game was not ended')
         self.assertRestarted(s, installer_pid, previous)
         self.assertFileManager(s, installer_pid)
@@ -167,7 +173,8 @@ class InstallTest(sc.E2ETest):
 
     def test_locked_backup_fails_the_copy_step(self):
         with sc.Scenario('backup-locked') as s:
-            s.make_game(assembly=sc.VERSION_SIZES['0.25e'])
+            s.make_game()
+            original = s.write_assembly(sc.VERSION_SIZES['0.25e'])
             game = s.start_game()
             backup = os.path.join(sc.output_folder(), 'Assembly-CSharp.dll')
             os.makedirs(os.path.dirname(backup))
@@ -190,7 +197,7 @@ class InstallTest(sc.E2ETest):
             self.assertPatched(s, '0.25e')
             self.assertFalse(sc.alive(game['pid']))
             self.assertRestarted(s, boxes[0]['pid'], 1)
-            self.assertComparisonFolder(backup=b'held backup')
+            self.assertComparisonFolder(backup=b'held backup', kept=('0.25e', original))
 
 
 if __name__ == '__main__':

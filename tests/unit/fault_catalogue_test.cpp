@@ -51,6 +51,8 @@ struct Expect {
   // The "重新运行 " line: printed when the run saw the game it ended go
   // (unset: when it was ended).
   std::optional<bool> restartLine = std::nullopt;
+  bool kept = true;        // the original is kept in the temporary folder
+  bool newLeft = false;    // the new file is left beside the assembly
 };
 
 struct Case {
@@ -145,9 +147,11 @@ void RunCase(const Case& c) {
   Prepare(machine, game, c);
   for (const Fault& f : c.faults) machine.faults.Fail(f.name, Ordinal(probeCalls, f), f.count);
   ASSERT_EQ(ProgramEntry(machine), 0);
-  // Each planned fault was hit once (a lasting one at least once).
+  // Each planned fault was hit as often as planned (a lasting one at least once).
   if (!c.faults.empty() && c.faults[0].count > 0) {
-    ASSERT_EQ(machine.faults.failed.size(), c.faults.size());
+    std::size_t planned = 0;
+    for (const Fault& f : c.faults) planned += static_cast<std::size_t>(f.count);
+    ASSERT_EQ(machine.faults.failed.size(), planned);
   }
   for (const Fault& f : c.faults)
     ASSERT_NE(std::find(machine.faults.failed.begin(), machine.faults.failed.end(), f.name),
@@ -179,6 +183,14 @@ void RunCase(const Case& c) {
   EXPECT_EQ(Images(machine, kTemp), e.images);
   // Nothing but the assembly is left in its folder.
   EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".aside1") != nullptr, e.asideLeft);
+  EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".patch-new") != nullptr, e.newLeft);
+  const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c"));
+  EXPECT_EQ(kept != nullptr, e.kept);
+  if (kept) {
+    EXPECT_TRUE(kept->data == std::string(kAssemblySize, 'o'));
+  }
+  EXPECT_EQ(scenario::File(machine, std::string(kTemp) + "Thistlegarden补丁程序\\原版Assembly-CSharp.dll.patch-new"),
+            nullptr);
 
   EXPECT_EQ(!machine.processes.Find(game.processId)->running, e.ended);
   std::string started;
@@ -197,8 +209,13 @@ const Expect kGameKeptRunning{{"confirm"}, "真真", true, true, "MBA", false, "
 // The first read of the image path failed: the folder is empty, so the
 // assembly is looked for beside the installer and the game's name alone
 // starts nothing.
-const Expect kNoFolder{{"manual", "dev", "report 假假"}, "假假", false, false, "MBA", false, "E",
-                       "Thistlegarden.exe"};
+Expect NoFolder() {
+  Expect e{{"manual", "dev", "report 假假"}, "假假", false, false, "MBA", false, "E",
+           "Thistlegarden.exe"};
+  e.kept = false;
+  return e;
+}
+const Expect kNoFolder = NoFolder();
 // The second read or the title failed: the first path still names the game.
 const Expect kNoName = kGood;
 // No extension setting: the name is shown without ".exe".
@@ -209,6 +226,12 @@ Expect NotFound() {
   Expect e{{"notfound"}, "", false, false, "---", false, ""};
   e.pathLine = kOwnPath;
   e.found = false;
+  e.kept = false;
+  return e;
+}
+
+Expect Without(Expect e, bool kept) {
+  e.kept = kept;
   return e;
 }
 
@@ -248,6 +271,7 @@ TEST(FaultCatalogueTest, BoxesNotShown) {
   Expect confirmLost = kGood;
   confirmLost.boxes = {"manual"};
   Expect manualLost{{"confirm"}, "", false, false, "---", false, ""};
+  manualLost.kept = false;
   Expect devLost = kWriteFailed;
   devLost.boxes = {"confirm", "report 假假"};
   Expect reportLost{{"confirm"}, "真假", true, false, "MBA", true};
@@ -257,7 +281,7 @@ TEST(FaultCatalogueTest, BoxesNotShown) {
       {"confirmation box: counts as Cancel", {{"MessageBoxTimeoutA", 1}}, confirmLost},
       {"manual-selection question: the run ends", {{"MessageBoxTimeoutA", 2}}, manualLost,
        {kIdCancel}},
-      {"developer-contact box", {{"CreateFileA", 1}, {"MessageBoxTimeoutA", 2}}, devLost},
+      {"developer-contact box", {{"CreateFileA", 3}, {"MessageBoxTimeoutA", 2}}, devLost},
       {"failure report", {{"CopyFileA"}, {"MessageBoxTimeoutA", 2}}, reportLost},
   };
   for (const Case& c : cases) RunCase(c);
@@ -265,27 +289,46 @@ TEST(FaultCatalogueTest, BoxesNotShown) {
 
 TEST(FaultCatalogueTest, FileFaults) {
   Expect copyFailed{{"confirm", "report 真假"}, "真假", true, false, "MBA", true};
-  Expect asideLeft = kGood;
-  asideLeft.asideLeft = true;
   Expect noMarker = kGood;
   noMarker.images = "-BA";
   Expect noImagesFolder = kGood;
   noImagesFolder.images = "---";
+  Expect newLeft = kWriteFailed;
+  newLeft.newLeft = true;
+  const Expect notKept = Without(kGood, false);
+  const Expect failedNotKept = Without(kWriteFailed, false);
   const auto payloadSize = static_cast<long long>(FindPayload("0.25c")->bytes().size());
   const Case cases[] = {
-      // An original that cannot be kept aside is left alone.
-      {"MoveFileExA, setting the original aside", {{"MoveFileExA", 1}}, kWriteFailed},
-      {"CreateFileA, the assembly", {{"CreateFileA", 1}}, kWriteFailed},
-      {"WriteFile, the assembly", {{"WriteFile", 1, "CreateFileA"}}, kWriteFailed},
-      {"short write of the assembly", {}, kWriteFailed, {kIdOk},
+      {"FindFirstFileA, the size checked again before writing",
+       {{"FindFirstFileA", 1, "MessageBoxTimeoutA"}}, failedNotKept},
+      {"CreateFileA, reading the original", {{"CreateFileA", 1}}, failedNotKept},
+      {"ReadFile, the original", {{"ReadFile", 1}}, failedNotKept},
+      {"CreateFileA, the kept original's draft", {{"CreateFileA", 2}}, notKept},
+      {"FlushFileBuffers, the kept original's draft", {{"FlushFileBuffers", 1}}, notKept},
+      {"MoveFileExW, the kept original", {{"MoveFileExW", 1}}, notKept},
+      {"CreateFileA, the new assembly", {{"CreateFileA", 3}}, kWriteFailed},
+      {"WriteFile, the new assembly", {{"WriteFile", 1, "CreateFileA", 3}}, kWriteFailed},
+      {"short write of the new assembly", {}, failedNotKept, {kIdOk},
        [payloadSize](sim::Machine& m, const Game&) { m.files.freeBytes = payloadSize / 2; }},
-      {"CloseHandle, the written assembly", {{"CloseHandle", 1, "CreateFileA"}}, kWriteFailed},
-      {"DeleteFileA, discarding the original", {{"DeleteFileA", 1}}, asideLeft},
+      {"FlushFileBuffers, the new assembly", {{"FlushFileBuffers", 2}}, kWriteFailed},
+      {"CloseHandle, the new assembly", {{"CloseHandle", 1, "FlushFileBuffers", 2}}, kWriteFailed},
+      {"MoveFileExW, the swap", {{"MoveFileExW", 2}}, kWriteFailed},
+      {"MoveFileExW, the swap, and removing the new file",
+       {{"MoveFileExW", 2}, {"DeleteFileA", 1, "MoveFileExW", 2}}, newLeft},
+      {"CreateFileA, reading the assembly back", {{"CreateFileA", 4}}, kWriteFailed},
+      {"ReadFile, reading the assembly back", {{"ReadFile", 1, "CreateFileA", 4}}, kWriteFailed},
       {"CopyFileA, the backup", {{"CopyFileA"}}, copyFailed},
-      {"CreateDirectoryW, the backup's folder", {{"CreateDirectoryW", 6}}, copyFailed},
-      {"CreateDirectoryW, the comparison folder", {{"CreateDirectoryW", 13}}, noImagesFolder},
-      {"CreateFileA, the marker file", {{"CreateFileA", 2}}, noMarker},
-      {"locked assembly", {}, kWriteFailed, {kIdOk},
+      {"CreateDirectoryW, the installer's folder before the keep and the copy, first run",
+       {{"CreateDirectoryW", 6, nullptr, 1, 7}}, Without(copyFailed, false)},
+      {"CreateDirectoryW, the comparison folder", {{"CreateDirectoryW", 19}}, noImagesFolder},
+      {"CreateFileA, the marker file", {{"CreateFileA", 5}}, noMarker},
+      {"a security program rewrites the assembly right after the swap", {}, kWriteFailed, {kIdOk},
+       [](sim::Machine& m, const Game& g) {
+         m.files.onRenamed = [path = g.AssemblyPath()](sim::FileSystem::Node& node) {
+           if (node.name == path && node.data.size() > 100 && node.data[100] != 'o') node.data[100] ^= 1;
+         };
+       }},
+      {"locked assembly", {}, failedNotKept, {kIdOk},
        [](sim::Machine& m, const Game& g) { m.files.Find(g.AssemblyPath())->locked = true; }},
       {"read-only assembly", {}, kWriteFailed, {kIdOk},
        [](sim::Machine& m, const Game& g) {
@@ -295,22 +338,82 @@ TEST(FaultCatalogueTest, FileFaults) {
   for (const Case& c : cases) RunCase(c);
 }
 
-// The original survives set aside when the discard fails; the catalogue
-// lists it as the one fault that leaves an aside file.
+// An original set aside by an earlier build of the installer, which an
+// interrupted run left beside the assembly, is put back before the version is
+// identified; beside a whole patched assembly it is kept as the original.
 TEST(FaultCatalogueTest, AFailedDiscardLeavesTheOriginalAside) {
+  const std::string original(kAssemblySize, 'o');
+  const std::string payload(FindPayload("0.25c")->bytes());
+  for (const bool patchedBeside : {false, true}) {
+    SCOPED_TRACE(patchedBeside ? "beside a patched assembly" : "beside a partial assembly");
+    sim::Machine machine;
+    Game game = scenario::InstallGame(machine, kAssemblySize);
+    machine.files.AddFile(game.AssemblyPath() + ".aside1", original);
+    machine.files.AddFile(game.AssemblyPath(), patchedBeside ? payload : payload.substr(0, 1000));
+    machine.dialogs.answers = {kIdOk};
+    EXPECT_EQ(ProgramEntry(machine), 0);
+    EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".aside1"), nullptr);
+    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == payload);
+    const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c"));
+    ASSERT_NE(kept, nullptr);
+    EXPECT_TRUE(kept->data == original);
+    // Put back, the original was asked about; beside a patched assembly, the
+    // patched one was.
+    ASSERT_FALSE(machine.dialogs.shown.empty());
+    EXPECT_EQ(BoxKind(machine.dialogs.shown[0]), "confirm");
+  }
+}
+
+// Leftovers of an interrupted run are removed before the version is
+// identified: the new file beside the assembly and the draft of a kept
+// original, and a kept original is never overwritten.
+TEST(FaultCatalogueTest, LeftoversAreRemovedAndKeptOriginalsStay) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kAssemblySize);
+  const std::string draft = std::string(kTemp) + "Thistlegarden补丁程序\\原版Assembly-CSharp.dll.patch-new";
+  machine.files.AddFile(game.AssemblyPath() + ".patch-new", std::string(5000, '\0'));
+  machine.files.AddFile(draft, "partial");
+  const std::string earlier(kAssemblySize, 'e');  // another original of the same version
+  machine.files.AddFile(scenario::KeptOriginalPath(kTemp, "0.25c"), earlier);
+  machine.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".patch-new"), nullptr);
+  EXPECT_EQ(scenario::File(machine, draft), nullptr);
+  EXPECT_TRUE(scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c"))->data == earlier);
+  const auto* second =
+      scenario::File(machine, std::string(kTemp) + "Thistlegarden补丁程序\\原版Assembly-CSharp-0.25c-2.dll");
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(second->data == std::string(kAssemblySize, 'o'));
+
+  // A second run on the patched game keeps nothing more.
+  sim::Machine again;
+  scenario::RestartOn(again, machine);
+  again.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(again), 0);
+  EXPECT_EQ(again.files.nodes.size(), machine.files.nodes.size());
+  EXPECT_TRUE(scenario::File(again, game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+}
+
+// The version question may stay open for minutes: an assembly whose size
+// changed meanwhile is not written.
+TEST(FaultCatalogueTest, AnAssemblyChangedWhileAskingIsNotWritten) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kAssemblySize);
   machine.dialogs.answers = {kIdOk};
-  machine.faults.Fail("DeleteFileA");
+  machine.dialogs.onShow = [&](sim::Machine& m) {
+    if (m.dialogs.shown.empty()) m.files.Find(game.AssemblyPath())->data += "updated";
+  };
   EXPECT_EQ(ProgramEntry(machine), 0);
-  const auto* aside = scenario::File(machine, game.AssemblyPath() + ".aside1");
-  ASSERT_NE(aside, nullptr);
-  EXPECT_TRUE(aside->data == std::string(kAssemblySize, 'o'));
-  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data ==
+              std::string(kAssemblySize, 'o') + "updated");
+  EXPECT_EQ(scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c")), nullptr);
+  std::vector<std::string> boxes;
+  for (const auto& box : machine.dialogs.shown) boxes.push_back(BoxKind(box));
+  EXPECT_EQ(boxes, (std::vector<std::string>{"confirm", "dev", "report 假假"}));
 }
 
 TEST(FaultCatalogueTest, AFullDiskKeepsTheOriginal) {
-  Expect full = kWriteFailed;
+  Expect full = Without(kWriteFailed, false);
   full.images = "Mxx";  // the images are cut short where they stand
   RunCase({"full disk", {}, full, {kIdOk}, [](sim::Machine& m, const Game&) { m.files.freeBytes = 0; }});
 }
@@ -319,9 +422,11 @@ TEST(FaultCatalogueTest, NoTemporaryFolder) {
   Expect relative = kGood;
   relative.backup = false;
   relative.images = "---";
+  relative.kept = false;
   auto besideInstaller = [](const sim::Machine& m, const Game&) {
     const std::string own = std::string(kOwnFolder) + "Thistlegarden补丁程序\\";
     EXPECT_NE(scenario::File(m, own + "Assembly-CSharp.dll"), nullptr);
+    EXPECT_NE(scenario::File(m, scenario::KeptOriginalPath(kOwnFolder, "0.25c")), nullptr);
     EXPECT_EQ(Images(m, kOwnFolder), "MBA");
     EXPECT_EQ(scenario::Started(m).back()->commandLine,
               "\"C:\\Windows\\explorer.exe\" \"Thistlegarden补丁程序\\补丁对比图\"");
@@ -332,7 +437,7 @@ TEST(FaultCatalogueTest, NoTemporaryFolder) {
            {kIdOk}, nullptr, besideInstaller});
   RunCase({"folders.temp empty", {}, relative, {kIdOk},
            [](sim::Machine& m, const Game&) { m.folders.temp = ""; }, besideInstaller});
-  RunCase({"GetTempPathA fails for the backup only", {{"GetTempPathA", 1}}, firstOnly, {kIdOk},
+  RunCase({"GetTempPathA fails for the backup only", {{"GetTempPathA", 3}}, firstOnly, {kIdOk},
            nullptr, [](const sim::Machine& m, const Game&) {
              EXPECT_NE(scenario::File(m, std::string(kOwnFolder) +
                                              "Thistlegarden补丁程序\\Assembly-CSharp.dll"),
@@ -346,6 +451,7 @@ TEST(FaultCatalogueTest, ProcessFaults) {
   Expect noExplorer = kGood;
   noExplorer.started = "G";
   Expect noWindow{{"confirm", "manual", "dev", "report 假假"}, "假假", false, false, "MBA", false, "E"};
+  noWindow.kept = false;
   // Ended, but the run cannot tell that it is gone: not started again.
   Expect goneUnseen = kGood;
   goneUnseen.started = "E";
@@ -377,6 +483,34 @@ TEST(FaultCatalogueTest, NoAsideAndAFailedWriteKeepTheAssembly) {
   machine.faults.Fail("CreateFileA");
   EXPECT_EQ(ProgramEntry(machine), 0);
   ASSERT_NE(scenario::File(machine, game.AssemblyPath()), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Picked by hand with no assembly at all: the payload is written where none
+// was; when it does not read back whole, nothing is left there.
+TEST(FaultCatalogueTest, NoAssemblyAndAFailedReadBackLeaveNone) {
+  for (const bool readBackFails : {false, true}) {
+    SCOPED_TRACE(readBackFails ? "read back fails" : "good");
+    sim::Machine machine;
+    Game game = scenario::InstallGame(machine, -1);
+    machine.dialogs.answers = {kIdOk};
+    machine.windows.userActions = {{sim::WindowSystem::UserAction::kPick, "0.25c"},
+                                   {sim::WindowSystem::UserAction::kPressOk, ""}};
+    if (readBackFails) machine.faults.Fail("ReadFile");
+    EXPECT_EQ(ProgramEntry(machine), 0);
+    const auto* assembly = scenario::File(machine, game.AssemblyPath());
+    if (readBackFails) {
+      EXPECT_EQ(assembly, nullptr);
+    } else {
+      ASSERT_NE(assembly, nullptr);
+      EXPECT_TRUE(assembly->data == FindPayload("0.25c")->bytes());
+    }
+    EXPECT_EQ(scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c")), nullptr);
+    EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".patch-new"), nullptr);
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "fsproc/file_ops.h"
 #include "fsproc/process_ops.h"
+#include "runtime/handles.h"
 #include "platform/sim/machine.h"
 
 namespace {
@@ -671,6 +672,65 @@ TEST(RunCommandLineTest, HandlesAreClosedWhateverTheWaitGives) {
   machine.faults.Fail("WaitForSingleObject");
   EXPECT_TRUE(RunCommandLine(machine, "explorer.exe", true));
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- owners
+
+namespace {
+
+// Owners hand their handle on when moved, give it up when released, close
+// the old one when given a new one, and report a checked close.
+TEST(HandleOwnerTest, MoveReleaseResetAndClose) {
+  sim::Machine machine;
+  machine.files.AddFile("C:\\a.bin", "a");
+  auto open = [&] {
+    return machine.CreateFileA("C:\\a.bin", win::GENERIC_READ, 0, win::OPEN_EXISTING, 0);
+  };
+  UniqueFileHandle first(machine, open());
+  ASSERT_TRUE(first);
+  UniqueFileHandle second(std::move(first));
+  EXPECT_FALSE(first);
+  EXPECT_TRUE(second);
+  EXPECT_EQ(machine.OpenHandleCount(), 1u);
+
+  UniqueFileHandle third(machine, win::INVALID_HANDLE_VALUE);
+  third = std::move(second);
+  EXPECT_EQ(machine.OpenHandleCount(), 1u);
+  const win::HANDLE raw = third.release();
+  EXPECT_FALSE(third);
+  EXPECT_EQ(machine.OpenHandleCount(), 1u);
+  third.reset(raw);
+  third.reset(raw);  // the same value again: still held, not closed
+  EXPECT_EQ(machine.OpenHandleCount(), 1u);
+  machine.files.AddFile("C:\\b.bin", "b");
+  third.reset(machine.CreateFileA("C:\\b.bin", win::GENERIC_READ, 0, win::OPEN_EXISTING, 0));
+  EXPECT_EQ(machine.OpenHandleCount(), 1u);  // the first closed
+
+  EXPECT_TRUE(third.close());
+  EXPECT_FALSE(third.close());  // nothing held
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+
+  // A close that reports an error is reported, and the handle is gone.
+  UniqueFileHandle failing(machine, open());
+  machine.faults.Fail("CloseHandle");
+  EXPECT_FALSE(failing.close());
+  EXPECT_FALSE(failing);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+// A write is true only when the close succeeded too.
+TEST(HandleOwnerTest, AWriteWhoseCloseFailsFails) {
+  sim::Machine machine;
+  machine.files.AddDirectory("C:\\d");
+  machine.faults.Fail("CloseHandle");
+  EXPECT_FALSE(WriteBytesToFile(machine, "C:\\d\\f.bin", {"abc"}));
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+  machine.faults.Fail("CloseHandle");
+  EXPECT_FALSE(WriteBesideAndSwap(machine, 936, "C:\\d\\g.new", "C:\\d\\g", {"abc"}, true));
+  EXPECT_EQ(machine.files.Find("C:\\d\\g"), nullptr);
+  EXPECT_EQ(machine.files.Find("C:\\d\\g.new"), nullptr);
 }
 
 }  // namespace

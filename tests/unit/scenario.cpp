@@ -15,8 +15,8 @@ std::vector<Line> Lines(const sim::ConsoleState& console) {
 
 std::u16string Wide(sim::Machine& machine, const std::string& text) {
   std::u16string wide(text.size() + 1, u'\0');
-  int n = machine.MultiByteToWideChar(936, 0, text.data(), static_cast<int>(text.size()),
-                                      wide.data(), static_cast<int>(wide.size()));
+  int n = machine.ConvertToWide(936, text.data(), static_cast<int>(text.size()), wide.data(),
+                                static_cast<int>(wide.size()));
   wide.resize(static_cast<std::size_t>(n));
   return wide;
 }
@@ -34,6 +34,16 @@ Game InstallGame(sim::Machine& machine, long long assemblySize, bool withWindow,
   game.processId = machine.processes.Add(game.exeName, image);
   if (withWindow) game.window = machine.windows.AddForeign("Thistlegarden", "UnityWndClass", game.processId);
   machine.faults.calls.clear();
+  machine.faults.stamps.clear();
+  machine.faults.failableNames.clear();
+  return game;
+}
+
+Game RestartOn(sim::Machine& machine, const sim::Machine& survivor, bool withWindow) {
+  Game game = InstallGame(machine, -1, withWindow);
+  machine.files.nodes = survivor.files.nodes;
+  machine.files.freeBytes = survivor.files.freeBytes;
+  machine.registry = survivor.registry;
   return game;
 }
 

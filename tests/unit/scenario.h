@@ -42,6 +42,15 @@ struct Game {
 Game InstallGame(sim::Machine& machine, long long assemblySize, bool withWindow = true,
                  const std::string& folder = kGameFolder);
 
+// A machine started afresh with the disk `survivor` left, the game installed
+// there started again (as after a crash and a restart).
+Game RestartOn(sim::Machine& machine, const sim::Machine& survivor, bool withWindow = true);
+
+// Where a run keeps the player's original of `label`, under `temp`.
+inline std::string KeptOriginalPath(const std::string& temp, const std::string& label) {
+  return temp + "Thistlegarden补丁程序\\原版Assembly-CSharp-" + label + ".dll";
+}
+
 // The run's transcript pieces.
 const sim::FileSystem::Node* File(const sim::Machine& machine, const std::string& path);
 std::vector<const sim::ProcessTable::Process*> Started(const sim::Machine& machine);
