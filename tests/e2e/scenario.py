@@ -602,6 +602,11 @@ class SmallDrive:
             if os.path.lexists(self.link):
                 os.remove(self.link)
             os.symlink(self.mount_point, self.link)
+            if winetool.wine_root():
+                # Each Wine 10 process sees the mounts of the moment it
+                # started, and the wineserver opens files itself: a fresh one
+                # is needed to see this drive.
+                winetool.restart_wineserver()
         except BaseException:
             self.close()
             raise
