@@ -1,7 +1,7 @@
 #include "fsproc/assembly_replacement.h"
 
-#include "discovery/text_encoding.h"
 #include "fsproc/file_ops.h"
+#include "runtime/text_encoding.h"
 #include "runtime/values.h"
 
 namespace {

@@ -8,8 +8,8 @@
 
 #include "discovery/game_lookup.h"
 #include "discovery/image_path.h"
-#include "discovery/text_encoding.h"
 #include "platform/sim/machine.h"
+#include "runtime/text_encoding.h"
 
 namespace {
 
