@@ -5,7 +5,7 @@
 #include "discovery/displayed_name.h"
 #include "discovery/game_lookup.h"
 #include "discovery/image_path.h"
-#include "discovery/text_encoding.h"
+#include "fsproc/assembly_replacement.h"
 #include "fsproc/file_ops.h"
 #include "fsproc/process_ops.h"
 #include "install/output_layout.h"
@@ -30,6 +30,8 @@ constexpr win::UINT kErrorBox = 0x10;
 constexpr const char kErrorTitle[] = "欧尼酱~出错啦~";
 constexpr std::int32_t kTemporaryFiles = 11;
 constexpr std::int32_t kWindowsFolder = 9;
+// The installer's own folder under the temporary-files folder.
+constexpr std::string_view kOwnFolderPart = "Thistlegarden补丁程序";
 
 void PrintBanner(ConsoleWriter& console) {
   console.write(kBrightRed, kBrightWhite, "免责声明：本程序仅供参考，技术分享。请勿用于非法用途！\r\n");
@@ -81,108 +83,16 @@ bool IsSameImage(void* context, win::HANDLE process) {
   return !same.path.empty() && GetOpenProcessImagePath(same.api, process, same.codePage) == same.path;
 }
 
-// The largest original read into memory, to be kept and put back.
-constexpr std::size_t kOriginalLimit = 64u << 20;
+// The patched assemblies the program carries, by version label.
 constexpr const char* kLabels[] = {"0.24g", "0.25a", "0.25b", "0.25c", "0.25e"};
 
-bool IsPayload(std::string_view bytes) {
-  for (const char* label : kLabels)
-    if (FindPayload(label)->bytes() == bytes) return true;
-  return false;
-}
+Text LabelForSize(std::int32_t size) { return VersionForSizeCode(AssemblySizeCode(size)); }
 
-// True when the file at `path` is one of the patched assemblies, whole.
-bool HoldsPayload(win::Api& api, const Text& path) {
-  const std::int32_t size = QueryFileSize(api, path);
-  for (const char* label : kLabels) {
-    const std::string_view payload = FindPayload(label)->bytes();
-    if (static_cast<std::int64_t>(payload.size()) == size && FileHolds(api, path, payload))
-      return true;
-  }
-  return false;
-}
-
-Text KeptOriginalPath(const Text& temp, const Text& label, std::int32_t n) {
-  return ConcatTexts(JoinPath(temp, kKeptOriginalPart), label,
-                     n > 1 ? ConcatTexts("-", ValueToText(n)) : Text(), ".dll");
-}
-
-// Keeps the player's original assembly in the installer's temporary folder,
-// named by its version. A kept original is never overwritten: the same
-// bytes kept already count as kept, other bytes take the next number. A
-// patched assembly is not kept.
-bool KeepOriginal(win::Api& api, std::int32_t codePage, const Text& label,
-                  std::string_view original) {
-  if (IsPayload(original)) return false;
-  const Text temp = SpecialFolderPath(api, kTemporaryFiles);
-  MakeDirectoryTree(api, JoinPath(temp, "Thistlegarden补丁程序"), codePage);
-  for (std::int32_t n = 1; n <= 9; ++n) {
-    const Text path = KeptOriginalPath(temp, label.empty() ? Text("未知版本") : label, n);
-    const std::int32_t size = QueryFileSize(api, path);
-    if (size < 0)
-      return WriteBesideAndSwap(api, codePage, JoinPath(temp, kKeptOriginalDraftPart), path,
-                                {original}, false);
-    if (static_cast<std::size_t>(size) == original.size() && FileHolds(api, path, original))
-      return true;
-  }
-  return false;
-}
-
-// What an interrupted run left: the new file beside the assembly and the
-// draft of a kept original are removed; an original set aside by an earlier
-// build goes back in place unless the assembly is whole and patched, when
-// it is kept as the original instead.
-void RemoveLeftovers(win::Api& api, std::int32_t codePage, const Text& assemblyPath) {
-  // Either removal may fail; the file is then truncated by the next write of
-  // that name, or removed by the next run.
-  RemoveFile(api, ConcatTexts(assemblyPath, kNewFileSuffix));
-  RemoveFile(api, JoinPath(SpecialFolderPath(api, kTemporaryFiles), kKeptOriginalDraftPart));
-  const Text aside = ConcatTexts(assemblyPath, kAsideSuffix);
-  const std::int32_t asideSize = QueryFileSize(api, aside);
-  if (asideSize < 0) return;
-  if (!HoldsPayload(api, assemblyPath)) {
-    const WideText from = TextToWide(api, aside, codePage);
-    const WideText to = TextToWide(api, assemblyPath, codePage);
-    if (!from.empty() && !to.empty())
-      api.MoveFileExW(WideArg(from).get(), WideArg(to).get(),
-                      win::MOVEFILE_REPLACE_EXISTING | win::MOVEFILE_WRITE_THROUGH);
-    return;
-  }
-  Bytes original;
-  if (ReadWholeFile(api, aside, &original, kOriginalLimit) &&
-      (IsPayload(original) ||
-       KeepOriginal(api, codePage, VersionForSizeCode(AssemblySizeCode(asideSize)), original)))
-    RemoveFile(api, aside);
-}
-
-// Replaces the game's assembly with the payload: written beside it, flushed
-// and swapped in, so that its path holds the whole original or the whole
-// payload at every instant. Nothing is written when the assembly no longer
-// has the size the version was identified by. The original is kept first;
-// when the assembly read back is not the payload, the original goes back.
-bool WritePatchedAssembly(win::Api& api, std::int32_t codePage, const Text& path,
-                          const VersionChoice& choice, const PayloadBlob& payload) {
-  if (QueryFileSize(api, path) != choice.assemblySize) return false;
-  Bytes original;
-  // -1: no assembly. Any other size, a negative one (2 GiB or more) too, is
-  // an original to read, keep and be able to put back.
-  const bool hadOriginal = choice.assemblySize != -1;
-  if (hadOriginal) {
-    // An original that cannot be read could not be put back.
-    if (!ReadWholeFile(api, path, &original, kOriginalLimit) ||
-        original.size() != static_cast<std::size_t>(choice.assemblySize))
-      return false;
-    // Not being able to keep it does not stop the patch.
-    KeepOriginal(api, codePage, choice.label, original);
-  }
-  const Text newPath = ConcatTexts(path, kNewFileSuffix);
-  if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload.bytes()}, true)) return false;
-  if (FileHolds(api, path, payload.bytes())) return true;
-  if (hadOriginal)
-    WriteBesideAndSwap(api, codePage, newPath, path, {original}, true);
-  else
-    RemoveFile(api, path);
-  return false;
+// The patched assemblies' bytes, in the order of kLabels.
+std::array<std::string_view, std::size(kLabels)> PayloadBytes() {
+  std::array<std::string_view, std::size(kLabels)> bytes;
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = FindPayload(kLabels[i])->bytes();
+  return bytes;
 }
 
 }  // namespace
@@ -227,7 +137,10 @@ std::int32_t RunInstaller(ProgramState& state) {
     return 0;
   }
 
-  RemoveLeftovers(api, codePage, GameAssemblyPath(game.folder));
+  const auto payloads = PayloadBytes();
+  const PatchedAssemblies patches{payloads,          LabelForSize,           kOwnFolderPart,
+                                  kKeptOriginalPart, kKeptOriginalDraftPart, kAsideSuffix};
+  RemoveLeftovers(api, codePage, patches, GameAssemblyPath(game.folder));
 
   // Identify the version.
   VersionChoice choice = IdentifyVersion(api, codePage, game.folder, PickByHand, &state);
@@ -237,8 +150,11 @@ std::int32_t RunInstaller(ProgramState& state) {
   std::array<std::int32_t, 101> stepTrace{};  // entries 1 to 100
   bool endedGame = false;
   const Text assemblyPath = GameAssemblyPath(game.folder);
-  if (const PayloadBlob* payload = FindPayload(choice.label))
-    stepTrace[1] = WritePatchedAssembly(api, codePage, assemblyPath, choice, *payload) ? 1 : 0;
+  if (const PayloadBlob* payload = FindPayload(choice.label)) {
+    const bool patched = WritePatchedAssembly(api, codePage, patches, assemblyPath, choice.label,
+                                              choice.assemblySize, payload->bytes());
+    stepTrace[1] = patched ? 1 : 0;
+  }
   Delay(api, 1000);
 
   if (stepTrace[1] == 1) {
@@ -253,7 +169,7 @@ std::int32_t RunInstaller(ProgramState& state) {
     Delay(api, 1000);
     // Keep a copy of the patched assembly beside the comparison images.
     const Text temp = SpecialFolderPath(api, kTemporaryFiles);
-    MakeDirectoryTree(api, JoinPath(temp, "Thistlegarden补丁程序"), codePage);
+    MakeDirectoryTree(api, JoinPath(temp, kOwnFolderPart), codePage);
     stepTrace[2] = CopyFileTo(api, assemblyPath, BackupPath(temp), false) ? 1 : 0;
   } else {
     ShowError(state, "运行出错！，请联系开发者Orrinvale&Tamsk_Olu！");

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/state.h"
+#include "runtime/program_state.h"
 
 // The whole installer, from banner to closing notice; always 0.
 std::int32_t RunInstaller(ProgramState& state);

@@ -83,10 +83,6 @@ void EndProgram(ProgramState& state) {
   }
 }
 
-void DefinitionWindowDestroyed(ProgramState& state) {
-  if (--state.definitionWindows <= 0 && state.ending) state.api.PostQuitMessage(0);
-}
-
 int ReportRuntimeError(ProgramState& state, std::int32_t errorNumber, const Text& message,
                        std::int32_t locationA, std::int32_t locationB) {
   Text text = "运行时出错!\r\n";

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/state.h"
+#include "runtime/program_state.h"
 
 // Runs start-up, the installer, EndProgram and shutdown; the exit code.
 int ProgramEntry(win::Api& api);
@@ -13,9 +13,6 @@ void RegisterCleanup(ProgramState& state, CleanupRoutine routine);
 
 // Runs the message loop while windows from the definitions still exist.
 void EndProgram(ProgramState& state);
-
-// Tells a destroyed definition window's passing to EndProgram's loop.
-void DefinitionWindowDestroyed(ProgramState& state);
 
 // Shows the runtime error box and tears down without the clean-up routines.
 // Returns the exit code (-1) for the caller to end the process with.

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "discovery/text_encoding.h"
 #include "runtime/handles.h"
+#include "runtime/text_encoding.h"
 
 namespace {
 

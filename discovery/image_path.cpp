@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "discovery/text_encoding.h"
 #include "runtime/handles.h"
+#include "runtime/text_encoding.h"
 #include "runtime/values.h"
 
 namespace {

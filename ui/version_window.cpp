@@ -1,7 +1,5 @@
 #include "ui/version_window.h"
 
-#include "app/startup.h"
-
 namespace {
 
 constexpr int kWidth = 310;

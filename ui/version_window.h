@@ -1,7 +1,7 @@
 // The window in which the user names the game version by hand.
 #pragma once
 
-#include "app/state.h"
+#include "runtime/program_state.h"
 
 inline constexpr char kVersionWindowClass[] = "ThistlegardenVersionSelect";
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "discovery/text_encoding.h"
 #include "fsproc/file_ops.h"
 #include "install/payload_catalogue.h"
 #include "platform/real/real_api.h"
 #include "runtime/handles.h"
+#include "runtime/text_encoding.h"
 
 // The seam's types share names with <windows.h>: the clock is declared here.
 extern "C" __declspec(dllimport) int __stdcall QueryPerformanceCounter(long long* count);

@@ -8,7 +8,7 @@
 #include "conformance/harness.h"
 #include "discovery/game_lookup.h"
 #include "discovery/image_path.h"
-#include "discovery/text_encoding.h"
+#include "runtime/text_encoding.h"
 #include "runtime/values.h"
 
 namespace {

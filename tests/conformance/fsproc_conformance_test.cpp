@@ -5,9 +5,9 @@
 #include <string>
 
 #include "conformance/harness.h"
-#include "discovery/text_encoding.h"
 #include "fsproc/file_ops.h"
 #include "fsproc/process_ops.h"
+#include "runtime/text_encoding.h"
 #include "runtime/values.h"
 
 #ifdef _WIN32

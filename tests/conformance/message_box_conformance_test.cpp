@@ -6,7 +6,7 @@
 
 #include "conformance/harness.h"
 #include "discovery/displayed_name.h"
-#include "discovery/text_encoding.h"
+#include "runtime/text_encoding.h"
 #include "ui/message_box.h"
 
 #ifdef _WIN32

@@ -3,7 +3,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
+#include <iomanip>
 #include <limits>
+#include <utility>
 
 #include "install/version_id.h"
 #include "runtime/values.h"
@@ -11,6 +14,13 @@
 namespace {
 
 using std::nullopt;
+
+// Each input against what `function` must give; a failure names the input.
+template <typename In, typename Function>
+void ExpectEach(Function function, std::initializer_list<std::pair<In, std::int32_t>> cases) {
+  for (const auto& [in, expected] : cases)
+    EXPECT_EQ(function(in), expected) << "input " << std::setprecision(17) << in;
+}
 
 TEST(ValueToTextTest, NumbersTruthAndCharArrays) {
   EXPECT_EQ(ValueToText(0), "0");
@@ -29,34 +39,34 @@ TEST(ValueToTextTest, NumbersTruthAndCharArrays) {
 }
 
 TEST(FloorToIntTest, NearIntegerRule) {
-  EXPECT_EQ(FloorToInt(2.9999999999995), 3);
-  EXPECT_EQ(FloorToInt(2.999999999998), 2);
-  EXPECT_EQ(FloorToInt(276.93), 276);
-  EXPECT_EQ(FloorToInt(306.99999999999994), 307);
-  EXPECT_EQ(FloorToInt(306.9999), 306);
-  EXPECT_EQ(FloorToInt(-0.5), -1);
-  EXPECT_EQ(FloorToInt(-2.9999999999995), -3);
-  EXPECT_EQ(FloorToInt(-0.9999999999995), -1);
-  EXPECT_EQ(FloorToInt(-3.0), -3);
+  ExpectEach<double>(FloorToInt, {{2.9999999999995, 3},
+                                  {2.999999999998, 2},
+                                  {276.93, 276},
+                                  {306.99999999999994, 307},
+                                  {306.9999, 306},
+                                  {-0.5, -1},
+                                  {-2.9999999999995, -3},
+                                  {-0.9999999999995, -1},
+                                  {-3.0, -3}});
 }
 
 TEST(FloorToIntTest, KeepsLow32BitsAndMapsUnrepresentableToZero) {
-  EXPECT_EQ(FloorToInt(4294967296.0 + 5.25), 5);
-  EXPECT_EQ(FloorToInt(2147483648.0), std::numeric_limits<std::int32_t>::min());
-  EXPECT_EQ(FloorToInt(-2147483649.0), std::numeric_limits<std::int32_t>::max());
-  EXPECT_EQ(FloorToInt(1e300), 0);
-  EXPECT_EQ(FloorToInt(-1e300), 0);
-  EXPECT_EQ(FloorToInt(std::nan("")), 0);
-  EXPECT_EQ(FloorToInt(std::numeric_limits<double>::infinity()), 0);
+  ExpectEach<double>(FloorToInt, {{4294967296.0 + 5.25, 5},
+                                  {2147483648.0, std::numeric_limits<std::int32_t>::min()},
+                                  {-2147483649.0, std::numeric_limits<std::int32_t>::max()},
+                                  {1e300, 0},
+                                  {-1e300, 0},
+                                  {std::nan(""), 0},
+                                  {std::numeric_limits<double>::infinity(), 0}});
 }
 
 TEST(FloorToIntTest, AssemblySizeCodes) {
-  EXPECT_EQ(AssemblySizeCode(2904555), 276);
-  EXPECT_EQ(AssemblySizeCode(2904556), 277);
-  EXPECT_EQ(AssemblySizeCode(2894070), 276);
-  EXPECT_EQ(AssemblySizeCode(2894069), 275);
-  EXPECT_EQ(AssemblySizeCode(3229614), 307);
-  EXPECT_EQ(AssemblySizeCode(-1), -1);
+  ExpectEach<std::int32_t>(AssemblySizeCode, {{2904555, 276},
+                                              {2904556, 277},
+                                              {2894070, 276},
+                                              {2894069, 275},
+                                              {3229614, 307},
+                                              {-1, -1}});
 }
 
 TEST(TextTest, CompareConcatLength) {

@@ -572,6 +572,37 @@ class E2ETest(winetool.unittest.TestCase):
         user.wait_for(n, timeout=10)
         return user.entries()
 
+    def assertFailedRun(self, s, game, folder, label, patched, copied):
+        """Runs the installer, the user pressing OK in every box, on a game
+        of version `label` in the Windows folder `folder` (ending in "\\")
+        where the patch (`patched` False) or the copy of the patched assembly
+        fails: the screen of that outcome, the confirmation, the developer
+        notice when nothing was patched and the report of the failed steps.
+        Returns the boxes."""
+        self.assertFalse(patched and copied, 'both steps worked')
+        n = 2 if patched else 3
+        user = s.start_auto_user(['ok'] * n)
+        result = s.run_installer(timeout=120)
+        self.assertEqual(result.exit_code, 0)
+        self.assertScreen(result, BANNER + discovery_writes(game['hwnd'], game['pid'], folder + GAME_EXE)
+                          + step_writes(game['pid'], GAME_EXE, patched, copied))
+        boxes = self.boxes(user, n)
+        self.assertEqual(len(boxes), n, boxes)
+        self.assertBox(boxes[0], CONFIRM_TITLE, confirm_text(label), 'question', ['ok', 'cancel'])
+        if not patched:
+            self.assertBox(boxes[1], ERROR_TITLE, DEVELOPER_TEXT, 'error', ['ok'])
+        self.assertBox(boxes[-1], ERROR_TITLE, run_failure_text(
+            game['pid'], game['hwnd'], folder, GAME_EXE, patched, copied), 'error', ['ok'])
+        return boxes
+
+
+class InstallRunTest(E2ETest):
+    """Tests of whole runs, each starting with an empty output folder."""
+
+    def setUp(self):
+        super().setUp()
+        clear_output_folder()
+
 
 # ---------------------------------------------------------------- small drives
 

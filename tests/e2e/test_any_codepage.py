@@ -13,11 +13,7 @@ GAME_FOLDER = '游戏 目录/Thistlegarden 补丁 测试'
 LABEL = '0.25a'
 
 
-class AnyCodePageTest(sc.E2ETest):
-    def setUp(self):
-        super().setUp()
-        sc.clear_output_folder()
-
+class AnyCodePageTest(sc.InstallRunTest):
     def test_good_install_under_an_english_locale(self):
         with sc.Scenario('any-codepage', game_folder=GAME_FOLDER) as s:
             s.make_game()

@@ -11,11 +11,7 @@ DRIVE = 'M'
 LABEL = '0.25c'
 
 
-class FullDriveTest(sc.E2ETest):
-    def setUp(self):
-        super().setUp()
-        sc.clear_output_folder()
-
+class FullDriveTest(sc.InstallRunTest):
     def test_a_full_drive_keeps_the_original(self):
         size = sc.VERSION_SIZES[LABEL]
         game_exe_bytes = os.path.getsize(winetool.helper_path('standin_game'))
@@ -29,21 +25,8 @@ class FullDriveTest(sc.E2ETest):
             self.assertLess(drive.free_bytes(), len(sc.payload(LABEL)))
             exe = drive.windows(s.game_exe)
             game = s.start_program(exe)
-            user = s.start_auto_user(['ok', 'ok', 'ok'])
-            result = s.run_installer(timeout=120)
-            self.assertEqual(result.exit_code, 0)
-
-            folder = drive.windows(s.game_dir) + '\\'
-            self.assertScreen(result, sc.BANNER + sc.discovery_writes(
-                game['hwnd'], game['pid'], folder + sc.GAME_EXE)
-                + sc.step_writes(game['pid'], sc.GAME_EXE, False, False))
-            boxes = self.boxes(user, 3)
-            self.assertEqual(len(boxes), 3, boxes)
-            self.assertBox(boxes[0], sc.CONFIRM_TITLE, sc.confirm_text(LABEL), 'question',
-                           ['ok', 'cancel'])
-            self.assertBox(boxes[1], sc.ERROR_TITLE, sc.DEVELOPER_TEXT, 'error', ['ok'])
-            self.assertBox(boxes[2], sc.ERROR_TITLE, sc.run_failure_text(
-                game['pid'], game['hwnd'], folder, sc.GAME_EXE, False, False), 'error', ['ok'])
+            self.assertFailedRun(s, game, drive.windows(s.game_dir) + '\\', LABEL,
+                                 patched=False, copied=False)
 
             # The original, whole, and nothing beside it.
             self.assertTrue(s.assembly() == original, 'the original assembly changed')

@@ -11,11 +11,7 @@ import winetool
 GAME_FOLDER = '我的 游戏/Thistlegarden'
 
 
-class InstallTest(sc.E2ETest):
-    def setUp(self):
-        super().setUp()
-        sc.clear_output_folder()
-
+class InstallTest(sc.InstallRunTest):
     def assertRestarted(self, s, installer_pid, previous):
         """A new instance of the game, started by the installer by its full
         path, without arguments, in the game's own folder."""
@@ -146,21 +142,8 @@ class InstallTest(sc.E2ETest):
             original = s.write_assembly(sc.VERSION_SIZES['0.25a'])
             game = s.start_game()
             s.hold_file(s.assembly_path)
-            user = s.start_auto_user(['ok', 'ok', 'ok'])
-            result = s.run_installer(timeout=120)
-            self.assertEqual(result.exit_code, 0)
-
-            folder = sc.to_windows(s.game_dir) + '\\'
-            self.assertScreen(result, sc.BANNER + sc.discovery_writes(
-                game['hwnd'], game['pid'], folder + sc.GAME_EXE)
-                + sc.step_writes(game['pid'], sc.GAME_EXE, False, False))
-            boxes = self.boxes(user, 3)
-            self.assertEqual(len(boxes), 3, boxes)
-            self.assertBox(boxes[0], sc.CONFIRM_TITLE, sc.confirm_text('0.25a'), 'question',
-                           ['ok', 'cancel'])
-            self.assertBox(boxes[1], sc.ERROR_TITLE, sc.DEVELOPER_TEXT, 'error', ['ok'])
-            self.assertBox(boxes[2], sc.ERROR_TITLE, sc.run_failure_text(
-                game['pid'], game['hwnd'], folder, sc.GAME_EXE, False, False), 'error', ['ok'])
+            boxes = self.assertFailedRun(s, game, sc.to_windows(s.game_dir) + '\\', '0.25a',
+                                         patched=False, copied=False)
             for box in boxes:
                 self.assertAnswered(box)
 
@@ -181,18 +164,8 @@ class InstallTest(sc.E2ETest):
             with open(backup, 'wb') as f:
                 f.write(b'held backup')
             s.hold_file(backup)
-            user = s.start_auto_user(['ok', 'ok'])
-            result = s.run_installer(timeout=120)
-            self.assertEqual(result.exit_code, 0)
-
-            folder = sc.to_windows(s.game_dir) + '\\'
-            self.assertScreen(result, sc.BANNER + sc.discovery_writes(
-                game['hwnd'], game['pid'], folder + sc.GAME_EXE)
-                + sc.step_writes(game['pid'], sc.GAME_EXE, True, False))
-            boxes = self.boxes(user, 2)
-            self.assertEqual(len(boxes), 2, boxes)
-            self.assertBox(boxes[1], sc.ERROR_TITLE, sc.run_failure_text(
-                game['pid'], game['hwnd'], folder, sc.GAME_EXE, True, False), 'error', ['ok'])
+            boxes = self.assertFailedRun(s, game, sc.to_windows(s.game_dir) + '\\', '0.25e',
+                                         patched=True, copied=False)
 
             self.assertPatched(s, '0.25e')
             self.assertFalse(sc.alive(game['pid']))

@@ -302,18 +302,25 @@ class ConsoleModel:
         self.top += 1
         self._grow()
 
+    def _wrap(self, rect):
+        """Past the last column the cursor goes to the next line's start; at
+        the bottom the screen scrolls. The rectangle still to update, None
+        once scrolled."""
+        if self.x == self.cols:
+            self.x = 0
+            self.y += 1
+        if self.y == self.rows:
+            self._scroll(rect)
+            return None
+        return rect
+
     def write(self, data, attr):
         text = data.decode(self.codepage, 'replace') if isinstance(data, bytes) else data
         rect = None
 
         def put(ch):
             nonlocal rect
-            if self.x == self.cols:
-                self.x = 0
-                self.y += 1
-            if self.y == self.rows:
-                self._scroll(rect)
-                rect = None
+            rect = self._wrap(rect)
             self.lines[self.top + self.y][self.x] = (ch, attr)
             self.written.add((self.top + self.y, self.x))
             if rect is None:
@@ -347,11 +354,7 @@ class ConsoleModel:
             else:
                 put(ch)
         if self.x == self.cols:
-            self.x = 0
-            self.y += 1
-            if self.y == self.rows:
-                self._scroll(rect)
-                rect = None
+            rect = self._wrap(rect)
         self._update(rect)
 
     def set_cursor(self, x, y):

@@ -4,9 +4,9 @@
 // and as an 8-bit text.
 #include <iconv.h>
 
-#include "discovery/text_encoding.h"
 #include "fuzz_input.h"
 #include "platform/sim/machine.h"
+#include "runtime/text_encoding.h"
 
 namespace {
 

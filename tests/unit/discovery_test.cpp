@@ -8,8 +8,9 @@
 
 #include "discovery/game_lookup.h"
 #include "discovery/image_path.h"
-#include "discovery/text_encoding.h"
 #include "platform/sim/machine.h"
+#include "unit/scenario.h"
+#include "runtime/text_encoding.h"
 
 namespace {
 
@@ -17,18 +18,8 @@ constexpr std::int32_t kCodePage = 936;
 const char16_t kGameImage[] = u"\\Device\\HarddiskVolume3\\Games\\Thistlegarden\\Thistlegarden.exe";
 const char kGamePath[] = "C:\\Games\\Thistlegarden\\Thistlegarden.exe";
 
-long CallCount(const sim::Machine& machine, const std::string& name) {
-  return std::count(machine.faults.calls.begin(), machine.faults.calls.end(), name);
-}
-
-// The calls of these names, in the order they were made.
-std::vector<std::string> CallsAmong(const sim::Machine& machine,
-                                    const std::vector<std::string>& names) {
-  std::vector<std::string> seen;
-  for (const auto& call : machine.faults.calls)
-    if (std::find(names.begin(), names.end(), call) != names.end()) seen.push_back(call);
-  return seen;
-}
+using scenario::CallCount;
+using scenario::CallsAmong;
 
 WideText Wide(std::u16string_view units) { return UnitsToWide(units); }
 WideText Terminated(std::u16string_view units) { return UnitsToWide(units) + std::string(2, '\0'); }

@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fsproc/file_ops.h"
 #include "fsproc/process_ops.h"
 #include "runtime/handles.h"
 #include "platform/sim/machine.h"
+#include "unit/scenario.h"
 
 namespace {
 
@@ -17,18 +19,8 @@ using win::DWORD;
 
 constexpr std::int32_t kCodePage = 936;
 
-long CallCount(const sim::Machine& machine, const std::string& name) {
-  return std::count(machine.faults.calls.begin(), machine.faults.calls.end(), name);
-}
-
-// The calls of these names, in the order they were made.
-std::vector<std::string> CallsAmong(const sim::Machine& machine,
-                                    const std::vector<std::string>& names) {
-  std::vector<std::string> seen;
-  for (const auto& call : machine.faults.calls)
-    if (std::find(names.begin(), names.end(), call) != names.end()) seen.push_back(call);
-  return seen;
-}
+using scenario::CallCount;
+using scenario::CallsAmong;
 
 // The folder the last program started was started in.
 std::string LastStartedIn(const sim::Machine& machine) {
@@ -423,15 +415,17 @@ TEST(SpecialFolderPathTest, EveryKindAndItsPlatformCall) {
 
 TEST(SpecialFolderPathTest, OneTrailingBackslash) {
   sim::Machine machine;
-  machine.folders.temp = "D:\\Tmp";
-  EXPECT_EQ(SpecialFolderPath(machine, 11), "D:\\Tmp\\");
-  machine.folders.temp = "D:\\";
-  EXPECT_EQ(SpecialFolderPath(machine, 11), "D:\\");
-  // The last byte of a two-byte character is not a backslash.
-  machine.folders.temp = "D:\\乗";
-  EXPECT_EQ(SpecialFolderPath(machine, 11), "D:\\乗\\");
-  machine.folders.temp = "D:\\乗\\";
-  EXPECT_EQ(SpecialFolderPath(machine, 11), "D:\\乗\\");
+  const std::pair<const char*, const char*> cases[] = {
+      {"D:\\Tmp", "D:\\Tmp\\"},
+      {"D:\\", "D:\\"},
+      // The last byte of a two-byte character is not a backslash.
+      {"D:\\乗", "D:\\乗\\"},
+      {"D:\\乗\\", "D:\\乗\\"},
+  };
+  for (const auto& [temp, expected] : cases) {
+    machine.folders.temp = temp;
+    EXPECT_EQ(SpecialFolderPath(machine, 11), expected) << "temporary folder " << temp;
+  }
 }
 
 TEST(SpecialFolderPathTest, NoFolderGivesEmptyText) {

@@ -1,5 +1,7 @@
 #include "unit/scenario.h"
 
+#include <algorithm>
+
 namespace scenario {
 
 std::vector<Line> Lines(const sim::ConsoleState& console) {
@@ -45,6 +47,18 @@ Game RestartOn(sim::Machine& machine, const sim::Machine& survivor, bool withWin
   machine.files.freeBytes = survivor.files.freeBytes;
   machine.registry = survivor.registry;
   return game;
+}
+
+long CallCount(const sim::Machine& machine, const std::string& name) {
+  return std::count(machine.faults.calls.begin(), machine.faults.calls.end(), name);
+}
+
+std::vector<std::string> CallsAmong(const sim::Machine& machine,
+                                    const std::vector<std::string>& names) {
+  std::vector<std::string> seen;
+  for (const auto& call : machine.faults.calls)
+    if (std::find(names.begin(), names.end(), call) != names.end()) seen.push_back(call);
+  return seen;
 }
 
 const sim::FileSystem::Node* File(const sim::Machine& machine, const std::string& path) {

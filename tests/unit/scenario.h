@@ -51,6 +51,12 @@ inline std::string KeptOriginalPath(const std::string& temp, const std::string& 
   return temp + "Thistlegarden补丁程序\\原版Assembly-CSharp-" + label + ".dll";
 }
 
+// How many calls of `name` the machine saw.
+long CallCount(const sim::Machine& machine, const std::string& name);
+// The calls of these names, in the order they were made.
+std::vector<std::string> CallsAmong(const sim::Machine& machine,
+                                    const std::vector<std::string>& names);
+
 // The run's transcript pieces.
 const sim::FileSystem::Node* File(const sim::Machine& machine, const std::string& path);
 std::vector<const sim::ProcessTable::Process*> Started(const sim::Machine& machine);

@@ -1,4 +1,5 @@
-// The program's global state, owned by start-up.
+// The program's global state, owned by start-up, and what the program's
+// windows tell it.
 #pragma once
 
 #include <cstdint>
@@ -37,3 +38,7 @@ struct ProgramState {
   // The console's output code page before start-up changed it; 0 when unchanged.
   win::UINT savedOutputCodePage = 0;
 };
+
+// Tells a destroyed definition window's passing to start-up's closing
+// message loop, which ends when the last one is gone.
+void DefinitionWindowDestroyed(ProgramState& state);

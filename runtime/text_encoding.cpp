@@ -1,4 +1,4 @@
-#include "discovery/text_encoding.h"
+#include "runtime/text_encoding.h"
 
 #include <cstring>
 
