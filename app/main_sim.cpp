@@ -2,8 +2,6 @@
 // standard output: the console in colour, each message box, what changed on
 // disk, and the run's figures. By default the game runs and the user
 // confirms the version; `--no-game` runs without it.
-#include <iconv.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include <string>
 
 #include "app/startup.h"
+#include "platform/sim/code_pages.h"
 #include "platform/sim/machine.h"
 
 namespace {
@@ -19,16 +18,8 @@ namespace {
 std::size_t liveBytes = 0, peakBytes = 0;
 
 std::string Utf8(const std::string& gbk) {
-  iconv_t cd = iconv_open("UTF-8", "CP936");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return gbk;
-  std::string out(gbk.size() * 2 + 4, '\0');
-  char* in = const_cast<char*>(gbk.data());
-  std::size_t inLeft = gbk.size(), outLeft = out.size();
-  char* dst = out.data();
-  iconv(cd, &in, &inLeft, &dst, &outLeft);
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
+  const std::string utf8 = sim::Recode("UTF-8", "CP936", gbk);
+  return utf8.empty() ? gbk : utf8;
 }
 
 // ANSI colours for a console attribute (the console's colour bits are BGR).
@@ -61,7 +52,7 @@ void InstallGame(sim::Machine& machine) {
 void* operator new(std::size_t size) {
   auto* block = static_cast<std::size_t*>(std::malloc(size + sizeof(std::max_align_t)));
   if (!block) throw std::bad_alloc();
-  *block = sim::diskAllocations ? 0 : size;
+  *block = sim::CopyingDiskContents() ? 0 : size;
   liveBytes += *block;
   if (liveBytes > peakBytes) peakBytes = liveBytes;
   return reinterpret_cast<char*>(block) + sizeof(std::max_align_t);

@@ -1,112 +1,486 @@
-// The simulated file system's tree.
+// Simulated files, folders and well-known folders.
 #include <algorithm>
+#include <cstring>
 
+#include "platform/sim/code_pages.h"
 #include "platform/sim/machine.h"
 
-#include <algorithm>
-
 namespace sim {
 
-std::string FileSystem::Key(const std::string& path) {
-  std::string key;
-  std::size_t trail = 0;  // where the real backslashes at the end begin
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    auto c = static_cast<unsigned char>(path[i]);
-    if (c == '/') c = '\\';
-    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
-    if (c != '\\') trail = key.size() + 1;
-    key += static_cast<char>(c);
-    if (c >= 0x81 && i + 1 < path.size()) {
-      key += path[++i];  // trail byte kept as is
-      trail = key.size();
-    }
-  }
-  key.resize(std::max<std::size_t>(trail, std::min<std::size_t>(key.size(), 3)));
-  return key;
+namespace {
+
+using Node = FileSystem::Node;
+
+constexpr DWORD kErrorNotSameDevice = 17;
+constexpr DWORD kErrorFileExists = 80;
+constexpr DWORD kErrorInvalidName = 123;
+constexpr DWORD kMoveFileCopyAllowed = 0x2;
+constexpr DWORD kOpenAlways = 4;
+constexpr DWORD kTruncateExisting = 5;
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool EndsInSeparator(const char* path) {
+  std::size_t n = std::strlen(path);
+  return n > 0 && IsSeparator(path[n - 1]) && FileSystem::NameStart(path) == n;
 }
 
-std::string FileSystem::Parent(const std::string& path) {
-  std::string key = Key(path);
-  std::size_t cut = std::string::npos;
-  for (std::size_t i = 0; i < key.size(); ++i) {
-    if (static_cast<unsigned char>(key[i]) >= 0x81) {
-      ++i;
+long long SizeOf(const FileSystem::Node& node) {
+  return node.sizeOverride >= 0 ? node.sizeOverride : static_cast<long long>(node.data.size());
+}
+
+// True when an open file handle refers to `key`, or to something below it
+// when `below` is set.
+template <typename OpenFile, typename Handles>
+bool HeldOpen(const Handles& handles, int fileKind, const std::string& key, bool below = false) {
+  for (const auto& [handle, entry] : handles) {
+    if (entry.kind != fileKind) continue;
+    const std::string& open = reinterpret_cast<const OpenFile*>(entry.object)->key;
+    if (open == key || (below && open.size() > key.size() && open.compare(0, key.size(), key) == 0 &&
+                        open[key.size()] == '\\'))
+      return true;
+  }
+  return false;
+}
+
+void Copy(char* buffer, std::size_t room, const std::string& text) {
+  std::size_t n = std::min(text.size(), room - 1);
+  std::memcpy(buffer, text.data(), n);
+  buffer[n] = '\0';
+}
+
+// A folder path into a caller's buffer: its length, or the size needed with
+// the terminator when the buffer is too small; 0 when there is none.
+DWORD FolderInto(const std::string& folder, char* buffer, DWORD size) {
+  if (folder.empty()) return 0;
+  const auto n = static_cast<DWORD>(folder.size());
+  if (!buffer || size < n + 1) return n + 1;
+  std::memcpy(buffer, folder.c_str(), n + 1);
+  return n;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- files
+
+HANDLE Machine::FindFirstFileA(const char* path, win::WIN32_FIND_DATAA* data) {
+  if (Fails("FindFirstFileA", win::ERROR_FILE_NOT_FOUND)) return win::INVALID_HANDLE_VALUE;
+  if (!path || !*path || !data) {
+    SetLastError(!data ? win::ERROR_INVALID_PARAMETER : win::ERROR_PATH_NOT_FOUND);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  const std::string full = AbsolutePath(path);
+  const Node* parent = files.Find(FileSystem::Parent(full));
+  if (!parent || !parent->directory) {
+    SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  // A name ending in a separator names no entry (the root included).
+  const Node* node = EndsInSeparator(path) ? nullptr : files.Find(full);
+  if (!node) {
+    SetLastError(win::ERROR_FILE_NOT_FOUND);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  *data = {};
+  data->dwFileAttributes = node->attributes;
+  const auto size = static_cast<unsigned long long>(SizeOf(*node));
+  data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+  Copy(data->cFileName, sizeof data->cFileName, node->name.substr(FileSystem::NameStart(node->name)));
+  return NewHandle(kFind);
+}
+
+BOOL Machine::FindClose(HANDLE find) {
+  if (Fails("FindClose", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+  if (!Handle(find, kFind)) {
+    SetLastError(win::ERROR_INVALID_HANDLE);
+    return win::FALSE;
+  }
+  handles_.erase(find);
+  return win::TRUE;
+}
+
+BOOL Machine::DeleteFileA(const char* path) {
+  if (Fails("DeleteFileA", win::ERROR_ACCESS_DENIED)) return win::FALSE;
+  if (!path || !*path) {
+    SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return win::FALSE;
+  }
+  const std::string full = AbsolutePath(path);
+  const Node* parent = files.Find(FileSystem::Parent(full));
+  Node* node = files.Find(full);
+  if (!parent || !parent->directory) {
+    SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return win::FALSE;
+  }
+  if (!node) {
+    SetLastError(win::ERROR_FILE_NOT_FOUND);
+    return win::FALSE;
+  }
+  if (node->directory || (node->attributes & win::FILE_ATTRIBUTE_READONLY)) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
+    return win::FALSE;
+  }
+  const std::string key = FileSystem::Key(full);
+  if (node->locked || HeldOpen<OpenFile>(handles_, kFile, key)) {
+    SetLastError(win::ERROR_SHARING_VIOLATION);
+    return win::FALSE;
+  }
+  files.freeBytes += static_cast<long long>(node->data.size());
+  files.uncommitted.push_back({FileSystem::Undo::kRemoved, key, "", "", files.TakeOut(key)});
+  ++files.changes;
+  return win::TRUE;
+}
+
+// Any open handle holds its file exclusively, as share mode 0 does; writes
+// append at the end of the file.
+HANDLE Machine::CreateFileA(const char* path, DWORD access, DWORD, DWORD disposition,
+                            DWORD attributes) {
+  if (Fails("CreateFileA", win::ERROR_ACCESS_DENIED)) return win::INVALID_HANDLE_VALUE;
+  if (!path || !*path) {
+    SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  if (disposition < win::CREATE_NEW || disposition > kTruncateExisting) {
+    SetLastError(win::ERROR_INVALID_PARAMETER);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  const std::string full = AbsolutePath(path);
+  const std::string key = FileSystem::Key(full);
+  const Node* parent = files.Find(FileSystem::Parent(full));
+  Node* node = files.Find(full);
+  if (!parent || !parent->directory) {
+    SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  if (node && node->directory) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  if (EndsInSeparator(path)) {
+    SetLastError(kErrorInvalidName);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  if (node && (node->locked || HeldOpen<OpenFile>(handles_, kFile, key))) {
+    SetLastError(win::ERROR_SHARING_VIOLATION);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  const bool readOnly = node && (node->attributes & win::FILE_ATTRIBUTE_READONLY);
+  const bool truncate = disposition == win::CREATE_ALWAYS || disposition == kTruncateExisting;
+  if (!node && (disposition == win::OPEN_EXISTING || disposition == kTruncateExisting)) {
+    SetLastError(win::ERROR_FILE_NOT_FOUND);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  if (node && disposition == win::CREATE_NEW) {
+    SetLastError(kErrorFileExists);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  if (readOnly && (truncate || (access & win::GENERIC_WRITE))) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
+    return win::INVALID_HANDLE_VALUE;
+  }
+
+  DWORD error = win::ERROR_SUCCESS;
+  if (!node) {
+    Node created;
+    created.name = full;
+    created.attributes = (attributes & ~win::FILE_ATTRIBUTE_DIRECTORY) ? attributes
+                                                                      : win::FILE_ATTRIBUTE_NORMAL;
+    created.unflushedFrom = 0;
+    files.nodes[key] = created;
+    files.uncommitted.push_back({FileSystem::Undo::kCreated, key, "", "", nullptr});
+  } else {
+    error = win::ERROR_ALREADY_EXISTS;  // reported even on success, as Windows does
+    if (truncate) {
+      files.freeBytes += static_cast<long long>(node->data.size());
+      node->data.clear();
+      node->sizeOverride = -1;
+      node->unflushedFrom = 0;
+    }
+  }
+  SetLastError(error);
+  ++files.changes;
+  return NewHandle(kFile, reinterpret_cast<std::uintptr_t>(new OpenFile{key, access, 0}));
+}
+
+BOOL Machine::CopyFileA(const char* existing, const char* target, BOOL failIfExists) {
+  if (Fails("CopyFileA", win::ERROR_ACCESS_DENIED)) return win::FALSE;
+  if (!existing || !target) {
+    SetLastError(win::ERROR_INVALID_PARAMETER);
+    return win::FALSE;
+  }
+  const std::string from = AbsolutePath(existing);
+  const std::string to = AbsolutePath(target);
+  const std::string fromKey = FileSystem::Key(from);
+  const std::string toKey = FileSystem::Key(to);
+  const Node* fromParent = files.Find(FileSystem::Parent(from));
+  const Node* source = *existing ? files.Find(from) : nullptr;
+  if (!*existing || !fromParent || !fromParent->directory) {
+    SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return win::FALSE;
+  }
+  if (!source || EndsInSeparator(existing)) {
+    SetLastError(win::ERROR_FILE_NOT_FOUND);
+    return win::FALSE;
+  }
+  if (source->directory) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
+    return win::FALSE;
+  }
+  if (source->locked || HeldOpen<OpenFile>(handles_, kFile, fromKey)) {
+    SetLastError(win::ERROR_SHARING_VIOLATION);
+    return win::FALSE;
+  }
+  const Node* toParent = files.Find(FileSystem::Parent(to));
+  if (!*target || !toParent || !toParent->directory) {
+    SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return win::FALSE;
+  }
+  Node* old = files.Find(to);
+  if (toKey == fromKey) {
+    SetLastError(win::ERROR_SHARING_VIOLATION);
+    return win::FALSE;
+  }
+  if (old) {
+    if (failIfExists) {
+      SetLastError(kErrorFileExists);
+      return win::FALSE;
+    }
+    if (old->directory || (old->attributes & win::FILE_ATTRIBUTE_READONLY)) {
+      SetLastError(win::ERROR_ACCESS_DENIED);
+      return win::FALSE;
+    }
+    if (old->locked || HeldOpen<OpenFile>(handles_, kFile, toKey)) {
+      SetLastError(win::ERROR_SHARING_VIOLATION);
+      return win::FALSE;
+    }
+  }
+  // A copy that does not fit leaves the target as it was.
+  const long long freed = old ? static_cast<long long>(old->data.size()) : 0;
+  if (SizeOf(*source) > files.freeBytes + freed) {
+    SetLastError(win::ERROR_DISK_FULL);
+    return win::FALSE;
+  }
+  DiskCopy disk;
+  Node copy = *source;
+  copy.name = to;
+  copy.locked = false;
+  copy.unflushedFrom = 0;  // a copy is not flushed
+  files.freeBytes += freed - SizeOf(*source);
+  files.uncommitted.push_back({FileSystem::Undo::kRemoved, toKey, "", "", files.TakeOut(toKey)});
+  files.nodes[toKey] = copy;
+  ++files.changes;
+  return win::TRUE;
+}
+
+BOOL Machine::MoveFileExA(const char* existing, const char* target, DWORD flags) {
+  DiskCopy disk;
+  if (Fails("MoveFileExA", win::ERROR_ACCESS_DENIED)) return win::FALSE;
+  if (!existing || !target) {
+    SetLastError(win::ERROR_INVALID_PARAMETER);
+    return win::FALSE;
+  }
+  return MoveEntry(existing, target, flags);
+}
+
+BOOL Machine::MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flags) {
+  DiskCopy disk;
+  if (Fails("MoveFileExW", win::ERROR_ACCESS_DENIED)) return win::FALSE;
+  if (!existing || !target) {
+    SetLastError(win::ERROR_INVALID_PARAMETER);
+    return win::FALSE;
+  }
+  return MoveEntry(Narrow936(existing), Narrow936(target), flags);
+}
+
+// A move within a drive is a rename; with MOVEFILE_WRITE_THROUGH it is
+// committed, with every change before it, when the call returns.
+BOOL Machine::MoveEntry(const std::string& existing, const std::string& target, DWORD flags) {
+  if (existing.empty() || target.empty()) {
+    SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return win::FALSE;
+  }
+  const std::string from = AbsolutePath(existing);
+  const std::string to = AbsolutePath(target);
+  const std::string fromKey = FileSystem::Key(from);
+  const std::string toKey = FileSystem::Key(to);
+  const Node* fromParent = files.Find(FileSystem::Parent(from));
+  if (!fromParent || !fromParent->directory) {
+    SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return win::FALSE;
+  }
+  Node* source = files.Find(from);
+  if (!source || fromKey == FileSystem::Parent(from)) {
+    SetLastError(source ? win::ERROR_ACCESS_DENIED : win::ERROR_FILE_NOT_FOUND);
+    return win::FALSE;
+  }
+  const bool folder = source->directory;
+  if (source->locked || HeldOpen<OpenFile>(handles_, kFile, fromKey, folder)) {
+    SetLastError(folder ? win::ERROR_ACCESS_DENIED : win::ERROR_SHARING_VIOLATION);
+    return win::FALSE;
+  }
+  const Node* toParent = files.Find(FileSystem::Parent(to));
+  if (!toParent || !toParent->directory) {
+    SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return win::FALSE;
+  }
+  if (toKey == fromKey) {  // a new spelling of the same name
+    source->name = to;
+    if (flags & win::MOVEFILE_WRITE_THROUGH) files.Commit();
+    ++files.changes;
+    return win::TRUE;
+  }
+  if (folder && toKey.compare(0, fromKey.size() + 1, fromKey + "\\") == 0) {
+    SetLastError(win::ERROR_SHARING_VIOLATION);
+    return win::FALSE;
+  }
+  if (fromKey.compare(0, 2, toKey, 0, 2) != 0 && (folder || !(flags & kMoveFileCopyAllowed))) {
+    SetLastError(kErrorNotSameDevice);
+    return win::FALSE;
+  }
+  if (Node* old = files.Find(to)) {
+    if (!(flags & win::MOVEFILE_REPLACE_EXISTING)) {
+      SetLastError(win::ERROR_ALREADY_EXISTS);
+      return win::FALSE;
+    }
+    if (folder || old->directory || (old->attributes & win::FILE_ATTRIBUTE_READONLY)) {
+      SetLastError(win::ERROR_ACCESS_DENIED);
+      return win::FALSE;
+    }
+    if (old->locked || HeldOpen<OpenFile>(handles_, kFile, toKey)) {
+      SetLastError(win::ERROR_SHARING_VIOLATION);
+      return win::FALSE;
+    }
+    files.freeBytes += static_cast<long long>(old->data.size());
+  }
+  // A folder's move is not logged: it is taken as committed.
+  std::unique_ptr<Node> replaced = files.TakeOut(toKey);
+  if (!folder) files.uncommitted.push_back({FileSystem::Undo::kRenamed, toKey, fromKey, source->name,
+                                            std::move(replaced)});
+  // The entry and, for a folder, everything below it take the new name.
+  std::map<std::string, Node> moved;
+  for (auto it = files.nodes.begin(); it != files.nodes.end();) {
+    const std::string& key = it->first;
+    const bool inside = key.size() > fromKey.size() && key.compare(0, fromKey.size(), fromKey) == 0 &&
+                        key[fromKey.size()] == '\\';
+    if (key != fromKey && !(folder && inside)) {
+      ++it;
       continue;
     }
-    if (key[i] == '\\') cut = i;
+    Node node = std::move(it->second);
+    const std::string rest = key.substr(fromKey.size());
+    node.name = to + (node.name.size() >= from.size() ? node.name.substr(from.size()) : rest);
+    moved[toKey + rest] = std::move(node);
+    it = files.nodes.erase(it);
   }
-  if (cut == std::string::npos) return "";
-  return cut == 2 ? key.substr(0, 3) : key.substr(0, cut);
+  for (auto& [key, node] : moved) files.nodes.insert_or_assign(key, std::move(node));
+  if (folder || (flags & win::MOVEFILE_WRITE_THROUGH)) files.Commit();
+  if (!folder && files.onRenamed) files.onRenamed(files.nodes[toKey]);
+  ++files.changes;
+  return win::TRUE;
 }
 
-void FileSystem::AddDirectory(const std::string& path) {
-  std::string key = Key(path);
-  if (key.empty() || nodes.count(key)) return;
-  std::string parent = Parent(path);
-  if (!parent.empty() && parent != key) AddDirectory(path.substr(0, parent.size()));
+BOOL Machine::FlushFileBuffers(HANDLE file) {
+  if (Fails("FlushFileBuffers", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+  OpenFile* open = File(file);
+  Node* node = open ? files.Find(open->key) : nullptr;
+  if (!node) {
+    SetLastError(win::ERROR_INVALID_HANDLE);
+    return win::FALSE;
+  }
+  if (!(open->access & win::GENERIC_WRITE)) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
+    return win::FALSE;
+  }
+  node->unflushedFrom = -1;
+  files.Commit();
+  ++files.changes;
+  return win::TRUE;
+}
+
+BOOL Machine::ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
+  if (read) *read = 0;
+  if (Fails("ReadFile", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+  OpenFile* open = File(file);
+  const Node* node = open ? files.Find(open->key) : nullptr;
+  if (!node || (size > 0 && !buffer)) {
+    SetLastError(!node ? win::ERROR_INVALID_HANDLE : win::ERROR_INVALID_PARAMETER);
+    return win::FALSE;
+  }
+  if (!(open->access & win::GENERIC_READ)) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
+    return win::FALSE;
+  }
+  const std::size_t at = std::min(open->position, node->data.size());
+  const std::size_t n = std::min<std::size_t>(size, node->data.size() - at);
+  if (n > 0) std::memcpy(buffer, node->data.data() + at, n);
+  open->position = at + n;
+  if (read) *read = static_cast<DWORD>(n);
+  return win::TRUE;
+}
+
+BOOL Machine::CreateDirectoryW(const WCHAR* path) {
+  if (Fails("CreateDirectoryW", win::ERROR_ACCESS_DENIED)) return win::FALSE;
+  if (!path || !*path) {
+    SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return win::FALSE;
+  }
+  std::string full = AbsolutePath(Narrow936(path));
+  if (files.Find(full)) {
+    SetLastError(win::ERROR_ALREADY_EXISTS);
+    return win::FALSE;
+  }
+  const Node* parent = files.Find(FileSystem::Parent(full));
+  if (!parent || !parent->directory) {
+    SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return win::FALSE;
+  }
+  while (full.size() > 3 && IsSeparator(full.back())) full.pop_back();
   Node node;
-  node.name = path;
+  node.name = full;
   node.directory = true;
   node.attributes = win::FILE_ATTRIBUTE_DIRECTORY;
-  nodes[key] = node;
+  files.nodes[FileSystem::Key(full)] = node;
+  files.uncommitted.push_back({FileSystem::Undo::kCreated, FileSystem::Key(full), "", "", nullptr});
+  ++files.changes;
+  return win::TRUE;
 }
 
-void FileSystem::AddFile(const std::string& path, std::string data, DWORD attributes) {
-  std::string parent = Parent(path);
-  if (!parent.empty()) AddDirectory(path.substr(0, parent.size()));
-  Node node;
-  node.name = path;
-  node.data = std::move(data);
-  node.attributes = attributes ? attributes : win::FILE_ATTRIBUTE_NORMAL;
-  nodes[Key(path)] = node;
+BOOL Machine::PathIsDirectoryW(const WCHAR* path) {
+  if (Fails("PathIsDirectoryW", win::ERROR_FILE_NOT_FOUND)) return win::FALSE;
+  if (!path || !*path) return win::FALSE;
+  const Node* node = files.Find(AbsolutePath(Narrow936(path)));
+  return node && node->directory ? static_cast<BOOL>(win::FILE_ATTRIBUTE_DIRECTORY) : win::FALSE;
 }
 
-const FileSystem::Node* FileSystem::Find(const std::string& path) const {
-  auto it = nodes.find(Key(path));
-  return it == nodes.end() ? nullptr : &it->second;
+// ---------------------------------------------------------------- folders
+
+DWORD Machine::GetTempPathA(DWORD size, char* buffer) {
+  if (Fails("GetTempPathA", win::ERROR_PATH_NOT_FOUND)) return 0;
+  return FolderInto(folders.temp, buffer, size);
 }
 
-FileSystem::Node* FileSystem::Find(const std::string& path) {
-  auto it = nodes.find(Key(path));
-  return it == nodes.end() ? nullptr : &it->second;
+UINT Machine::GetWindowsDirectoryA(char* buffer, UINT size) {
+  if (Fails("GetWindowsDirectoryA", win::ERROR_PATH_NOT_FOUND)) return 0;
+  return FolderInto(folders.windows, buffer, size);
 }
 
-}  // namespace sim
-
-namespace sim {
-
-std::unique_ptr<FileSystem::Node> FileSystem::TakeOut(const std::string& key) {
-  auto it = nodes.find(key);
-  if (it == nodes.end()) return nullptr;
-  auto node = std::make_unique<Node>(std::move(it->second));
-  nodes.erase(it);
-  return node;
+UINT Machine::GetSystemDirectoryA(char* buffer, UINT size) {
+  if (Fails("GetSystemDirectoryA", win::ERROR_PATH_NOT_FOUND)) return 0;
+  return FolderInto(folders.system, buffer, size);
 }
 
-void FileSystem::Crash() {
-  if (uncommittedLost) {
-    for (auto undo = uncommitted.rbegin(); undo != uncommitted.rend(); ++undo) {
-      if (undo->kind == Undo::kRenamed) {
-        if (auto moved = TakeOut(undo->key)) {
-          moved->name = undo->fromName;
-          nodes[undo->fromKey] = std::move(*moved);
-        }
-      } else {
-        nodes.erase(undo->key);
-      }
-      if (undo->before) nodes[undo->key] = std::move(*undo->before);
-    }
+// `path` has room for 260 bytes, as the platform requires.
+BOOL Machine::SHGetSpecialFolderPathA(HWND, char* path, int folder, BOOL create) {
+  if (Fails("SHGetSpecialFolderPathA", win::ERROR_FILE_NOT_FOUND)) return win::FALSE;
+  const auto it = folders.special.find(folder);
+  if (!path || it == folders.special.end() || it->second.empty()) {
+    SetLastError(win::ERROR_FILE_NOT_FOUND);
+    return win::FALSE;
   }
-  uncommitted.clear();
-  for (auto& [key, node] : nodes) {
-    if (node.directory || node.unflushedFrom < 0) continue;
-    const auto from = static_cast<std::size_t>(node.unflushedFrom);
-    if (from < node.data.size()) {
-      if (unflushedLoss == Loss::kTruncate) node.data.resize(from);
-      if (unflushedLoss == Loss::kZero) std::fill(node.data.begin() + static_cast<long>(from), node.data.end(), '\0');
-    }
-    node.unflushedFrom = -1;
-  }
+  if (create) files.AddDirectory(it->second);
+  Copy(path, 260, it->second);
+  return win::TRUE;
 }
 
 }  // namespace sim

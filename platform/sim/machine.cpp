@@ -1,8 +1,8 @@
 // The simulated machine's core: faults, clock, handles, console, the program
-// itself, memory and code pages.
+// itself and memory.
 #include "platform/sim/machine.h"
 
-#include <iconv.h>
+#include "platform/sim/code_pages.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -263,7 +263,7 @@ BOOL Machine::WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* writ
   DWORD room = files.freeBytes < static_cast<long long>(size)
                    ? static_cast<DWORD>(files.freeBytes < 0 ? 0 : files.freeBytes)
                    : size;
-  DiskAllocation disk;
+  DiskCopy disk;
   if (node->unflushedFrom < 0) node->unflushedFrom = static_cast<long long>(node->data.size());
   node->data.append(bytes, room);
   files.freeBytes -= room;
@@ -437,128 +437,6 @@ win::HRESULT Machine::OleInitialize() {
 void Machine::OleUninitialize() {
   faults.Enter("OleUninitialize", false);
   if (self.oleInitialized > 0) --self.oleInitialized;
-}
-
-// ---------------------------------------------------------------- code pages
-
-// Conversions run through iconv, one character at a time, so that a
-// character the code page lacks becomes its default character ("?") and an
-// invalid byte sequence becomes U+003F, as the platform's conversions do.
-struct Machine::Converters {
-  std::map<std::pair<UINT, bool>, iconv_t> open;
-  ~Converters() {
-    for (auto& [key, cd] : open) iconv_close(cd);
-  }
-  static const char* Name(UINT codePage) {
-    switch (codePage) {
-      case 936: return "CP936";
-      case 1252: return "CP1252";
-      case 437: return "CP437";
-      case 65001: return "UTF-8";
-      case 20127: return "ASCII";
-    }
-    return nullptr;
-  }
-  // toWide: from the code page to UTF-16LE; else the reverse.
-  iconv_t Get(UINT codePage, bool toWide) {
-    auto key = std::make_pair(codePage, toWide);
-    auto it = open.find(key);
-    if (it != open.end()) return it->second;
-    const char* name = Name(codePage);
-    if (!name) return reinterpret_cast<iconv_t>(-1);
-    iconv_t cd = toWide ? iconv_open("UTF-16LE", name) : iconv_open(name, "UTF-16LE");
-    if (cd != reinterpret_cast<iconv_t>(-1)) open[key] = cd;
-    return cd;
-  }
-  static bool Convert(iconv_t cd, const char* in, std::size_t inSize, std::string& out) {
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    char buffer[16];
-    char* src = const_cast<char*>(in);
-    char* dst = buffer;
-    std::size_t dstLeft = sizeof buffer;
-    if (iconv(cd, &src, &inSize, &dst, &dstLeft) == static_cast<std::size_t>(-1) || inSize != 0)
-      return false;
-    out.append(buffer, sizeof buffer - dstLeft);
-    return true;
-  }
-};
-
-int Machine::WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
-                                 char* text, int textSize) {
-  if (Fails("WideCharToMultiByte", win::ERROR_INVALID_PARAMETER)) return 0;
-  return ToText(codePage, flags, wide, wideCount, text, textSize);
-}
-
-int Machine::ToText(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount, char* text,
-                    int textSize) {
-  if (!converters_) converters_ = std::make_unique<Converters>();
-  iconv_t cd = converters_->Get(codePage, false);
-  if (!wide || textSize < 0 || flags != 0 || cd == reinterpret_cast<iconv_t>(-1)) {
-    lastError_ = win::ERROR_INVALID_PARAMETER;
-    return 0;
-  }
-  std::size_t count = 0;
-  if (wideCount < 0) {
-    while (wide[count]) ++count;
-    ++count;
-  } else {
-    count = static_cast<std::size_t>(wideCount);
-  }
-  std::string out;
-  // Unit by unit, as the platform does: each half of a surrogate pair, which
-  // the code page cannot hold, becomes a default character of its own.
-  for (std::size_t i = 0; i < count; ++i) {
-    char in[2] = {static_cast<char>(wide[i] & 0xFF), static_cast<char>(wide[i] >> 8)};
-    if (!Converters::Convert(cd, in, 2, out)) out += '?';
-  }
-  if (textSize == 0) return static_cast<int>(out.size());
-  if (out.size() > static_cast<std::size_t>(textSize)) {
-    lastError_ = win::ERROR_INSUFFICIENT_BUFFER;
-    return 0;
-  }
-  std::memcpy(text, out.data(), out.size());
-  return static_cast<int>(out.size());
-}
-
-int Machine::MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int textCount,
-                                 WCHAR* wide, int wideSize) {
-  if (Fails("MultiByteToWideChar", win::ERROR_INVALID_PARAMETER)) return 0;
-  return ToWide(codePage, flags, text, textCount, wide, wideSize);
-}
-
-int Machine::ToWide(UINT codePage, DWORD flags, const char* text, int textCount, WCHAR* wide,
-                    int wideSize) {
-  if (!converters_) converters_ = std::make_unique<Converters>();
-  iconv_t cd = converters_->Get(codePage, true);
-  if (!text || wideSize < 0 || flags != 0 || cd == reinterpret_cast<iconv_t>(-1)) {
-    lastError_ = win::ERROR_INVALID_PARAMETER;
-    return 0;
-  }
-  std::size_t count =
-      textCount < 0 ? std::strlen(text) + 1 : static_cast<std::size_t>(textCount);
-  std::string out;
-  for (std::size_t i = 0; i < count;) {
-    auto b = static_cast<unsigned char>(text[i]);
-    std::size_t len = 1;
-    if (codePage == 936 && b >= 0x81 && b <= 0xFE) len = 2;
-    if (codePage == 65001) len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
-    if (i + len > count || !Converters::Convert(cd, text + i, len, out)) {
-      out += '?';
-      out += '\0';
-      len = 1;
-    }
-    i += len;
-  }
-  std::size_t units = out.size() / 2;
-  if (wideSize == 0) return static_cast<int>(units);
-  if (units > static_cast<std::size_t>(wideSize)) {
-    lastError_ = win::ERROR_INSUFFICIENT_BUFFER;
-    return 0;
-  }
-  for (std::size_t u = 0; u < units; ++u)
-    wide[u] = static_cast<WCHAR>(static_cast<unsigned char>(out[2 * u]) |
-                                 static_cast<unsigned char>(out[2 * u + 1]) << 8);
-  return static_cast<int>(units);
 }
 
 }  // namespace sim

@@ -107,15 +107,9 @@ struct SelfProcess {
   DWORD dllDirectories = 0;
 };
 
-// Non-zero while the machine copies file contents into its simulated disk:
-// a heap count can leave out what is the disk's, not the program's.
-inline int diskAllocations = 0;
-struct DiskAllocation {
-  DiskAllocation() { ++diskAllocations; }
-  ~DiskAllocation() { --diskAllocations; }
-  DiskAllocation(const DiskAllocation&) = delete;
-  DiskAllocation& operator=(const DiskAllocation&) = delete;
-};
+// True while the machine copies file contents into its simulated disk: a
+// heap count can leave out what is the disk's, not the program's.
+bool CopyingDiskContents();
 
 // Files and folders. Paths are keyed by their absolute form, case folded.
 struct FileSystem {
@@ -167,6 +161,9 @@ struct FileSystem {
   bool Exists(const std::string& path) const { return Find(path) != nullptr; }
   static std::string Key(const std::string& path);
   static std::string Parent(const std::string& path);
+  // Offset just past the last separator (or drive colon), stepping over
+  // two-byte characters.
+  static std::size_t NameStart(const std::string& path);
 };
 
 // Top-level and child windows, the program's classes and its message queue.
@@ -361,6 +358,8 @@ struct Dialogs {
   std::function<void(class Machine&)> onShow;
 };
 
+class Recoders;  // code_pages.h
+
 class Machine final : public win::Api {
  public:
   Machine();
@@ -517,6 +516,13 @@ class Machine final : public win::Api {
   }
 
  private:
+  // Held while a call copies file contents into the disk (CopyingDiskContents).
+  struct DiskCopy {
+    DiskCopy();
+    ~DiskCopy();
+    DiskCopy(const DiskCopy&) = delete;
+    DiskCopy& operator=(const DiskCopy&) = delete;
+  };
   win::LRESULT ComboBoxMessage(WindowSystem::Window& window, UINT message, win::WPARAM wParam,
                                win::LPARAM lParam);
   // Does the next thing the user does in the program's window; false when
@@ -553,8 +559,7 @@ class Machine final : public win::Api {
   std::map<HANDLE, HandleEntry> handles_;
   HANDLE nextHandle_ = 0x1000;
   DWORD lastError_ = 0;
-  struct Converters;
-  std::unique_ptr<Converters> converters_;
+  std::unique_ptr<Recoders> converters_;
 };
 
 }  // namespace sim

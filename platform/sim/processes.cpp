@@ -1,7 +1,9 @@
-// Simulated processes, the kernel's image names and the drive table.
+// Simulated processes: the snapshot, opening, starting, waiting for and
+// ending them, the kernel's image names and the drive table.
 #include <algorithm>
 #include <cstring>
 
+#include "platform/sim/code_pages.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -11,6 +13,8 @@ namespace {
 constexpr HANDLE kCurrentProcess = ~HANDLE{0};
 constexpr DWORD kErrorNoMoreFiles = 18;
 constexpr DWORD kErrorBadLength = 24;
+constexpr DWORD kErrorDirectory = 267;
+constexpr WORD kShowDefault = 10;
 constexpr win::NTSTATUS kStatusInvalidInfoClass = static_cast<win::NTSTATUS>(0xC0000003u);
 constexpr win::NTSTATUS kStatusAccessViolation = static_cast<win::NTSTATUS>(0xC0000005u);
 constexpr win::NTSTATUS kStatusNoToken = static_cast<win::NTSTATUS>(0xC000007Cu);
@@ -43,6 +47,8 @@ DWORD NextEntry(ProcessTable::Snapshot& snapshot, win::PROCESSENTRY32* entry) {
   entry->dwSize = size;
   return 0;
 }
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 }  // namespace
 
@@ -124,6 +130,167 @@ HANDLE Machine::OpenProcess(DWORD access, BOOL, DWORD processId) {
   const HANDLE handle = NewHandle(kProcess, processId);
   processes.grantedRights[handle] = access;
   return handle;
+}
+
+// ---------------------------------------------------------------- starting, waiting, ending
+
+// Without an application name the program is the command line's first token:
+// a quoted one as it stands; an unquoted one is tried at every blank, so
+// "C:\Program Files\x.exe" first tries "C:\Program.exe". A name without
+// extension gets ".exe"; a name without folder is looked for in the
+// program's folder, the current folder, the system and the Windows folder.
+BOOL Machine::CreateProcessA(const char* applicationName, char* commandLine, BOOL, DWORD,
+                             const char* currentDirectory, const win::STARTUPINFOA* startup,
+                             win::PROCESS_INFORMATION* info) {
+  if (Fails("CreateProcessA", win::ERROR_FILE_NOT_FOUND)) return win::FALSE;
+  if ((!applicationName && !commandLine) || !info) {
+    SetLastError(win::ERROR_INVALID_PARAMETER);
+    return win::FALSE;
+  }
+  if (currentDirectory) {
+    const FileSystem::Node* folder = files.Find(AbsolutePath(currentDirectory));
+    if (!folder || !folder->directory) {
+      SetLastError(kErrorDirectory);
+      return win::FALSE;
+    }
+  }
+
+  auto isFile = [&](const std::string& path) {
+    const FileSystem::Node* node = files.Find(path);
+    return node && !node->directory ? node : nullptr;
+  };
+  auto locate = [&](std::string name) -> const FileSystem::Node* {
+    if (name.empty()) return nullptr;
+    const std::size_t start = FileSystem::NameStart(name);
+    if (name.find('.', start) == std::string::npos) name += ".exe";
+    if (start > 0) return isFile(AbsolutePath(name));
+    const std::string own = self.modulePath.substr(0, FileSystem::NameStart(self.modulePath));
+    for (const std::string& folder :
+         {own, self.currentDirectory, folders.system, folders.windows}) {
+      if (folder.empty()) continue;
+      const bool joined = IsSeparator(folder.back());
+      if (const FileSystem::Node* node = isFile(folder + (joined ? "" : "\\") + name)) return node;
+    }
+    return nullptr;
+  };
+
+  const FileSystem::Node* program = nullptr;
+  if (applicationName) {
+    program = isFile(AbsolutePath(applicationName));
+  } else {
+    std::string line = commandLine;
+    std::size_t at = line.find_first_not_of(" \t");
+    line = at == std::string::npos ? std::string() : line.substr(at);
+    if (!line.empty() && line[0] == '"') {
+      const std::size_t close = line.find('"', 1);
+      program = locate(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    } else {
+      for (std::size_t i = 0; i <= line.size() && !program; ++i)
+        if (i == line.size() || line[i] == ' ' || line[i] == '\t') program = locate(line.substr(0, i));
+    }
+  }
+  if (!program) {
+    SetLastError(win::ERROR_FILE_NOT_FOUND);
+    return win::FALSE;
+  }
+
+  const std::string path = AbsolutePath(program->name);
+  std::u16string image;
+  const auto drive = path.size() >= 2 && path[1] == ':'
+                         ? drives.targets.find(static_cast<char>(path[0] & ~0x20))
+                         : drives.targets.end();
+  if (drive != drives.targets.end())
+    image = drive->second.substr(0, drive->second.find(u'\0')) + Widen936(path.substr(2));
+  else
+    image = u"\\??\\" + Widen936(path);
+  const DWORD processId = processes.Add(path.substr(FileSystem::NameStart(path)), image);
+  ProcessTable::Process* process = processes.Find(processId);
+  process->parentId = self.processId;
+  process->commandLine = commandLine ? commandLine : applicationName;
+  process->currentDirectory = currentDirectory ? AbsolutePath(currentDirectory) : self.currentDirectory;
+  process->startedByProgram = true;
+  process->showWindow = startup && (startup->dwFlags & win::STARTF_USESHOWWINDOW)
+                            ? startup->wShowWindow
+                            : kShowDefault;
+
+  info->hProcess = NewHandle(kProcess, processId);
+  info->hThread = NewHandle(kThread, processId);
+  info->dwProcessId = processId;
+  info->dwThreadId = processId + 2;
+  return win::TRUE;
+}
+
+DWORD Machine::WaitForInputIdle(HANDLE process, DWORD) {
+  if (Fails("WaitForInputIdle", win::ERROR_INVALID_HANDLE)) return win::WAIT_FAILED;
+  if (!Handle(process, kProcess)) {
+    SetLastError(win::ERROR_INVALID_HANDLE);
+    return win::WAIT_FAILED;
+  }
+  return 0;
+}
+
+// A process waited for without limit ends then; a limited wait on one still
+// running lets the time pass and times out.
+DWORD Machine::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+  if (Fails("WaitForSingleObject", win::ERROR_INVALID_HANDLE)) return win::WAIT_FAILED;
+  const HandleEntry* entry = Handle(object, kProcess);
+  if (!entry) entry = Handle(object, kThread);
+  if (!entry) {
+    SetLastError(win::ERROR_INVALID_HANDLE);
+    return win::WAIT_FAILED;
+  }
+  // A process opened without the right to wait on it cannot be waited for.
+  const auto rights = processes.grantedRights.find(object);
+  if (rights != processes.grantedRights.end() && !(rights->second & win::SYNCHRONIZE)) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
+    return win::WAIT_FAILED;
+  }
+  const auto processId = static_cast<DWORD>(entry->object);
+  ProcessTable::Process* process = processes.Find(processId);
+  const bool running = processId == self.processId ? !self.exited : process && process->running;
+  if (!running) return win::WAIT_OBJECT_0;
+  if (milliseconds != win::INFINITE || processId == self.processId) {
+    if (milliseconds == win::INFINITE) {  // waiting for itself never ends
+      SetLastError(win::ERROR_INVALID_PARAMETER);
+      return win::WAIT_FAILED;
+    }
+    clock.tick += milliseconds;
+    return win::WAIT_TIMEOUT;
+  }
+  process->running = false;
+  return win::WAIT_OBJECT_0;
+}
+
+BOOL Machine::TerminateProcess(HANDLE handle, UINT exitCode) {
+  if (Fails("TerminateProcess", win::ERROR_ACCESS_DENIED)) return win::FALSE;
+  DWORD processId = self.processId;
+  if (handle != kCurrentProcess) {
+    const HandleEntry* entry = Handle(handle, kProcess);
+    if (!entry) {
+      SetLastError(win::ERROR_INVALID_HANDLE);
+      return win::FALSE;
+    }
+    const auto rights = processes.grantedRights.find(handle);
+    if (rights != processes.grantedRights.end() && !(rights->second & win::PROCESS_TERMINATE)) {
+      SetLastError(win::ERROR_ACCESS_DENIED);
+      return win::FALSE;
+    }
+    processId = static_cast<DWORD>(entry->object);
+  }
+  if (processId == self.processId) {
+    self.exited = true;
+    self.exitCode = exitCode;
+    return win::TRUE;
+  }
+  ProcessTable::Process* process = processes.Find(processId);
+  if (!process || !process->running) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
+    return win::FALSE;
+  }
+  if (process->hangsOnEnd) return win::TRUE;
+  process->running = false;
+  process->exitCode = exitCode;
+  return win::TRUE;
 }
 
 win::NTSTATUS Machine::RtlAdjustPrivilege(win::ULONG privilege, BOOL enable, BOOL currentThread,

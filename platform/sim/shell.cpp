@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/sim/code_pages.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -60,21 +61,8 @@ const WCHAR* ExtensionOf(const WCHAR* path) {
   return dot ? dot : p;
 }
 
-// The path in code page 936 through the machine's own conversion; false when
-// it does not convert.
-bool Narrow(Machine& machine, const WCHAR* path, std::string* text) {
-  const int size = machine.ConvertToText(936, path, -1, nullptr, 0);
-  if (size <= 0) return false;
-  text->assign(static_cast<std::size_t>(size), '\0');
-  if (machine.ConvertToText(936, path, -1, text->data(), size) <= 0) return false;
-  text->resize(std::strlen(text->c_str()));
-  return true;
-}
-
 bool IsFolder(Machine& machine, const WCHAR* path) {
-  std::string text;
-  if (!Narrow(machine, path, &text)) return false;
-  const FileSystem::Node* node = machine.files.Find(machine.AbsolutePath(text));
+  const FileSystem::Node* node = machine.files.Find(machine.AbsolutePath(Narrow936(path)));
   return node && node->directory;
 }
 
@@ -206,11 +194,7 @@ DWORD Machine::GetFileAttributesW(const WCHAR* path) {
     SetLastError(win::ERROR_PATH_NOT_FOUND);
     return win::INVALID_FILE_ATTRIBUTES;
   }
-  std::string text;
-  if (!Narrow(*this, path, &text)) {
-    SetLastError(win::ERROR_INVALID_PARAMETER);
-    return win::INVALID_FILE_ATTRIBUTES;
-  }
+  const std::string text = Narrow936(path);
   if (text.find_first_of("*?") != std::string::npos) {
     SetLastError(kErrorInvalidName);
     return win::INVALID_FILE_ATTRIBUTES;

@@ -2,6 +2,7 @@
 // message boxes answered by a scripted user.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/sim/machine.h"
 
@@ -24,6 +25,16 @@ int CopyOut(const std::string& text, char* buffer, int maxCount) {
   std::memcpy(buffer, text.data(), static_cast<std::size_t>(n));
   buffer[n] = '\0';
   return n;
+}
+
+// Sets one of a device context's settings: the previous value, `failure`
+// for a context the machine did not give out.
+template <typename T>
+T SetSetting(WindowSystem& windows, win::HDC dc, T WindowSystem::DeviceContext::*setting, T value,
+             T failure) {
+  auto it = windows.deviceContexts.find(dc);
+  if (it == windows.deviceContexts.end()) return failure;
+  return std::exchange(it->second.*setting, value);
 }
 
 }  // namespace
@@ -571,29 +582,17 @@ BOOL Machine::GetClientRect(HWND window, win::RECT* rect) {
 
 DWORD Machine::SetTextColor(win::HDC dc, DWORD colour) {
   faults.Enter("SetTextColor", false);
-  auto it = windows.deviceContexts.find(dc);
-  if (it == windows.deviceContexts.end()) return 0xFFFFFFFFu;
-  DWORD previous = it->second.textColour;
-  it->second.textColour = colour;
-  return previous;
+  return SetSetting(windows, dc, &WindowSystem::DeviceContext::textColour, colour, DWORD(0xFFFFFFFFu));
 }
 
 DWORD Machine::SetBkColor(win::HDC dc, DWORD colour) {
   faults.Enter("SetBkColor", false);
-  auto it = windows.deviceContexts.find(dc);
-  if (it == windows.deviceContexts.end()) return 0xFFFFFFFFu;
-  DWORD previous = it->second.backgroundColour;
-  it->second.backgroundColour = colour;
-  return previous;
+  return SetSetting(windows, dc, &WindowSystem::DeviceContext::backgroundColour, colour, DWORD(0xFFFFFFFFu));
 }
 
 int Machine::SetBkMode(win::HDC dc, int mode) {
   faults.Enter("SetBkMode", false);
-  auto it = windows.deviceContexts.find(dc);
-  if (it == windows.deviceContexts.end()) return 0;
-  int previous = it->second.backgroundMode;
-  it->second.backgroundMode = mode;
-  return previous;
+  return SetSetting(windows, dc, &WindowSystem::DeviceContext::backgroundMode, mode, int(0));
 }
 
 win::HGDIOBJ Machine::SelectObject(win::HDC, win::HGDIOBJ object) {

@@ -1,0 +1,186 @@
+// The simulated code pages: iconv behind the machine's conversions.
+#include "platform/sim/code_pages.h"
+
+#include <iconv.h>
+
+#include <cstring>
+#include <tuple>
+
+#include "platform/sim/machine.h"
+
+namespace sim {
+
+namespace {
+
+iconv_t Cd(void* cd) { return static_cast<iconv_t>(cd); }
+const auto kNoCd = reinterpret_cast<iconv_t>(-1);
+
+}  // namespace
+
+Recoder::Recoder(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+
+Recoder::~Recoder() {
+  if (ok()) iconv_close(Cd(cd_));
+}
+
+bool Recoder::ok() const { return Cd(cd_) != kNoCd; }
+
+bool Recoder::Append(const char* in, std::size_t size, std::string& out) {
+  if (!ok()) return false;
+  iconv(Cd(cd_), nullptr, nullptr, nullptr, nullptr);
+  // One character fits the buffer on the stack; a whole text takes the heap.
+  char small[32];
+  std::string large;
+  const std::size_t room = size * 4 + 8;
+  if (room > sizeof small) large.resize(room);
+  char* buffer = room > sizeof small ? large.data() : small;
+  const std::size_t total = room > sizeof small ? room : sizeof small;
+  char* src = const_cast<char*>(in);
+  char* dst = buffer;
+  std::size_t inLeft = size;
+  std::size_t outLeft = total;
+  if (iconv(Cd(cd_), &src, &inLeft, &dst, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0)
+    return false;
+  out.append(buffer, total - outLeft);
+  return true;
+}
+
+std::string Recode(const char* to, const char* from, const std::string& text) {
+  Recoder recoder(to, from);
+  std::string out;
+  if (!recoder.Append(text.data(), text.size(), out)) out.clear();
+  return out;
+}
+
+const char* CodePageName(win::UINT codePage) {
+  switch (codePage) {
+    case 936: return "CP936";
+    case 1252: return "CP1252";
+    case 437: return "CP437";
+    case 65001: return "UTF-8";
+    case 20127: return "ASCII";
+  }
+  return nullptr;
+}
+
+std::string Narrow936(const win::WCHAR* wide) {
+  static Recoder recoder("CP936", "UTF-16LE");
+  std::string out;
+  for (; *wide; ++wide) {
+    const char unit[2] = {static_cast<char>(*wide & 0xFF), static_cast<char>(*wide >> 8)};
+    if (!recoder.Append(unit, 2, out)) out += '?';
+  }
+  return out;
+}
+
+std::u16string Widen936(const std::string& text) {
+  const std::string bytes = Recode("UTF-16LE", "CP936", text);
+  std::u16string wide;
+  if (bytes.empty() && !text.empty()) {
+    for (char c : text) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
+    return wide;
+  }
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+    wide += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                  static_cast<unsigned char>(bytes[i + 1]) << 8);
+  return wide;
+}
+
+Recoder* Recoders::Get(win::UINT codePage, bool toWide) {
+  const auto key = std::make_pair(codePage, toWide);
+  auto it = open_.find(key);
+  if (it != open_.end()) return &it->second;
+  const char* name = CodePageName(codePage);
+  if (!name) return nullptr;
+  it = open_.emplace(std::piecewise_construct, std::forward_as_tuple(key),
+                     std::forward_as_tuple(toWide ? "UTF-16LE" : name, toWide ? name : "UTF-16LE"))
+           .first;
+  if (it->second.ok()) return &it->second;
+  open_.erase(it);
+  return nullptr;
+}
+
+// ---------------------------------------------------------------- kernel32
+
+// Conversions run through iconv, one character at a time, so that a
+// character the code page lacks becomes its default character ("?") and an
+// invalid byte sequence becomes U+003F, as the platform's conversions do.
+int Machine::WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
+                                 char* text, int textSize) {
+  if (Fails("WideCharToMultiByte", win::ERROR_INVALID_PARAMETER)) return 0;
+  return ToText(codePage, flags, wide, wideCount, text, textSize);
+}
+
+int Machine::ToText(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount, char* text,
+                    int textSize) {
+  if (!converters_) converters_ = std::make_unique<Recoders>();
+  Recoder* recoder = converters_->Get(codePage, false);
+  if (!wide || textSize < 0 || flags != 0 || !recoder) {
+    lastError_ = win::ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  std::size_t count = 0;
+  if (wideCount < 0) {
+    while (wide[count]) ++count;
+    ++count;
+  } else {
+    count = static_cast<std::size_t>(wideCount);
+  }
+  std::string out;
+  // Unit by unit, as the platform does: each half of a surrogate pair, which
+  // the code page cannot hold, becomes a default character of its own.
+  for (std::size_t i = 0; i < count; ++i) {
+    char in[2] = {static_cast<char>(wide[i] & 0xFF), static_cast<char>(wide[i] >> 8)};
+    if (!recoder->Append(in, 2, out)) out += '?';
+  }
+  if (textSize == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<std::size_t>(textSize)) {
+    lastError_ = win::ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  std::memcpy(text, out.data(), out.size());
+  return static_cast<int>(out.size());
+}
+
+int Machine::MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int textCount,
+                                 WCHAR* wide, int wideSize) {
+  if (Fails("MultiByteToWideChar", win::ERROR_INVALID_PARAMETER)) return 0;
+  return ToWide(codePage, flags, text, textCount, wide, wideSize);
+}
+
+int Machine::ToWide(UINT codePage, DWORD flags, const char* text, int textCount, WCHAR* wide,
+                    int wideSize) {
+  if (!converters_) converters_ = std::make_unique<Recoders>();
+  Recoder* recoder = converters_->Get(codePage, true);
+  if (!text || wideSize < 0 || flags != 0 || !recoder) {
+    lastError_ = win::ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  std::size_t count =
+      textCount < 0 ? std::strlen(text) + 1 : static_cast<std::size_t>(textCount);
+  std::string out;
+  for (std::size_t i = 0; i < count;) {
+    auto b = static_cast<unsigned char>(text[i]);
+    std::size_t len = 1;
+    if (codePage == 936 && b >= 0x81 && b <= 0xFE) len = 2;
+    if (codePage == 65001) len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+    if (i + len > count || !recoder->Append(text + i, len, out)) {
+      out += '?';
+      out += '\0';
+      len = 1;
+    }
+    i += len;
+  }
+  std::size_t units = out.size() / 2;
+  if (wideSize == 0) return static_cast<int>(units);
+  if (units > static_cast<std::size_t>(wideSize)) {
+    lastError_ = win::ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  for (std::size_t u = 0; u < units; ++u)
+    wide[u] = static_cast<WCHAR>(static_cast<unsigned char>(out[2 * u]) |
+                                 static_cast<unsigned char>(out[2 * u + 1]) << 8);
+  return static_cast<int>(units);
+}
+
+}  // namespace sim
