@@ -555,6 +555,9 @@ class Machine final : public win::Api {
   int HandleKind(HANDLE handle) const;
   // The open handle of that kind, or nullptr.
   HandleEntry* Handle(HANDLE handle, int kind);
+  // True, with ERROR_ACCESS_DENIED set, when a process handle was opened
+  // without `right`.
+  bool LacksRight(HANDLE handle, DWORD right);
   void SetLastError(DWORD error) { lastError_ = error; }
   std::map<HANDLE, HandleEntry> handles_;
   HANDLE nextHandle_ = 0x1000;

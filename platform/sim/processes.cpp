@@ -229,6 +229,13 @@ DWORD Machine::WaitForInputIdle(HANDLE process, DWORD) {
   return 0;
 }
 
+bool Machine::LacksRight(HANDLE handle, DWORD right) {
+  const auto rights = processes.grantedRights.find(handle);
+  if (rights == processes.grantedRights.end() || (rights->second & right)) return false;
+  SetLastError(win::ERROR_ACCESS_DENIED);
+  return true;
+}
+
 // A process waited for without limit ends then; a limited wait on one still
 // running lets the time pass and times out.
 DWORD Machine::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
@@ -240,11 +247,7 @@ DWORD Machine::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     return win::WAIT_FAILED;
   }
   // A process opened without the right to wait on it cannot be waited for.
-  const auto rights = processes.grantedRights.find(object);
-  if (rights != processes.grantedRights.end() && !(rights->second & win::SYNCHRONIZE)) {
-    SetLastError(win::ERROR_ACCESS_DENIED);
-    return win::WAIT_FAILED;
-  }
+  if (LacksRight(object, win::SYNCHRONIZE)) return win::WAIT_FAILED;
   const auto processId = static_cast<DWORD>(entry->object);
   ProcessTable::Process* process = processes.Find(processId);
   const bool running = processId == self.processId ? !self.exited : process && process->running;
@@ -270,11 +273,7 @@ BOOL Machine::TerminateProcess(HANDLE handle, UINT exitCode) {
       SetLastError(win::ERROR_INVALID_HANDLE);
       return win::FALSE;
     }
-    const auto rights = processes.grantedRights.find(handle);
-    if (rights != processes.grantedRights.end() && !(rights->second & win::PROCESS_TERMINATE)) {
-      SetLastError(win::ERROR_ACCESS_DENIED);
-      return win::FALSE;
-    }
+    if (LacksRight(handle, win::PROCESS_TERMINATE)) return win::FALSE;
     processId = static_cast<DWORD>(entry->object);
   }
   if (processId == self.processId) {
