@@ -663,6 +663,10 @@ class SmallDrive:
     def close(self):
         if os.path.islink(self.link) and os.readlink(self.link) == self.mount_point:
             os.remove(self.link)
+        if self.mounted and winetool.wine_root():
+            # The wineserver that saw the drive keeps its own view of it:
+            # the next tests get one that never saw it.
+            winetool.restart_wineserver()
         if self.mounted:
             for attempt in range(20):
                 if subprocess.run(['umount', self.mount_point], capture_output=True).returncode == 0:

@@ -493,14 +493,12 @@ def wine_command():
 
 
 def restart_wineserver():
-    """Ends the prefix's wineserver and every Wine process of it, and starts
-    a persistent one again."""
+    """Ends the prefix's wineserver and every Wine process of it; the next
+    Wine program starts a new one."""
     server = [os.path.join(HERE, 'wine-chroot'), 'wineserver'] if wine_root() else ['wineserver']
     env = wine_env()
     subprocess.run(server + ['-k'], env=env, capture_output=True, timeout=60)
     subprocess.run(server + ['-w'], env=env, capture_output=True, timeout=60)
-    subprocess.run(server + ['-p'], env=env, timeout=60, stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def wine_missing():
