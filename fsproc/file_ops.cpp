@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr win::DWORD kErrorFileExists = 80;
 constexpr win::BOOL kIsDirectory = 16;
 constexpr win::DWORD kFolderRoom = 260;
 constexpr win::DWORD kReadChunk = 1u << 20;
@@ -121,34 +120,6 @@ Text SpecialFolderPath(win::Api& api, std::int32_t kind) {
   Text folder(buffer, std::strlen(buffer));  // the last byte stays 0
   if (!folder.empty() && FindTextBackward(folder, "\\") != TextLength(folder)) folder += '\\';
   return folder;
-}
-
-Text SetAsideFile(win::Api& api, const Text& path) {
-  if (path.empty() || path[0] == '\0') return Text();
-  // A read-only file stays protected: renaming would let it be replaced, and
-  // its set-aside copy could not be deleted afterwards.
-  win::WIN32_FIND_DATAA entry{};
-  if (!UniqueFind(api, api.FindFirstFileA(path.c_str(), &entry))) return Text();
-  if (entry.dwFileAttributes & (win::FILE_ATTRIBUTE_READONLY | win::FILE_ATTRIBUTE_DIRECTORY))
-    return Text();
-  for (std::int32_t n = 1; n <= 99; ++n) {
-    Text aside = path.c_str() + Text(".aside") + ValueToText(n);
-    if (api.MoveFileExA(path.c_str(), aside.c_str(), 0)) return aside;
-    const win::DWORD error = api.GetLastError();
-    if (error != win::ERROR_ALREADY_EXISTS && error != kErrorFileExists) break;
-  }
-  return Text();
-}
-
-bool RestoreAsideFile(win::Api& api, const Text& aside, const Text& path) {
-  if (aside.empty() || path.empty()) return false;
-  return api.MoveFileExA(aside.c_str(), path.c_str(), win::MOVEFILE_REPLACE_EXISTING) !=
-         win::FALSE;
-}
-
-bool DiscardAsideFile(win::Api& api, const Text& aside) {
-  if (aside.empty()) return false;
-  return api.DeleteFileA(aside.c_str()) != win::FALSE;
 }
 
 bool WriteBesideAndSwap(win::Api& api, std::int32_t codePage, const Text& newPath,

@@ -35,15 +35,6 @@ bool MakeDirectoryTree(win::Api& api, const Text& path, std::int32_t codePage);
 // files) ending in "\"; empty for any other kind or when the platform has none.
 Text SpecialFolderPath(win::Api& api, std::int32_t kind);
 
-// Keeping a file aside while it is replaced. SetAsideFile renames `path` to
-// an unused sibling name and returns that name; empty when there is no such
-// file, it is read-only or a folder, or it cannot be renamed (it then stays
-// where it was).
-Text SetAsideFile(win::Api& api, const Text& path);
-// Puts the set-aside file back at `path`, replacing whatever is there now.
-bool RestoreAsideFile(win::Api& api, const Text& aside, const Text& path);
-// Deletes the set-aside file.
-bool DiscardAsideFile(win::Api& api, const Text& aside);
 
 // Replacing a file so that its path holds either the old or the new content
 // at every instant, whatever happens to the program or the machine.

@@ -102,10 +102,7 @@ BOOL Machine::FindClose(HANDLE find) {
 
 BOOL Machine::DeleteFileA(const char* path) {
   if (Fails("DeleteFileA", win::ERROR_ACCESS_DENIED)) return win::FALSE;
-  if (!path || !*path) {
-    SetLastError(win::ERROR_PATH_NOT_FOUND);
-    return win::FALSE;
-  }
+  if (NoPath(path)) return win::FALSE;
   const std::string full = AbsolutePath(path);
   const Node* parent = files.Find(FileSystem::Parent(full));
   Node* node = files.Find(full);
@@ -137,10 +134,7 @@ BOOL Machine::DeleteFileA(const char* path) {
 HANDLE Machine::CreateFileA(const char* path, DWORD access, DWORD, DWORD disposition,
                             DWORD attributes) {
   if (Fails("CreateFileA", win::ERROR_ACCESS_DENIED)) return win::INVALID_HANDLE_VALUE;
-  if (!path || !*path) {
-    SetLastError(win::ERROR_PATH_NOT_FOUND);
-    return win::INVALID_HANDLE_VALUE;
-  }
+  if (NoPath(path)) return win::INVALID_HANDLE_VALUE;
   if (disposition < win::CREATE_NEW || disposition > kTruncateExisting) {
     SetLastError(win::ERROR_INVALID_PARAMETER);
     return win::INVALID_HANDLE_VALUE;
@@ -421,10 +415,7 @@ BOOL Machine::ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
 
 BOOL Machine::CreateDirectoryW(const WCHAR* path) {
   if (Fails("CreateDirectoryW", win::ERROR_ACCESS_DENIED)) return win::FALSE;
-  if (!path || !*path) {
-    SetLastError(win::ERROR_PATH_NOT_FOUND);
-    return win::FALSE;
-  }
+  if (NoPath(path)) return win::FALSE;
   std::string full = AbsolutePath(Narrow936(path));
   if (files.Find(full)) {
     SetLastError(win::ERROR_ALREADY_EXISTS);

@@ -558,6 +558,13 @@ class Machine final : public win::Api {
   // True, with ERROR_ACCESS_DENIED set, when a process handle was opened
   // without `right`.
   bool LacksRight(HANDLE handle, DWORD right);
+  // True, with ERROR_PATH_NOT_FOUND set, for a null or empty path.
+  template <typename Char>
+  bool NoPath(const Char* path) {
+    if (path && *path) return false;
+    SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return true;
+  }
   void SetLastError(DWORD error) { lastError_ = error; }
   std::map<HANDLE, HandleEntry> handles_;
   HANDLE nextHandle_ = 0x1000;

@@ -190,10 +190,7 @@ win::LONG Machine::RegCloseKey(win::HKEY key) {
 
 DWORD Machine::GetFileAttributesW(const WCHAR* path) {
   if (Fails("GetFileAttributesW", win::ERROR_ACCESS_DENIED)) return win::INVALID_FILE_ATTRIBUTES;
-  if (!path || !*path) {
-    SetLastError(win::ERROR_PATH_NOT_FOUND);
-    return win::INVALID_FILE_ATTRIBUTES;
-  }
+  if (NoPath(path)) return win::INVALID_FILE_ATTRIBUTES;
   const std::string text = Narrow936(path);
   if (text.find_first_of("*?") != std::string::npos) {
     SetLastError(kErrorInvalidName);

@@ -7,18 +7,12 @@
 #include "app/startup.h"
 #include "platform/api_wrapper.h"
 #include "platform/sim/machine.h"
+#include "unit/scenario.h"
 
 namespace {
 
 void InstallGame(sim::Machine& machine) {
-  const std::string folder = "D:\\Games\\Thistlegarden\\";
-  machine.drives.targets['D'] = u"\\Device\\HarddiskVolume4";
-  machine.files.AddFile(folder + "Thistlegarden.exe", "MZ game");
-  machine.files.AddFile(folder + "Thistlegarden_Data\\Managed\\Assembly-CSharp.dll",
-                        std::string(4096, 'o'));
-  const win::DWORD pid = machine.processes.Add(
-      "Thistlegarden.exe", u"\\Device\\HarddiskVolume4\\Games\\Thistlegarden\\Thistlegarden.exe");
-  machine.windows.AddForeign("Thistlegarden", "UnityWndClass", pid);
+  scenario::InstallGame(machine, 4096);
   machine.dialogs.answers = {1};
 }
 

@@ -473,8 +473,8 @@ TEST(FaultCatalogueTest, ProcessFaults) {
   for (const Case& c : cases) RunCase(c);
 }
 
-// Two faults at once: the set-aside fails and then the write would fail.
-// The assembly survives that too.
+// Two faults at once: a rename and the first open fail. The assembly
+// survives that too.
 TEST(FaultCatalogueTest, NoAsideAndAFailedWriteKeepTheAssembly) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kAssemblySize);

@@ -244,67 +244,6 @@ TEST(RemoveFileTest, DeletesOnlyWhatMayBeDeleted) {
 
 // ---------------------------------------------------------------- set aside
 
-TEST(SetAsideFileTest, KeepsTheOriginalUntilRestoredOrDiscarded) {
-  sim::Machine machine;
-  const std::string path = "C:\\Game\\Thistlegarden_Data\\Managed\\Assembly-CSharp.dll";
-  machine.files.AddFile(path, "original");
-
-  const Text aside = SetAsideFile(machine, path);
-  ASSERT_FALSE(aside.empty());
-  EXPECT_EQ(sim::FileSystem::Parent(aside), sim::FileSystem::Parent(path));
-  EXPECT_FALSE(machine.files.Exists(path));
-  EXPECT_EQ(*FileData(machine, aside), "original");
-
-  // A half-written replacement is thrown away by the restore.
-  machine.files.AddFile(path, "half");
-  EXPECT_TRUE(RestoreAsideFile(machine, aside, path));
-  EXPECT_EQ(*FileData(machine, path), "original");
-  EXPECT_FALSE(machine.files.Exists(aside));
-
-  // Once the new file is in place the original goes.
-  const Text again = SetAsideFile(machine, path);
-  ASSERT_FALSE(again.empty());
-  machine.files.AddFile(path, "patched");
-  EXPECT_TRUE(DiscardAsideFile(machine, again));
-  EXPECT_FALSE(machine.files.Exists(again));
-  EXPECT_EQ(*FileData(machine, path), "patched");
-}
-
-TEST(SetAsideFileTest, ChoosesAnUnusedNameAndNeverReplaces) {
-  sim::Machine machine;
-  const std::string path = "C:\\Game\\a.dll";
-  machine.files.AddFile(path, "original");
-  const Text first = SetAsideFile(machine, path);
-  machine.files.AddFile(path, "second");
-  const Text second = SetAsideFile(machine, path);
-  ASSERT_FALSE(first.empty());
-  ASSERT_FALSE(second.empty());
-  EXPECT_NE(first, second);
-  EXPECT_EQ(*FileData(machine, first), "original");
-  EXPECT_EQ(*FileData(machine, second), "second");
-}
-
-TEST(SetAsideFileTest, NothingToSetAside) {
-  sim::Machine machine;
-  machine.files.AddFile("C:\\Game\\held.dll", "held");
-  machine.files.Find("C:\\Game\\held.dll")->locked = true;
-  machine.files.AddFile("C:\\Game\\ro.dll", "ro", win::FILE_ATTRIBUTE_READONLY);
-  const std::size_t entries = machine.files.nodes.size();
-  EXPECT_EQ(SetAsideFile(machine, "C:\\Game\\missing.dll"), "");
-  EXPECT_EQ(SetAsideFile(machine, "C:\\Game\\held.dll"), "");
-  // Renaming would let a read-only file be replaced after all.
-  EXPECT_EQ(SetAsideFile(machine, "C:\\Game\\ro.dll"), "");
-  EXPECT_EQ(SetAsideFile(machine, "C:\\Game"), "");
-  EXPECT_EQ(SetAsideFile(machine, ""), "");
-  EXPECT_EQ(machine.files.nodes.size(), entries);
-  EXPECT_EQ(*FileData(machine, "C:\\Game\\held.dll"), "held");
-  EXPECT_EQ(*FileData(machine, "C:\\Game\\ro.dll"), "ro");
-  EXPECT_EQ(machine.OpenHandleCount(), 0u);
-  EXPECT_FALSE(RestoreAsideFile(machine, "", "C:\\Game\\held.dll"));
-  EXPECT_FALSE(DiscardAsideFile(machine, ""));
-  EXPECT_EQ(CallCount(machine, "DeleteFileA"), 0);
-}
-
 // ---------------------------------------------------------------- folders
 
 TEST(MakeDirectoryTreeTest, CreatesEachMissingLevelInOrder) {
