@@ -43,6 +43,10 @@ bash payload/measure.sh | sed 's/^/  /'
 # 64-bit build under wine64 (their Wine sessions are ended on exit).
 for preset in win32 win64; do
   build=$(pwd)/build/$preset
+  if [ "$preset" = win32 ] && ! why=$(bash tools/host32.sh --reason); then
+    echo "under Wine: win32 not measurable on this host (${why:-$(bash tools/host32.sh)})"
+    continue
+  fi
   env=(TG_BUILD="$build" WINEPREFIX="$build/wineprefix" TG_INSTALLER="$build/ThistlegardenPatch.exe"
        PYTHONDONTWRITEBYTECODE=1)
   if [ "$preset" = win32 ]; then

@@ -1,18 +1,33 @@
 #!/usr/bin/env bash
 # Builds the 32-bit release installer and runs it under Wine in a real
 # console, against a stand-in game. --build build/win64 runs the 64-bit build.
+# Where this host's kernel runs no 32-bit code, the 64-bit build runs
+# instead, and the demo says so before it starts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=tools/session.sh
 . tools/session.sh
 claim_tree demo
 bash tools/setup.sh
-build=build/win32
+build=
 args=("$@")
 for ((i = 0; i < ${#args[@]}; i++)); do
-  [ "${args[$i]}" = --build ] && build=${args[$((i + 1))]:-$build}
+  [ "${args[$i]}" = --build ] && build=${args[$((i + 1))]:-}
 done
+if [ -z "$build" ]; then
+  build=build/win32
+  if why=$(bash tools/host32.sh --reason); then
+    :
+  elif [ -n "$why" ]; then
+    echo "demo: $why; showing the 64-bit build under wine64 instead of the 32-bit release"
+    build=build/win64
+    args+=(--build "$build")
+  else
+    bash tools/host32.sh >&2 || true
+    exit 1
+  fi
+fi
 [ -f "$build/build.ninja" ] || cmake --preset "$(basename "$build")" >/dev/null
 cmake --build "$build" >/dev/null
 end_wine_session_on_exit "$(cd "$build" && pwd)"
-PYTHONDONTWRITEBYTECODE=1 guarded /usr/bin/python3 tests/e2e/demo.py "$@"
+PYTHONDONTWRITEBYTECODE=1 guarded /usr/bin/python3 tests/e2e/demo.py "${args[@]}"

@@ -1,7 +1,9 @@
 """Offline checks of the terminal parser on streams recorded from Wine."""
 
 import os
+import subprocess
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -80,6 +82,99 @@ class WindowsWorkflowTest(unittest.TestCase):
         runs = [s['run'] for s in job['steps'] if 'run' in s]
         self.assertTrue(any('cmake --build' in r for r in runs))
         self.assertTrue(any('ctest' in r and 'conformance' in r for r in runs))
+
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+NO_32 = "this host's kernel runs no 32-bit code: IA-32 emulation is off"
+
+
+class No32BitHostTest(unittest.TestCase):
+    """Where the kernel runs no 32-bit code, every 32-bit Wine case skips
+    with the cause and starts nothing. The probe is made to answer "no"
+    (TG_HOST32_PRETEND), whatever this host can do."""
+
+    def env(self, **extra):
+        e = dict(os.environ, TG_HOST32_PRETEND='no', PYTHONDONTWRITEBYTECODE='1',
+                 TG_WINE_ROOT=os.path.join(tempfile.gettempdir(), 'no-such-root'), **extra)
+        return e
+
+    def test_the_probe_answers_no_and_only_when_told(self):
+        said = subprocess.run(['bash', os.path.join(REPO, 'tools', 'host32.sh'), '--reason'],
+                              env=self.env(), capture_output=True, text=True)
+        self.assertEqual(said.returncode, 1)
+        self.assertTrue(said.stdout.startswith(NO_32), said.stdout)
+        # Without the pretence and without a root it cannot tell: an error.
+        env = self.env(TG_WINE32_CACHE=tempfile.mkdtemp(prefix='tg-no-root-'))
+        del env['TG_HOST32_PRETEND']
+        said = subprocess.run(['bash', os.path.join(REPO, 'tools', 'host32.sh')],
+                              env=env, capture_output=True, text=True)
+        self.assertEqual(said.returncode, 2, said.stdout)
+        self.assertIn('cannot tell', said.stdout)
+
+    def test_session_conformance_and_end_to_end_cases_skip(self):
+        with tempfile.TemporaryDirectory(prefix='tg-no32-') as build:
+            # The Wine root is named but missing: the skip must come first.
+            env = self.env(TG_BUILD=build, TG_E2E_REQUIRED='1')
+            start = subprocess.run([os.path.join(HERE, 'wine-session'), 'start', build,
+                                    '--slots', '2'], env=env, capture_output=True, text=True)
+            self.assertEqual(start.returncode, 77, start.stderr)
+            self.assertIn('skipped: ' + NO_32, start.stdout)
+            self.assertEqual(os.listdir(build), [])
+
+            case = subprocess.run([sys.executable, os.path.join(HERE, 'run_console.py'),
+                                   'conformance_tests.exe'], env=env, capture_output=True,
+                                  text=True)
+            self.assertEqual(case.returncode, 77)
+            self.assertIn('skipped: ' + NO_32, case.stdout)
+
+            case = subprocess.run([sys.executable, '-m', 'unittest', '-v',
+                                   'test_banner.BannerTest.test_banner_on_a_chinese_console'],
+                                  env=dict(env, TG_INSTALLER=os.path.join(build, 'x.exe')),
+                                  cwd=HERE, capture_output=True, text=True)
+            self.assertEqual(case.returncode, 0, case.stderr)
+            self.assertIn('skipped "' + NO_32, case.stderr)
+            self.assertIn('OK (skipped=1)', case.stderr)
+
+
+class SummaryTest(unittest.TestCase):
+    """The last lines of the test command: counts and skip reasons read
+    from CTest's JUnit report."""
+
+    REPORT = """<?xml version="1.0" encoding="UTF-8"?>
+<testsuite tests="5">
+  <testcase name="a" status="run"><system-out>ok</system-out></testcase>
+  <testcase name="b" status="fail"><failure message="Failed"/></testcase>
+  <testcase name="c" status="notrun"><skipped message="SKIP_RETURN_CODE=77"/>
+    <system-out>skipped: %s
+</system-out></testcase>
+  <testcase name="d" status="notrun"><skipped message="SKIP_REGULAR_EXPRESSION_MATCHED"/>
+    <system-out>test_x (m.C.test_x) ... skipped 'the 32-bit suite runs this case'
+test_y (m.C.test_y) ... skipped "host's reason"
+
+OK (skipped=1)
+</system-out></testcase>
+  <testcase name="e" status="disabled"><skipped message="Disabled"/></testcase>
+</testsuite>
+""" % NO_32
+
+    def test_counts_and_reasons(self):
+        sys.path.insert(0, os.path.join(REPO, 'tools'))
+        import test_summary
+        with tempfile.TemporaryDirectory() as repo:
+            os.makedirs(os.path.join(repo, 'build', 'p'))
+            with open(os.path.join(repo, 'build', 'p', 'ctest.xml'), 'w') as f:
+                f.write(self.REPORT)
+            old, test_summary.REPO = test_summary.REPO, repo
+            try:
+                outcomes, reasons = test_summary.tally('p')
+                self.assertIsNone(test_summary.tally('missing'))
+            finally:
+                test_summary.REPO = old
+        self.assertEqual(dict(outcomes), {'passed': 1, 'failed': 1, 'skipped': 2, 'disabled': 1})
+        self.assertEqual(dict(reasons), {NO_32: 1, 'the 32-bit suite runs this case': 1})
+        self.assertEqual(test_summary.skip_reasons(self.REPORT.split('<system-out>')[-1]),
+                         ['the 32-bit suite runs this case', "host's reason"])
 
 
 if __name__ == '__main__':

@@ -435,10 +435,17 @@ def build_dir():
     return os.environ.get('TG_BUILD') or None
 
 
+def session_dir():
+    """The Wine session this process uses: its prefix, X server and
+    wineserver. A test run in parallel gets a slot of its own (TG_SESSION,
+    set by in-slot); otherwise the build tree's own session."""
+    return os.environ.get('TG_SESSION') or build_dir()
+
+
 def wine_prefix():
     p = os.environ.get('WINEPREFIX')
-    if not p and build_dir():
-        p = os.path.join(build_dir(), 'wineprefix')
+    if not p and session_dir():
+        p = os.path.join(session_dir(), 'wineprefix')
     return p
 
 
@@ -517,8 +524,8 @@ def wine_missing():
 
 
 def session_env():
-    """KEY=VALUE pairs from $TG_BUILD/wine-session.env ({} when absent)."""
-    d = build_dir()
+    """KEY=VALUE pairs from the session's wine-session.env ({} when absent)."""
+    d = session_dir()
     out = {}
     if not d:
         return out
@@ -545,10 +552,38 @@ def _missing(reason):
     raise unittest.SkipTest(reason)
 
 
+REPO = os.path.dirname(os.path.dirname(HERE))
+
+
+def _host32():
+    return subprocess.run(['bash', os.path.join(REPO, 'tools', 'host32.sh'), '--reason'],
+                          capture_output=True, text=True, timeout=900)
+
+
+def no_32_bit_code():
+    """Why this host cannot run 32-bit Windows programs (its kernel runs no
+    32-bit code), or None when it can. A probe that cannot tell is an
+    error, never a "cannot"."""
+    probe = _host32()
+    if probe.returncode == 0:
+        return None
+    if probe.returncode == 1:
+        return probe.stdout.strip()
+    raise MissingSetup('cannot tell whether this host runs 32-bit code: '
+                       + (probe.stdout + probe.stderr).strip())
+
+
 def require_wine(need_installer=False, need_helpers=False):
     """Skip (or, with TG_E2E_REQUIRED, fail) unless wine64 and an
     initialised prefix are there (and TG_INSTALLER / TG_HELPERS when asked
-    for)."""
+    for). A 32-bit run on a host that runs no 32-bit code is skipped,
+    saying so, whatever TG_E2E_REQUIRED says."""
+    if wine_root():
+        why = no_32_bit_code()
+        if why:
+            raise unittest.SkipTest(why)
+    elif os.environ.get('TG_SPARED_WHERE_32_RUNS') and _host32().returncode == 0:
+        raise unittest.SkipTest('the 32-bit suite runs this case on this host')
     why = wine_missing()
     if why:
         _missing(why)

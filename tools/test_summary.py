@@ -1,0 +1,81 @@
+"""Says at the end of the test command what this host proved: how many
+tests of each preset passed, failed and were skipped, and why they were
+skipped, from the JUnit reports CTest wrote (build/PRESET/ctest.xml), and
+what a host that runs no 32-bit code could not prove.
+
+usage: test_summary.py HOST_STATUS HOST_LINE PRESET...
+HOST_STATUS is tools/host32.sh's exit code (0 runs 32-bit code, 1 does
+not, 2 cannot tell). Exits 1 when a preset has no report."""
+
+import collections
+import os
+import re
+import sys
+import xml.etree.ElementTree as ET
+
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# "skipped: why" (our runners), "... skipped 'why'" (unittest -v, which
+# quotes with " when the reason holds a ').
+SKIP_SAID = re.compile(r"""^skipped: (.+)$|\.\.\. skipped (['"])(.+)\2$""", re.M)
+
+
+def skip_reasons(output):
+    """The reasons a test's output gives for its skips."""
+    return [m.group(1) or m.group(3) for m in SKIP_SAID.finditer(output)]
+
+
+def tally(preset):
+    """Counter of outcomes and {reason: count} of skips, or None."""
+    try:
+        suite = ET.parse(os.path.join(REPO, 'build', preset, 'ctest.xml')).getroot()
+    except (OSError, ET.ParseError):
+        return None
+    outcomes, reasons = collections.Counter(), collections.Counter()
+    for case in suite.iter('testcase'):
+        status = case.get('status')
+        if case.find('failure') is not None or status == 'fail':
+            outcomes['failed'] += 1
+        elif status == 'disabled':
+            outcomes['disabled'] += 1
+        elif case.find('skipped') is not None or status == 'notrun':
+            outcomes['skipped'] += 1
+            said = skip_reasons(case.findtext('system-out') or '')
+            reasons[said[0] if said else 'no reason given'] += 1
+        else:
+            outcomes['passed'] += 1
+    return outcomes, reasons
+
+
+def main(argv):
+    host_status, host_line, presets = int(argv[1]), argv[2], argv[3:]
+    ok = True
+    print('== what this run proved on this host')
+    print('  ' + host_line)
+    for preset in presets:
+        result = tally(preset)
+        if result is None:
+            print('  %-6s no result: build/%s/ctest.xml is missing or unreadable' % (preset, preset))
+            ok = False
+            continue
+        outcomes, reasons = result
+        parts = ['%d %s' % (outcomes[k], k.upper() if k == 'failed' else k)
+                 for k in ('passed', 'failed', 'skipped', 'disabled') if outcomes[k]]
+        print('  %-6s %s' % (preset, ', '.join(parts) or 'no tests'))
+        for reason, n in reasons.most_common():
+            print('         %d skipped: %s' % (n, reason))
+    if host_status == 0:
+        print('  The 32-bit release, the program players get, ran here under Wine 10: its')
+        print('  conformance cases and the whole end-to-end suite.')
+    elif host_status == 1:
+        print("  NOT PROVEN HERE: this host's kernel runs no 32-bit code (IA-32 emulation is off). The")
+        print('  32-bit release was built and its PE inspected, but never run: its conformance and')
+        print('  end-to-end cases were skipped. The whole end-to-end suite ran on the 64-bit build under')
+        print('  wine64 instead: the same code and scenarios, at 64 bits, not the release itself.')
+    else:
+        print('  This run could not tell whether the host runs 32-bit code (see above); the 32-bit')
+        print('  Wine cases failed rather than skip.')
+    return 0 if ok else 1
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv))
