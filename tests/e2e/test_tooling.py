@@ -95,7 +95,7 @@ class No32BitHostTest(unittest.TestCase):
     (TG_HOST32_PRETEND), whatever this host can do."""
 
     def env(self, **extra):
-        e = dict(os.environ, TG_HOST32_PRETEND='no', PYTHONDONTWRITEBYTECODE='1',
+        e = dict(os.environ, TG_HOST32_PRETEND='no', TG_VM32='off', PYTHONDONTWRITEBYTECODE='1',
                  TG_WINE_ROOT=os.path.join(tempfile.gettempdir(), 'no-such-root'), **extra)
         return e
 
