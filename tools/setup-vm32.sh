@@ -101,7 +101,7 @@ cp "$(ls "$work"/root/boot/vmlinuz-* | tail -n 1)" "$work/vmlinuz"
 cp "$(ls "$work"/root/boot/initrd.img-* | tail -n 1)" "$work/initrd.img"
 n=$(ls "$work/root/usr/lib/x86_64-linux-gnu/wine/i386-windows" | wc -l)
 [ "$n" -gt 100 ] || fail "the machine has no 32-bit PE DLLs"
-mke2fs -q -t ext4 -d "$work/root" -L tg-vm32 "$work/disk.img" 6G >>"$cache/build.log" 2>&1 ||
+mke2fs -q -t ext4 -d "$work/root" -L tg-vm32 "$work/disk.img" 16G >>"$cache/build.log" 2>&1 ||
   fail "could not pack the disk image (see $cache/build.log)"
 rm -rf "$work/root"
 packed=$(date +%s)

@@ -105,10 +105,11 @@ class No32BitHostTest(unittest.TestCase):
         self.assertEqual(said.returncode, 1)
         self.assertTrue(said.stdout.startswith(NO_32), said.stdout)
         # Without the pretence and without a root it cannot tell: an error.
-        env = self.env(TG_WINE32_CACHE=tempfile.mkdtemp(prefix='tg-no-root-'))
-        del env['TG_HOST32_PRETEND']
-        said = subprocess.run(['bash', os.path.join(REPO, 'tools', 'host32.sh')],
-                              env=env, capture_output=True, text=True)
+        with tempfile.TemporaryDirectory(prefix='tg-no-root-') as cache:
+            env = self.env(TG_WINE32_CACHE=cache)
+            del env['TG_HOST32_PRETEND']
+            said = subprocess.run(['bash', os.path.join(REPO, 'tools', 'host32.sh')],
+                                  env=env, capture_output=True, text=True)
         self.assertEqual(said.returncode, 2, said.stdout)
         self.assertIn('cannot tell', said.stdout)
 
