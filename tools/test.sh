@@ -2,8 +2,17 @@
 # Builds the four presets (sim, asan, win32, win64) and runs the whole suite,
 # then a short run of every fuzz target, and ends by saying what this host
 # could and could not prove.
+#
+#   test.sh              the whole suite; in the machine for the 32-bit runs
+#                        (a host without 32-bit code) the default set
+#   test.sh --vm32-all   every 32-bit case, also in that machine
 set -euo pipefail
 cd "$(dirname "$0")/.."
+case ${1:-} in
+  --vm32-all) export TG_VM32_ALL=1 ;;
+  "") ;;
+  *) echo "usage: $0 [--vm32-all]" >&2; exit 2 ;;
+esac
 root=$(pwd)
 
 # shellcheck source=tools/session.sh
@@ -25,6 +34,7 @@ host_status=0
 host_line=$(bash tools/host32.sh) || host_status=$?
 echo "== $host_line"
 
+rm -f build/win32/vm32/used
 status=0
 for preset in "${presets[@]}"; do
   echo "== test: $preset"

@@ -66,6 +66,13 @@ def main(argv):
     if host_status == 0:
         print('  The 32-bit release, the program players get, ran here under Wine 10: its')
         print('  conformance cases and the whole end-to-end suite.')
+    elif host_status == 1 and os.path.exists(os.path.join(REPO, 'build', 'win32', 'vm32', 'used')):
+        print("  This host's kernel runs no 32-bit code (IA-32 emulation is off): the 32-bit release ran")
+        print('  in the machine for the 32-bit runs (qemu, its own kernel, Wine 10): its conformance cases')
+        print('  and %s; the whole end-to-end suite also ran on the' % (
+            'the whole end-to-end suite' if os.environ.get('TG_VM32_ALL')
+            else 'the default whole installs (--vm32-all runs every case)'))
+        print('  64-bit build under wine64.')
     elif host_status == 1:
         print("  NOT PROVEN HERE: this host's kernel runs no 32-bit code (IA-32 emulation is off). The")
         print('  32-bit release was built and its PE inspected, but never run: its conformance and')
