@@ -44,5 +44,5 @@ opts=(sign -h sha256 -certs "$cert" -key "$key"
 [ -n "$timestamp" ] && opts+=(-ts "$timestamp")
 rm -f "$out"
 osslsigncode "${opts[@]}" -in "$in" -out "$out" >/dev/null
-echo "sign: signed $out with $(openssl x509 -in "$cert" -noout -subject 2>/dev/null ||
+echo "sign: $(basename "$out") signed for $(openssl x509 -in "$cert" -noout -subject 2>/dev/null ||
   openssl x509 -inform DER -in "$cert" -noout -subject)"
