@@ -11,6 +11,7 @@
 #include "install/output_layout.h"
 #include "install/payload_catalogue.h"
 #include "install/version_id.h"
+#include "install/versions.h"
 #include "runtime/system.h"
 #include "runtime/values.h"
 #include "ui/message_box.h"
@@ -83,15 +84,13 @@ bool IsSameImage(void* context, win::HANDLE process) {
   return !same.path.empty() && GetOpenProcessImagePath(same.api, process, same.codePage) == same.path;
 }
 
-// The patched assemblies the program carries, by version label.
-constexpr const char* kLabels[] = {"0.24g", "0.25a", "0.25b", "0.25c", "0.25e"};
-
 Text LabelForSize(std::int32_t size) { return VersionForSizeCode(AssemblySizeCode(size)); }
 
-// The patched assemblies' bytes, in the order of kLabels.
-std::array<std::string_view, std::size(kLabels)> PayloadBytes() {
-  std::array<std::string_view, std::size(kLabels)> bytes;
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = FindPayload(kLabels[i])->bytes();
+// The patched assemblies' bytes, one for each known version.
+std::array<std::string_view, kKnownVersionCount> PayloadBytes() {
+  std::array<std::string_view, kKnownVersionCount> bytes;
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = FindPayload(kKnownVersions[i].label)->bytes();
   return bytes;
 }
 

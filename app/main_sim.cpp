@@ -1,7 +1,10 @@
 // One whole run of the installer on a simulated machine, its transcript on
 // standard output: the console in colour, each message box, what changed on
-// disk, and the run's figures. By default the game runs and the user
-// confirms the version; `--no-game` runs without it.
+// disk, and the run's figures. By default the game runs, its assembly
+// identifies as "0.25c" and the user confirms the version; `--no-game` runs
+// without it. `--assembly-size N` gives the game's assembly N bytes, and
+// `--pick LABEL` has the user refuse the confirmation, ask to pick by hand
+// and pick LABEL from the selection window's list.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +12,7 @@
 #include <string>
 
 #include "app/startup.h"
+#include "install/version_id.h"
 #include "platform/sim/code_pages.h"
 #include "platform/sim/machine.h"
 
@@ -32,12 +36,12 @@ std::string Sgr(unsigned attributes) {
   return buffer;
 }
 
-void InstallGame(sim::Machine& machine) {
+void InstallGame(sim::Machine& machine, std::size_t assemblySize) {
   const std::string folder = "D:\\Games\\Thistlegarden\\";
   machine.drives.targets['D'] = u"\\Device\\HarddiskVolume4";
   machine.files.AddFile(folder + "Thistlegarden.exe", "MZ game");
   machine.files.AddFile(folder + "Thistlegarden_Data\\Managed\\Assembly-CSharp.dll",
-                        std::string(3240100, 'o'));
+                        std::string(assemblySize, 'o'));
   win::DWORD pid = machine.processes.Add(
       "Thistlegarden.exe", u"\\Device\\HarddiskVolume4\\Games\\Thistlegarden\\Thistlegarden.exe");
   machine.windows.AddForeign("Thistlegarden", "UnityWndClass", pid);
@@ -67,7 +71,30 @@ void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
 
 int main(int argc, char** argv) {
   sim::Machine machine;
-  if (!(argc > 1 && std::strcmp(argv[1], "--no-game") == 0)) InstallGame(machine);
+  bool game = true;
+  std::size_t assemblySize = 3240100;
+  const char* pick = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--no-game") == 0) {
+      game = false;
+    } else if (std::strcmp(argv[i], "--assembly-size") == 0 && i + 1 < argc) {
+      assemblySize = std::strtoul(argv[++i], nullptr, 10);
+    } else if (std::strcmp(argv[i], "--pick") == 0 && i + 1 < argc) {
+      pick = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: %s [--no-game] [--assembly-size N] [--pick LABEL]\n", argv[0]);
+      return 2;
+    }
+  }
+  if (game) InstallGame(machine, assemblySize);
+  if (pick) {
+    // Cancel to the confirmation, when the size asks one; OK to picking by hand.
+    const bool confirmation = !VersionForSizeCode(
+        AssemblySizeCode(static_cast<std::int32_t>(assemblySize))).empty();
+    machine.dialogs.answers = confirmation ? std::deque<int>{2, 1} : std::deque<int>{1};
+    machine.windows.userActions = {{sim::WindowSystem::UserAction::kPick, pick},
+                                   {sim::WindowSystem::UserAction::kPressOk, ""}};
+  }
   const auto filesBefore = machine.files.nodes;
   const std::size_t baseline = liveBytes;
   peakBytes = liveBytes;

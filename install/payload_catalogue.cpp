@@ -1,12 +1,13 @@
 #include "install/payload_catalogue.h"
 
+#include "install/versions.h"
+
 // Defined by payload/payloads.S; the asm labels keep the names the same on
 // every target (i686 Windows would otherwise add an underscore).
-extern "C" const unsigned char tg_payload_0_24g[] __asm__("tg_payload_0_24g");
-extern "C" const unsigned char tg_payload_0_25a[] __asm__("tg_payload_0_25a");
-extern "C" const unsigned char tg_payload_0_25b[] __asm__("tg_payload_0_25b");
-extern "C" const unsigned char tg_payload_0_25c[] __asm__("tg_payload_0_25c");
-extern "C" const unsigned char tg_payload_0_25e[] __asm__("tg_payload_0_25e");
+#define TG_VERSION(symbol, label, sizeCode, otherSizeCode, file, bytes) \
+  extern "C" const unsigned char tg_payload_##symbol[] __asm__("tg_payload_" #symbol);
+#include TG_VERSION_TABLE
+#undef TG_VERSION
 extern "C" const unsigned char tg_payload_before[] __asm__("tg_payload_before");
 extern "C" const unsigned char tg_payload_after[] __asm__("tg_payload_after");
 
@@ -23,8 +24,9 @@ struct Entry {
 };
 
 constexpr Entry kAssemblies[] = {
-    {"0.24g", {tg_payload_0_24g}}, {"0.25a", {tg_payload_0_25a}}, {"0.25b", {tg_payload_0_25b}},
-    {"0.25c", {tg_payload_0_25c}}, {"0.25e", {tg_payload_0_25e}},
+#define TG_VERSION(symbol, label, sizeCode, otherSizeCode, file, bytes) {label, {tg_payload_##symbol}},
+#include TG_VERSION_TABLE
+#undef TG_VERSION
 };
 
 constexpr PayloadBlob kBeforeImage{tg_payload_before};

@@ -17,8 +17,9 @@ struct PayloadBlob {
   std::string_view bytes() const;
 };
 
-// The patched assembly of "0.24g", "0.25a", "0.25b", "0.25c" or "0.25e",
-// compared byte for byte, case distinguished; nullptr for any other label.
+// The patched assembly of a version of the table ("0.24g", "0.25a", "0.25b",
+// "0.25c", "0.25e"), the label compared byte for byte, case distinguished;
+// nullptr for any other label.
 const PayloadBlob* FindPayload(std::string_view label);
 
 // The comparison images written as "安装前.PNG" and "安装后.PNG".

@@ -2,6 +2,7 @@
 
 #include "fsproc/file_ops.h"
 #include "install/output_layout.h"
+#include "install/versions.h"
 #include "runtime/values.h"
 #include "ui/message_box.h"
 
@@ -11,24 +12,9 @@ constexpr std::int32_t kBoxTimeout = 1000000;
 constexpr win::UINT kOkCancelQuestion = 0x21;
 constexpr win::UINT kOkCancelWarning = 0x31;
 
-struct VersionRow {
-  std::int32_t sizeCode;
-  std::int32_t otherSizeCode;  // 0: none
-  const char* label;
-  const char* question;
-};
-
-// Tested in this order.
-constexpr VersionRow kVersionTable[] = {
-    {276, 0, "0.24g", "识别Assembly-CSharp.dll大小版本自动识别为 0.24g，是否确认为该版本？"},
-    {306, 0, "0.25a", "识别Assembly-CSharp.dll大小版本自动识别为 0.25a，是否确认为该版本？"},
-    {308, 0, "0.25b", "识别Assembly-CSharp.dll大小版本自动识别为 0.25b，是否确认为该版本？"},
-    {309, 0, "0.25c", "识别Assembly-CSharp.dll大小版本自动识别为 0.25c，是否确认为该版本？"},
-    {311, 310, "0.25e", "识别Assembly-CSharp.dll大小版本自动识别为 0.25e，是否确认为该版本？"},
-};
-
-const VersionRow* RowFor(std::int32_t sizeCode) {
-  for (const auto& row : kVersionTable)
+// Tested in the table's order.
+const KnownVersion* RowFor(std::int32_t sizeCode) {
+  for (const KnownVersion& row : kKnownVersions)
     if (sizeCode == row.sizeCode || (row.otherSizeCode != 0 && sizeCode == row.otherSizeCode))
       return &row;
   return nullptr;
@@ -41,7 +27,7 @@ std::int32_t AssemblySizeCode(std::int32_t size) {
 }
 
 Text VersionForSizeCode(std::int32_t sizeCode) {
-  const VersionRow* row = RowFor(sizeCode);
+  const KnownVersion* row = RowFor(sizeCode);
   return row ? Text(row->label) : Text();
 }
 
@@ -49,7 +35,7 @@ VersionChoice IdentifyVersion(win::Api& api, std::int32_t codePage, const Text& 
                               PickVersionByHand pickByHand, void* context) {
   std::int32_t size = QueryFileSize(api, GameAssemblyPath(folder));
   Text label = "0.00";
-  if (const VersionRow* row = RowFor(AssemblySizeCode(size))) {
+  if (const KnownVersion* row = RowFor(AssemblySizeCode(size))) {
     if (TimedMessageBox(api, codePage, row->question, kOkCancelQuestion,
                         Text("欧尼酱~这个事情很重要！"), std::nullopt, kBoxTimeout) == 0)
       label = row->label;

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Writes deterministic stand-ins for the seven payload files.
 
-usage: make_standins.py FOLDER
+usage: make_standins.py [--table FILE] FOLDER
 
 The stand-ins have the names, exact sizes and kinds the build expects (see
-validate_payloads.py): five 32-bit .NET DLLs, each carrying its version label,
+validate_payloads.py): a 32-bit .NET DLL for each version of the table of
+versions (default: versions.def beside this file), carrying its label,
 and two 1296 x 759 RGBA PNG pictures. The same input gives the same bytes on
 every machine: the PNG data is deflated here, not by the zlib library.
 """
@@ -283,12 +284,16 @@ def image(after, size):
 
 
 def main(argv):
-    if len(argv) != 2:
+    args = argv[1:]
+    table = payloads.TABLE
+    if args[:1] == ["--table"] and len(args) >= 2:
+        table, args = args[1], args[2:]
+    if len(args) != 1:
         print(__doc__.strip().splitlines()[2], file=sys.stderr)
         return 2
-    folder = Path(argv[1])
+    folder = Path(args[0])
     folder.mkdir(parents=True, exist_ok=True)
-    for name, label, kind, size in payloads.FILES:
+    for name, label, kind, size in payloads.payload_files(table):
         if kind == payloads.ASSEMBLY:
             data = assembly(label, size)
         else:

@@ -1,13 +1,18 @@
 #!/usr/bin/env python3
 """Checks a folder of payload files before the build embeds them.
 
-usage: validate_payloads.py FOLDER [--stamp FILE]
+usage: validate_payloads.py [--table FILE] FOLDER [--stamp FILE]
+       validate_payloads.py [--table FILE] --blob-bytes
 
 Every file must be present, of its exact size and of the right kind. Each
 problem is reported on its own line naming the file; the exit status is 1 when
-there is any. With --stamp, FILE is written when all is well.
+there is any. With --stamp, FILE is written when all is well. The assemblies
+are those of the table of versions (default: versions.def beside this file).
+--blob-bytes prints how many bytes the embedded payloads take, headers
+included.
 """
 
+import re
 import struct
 import sys
 import zlib
@@ -16,16 +21,47 @@ from pathlib import Path
 ASSEMBLY = "assembly"
 IMAGE = "image"
 
-# (file name, label or role, kind, exact size)
-FILES = [
-    ("Assembly-CSharp-0.24g.dll", "0.24g", ASSEMBLY, 2_904_064),
-    ("Assembly-CSharp-0.25a.dll", "0.25a", ASSEMBLY, 3_215_360),
-    ("Assembly-CSharp-0.25b.dll", "0.25b", ASSEMBLY, 3_228_160),
-    ("Assembly-CSharp-0.25c.dll", "0.25c", ASSEMBLY, 3_240_448),
-    ("Assembly-CSharp-0.25e.dll", "0.25e", ASSEMBLY, 3_256_832),
+TABLE = Path(__file__).resolve().parent / "versions.def"
+ROW = re.compile(r'^\s*TG_VERSION\(([0-9A-Za-z_]+), *"([^"\\]+)", *([0-9]+), *([0-9]+), '
+                 r'*"([^"\\/]+)", *([0-9]+)\)\s*$')
+
+IMAGES = [
     ("before.png", "before", IMAGE, 407_011),
     ("after.png", "after", IMAGE, 462_645),
 ]
+BLOB_HEADER = 8
+
+
+def read_versions(table=TABLE):
+    """[(label, [size codes], payload file, payload bytes)] of the table of
+    versions, in its order; ValueError naming a row that cannot be read."""
+    versions = []
+    for line in Path(table).read_text(encoding="utf-8").splitlines():
+        if not line.lstrip().startswith("TG_VERSION"):
+            continue
+        match = ROW.match(line)
+        if not match or match[1].replace("_", ".") != match[2]:
+            raise ValueError(f"{table}: a row that cannot be read: {line.strip()}")
+        symbol, label, code, other, name, size = match.groups()
+        codes = [int(code)] + ([int(other)] if int(other) else [])
+        versions.append((label, codes, name, int(size)))
+    if not versions:
+        raise ValueError(f"{table}: no versions")
+    return versions
+
+
+def payload_files(table=TABLE):
+    """(file name, label or role, kind, exact size) of every payload, in the
+    order they are embedded: the table's assemblies, then the images."""
+    return [(name, label, ASSEMBLY, size) for label, _, name, size in read_versions(table)] + IMAGES
+
+
+def blob_bytes(table=TABLE):
+    """The bytes the embedded payloads take, headers included."""
+    return sum(BLOB_HEADER + size for _, _, _, size in payload_files(table))
+
+
+FILES = payload_files()
 
 IMAGE_WIDTH = 1296
 IMAGE_HEIGHT = 759
@@ -107,11 +143,11 @@ def image_problems(data):
     return problems
 
 
-def problems_in(folder):
+def problems_in(folder, files=None):
     """Every problem of the payload files in `folder`, as 'name: what' lines."""
     folder = Path(folder)
     found = []
-    for name, _, kind, size in FILES:
+    for name, _, kind, size in files or FILES:
         path = folder / name
         if not path.is_file():
             found.append(f"{name}: missing from {folder}")
@@ -126,6 +162,17 @@ def problems_in(folder):
 
 def main(argv):
     args = argv[1:]
+    table = TABLE
+    if args[:1] == ["--table"] and len(args) >= 2:
+        table, args = args[1], args[2:]
+    try:
+        files = payload_files(table)
+    except (OSError, ValueError) as e:
+        print(f"payload check failed: {e}", file=sys.stderr)
+        return 1
+    if args == ["--blob-bytes"]:
+        print(blob_bytes(table))
+        return 0
     stamp = None
     if len(args) == 3 and args[1] == "--stamp":
         stamp = args[2]
@@ -133,7 +180,7 @@ def main(argv):
     if len(args) != 1:
         print(__doc__.strip().splitlines()[2], file=sys.stderr)
         return 2
-    found = problems_in(args[0])
+    found = problems_in(args[0], files)
     if found:
         print(f"payload check failed for {Path(args[0]).resolve()}:", file=sys.stderr)
         for line in found:

@@ -7,6 +7,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb x11-apps imagemagick locales clang libclang-rt-14-dev llvm-14
   mmdebstrap python3-pefile python3-pyte python3-yaml util-linux procps
+  osslsigncode openssl fonts-wqy-microhei
 )
 
 missing=()
@@ -34,3 +35,13 @@ fi
 # The Wine that runs the 32-bit release here (built once, kept outside the
 # work tree). Without it the 32-bit Wine tests fail, saying what is missing.
 bash "$(dirname "$0")/setup-wine32.sh" || echo "setup: without it the 32-bit Wine tests fail" >&2
+
+# Chinese text in the boxes and the window, as 宋体 shows it on a player's
+# Windows: the Wine 10 root sees only its own fonts, so the font goes there too.
+font=/usr/share/fonts/truetype/wqy/wqy-microhei.ttc
+root=$(bash "$(dirname "$0")/setup-wine32.sh" --path)
+if [ -f "$root/.tg-wine32-ready" ] && [ -f "$font" ] && ! cmp -s "$font" "$root$font"; then
+  echo "setup: adding the CJK font to the Wine 10 root"
+  $sudo mkdir -p "$(dirname "$root$font")"
+  $sudo cp "$font" "$root$font"
+fi

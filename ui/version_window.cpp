@@ -1,5 +1,7 @@
 #include "ui/version_window.h"
 
+#include "install/versions.h"
+
 namespace {
 
 constexpr int kWidth = 310;
@@ -19,7 +21,6 @@ constexpr int DEFAULT_GUI_FONT = 17, WHITE_BRUSH = 0, TRANSPARENT = 1;
 constexpr win::UINT DT_LEFT = 0x0, DT_VCENTER = 0x4, DT_SINGLELINE = 0x20, DT_NOPREFIX = 0x800;
 constexpr win::DWORD kRed = 0x0000FF, kWhite = 0xFFFFFF;  // COLORREF: 0x00BBGGRR
 
-constexpr const char* kVersions[] = {"0.24g", "0.25a", "0.25b", "0.25c", "0.25e"};
 constexpr char kInstruction[] = "未能正常识别游戏版本，请自行选择版本。";
 
 win::LRESULT SendTo(win::Api& api, win::HWND window, win::UINT message, win::WPARAM wParam = 0,
@@ -84,8 +85,8 @@ win::HWND CreateControls(win::Api& api, win::HWND window) {
 }
 
 void InitialiseCombo(win::Api& api, win::HWND combo) {
-  for (const char* version : kVersions)
-    SendTo(api, combo, win::CB_ADDSTRING, 0, reinterpret_cast<win::LPARAM>(version));
+  for (const KnownVersion& version : kKnownVersions)
+    SendTo(api, combo, win::CB_ADDSTRING, 0, reinterpret_cast<win::LPARAM>(version.label));
   win::LRESULT itemHeight = SendTo(api, combo, win::CB_GETITEMHEIGHT, 0);
   if (itemHeight > 0) SendTo(api, combo, win::CB_SETITEMHEIGHT, 0, itemHeight + 1);
   SendTo(api, combo, win::CB_LIMITTEXT, 0);

@@ -11,8 +11,10 @@ out a game folder in the prefix, starts the stand-in game with its window and
 an automated user that answers OK to the version confirmation, and runs the
 installer. On a terminal the installer writes to this very terminal, so its
 real coloured console shows; otherwise it runs in a pseudo-terminal and what
-it showed is printed afterwards. The demo then lists what changed and ends
-everything it started, the Wine session included.
+it showed is printed afterwards. The demo then lists what changed, saves
+screenshots of the version confirmation and of the desktop at the end (PNG,
+in BUILD/demo/, paths printed) and ends everything it started, the Wine
+session included.
 
 --manual leaves the boxes to a person: set DISPLAY to a real X display.
 """
@@ -21,6 +23,7 @@ import argparse
 import os
 import subprocess
 import sys
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -92,6 +95,38 @@ def describe(data):
     return '%s bytes, sha256 %s' % (len(data), short_hash(data)) if data is not None else 'missing'
 
 
+def screenshot(path):
+    """The Wine session's whole X screen as a PNG; path, or None with the reason printed."""
+    import winetool
+    display = winetool.session_env().get('DISPLAY')
+    result = subprocess.run(['import', '-display', display or '', '-window', 'root', path],
+                            capture_output=True, text=True)
+    if result.returncode != 0 or not os.path.isfile(path):
+        print('  (no screenshot: %s)' % (result.stderr.strip() or 'no display'))
+        return None
+    return path
+
+
+class BoxShot(threading.Thread):
+    """Takes a screenshot once the version confirmation is on screen (the
+    automated user waits before it answers)."""
+
+    def __init__(self, title, path):
+        super().__init__(daemon=True)
+        self.title, self.path, self.taken = title, path, None
+        self.stop = threading.Event()
+
+    def run(self):
+        import scenario as sc
+        while not self.stop.is_set():
+            if any(w['class'] == '#32770' and w['visible'] and w['title'] == self.title
+                   for w in sc.top_windows()):
+                time.sleep(0.5)         # drawn
+                self.taken = screenshot(self.path)
+                return
+            time.sleep(0.2)
+
+
 def run_on_this_terminal(installer, env):
     """The installer attached to our terminal; its exit code."""
     import winetool
@@ -122,10 +157,19 @@ def demo(args):
         print('Stand-in game: %s (process %d, window %d)' % (
             sc.to_windows(s.game_exe), game['pid'], game['hwnd']))
         print('Assembly before: %s' % describe(before))
+        shots = os.path.join(winetool.build_dir(), 'demo')
+        os.makedirs(shots, exist_ok=True)
+        for name in ('confirmation.png', 'end.png'):
+            if os.path.exists(os.path.join(shots, name)):
+                os.remove(os.path.join(shots, name))
         user = None
+        box_shot = None
         if not args.manual:
-            user = s.start_auto_user(['ok'])
+            # It lets the box stand long enough for a screenshot.
+            user = s.start_auto_user(['wait:4000+ok'])
             print('Automated user: answers OK to the version confirmation')
+            box_shot = BoxShot(sc.CONFIRM_TITLE, os.path.join(shots, 'confirmation.png'))
+            box_shot.start()
         print()
 
         started = time.monotonic()
@@ -138,6 +182,9 @@ def demo(args):
             code = result.exit_code
         print()
         print('Installer ended with exit code %s after %.1f s' % (code, time.monotonic() - started))
+        if box_shot:
+            box_shot.stop.set()
+            box_shot.join(10)
 
         after = s.assembly()
         print()
@@ -173,6 +220,12 @@ def demo(args):
             for box in user.entries():
                 print('  [%s] %s -> %s' % (box['title'], box['text'].split('\r\n')[0],
                                            box['pressed']))
+        print()
+        print('Screenshots:')
+        if box_shot:
+            print('  version confirmation: %s' % (box_shot.taken or '(not taken)'))
+        end_shot = screenshot(os.path.join(shots, 'end.png'))
+        print('  end state:            %s' % (end_shot or '(not taken)'))
     print()
     print('Everything the demo started has been ended.')
     return 0 if code == 0 else 1

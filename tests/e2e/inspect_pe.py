@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """Check that an executable is a 32-bit x86 Windows console program that
-imports only DLLs Windows loads from its own folder, with ASLR and DEP and an
-application manifest that asks for no elevation; print its size, imports and
-manifest. The file is read with pefile.
+imports only DLLs Windows loads from its own folder, with ASLR and DEP, an
+application manifest that asks for no elevation and version information that
+names the program, its version and its authors; that its bytes are those of a
+reproducible build: no time stamp, a correct checksum, no path of the
+machine that built it. Print its size, imports, manifest and version. The
+file is read with pefile.
 
 usage: inspect_pe.py PATH.exe [--allow DLL]... [--max-kib N] [--machine x86-64]
+                     [--version A.B.C.D] [--no-path DIR]...
 Exit status 0 when every check passes, 1 on a failed check, 2 when the
 file cannot be read as PE at all."""
 
@@ -35,6 +39,12 @@ DYNAMIC_BASE = 0x0040
 NX_COMPAT = 0x0100
 RELOCS_STRIPPED = 0x0001      # IMAGE_FILE_RELOCS_STRIPPED, COFF characteristics
 RT_MANIFEST = 24
+RT_VERSION = 16
+
+# What the version resource must say.
+AUTHORS = 'Orrinvale&Tamsk_Olu'
+ORIGINAL_NAME = 'ThistlegardenPatch.exe'
+CHINESE_UNICODE = '080404b0'    # Simplified Chinese, UTF-16
 
 ASM_V1 = '{urn:schemas-microsoft-com:asm.v1}'
 ASM_V3 = '{urn:schemas-microsoft-com:asm.v3}'
@@ -60,8 +70,12 @@ class Image:
         pe.parse_data_directories(directories=[
             pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_IMPORT'],
             pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT'],
-            pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_RESOURCE']])
+            pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_RESOURCE'],
+            pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_DEBUG']])
         self.pe = pe
+        self.data = data
+        self.time_stamp = pe.FILE_HEADER.TimeDateStamp
+        self.checksum = pe.OPTIONAL_HEADER.CheckSum
         self.machine = pe.FILE_HEADER.Machine
         self.characteristics = pe.FILE_HEADER.Characteristics
         self.magic = pe.OPTIONAL_HEADER.Magic
@@ -82,6 +96,38 @@ class Image:
 
     def delay_imports(self):
         return self._table(getattr(self.pe, 'DIRECTORY_ENTRY_DELAY_IMPORT', []))
+
+    def computed_checksum(self):
+        return self.pe.generate_checksum()
+
+    def other_time_stamps(self):
+        """[(where, value)] of the time stamps beside the file header's."""
+        found = []
+        res = getattr(self.pe, 'DIRECTORY_ENTRY_RESOURCE', None)
+        if res is not None:
+            found.append(('resource directory', res.struct.TimeDateStamp))
+        for entry in getattr(self.pe, 'DIRECTORY_ENTRY_DEBUG', []):
+            found.append(('debug directory', entry.struct.TimeDateStamp))
+        return found
+
+    def version_info(self):
+        """(fixed file and product versions as 'a.b.c.d', {table: {name: text}},
+        [translations]) of the version resource; None when there is none."""
+        fixed = getattr(self.pe, 'VS_FIXEDFILEINFO', None)
+        if not fixed:
+            return None
+        f = fixed[0]
+        four = lambda ms, ls: '%d.%d.%d.%d' % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+        versions = (four(f.FileVersionMS, f.FileVersionLS), four(f.ProductVersionMS, f.ProductVersionLS))
+        tables, translations = {}, []
+        for info in getattr(self.pe, 'FileInfo', []):
+            for entry in info:
+                for table in getattr(entry, 'StringTable', []):
+                    tables[table.LangID.decode('latin-1').lower()] = {
+                        k.decode('utf-8'): v.decode('utf-8') for k, v in table.entries.items()}
+                for var in getattr(entry, 'Var', []):
+                    translations.extend(v for v in var.entry.values())
+        return versions, tables, translations
 
     def resources(self, type_id):
         """[bytes] of every resource of this numeric type, any name and language."""
@@ -141,6 +187,64 @@ def check_manifest(pe, arch, failures):
                         % name)
 
 
+def has_chinese(text):
+    return any('\u4e00' <= c <= '\u9fff' for c in text)
+
+
+def check_version(pe, version, failures):
+    """The version resource: Chinese texts, the build's version, the authors."""
+    info = pe.version_info()
+    if info is None:
+        failures.append('no version information (VERSIONINFO)')
+        return
+    (file_version, product_version), tables, translations = info
+    print('version information: file %s, product %s, translations %s'
+          % (file_version, product_version, ', '.join(translations)))
+    for lang, strings in tables.items():
+        for name, value in sorted(strings.items()):
+            print('  %s %s: %s' % (lang, name, value))
+    if version is not None:
+        for name, value in (('fixed file version', file_version),
+                            ('fixed product version', product_version)):
+            if value != version:
+                failures.append('%s is %s, not %s' % (name, value, version))
+    strings = tables.get(CHINESE_UNICODE)
+    if strings is None:
+        failures.append('no string table %s (Simplified Chinese, UTF-16): %s'
+                        % (CHINESE_UNICODE, sorted(tables)))
+        return
+    if not any(t.split() == ['0x0804', '0x04b0'] for t in translations):
+        failures.append('the translation list does not name 0x0804 0x04b0')
+    expected = {'CompanyName': AUTHORS, 'OriginalFilename': ORIGINAL_NAME}
+    if version is not None:
+        expected.update(FileVersion=version, ProductVersion=version)
+    for name, value in expected.items():
+        if strings.get(name) != value:
+            failures.append('%s is %r, not %r' % (name, strings.get(name), value))
+    for name in ('ProductName', 'FileDescription'):
+        if not has_chinese(strings.get(name, '')):
+            failures.append('%s is %r: no Chinese text' % (name, strings.get(name)))
+
+
+def check_reproducible(pe, paths, failures):
+    """No time stamp, a correct checksum, none of `paths` in the bytes."""
+    print('time stamp: 0x%08X; checksum: 0x%08X' % (pe.time_stamp, pe.checksum))
+    if pe.time_stamp != 0:
+        failures.append('the file header has a time stamp (0x%08X): two builds differ'
+                        % pe.time_stamp)
+    for where, value in pe.other_time_stamps():
+        if value != 0:
+            failures.append('the %s has a time stamp (0x%08X)' % (where, value))
+    computed = pe.computed_checksum()
+    if pe.checksum == 0 or pe.checksum != computed:
+        failures.append('checksum 0x%08X, the bytes give 0x%08X' % (pe.checksum, computed))
+    for path in paths:
+        path = path.rstrip('/')
+        for form, needle in (('', path.encode('utf-8')), (' (UTF-16)', path.encode('utf-16-le'))):
+            if needle and needle in pe.data:
+                failures.append('the build path %s%s is in the file' % (path, form))
+
+
 def check_hardening(pe, wide, failures):
     dc = pe.dll_characteristics
     print('DllCharacteristics: 0x%04X' % dc)
@@ -161,6 +265,9 @@ def main(argv=None):
     ap.add_argument('--max-kib', type=float, help='fail when the file is larger')
     ap.add_argument('--machine', choices=('i386', 'x86-64'), default='i386',
                     help='the architecture expected (default i386, the release)')
+    ap.add_argument('--version', help='the version the build defines (A.B.C.D)')
+    ap.add_argument('--no-path', action='append', default=[],
+                    help='a folder of the build machine that must not be in the file (repeatable)')
     args = ap.parse_args(argv)
 
     try:
@@ -216,14 +323,17 @@ def main(argv=None):
     check_hardening(pe, wide, failures)
     try:
         check_manifest(pe, 'amd64' if wide else 'x86', failures)
+        check_version(pe, args.version, failures)
     except (pefile.PEFormatError, struct.error) as e:
         failures.append('the resources cannot be read: %s' % e)
+    check_reproducible(pe, args.no_path, failures)
 
     if failures:
         for f in failures:
             print('FAIL: ' + f)
         return 1
-    print('OK: %s console program importing only DLLs of the system, with ASLR, DEP and a manifest'
+    print('OK: %s console program importing only DLLs of the system, with ASLR, DEP, a manifest'
+          ' and version information; no time stamp, a correct checksum, no build path'
           % ('PE32+ x86-64' if wide else 'PE32 i386'))
     return 0
 

@@ -30,6 +30,12 @@ class DesktopTest(sc.E2ETest):
             time.sleep(0.2)
         self.fail('no file manager window titled %s' % title)
 
+    def test_a_font_for_chinese_text(self):
+        # Without one the boxes and the window show empty squares where a
+        # player's Windows shows 宋体 (tools/setup.sh installs one).
+        faces = sorted({f['face'] for f in sc.winprobe('chinese-fonts')})
+        self.assertTrue(faces, 'the desktop has no font for Simplified Chinese')
+
     def test_file_manager_on_the_game_folder_is_not_the_game(self):
         with sc.Scenario('file-manager') as s:
             s.make_game(assembly=sc.VERSION_SIZES['0.25b'])

@@ -13,7 +13,7 @@ REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 
 def manifest(arch='x86'):
     with open(os.path.join(REPO, 'app', 'installer.manifest.in'), encoding='utf-8') as f:
-        return f.read().replace('@TG_MANIFEST_ARCH@', arch)
+        return f.read().replace('@TG_MANIFEST_ARCH@', arch).replace('@PROJECT_VERSION@', '1.0.0.0')
 
 
 class FakePE:
@@ -86,6 +86,75 @@ class HardeningTest(unittest.TestCase):
         for dll in ('ucrtbase.dll', 'api-ms-win-crt-runtime-l1-1-0.dll', 'version.dll',
                     'libstdc++-6.dll', 'uxtheme.dll'):
             self.assertFalse(ip.is_system(dll, set()), dll)
+
+
+GOOD_STRINGS = {
+    'CompanyName': ip.AUTHORS, 'FileDescription': 'Thistlegarden离线补丁安装程序',
+    'FileVersion': '1.2.3.4', 'OriginalFilename': ip.ORIGINAL_NAME,
+    'ProductName': 'Thistlegarden补丁程序', 'ProductVersion': '1.2.3.4',
+}
+
+
+class FakeRelease:
+    def __init__(self, strings=GOOD_STRINGS, fixed=('1.2.3.4', '1.2.3.4'), lang='080404b0',
+                 translations=('0x0804 0x04b0',), time_stamp=0, checksum=0x1234,
+                 computed=0x1234, data=b'MZ code', others=()):
+        self.info = None if strings is None else (fixed, {lang: dict(strings)}, list(translations))
+        self.time_stamp, self.checksum, self._computed = time_stamp, checksum, computed
+        self.data, self._others = data, list(others)
+
+    def version_info(self):
+        return self.info
+
+    def computed_checksum(self):
+        return self._computed
+
+    def other_time_stamps(self):
+        return self._others
+
+
+class VersionTest(unittest.TestCase):
+    def test_the_versions_faults(self):
+        def changed(**values):
+            return dict(GOOD_STRINGS, **values)
+        cases = [
+            ('as built', FakeRelease(), 0),
+            ('none', FakeRelease(strings=None), 1),
+            ('another fixed version', FakeRelease(fixed=('1.2.3.5', '1.2.3.4')), 1),
+            ('another version text', FakeRelease(strings=changed(ProductVersion='1.0')), 1),
+            ('other authors', FakeRelease(strings=changed(CompanyName='Thistlegarden')), 1),
+            ('English description', FakeRelease(strings=changed(FileDescription='Patch')), 1),
+            ('no product name', FakeRelease(strings={k: v for k, v in GOOD_STRINGS.items()
+                                                      if k != 'ProductName'}), 1),
+            ('renamed', FakeRelease(strings=changed(OriginalFilename='setup.exe')), 1),
+            ('English table', FakeRelease(lang='040904b0'), 1),
+            ('no translation', FakeRelease(translations=()), 1),
+        ]
+        for name, pe, count in cases:
+            with self.subTest(name):
+                failures = []
+                ip.check_version(pe, '1.2.3.4', failures)
+                self.assertEqual(len(failures), count, failures)
+
+
+class ReproducibleTest(unittest.TestCase):
+    def test_time_stamps_checksum_and_paths(self):
+        here = '/home/builder/tg'
+        cases = [
+            ('as built', FakeRelease(), 0),
+            ('link time', FakeRelease(time_stamp=0x6B193919), 1),
+            ('resource time', FakeRelease(others=[('resource directory', 5)]), 1),
+            ('no checksum', FakeRelease(checksum=0, computed=0), 1),
+            ('stale checksum', FakeRelease(computed=0x1235), 1),
+            ('the path', FakeRelease(data=b'MZ ' + here.encode() + b'/app/x.cpp'), 1),
+            ('the path in UTF-16', FakeRelease(data=b'MZ ' + here.encode('utf-16-le')), 1),
+            ('another path', FakeRelease(data=b'MZ /home/builder/other'), 0),
+        ]
+        for name, pe, count in cases:
+            with self.subTest(name):
+                failures = []
+                ip.check_reproducible(pe, [here + '/'], failures)
+                self.assertEqual(len(failures), count, failures)
 
 
 if __name__ == '__main__':

@@ -303,5 +303,124 @@ class Embedding(unittest.TestCase):
             self.configure(self.real).check_returncode()
 
 
+# A sixth version, as payload/README.md says to add one.
+SIXTH = ("0.26a", 320, "Assembly-CSharp-0.26a.dll", 3_355_648)
+SIXTH_ROW = 'TG_VERSION(0_26a, "0.26a", 320, 0, "Assembly-CSharp-0.26a.dll", 3355648)\n'
+
+
+@unittest.skipIf(tools_missing(), "build tools missing")
+class AddedVersion(unittest.TestCase):
+    """A version added to a test table of versions reaches every place that
+    reads the table: the build's checks, the stand-ins and the embedding, the
+    benchmark's figure, and in the program the identification, its question,
+    the catalogue and the window's list. One native build of the simulated
+    program (tests off)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.table = Path(cls.tmp.name) / "versions.def"
+        cls.table.write_text((PAYLOAD / "versions.def").read_text(encoding="utf-8") + SIXTH_ROW,
+                             encoding="utf-8")
+        cls.build = Path(cls.tmp.name) / "build"
+        configured = cls.configure(cls.table)
+        configured.check_returncode()
+        built = subprocess.run(["ninja", "-C", str(cls.build), "ThistlegardenPatch-sim"],
+                               capture_output=True, text=True)
+        if built.returncode:
+            raise AssertionError(built.stdout + built.stderr)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    @classmethod
+    def configure(cls, table, build=None):
+        return subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build or cls.build), "-G", "Ninja",
+                               "-DTG_BUILD_TESTS=OFF", f"-DTG_VERSION_TABLE={table}"],
+                              capture_output=True, text=True)
+
+    def run_program(self, *args):
+        result = subprocess.run([str(self.build / "ThistlegardenPatch-sim"), *args],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result.stdout
+
+    def assertInstalled(self, transcript, size):
+        self.assertRegex(transcript, r"\[file changed\] [^\n]*\\Managed\\Assembly-CSharp\.dll, "
+                         + str(size) + " bytes")
+
+    def test_an_added_version_reaches_every_place(self):
+        label, _, name, size = SIXTH
+        files = payloads.payload_files(self.table)
+        self.assertEqual([f[0] for f in files],
+                         [f[0] for f in payloads.FILES[:5]] + [name] + ["before.png", "after.png"])
+        standins = self.build / "payload" / "standins"
+        made = (standins / name).read_bytes()
+        self.assertEqual(len(made), size)
+        self.assertIn(f"stand-in assembly {label}\0".encode(), made)
+
+        section = Path(self.tmp.name) / "rodata.bin"
+        subprocess.run(["objcopy", "-O", "binary", "--only-section=.rodata",
+                        str(self.build / "payload/CMakeFiles/tg_payload.dir/payloads.S.o"), str(section)],
+                       check=True)
+        data, at, blobs = section.read_bytes(), 0, []
+        while at < len(data):
+            count = struct.unpack_from("<I", data, at + 4)[0]
+            blobs.append(data[at + 8:at + 8 + count])
+            at = (at + 8 + count + 3) // 4 * 4
+        self.assertEqual(len(blobs), 8)
+        self.assertTrue(blobs[5] == made, "the sixth blob is not the new version's payload")
+
+        # The benchmark's payload figure counts it.
+        figure = subprocess.run([sys.executable, "-B", str(PAYLOAD / "validate_payloads.py"), "--table",
+                                 str(self.table), "--blob-bytes"], capture_output=True, text=True)
+        self.assertEqual(int(figure.stdout), payloads.blob_bytes() + 8 + size)
+
+        # A folder without the new file is refused, naming it.
+        folder = Path(self.tmp.name) / "without"
+        shutil.copytree(standins, folder)
+        (folder / name).unlink()
+        result = subprocess.run([sys.executable, "-B", str(PAYLOAD / "validate_payloads.py"), "--table",
+                                 str(self.table), str(folder)], capture_output=True, text=True)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(f"{name}: missing", result.stderr)
+
+        # In the program: identified by its size code, with its question,
+        # installed from the catalogue, and listed in the window.
+        code = SIXTH[1]
+        game_size = code * 1048576 // 100 + 1000
+        transcript = self.run_program("--assembly-size", str(game_size))
+        self.assertIn(f"识别Assembly-CSharp.dll大小版本自动识别为 {label}，是否确认为该版本？", transcript)
+        self.assertInstalled(transcript, size)
+        # Picked by hand from the window's list (a pick only takes a listed item).
+        self.assertInstalled(self.run_program("--assembly-size", "3229614", "--pick", label), size)
+        self.assertNotIn("[file changed]", self.run_program("--assembly-size", "3229614", "--pick", "0.26b"))
+        # The five versions are as they were.
+        transcript = self.run_program("--assembly-size", "3271557")
+        self.assertIn("自动识别为 0.25e，", transcript)
+        self.assertInstalled(transcript, 3_256_832)
+
+
+@unittest.skipIf(tools_missing(), "build tools missing")
+class TableRows(unittest.TestCase):
+    def test_a_row_the_build_cannot_read_stops_it(self):
+        good = (PAYLOAD / "versions.def").read_text(encoding="utf-8")
+        cases = {
+            "symbol names another label": SIXTH_ROW.replace("0_26a", "0_26b"),
+            "a size code missing": SIXTH_ROW.replace("320, 0, ", "320, "),
+            "a folder in the file name": SIXTH_ROW.replace('"Assembly', '"sub/Assembly'),
+        }
+        for name, row in cases.items():
+            with self.subTest(name), tempfile.TemporaryDirectory() as tmp:
+                table = Path(tmp) / "bad.def"
+                table.write_text(good + row, encoding="utf-8")
+                result = AddedVersion.configure(table, Path(tmp) / "build")
+                self.assertNotEqual(result.returncode, 0)
+                self.assertIn("bad.def", result.stderr)
+                with self.assertRaises(ValueError):
+                    payloads.read_versions(table)
+
+
 if __name__ == "__main__":
     unittest.main()

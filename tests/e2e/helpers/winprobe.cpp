@@ -9,6 +9,8 @@
 //   winprobe close PID...       the same, but first asks the process's windows to
 //                               close (WM_CLOSE) and gives it 5 s to exit
 //   winprobe temp               the temporary-files folder (GetTempPathW)
+//   winprobe chinese-fonts      one line per font family the desktop has for
+//                               Simplified Chinese text (GB2312_CHARSET)
 #include <windows.h>
 
 #include "json_text.h"
@@ -139,6 +141,21 @@ int EndProcesses(int argc, char** argv, bool politely) {
   return failed;
 }
 
+int CALLBACK PrintFontFamily(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM) {
+  Print("{\"face\":" + Json(font->lfFaceName) + ",\"charset\":" + Number(font->lfCharSet) + "}");
+  return 1;
+}
+
+int ListChineseFonts() {
+  HDC screen = GetDC(nullptr);
+  if (!screen) return 1;
+  LOGFONTW wanted{};
+  wanted.lfCharSet = GB2312_CHARSET;
+  EnumFontFamiliesExW(screen, &wanted, PrintFontFamily, 0, 0);
+  ReleaseDC(nullptr, screen);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -153,6 +170,7 @@ int main(int argc, char** argv) {
     Print("{\"temp\":" + Json(buf) + "}");
     return 0;
   }
-  Print("{\"error\":\"usage: winprobe procs|windows|end PID...|close PID...|temp\"}");
+  if (command == "chinese-fonts") return ListChineseFonts();
+  Print("{\"error\":\"usage: winprobe procs|windows|end PID...|close PID...|temp|chinese-fonts\"}");
   return 2;
 }
