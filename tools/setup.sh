@@ -45,3 +45,23 @@ if [ -f "$root/.tg-wine32-ready" ] && [ -f "$font" ] && ! cmp -s "$font" "$root$
   $sudo mkdir -p "$(dirname "$root$font")"
   $sudo cp "$font" "$root$font"
 fi
+
+# Where this host's kernel runs no 32-bit code, the machine that runs the
+# release instead (built once, kept outside the work tree); TG_VM32=off
+# leaves it out, and the 32-bit cases then skip, saying why.
+if [ "${TG_VM32:-on}" != off ] && ! bash "$(dirname "$0")/host32.sh" >/dev/null &&
+   [ -n "$(bash "$(dirname "$0")/host32.sh" --reason)" ]; then
+  vm_packages=(qemu-system-x86 qemu-utils openssh-client e2fsprogs)
+  vm_missing=()
+  for p in "${vm_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$' || vm_missing+=("$p")
+  done
+  if [ "${#vm_missing[@]}" -gt 0 ]; then
+    echo "setup: installing ${vm_missing[*]} (the machine for the 32-bit runs)"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+      "${vm_missing[@]}" >/dev/null
+  fi
+  bash "$(dirname "$0")/setup-vm32.sh" ||
+    echo "setup: without it the 32-bit cases skip on this host" >&2
+fi
