@@ -90,7 +90,7 @@ printf "UseDNS no\nPermitRootLogin prohibit-password\nMaxSessions 64\nMaxStartup
 echo tg-vm32 >"$root/etc/hostname"'
 
 packages=linux-image-amd64,initramfs-tools,kmod,wine64,libwine,locales,xvfb,python3,python3-pyte
-packages+=,openssh-server,iproute2,procps,util-linux,tini
+packages+=,openssh-server,iproute2,procps,util-linux,tini,fonts-wqy-microhei,osslsigncode,openssl,python3-pefile
 if ! mmdebstrap --quiet --variant=apt --include="$packages" \
     --customize-hook="$hook" trixie "$work/root" "deb $mirror trixie main" \
     >"$cache/build.log" 2>&1; then
