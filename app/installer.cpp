@@ -84,7 +84,7 @@ bool IsSameImage(void* context, win::HANDLE process) {
   return !same.path.empty() && GetOpenProcessImagePath(same.api, process, same.codePage) == same.path;
 }
 
-Text LabelForSize(std::int32_t size) { return VersionForSizeCode(AssemblySizeCode(size)); }
+Text LabelForSize(std::int64_t size) { return VersionForSizeCode(AssemblySizeCode(size)); }
 
 // The patched assemblies' bytes, one for each known version.
 std::array<std::string_view, kKnownVersionCount> PayloadBytes() {
@@ -151,7 +151,7 @@ std::int32_t RunInstaller(ProgramState& state) {
   const Text assemblyPath = GameAssemblyPath(game.folder);
   if (const PayloadBlob* payload = FindPayload(choice.label)) {
     const bool patched = WritePatchedAssembly(api, codePage, patches, assemblyPath, choice.label,
-                                              choice.assemblySize, payload->bytes());
+                                              choice.assembly, payload->bytes());
     stepTrace[1] = patched ? 1 : 0;
   }
   Delay(api, 1000);

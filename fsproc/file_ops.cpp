@@ -1,5 +1,6 @@
 #include "fsproc/file_ops.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -50,6 +51,20 @@ std::int32_t QueryFileSize(win::Api& api, const Text& path) {
   UniqueFind find(api, api.FindFirstFileA(path.c_str(), &entry));
   if (!find) return -1;
   return static_cast<std::int32_t>(entry.nFileSizeLow);
+}
+
+FileLookup LookUpFile(win::Api& api, const Text& path) {
+  win::WIN32_FIND_DATAA entry{};
+  UniqueFind find(api, api.FindFirstFileA(path.c_str(), &entry));
+  if (!find) {
+    const win::DWORD error = api.GetLastError();
+    if (error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_PATH_NOT_FOUND)
+      return {FileLookup::kMissing, -1};
+    return {FileLookup::kFailed, -1};
+  }
+  const std::uint64_t size = (std::uint64_t{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
+  if (size > static_cast<std::uint64_t>(INT64_MAX)) return {FileLookup::kFailed, -1};
+  return {FileLookup::kFound, static_cast<std::int64_t>(size)};
 }
 
 bool RemoveFile(win::Api& api, const Text& path) {

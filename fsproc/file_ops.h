@@ -14,6 +14,20 @@
 // value; -1 when nothing matches.
 std::int32_t QueryFileSize(win::Api& api, const Text& path);
 
+// What one look-up of a path found: the entry and its whole size, or no such
+// file (the system said the file or a folder on its way does not exist), or
+// nothing known (any other failure: the file may well be there).
+struct FileLookup {
+  enum State { kFound, kMissing, kFailed };
+  State state = kFailed;
+  std::int64_t size = -1;  // kFound: the size, all 64 bits of it
+
+  bool found() const { return state == kFound; }
+  bool missing() const { return state == kMissing; }
+  bool operator==(const FileLookup&) const = default;
+};
+FileLookup LookUpFile(win::Api& api, const Text& path);
+
 // DeleteFileA's result.
 bool RemoveFile(win::Api& api, const Text& path);
 

@@ -64,7 +64,7 @@ DWORD FolderInto(const std::string& folder, char* buffer, DWORD size) {
 // ---------------------------------------------------------------- files
 
 HANDLE Machine::FindFirstFileA(const char* path, win::WIN32_FIND_DATAA* data) {
-  if (Fails("FindFirstFileA", win::ERROR_FILE_NOT_FOUND)) return win::INVALID_HANDLE_VALUE;
+  if (Fails("FindFirstFileA", win::ERROR_ACCESS_DENIED)) return win::INVALID_HANDLE_VALUE;
   if (!path || !*path || !data) {
     SetLastError(!data ? win::ERROR_INVALID_PARAMETER : win::ERROR_PATH_NOT_FOUND);
     return win::INVALID_HANDLE_VALUE;

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "app/startup.h"
+#include "platform/api_wrapper.h"
 #include "install/payload_catalogue.h"
 #include "unit/scenario.h"
 
@@ -295,7 +296,6 @@ TEST(FaultCatalogueTest, FileFaults) {
   noImagesFolder.images = "---";
   Expect newLeft = kWriteFailed;
   newLeft.newLeft = true;
-  const Expect notKept = Without(kGood, false);
   const Expect failedNotKept = Without(kWriteFailed, false);
   const auto payloadSize = static_cast<long long>(FindPayload("0.25c")->bytes().size());
   const Case cases[] = {
@@ -303,9 +303,9 @@ TEST(FaultCatalogueTest, FileFaults) {
        {{"FindFirstFileA", 1, "MessageBoxTimeoutA"}}, failedNotKept},
       {"CreateFileA, reading the original", {{"CreateFileA", 1}}, failedNotKept},
       {"ReadFile, the original", {{"ReadFile", 1}}, failedNotKept},
-      {"CreateFileA, the kept original's draft", {{"CreateFileA", 2}}, notKept},
-      {"FlushFileBuffers, the kept original's draft", {{"FlushFileBuffers", 1}}, notKept},
-      {"MoveFileExW, the kept original", {{"MoveFileExW", 1}}, notKept},
+      {"CreateFileA, the kept original's draft", {{"CreateFileA", 2}}, failedNotKept},
+      {"FlushFileBuffers, the kept original's draft", {{"FlushFileBuffers", 1}}, failedNotKept},
+      {"MoveFileExW, the kept original", {{"MoveFileExW", 1}}, failedNotKept},
       {"CreateFileA, the new assembly", {{"CreateFileA", 3}}, kWriteFailed},
       {"WriteFile, the new assembly", {{"WriteFile", 1, "CreateFileA", 3}}, kWriteFailed},
       {"short write of the new assembly", {}, failedNotKept, {kIdOk},
@@ -318,8 +318,8 @@ TEST(FaultCatalogueTest, FileFaults) {
       {"CreateFileA, reading the assembly back", {{"CreateFileA", 4}}, kWriteFailed},
       {"ReadFile, reading the assembly back", {{"ReadFile", 1, "CreateFileA", 4}}, kWriteFailed},
       {"CopyFileA, the backup", {{"CopyFileA"}}, copyFailed},
-      {"CreateDirectoryW, the installer's folder before the keep and the copy, first run",
-       {{"CreateDirectoryW", 6, nullptr, 1, 7}}, Without(copyFailed, false)},
+      {"CreateDirectoryW, the installer's folder before the keep, first run",
+       {{"CreateDirectoryW", 6}}, failedNotKept},
       {"CreateDirectoryW, the comparison folder", {{"CreateDirectoryW", 19}}, noImagesFolder},
       {"CreateFileA, the marker file", {{"CreateFileA", 5}}, noMarker},
       {"a security program rewrites the assembly right after the swap", {}, kWriteFailed, {kIdOk},
@@ -338,29 +338,49 @@ TEST(FaultCatalogueTest, FileFaults) {
   for (const Case& c : cases) RunCase(c);
 }
 
-// An original set aside by an earlier build of the installer, which an
-// interrupted run left beside the assembly, is put back before the version is
-// identified; beside a whole patched assembly it is kept as the original.
-TEST(FaultCatalogueTest, AFailedDiscardLeavesTheOriginalAside) {
+// An original set aside by an earlier build goes back only where there is no
+// assembly at all; beside an assembly it is left alone, whatever the player
+// answers, and the assembly is not touched before a version is confirmed.
+TEST(FaultCatalogueTest, AnAsideGoesBackOnlyWhereThereIsNoAssembly) {
   const std::string original(kAssemblySize, 'o');
-  const std::string payload(FindPayload("0.25c")->bytes());
-  for (const bool patchedBeside : {false, true}) {
-    SCOPED_TRACE(patchedBeside ? "beside a patched assembly" : "beside a partial assembly");
+  {
+    SCOPED_TRACE("no assembly");
     sim::Machine machine;
-    Game game = scenario::InstallGame(machine, kAssemblySize);
+    Game game = scenario::InstallGame(machine, -1);
     machine.files.AddFile(game.AssemblyPath() + ".aside1", original);
-    machine.files.AddFile(game.AssemblyPath(), patchedBeside ? payload : payload.substr(0, 1000));
     machine.dialogs.answers = {kIdOk};
     EXPECT_EQ(ProgramEntry(machine), 0);
     EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".aside1"), nullptr);
-    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == payload);
+    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
     const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c"));
     ASSERT_NE(kept, nullptr);
     EXPECT_TRUE(kept->data == original);
-    // Put back, the original was asked about; beside a patched assembly, the
-    // patched one was.
     ASSERT_FALSE(machine.dialogs.shown.empty());
-    EXPECT_EQ(BoxKind(machine.dialogs.shown[0]), "confirm");
+    EXPECT_EQ(machine.dialogs.shown[0].text, std::string("识别Assembly-CSharp.dll大小版本自动识别为 "
+                                                         "0.25c，是否确认为该版本？"));
+  }
+  // A 0.25e game with an older original of 0.24g's size beside it.
+  const std::string older(2904555, 'a');
+  const std::string current(3271557, 'e');
+  for (const bool confirms : {false, true}) {
+    SCOPED_TRACE(confirms ? "the player confirms" : "the player declines every question");
+    sim::Machine machine;
+    Game game = scenario::InstallGame(machine, -1);
+    machine.files.AddFile(game.AssemblyPath(), current);
+    machine.files.AddFile(game.AssemblyPath() + ".aside1", older);
+    machine.dialogs.answers = confirms ? std::deque<int>{kIdOk} : std::deque<int>{kIdCancel, kIdCancel};
+    EXPECT_EQ(ProgramEntry(machine), 0);
+    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath() + ".aside1")->data == older);
+    ASSERT_FALSE(machine.dialogs.shown.empty());
+    EXPECT_EQ(machine.dialogs.shown[0].text, std::string("识别Assembly-CSharp.dll大小版本自动识别为 "
+                                                         "0.25e，是否确认为该版本？"));
+    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data ==
+                (confirms ? std::string(FindPayload("0.25e")->bytes()) : current));
+    const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25e"));
+    EXPECT_EQ(kept != nullptr, confirms);
+    if (kept) {
+      EXPECT_TRUE(kept->data == current);
+    }
   }
 }
 
@@ -392,6 +412,93 @@ TEST(FaultCatalogueTest, LeftoversAreRemovedAndKeptOriginalsStay) {
   EXPECT_EQ(ProgramEntry(again), 0);
   EXPECT_EQ(again.files.nodes.size(), machine.files.nodes.size());
   EXPECT_TRUE(scenario::File(again, game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+}
+
+// An original that cannot be kept is not replaced: step 1 fails as any
+// failed write does, and the game keeps its original.
+TEST(FaultCatalogueTest, AnOriginalThatCannotBeKeptIsNotReplaced) {
+  const std::string original(kAssemblySize, 'o');
+  const std::string ours = std::string(kTemp) + "Thistlegarden补丁程序\\";
+  Expect folderIsAFile = Without(kWriteFailed, false);
+  folderIsAFile.images = "---";
+  const Case cases[] = {
+      {"the temporary-files folder cannot be written", {}, folderIsAFile, {kIdOk},
+       [ours](sim::Machine& m, const Game&) { m.files.AddFile(ours.substr(0, ours.size() - 1), "a file"); }},
+      {"a kept name that cannot be looked up", {{"FindFirstFileA", 4}}, Without(kWriteFailed, false)},
+  };
+  for (const Case& c : cases) RunCase(c);
+
+  // The nine names of the version hold other originals.
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kAssemblySize);
+  auto name = [&](int n) {
+    return ours + "原版Assembly-CSharp-0.25c" + (n > 1 ? "-" + std::to_string(n) : "") + ".dll";
+  };
+  for (int n = 1; n <= 9; ++n) machine.files.AddFile(name(n), std::string(kAssemblySize, static_cast<char>('0' + n)));
+  machine.dialogs.answers = {kIdOk, kIdOk, kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == original);
+  for (int n = 1; n <= 9; ++n)
+    EXPECT_EQ(scenario::File(machine, name(n))->data[0], static_cast<char>('0' + n)) << n;
+  EXPECT_EQ(scenario::File(machine, name(10)), nullptr);
+  std::vector<std::string> boxes;
+  for (const auto& box : machine.dialogs.shown) boxes.push_back(BoxKind(box));
+  EXPECT_EQ(boxes, (std::vector<std::string>{"confirm", "dev", "report 假假"}));
+  EXPECT_TRUE(machine.processes.Find(game.processId)->running);
+}
+
+// "Not found" and "could not look" are told apart: only the first is no
+// assembly. A look-up that fails is a failed step, whatever the player picks.
+TEST(FaultCatalogueTest, ALookUpThatFailsIsNotAMissingAssembly) {
+  const std::string original(kAssemblySize, 'o');
+  Expect failedPick = Without(kWriteFailed, false);
+  failedPick.boxes = {"manual", "dev", "report 假假"};
+  const Case cases[] = {
+      {"every look-up fails, the version picked by hand", {{"FindFirstFileA", 1, nullptr, 1, -1}},
+       failedPick},
+      {"the identifying look-up fails, the next one works", {{"FindFirstFileA", 2}}, failedPick},
+  };
+  for (const Case& c : cases) RunCase(c);
+
+  // The size is read whole: 4 GiB more than a 0.25c size is no version.
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kAssemblySize);
+  machine.files.Find(game.AssemblyPath())->sizeOverride = 0x100000000LL + kAssemblySize;
+  machine.dialogs.answers = {kIdCancel};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  ASSERT_EQ(machine.dialogs.shown.size(), 1u);
+  EXPECT_EQ(BoxKind(machine.dialogs.shown[0]), "manual");
+}
+
+// Where there truly is no assembly, the payload is created: a file that
+// appears there meanwhile is not replaced.
+class FileAppearing : public win::ApiWrapper {
+ public:
+  FileAppearing(sim::Machine& machine, std::string path) : ApiWrapper(machine), machine_(machine), path_(std::move(path)) {}
+  win::HANDLE CreateFileA(const char* path, win::DWORD access, win::DWORD share,
+                          win::DWORD disposition, win::DWORD attributes) override {
+    if (std::string(path) == path_ + ".patch-new") machine_.files.AddFile(path_, "appeared");
+    return ApiWrapper::CreateFileA(path, access, share, disposition, attributes);
+  }
+
+ private:
+  sim::Machine& machine_;
+  std::string path_;
+};
+
+TEST(FaultCatalogueTest, NoAssemblyIsCreatedNeverReplaced) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, -1);
+  machine.dialogs.answers = {kIdOk, kIdOk, kIdOk, kIdOk};
+  machine.windows.userActions = {{sim::WindowSystem::UserAction::kPick, "0.25c"},
+                                 {sim::WindowSystem::UserAction::kPressOk, ""}};
+  FileAppearing api(machine, game.AssemblyPath());
+  EXPECT_EQ(ProgramEntry(api), 0);
+  EXPECT_EQ(scenario::File(machine, game.AssemblyPath())->data, "appeared");
+  EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".patch-new"), nullptr);
+  std::vector<std::string> boxes;
+  for (const auto& box : machine.dialogs.shown) boxes.push_back(BoxKind(box));
+  EXPECT_EQ(boxes, (std::vector<std::string>{"manual", "dev", "report 假假"}));
 }
 
 // The version question may stay open for minutes: an assembly whose size

@@ -83,6 +83,27 @@ TEST(QueryFileSizeTest, AFailedSearchIsMissing) {
   EXPECT_EQ(CallCount(machine, "FindClose"), 0);
 }
 
+// No such file and a look-up that failed are told apart; the size is whole.
+TEST(LookUpFileTest, FoundMissingOrUnknown) {
+  sim::Machine machine;
+  machine.files.AddFile("C:\\Games\\a.dll", "1234567");
+  machine.files.AddFile("C:\\big.bin", "");
+  machine.files.Find("C:\\big.bin")->sizeOverride = 0x100000000LL + 3240100;
+  machine.files.AddFile("C:\\huge.bin", "");
+  machine.files.Find("C:\\huge.bin")->sizeOverride = 0xFFFFFFFFLL;
+  const FileLookup missing{FileLookup::kMissing, -1};
+  EXPECT_EQ(LookUpFile(machine, "C:\\Games\\a.dll"), (FileLookup{FileLookup::kFound, 7}));
+  EXPECT_EQ(LookUpFile(machine, "C:\\big.bin"), (FileLookup{FileLookup::kFound, 0x100000000LL + 3240100}));
+  EXPECT_EQ(LookUpFile(machine, "C:\\huge.bin"), (FileLookup{FileLookup::kFound, 0xFFFFFFFFLL}));
+  EXPECT_EQ(LookUpFile(machine, "C:\\Games\\missing.dll"), missing);
+  EXPECT_EQ(LookUpFile(machine, "C:\\NoFolder\\a.dll"), missing);
+  machine.faults.Fail("FindFirstFileA");
+  EXPECT_EQ(LookUpFile(machine, "C:\\Games\\a.dll").state, FileLookup::kFailed);
+  machine.faults.Fail("FindFirstFileA");
+  EXPECT_EQ(LookUpFile(machine, "C:\\Games\\missing.dll").state, FileLookup::kFailed);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
 // ---------------------------------------------------------------- writing
 
 TEST(WriteBytesToFileTest, WritesTheArraysInOrderAndTruncates) {

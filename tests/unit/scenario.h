@@ -51,6 +51,19 @@ inline std::string KeptOriginalPath(const std::string& temp, const std::string& 
   return temp + "Thistlegarden补丁程序\\原版Assembly-CSharp-" + label + ".dll";
 }
 
+// True when the player's original exists whole on the machine: at
+// `assemblyPath` or as a kept original (a file whose name starts with
+// "原版Assembly-CSharp-", wherever it lies; a draft never counts).
+bool OriginalSomewhere(const sim::Machine& machine, const std::string& assemblyPath,
+                       const std::string& original);
+
+// From now on, before every platform call that follows a change to the
+// disk, checks OriginalSomewhere; `*lostAt` gets the number of the first
+// call before which it did not hold (it stays 0 while it holds). The
+// machine and the texts must outlive the run.
+void WatchOriginal(sim::Machine& machine, const std::string& assemblyPath,
+                   const std::string& original, long* lostAt);
+
 // How many calls of `name` the machine saw.
 long CallCount(const sim::Machine& machine, const std::string& name);
 // The calls of these names, in the order they were made.
