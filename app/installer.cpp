@@ -148,6 +148,7 @@ std::int32_t RunInstaller(ProgramState& state) {
   // Patch.
   std::array<std::int32_t, 101> stepTrace{};  // entries 1 to 100
   bool endedGame = false;
+  bool gameStillClosing = false;
   const Text assemblyPath = GameAssemblyPath(game.folder);
   if (const PayloadBlob* payload = FindPayload(choice.label)) {
     const bool patched = WritePatchedAssembly(api, codePage, patches, assemblyPath, choice.label,
@@ -164,7 +165,8 @@ std::int32_t RunInstaller(ProgramState& state) {
     // The game may have closed meanwhile and its ID gone to another program:
     // it is checked and ended through the same handle.
     SameImage same{api, imagePath, codePage};
-    endedGame = EndProcessById(api, game.processId, IsSameImage, &same);
+    endedGame = EndProcessById(api, game.processId, IsSameImage, &same, kEndProcessWait,
+                               &gameStillClosing);
     Delay(api, 1000);
     // Keep a copy of the patched assembly beside the comparison images.
     const Text temp = SpecialFolderPath(api, kTemporaryFiles);
@@ -192,6 +194,12 @@ std::int32_t RunInstaller(ProgramState& state) {
     RunCommandLine(api, Quoted(ConcatTexts(game.folder, game.displayedName)), false, std::nullopt,
                    game.folder);
     console.write(kBrightGreen, kBlack, ConcatTexts("重新运行 ", game.displayedName, "\r\n"));
+  } else if (gameStillClosing) {
+    // Ended but not yet gone: a second copy must not start beside it, and
+    // the player must know the game is theirs to start.
+    console.write(kBrightGreen, kBlack,
+                  ConcatTexts("未重新运行 ", game.displayedName,
+                              "：游戏尚未关闭，请在它关闭后自行启动\r\n"));
   }
 
   // The comparison images, and the file manager on their folder.

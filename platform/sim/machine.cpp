@@ -138,6 +138,7 @@ void Machine::Sleep(DWORD milliseconds) {
   faults.Enter("Sleep", false);
   clock.tick += milliseconds;
   clock.slept += milliseconds;
+  SettleEndingProcesses();
 }
 
 DWORD Machine::GetTickCount() {

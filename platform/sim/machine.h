@@ -256,6 +256,11 @@ struct ProcessTable {
     // TerminateProcess accepts the request, but the process does not go
     // (hung in a driver call).
     bool hangsOnEnd = false;
+    // > 0: an ended process goes this many ms of virtual time after the
+    // request (at `goesAt`), as one slow to close does.
+    DWORD endTakes = 0;
+    bool ending = false;
+    DWORD goesAt = 0;
     std::string commandLine;  // for processes the program started
     std::string currentDirectory;  // the folder it was started in
     bool startedByProgram = false;
@@ -552,6 +557,8 @@ class Machine final : public win::Api {
   int ToWide(UINT codePage, DWORD flags, const char* text, int textCount, WCHAR* wide,
              int wideSize);
   BOOL DestroyOne(HWND window);
+  // Ended processes whose time to go has come are gone.
+  void SettleEndingProcesses();
   int HandleKind(HANDLE handle) const;
   // The open handle of that kind, or nullptr.
   HandleEntry* Handle(HANDLE handle, int kind);

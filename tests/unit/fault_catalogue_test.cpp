@@ -52,6 +52,7 @@ struct Expect {
   // The "重新运行 " line: printed when the run saw the game it ended go
   // (unset: when it was ended).
   std::optional<bool> restartLine = std::nullopt;
+  bool stillClosing = false;  // the line that tells the player to start the game
   bool kept = true;        // the original is kept in the temporary folder
   bool newLeft = false;    // the new file is left beside the assembly
 };
@@ -129,6 +130,8 @@ std::vector<std::string> ExpectedLines(const Game& game, const Expect& e) {
   lines.push_back("执行过程[1]:" + e.steps.substr(0, 2) + "\r\n");
   lines.push_back("执行过程[2]:" + e.steps.substr(2) + "\r\n");
   if (e.restartLine.value_or(e.ended)) lines.push_back("重新运行 " + name + "\r\n");
+  if (e.stillClosing)
+    lines.push_back("未重新运行 " + name + "：游戏尚未关闭，请在它关闭后自行启动\r\n");
   lines.push_back("补丁安装结束，程序在10秒后自动关闭......\r\n");
   return lines;
 }
@@ -563,13 +566,15 @@ TEST(FaultCatalogueTest, ProcessFaults) {
   Expect goneUnseen = kGood;
   goneUnseen.started = "E";
   goneUnseen.restartLine = false;
+  Expect stillThere = kGameKeptRunning;
+  stillThere.stillClosing = true;
   const Case cases[] = {
       {"TerminateProcess", {{"TerminateProcess"}}, kGameKeptRunning},
-      {"a game that does not go when ended", {}, kGameKeptRunning, {kIdOk},
+      {"a game that does not go when ended", {}, stillThere, {kIdOk},
        [](sim::Machine& m, const Game& g) { m.processes.Find(g.processId)->hangsOnEnd = true; },
        [](const sim::Machine& m, const Game&) {
-         // The wait for it is bounded: five seconds beyond the run's delays.
-         EXPECT_EQ(m.clock.tick - 5000000u, 17000u + 5000u);
+         // The wait for it is bounded: fifteen seconds beyond the run's delays.
+         EXPECT_EQ(m.clock.tick - 5000000u, 17000u + 15000u);
        }},
       {"WaitForSingleObject, the wait for the ended game", {{"WaitForSingleObject"}}, goneUnseen},
       {"CreateProcessA, the game", {{"CreateProcessA", 1}}, noGame},

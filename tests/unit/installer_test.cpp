@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "app/startup.h"
+#include "fsproc/process_ops.h"
 #include "install/payload_catalogue.h"
 #include "unit/scenario.h"
 
@@ -447,6 +448,35 @@ TEST(InstallerFailureTest, AGameThatWasNotEndedIsNotStartedAgain) {
     EXPECT_EQ(started[0]->exeName, "explorer.exe") << c.what;
     for (const auto& line : Lines(machine.console))
       EXPECT_FALSE(line.text.starts_with("重新运行")) << c.what;
+  }
+}
+
+// Unity games may take seconds to close: one that goes within the wait is
+// started again; one still there after it is not, and the player is told.
+TEST(InstallerRunTest, AGameSlowToClose) {
+  for (const win::DWORD takes : {12000u, 20000u}) {
+    SCOPED_TRACE(takes);
+    sim::Machine machine;
+    Game game = scenario::InstallGame(machine, kSize025c);
+    machine.dialogs.answers = {kIdOk};
+    machine.processes.Find(game.processId)->endTakes = takes;
+    EXPECT_EQ(ProgramEntry(machine), 0);
+    const bool waitedOut = takes <= kEndProcessWait;
+    const auto lines = AfterBanner(machine);
+    ASSERT_EQ(lines.size(), 12u);
+    EXPECT_EQ(lines[8], (Line{"执行过程[1]:真\r\n", kStep}));
+    EXPECT_EQ(lines[9], (Line{"执行过程[2]:真\r\n", kStep}));
+    EXPECT_EQ(lines[10], waitedOut ? (Line{"重新运行 Thistlegarden.exe\r\n", kStep})
+                                   : (Line{"未重新运行 Thistlegarden.exe：游戏尚未关闭，"
+                                           "请在它关闭后自行启动\r\n",
+                                           kStep}));
+    EXPECT_TRUE(machine.dialogs.shown.size() == 1u);
+    EXPECT_FALSE(machine.processes.Find(game.processId)->running);  // gone by the end of the run
+    const auto started = scenario::Started(machine);
+    EXPECT_EQ(started.size(), waitedOut ? 2u : 1u);
+    EXPECT_EQ(started.back()->exeName, "explorer.exe");
+    // The run waited for it no longer than the bound.
+    EXPECT_EQ(machine.clock.slept, 17000u);
   }
 }
 
