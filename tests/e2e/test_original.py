@@ -1,0 +1,91 @@
+"""The player's original assembly under Wine: an original an earlier build
+set aside is never put over the assembly, and an original that cannot be
+kept is not replaced."""
+
+import os
+import unittest
+
+import scenario as sc
+
+ASIDE_SUFFIX = '.aside1'
+
+
+class OriginalTest(sc.InstallRunTest):
+    def make_aside(self, s):
+        """A 0.25e game with an older original, of 0.24g's size, set aside
+        beside its assembly; (original, aside) bytes."""
+        original = s.write_assembly(sc.VERSION_SIZES['0.25e'])
+        aside = sc.sized_assembly(sc.VERSION_SIZES['0.24g'], seed=1)
+        with open(s.assembly_path + ASIDE_SUFFIX, 'wb') as f:
+            f.write(aside)
+        return original, aside
+
+    def aside(self, s):
+        return sc.read_bytes(s.assembly_path + ASIDE_SUFFIX)
+
+    def test_an_old_aside_is_left_alone_when_the_player_declines(self):
+        with sc.Scenario('aside-declined') as s:
+            s.make_game()
+            original, aside = self.make_aside(s)
+            game = s.start_game()
+            user = s.start_auto_user(['cancel', 'cancel'])
+            result = s.run_installer(timeout=120)
+            self.assertEqual(result.exit_code, 0)
+            self.assertScreen(result, sc.BANNER + sc.discovery_writes(
+                game['hwnd'], game['pid'], sc.to_windows(s.game_exe)))
+            boxes = self.boxes(user, 2)
+            self.assertEqual(len(boxes), 2, boxes)
+            self.assertBox(boxes[0], sc.CONFIRM_TITLE, sc.confirm_text('0.25e'), 'question',
+                           ['ok', 'cancel'])
+            self.assertBox(boxes[1], sc.MANUAL_TITLE, sc.MANUAL_TEXT, 'warning', ['ok', 'cancel'])
+            self.assertTrue(s.assembly() == original, 'the assembly changed')
+            self.assertTrue(self.aside(s) == aside, 'the aside changed')
+            self.assertEqual(sc.list_folder(sc.output_folder()), {})
+            self.assertTrue(sc.alive(game['pid']))
+
+    def test_an_old_aside_is_left_alone_when_the_player_confirms(self):
+        with sc.Scenario('aside-confirmed') as s:
+            s.make_game()
+            original, aside = self.make_aside(s)
+            game = s.start_game()
+            user = s.start_auto_user(['ok'])
+            result = s.run_installer(timeout=120)
+            self.assertEqual(result.exit_code, 0)
+            self.assertScreen(result, sc.BANNER + sc.discovery_writes(
+                game['hwnd'], game['pid'], sc.to_windows(s.game_exe))
+                + sc.step_writes(game['pid'], sc.GAME_EXE, True, True))
+            boxes = self.boxes(user, 1)
+            self.assertBox(boxes[0], sc.CONFIRM_TITLE, sc.confirm_text('0.25e'), 'question',
+                           ['ok', 'cancel'])
+            self.assertTrue(s.assembly() == sc.payload('0.25e'), 'not the 0.25e payload')
+            self.assertTrue(self.aside(s) == aside, 'the aside changed')
+            kept = os.path.join(sc.output_folder(), sc.kept_original_name('0.25e'))
+            self.assertTrue(sc.read_bytes(kept) == original, 'the original is not kept')
+
+    def test_an_original_that_cannot_be_kept_is_not_replaced(self):
+        with sc.Scenario('cannot-keep') as s:
+            s.make_game()
+            original = s.write_assembly(sc.VERSION_SIZES['0.25c'])
+            folder = sc.output_folder()
+            os.makedirs(folder)
+            others = {}
+            for n in range(1, 10):
+                name = sc.kept_original_name('0.25c' if n == 1 else '0.25c-%d' % n)
+                others[name] = sc.sized_assembly(sc.VERSION_SIZES['0.25c'], seed=n + 1)
+                with open(os.path.join(folder, name), 'wb') as f:
+                    f.write(others[name])
+            game = s.start_game()
+            self.assertFailedRun(s, game, sc.to_windows(s.game_dir) + '\\', '0.25c',
+                                 patched=False, copied=False)
+            self.assertTrue(s.assembly() == original, 'the assembly changed')
+            for name, data in others.items():
+                self.assertTrue(sc.read_bytes(os.path.join(folder, name)) == data, name)
+            self.assertFalse(os.path.exists(os.path.join(folder, sc.kept_original_name('0.25c-10'))))
+            self.assertFalse(os.path.exists(s.assembly_path + sc.NEW_FILE_SUFFIX))
+            # The game runs on, and no second copy is started beside it.
+            self.assertTrue(sc.alive(game['pid']))
+            self.assertEqual(len(s.instances()), 1, s.instances())
+
+
+if __name__ == '__main__':
+    unittest.main()
