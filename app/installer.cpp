@@ -137,9 +137,9 @@ std::int32_t RunInstaller(ProgramState& state) {
   }
 
   const auto payloads = PayloadBytes();
-  const PatchedAssemblies patches{payloads,          LabelForSize,           kOwnFolderPart,
-                                  kKeptOriginalPart, kKeptOriginalDraftPart, kAsideSuffix};
-  RemoveLeftovers(api, codePage, patches, GameAssemblyPath(game.folder));
+  const PatchedAssemblies patches{payloads,         LabelForSize,           kKeptOriginalPart,
+                                  kKeptOriginalEnd, kKeptOriginalDraftPart, kAsideSuffix};
+  RemoveLeftovers(api, codePage, patches, game.folder, GameAssemblyPath(game.folder));
 
   // Identify the version.
   VersionChoice choice = IdentifyVersion(api, codePage, game.folder, PickByHand, &state);
@@ -151,7 +151,8 @@ std::int32_t RunInstaller(ProgramState& state) {
   bool gameStillClosing = false;
   const Text assemblyPath = GameAssemblyPath(game.folder);
   if (const PayloadBlob* payload = FindPayload(choice.label)) {
-    const bool patched = WritePatchedAssembly(api, codePage, patches, assemblyPath, choice.label,
+    const bool patched = WritePatchedAssembly(api, codePage, patches, game.folder, assemblyPath,
+                                              choice.label,
                                               choice.assembly, payload->bytes());
     stepTrace[1] = patched ? 1 : 0;
   }

@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr std::int32_t kTemporaryFiles = 11;
-
 // `root` followed directly by `part`, whatever either holds.
 Text Under(std::string_view root, std::string_view part) {
   Text path;
@@ -17,10 +15,11 @@ Text Under(std::string_view root, std::string_view part) {
   return path;
 }
 
-Text KeptOriginalPath(const PatchedAssemblies& patches, const Text& temp, const Text& label,
+Text KeptOriginalPath(const PatchedAssemblies& patches, const Text& gameFolder, const Text& label,
                       std::int32_t n) {
-  return ConcatTexts(Under(temp, patches.keptOriginalPart), label,
-                     n > 1 ? ConcatTexts("-", ValueToText(n)) : Text(), ".dll");
+  return ConcatTexts(Under(gameFolder, patches.keptOriginalPart), label,
+                     n > 1 ? ConcatTexts("-", ValueToText(n)) : Text(),
+                     Text(patches.keptOriginalEnd));
 }
 
 }  // namespace
@@ -32,15 +31,14 @@ bool IsPayload(const PatchedAssemblies& patches, std::string_view bytes) {
 }
 
 bool KeepOriginal(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
-                  const Text& label, std::string_view original) {
+                  const Text& gameFolder, const Text& label, std::string_view original) {
   if (IsPayload(patches, original)) return false;
-  const Text temp = SpecialFolderPath(api, kTemporaryFiles);
-  MakeDirectoryTree(api, Under(temp, patches.keptFolderPart), codePage);
   for (std::int32_t n = 1; n <= 9; ++n) {
-    const Text path = KeptOriginalPath(patches, temp, label.empty() ? Text("未知版本") : label, n);
+    const Text path =
+        KeptOriginalPath(patches, gameFolder, label.empty() ? Text("未知版本") : label, n);
     const FileLookup kept = LookUpFile(api, path);
     if (kept.missing())
-      return WriteBesideAndSwap(api, codePage, Under(temp, patches.keptDraftPart), path,
+      return WriteBesideAndSwap(api, codePage, Under(gameFolder, patches.keptDraftPart), path,
                                 {original}, false);
     if (!kept.found()) return false;
     if (static_cast<std::uint64_t>(kept.size) == original.size() && FileHolds(api, path, original))
@@ -50,11 +48,11 @@ bool KeepOriginal(win::Api& api, std::int32_t codePage, const PatchedAssemblies&
 }
 
 void RemoveLeftovers(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
-                     const Text& assemblyPath) {
+                     const Text& gameFolder, const Text& assemblyPath) {
   // Either removal may fail; the file is then truncated by the next write of
   // that name, or removed by the next run.
   RemoveFile(api, ConcatTexts(assemblyPath, kNewFileSuffix));
-  RemoveFile(api, Under(SpecialFolderPath(api, kTemporaryFiles), patches.keptDraftPart));
+  RemoveFile(api, Under(gameFolder, patches.keptDraftPart));
   // An earlier build that stopped after setting the original aside left no
   // assembly: only then does the aside go back, by a move that replaces
   // nothing. Beside an assembly it is left alone; nothing is known of it.
@@ -67,7 +65,8 @@ void RemoveLeftovers(win::Api& api, std::int32_t codePage, const PatchedAssembli
 }
 
 bool WritePatchedAssembly(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
-                          const Text& path, const Text& label, const FileLookup& identified,
+                          const Text& gameFolder, const Text& path, const Text& label,
+                          const FileLookup& identified,
                           std::string_view payload) {
   // A look-up that failed says nothing: the original may be there.
   const FileLookup now = LookUpFile(api, path);
@@ -87,7 +86,7 @@ bool WritePatchedAssembly(win::Api& api, std::int32_t codePage, const PatchedAss
       original.size() != static_cast<std::uint64_t>(now.size))
     return false;
   // Nothing is replaced that is not kept.
-  if (!IsPayload(patches, original) && !KeepOriginal(api, codePage, patches, label, original))
+  if (!IsPayload(patches, original) && !KeepOriginal(api, codePage, patches, gameFolder, label, original))
     return false;
   if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload}, true)) return false;
   if (FileHolds(api, path, payload)) return true;

@@ -59,15 +59,14 @@ class OriginalTest(sc.InstallRunTest):
                            ['ok', 'cancel'])
             self.assertTrue(s.assembly() == sc.payload('0.25e'), 'not the 0.25e payload')
             self.assertTrue(self.aside(s) == aside, 'the aside changed')
-            kept = os.path.join(sc.output_folder(), sc.kept_original_name('0.25e'))
+            kept = os.path.join(os.path.dirname(s.assembly_path), sc.kept_original_name('0.25e'))
             self.assertTrue(sc.read_bytes(kept) == original, 'the original is not kept')
 
     def test_an_original_that_cannot_be_kept_is_not_replaced(self):
         with sc.Scenario('cannot-keep') as s:
             s.make_game()
             original = s.write_assembly(sc.VERSION_SIZES['0.25c'])
-            folder = sc.output_folder()
-            os.makedirs(folder)
+            folder = os.path.dirname(s.assembly_path)
             others = {}
             for n in range(1, 10):
                 name = sc.kept_original_name('0.25c' if n == 1 else '0.25c-%d' % n)

@@ -119,19 +119,20 @@ void Sweep(const Run& run, int* checked) {
         EXPECT_EQ(inManaged.count("Assembly-CSharp.dll.aside1"), 1u) << "the aside is gone";
         inManaged.erase("Assembly-CSharp.dll.aside1");
       }
-      EXPECT_EQ(inManaged.size(), 1u) << "left beside the assembly: " << inManaged.rbegin()->first;
+      // The assembly and the one kept original, whole.
+      const auto kept = inManaged.find("原版Assembly-CSharp-0.25c.dll.bak");
+      ASSERT_NE(kept, inManaged.end());
+      EXPECT_TRUE(kept->second == original) << "the kept original is not whole";
+      EXPECT_EQ(inManaged.size(), 2u) << "left beside the assembly: " << inManaged.rbegin()->first;
       const auto inOurs = FilesUnder(again, ours);
       const std::set<std::string> names = [&] {
         std::set<std::string> out;
         for (const auto& [name, data] : inOurs) out.insert(name);
         return out;
       }();
-      EXPECT_EQ(names, (std::set<std::string>{"Assembly-CSharp.dll", "原版Assembly-CSharp-0.25c.dll",
+      EXPECT_EQ(names, (std::set<std::string>{"Assembly-CSharp.dll",
                                               "补丁对比图\\该文件夹没用可以直接删除",
                                               "补丁对比图\\安装前.PNG", "补丁对比图\\安装后.PNG"}));
-      const auto kept = inOurs.find("原版Assembly-CSharp-0.25c.dll");
-      ASSERT_NE(kept, inOurs.end());
-      EXPECT_TRUE(kept->second == original) << "the kept original is not whole";
       EXPECT_TRUE(inOurs.at("Assembly-CSharp.dll") == payload);
       ++*checked;
       if (::testing::Test::HasFailure()) return;

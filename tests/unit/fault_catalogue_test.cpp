@@ -188,13 +188,12 @@ void RunCase(const Case& c) {
   // Nothing but the assembly is left in its folder.
   EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".aside1") != nullptr, e.asideLeft);
   EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".patch-new") != nullptr, e.newLeft);
-  const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c"));
+  const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c"));
   EXPECT_EQ(kept != nullptr, e.kept);
   if (kept) {
     EXPECT_TRUE(kept->data == std::string(kAssemblySize, 'o'));
   }
-  EXPECT_EQ(scenario::File(machine, std::string(kTemp) + "Thistlegarden补丁程序\\原版Assembly-CSharp.dll.patch-new"),
-            nullptr);
+  EXPECT_EQ(scenario::File(machine, scenario::KeptDraftPath(game.folder)), nullptr);
 
   EXPECT_EQ(!machine.processes.Find(game.processId)->running, e.ended);
   std::string started;
@@ -321,9 +320,9 @@ TEST(FaultCatalogueTest, FileFaults) {
       {"CreateFileA, reading the assembly back", {{"CreateFileA", 4}}, kWriteFailed},
       {"ReadFile, reading the assembly back", {{"ReadFile", 1, "CreateFileA", 4}}, kWriteFailed},
       {"CopyFileA, the backup", {{"CopyFileA"}}, copyFailed},
-      {"CreateDirectoryW, the installer's folder before the keep, first run",
-       {{"CreateDirectoryW", 6}}, failedNotKept},
-      {"CreateDirectoryW, the comparison folder", {{"CreateDirectoryW", 19}}, noImagesFolder},
+      {"CreateDirectoryW, the installer's folder before the copy, first run",
+       {{"CreateDirectoryW", 6}}, copyFailed},
+      {"CreateDirectoryW, the comparison folder", {{"CreateDirectoryW", 13}}, noImagesFolder},
       {"CreateFileA, the marker file", {{"CreateFileA", 5}}, noMarker},
       {"a security program rewrites the assembly right after the swap", {}, kWriteFailed, {kIdOk},
        [](sim::Machine& m, const Game& g) {
@@ -355,7 +354,7 @@ TEST(FaultCatalogueTest, AnAsideGoesBackOnlyWhereThereIsNoAssembly) {
     EXPECT_EQ(ProgramEntry(machine), 0);
     EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".aside1"), nullptr);
     EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
-    const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c"));
+    const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c"));
     ASSERT_NE(kept, nullptr);
     EXPECT_TRUE(kept->data == original);
     ASSERT_FALSE(machine.dialogs.shown.empty());
@@ -379,7 +378,7 @@ TEST(FaultCatalogueTest, AnAsideGoesBackOnlyWhereThereIsNoAssembly) {
                                                          "0.25e，是否确认为该版本？"));
     EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data ==
                 (confirms ? std::string(FindPayload("0.25e")->bytes()) : current));
-    const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25e"));
+    const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25e"));
     EXPECT_EQ(kept != nullptr, confirms);
     if (kept) {
       EXPECT_TRUE(kept->data == current);
@@ -393,18 +392,18 @@ TEST(FaultCatalogueTest, AnAsideGoesBackOnlyWhereThereIsNoAssembly) {
 TEST(FaultCatalogueTest, LeftoversAreRemovedAndKeptOriginalsStay) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kAssemblySize);
-  const std::string draft = std::string(kTemp) + "Thistlegarden补丁程序\\原版Assembly-CSharp.dll.patch-new";
+  const std::string draft = scenario::KeptDraftPath(game.folder);
   machine.files.AddFile(game.AssemblyPath() + ".patch-new", std::string(5000, '\0'));
   machine.files.AddFile(draft, "partial");
   const std::string earlier(kAssemblySize, 'e');  // another original of the same version
-  machine.files.AddFile(scenario::KeptOriginalPath(kTemp, "0.25c"), earlier);
+  machine.files.AddFile(scenario::KeptOriginalPath(game.folder, "0.25c"), earlier);
   machine.dialogs.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".patch-new"), nullptr);
   EXPECT_EQ(scenario::File(machine, draft), nullptr);
-  EXPECT_TRUE(scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c"))->data == earlier);
+  EXPECT_TRUE(scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c"))->data == earlier);
   const auto* second =
-      scenario::File(machine, std::string(kTemp) + "Thistlegarden补丁程序\\原版Assembly-CSharp-0.25c-2.dll");
+      scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c-2"));
   ASSERT_NE(second, nullptr);
   EXPECT_TRUE(second->data == std::string(kAssemblySize, 'o'));
 
@@ -421,12 +420,7 @@ TEST(FaultCatalogueTest, LeftoversAreRemovedAndKeptOriginalsStay) {
 // failed write does, and the game keeps its original.
 TEST(FaultCatalogueTest, AnOriginalThatCannotBeKeptIsNotReplaced) {
   const std::string original(kAssemblySize, 'o');
-  const std::string ours = std::string(kTemp) + "Thistlegarden补丁程序\\";
-  Expect folderIsAFile = Without(kWriteFailed, false);
-  folderIsAFile.images = "---";
   const Case cases[] = {
-      {"the temporary-files folder cannot be written", {}, folderIsAFile, {kIdOk},
-       [ours](sim::Machine& m, const Game&) { m.files.AddFile(ours.substr(0, ours.size() - 1), "a file"); }},
       {"a kept name that cannot be looked up", {{"FindFirstFileA", 4}}, Without(kWriteFailed, false)},
   };
   for (const Case& c : cases) RunCase(c);
@@ -435,7 +429,7 @@ TEST(FaultCatalogueTest, AnOriginalThatCannotBeKeptIsNotReplaced) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kAssemblySize);
   auto name = [&](int n) {
-    return ours + "原版Assembly-CSharp-0.25c" + (n > 1 ? "-" + std::to_string(n) : "") + ".dll";
+    return scenario::KeptOriginalPath(game.folder, "0.25c" + (n > 1 ? "-" + std::to_string(n) : ""));
   };
   for (int n = 1; n <= 9; ++n) machine.files.AddFile(name(n), std::string(kAssemblySize, static_cast<char>('0' + n)));
   machine.dialogs.answers = {kIdOk, kIdOk, kIdOk};
@@ -516,7 +510,7 @@ TEST(FaultCatalogueTest, AnAssemblyChangedWhileAskingIsNotWritten) {
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data ==
               std::string(kAssemblySize, 'o') + "updated");
-  EXPECT_EQ(scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c")), nullptr);
+  EXPECT_EQ(scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c")), nullptr);
   std::vector<std::string> boxes;
   for (const auto& box : machine.dialogs.shown) boxes.push_back(BoxKind(box));
   EXPECT_EQ(boxes, (std::vector<std::string>{"confirm", "dev", "report 假假"}));
@@ -532,11 +526,9 @@ TEST(FaultCatalogueTest, NoTemporaryFolder) {
   Expect relative = kGood;
   relative.backup = false;
   relative.images = "---";
-  relative.kept = false;
   auto besideInstaller = [](const sim::Machine& m, const Game&) {
     const std::string own = std::string(kOwnFolder) + "Thistlegarden补丁程序\\";
     EXPECT_NE(scenario::File(m, own + "Assembly-CSharp.dll"), nullptr);
-    EXPECT_NE(scenario::File(m, scenario::KeptOriginalPath(kOwnFolder, "0.25c")), nullptr);
     EXPECT_EQ(Images(m, kOwnFolder), "MBA");
     EXPECT_EQ(scenario::Started(m).back()->commandLine,
               "\"C:\\Windows\\explorer.exe\" \"Thistlegarden补丁程序\\补丁对比图\"");
@@ -547,7 +539,7 @@ TEST(FaultCatalogueTest, NoTemporaryFolder) {
            {kIdOk}, nullptr, besideInstaller});
   RunCase({"folders.temp empty", {}, relative, {kIdOk},
            [](sim::Machine& m, const Game&) { m.folders.temp = ""; }, besideInstaller});
-  RunCase({"GetTempPathA fails for the backup only", {{"GetTempPathA", 3}}, firstOnly, {kIdOk},
+  RunCase({"GetTempPathA fails for the backup only", {{"GetTempPathA", 1}}, firstOnly, {kIdOk},
            nullptr, [](const sim::Machine& m, const Game&) {
              EXPECT_NE(scenario::File(m, std::string(kOwnFolder) +
                                              "Thistlegarden补丁程序\\Assembly-CSharp.dll"),
@@ -620,7 +612,7 @@ TEST(FaultCatalogueTest, NoAssemblyAndAFailedReadBackLeaveNone) {
       ASSERT_NE(assembly, nullptr);
       EXPECT_TRUE(assembly->data == FindPayload("0.25c")->bytes());
     }
-    EXPECT_EQ(scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c")), nullptr);
+    EXPECT_EQ(scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c")), nullptr);
     EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".patch-new"), nullptr);
   }
 }

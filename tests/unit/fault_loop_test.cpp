@@ -92,8 +92,7 @@ Outcome RunOnce(std::deque<int> answers, long failAt, bool window = true,
     if ((node.name.starts_with(game.AssemblyPath() + ".") && !node.name.ends_with(".aside1")) ||
         node.name.ends_with(".patch-new"))
       out.asideLeft = true;
-  auto* kept = machine.files.Find(scenario::KeptOriginalPath(scenario::kTemp, "0.25c"));
-  if (!kept) kept = machine.files.Find(scenario::KeptOriginalPath("C:\\Games\\Tools\\", "0.25c"));
+  auto* kept = machine.files.Find(scenario::KeptOriginalPath(game.folder, "0.25c"));
   out.kept = kept ? kept->data : "missing";
   out.openHandles = machine.OpenHandleCount();
   for (const auto& line : scenario::Lines(machine.console))

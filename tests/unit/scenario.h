@@ -46,9 +46,15 @@ Game InstallGame(sim::Machine& machine, long long assemblySize, bool withWindow 
 // there started again (as after a crash and a restart).
 Game RestartOn(sim::Machine& machine, const sim::Machine& survivor, bool withWindow = true);
 
-// Where a run keeps the player's original of `label`, under `temp`.
-inline std::string KeptOriginalPath(const std::string& temp, const std::string& label) {
-  return temp + "Thistlegarden补丁程序\\原版Assembly-CSharp-" + label + ".dll";
+// Where a run keeps the player's original of `label`: beside the assembly of
+// the game in `gameFolder`; from the second of a version on, `label` ends in
+// "-" and the number.
+inline std::string KeptOriginalPath(const std::string& gameFolder, const std::string& label) {
+  return gameFolder + "Thistlegarden_Data\\Managed\\原版Assembly-CSharp-" + label + ".dll.bak";
+}
+// Where a kept original is written first.
+inline std::string KeptDraftPath(const std::string& gameFolder) {
+  return gameFolder + "Thistlegarden_Data\\Managed\\原版Assembly-CSharp.dll.patch-new";
 }
 
 // True when the player's original exists whole on the machine: at
