@@ -31,7 +31,8 @@ bool IsPayload(const PatchedAssemblies& patches, std::string_view bytes) {
 }
 
 bool KeepOriginal(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
-                  const Text& gameFolder, const Text& label, std::string_view original) {
+                  const Text& gameFolder, const Text& label, std::string_view original,
+                  LockWait* wait) {
   if (IsPayload(patches, original)) return false;
   for (std::int32_t n = 1; n <= 9; ++n) {
     const Text path =
@@ -39,9 +40,9 @@ bool KeepOriginal(win::Api& api, std::int32_t codePage, const PatchedAssemblies&
     const FileLookup kept = LookUpFile(api, path);
     if (kept.missing())
       return WriteBesideAndSwap(api, codePage, Under(gameFolder, patches.keptDraftPart), path,
-                                {original}, false);
+                                {original}, false, wait);
     if (!kept.found()) return false;
-    if (static_cast<std::uint64_t>(kept.size) == original.size() && FileHolds(api, path, original))
+    if (static_cast<std::uint64_t>(kept.size) == original.size() && FileHolds(api, path, original, wait))
       return true;
   }
   return false;
@@ -71,25 +72,28 @@ bool WritePatchedAssembly(win::Api& api, std::int32_t codePage, const PatchedAss
   // A look-up that failed says nothing: the original may be there.
   const FileLookup now = LookUpFile(api, path);
   if (identified.state == FileLookup::kFailed || now != identified) return false;
+  LockWait wait(api);
   const Text newPath = ConcatTexts(path, kNewFileSuffix);
   if (now.missing()) {
     // No original: a file that appears meanwhile is not replaced.
-    if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload}, false)) return false;
-    if (FileHolds(api, path, payload)) return true;
+    if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload}, false, &wait)) return false;
+    if (FileHolds(api, path, payload, &wait)) return true;
     RemoveFile(api, path);
     return false;
   }
   // An original that cannot be read could not be put back, nor kept.
   Bytes original;
   if (static_cast<std::uint64_t>(now.size) > kOriginalLimit ||
-      !ReadWholeFile(api, path, &original, kOriginalLimit) ||
+      !ReadWholeFile(api, path, &original, kOriginalLimit, &wait) ||
       original.size() != static_cast<std::uint64_t>(now.size))
     return false;
   // Nothing is replaced that is not kept.
-  if (!IsPayload(patches, original) && !KeepOriginal(api, codePage, patches, gameFolder, label, original))
+  if (!IsPayload(patches, original) && !KeepOriginal(api, codePage, patches, gameFolder, label, original, &wait))
     return false;
-  if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload}, true)) return false;
-  if (FileHolds(api, path, payload)) return true;
-  WriteBesideAndSwap(api, codePage, newPath, path, {original}, true);
+  if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload}, true, &wait)) return false;
+  if (FileHolds(api, path, payload, &wait)) return true;
+  // Putting the original back has a wait of its own.
+  LockWait restoring(api);
+  WriteBesideAndSwap(api, codePage, newPath, path, {original}, true, &restoring);
   return false;
 }

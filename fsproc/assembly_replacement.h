@@ -42,9 +42,10 @@ bool IsPayload(const PatchedAssemblies& patches, std::string_view bytes);
 // never overwritten: the same bytes kept already count as kept, other bytes
 // take the next number. False when `original` is a patched assembly, nine
 // other originals of that version are kept already, a kept name cannot be
-// looked up, or the write fails.
+// looked up, or the write fails. With `wait`, locks are waited out.
 bool KeepOriginal(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
-                  const Text& gameFolder, const Text& label, std::string_view original);
+                  const Text& gameFolder, const Text& label, std::string_view original,
+                  LockWait* wait = nullptr);
 
 // What an interrupted run left: the new file beside the assembly and the
 // draft of a kept original are removed. The assembly itself is never
@@ -58,7 +59,8 @@ void RemoveLeftovers(win::Api& api, std::int32_t codePage, const PatchedAssembli
 // Replaces the assembly at `path` (under `gameFolder`) with `payload`: written beside it, flushed
 // and swapped in, so that its path holds the whole original or the whole
 // payload at every instant. `identified` is the look-up the version `label`
-// was identified by. The original is kept first, and nothing is replaced
+// was identified by. A file held for a moment by another program is waited
+// out, up to kLockWaitLimit for the whole step. The original is kept first, and nothing is replaced
 // unless it is kept (an original that is itself a patched assembly needs no
 // keeping). False, with nothing written, when either look-up failed, the
 // assembly is no longer as identified, cannot be read whole or cannot be

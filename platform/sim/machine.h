@@ -119,6 +119,9 @@ struct FileSystem {
     std::string data;
     DWORD attributes = 0;
     bool locked = false;  // held open elsewhere without sharing
+    // > 0: held so for that many more attempts to open, delete or rename it,
+    // then let go (as a scanner does).
+    int refusals = 0;
     long long sizeOverride = -1;  // >= 0: the size reported instead of data's
     // >= 0: the data from this offset on was written and not flushed, and
     // may be lost in a crash.

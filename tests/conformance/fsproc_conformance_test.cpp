@@ -162,6 +162,34 @@ TEST_F(FsprocConformanceTest, CopyRemoveAndTheirErrors) {
   EXPECT_EQ(api().GetLastError(), win::ERROR_ACCESS_DENIED);
 }
 
+// A file held open with no sharing: opening it is a sharing violation,
+// renaming over it an access denial; both are waited out for the time given,
+// and no longer.
+TEST_F(FsprocConformanceTest, AHeldFileIsWaitedOutForALimitedTime) {
+  const Text path = root_ + "held.dll";
+  const Text beside = path + ".patch-new";
+  ASSERT_TRUE(WriteBytesToFile(api(), path, {"held"})) << path << ": " << LastError(api());
+  const win::HANDLE held =
+      api().CreateFileA(path.c_str(), win::GENERIC_READ, 0, win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL);
+  ASSERT_NE(held, win::INVALID_HANDLE_VALUE) << LastError(api());
+  Bytes read;
+  LockWait reading(api(), 200);
+  EXPECT_FALSE(ReadWholeFile(api(), path, &read, 100, &reading));
+  EXPECT_EQ(api().GetLastError(), win::ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(reading.waited(), 200u);
+  LockWait renaming(api(), 200);
+  EXPECT_FALSE(WriteBesideAndSwap(api(), kCodePage, beside, path, {"new"}, true, &renaming));
+  EXPECT_EQ(renaming.waited(), 200u);
+  EXPECT_EQ(QueryFileSize(api(), beside), -1);
+  // Released, it is read and replaced at once.
+  api().CloseHandle(held);
+  LockWait free(api(), 200);
+  EXPECT_TRUE(ReadWholeFile(api(), path, &read, 100, &free));
+  EXPECT_TRUE(WriteBesideAndSwap(api(), kCodePage, beside, path, {"new"}, true, &free));
+  EXPECT_EQ(free.waited(), 0u);
+  EXPECT_TRUE(FileHolds(api(), path, "new"));
+}
+
 TEST_F(FsprocConformanceTest, RenamingOntoAnExistingName) {
   const Text path = root_ + "Assembly-CSharp.dll";
   const Text other = root_ + "Assembly-CSharp.dll.other";

@@ -1,11 +1,13 @@
 """The player's original assembly under Wine: an original an earlier build
-set aside is never put over the assembly, and an original that cannot be
-kept is not replaced."""
+set aside is never put over the assembly, an original that cannot be kept
+is not replaced, and a program holding the assembly for a moment is waited
+out."""
 
 import os
 import unittest
 
 import scenario as sc
+import winetool
 
 ASIDE_SUFFIX = '.aside1'
 
@@ -84,6 +86,37 @@ class OriginalTest(sc.InstallRunTest):
             # The game runs on, and no second copy is started beside it.
             self.assertTrue(sc.alive(game['pid']))
             self.assertEqual(len(s.instances()), 1, s.instances())
+
+    def test_a_moments_lock_is_waited_out(self):
+        with sc.Scenario('moment-lock') as s:
+            s.make_game()
+            original = s.write_assembly(sc.VERSION_SIZES['0.25b'])
+            game = s.start_game()
+            # Once the installer starts keeping the original (the player has
+            # confirmed), another program holds the assembly with no sharing
+            # for 3.5 s: the keep, the swap and the read back meet the lock.
+            managed = os.path.dirname(s.assembly_path)
+            draft = os.path.join(managed, '原版Assembly-CSharp.dll' + sc.NEW_FILE_SUFFIX)
+            marker = os.path.join(s.root, 'holder.jsonl')
+            s._start_and_wait(winetool.helper_path('standin_game'),
+                              ['--no-window', '--marker', sc.to_windows(marker),
+                               '--hold', sc.to_windows(s.assembly_path),
+                               '--hold-after', sc.to_windows(draft), '--hold-ms', '3500'], marker)
+            user = s.start_auto_user(['ok'])
+            result = s.run_installer(timeout=120)
+            self.assertEqual(result.exit_code, 0)
+            self.assertScreen(result, sc.BANNER + sc.discovery_writes(
+                game['hwnd'], game['pid'], sc.to_windows(s.game_exe))
+                + sc.step_writes(game['pid'], sc.GAME_EXE, True, True))
+            self.assertEqual(len(self.boxes(user, 1)), 1)
+            held = sc.read_json_lines(marker)
+            self.assertEqual(len(held), 2, held)
+            self.assertTrue(held[1]['held'], held)
+            self.assertTrue(s.assembly() == sc.payload('0.25b'), 'not patched')
+            kept = os.path.join(managed, sc.kept_original_name('0.25b'))
+            self.assertTrue(sc.read_bytes(kept) == original, 'the original is not kept')
+            # The run waited for the lock: its 17 s of delays and most of the 3.5 s.
+            self.assertGreaterEqual(result.duration, 17.0 + 2.5)
 
 
 if __name__ == '__main__':

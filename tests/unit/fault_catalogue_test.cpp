@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "app/startup.h"
+#include "fsproc/file_ops.h"
 #include "platform/api_wrapper.h"
 #include "install/payload_catalogue.h"
 #include "unit/scenario.h"
@@ -496,6 +497,47 @@ TEST(FaultCatalogueTest, NoAssemblyIsCreatedNeverReplaced) {
   std::vector<std::string> boxes;
   for (const auto& box : machine.dialogs.shown) boxes.push_back(BoxKind(box));
   EXPECT_EQ(boxes, (std::vector<std::string>{"manual", "dev", "report 假假"}));
+}
+
+// A program that holds the assembly for a moment (a scanner, the game's
+// loader) is waited out, backing off, for up to ten seconds in all; a lock
+// that stays ends the step as before, within that bound.
+TEST(FaultCatalogueTest, AMomentsLockIsWaitedOut) {
+  const std::string original(kAssemblySize, 'o');
+  constexpr win::DWORD kDelays = 17000;
+  // After `tries` refused attempts the holder lets go (-1: never).
+  auto lockOnKeep = [](int tries) {
+    return [tries](sim::Machine& m, const Game& g) {
+      m.files.onRenamed = [&m, tries, path = g.AssemblyPath()](sim::FileSystem::Node& node) {
+        if (!node.name.ends_with(".dll.bak")) return;
+        auto* assembly = m.files.Find(path);
+        if (tries < 0) assembly->locked = true;
+        else assembly->refusals = tries;
+      };
+    };
+  };
+  const Case cases[] = {
+      {"the original, held while it is read, let go after 3 tries", {}, kGood, {kIdOk},
+       [](sim::Machine& m, const Game& g) { m.files.Find(g.AssemblyPath())->refusals = 3; },
+       [](const sim::Machine& m, const Game&) {
+         EXPECT_EQ(m.clock.slept, kDelays + 50 + 100 + 200);
+         EXPECT_EQ(scenario::CallCount(m, "CreateFileA"), 7 + 3);
+       }},
+      {"the assembly, held from the keep on, let go after 8 tries", {}, kGood, {kIdOk}, lockOnKeep(8),
+       [](const sim::Machine& m, const Game&) {
+         // 50 + 100 + ... + 1600, then 1600 twice.
+         EXPECT_EQ(m.clock.slept, kDelays + 3150 + 3200);
+         EXPECT_EQ(scenario::CallCount(m, "MoveFileExW"), 2 + 8);
+       }},
+      {"the assembly, held from the keep on for good", {}, kWriteFailed, {kIdOk}, lockOnKeep(-1),
+       [](const sim::Machine& m, const Game&) {
+         // A failed write's run has a second less of delays.
+         EXPECT_EQ(m.clock.slept, kDelays - 1000 + kLockWaitLimit);
+         // Waits of 50 ms to 1.6 s, then 1.6 s four times and the 450 ms left.
+         EXPECT_EQ(scenario::CallCount(m, "MoveFileExW"), 1 + 12);
+       }},
+  };
+  for (const Case& c : cases) RunCase(c);
 }
 
 // The version question may stay open for minutes: an assembly whose size
