@@ -153,6 +153,7 @@ class Backend final : public win::Api {
   win::BOOL Process32First(win::HANDLE snapshot, win::PROCESSENTRY32* entry) override;
   win::BOOL Process32Next(win::HANDLE snapshot, win::PROCESSENTRY32* entry) override;
   win::HANDLE OpenProcess(win::DWORD access, win::BOOL inherit, win::DWORD processId) override;
+  win::HANDLE CreateMutexW(win::BOOL initialOwner, const win::WCHAR* name) override;
   win::BOOL TerminateProcess(win::HANDLE process, win::UINT exitCode) override;
   win::BOOL CreateProcessA(const char* applicationName, char* commandLine, win::BOOL inheritHandles,
                            win::DWORD creationFlags, const char* currentDirectory,

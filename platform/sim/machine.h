@@ -287,6 +287,10 @@ struct ProcessTable {
   // Rights OpenProcess granted, by handle (a process handle's object is the
   // process ID); a process handle not listed here has every right.
   std::map<HANDLE, DWORD> grantedRights;
+  // Named mutexes of the session: the name and how many handles, the
+  // program's and other programs', hold each (it goes with the last one).
+  // Ownership and waiting on them are not modelled.
+  std::map<std::u16string, int> mutexes;
 
   Process* Find(DWORD processId);
   DWORD Add(const std::string& exeName, const std::u16string& imagePath);
@@ -417,6 +421,7 @@ class Machine final : public win::Api {
   BOOL Process32First(HANDLE snapshot, win::PROCESSENTRY32* entry) override;
   BOOL Process32Next(HANDLE snapshot, win::PROCESSENTRY32* entry) override;
   HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override;
+  HANDLE CreateMutexW(BOOL initialOwner, const WCHAR* name) override;
   BOOL TerminateProcess(HANDLE process, UINT exitCode) override;
   BOOL CreateProcessA(const char* applicationName, char* commandLine, BOOL inheritHandles,
                       DWORD creationFlags, const char* currentDirectory,
@@ -536,7 +541,7 @@ class Machine final : public win::Api {
   // Does the next thing the user does in the program's window; false when
   // the program shows no window.
   bool PerformUserAction();
-  enum HandleKind { kFile = 1, kFind, kSnapshot, kProcess, kThread, kKey, kMemory };
+  enum HandleKind { kFile = 1, kFind, kSnapshot, kProcess, kThread, kKey, kMemory, kMutex };
   struct HandleEntry {
     int kind;
     std::uintptr_t object;  // what the handle refers to, by kind

@@ -280,6 +280,20 @@ DWORD Machine::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
   return win::WAIT_OBJECT_0;
 }
 
+HANDLE Machine::CreateMutexW(BOOL, const WCHAR* name) {
+  if (Fails("CreateMutexW", win::ERROR_ACCESS_DENIED)) return 0;
+  if (!name || !*name) {  // an unnamed mutex is the program's own
+    SetLastError(win::ERROR_SUCCESS);
+    return NewHandle(kMutex, reinterpret_cast<std::uintptr_t>(new std::u16string()));
+  }
+  const std::u16string key(reinterpret_cast<const char16_t*>(name));
+  const bool existed = processes.mutexes.count(key) > 0;
+  ++processes.mutexes[key];
+  const HANDLE handle = NewHandle(kMutex, reinterpret_cast<std::uintptr_t>(new std::u16string(key)));
+  SetLastError(existed ? win::ERROR_ALREADY_EXISTS : win::ERROR_SUCCESS);
+  return handle;
+}
+
 BOOL Machine::TerminateProcess(HANDLE handle, UINT exitCode) {
   if (Fails("TerminateProcess", win::ERROR_ACCESS_DENIED)) return win::FALSE;
   DWORD processId = self.processId;

@@ -165,6 +165,24 @@ TEST_F(FsprocConformanceTest, CopyRemoveAndTheirErrors) {
 // A file held open with no sharing: opening it is a sharing violation,
 // renaming over it an access denial; both are waited out for the time given,
 // and no longer.
+// A named mutex in the session's namespace: the second handle to it says it
+// existed; once every handle is closed it is gone.
+TEST_F(FsprocConformanceTest, ANamedMutexSaysWhetherItExisted) {
+  const win::WCHAR name[] = u"Local\\ThistlegardenPatch.ConformanceCase";
+  const win::HANDLE first = api().CreateMutexW(win::FALSE, name);
+  ASSERT_NE(first, win::HANDLE{0}) << LastError(api());
+  EXPECT_NE(api().GetLastError(), win::ERROR_ALREADY_EXISTS);
+  const win::HANDLE second = api().CreateMutexW(win::FALSE, name);
+  ASSERT_NE(second, win::HANDLE{0}) << LastError(api());
+  EXPECT_EQ(api().GetLastError(), win::ERROR_ALREADY_EXISTS);
+  EXPECT_TRUE(api().CloseHandle(second));
+  EXPECT_TRUE(api().CloseHandle(first));
+  const win::HANDLE again = api().CreateMutexW(win::FALSE, name);
+  ASSERT_NE(again, win::HANDLE{0}) << LastError(api());
+  EXPECT_NE(api().GetLastError(), win::ERROR_ALREADY_EXISTS);
+  EXPECT_TRUE(api().CloseHandle(again));
+}
+
 TEST_F(FsprocConformanceTest, AHeldFileIsWaitedOutForALimitedTime) {
   const Text path = root_ + "held.dll";
   const Text beside = path + ".patch-new";
