@@ -13,6 +13,7 @@
 #include "install/version_id.h"
 #include "install/versions.h"
 #include "runtime/system.h"
+#include "runtime/text_encoding.h"
 #include "runtime/values.h"
 #include "ui/message_box.h"
 #include "ui/version_window.h"
@@ -100,7 +101,8 @@ std::int32_t RunInstaller(ProgramState& state) {
   win::Api& api = state.api;
   ConsoleWriter& console = state.console;
   GameTarget& game = state.game;
-  const std::int32_t codePage = state.textCodePage;
+  // Paths from the system are carried in GB18030; what is shown is 936.
+  const std::int32_t codePage = kPathCodePage;
 
   PrintBanner(console);
 
@@ -128,7 +130,8 @@ std::int32_t RunInstaller(ProgramState& state) {
   console.write(kLightGrey, kBlack,
                 ConcatTexts(ValueToText(static_cast<std::int32_t>(game.processId)), "\r\n"));
   console.write(kDarkCyan, kBlack, "游戏路径 ");
-  console.write(kLightGrey, kBlack, ConcatTexts(game.folder, game.displayedName, "\r\n"));
+  console.write(kLightGrey, kBlack,
+                ConcatTexts(ShownText(api, ConcatTexts(game.folder, game.displayedName)), "\r\n"));
   Delay(api, 1000);
 
   if (game.processId == 0) {
@@ -194,12 +197,13 @@ std::int32_t RunInstaller(ProgramState& state) {
   if (endedGame) {
     RunCommandLine(api, Quoted(ConcatTexts(game.folder, game.displayedName)), false, std::nullopt,
                    game.folder);
-    console.write(kBrightGreen, kBlack, ConcatTexts("重新运行 ", game.displayedName, "\r\n"));
+    console.write(kBrightGreen, kBlack,
+                  ConcatTexts("重新运行 ", ShownText(api, game.displayedName), "\r\n"));
   } else if (gameStillClosing) {
     // Ended but not yet gone: a second copy must not start beside it, and
     // the player must know the game is theirs to start.
     console.write(kBrightGreen, kBlack,
-                  ConcatTexts("未重新运行 ", game.displayedName,
+                  ConcatTexts("未重新运行 ", ShownText(api, game.displayedName),
                               "：游戏尚未关闭，请在它关闭后自行启动\r\n"));
   }
 

@@ -52,9 +52,13 @@ std::string Recode(const char* to, const char* from, const std::string& text) {
   return out;
 }
 
+bool IsHighSurrogate(win::WCHAR unit) { return unit >= 0xD800 && unit < 0xDC00; }
+bool IsLowSurrogate(win::WCHAR unit) { return unit >= 0xDC00 && unit < 0xE000; }
+
 const char* CodePageName(win::UINT codePage) {
   switch (codePage) {
     case 936: return "CP936";
+    case 54936: return "GB18030";
     case 1252: return "CP1252";
     case 437: return "CP437";
     case 65001: return "UTF-8";
@@ -63,18 +67,22 @@ const char* CodePageName(win::UINT codePage) {
   return nullptr;
 }
 
-std::string Narrow936(const win::WCHAR* wide) {
-  static Recoder recoder("CP936", "UTF-16LE");
+std::string NarrowPath(const win::WCHAR* wide) {
+  static Recoder recoder("GB18030", "UTF-16LE");
   std::string out;
   for (; *wide; ++wide) {
-    const char unit[2] = {static_cast<char>(*wide & 0xFF), static_cast<char>(*wide >> 8)};
-    if (!recoder.Append(unit, 2, out)) out += '?';
+    const bool pair = IsHighSurrogate(wide[0]) && IsLowSurrogate(wide[1]);
+    const char units[4] = {static_cast<char>(wide[0] & 0xFF), static_cast<char>(wide[0] >> 8),
+                           static_cast<char>(pair ? wide[1] & 0xFF : 0),
+                           static_cast<char>(pair ? wide[1] >> 8 : 0)};
+    if (!recoder.Append(units, pair ? 4 : 2, out)) out += '?';
+    if (pair) ++wide;
   }
   return out;
 }
 
-std::u16string Widen936(const std::string& text) {
-  const std::string bytes = Recode("UTF-16LE", "CP936", text);
+std::u16string WidenPath(const std::string& text) {
+  const std::string bytes = Recode("UTF-16LE", "GB18030", text);
   std::u16string wide;
   if (bytes.empty() && !text.empty()) {
     for (char c : text) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
@@ -128,10 +136,18 @@ int Machine::ToText(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount
   }
   std::string out;
   // Unit by unit, as the platform does: each half of a surrogate pair, which
-  // the code page cannot hold, becomes a default character of its own.
+  // the code page cannot hold, becomes a default character of its own; GB18030
+  // holds every character, pairs too.
   for (std::size_t i = 0; i < count; ++i) {
-    char in[2] = {static_cast<char>(wide[i] & 0xFF), static_cast<char>(wide[i] >> 8)};
-    if (!recoder->Append(in, 2, out)) out += '?';
+    const bool pair = codePage == 54936 && i + 1 < count && IsHighSurrogate(wide[i]) &&
+                      IsLowSurrogate(wide[i + 1]);
+    char in[4] = {static_cast<char>(wide[i] & 0xFF), static_cast<char>(wide[i] >> 8), 0, 0};
+    if (pair) {
+      in[2] = static_cast<char>(wide[i + 1] & 0xFF);
+      in[3] = static_cast<char>(wide[i + 1] >> 8);
+    }
+    if (!recoder->Append(in, pair ? 4 : 2, out)) out += '?';
+    if (pair) ++i;
   }
   if (textSize == 0) return static_cast<int>(out.size());
   if (out.size() > static_cast<std::size_t>(textSize)) {
@@ -162,7 +178,10 @@ int Machine::ToWide(UINT codePage, DWORD flags, const char* text, int textCount,
   for (std::size_t i = 0; i < count;) {
     auto b = static_cast<unsigned char>(text[i]);
     std::size_t len = 1;
-    if (codePage == 936 && b >= 0x81 && b <= 0xFE) len = 2;
+    if ((codePage == 936 || codePage == 54936) && b >= 0x81 && b <= 0xFE) len = 2;
+    // GB18030's four-byte characters: a digit where the second byte stands.
+    if (codePage == 54936 && len == 2 && i + 1 < count && text[i + 1] >= 0x30 && text[i + 1] <= 0x39)
+      len = 4;
     if (codePage == 65001) len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
     if (i + len > count || !recoder->Append(text + i, len, out)) {
       out += '?';

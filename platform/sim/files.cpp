@@ -295,7 +295,7 @@ BOOL Machine::MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flag
     SetLastError(win::ERROR_INVALID_PARAMETER);
     return win::FALSE;
   }
-  return MoveEntry(Narrow936(existing), Narrow936(target), flags);
+  return MoveEntry(NarrowPath(existing), NarrowPath(target), flags);
 }
 
 // A move within a drive is a rename; with MOVEFILE_WRITE_THROUGH it is
@@ -428,7 +428,7 @@ BOOL Machine::ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
 BOOL Machine::CreateDirectoryW(const WCHAR* path) {
   if (Fails("CreateDirectoryW", win::ERROR_ACCESS_DENIED)) return win::FALSE;
   if (NoPath(path)) return win::FALSE;
-  std::string full = AbsolutePath(Narrow936(path));
+  std::string full = AbsolutePath(NarrowPath(path));
   if (files.Find(full)) {
     SetLastError(win::ERROR_ALREADY_EXISTS);
     return win::FALSE;
@@ -452,7 +452,7 @@ BOOL Machine::CreateDirectoryW(const WCHAR* path) {
 BOOL Machine::PathIsDirectoryW(const WCHAR* path) {
   if (Fails("PathIsDirectoryW", win::ERROR_FILE_NOT_FOUND)) return win::FALSE;
   if (!path || !*path) return win::FALSE;
-  const Node* node = files.Find(AbsolutePath(Narrow936(path)));
+  const Node* node = files.Find(AbsolutePath(NarrowPath(path)));
   return node && node->directory ? static_cast<BOOL>(win::FILE_ATTRIBUTE_DIRECTORY) : win::FALSE;
 }
 

@@ -200,9 +200,9 @@ BOOL Machine::CreateProcessA(const char* applicationName, char* commandLine, BOO
                          ? drives.targets.find(static_cast<char>(path[0] & ~0x20))
                          : drives.targets.end();
   if (drive != drives.targets.end())
-    image = drive->second.substr(0, drive->second.find(u'\0')) + Widen936(path.substr(2));
+    image = drive->second.substr(0, drive->second.find(u'\0')) + WidenPath(path.substr(2));
   else
-    image = u"\\??\\" + Widen936(path);
+    image = u"\\??\\" + WidenPath(path);
   const DWORD processId = processes.Add(path.substr(FileSystem::NameStart(path)), image);
   ProcessTable::Process* process = processes.Find(processId);
   process->parentId = self.processId;

@@ -281,6 +281,25 @@ TEST_F(FsprocConformanceTest, ReadingAndFlushingHandles) {
 
 // ---------------------------------------------------------------- folders
 
+// A name code page 936 cannot hold, given in GB18030, is the file of that
+// name: made, found, read and renamed as such.
+TEST_F(FsprocConformanceTest, NamesBeyond936) {
+  const Text folder = root_ + "Thistlegarden \x81\x37\xAC\x38";  // "♪"
+  EXPECT_TRUE(MakeDirectoryTree(api(), folder, kPathCodePage)) << LastError(api());
+  const Text path = folder + "\\Assembly-CSharp.dll";
+  ASSERT_TRUE(WriteBytesToFile(api(), path, {"original"})) << LastError(api());
+  EXPECT_EQ(LookUpFile(api(), path), (FileLookup{FileLookup::kFound, 8}));
+  // The same name in UTF-16 names the same file.
+  const WideText wide = TextToWide(api(), path, kPathCodePage);
+  EXPECT_NE(WideToUnits(wide).find(u"Thistlegarden \u266A\\"), std::u16string::npos);
+  EXPECT_NE(api().GetFileAttributesW(WideArg(wide).get()), 0xFFFFFFFFu) << LastError(api());
+  // A name with "?" in its place is another (no) file.
+  EXPECT_NE(LookUpFile(api(), root_ + "Thistlegarden ?\\Assembly-CSharp.dll").state, FileLookup::kFound);
+  EXPECT_TRUE(WriteBesideAndSwap(api(), kPathCodePage, path + ".patch-new", path, {"patched"}, true))
+      << LastError(api());
+  EXPECT_TRUE(FileHolds(api(), path, "patched"));
+}
+
 TEST_F(FsprocConformanceTest, DirectoryTrees) {
   const Text chinese = root_ + "补丁程序\\补丁对比图\\第三层";
   EXPECT_TRUE(MakeDirectoryTree(api(), chinese, kCodePage)) << chinese << ": " << LastError(api());

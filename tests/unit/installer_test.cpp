@@ -385,6 +385,67 @@ TEST(InstallerRunTest, FoldersWithBlanksAndChineseCharacters) {
             nullptr);
 }
 
+// Characters code page 936 lacks, in GB18030: "♪", "Ä", "게".
+const std::string kNote = "\x81\x37\xAC\x38", kUmlaut = "\x81\x30\x87\x32", kKorean = "\x82\x37\xDD\x35";
+
+// Folders whose names 936 cannot hold (the game's, the installer's, the
+// temporary-files folder) reach the file and process calls unchanged; the
+// console shows such a character as "?".
+TEST(InstallerRunTest, FoldersWithCharactersBeyond936) {
+  sim::Machine machine;
+  const std::string own = "C:\\kit\\下载 " + kNote + " " + kKorean;
+  machine.files.AddDirectory(own);
+  machine.self.modulePath = own + "\\ThistlegardenPatch.exe";
+  machine.folders.temp = "C:\\Users\\Pl" + kUmlaut + "yer\\AppData\\Local\\Temp\\";
+  machine.files.AddDirectory(machine.folders.temp);
+  Game game = scenario::InstallGame(machine, kSize025c, true, "D:\\Games\\Thistlegarden " + kNote + "\\");
+  machine.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_EQ(machine.self.currentDirectory, own);
+
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload("0.25c")));
+  const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c"));
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->data, std::string(kSize025c, 'o'));
+  const std::string ours = machine.folders.temp + "Thistlegarden补丁程序\\";
+  EXPECT_NE(scenario::File(machine, ours + "Assembly-CSharp.dll"), nullptr);
+  EXPECT_NE(scenario::File(machine, ours + "补丁对比图\\安装后.PNG"), nullptr);
+
+  auto started = scenario::Started(machine);
+  ASSERT_EQ(started.size(), 2u);
+  EXPECT_EQ(started[0]->commandLine, "\"" + game.ExePath() + "\"");
+  EXPECT_EQ(started[0]->currentDirectory, game.folder);
+  EXPECT_EQ(started[1]->commandLine,
+            "\"C:\\Windows\\explorer.exe\" \"" + ours + "补丁对比图\"");
+  EXPECT_TRUE(machine.dialogs.shown.size() == 1u);
+  const auto lines = AfterBanner(machine);
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[5], (Line{"D:\\Games\\Thistlegarden ?\\Thistlegarden.exe\r\n", kValue}));
+  EXPECT_EQ(lines[10], (Line{"重新运行 Thistlegarden.exe\r\n", kStep}));
+}
+
+// A game whose own name 936 cannot hold is started by that name; the console
+// shows "?" for the character.
+TEST(InstallerRunTest, AGameNameBeyond936) {
+  sim::Machine machine;
+  Game game;
+  game.exeName = "Thistlegarden.exe";
+  game = scenario::InstallGame(machine, kSize025e);
+  // Renamed by the player: a launcher's copy with a note in its name.
+  const std::string renamed = game.folder + "Thistlegarden" + kNote + ".exe";
+  machine.files.AddFile(renamed, "MZ game");
+  auto* process = machine.processes.Find(game.processId);
+  process->imagePath = u"\\Device\\HarddiskVolume4" + scenario::Wide(machine, renamed.substr(2));
+  machine.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  auto started = scenario::Started(machine);
+  ASSERT_EQ(started.size(), 2u);
+  EXPECT_EQ(started[0]->commandLine, "\"" + renamed + "\"");
+  const auto lines = AfterBanner(machine);
+  ASSERT_GE(lines.size(), 11u);
+  EXPECT_EQ(lines[10], (Line{"重新运行 Thistlegarden?.exe\r\n", kStep}));
+}
+
 // A program named like the file manager beside the installer (a downloads
 // folder) or in the current folder never runs.
 TEST(InstallerRunTest, APlantedFileManagerNeverRuns) {

@@ -18,7 +18,7 @@ std::vector<Line> Lines(const sim::ConsoleState& console) {
 
 std::u16string Wide(sim::Machine& machine, const std::string& text) {
   std::u16string wide(text.size() + 1, u'\0');
-  int n = machine.ConvertToWide(936, text.data(), static_cast<int>(text.size()), wide.data(),
+  int n = machine.ConvertToWide(54936, text.data(), static_cast<int>(text.size()), wide.data(),
                                 static_cast<int>(wide.size()));
   wide.resize(static_cast<std::size_t>(n));
   return wide;

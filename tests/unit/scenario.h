@@ -23,7 +23,8 @@ struct Line {
 // The console output as runs of one attribute, each ending at a line end.
 std::vector<Line> Lines(const sim::ConsoleState& console);
 
-// The code page 936 text as the machine's kernel spells it in UTF-16.
+// The text (code page 936, or GB18030 for other characters) as the
+// machine's kernel spells it in UTF-16.
 std::u16string Wide(sim::Machine& machine, const std::string& text);
 
 struct Game {
