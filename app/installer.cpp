@@ -224,6 +224,8 @@ std::int32_t RunInstaller(ProgramState& state) {
                    false);
 
   console.write(kBrightWhite, kDarkMagenta, "补丁安装结束，程序在10秒后自动关闭......\r\n");
+  // Nothing more is touched: a next start may run.
+  ReleaseOneRun(state);
   Delay(api, 10000);
   return 0;
 }

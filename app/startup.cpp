@@ -100,6 +100,7 @@ int ReportRuntimeError(ProgramState& state, std::int32_t errorNumber, const Text
   state.api.MessageBoxA(0, text.c_str(), "错误", kErrorIcon);
   state.cleanupRoutines.clear();
   ReleasePlatform(state);
+  ReleaseOneRun(state);
   return -1;
 }
 
@@ -109,7 +110,7 @@ int ProgramEntry(win::Api& api) {
   api.SetDefaultDllDirectories(win::LOAD_LIBRARY_SEARCH_SYSTEM32);
   // One run at a time in the session: a second start (a player who clicks
   // again while the console is slow to appear) says so briefly and ends,
-  // touching nothing. The mutex goes when this process ends.
+  // touching nothing. The run lets the mutex go before its closing wait.
   UniqueHandle oneRun(api, api.CreateMutexW(win::FALSE, kOneRunMutex));
   if (oneRun && api.GetLastError() == win::ERROR_ALREADY_EXISTS) {
     TimedMessageBox(api, 936, kAlreadyRunningText, kAlreadyRunningStyle, Text("友情提醒"),
@@ -117,6 +118,7 @@ int ProgramEntry(win::Api& api) {
     return 0;
   }
   ProgramState state(api);
+  state.oneRunMutex = oneRun.release();
   api.OleInitialize();
   state.programDirectory = ProgramDirectory(api);
   // "C:" alone would mean the drive's current folder, not its root.
@@ -142,5 +144,6 @@ int ProgramEntry(win::Api& api) {
   state.ownerWindow = 0;
   for (CleanupRoutine routine : state.cleanupRoutines) routine(state);
   ReleasePlatform(state);
+  ReleaseOneRun(state);
   return 0;
 }

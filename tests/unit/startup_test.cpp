@@ -199,6 +199,25 @@ TEST(StartupTest, ASecondStartWhileARunIsGoingOnlySaysSo) {
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
 
+// The run holds the mutex until its closing line, not through the closing
+// wait: a start during those ten seconds runs.
+TEST(StartupTest, TheClosingWaitHoldsNoMutex) {
+  sim::Machine machine;
+  scenario::InstallGame(machine, 3240100);
+  machine.dialogs.answers = {scenario::kIdOk};
+  std::vector<std::size_t> heldAtSleep;
+  auto inner = machine.faults.stamp;
+  machine.faults.stamp = [&machine, &heldAtSleep, inner] {
+    if (machine.faults.calls.back() == "Sleep") heldAtSleep.push_back(machine.processes.mutexes.size());
+    return inner();
+  };
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  ASSERT_GE(heldAtSleep.size(), 2u);
+  EXPECT_EQ(heldAtSleep.front(), 1u);
+  EXPECT_EQ(heldAtSleep.back(), 0u);
+  EXPECT_EQ(std::count(heldAtSleep.begin(), heldAtSleep.end(), 0u), 1);
+}
+
 // Without the mutex the run goes on as before.
 TEST(StartupTest, AMutexThatCannotBeMadeDoesNotStopTheRun) {
   sim::Machine machine;
