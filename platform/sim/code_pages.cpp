@@ -67,27 +67,43 @@ const char* CodePageName(win::UINT codePage) {
   return nullptr;
 }
 
+// Code page 936 first (its euro sign is 0x80, GB18030's is 0xA2E3), then
+// GB18030 for what 936 lacks: as the real backend converts.
 std::string NarrowPath(const win::WCHAR* wide) {
-  static Recoder recoder("GB18030", "UTF-16LE");
+  static Recoder cp936("CP936", "UTF-16LE");
+  static Recoder gb18030("GB18030", "UTF-16LE");
   std::string out;
   for (; *wide; ++wide) {
     const bool pair = IsHighSurrogate(wide[0]) && IsLowSurrogate(wide[1]);
     const char units[4] = {static_cast<char>(wide[0] & 0xFF), static_cast<char>(wide[0] >> 8),
                            static_cast<char>(pair ? wide[1] & 0xFF : 0),
                            static_cast<char>(pair ? wide[1] >> 8 : 0)};
-    if (!recoder.Append(units, pair ? 4 : 2, out)) out += '?';
+    if (!(!pair && cp936.Append(units, 2, out)) && !gb18030.Append(units, pair ? 4 : 2, out))
+      out += '?';
     if (pair) ++wide;
   }
   return out;
 }
 
 std::u16string WidenPath(const std::string& text) {
-  const std::string bytes = Recode("UTF-16LE", "GB18030", text);
-  std::u16string wide;
-  if (bytes.empty() && !text.empty()) {
-    for (char c : text) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
-    return wide;
+  static Recoder cp936("UTF-16LE", "CP936");
+  static Recoder gb18030("UTF-16LE", "GB18030");
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    std::size_t len = b >= 0x81 && b <= 0xFE ? 2 : 1;
+    if (len == 2 && i + 1 < text.size() && text[i + 1] >= 0x30 && text[i + 1] <= 0x39) len = 4;
+    if (i + len > text.size() ||
+        !((len < 4 && cp936.Append(text.data() + i, len, bytes)) ||
+          gb18030.Append(text.data() + i, len, bytes))) {
+      // A text that does not convert is widened byte by byte.
+      std::u16string wide;
+      for (char c : text) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
+      return wide;
+    }
+    i += len;
   }
+  std::u16string wide;
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
     wide += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                   static_cast<unsigned char>(bytes[i + 1]) << 8);
@@ -134,6 +150,8 @@ int Machine::ToText(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount
   } else {
     count = static_cast<std::size_t>(wideCount);
   }
+  // GB18030 is 936 where 936 has the character (as the real backend has it).
+  Recoder* first = codePage == 54936 ? converters_->Get(936, false) : nullptr;
   std::string out;
   // Unit by unit, as the platform does: each half of a surrogate pair, which
   // the code page cannot hold, becomes a default character of its own; GB18030
@@ -146,7 +164,8 @@ int Machine::ToText(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount
       in[2] = static_cast<char>(wide[i + 1] & 0xFF);
       in[3] = static_cast<char>(wide[i + 1] >> 8);
     }
-    if (!recoder->Append(in, pair ? 4 : 2, out)) out += '?';
+    if (!(first && !pair && first->Append(in, 2, out)) && !recoder->Append(in, pair ? 4 : 2, out))
+      out += '?';
     if (pair) ++i;
   }
   if (textSize == 0) return static_cast<int>(out.size());
@@ -174,6 +193,7 @@ int Machine::ToWide(UINT codePage, DWORD flags, const char* text, int textCount,
   }
   std::size_t count =
       textCount < 0 ? std::strlen(text) + 1 : static_cast<std::size_t>(textCount);
+  Recoder* first = codePage == 54936 ? converters_->Get(936, true) : nullptr;
   std::string out;
   for (std::size_t i = 0; i < count;) {
     auto b = static_cast<unsigned char>(text[i]);
@@ -183,7 +203,8 @@ int Machine::ToWide(UINT codePage, DWORD flags, const char* text, int textCount,
     if (codePage == 54936 && len == 2 && i + 1 < count && text[i + 1] >= 0x30 && text[i + 1] <= 0x39)
       len = 4;
     if (codePage == 65001) len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
-    if (i + len > count || !recoder->Append(text + i, len, out)) {
+    if (i + len > count ||
+        !((first && len < 4 && first->Append(text + i, len, out)) || recoder->Append(text + i, len, out))) {
       out += '?';
       out += '\0';
       len = 1;

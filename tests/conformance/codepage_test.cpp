@@ -39,12 +39,14 @@ TEST(CodePageTest, RoundTripsCodePage936) {
 }
 
 // GB18030, with which paths are converted: the bytes of code page 936 for
-// every character 936 has, four bytes for any other, surrogate pairs too.
+// every character 936 has (its euro sign too), four bytes for any other,
+// surrogate pairs too.
 TEST(CodePageTest, GB18030HoldsEveryCharacter) {
   auto harness = MakeHarness();
   auto& api = harness->api();
-  const std::u16string wide = u"补丁 \u266A\u00C4\uAC8C\U0001F600";
-  const std::string bytes = "补丁 \x81\x37\xAC\x38\x81\x30\x87\x32\x82\x37\xDD\x35\x94\x39\xFC\x36";
+  const std::u16string wide = u"补丁 \u266A\u00C4\uAC8C\U0001F600\u20AC";
+  const std::string bytes =
+      "补丁 \x81\x37\xAC\x38\x81\x30\x87\x32\x82\x37\xDD\x35\x94\x39\xFC\x36\x80";
   char text[64] = {};
   const int n = api.WideCharToMultiByte(54936, 0, wide.c_str(), static_cast<int>(wide.size()), text,
                                         sizeof text);
