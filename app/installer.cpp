@@ -13,6 +13,7 @@
 #include "install/version_id.h"
 #include "install/versions.h"
 #include "runtime/system.h"
+#include "runtime/text_encoding.h"
 #include "runtime/values.h"
 #include "ui/message_box.h"
 #include "ui/version_window.h"
@@ -84,7 +85,7 @@ bool IsSameImage(void* context, win::HANDLE process) {
   return !same.path.empty() && GetOpenProcessImagePath(same.api, process, same.codePage) == same.path;
 }
 
-Text LabelForSize(std::int32_t size) { return VersionForSizeCode(AssemblySizeCode(size)); }
+Text LabelForSize(std::int64_t size) { return VersionForSizeCode(AssemblySizeCode(size)); }
 
 // The patched assemblies' bytes, one for each known version.
 std::array<std::string_view, kKnownVersionCount> PayloadBytes() {
@@ -100,7 +101,8 @@ std::int32_t RunInstaller(ProgramState& state) {
   win::Api& api = state.api;
   ConsoleWriter& console = state.console;
   GameTarget& game = state.game;
-  const std::int32_t codePage = state.textCodePage;
+  // Paths from the system are carried in GB18030; what is shown is 936.
+  const std::int32_t codePage = kPathCodePage;
 
   PrintBanner(console);
 
@@ -128,7 +130,8 @@ std::int32_t RunInstaller(ProgramState& state) {
   console.write(kLightGrey, kBlack,
                 ConcatTexts(ValueToText(static_cast<std::int32_t>(game.processId)), "\r\n"));
   console.write(kDarkCyan, kBlack, "游戏路径 ");
-  console.write(kLightGrey, kBlack, ConcatTexts(game.folder, game.displayedName, "\r\n"));
+  console.write(kLightGrey, kBlack,
+                ConcatTexts(ShownText(api, ConcatTexts(game.folder, game.displayedName)), "\r\n"));
   Delay(api, 1000);
 
   if (game.processId == 0) {
@@ -137,9 +140,9 @@ std::int32_t RunInstaller(ProgramState& state) {
   }
 
   const auto payloads = PayloadBytes();
-  const PatchedAssemblies patches{payloads,          LabelForSize,           kOwnFolderPart,
-                                  kKeptOriginalPart, kKeptOriginalDraftPart, kAsideSuffix};
-  RemoveLeftovers(api, codePage, patches, GameAssemblyPath(game.folder));
+  const PatchedAssemblies patches{payloads,         LabelForSize,           kKeptOriginalPart,
+                                  kKeptOriginalEnd, kKeptOriginalDraftPart, kAsideSuffix};
+  RemoveLeftovers(api, codePage, patches, game.folder, GameAssemblyPath(game.folder));
 
   // Identify the version.
   VersionChoice choice = IdentifyVersion(api, codePage, game.folder, PickByHand, &state);
@@ -148,10 +151,12 @@ std::int32_t RunInstaller(ProgramState& state) {
   // Patch.
   std::array<std::int32_t, 101> stepTrace{};  // entries 1 to 100
   bool endedGame = false;
+  bool gameStillClosing = false;
   const Text assemblyPath = GameAssemblyPath(game.folder);
   if (const PayloadBlob* payload = FindPayload(choice.label)) {
-    const bool patched = WritePatchedAssembly(api, codePage, patches, assemblyPath, choice.label,
-                                              choice.assemblySize, payload->bytes());
+    const bool patched = WritePatchedAssembly(api, codePage, patches, game.folder, assemblyPath,
+                                              choice.label,
+                                              choice.assembly, payload->bytes());
     stepTrace[1] = patched ? 1 : 0;
   }
   Delay(api, 1000);
@@ -164,7 +169,8 @@ std::int32_t RunInstaller(ProgramState& state) {
     // The game may have closed meanwhile and its ID gone to another program:
     // it is checked and ended through the same handle.
     SameImage same{api, imagePath, codePage};
-    endedGame = EndProcessById(api, game.processId, IsSameImage, &same);
+    endedGame = EndProcessById(api, game.processId, IsSameImage, &same, kEndProcessWait,
+                               &gameStillClosing);
     Delay(api, 1000);
     // Keep a copy of the patched assembly beside the comparison images.
     const Text temp = SpecialFolderPath(api, kTemporaryFiles);
@@ -191,7 +197,14 @@ std::int32_t RunInstaller(ProgramState& state) {
   if (endedGame) {
     RunCommandLine(api, Quoted(ConcatTexts(game.folder, game.displayedName)), false, std::nullopt,
                    game.folder);
-    console.write(kBrightGreen, kBlack, ConcatTexts("重新运行 ", game.displayedName, "\r\n"));
+    console.write(kBrightGreen, kBlack,
+                  ConcatTexts("重新运行 ", ShownText(api, game.displayedName), "\r\n"));
+  } else if (gameStillClosing) {
+    // Ended but not yet gone: a second copy must not start beside it, and
+    // the player must know the game is theirs to start.
+    console.write(kBrightGreen, kBlack,
+                  ConcatTexts("未重新运行 ", ShownText(api, game.displayedName),
+                              "：游戏尚未关闭，请在它关闭后自行启动\r\n"));
   }
 
   // The comparison images, and the file manager on their folder.
@@ -211,6 +224,8 @@ std::int32_t RunInstaller(ProgramState& state) {
                    false);
 
   console.write(kBrightWhite, kDarkMagenta, "补丁安装结束，程序在10秒后自动关闭......\r\n");
+  // Nothing more is touched: a next start may run.
+  ReleaseOneRun(state);
   Delay(api, 10000);
   return 0;
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "app/installer.h"
+#include "runtime/handles.h"
+#include "ui/message_box.h"
 #include "runtime/values.h"
 #include "ui/window_definitions.h"
 
@@ -11,6 +13,12 @@ namespace {
 constexpr char kOwnerClass[] = "ThistlegardenPatchOwner";
 constexpr win::DWORD kToolWindow = 0x00000080;  // WS_EX_TOOLWINDOW
 constexpr win::UINT kErrorIcon = 0x10;          // MB_ICONERROR
+
+// The session's one-run mutex, and what a second start says.
+constexpr win::WCHAR kOneRunMutex[] = u"Local\\ThistlegardenPatch.OneRun";
+constexpr const char kAlreadyRunningText[] = "补丁程序已经在运行，请在先打开的窗口中继续。";
+constexpr win::UINT kAlreadyRunningStyle = 0x40 | 0x10000;  // MB_ICONINFORMATION | MB_SETFOREGROUND
+constexpr std::int32_t kAlreadyRunningTimeout = 5000;
 
 win::LRESULT OwnerWindowProc(void* context, win::HWND window, win::UINT message,
                              win::WPARAM wParam, win::LPARAM lParam) {
@@ -92,6 +100,7 @@ int ReportRuntimeError(ProgramState& state, std::int32_t errorNumber, const Text
   state.api.MessageBoxA(0, text.c_str(), "错误", kErrorIcon);
   state.cleanupRoutines.clear();
   ReleasePlatform(state);
+  ReleaseOneRun(state);
   return -1;
 }
 
@@ -99,7 +108,17 @@ int ProgramEntry(win::Api& api) {
   // Before anything loads a DLL: DLLs loaded later come from the system's
   // own folder, never from the folder the installer was downloaded to.
   api.SetDefaultDllDirectories(win::LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // One run at a time in the session: a second start (a player who clicks
+  // again while the console is slow to appear) says so briefly and ends,
+  // touching nothing. The run lets the mutex go before its closing wait.
+  UniqueHandle oneRun(api, api.CreateMutexW(win::FALSE, kOneRunMutex));
+  if (oneRun && api.GetLastError() == win::ERROR_ALREADY_EXISTS) {
+    TimedMessageBox(api, 936, kAlreadyRunningText, kAlreadyRunningStyle, Text("友情提醒"),
+                    std::nullopt, kAlreadyRunningTimeout);
+    return 0;
+  }
   ProgramState state(api);
+  state.oneRunMutex = oneRun.release();
   api.OleInitialize();
   state.programDirectory = ProgramDirectory(api);
   // "C:" alone would mean the drive's current folder, not its root.
@@ -125,5 +144,6 @@ int ProgramEntry(win::Api& api) {
   state.ownerWindow = 0;
   for (CleanupRoutine routine : state.cleanupRoutines) routine(state);
   ReleasePlatform(state);
+  ReleaseOneRun(state);
   return 0;
 }

@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr std::int32_t kTemporaryFiles = 11;
-
 // `root` followed directly by `part`, whatever either holds.
 Text Under(std::string_view root, std::string_view part) {
   Text path;
@@ -17,10 +15,11 @@ Text Under(std::string_view root, std::string_view part) {
   return path;
 }
 
-Text KeptOriginalPath(const PatchedAssemblies& patches, const Text& temp, const Text& label,
+Text KeptOriginalPath(const PatchedAssemblies& patches, const Text& gameFolder, const Text& label,
                       std::int32_t n) {
-  return ConcatTexts(Under(temp, patches.keptOriginalPart), label,
-                     n > 1 ? ConcatTexts("-", ValueToText(n)) : Text(), ".dll");
+  return ConcatTexts(Under(gameFolder, patches.keptOriginalPart), label,
+                     n > 1 ? ConcatTexts("-", ValueToText(n)) : Text(),
+                     Text(patches.keptOriginalEnd));
 }
 
 }  // namespace
@@ -31,77 +30,70 @@ bool IsPayload(const PatchedAssemblies& patches, std::string_view bytes) {
   return false;
 }
 
-bool HoldsPayload(win::Api& api, const PatchedAssemblies& patches, const Text& path) {
-  const std::int32_t size = QueryFileSize(api, path);
-  for (std::string_view payload : patches.payloads) {
-    if (static_cast<std::int64_t>(payload.size()) == size && FileHolds(api, path, payload))
-      return true;
-  }
-  return false;
-}
-
 bool KeepOriginal(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
-                  const Text& label, std::string_view original) {
+                  const Text& gameFolder, const Text& label, std::string_view original,
+                  LockWait* wait) {
   if (IsPayload(patches, original)) return false;
-  const Text temp = SpecialFolderPath(api, kTemporaryFiles);
-  MakeDirectoryTree(api, Under(temp, patches.keptFolderPart), codePage);
   for (std::int32_t n = 1; n <= 9; ++n) {
-    const Text path = KeptOriginalPath(patches, temp, label.empty() ? Text("未知版本") : label, n);
-    const std::int32_t size = QueryFileSize(api, path);
-    if (size < 0)
-      return WriteBesideAndSwap(api, codePage, Under(temp, patches.keptDraftPart), path,
-                                {original}, false);
-    if (static_cast<std::size_t>(size) == original.size() && FileHolds(api, path, original))
+    const Text path =
+        KeptOriginalPath(patches, gameFolder, label.empty() ? Text("未知版本") : label, n);
+    const FileLookup kept = LookUpFile(api, path);
+    if (kept.missing())
+      return WriteBesideAndSwap(api, codePage, Under(gameFolder, patches.keptDraftPart), path,
+                                {original}, false, wait);
+    if (!kept.found()) return false;
+    if (static_cast<std::uint64_t>(kept.size) == original.size() && FileHolds(api, path, original, wait))
       return true;
   }
   return false;
 }
 
 void RemoveLeftovers(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
-                     const Text& assemblyPath) {
+                     const Text& gameFolder, const Text& assemblyPath) {
   // Either removal may fail; the file is then truncated by the next write of
   // that name, or removed by the next run.
   RemoveFile(api, ConcatTexts(assemblyPath, kNewFileSuffix));
-  RemoveFile(api, Under(SpecialFolderPath(api, kTemporaryFiles), patches.keptDraftPart));
+  RemoveFile(api, Under(gameFolder, patches.keptDraftPart));
+  // An earlier build that stopped after setting the original aside left no
+  // assembly: only then does the aside go back, by a move that replaces
+  // nothing. Beside an assembly it is left alone; nothing is known of it.
   const Text aside = ConcatTexts(assemblyPath, patches.asideSuffix);
-  const std::int32_t asideSize = QueryFileSize(api, aside);
-  if (asideSize < 0) return;
-  if (!HoldsPayload(api, patches, assemblyPath)) {
-    const WideText from = TextToWide(api, aside, codePage);
-    const WideText to = TextToWide(api, assemblyPath, codePage);
-    if (!from.empty() && !to.empty())
-      api.MoveFileExW(WideArg(from).get(), WideArg(to).get(),
-                      win::MOVEFILE_REPLACE_EXISTING | win::MOVEFILE_WRITE_THROUGH);
-    return;
-  }
-  Bytes original;
-  if (ReadWholeFile(api, aside, &original, kOriginalLimit) &&
-      (IsPayload(patches, original) ||
-       KeepOriginal(api, codePage, patches, patches.labelForSize(asideSize), original)))
-    RemoveFile(api, aside);
+  if (!LookUpFile(api, aside).found() || !LookUpFile(api, assemblyPath).missing()) return;
+  const WideText from = TextToWide(api, aside, codePage);
+  const WideText to = TextToWide(api, assemblyPath, codePage);
+  if (!from.empty() && !to.empty())
+    api.MoveFileExW(WideArg(from).get(), WideArg(to).get(), win::MOVEFILE_WRITE_THROUGH);
 }
 
 bool WritePatchedAssembly(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
-                          const Text& path, const Text& label, std::int32_t assemblySize,
+                          const Text& gameFolder, const Text& path, const Text& label,
+                          const FileLookup& identified,
                           std::string_view payload) {
-  if (QueryFileSize(api, path) != assemblySize) return false;
-  Bytes original;
-  // -1: no assembly. Any other size, a negative one (2 GiB or more) too, is
-  // an original to read, keep and be able to put back.
-  const bool hadOriginal = assemblySize != -1;
-  if (hadOriginal) {
-    // An original that cannot be read could not be put back.
-    if (!ReadWholeFile(api, path, &original, kOriginalLimit) ||
-        original.size() != static_cast<std::size_t>(assemblySize))
-      return false;
-    KeepOriginal(api, codePage, patches, label, original);
-  }
+  // A look-up that failed says nothing: the original may be there.
+  const FileLookup now = LookUpFile(api, path);
+  if (identified.state == FileLookup::kFailed || now != identified) return false;
+  LockWait wait(api);
   const Text newPath = ConcatTexts(path, kNewFileSuffix);
-  if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload}, true)) return false;
-  if (FileHolds(api, path, payload)) return true;
-  if (hadOriginal)
-    WriteBesideAndSwap(api, codePage, newPath, path, {original}, true);
-  else
+  if (now.missing()) {
+    // No original: a file that appears meanwhile is not replaced.
+    if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload}, false, &wait)) return false;
+    if (FileHolds(api, path, payload, &wait)) return true;
     RemoveFile(api, path);
+    return false;
+  }
+  // An original that cannot be read could not be put back, nor kept.
+  Bytes original;
+  if (static_cast<std::uint64_t>(now.size) > kOriginalLimit ||
+      !ReadWholeFile(api, path, &original, kOriginalLimit, &wait) ||
+      original.size() != static_cast<std::uint64_t>(now.size))
+    return false;
+  // Nothing is replaced that is not kept.
+  if (!IsPayload(patches, original) && !KeepOriginal(api, codePage, patches, gameFolder, label, original, &wait))
+    return false;
+  if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload}, true, &wait)) return false;
+  if (FileHolds(api, path, payload, &wait)) return true;
+  // Putting the original back has a wait of its own.
+  LockWait restoring(api);
+  WriteBesideAndSwap(api, codePage, newPath, path, {original}, true, &restoring);
   return false;
 }

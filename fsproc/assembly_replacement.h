@@ -1,6 +1,6 @@
 // Replacing the game's assembly with a patched one: written beside it and
-// swapped in, the player's original kept under the temporary-files folder,
-// and what an interrupted run left behind cleared up first.
+// swapped in, the player's original kept in the game's folder, and what an
+// interrupted run left behind cleared up first.
 #pragma once
 
 #include <cstddef>
@@ -8,22 +8,22 @@
 #include <span>
 #include <string_view>
 
+#include "fsproc/file_ops.h"
 #include "platform/win_api.h"
 #include "runtime/types.h"
 
 // What the caller knows about the patch: the assemblies it carries and where
-// things go. The parts are relative to the temporary-files folder.
+// things go. The parts are relative to the game folder.
 struct PatchedAssemblies {
   // Every patched assembly the program carries, whole.
   std::span<const std::string_view> payloads;
   // The version label an original of `size` bytes is kept under; empty when
   // no version has that size.
-  Text (*labelForSize)(std::int32_t size);
-  // The folder the kept originals go in.
-  std::string_view keptFolderPart;
-  // A kept original's name starts with this; the version label, from the
-  // second one of a version on "-" and a number, then ".dll" follow.
+  Text (*labelForSize)(std::int64_t size);
+  // A kept original's path starts with this; the version label, from the
+  // second one of a version on "-" and a number, then keptOriginalEnd follow.
   std::string_view keptOriginalPart;
+  std::string_view keptOriginalEnd;
   // A kept original is written here first.
   std::string_view keptDraftPart;
   // Beside the assembly: where an earlier build set the original aside.
@@ -37,34 +37,38 @@ inline constexpr std::size_t kOriginalLimit = 64u << 20;
 // anything else.
 bool IsPayload(const PatchedAssemblies& patches, std::string_view bytes);
 
-// True when the file at `path` is one of the patched assemblies, whole;
-// false when it is not, is missing or cannot be read.
-bool HoldsPayload(win::Api& api, const PatchedAssemblies& patches, const Text& path);
-
-// Keeps the player's original assembly in the temporary-files folder, named
-// by its version (an empty label counts as "未知版本"). A kept original is
+// Keeps the player's original assembly under `gameFolder`, named by its
+// version (an empty label counts as "未知版本"). A kept original is
 // never overwritten: the same bytes kept already count as kept, other bytes
 // take the next number. False when `original` is a patched assembly, nine
-// other originals of that version are kept already, or the write fails.
+// other originals of that version are kept already, a kept name cannot be
+// looked up, or the write fails. With `wait`, locks are waited out.
 bool KeepOriginal(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
-                  const Text& label, std::string_view original);
+                  const Text& gameFolder, const Text& label, std::string_view original,
+                  LockWait* wait = nullptr);
 
 // What an interrupted run left: the new file beside the assembly and the
-// draft of a kept original are removed; an original set aside by an earlier
-// build goes back in place unless the assembly is whole and patched, when
-// it is kept as the original instead. Returns nothing: whatever cannot be
-// removed or put back stays for the next run, and the patch goes on.
+// draft of a kept original are removed. The assembly itself is never
+// replaced or removed here: an original set aside by an earlier build goes
+// back only where there is no assembly at all (moved, never over a file), and
+// otherwise stays where it is. Returns nothing: whatever cannot be removed or
+// put back stays for the next run, and the patch goes on.
 void RemoveLeftovers(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
-                     const Text& assemblyPath);
+                     const Text& gameFolder, const Text& assemblyPath);
 
-// Replaces the assembly at `path` with `payload`: written beside it, flushed
+// Replaces the assembly at `path` (under `gameFolder`) with `payload`: written beside it, flushed
 // and swapped in, so that its path holds the whole original or the whole
-// payload at every instant. `assemblySize` is the size the version `label`
-// was identified by (-1: no assembly). The original is kept first; not
-// being able to keep it does not stop the patch. False, with nothing
-// written, when the assembly no longer has that size or cannot be read
-// whole; false too when the swap fails or the assembly read back is not the
-// payload, when the original goes back (or, with none, the file goes).
+// payload at every instant. `identified` is the look-up the version `label`
+// was identified by. A file held for a moment by another program is waited
+// out, up to kLockWaitLimit for the whole step. The original is kept first, and nothing is replaced
+// unless it is kept (an original that is itself a patched assembly needs no
+// keeping). False, with nothing written, when either look-up failed, the
+// assembly is no longer as identified, cannot be read whole or cannot be
+// kept; false too when the swap fails or the assembly read back is not the
+// payload, when the original goes back. With no assembly at all the payload
+// is created, never over a file that appeared meanwhile, and removed again
+// when it does not read back whole.
 bool WritePatchedAssembly(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
-                          const Text& path, const Text& label, std::int32_t assemblySize,
+                          const Text& gameFolder, const Text& path, const Text& label,
+                          const FileLookup& identified,
                           std::string_view payload);

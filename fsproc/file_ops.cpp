@@ -1,5 +1,6 @@
 #include "fsproc/file_ops.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -38,9 +39,19 @@ bool ReadToEnd(win::Api& api, win::HANDLE file, Take take) {
   }
 }
 
-UniqueFileHandle OpenForReading(win::Api& api, const Text& path) {
-  return UniqueFileHandle(api, api.CreateFileA(path.c_str(), win::GENERIC_READ, win::FILE_SHARE_READ,
-                                               win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL));
+// CreateFileA, tried again while `wait` allows.
+win::HANDLE OpenFile(win::Api& api, const Text& path, win::DWORD access, win::DWORD share,
+                     win::DWORD disposition, LockWait* wait) {
+  for (;;) {
+    const win::HANDLE file =
+        api.CreateFileA(path.c_str(), access, share, disposition, win::FILE_ATTRIBUTE_NORMAL);
+    if (file != win::INVALID_HANDLE_VALUE || !wait || !wait->Again()) return file;
+  }
+}
+
+UniqueFileHandle OpenForReading(win::Api& api, const Text& path, LockWait* wait) {
+  return UniqueFileHandle(
+      api, OpenFile(api, path, win::GENERIC_READ, win::FILE_SHARE_READ, win::OPEN_EXISTING, wait));
 }
 
 }  // namespace
@@ -50,6 +61,32 @@ std::int32_t QueryFileSize(win::Api& api, const Text& path) {
   UniqueFind find(api, api.FindFirstFileA(path.c_str(), &entry));
   if (!find) return -1;
   return static_cast<std::int32_t>(entry.nFileSizeLow);
+}
+
+bool LockWait::Again() {
+  const win::DWORD error = api_.GetLastError();
+  if ((error != win::ERROR_SHARING_VIOLATION && error != win::ERROR_ACCESS_DENIED) ||
+      waited_ >= limit_)
+    return false;
+  const win::DWORD pause = next_ < limit_ - waited_ ? next_ : limit_ - waited_;
+  api_.Sleep(pause);
+  waited_ += pause;
+  if (next_ < 1600) next_ *= 2;
+  return true;
+}
+
+FileLookup LookUpFile(win::Api& api, const Text& path) {
+  win::WIN32_FIND_DATAA entry{};
+  UniqueFind find(api, api.FindFirstFileA(path.c_str(), &entry));
+  if (!find) {
+    const win::DWORD error = api.GetLastError();
+    if (error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_PATH_NOT_FOUND)
+      return {FileLookup::kMissing, -1};
+    return {FileLookup::kFailed, -1};
+  }
+  const std::uint64_t size = (std::uint64_t{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
+  if (size > static_cast<std::uint64_t>(INT64_MAX)) return {FileLookup::kFailed, -1};
+  return {FileLookup::kFound, static_cast<std::int64_t>(size)};
 }
 
 bool RemoveFile(win::Api& api, const Text& path) {
@@ -124,10 +161,9 @@ Text SpecialFolderPath(win::Api& api, std::int32_t kind) {
 
 bool WriteBesideAndSwap(win::Api& api, std::int32_t codePage, const Text& newPath,
                         const Text& path, std::initializer_list<std::string_view> arrays,
-                        bool replace) {
+                        bool replace, LockWait* wait) {
   if (path.empty() || path[0] == '\0' || newPath.empty() || newPath[0] == '\0') return false;
-  UniqueFileHandle file(api, api.CreateFileA(newPath.c_str(), win::GENERIC_WRITE, 0,
-                                             win::CREATE_ALWAYS, win::FILE_ATTRIBUTE_NORMAL));
+  UniqueFileHandle file(api, OpenFile(api, newPath, win::GENERIC_WRITE, 0, win::CREATE_ALWAYS, wait));
   if (!file) return false;
   const bool written = WriteArrays(api, file.get(), arrays) && api.FlushFileBuffers(file.get());
   const bool closed = file.close();
@@ -136,18 +172,23 @@ bool WriteBesideAndSwap(win::Api& api, std::int32_t codePage, const Text& newPat
     const WideText to = TextToWide(api, path.c_str(), codePage);
     const win::DWORD flags =
         win::MOVEFILE_WRITE_THROUGH | (replace ? win::MOVEFILE_REPLACE_EXISTING : 0);
-    if (!from.empty() && !to.empty() &&
-        api.MoveFileExW(WideArg(from).get(), WideArg(to).get(), flags))
-      return true;
+    if (!from.empty() && !to.empty()) {
+      const WideArg fromArg(from), toArg(to);
+      for (;;) {
+        if (api.MoveFileExW(fromArg.get(), toArg.get(), flags)) return true;
+        if (!wait || !wait->Again()) break;
+      }
+    }
   }
   // A new file that cannot be removed is left for the next run to remove.
   RemoveFile(api, newPath);
   return false;
 }
 
-bool ReadWholeFile(win::Api& api, const Text& path, Bytes* bytes, std::size_t limit) {
+bool ReadWholeFile(win::Api& api, const Text& path, Bytes* bytes, std::size_t limit,
+                   LockWait* wait) {
   bytes->clear();
-  UniqueFileHandle file = OpenForReading(api, path);
+  UniqueFileHandle file = OpenForReading(api, path, wait);
   if (!file) return false;
   const bool read = ReadToEnd(api, file.get(), [&](std::string_view piece) {
     if (piece.size() > limit - bytes->size()) return false;
@@ -158,8 +199,8 @@ bool ReadWholeFile(win::Api& api, const Text& path, Bytes* bytes, std::size_t li
   return read;
 }
 
-bool FileHolds(win::Api& api, const Text& path, std::string_view bytes) {
-  UniqueFileHandle file = OpenForReading(api, path);
+bool FileHolds(win::Api& api, const Text& path, std::string_view bytes, LockWait* wait) {
+  UniqueFileHandle file = OpenForReading(api, path, wait);
   if (!file) return false;
   std::size_t at = 0;
   const bool read = ReadToEnd(api, file.get(), [&](std::string_view piece) {

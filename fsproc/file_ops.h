@@ -10,9 +10,46 @@
 #include "platform/win_api.h"
 #include "runtime/types.h"
 
+// A file another program holds for a moment (an on-access scanner, the
+// game's own loader) is waited out: after a sharing violation or an access
+// denial the operation is tried again, the waits doubling from 50 ms up to
+// 1.6 s, until the operations sharing one LockWait have waited `limit` in
+// all (about ten seconds: scanners hold a file for well under a second,
+// and a lock that outlasts this is not a moment's).
+inline constexpr win::DWORD kLockWaitLimit = 10000;
+
+class LockWait {
+ public:
+  explicit LockWait(win::Api& api, win::DWORD limit = kLockWaitLimit) : api_(api), limit_(limit) {}
+  // Called right after an operation failed: true, once it has waited, when
+  // the failure was a lock and time is left to try again.
+  bool Again();
+  win::DWORD waited() const { return waited_; }
+
+ private:
+  win::Api& api_;
+  win::DWORD limit_;
+  win::DWORD waited_ = 0;
+  win::DWORD next_ = 50;
+};
+
 // Low 32 bits of the size of the first entry matching `path`, as a signed
 // value; -1 when nothing matches.
 std::int32_t QueryFileSize(win::Api& api, const Text& path);
+
+// What one look-up of a path found: the entry and its whole size, or no such
+// file (the system said the file or a folder on its way does not exist), or
+// nothing known (any other failure: the file may well be there).
+struct FileLookup {
+  enum State { kFound, kMissing, kFailed };
+  State state = kFailed;
+  std::int64_t size = -1;  // kFound: the size, all 64 bits of it
+
+  bool found() const { return state == kFound; }
+  bool missing() const { return state == kMissing; }
+  bool operator==(const FileLookup&) const = default;
+};
+FileLookup LookUpFile(win::Api& api, const Text& path);
 
 // DeleteFileA's result.
 bool RemoveFile(win::Api& api, const Text& path);
@@ -47,14 +84,16 @@ inline constexpr std::string_view kNewFileSuffix = ".patch-new";
 // Writes the arrays to `newPath` (created or truncated), flushes and closes
 // it; then moves it onto `path` in one write-through step, replacing a file
 // there when `replace` is set (else an existing `path` makes the move fail).
-// False when any step fails; the new file is then removed.
+// False when any step fails; the new file is then removed. With `wait`,
+// creating the new file and the move wait out a lock.
 bool WriteBesideAndSwap(win::Api& api, std::int32_t codePage, const Text& newPath,
                         const Text& path, std::initializer_list<std::string_view> arrays,
-                        bool replace);
+                        bool replace, LockWait* wait = nullptr);
 
 // Reads all of `path` into `bytes`; false when it cannot be opened or read,
-// or holds more than `limit` bytes.
-bool ReadWholeFile(win::Api& api, const Text& path, Bytes* bytes, std::size_t limit);
+// or holds more than `limit` bytes. With `wait`, opening waits out a lock.
+bool ReadWholeFile(win::Api& api, const Text& path, Bytes* bytes, std::size_t limit,
+                   LockWait* wait = nullptr);
 
 // True when `path` can be read and holds exactly `bytes`.
-bool FileHolds(win::Api& api, const Text& path, std::string_view bytes);
+bool FileHolds(win::Api& api, const Text& path, std::string_view bytes, LockWait* wait = nullptr);

@@ -3,7 +3,8 @@
 #include <string>
 
 bool EndProcessById(win::Api& api, win::DWORD processId, ProcessCheck check, void* context,
-                    win::DWORD waitMilliseconds) {
+                    win::DWORD waitMilliseconds, bool* stillThere) {
+  if (stillThere) *stillThere = false;
   const win::HANDLE process =
       processId == 0 ? api.GetCurrentProcess()
                      : api.OpenProcess(win::PROCESS_TERMINATE | win::SYNCHRONIZE |
@@ -12,8 +13,11 @@ bool EndProcessById(win::Api& api, win::DWORD processId, ProcessCheck check, voi
   if (process == 0) return false;
   bool ended = (!check || check(context, process)) && api.TerminateProcess(process, 0) != win::FALSE;
   // The calling process does not wait for its own end.
-  if (ended && processId != 0)
-    ended = api.WaitForSingleObject(process, waitMilliseconds) == win::WAIT_OBJECT_0;
+  if (ended && processId != 0) {
+    const win::DWORD waited = api.WaitForSingleObject(process, waitMilliseconds);
+    ended = waited == win::WAIT_OBJECT_0;
+    if (stillThere) *stillThere = waited == win::WAIT_TIMEOUT;
+  }
   api.CloseHandle(process);
   return ended;
 }

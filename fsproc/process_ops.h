@@ -10,8 +10,13 @@
 // Decides on an open process whether it may be ended; true to end it.
 using ProcessCheck = bool (*)(void* context, win::HANDLE process);
 
-// How long EndProcessById waits for an ended process to be gone.
-inline constexpr win::DWORD kEndProcessWait = 5000;
+// How long EndProcessById waits for an ended process to be gone. Ending is
+// asynchronous: the process goes once its threads have left the system,
+// which a game flushing files to a busy disk, or held in a graphics or
+// overlay driver, delays by several seconds. Three times the 5 s of the
+// first builds; a process still there after that is stuck, and the player
+// is told.
+inline constexpr win::DWORD kEndProcessWait = 15000;
 
 // Ends the process (0: the calling process) with exit code 0 through one
 // handle, opened with the rights to end it, wait for it and read its image:
@@ -19,9 +24,11 @@ inline constexpr win::DWORD kEndProcessWait = 5000;
 // ID that passed to another program meanwhile cannot be ended by mistake.
 // Waits up to `waitMilliseconds` for the process to be gone. True when it was
 // ended and is gone; false when it cannot be opened, the check refuses it,
-// the request fails or it is still there when the wait is over.
+// the request fails or it is still there when the wait is over (the last
+// case alone sets `*stillThere`, when given).
 bool EndProcessById(win::Api& api, win::DWORD processId = 0, ProcessCheck check = nullptr,
-                    void* context = nullptr, win::DWORD waitMilliseconds = kEndProcessWait);
+                    void* context = nullptr, win::DWORD waitMilliseconds = kEndProcessWait,
+                    bool* stillThere = nullptr);
 
 // Starts the program named by the command line's first token (the line is
 // passed unchanged: quote a path with blanks). `showMode` 1 hidden,

@@ -19,12 +19,15 @@ inline constexpr std::string_view kMarkerFilePart =
 inline constexpr std::string_view kBeforeImagePart = "Thistlegarden补丁程序\\补丁对比图\\安装前.PNG";
 inline constexpr std::string_view kAfterImagePart = "Thistlegarden补丁程序\\补丁对比图\\安装后.PNG";
 
-// The player's original assembly, kept under the temporary-files folder as
-// kKeptOriginalPart, the version label, then (from the second one of a
-// version on) "-" and a number, then ".dll"; written first as the draft.
-inline constexpr std::string_view kKeptOriginalPart = "Thistlegarden补丁程序\\原版Assembly-CSharp-";
+// The player's original assembly, kept beside it (under the game folder)
+// as kKeptOriginalPart, the version label, then (from the second one of a
+// version on) "-" and a number, then kKeptOriginalEnd; written first as the
+// draft. The temporary-files folder is emptied by Windows' own clean-up; the
+// game's folder is not. Unity loads no file of that ending.
+inline constexpr std::string_view kKeptOriginalPart = "Thistlegarden_Data\\Managed\\原版Assembly-CSharp-";
+inline constexpr std::string_view kKeptOriginalEnd = ".dll.bak";
 inline constexpr std::string_view kKeptOriginalDraftPart =
-    "Thistlegarden补丁程序\\原版Assembly-CSharp.dll.patch-new";
+    "Thistlegarden_Data\\Managed\\原版Assembly-CSharp.dll.patch-new";
 // Where an earlier build of the installer set the original aside.
 inline constexpr std::string_view kAsideSuffix = ".aside1";
 

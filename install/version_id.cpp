@@ -1,5 +1,7 @@
 #include "install/version_id.h"
 
+#include <cstdint>
+
 #include "fsproc/file_ops.h"
 #include "install/output_layout.h"
 #include "install/versions.h"
@@ -22,7 +24,8 @@ const KnownVersion* RowFor(std::int32_t sizeCode) {
 
 }  // namespace
 
-std::int32_t AssemblySizeCode(std::int32_t size) {
+std::int32_t AssemblySizeCode(std::int64_t size) {
+  if (size > INT32_MAX) return -1;
   return FloorToInt(static_cast<double>(size) / 1048576.0 * 100.0);
 }
 
@@ -33,9 +36,10 @@ Text VersionForSizeCode(std::int32_t sizeCode) {
 
 VersionChoice IdentifyVersion(win::Api& api, std::int32_t codePage, const Text& folder,
                               PickVersionByHand pickByHand, void* context) {
-  std::int32_t size = QueryFileSize(api, GameAssemblyPath(folder));
+  const FileLookup assembly = LookUpFile(api, GameAssemblyPath(folder));
   Text label = "0.00";
-  if (const KnownVersion* row = RowFor(AssemblySizeCode(size))) {
+  const KnownVersion* row = assembly.found() ? RowFor(AssemblySizeCode(assembly.size)) : nullptr;
+  if (row) {
     if (TimedMessageBox(api, codePage, row->question, kOkCancelQuestion,
                         Text("欧尼酱~这个事情很重要！"), std::nullopt, kBoxTimeout) == 0)
       label = row->label;
@@ -44,8 +48,8 @@ VersionChoice IdentifyVersion(win::Api& api, std::int32_t codePage, const Text& 
     if (TimedMessageBox(api, codePage, "未能成功检测到你的游戏版本，是否手动选择？否则退出。",
                         kOkCancelWarning, Text("欧尼酱！出错啦~"), std::nullopt,
                         kBoxTimeout) != 0)
-      return {false, Text()};
+      return {false, Text(), assembly};
     label = pickByHand(context);
   }
-  return {true, label, size};
+  return {true, label, assembly};
 }

@@ -4,13 +4,16 @@
 
 #include <cstdint>
 
+#include "fsproc/file_ops.h"
 #include "platform/win_api.h"
 #include "runtime/types.h"
 
 struct VersionChoice {
   bool proceed;  // false: the user declined to pick a version; end the run
   Text label;    // a version label, or whatever the selection window gave
-  std::int32_t assemblySize = -1;  // the size the version was identified by; -1: no file
+  // The look-up the version was identified by: the assembly's size, no
+  // assembly, or a look-up that failed (no version then comes from the size).
+  FileLookup assembly;
 };
 
 // Shows the selection window and returns the text it left (empty when its
@@ -18,8 +21,9 @@ struct VersionChoice {
 using PickVersionByHand = Text (*)(void* context);
 
 // The size code: the assembly's size in hundredths of a mebibyte, rounded
-// down; -1 for a missing file.
-std::int32_t AssemblySizeCode(std::int32_t size);
+// down; -1 for a missing file (a negative size) and for a size of 2 GiB or
+// more, which no version has.
+std::int32_t AssemblySizeCode(std::int64_t size);
 
 // The label whose row of the version table has `sizeCode`, or empty.
 Text VersionForSizeCode(std::int32_t sizeCode);

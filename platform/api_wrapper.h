@@ -62,6 +62,9 @@ class ApiWrapper : public Api {
   BOOL Process32Next(HANDLE snapshot, PROCESSENTRY32* entry) override {
     return target_->Process32Next(snapshot, entry);
   }
+  HANDLE CreateMutexW(BOOL initialOwner, const WCHAR* name) override {
+    return target_->CreateMutexW(initialOwner, name);
+  }
   HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override {
     return target_->OpenProcess(access, inherit, processId);
   }

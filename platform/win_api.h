@@ -296,6 +296,10 @@ class Api {
   // WAIT_FAILED on failure; WaitForInputIdle returns 0 when idle.
   virtual DWORD WaitForInputIdle(HANDLE process, DWORD milliseconds) = 0;
   virtual DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) = 0;
+  // A named mutex ("Local\\..." for the session's namespace), created or,
+  // when it exists already, opened: the handle then comes with
+  // ERROR_ALREADY_EXISTS as the last error. 0 on failure.
+  virtual HANDLE CreateMutexW(BOOL initialOwner, const WCHAR* name) = 0;
 
   // kernel32: memory. 0 / nullptr on failure.
   virtual HANDLE GetProcessHeap() = 0;

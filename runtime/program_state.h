@@ -37,7 +37,12 @@ struct ProgramState {
   int definitionWindows = 0;
   // The console's output code page before start-up changed it; 0 when unchanged.
   win::UINT savedOutputCodePage = 0;
+  // The session's one-run mutex while this run holds it; 0 once let go.
+  win::HANDLE oneRunMutex = 0;
 };
+
+// Lets the one-run mutex go: the run has done all it does but wait.
+void ReleaseOneRun(ProgramState& state);
 
 // Tells a destroyed definition window's passing to start-up's closing
 // message loop, which ends when the last one is gone.

@@ -73,3 +73,21 @@ WideText WideFromAddress(const win::WCHAR* address) {
   if (length == 0) return WideText();
   return UnitsToWide(std::u16string_view(address, length + 1));
 }
+
+bool HoldsCharactersBeyond936(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x81 || b == 0xFF || i + 1 >= text.size()) continue;
+    const auto next = static_cast<unsigned char>(text[i + 1]);
+    if (next >= 0x30 && next <= 0x39) return true;
+    ++i;  // a two-byte character
+  }
+  return false;
+}
+
+Text ShownText(win::Api& api, const Text& text) {
+  if (!HoldsCharactersBeyond936(text)) return text;
+  const WideText wide = TextToWide(api, text, kPathCodePage);
+  const Text shown = wide.empty() ? Text() : WideToText(api, wide, 936);
+  return shown.empty() ? text : shown;
+}

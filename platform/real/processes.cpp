@@ -54,6 +54,10 @@ win::HANDLE Backend::OpenProcess(win::DWORD access, win::BOOL inherit, win::DWOR
   return From(::OpenProcess(access, inherit, processId));
 }
 
+win::HANDLE Backend::CreateMutexW(win::BOOL initialOwner, const win::WCHAR* name) {
+  return From(::CreateMutexW(nullptr, initialOwner, Wide(name)));
+}
+
 win::BOOL Backend::TerminateProcess(win::HANDLE process, win::UINT exitCode) {
   return ::TerminateProcess(To<::HANDLE>(process), exitCode);
 }

@@ -37,7 +37,11 @@ inline wchar_t* Wide(win::WCHAR* text) { return reinterpret_cast<wchar_t*>(text)
 
 // The program's text is code page 936 whatever the system's ANSI code page:
 // each 8-bit operation converts its texts and calls the platform's UTF-16 twin.
-constexpr ::UINT kTextCodePage = 936;
+// It converts with GB18030 (54936), which gives the same bytes as 936 for
+// every character 936 has and holds every other one too: a path the system
+// hands out (a folder named "Thistlegarden ♪", a user name in Korean) comes
+// back to it unchanged.
+constexpr ::UINT kTextCodePage = 54936;
 constexpr ::DWORD kLongestPath = 32768;
 
 // UTF-16 text for a W call: on the stack when it fits a path, else on the heap.
@@ -71,7 +75,7 @@ class WideText16 {
   bool ok_ = true;
 };
 
-// The bytes `count` units of `wide` take in code page 936.
+// The bytes `count` units of `wide` take in the program's 8-bit text.
 int TextBytes(const wchar_t* wide, int count);
 
 // Writes `count` units of `wide` into `out` as at most size - 1 bytes and a
@@ -153,6 +157,7 @@ class Backend final : public win::Api {
   win::BOOL Process32First(win::HANDLE snapshot, win::PROCESSENTRY32* entry) override;
   win::BOOL Process32Next(win::HANDLE snapshot, win::PROCESSENTRY32* entry) override;
   win::HANDLE OpenProcess(win::DWORD access, win::BOOL inherit, win::DWORD processId) override;
+  win::HANDLE CreateMutexW(win::BOOL initialOwner, const win::WCHAR* name) override;
   win::BOOL TerminateProcess(win::HANDLE process, win::UINT exitCode) override;
   win::BOOL CreateProcessA(const char* applicationName, char* commandLine, win::BOOL inheritHandles,
                            win::DWORD creationFlags, const char* currentDirectory,

@@ -52,9 +52,13 @@ std::string Recode(const char* to, const char* from, const std::string& text) {
   return out;
 }
 
+bool IsHighSurrogate(win::WCHAR unit) { return unit >= 0xD800 && unit < 0xDC00; }
+bool IsLowSurrogate(win::WCHAR unit) { return unit >= 0xDC00 && unit < 0xE000; }
+
 const char* CodePageName(win::UINT codePage) {
   switch (codePage) {
     case 936: return "CP936";
+    case 54936: return "GB18030";
     case 1252: return "CP1252";
     case 437: return "CP437";
     case 65001: return "UTF-8";
@@ -63,23 +67,43 @@ const char* CodePageName(win::UINT codePage) {
   return nullptr;
 }
 
-std::string Narrow936(const win::WCHAR* wide) {
-  static Recoder recoder("CP936", "UTF-16LE");
+// Code page 936 first (its euro sign is 0x80, GB18030's is 0xA2E3), then
+// GB18030 for what 936 lacks: as the real backend converts.
+std::string NarrowPath(const win::WCHAR* wide) {
+  static Recoder cp936("CP936", "UTF-16LE");
+  static Recoder gb18030("GB18030", "UTF-16LE");
   std::string out;
   for (; *wide; ++wide) {
-    const char unit[2] = {static_cast<char>(*wide & 0xFF), static_cast<char>(*wide >> 8)};
-    if (!recoder.Append(unit, 2, out)) out += '?';
+    const bool pair = IsHighSurrogate(wide[0]) && IsLowSurrogate(wide[1]);
+    const char units[4] = {static_cast<char>(wide[0] & 0xFF), static_cast<char>(wide[0] >> 8),
+                           static_cast<char>(pair ? wide[1] & 0xFF : 0),
+                           static_cast<char>(pair ? wide[1] >> 8 : 0)};
+    if (!(!pair && cp936.Append(units, 2, out)) && !gb18030.Append(units, pair ? 4 : 2, out))
+      out += '?';
+    if (pair) ++wide;
   }
   return out;
 }
 
-std::u16string Widen936(const std::string& text) {
-  const std::string bytes = Recode("UTF-16LE", "CP936", text);
-  std::u16string wide;
-  if (bytes.empty() && !text.empty()) {
-    for (char c : text) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
-    return wide;
+std::u16string WidenPath(const std::string& text) {
+  static Recoder cp936("UTF-16LE", "CP936");
+  static Recoder gb18030("UTF-16LE", "GB18030");
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    std::size_t len = b >= 0x81 && b <= 0xFE ? 2 : 1;
+    if (len == 2 && i + 1 < text.size() && text[i + 1] >= 0x30 && text[i + 1] <= 0x39) len = 4;
+    if (i + len > text.size() ||
+        !((len < 4 && cp936.Append(text.data() + i, len, bytes)) ||
+          gb18030.Append(text.data() + i, len, bytes))) {
+      // A text that does not convert is widened byte by byte.
+      std::u16string wide;
+      for (char c : text) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
+      return wide;
+    }
+    i += len;
   }
+  std::u16string wide;
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
     wide += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                   static_cast<unsigned char>(bytes[i + 1]) << 8);
@@ -126,12 +150,23 @@ int Machine::ToText(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount
   } else {
     count = static_cast<std::size_t>(wideCount);
   }
+  // GB18030 is 936 where 936 has the character (as the real backend has it).
+  Recoder* first = codePage == 54936 ? converters_->Get(936, false) : nullptr;
   std::string out;
   // Unit by unit, as the platform does: each half of a surrogate pair, which
-  // the code page cannot hold, becomes a default character of its own.
+  // the code page cannot hold, becomes a default character of its own; GB18030
+  // holds every character, pairs too.
   for (std::size_t i = 0; i < count; ++i) {
-    char in[2] = {static_cast<char>(wide[i] & 0xFF), static_cast<char>(wide[i] >> 8)};
-    if (!recoder->Append(in, 2, out)) out += '?';
+    const bool pair = codePage == 54936 && i + 1 < count && IsHighSurrogate(wide[i]) &&
+                      IsLowSurrogate(wide[i + 1]);
+    char in[4] = {static_cast<char>(wide[i] & 0xFF), static_cast<char>(wide[i] >> 8), 0, 0};
+    if (pair) {
+      in[2] = static_cast<char>(wide[i + 1] & 0xFF);
+      in[3] = static_cast<char>(wide[i + 1] >> 8);
+    }
+    if (!(first && !pair && first->Append(in, 2, out)) && !recoder->Append(in, pair ? 4 : 2, out))
+      out += '?';
+    if (pair) ++i;
   }
   if (textSize == 0) return static_cast<int>(out.size());
   if (out.size() > static_cast<std::size_t>(textSize)) {
@@ -158,13 +193,18 @@ int Machine::ToWide(UINT codePage, DWORD flags, const char* text, int textCount,
   }
   std::size_t count =
       textCount < 0 ? std::strlen(text) + 1 : static_cast<std::size_t>(textCount);
+  Recoder* first = codePage == 54936 ? converters_->Get(936, true) : nullptr;
   std::string out;
   for (std::size_t i = 0; i < count;) {
     auto b = static_cast<unsigned char>(text[i]);
     std::size_t len = 1;
-    if (codePage == 936 && b >= 0x81 && b <= 0xFE) len = 2;
+    if ((codePage == 936 || codePage == 54936) && b >= 0x81 && b <= 0xFE) len = 2;
+    // GB18030's four-byte characters: a digit where the second byte stands.
+    if (codePage == 54936 && len == 2 && i + 1 < count && text[i + 1] >= 0x30 && text[i + 1] <= 0x39)
+      len = 4;
     if (codePage == 65001) len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
-    if (i + len > count || !recoder->Append(text + i, len, out)) {
+    if (i + len > count ||
+        !((first && len < 4 && first->Append(text + i, len, out)) || recoder->Append(text + i, len, out))) {
       out += '?';
       out += '\0';
       len = 1;

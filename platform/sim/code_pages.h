@@ -45,12 +45,16 @@ std::string Recode(const char* to, const char* from, const std::string& text);
 // iconv's name for a Windows code page; nullptr for one the machine lacks.
 const char* CodePageName(win::UINT codePage);
 
-// A path from a "W" call in code page 936, as the tree's keys are: unit by
-// unit, a unit the code page lacks (a lone surrogate among them) as "?".
-std::string Narrow936(const win::WCHAR* wide);
+bool IsHighSurrogate(win::WCHAR unit);
+bool IsLowSurrogate(win::WCHAR unit);
 
-// Code page 936 text as UTF-16; a text that does not convert is widened
-// byte by byte.
-std::u16string Widen936(const std::string& text);
+// A path from a "W" call in GB18030 (code page 54936), as the tree's keys
+// are: code page 936 text stays as it is, and every other character is kept
+// too; only a lone surrogate becomes "?".
+std::string NarrowPath(const win::WCHAR* wide);
+
+// GB18030 text as UTF-16; a text that does not convert is widened byte by
+// byte.
+std::u16string WidenPath(const std::string& text);
 
 }  // namespace sim

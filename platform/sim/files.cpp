@@ -14,9 +14,20 @@ using Node = FileSystem::Node;
 constexpr DWORD kErrorNotSameDevice = 17;
 constexpr DWORD kErrorFileExists = 80;
 constexpr DWORD kErrorInvalidName = 123;
+// What an injected file failure reports: a device error, not a lock.
+constexpr DWORD kErrorGenFailure = 31;
 constexpr DWORD kMoveFileCopyAllowed = 0x2;
 constexpr DWORD kOpenAlways = 4;
 constexpr DWORD kTruncateExisting = 5;
+
+// True while another program holds the file: for good, or for the next
+// `refusals` attempts to open, delete or rename it (each one counted).
+bool Refuses(FileSystem::Node& node) {
+  if (node.locked) return true;
+  if (node.refusals <= 0) return false;
+  --node.refusals;
+  return true;
+}
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -64,7 +75,7 @@ DWORD FolderInto(const std::string& folder, char* buffer, DWORD size) {
 // ---------------------------------------------------------------- files
 
 HANDLE Machine::FindFirstFileA(const char* path, win::WIN32_FIND_DATAA* data) {
-  if (Fails("FindFirstFileA", win::ERROR_FILE_NOT_FOUND)) return win::INVALID_HANDLE_VALUE;
+  if (Fails("FindFirstFileA", win::ERROR_ACCESS_DENIED)) return win::INVALID_HANDLE_VALUE;
   if (!path || !*path || !data) {
     SetLastError(!data ? win::ERROR_INVALID_PARAMETER : win::ERROR_PATH_NOT_FOUND);
     return win::INVALID_HANDLE_VALUE;
@@ -119,7 +130,7 @@ BOOL Machine::DeleteFileA(const char* path) {
     return win::FALSE;
   }
   const std::string key = FileSystem::Key(full);
-  if (node->locked || HeldOpen<OpenFile>(handles_, kFile, key)) {
+  if (Refuses(*node) || HeldOpen<OpenFile>(handles_, kFile, key)) {
     SetLastError(win::ERROR_SHARING_VIOLATION);
     return win::FALSE;
   }
@@ -133,7 +144,7 @@ BOOL Machine::DeleteFileA(const char* path) {
 // append at the end of the file.
 HANDLE Machine::CreateFileA(const char* path, DWORD access, DWORD, DWORD disposition,
                             DWORD attributes) {
-  if (Fails("CreateFileA", win::ERROR_ACCESS_DENIED)) return win::INVALID_HANDLE_VALUE;
+  if (Fails("CreateFileA", kErrorGenFailure)) return win::INVALID_HANDLE_VALUE;
   if (NoPath(path)) return win::INVALID_HANDLE_VALUE;
   if (disposition < win::CREATE_NEW || disposition > kTruncateExisting) {
     SetLastError(win::ERROR_INVALID_PARAMETER);
@@ -155,7 +166,7 @@ HANDLE Machine::CreateFileA(const char* path, DWORD access, DWORD, DWORD disposi
     SetLastError(kErrorInvalidName);
     return win::INVALID_HANDLE_VALUE;
   }
-  if (node && (node->locked || HeldOpen<OpenFile>(handles_, kFile, key))) {
+  if (node && (Refuses(*node) || HeldOpen<OpenFile>(handles_, kFile, key))) {
     SetLastError(win::ERROR_SHARING_VIOLATION);
     return win::INVALID_HANDLE_VALUE;
   }
@@ -279,12 +290,12 @@ BOOL Machine::MoveFileExA(const char* existing, const char* target, DWORD flags)
 
 BOOL Machine::MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flags) {
   DiskCopy disk;
-  if (Fails("MoveFileExW", win::ERROR_ACCESS_DENIED)) return win::FALSE;
+  if (Fails("MoveFileExW", kErrorGenFailure)) return win::FALSE;
   if (!existing || !target) {
     SetLastError(win::ERROR_INVALID_PARAMETER);
     return win::FALSE;
   }
-  return MoveEntry(Narrow936(existing), Narrow936(target), flags);
+  return MoveEntry(NarrowPath(existing), NarrowPath(target), flags);
 }
 
 // A move within a drive is a rename; with MOVEFILE_WRITE_THROUGH it is
@@ -309,7 +320,7 @@ BOOL Machine::MoveEntry(const std::string& existing, const std::string& target, 
     return win::FALSE;
   }
   const bool folder = source->directory;
-  if (source->locked || HeldOpen<OpenFile>(handles_, kFile, fromKey, folder)) {
+  if (Refuses(*source) || HeldOpen<OpenFile>(handles_, kFile, fromKey, folder)) {
     SetLastError(folder ? win::ERROR_ACCESS_DENIED : win::ERROR_SHARING_VIOLATION);
     return win::FALSE;
   }
@@ -341,8 +352,9 @@ BOOL Machine::MoveEntry(const std::string& existing, const std::string& target, 
       SetLastError(win::ERROR_ACCESS_DENIED);
       return win::FALSE;
     }
-    if (old->locked || HeldOpen<OpenFile>(handles_, kFile, toKey)) {
-      SetLastError(win::ERROR_SHARING_VIOLATION);
+    // Renaming over a file held open elsewhere is refused as access denied.
+    if (Refuses(*old) || HeldOpen<OpenFile>(handles_, kFile, toKey)) {
+      SetLastError(win::ERROR_ACCESS_DENIED);
       return win::FALSE;
     }
     files.freeBytes += static_cast<long long>(old->data.size());
@@ -416,7 +428,7 @@ BOOL Machine::ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
 BOOL Machine::CreateDirectoryW(const WCHAR* path) {
   if (Fails("CreateDirectoryW", win::ERROR_ACCESS_DENIED)) return win::FALSE;
   if (NoPath(path)) return win::FALSE;
-  std::string full = AbsolutePath(Narrow936(path));
+  std::string full = AbsolutePath(NarrowPath(path));
   if (files.Find(full)) {
     SetLastError(win::ERROR_ALREADY_EXISTS);
     return win::FALSE;
@@ -440,7 +452,7 @@ BOOL Machine::CreateDirectoryW(const WCHAR* path) {
 BOOL Machine::PathIsDirectoryW(const WCHAR* path) {
   if (Fails("PathIsDirectoryW", win::ERROR_FILE_NOT_FOUND)) return win::FALSE;
   if (!path || !*path) return win::FALSE;
-  const Node* node = files.Find(AbsolutePath(Narrow936(path)));
+  const Node* node = files.Find(AbsolutePath(NarrowPath(path)));
   return node && node->directory ? static_cast<BOOL>(win::FILE_ATTRIBUTE_DIRECTORY) : win::FALSE;
 }
 

@@ -109,6 +109,7 @@ Machine::~Machine() {
   for (auto& [handle, entry] : handles_) {
     if (entry.kind == kFile) delete reinterpret_cast<OpenFile*>(entry.object);
     if (entry.kind == kMemory) std::free(reinterpret_cast<void*>(handle));
+    if (entry.kind == kMutex) delete reinterpret_cast<const std::u16string*>(entry.object);
   }
 }
 
@@ -123,6 +124,11 @@ BOOL Machine::CloseHandle(HANDLE handle) {
     return win::FALSE;
   }
   if (it->second.kind == kFile) delete reinterpret_cast<OpenFile*>(it->second.object);
+  if (it->second.kind == kMutex) {
+    const auto* name = reinterpret_cast<const std::u16string*>(it->second.object);
+    if (--processes.mutexes[*name] <= 0) processes.mutexes.erase(*name);
+    delete name;
+  }
   handles_.erase(it);
   return fails ? win::FALSE : win::TRUE;
 }
@@ -138,6 +144,7 @@ void Machine::Sleep(DWORD milliseconds) {
   faults.Enter("Sleep", false);
   clock.tick += milliseconds;
   clock.slept += milliseconds;
+  SettleEndingProcesses();
 }
 
 DWORD Machine::GetTickCount() {

@@ -119,6 +119,9 @@ struct FileSystem {
     std::string data;
     DWORD attributes = 0;
     bool locked = false;  // held open elsewhere without sharing
+    // > 0: held so for that many more attempts to open, delete or rename it,
+    // then let go (as a scanner does).
+    int refusals = 0;
     long long sizeOverride = -1;  // >= 0: the size reported instead of data's
     // >= 0: the data from this offset on was written and not flushed, and
     // may be lost in a crash.
@@ -256,6 +259,11 @@ struct ProcessTable {
     // TerminateProcess accepts the request, but the process does not go
     // (hung in a driver call).
     bool hangsOnEnd = false;
+    // > 0: an ended process goes this many ms of virtual time after the
+    // request (at `goesAt`), as one slow to close does.
+    DWORD endTakes = 0;
+    bool ending = false;
+    DWORD goesAt = 0;
     std::string commandLine;  // for processes the program started
     std::string currentDirectory;  // the folder it was started in
     bool startedByProgram = false;
@@ -279,6 +287,10 @@ struct ProcessTable {
   // Rights OpenProcess granted, by handle (a process handle's object is the
   // process ID); a process handle not listed here has every right.
   std::map<HANDLE, DWORD> grantedRights;
+  // Named mutexes of the session: the name and how many handles, the
+  // program's and other programs', hold each (it goes with the last one).
+  // Ownership and waiting on them are not modelled.
+  std::map<std::u16string, int> mutexes;
 
   Process* Find(DWORD processId);
   DWORD Add(const std::string& exeName, const std::u16string& imagePath);
@@ -409,6 +421,7 @@ class Machine final : public win::Api {
   BOOL Process32First(HANDLE snapshot, win::PROCESSENTRY32* entry) override;
   BOOL Process32Next(HANDLE snapshot, win::PROCESSENTRY32* entry) override;
   HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override;
+  HANDLE CreateMutexW(BOOL initialOwner, const WCHAR* name) override;
   BOOL TerminateProcess(HANDLE process, UINT exitCode) override;
   BOOL CreateProcessA(const char* applicationName, char* commandLine, BOOL inheritHandles,
                       DWORD creationFlags, const char* currentDirectory,
@@ -528,7 +541,7 @@ class Machine final : public win::Api {
   // Does the next thing the user does in the program's window; false when
   // the program shows no window.
   bool PerformUserAction();
-  enum HandleKind { kFile = 1, kFind, kSnapshot, kProcess, kThread, kKey, kMemory };
+  enum HandleKind { kFile = 1, kFind, kSnapshot, kProcess, kThread, kKey, kMemory, kMutex };
   struct HandleEntry {
     int kind;
     std::uintptr_t object;  // what the handle refers to, by kind
@@ -552,6 +565,8 @@ class Machine final : public win::Api {
   int ToWide(UINT codePage, DWORD flags, const char* text, int textCount, WCHAR* wide,
              int wideSize);
   BOOL DestroyOne(HWND window);
+  // Ended processes whose time to go has come are gone.
+  void SettleEndingProcesses();
   int HandleKind(HANDLE handle) const;
   // The open handle of that kind, or nullptr.
   HandleEntry* Handle(HANDLE handle, int kind);

@@ -200,9 +200,9 @@ BOOL Machine::CreateProcessA(const char* applicationName, char* commandLine, BOO
                          ? drives.targets.find(static_cast<char>(path[0] & ~0x20))
                          : drives.targets.end();
   if (drive != drives.targets.end())
-    image = drive->second.substr(0, drive->second.find(u'\0')) + Widen936(path.substr(2));
+    image = drive->second.substr(0, drive->second.find(u'\0')) + WidenPath(path.substr(2));
   else
-    image = u"\\??\\" + Widen936(path);
+    image = u"\\??\\" + WidenPath(path);
   const DWORD processId = processes.Add(path.substr(FileSystem::NameStart(path)), image);
   ProcessTable::Process* process = processes.Find(processId);
   process->parentId = self.processId;
@@ -236,8 +236,17 @@ bool Machine::LacksRight(HANDLE handle, DWORD right) {
   return true;
 }
 
-// A process waited for without limit ends then; a limited wait on one still
-// running lets the time pass and times out.
+void Machine::SettleEndingProcesses() {
+  for (auto& process : processes.list)
+    if (process.ending && process.running && clock.tick - process.goesAt <= 0x7FFFFFFFu) {
+      process.running = false;
+      process.ending = false;
+    }
+}
+
+// A process waited for without limit ends then; one slow to close goes at its
+// time when the wait reaches it; a limited wait on one still running lets the
+// time pass and times out.
 DWORD Machine::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
   if (Fails("WaitForSingleObject", win::ERROR_INVALID_HANDLE)) return win::WAIT_FAILED;
   const HandleEntry* entry = Handle(object, kProcess);
@@ -250,8 +259,15 @@ DWORD Machine::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
   if (LacksRight(object, win::SYNCHRONIZE)) return win::WAIT_FAILED;
   const auto processId = static_cast<DWORD>(entry->object);
   ProcessTable::Process* process = processes.Find(processId);
+  SettleEndingProcesses();
   const bool running = processId == self.processId ? !self.exited : process && process->running;
   if (!running) return win::WAIT_OBJECT_0;
+  if (process && processId != self.processId && process->ending &&
+      (milliseconds == win::INFINITE || process->goesAt - clock.tick <= milliseconds)) {
+    clock.tick = process->goesAt;
+    SettleEndingProcesses();
+    return win::WAIT_OBJECT_0;
+  }
   if (milliseconds != win::INFINITE || processId == self.processId) {
     if (milliseconds == win::INFINITE) {  // waiting for itself never ends
       SetLastError(win::ERROR_INVALID_PARAMETER);
@@ -262,6 +278,20 @@ DWORD Machine::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
   }
   process->running = false;
   return win::WAIT_OBJECT_0;
+}
+
+HANDLE Machine::CreateMutexW(BOOL, const WCHAR* name) {
+  if (Fails("CreateMutexW", win::ERROR_ACCESS_DENIED)) return 0;
+  if (!name || !*name) {  // an unnamed mutex is the program's own
+    SetLastError(win::ERROR_SUCCESS);
+    return NewHandle(kMutex, reinterpret_cast<std::uintptr_t>(new std::u16string()));
+  }
+  const std::u16string key(reinterpret_cast<const char16_t*>(name));
+  const bool existed = processes.mutexes.count(key) > 0;
+  ++processes.mutexes[key];
+  const HANDLE handle = NewHandle(kMutex, reinterpret_cast<std::uintptr_t>(new std::u16string(key)));
+  SetLastError(existed ? win::ERROR_ALREADY_EXISTS : win::ERROR_SUCCESS);
+  return handle;
 }
 
 BOOL Machine::TerminateProcess(HANDLE handle, UINT exitCode) {
@@ -287,6 +317,11 @@ BOOL Machine::TerminateProcess(HANDLE handle, UINT exitCode) {
     return win::FALSE;
   }
   if (process->hangsOnEnd) return win::TRUE;
+  if (process->endTakes > 0) {
+    process->ending = true;
+    process->goesAt = clock.tick + process->endTakes;
+    return win::TRUE;
+  }
   process->running = false;
   process->exitCode = exitCode;
   return win::TRUE;

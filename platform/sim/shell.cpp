@@ -62,7 +62,7 @@ const WCHAR* ExtensionOf(const WCHAR* path) {
 }
 
 bool IsFolder(Machine& machine, const WCHAR* path) {
-  const FileSystem::Node* node = machine.files.Find(machine.AbsolutePath(Narrow936(path)));
+  const FileSystem::Node* node = machine.files.Find(machine.AbsolutePath(NarrowPath(path)));
   return node && node->directory;
 }
 
@@ -191,7 +191,7 @@ win::LONG Machine::RegCloseKey(win::HKEY key) {
 DWORD Machine::GetFileAttributesW(const WCHAR* path) {
   if (Fails("GetFileAttributesW", win::ERROR_ACCESS_DENIED)) return win::INVALID_FILE_ATTRIBUTES;
   if (NoPath(path)) return win::INVALID_FILE_ATTRIBUTES;
-  const std::string text = Narrow936(path);
+  const std::string text = NarrowPath(path);
   if (text.find_first_of("*?") != std::string::npos) {
     SetLastError(kErrorInvalidName);
     return win::INVALID_FILE_ATTRIBUTES;

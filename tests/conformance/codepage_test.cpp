@@ -38,6 +38,26 @@ TEST(CodePageTest, RoundTripsCodePage936) {
   EXPECT_EQ(ToWide(api, "\x80"), (std::u16string{0x20AC, 0}));
 }
 
+// GB18030, with which paths are converted: the bytes of code page 936 for
+// every character 936 has (its euro sign too), four bytes for any other,
+// surrogate pairs too.
+TEST(CodePageTest, GB18030HoldsEveryCharacter) {
+  auto harness = MakeHarness();
+  auto& api = harness->api();
+  const std::u16string wide = u"补丁 \u266A\u00C4\uAC8C\U0001F600\u20AC";
+  const std::string bytes =
+      "补丁 \x81\x37\xAC\x38\x81\x30\x87\x32\x82\x37\xDD\x35\x94\x39\xFC\x36\x80";
+  char text[64] = {};
+  const int n = api.WideCharToMultiByte(54936, 0, wide.c_str(), static_cast<int>(wide.size()), text,
+                                        sizeof text);
+  EXPECT_EQ(std::string(text, static_cast<std::size_t>(n > 0 ? n : 0)), bytes) << LastError(api);
+  char16_t back[32] = {};
+  const int units = api.MultiByteToWideChar(54936, 0, bytes.c_str(), static_cast<int>(bytes.size()),
+                                            back, 32);
+  EXPECT_EQ(std::u16string(back, static_cast<std::size_t>(units > 0 ? units : 0)), wide)
+      << LastError(api);
+}
+
 TEST(CodePageTest, UnrepresentableAndShortBuffers) {
   auto harness = MakeHarness();
   auto& api = harness->api();

@@ -162,6 +162,52 @@ TEST_F(FsprocConformanceTest, CopyRemoveAndTheirErrors) {
   EXPECT_EQ(api().GetLastError(), win::ERROR_ACCESS_DENIED);
 }
 
+// A file held open with no sharing: opening it is a sharing violation,
+// renaming over it an access denial; both are waited out for the time given,
+// and no longer.
+// A named mutex in the session's namespace: the second handle to it says it
+// existed; once every handle is closed it is gone.
+TEST_F(FsprocConformanceTest, ANamedMutexSaysWhetherItExisted) {
+  const win::WCHAR name[] = u"Local\\ThistlegardenPatch.ConformanceCase";
+  const win::HANDLE first = api().CreateMutexW(win::FALSE, name);
+  ASSERT_NE(first, win::HANDLE{0}) << LastError(api());
+  EXPECT_NE(api().GetLastError(), win::ERROR_ALREADY_EXISTS);
+  const win::HANDLE second = api().CreateMutexW(win::FALSE, name);
+  ASSERT_NE(second, win::HANDLE{0}) << LastError(api());
+  EXPECT_EQ(api().GetLastError(), win::ERROR_ALREADY_EXISTS);
+  EXPECT_TRUE(api().CloseHandle(second));
+  EXPECT_TRUE(api().CloseHandle(first));
+  const win::HANDLE again = api().CreateMutexW(win::FALSE, name);
+  ASSERT_NE(again, win::HANDLE{0}) << LastError(api());
+  EXPECT_NE(api().GetLastError(), win::ERROR_ALREADY_EXISTS);
+  EXPECT_TRUE(api().CloseHandle(again));
+}
+
+TEST_F(FsprocConformanceTest, AHeldFileIsWaitedOutForALimitedTime) {
+  const Text path = root_ + "held.dll";
+  const Text beside = path + ".patch-new";
+  ASSERT_TRUE(WriteBytesToFile(api(), path, {"held"})) << path << ": " << LastError(api());
+  const win::HANDLE held =
+      api().CreateFileA(path.c_str(), win::GENERIC_READ, 0, win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL);
+  ASSERT_NE(held, win::INVALID_HANDLE_VALUE) << LastError(api());
+  Bytes read;
+  LockWait reading(api(), 200);
+  EXPECT_FALSE(ReadWholeFile(api(), path, &read, 100, &reading));
+  EXPECT_EQ(api().GetLastError(), win::ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(reading.waited(), 200u);
+  LockWait renaming(api(), 200);
+  EXPECT_FALSE(WriteBesideAndSwap(api(), kCodePage, beside, path, {"new"}, true, &renaming));
+  EXPECT_EQ(renaming.waited(), 200u);
+  EXPECT_EQ(QueryFileSize(api(), beside), -1);
+  // Released, it is read and replaced at once.
+  api().CloseHandle(held);
+  LockWait free(api(), 200);
+  EXPECT_TRUE(ReadWholeFile(api(), path, &read, 100, &free));
+  EXPECT_TRUE(WriteBesideAndSwap(api(), kCodePage, beside, path, {"new"}, true, &free));
+  EXPECT_EQ(free.waited(), 0u);
+  EXPECT_TRUE(FileHolds(api(), path, "new"));
+}
+
 TEST_F(FsprocConformanceTest, RenamingOntoAnExistingName) {
   const Text path = root_ + "Assembly-CSharp.dll";
   const Text other = root_ + "Assembly-CSharp.dll.other";
@@ -234,6 +280,25 @@ TEST_F(FsprocConformanceTest, ReadingAndFlushingHandles) {
 }
 
 // ---------------------------------------------------------------- folders
+
+// A name code page 936 cannot hold, given in GB18030, is the file of that
+// name: made, found, read and renamed as such.
+TEST_F(FsprocConformanceTest, NamesBeyond936) {
+  const Text folder = root_ + "Thistlegarden \x81\x37\xAC\x38";  // "♪"
+  EXPECT_TRUE(MakeDirectoryTree(api(), folder, kPathCodePage)) << LastError(api());
+  const Text path = folder + "\\Assembly-CSharp.dll";
+  ASSERT_TRUE(WriteBytesToFile(api(), path, {"original"})) << LastError(api());
+  EXPECT_EQ(LookUpFile(api(), path), (FileLookup{FileLookup::kFound, 8}));
+  // The same name in UTF-16 names the same file.
+  const WideText wide = TextToWide(api(), path, kPathCodePage);
+  EXPECT_NE(WideToUnits(wide).find(u"Thistlegarden \u266A\\"), std::u16string::npos);
+  EXPECT_NE(api().GetFileAttributesW(WideArg(wide).get()), 0xFFFFFFFFu) << LastError(api());
+  // A name with "?" in its place is another (no) file.
+  EXPECT_NE(LookUpFile(api(), root_ + "Thistlegarden ?\\Assembly-CSharp.dll").state, FileLookup::kFound);
+  EXPECT_TRUE(WriteBesideAndSwap(api(), kPathCodePage, path + ".patch-new", path, {"patched"}, true))
+      << LastError(api());
+  EXPECT_TRUE(FileHolds(api(), path, "patched"));
+}
 
 TEST_F(FsprocConformanceTest, DirectoryTrees) {
   const Text chinese = root_ + "补丁程序\\补丁对比图\\第三层";

@@ -52,8 +52,8 @@ NEW_FILE_SUFFIX = '.patch-new'
 
 
 def kept_original_name(label):
-    """The player's original of `label`, kept in the output folder."""
-    return '原版Assembly-CSharp-%s.dll' % label
+    """The player's original of `label`, kept beside the assembly."""
+    return '原版Assembly-CSharp-%s.dll.bak' % label
 
 # Variables given to every Wine process started here (e.g. another DISPLAY).
 EXTRA_ENV = {}

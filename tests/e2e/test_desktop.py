@@ -1,6 +1,7 @@
 """The installer on a desktop as a player has it under Wine: the file
 manager open on the game's folder (a window of the same title, above the
-game's), and a program named like the file manager beside the installer."""
+game's), a program named like the file manager beside the installer, and a
+player who starts the installer twice."""
 
 import os
 import shutil
@@ -90,6 +91,41 @@ class DesktopTest(sc.E2ETest):
                 self.assertIn(p['path'].lower(), ('c:\\windows\\explorer.exe',
                                                   'c:\\windows\\system32\\explorer.exe'))
             self.assertFalse(sc.alive(game['pid']))
+
+    def test_a_second_start_a_moment_later_only_says_so(self):
+        for gap in (0.25, 1.0):
+            with self.subTest(gap=gap), sc.Scenario('twice-%d' % int(gap * 100)) as s:
+                sc.clear_output_folder()
+                s.make_game(assembly=sc.VERSION_SIZES['0.25c'])
+                game = s.start_game()
+                user = s.start_auto_user(['ok', 'ok'])
+                s.remember_processes()
+                runs = []
+                for n in range(2):
+                    if n:
+                        time.sleep(gap)
+                    runs.append(winetool.start_in_console(winetool.installer_path(),
+                                                          env=sc.EXTRA_ENV))
+                    s._runs.append(runs[-1])
+                results = [run.wait(timeout=120) for run in runs]
+                self.assertEqual([r.exit_code for r in results], [0, 0])
+                # Whichever took the mutex first ran; the other printed nothing.
+                full = sc.expected_screen(
+                    sc.BANNER + sc.discovery_writes(game['hwnd'], game['pid'],
+                                                    sc.to_windows(s.game_exe))
+                    + sc.step_writes(game['pid'], sc.GAME_EXE, True, True))
+                empty = sc.expected_screen([])
+                self.assertEqual(sorted([r.segments == full for r in results]), [False, True],
+                                 [winetool.diff_segments(r.segments, full) for r in results])
+                self.assertIn(empty, [r.segments for r in results])
+                boxes = self.boxes(user, 2)
+                self.assertEqual(sorted((b['title'], b['text']) for b in boxes), sorted([
+                    (sc.CONFIRM_TITLE, sc.confirm_text('0.25c')),
+                    ('友情提醒', '补丁程序已经在运行，请在先打开的窗口中继续。')]))
+                # One patch, one restarted game, no failure report.
+                self.assertEqual(s.assembly(), sc.payload('0.25c'))
+                self.assertEqual(len(s.instances()), 2, s.instances())
+                self.assertFalse(sc.alive(game['pid']))
 
 
 if __name__ == '__main__':

@@ -32,9 +32,19 @@ class InstallTest(sc.InstallRunTest):
         self.assertIsNotNone(window, 'no file manager window')
         self.assertEqual(window['title'], sc.COMPARISON_FOLDER)
 
-    def assertComparisonFolder(self, backup=None, kept=None):
-        """The comparison images (and the backup's content, None: no backup;
-        and the kept original as (label, bytes), None: none kept)."""
+    def assertKept(self, s, label, original):
+        """The original of `label` kept beside the assembly, and nothing left
+        there but the assembly and kept originals (of earlier runs too)."""
+        managed = os.path.dirname(s.assembly_path)
+        kept = {sc.kept_original_name(v) for v in sc.VERSION_SIZES}
+        names = set(os.listdir(managed))
+        self.assertIn(sc.kept_original_name(label), names)
+        self.assertEqual(names - kept, {sc.ASSEMBLY[-1]})
+        self.assertTrue(sc.read_bytes(os.path.join(managed, sc.kept_original_name(label))) == original,
+                        'the kept original differs')
+
+    def assertComparisonFolder(self, backup=None):
+        """The comparison images (and the backup's content, None: no backup)."""
         folder = sc.output_folder()
         images = os.path.join(folder, sc.COMPARISON_FOLDER)
         expected = {
@@ -44,12 +54,7 @@ class InstallTest(sc.InstallRunTest):
         }
         if backup is not None:
             expected['Assembly-CSharp.dll'] = len(backup)
-        if kept is not None:
-            expected[sc.kept_original_name(kept[0])] = len(kept[1])
         self.assertEqual(sc.list_folder(folder), expected)
-        if kept is not None:
-            self.assertTrue(sc.read_bytes(os.path.join(folder, sc.kept_original_name(kept[0])))
-                            == kept[1], 'the kept original differs')
         self.assertEqual(sc.read_bytes(os.path.join(images, sc.BEFORE_IMAGE)), sc.before_image())
         self.assertEqual(sc.read_bytes(os.path.join(images, sc.AFTER_IMAGE)), sc.after_image())
         if backup is not None:
@@ -90,7 +95,8 @@ class InstallTest(sc.InstallRunTest):
         self.assertEqual(screen, expected, winetool.diff_segments(screen, expected))
 
         self.assertPatched(s, label)
-        self.assertComparisonFolder(backup=sc.payload(label), kept=(label, original))
+        self.assertComparisonFolder(backup=sc.payload(label))
+        self.assertKept(s, label, original)
         self.assertFalse(sc.alive(game['pid']), 'the game was not ended')
         self.assertRestarted(s, installer_pid, previous)
         self.assertFileManager(s, installer_pid)
@@ -172,7 +178,8 @@ class InstallTest(sc.InstallRunTest):
             self.assertPatched(s, '0.25e')
             self.assertFalse(sc.alive(game['pid']))
             self.assertRestarted(s, boxes[0]['pid'], 1)
-            self.assertComparisonFolder(backup=b'held backup', kept=('0.25e', original))
+            self.assertComparisonFolder(backup=b'held backup')
+            self.assertKept(s, '0.25e', original)
 
 
 if __name__ == '__main__':

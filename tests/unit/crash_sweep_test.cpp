@@ -1,8 +1,10 @@
 // A good install cut off at each of its platform calls, as by a closed
 // console window, a killed process or a power cut: data not flushed may be
 // lost and changes to the tree not committed undone. At every instant the
-// assembly's path holds the whole original or the whole payload; the next
-// run on what survived patches the game and leaves nothing behind.
+// assembly's path holds the whole original or the whole payload, and the
+// player's original exists whole (the assembly or a kept copy); the next run
+// on what survived patches the game, loses the original at no instant either,
+// and leaves nothing behind.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -23,6 +25,9 @@ struct Run {
   const char* name;
   std::deque<int> answers;
   bool window = true;
+  // An original an earlier build set aside, of another version's size, lies
+  // beside the assembly (and stays there).
+  bool otherAside = false;
 };
 
 // How the machine goes down: the process alone (nothing lost), or the power
@@ -38,6 +43,8 @@ constexpr Loss kLosses[] = {
     {"power cut, data cut off, changes undone", FileSystem::Loss::kTruncate, true},
     {"power cut, data zeroed", FileSystem::Loss::kZero, false},
 };
+
+constexpr char kAsideSuffix[] = ".aside1";
 
 void Prepare(sim::Machine& machine, const Run& run) {
   machine.dialogs.answers = run.answers;
@@ -65,7 +72,8 @@ void Sweep(const Run& run, int* checked) {
   std::vector<long> stamps;
   {
     sim::Machine clean;
-    scenario::InstallGame(clean, kAssemblySize, run.window);
+    const scenario::Game game = scenario::InstallGame(clean, kAssemblySize, run.window);
+    if (run.otherAside) clean.files.AddFile(game.AssemblyPath() + kAsideSuffix, std::string(2904555, 'a'));
     Prepare(clean, run);
     EXPECT_EQ(ProgramEntry(clean), 0);
     stamps = clean.faults.stamps;
@@ -76,10 +84,15 @@ void Sweep(const Run& run, int* checked) {
       SCOPED_TRACE(std::string(run.name) + ", crash at call " + std::to_string(n) + ", " + loss.name);
       sim::Machine machine;
       scenario::Game game = scenario::InstallGame(machine, kAssemblySize, run.window);
+      if (run.otherAside)
+        machine.files.AddFile(game.AssemblyPath() + kAsideSuffix, std::string(2904555, 'a'));
       Prepare(machine, run);
       machine.files.unflushedLoss = loss.data;
       machine.files.uncommittedLost = loss.uncommitted;
       machine.faults.CrashAtCall(static_cast<long>(n));
+      const std::string assemblyPath = game.AssemblyPath();
+      long lostAt = 0;
+      scenario::WatchOriginal(machine, assemblyPath, original, &lostAt);
       ProgramEntry(machine);
       EXPECT_TRUE(machine.faults.crashed);
       EXPECT_EQ(machine.faults.stamps[n - 1], stamps[n - 1]);
@@ -88,27 +101,38 @@ void Sweep(const Run& run, int* checked) {
       ASSERT_NE(assembly, nullptr) << "no assembly";
       ASSERT_TRUE(assembly->data == original || assembly->data == payload)
           << "an assembly of " << assembly->data.size() << " bytes";
+      EXPECT_EQ(lostAt, 0) << "the original existed nowhere before call " << lostAt;
+      EXPECT_TRUE(scenario::OriginalSomewhere(machine, assemblyPath, original))
+          << "the original is lost";
 
       // The player starts the game again and the installer once more.
       sim::Machine again;
       scenario::RestartOn(again, machine, run.window);
       Prepare(again, run);
+      long lostAgainAt = 0;
+      scenario::WatchOriginal(again, assemblyPath, original, &lostAgainAt);
       EXPECT_EQ(ProgramEntry(again), 0);
+      EXPECT_EQ(lostAgainAt, 0) << "the next run lost the original before call " << lostAgainAt;
       ASSERT_TRUE(scenario::File(again, game.AssemblyPath())->data == payload) << "not patched";
-      const auto inManaged = FilesUnder(again, managed);
-      EXPECT_EQ(inManaged.size(), 1u) << "left beside the assembly: " << inManaged.rbegin()->first;
+      auto inManaged = FilesUnder(again, managed);
+      if (run.otherAside) {
+        EXPECT_EQ(inManaged.count("Assembly-CSharp.dll.aside1"), 1u) << "the aside is gone";
+        inManaged.erase("Assembly-CSharp.dll.aside1");
+      }
+      // The assembly and the one kept original, whole.
+      const auto kept = inManaged.find("原版Assembly-CSharp-0.25c.dll.bak");
+      ASSERT_NE(kept, inManaged.end());
+      EXPECT_TRUE(kept->second == original) << "the kept original is not whole";
+      EXPECT_EQ(inManaged.size(), 2u) << "left beside the assembly: " << inManaged.rbegin()->first;
       const auto inOurs = FilesUnder(again, ours);
       const std::set<std::string> names = [&] {
         std::set<std::string> out;
         for (const auto& [name, data] : inOurs) out.insert(name);
         return out;
       }();
-      EXPECT_EQ(names, (std::set<std::string>{"Assembly-CSharp.dll", "原版Assembly-CSharp-0.25c.dll",
+      EXPECT_EQ(names, (std::set<std::string>{"Assembly-CSharp.dll",
                                               "补丁对比图\\该文件夹没用可以直接删除",
                                               "补丁对比图\\安装前.PNG", "补丁对比图\\安装后.PNG"}));
-      const auto kept = inOurs.find("原版Assembly-CSharp-0.25c.dll");
-      ASSERT_NE(kept, inOurs.end());
-      EXPECT_TRUE(kept->second == original) << "the kept original is not whole";
       EXPECT_TRUE(inOurs.at("Assembly-CSharp.dll") == payload);
       ++*checked;
       if (::testing::Test::HasFailure()) return;
@@ -131,6 +155,12 @@ TEST(CrashSweepTest, DeclinedVersionThenManualPick) {
 TEST(CrashSweepTest, GameWithoutWindow) {
   int checked = 0;
   Sweep({"no window", {scenario::kIdOk}, false}, &checked);
+  EXPECT_GE(checked, 3 * 15);
+}
+
+TEST(CrashSweepTest, LeftoverAside) {
+  int checked = 0;
+  Sweep({"an earlier build's aside", {scenario::kIdOk}, true, true}, &checked);
   EXPECT_GE(checked, 3 * 15);
 }
 

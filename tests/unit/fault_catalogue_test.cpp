@@ -8,6 +8,8 @@
 #include <optional>
 
 #include "app/startup.h"
+#include "fsproc/file_ops.h"
+#include "platform/api_wrapper.h"
 #include "install/payload_catalogue.h"
 #include "unit/scenario.h"
 
@@ -51,6 +53,7 @@ struct Expect {
   // The "重新运行 " line: printed when the run saw the game it ended go
   // (unset: when it was ended).
   std::optional<bool> restartLine = std::nullopt;
+  bool stillClosing = false;  // the line that tells the player to start the game
   bool kept = true;        // the original is kept in the temporary folder
   bool newLeft = false;    // the new file is left beside the assembly
 };
@@ -128,6 +131,8 @@ std::vector<std::string> ExpectedLines(const Game& game, const Expect& e) {
   lines.push_back("执行过程[1]:" + e.steps.substr(0, 2) + "\r\n");
   lines.push_back("执行过程[2]:" + e.steps.substr(2) + "\r\n");
   if (e.restartLine.value_or(e.ended)) lines.push_back("重新运行 " + name + "\r\n");
+  if (e.stillClosing)
+    lines.push_back("未重新运行 " + name + "：游戏尚未关闭，请在它关闭后自行启动\r\n");
   lines.push_back("补丁安装结束，程序在10秒后自动关闭......\r\n");
   return lines;
 }
@@ -184,13 +189,12 @@ void RunCase(const Case& c) {
   // Nothing but the assembly is left in its folder.
   EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".aside1") != nullptr, e.asideLeft);
   EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".patch-new") != nullptr, e.newLeft);
-  const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c"));
+  const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c"));
   EXPECT_EQ(kept != nullptr, e.kept);
   if (kept) {
     EXPECT_TRUE(kept->data == std::string(kAssemblySize, 'o'));
   }
-  EXPECT_EQ(scenario::File(machine, std::string(kTemp) + "Thistlegarden补丁程序\\原版Assembly-CSharp.dll.patch-new"),
-            nullptr);
+  EXPECT_EQ(scenario::File(machine, scenario::KeptDraftPath(game.folder)), nullptr);
 
   EXPECT_EQ(!machine.processes.Find(game.processId)->running, e.ended);
   std::string started;
@@ -295,7 +299,6 @@ TEST(FaultCatalogueTest, FileFaults) {
   noImagesFolder.images = "---";
   Expect newLeft = kWriteFailed;
   newLeft.newLeft = true;
-  const Expect notKept = Without(kGood, false);
   const Expect failedNotKept = Without(kWriteFailed, false);
   const auto payloadSize = static_cast<long long>(FindPayload("0.25c")->bytes().size());
   const Case cases[] = {
@@ -303,9 +306,9 @@ TEST(FaultCatalogueTest, FileFaults) {
        {{"FindFirstFileA", 1, "MessageBoxTimeoutA"}}, failedNotKept},
       {"CreateFileA, reading the original", {{"CreateFileA", 1}}, failedNotKept},
       {"ReadFile, the original", {{"ReadFile", 1}}, failedNotKept},
-      {"CreateFileA, the kept original's draft", {{"CreateFileA", 2}}, notKept},
-      {"FlushFileBuffers, the kept original's draft", {{"FlushFileBuffers", 1}}, notKept},
-      {"MoveFileExW, the kept original", {{"MoveFileExW", 1}}, notKept},
+      {"CreateFileA, the kept original's draft", {{"CreateFileA", 2}}, failedNotKept},
+      {"FlushFileBuffers, the kept original's draft", {{"FlushFileBuffers", 1}}, failedNotKept},
+      {"MoveFileExW, the kept original", {{"MoveFileExW", 1}}, failedNotKept},
       {"CreateFileA, the new assembly", {{"CreateFileA", 3}}, kWriteFailed},
       {"WriteFile, the new assembly", {{"WriteFile", 1, "CreateFileA", 3}}, kWriteFailed},
       {"short write of the new assembly", {}, failedNotKept, {kIdOk},
@@ -318,9 +321,9 @@ TEST(FaultCatalogueTest, FileFaults) {
       {"CreateFileA, reading the assembly back", {{"CreateFileA", 4}}, kWriteFailed},
       {"ReadFile, reading the assembly back", {{"ReadFile", 1, "CreateFileA", 4}}, kWriteFailed},
       {"CopyFileA, the backup", {{"CopyFileA"}}, copyFailed},
-      {"CreateDirectoryW, the installer's folder before the keep and the copy, first run",
-       {{"CreateDirectoryW", 6, nullptr, 1, 7}}, Without(copyFailed, false)},
-      {"CreateDirectoryW, the comparison folder", {{"CreateDirectoryW", 19}}, noImagesFolder},
+      {"CreateDirectoryW, the installer's folder before the copy, first run",
+       {{"CreateDirectoryW", 6}}, copyFailed},
+      {"CreateDirectoryW, the comparison folder", {{"CreateDirectoryW", 13}}, noImagesFolder},
       {"CreateFileA, the marker file", {{"CreateFileA", 5}}, noMarker},
       {"a security program rewrites the assembly right after the swap", {}, kWriteFailed, {kIdOk},
        [](sim::Machine& m, const Game& g) {
@@ -338,29 +341,49 @@ TEST(FaultCatalogueTest, FileFaults) {
   for (const Case& c : cases) RunCase(c);
 }
 
-// An original set aside by an earlier build of the installer, which an
-// interrupted run left beside the assembly, is put back before the version is
-// identified; beside a whole patched assembly it is kept as the original.
-TEST(FaultCatalogueTest, AFailedDiscardLeavesTheOriginalAside) {
+// An original set aside by an earlier build goes back only where there is no
+// assembly at all; beside an assembly it is left alone, whatever the player
+// answers, and the assembly is not touched before a version is confirmed.
+TEST(FaultCatalogueTest, AnAsideGoesBackOnlyWhereThereIsNoAssembly) {
   const std::string original(kAssemblySize, 'o');
-  const std::string payload(FindPayload("0.25c")->bytes());
-  for (const bool patchedBeside : {false, true}) {
-    SCOPED_TRACE(patchedBeside ? "beside a patched assembly" : "beside a partial assembly");
+  {
+    SCOPED_TRACE("no assembly");
     sim::Machine machine;
-    Game game = scenario::InstallGame(machine, kAssemblySize);
+    Game game = scenario::InstallGame(machine, -1);
     machine.files.AddFile(game.AssemblyPath() + ".aside1", original);
-    machine.files.AddFile(game.AssemblyPath(), patchedBeside ? payload : payload.substr(0, 1000));
     machine.dialogs.answers = {kIdOk};
     EXPECT_EQ(ProgramEntry(machine), 0);
     EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".aside1"), nullptr);
-    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == payload);
-    const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c"));
+    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+    const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c"));
     ASSERT_NE(kept, nullptr);
     EXPECT_TRUE(kept->data == original);
-    // Put back, the original was asked about; beside a patched assembly, the
-    // patched one was.
     ASSERT_FALSE(machine.dialogs.shown.empty());
-    EXPECT_EQ(BoxKind(machine.dialogs.shown[0]), "confirm");
+    EXPECT_EQ(machine.dialogs.shown[0].text, std::string("识别Assembly-CSharp.dll大小版本自动识别为 "
+                                                         "0.25c，是否确认为该版本？"));
+  }
+  // A 0.25e game with an older original of 0.24g's size beside it.
+  const std::string older(2904555, 'a');
+  const std::string current(3271557, 'e');
+  for (const bool confirms : {false, true}) {
+    SCOPED_TRACE(confirms ? "the player confirms" : "the player declines every question");
+    sim::Machine machine;
+    Game game = scenario::InstallGame(machine, -1);
+    machine.files.AddFile(game.AssemblyPath(), current);
+    machine.files.AddFile(game.AssemblyPath() + ".aside1", older);
+    machine.dialogs.answers = confirms ? std::deque<int>{kIdOk} : std::deque<int>{kIdCancel, kIdCancel};
+    EXPECT_EQ(ProgramEntry(machine), 0);
+    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath() + ".aside1")->data == older);
+    ASSERT_FALSE(machine.dialogs.shown.empty());
+    EXPECT_EQ(machine.dialogs.shown[0].text, std::string("识别Assembly-CSharp.dll大小版本自动识别为 "
+                                                         "0.25e，是否确认为该版本？"));
+    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data ==
+                (confirms ? std::string(FindPayload("0.25e")->bytes()) : current));
+    const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25e"));
+    EXPECT_EQ(kept != nullptr, confirms);
+    if (kept) {
+      EXPECT_TRUE(kept->data == current);
+    }
   }
 }
 
@@ -370,18 +393,18 @@ TEST(FaultCatalogueTest, AFailedDiscardLeavesTheOriginalAside) {
 TEST(FaultCatalogueTest, LeftoversAreRemovedAndKeptOriginalsStay) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kAssemblySize);
-  const std::string draft = std::string(kTemp) + "Thistlegarden补丁程序\\原版Assembly-CSharp.dll.patch-new";
+  const std::string draft = scenario::KeptDraftPath(game.folder);
   machine.files.AddFile(game.AssemblyPath() + ".patch-new", std::string(5000, '\0'));
   machine.files.AddFile(draft, "partial");
   const std::string earlier(kAssemblySize, 'e');  // another original of the same version
-  machine.files.AddFile(scenario::KeptOriginalPath(kTemp, "0.25c"), earlier);
+  machine.files.AddFile(scenario::KeptOriginalPath(game.folder, "0.25c"), earlier);
   machine.dialogs.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".patch-new"), nullptr);
   EXPECT_EQ(scenario::File(machine, draft), nullptr);
-  EXPECT_TRUE(scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c"))->data == earlier);
+  EXPECT_TRUE(scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c"))->data == earlier);
   const auto* second =
-      scenario::File(machine, std::string(kTemp) + "Thistlegarden补丁程序\\原版Assembly-CSharp-0.25c-2.dll");
+      scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c-2"));
   ASSERT_NE(second, nullptr);
   EXPECT_TRUE(second->data == std::string(kAssemblySize, 'o'));
 
@@ -392,6 +415,129 @@ TEST(FaultCatalogueTest, LeftoversAreRemovedAndKeptOriginalsStay) {
   EXPECT_EQ(ProgramEntry(again), 0);
   EXPECT_EQ(again.files.nodes.size(), machine.files.nodes.size());
   EXPECT_TRUE(scenario::File(again, game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+}
+
+// An original that cannot be kept is not replaced: step 1 fails as any
+// failed write does, and the game keeps its original.
+TEST(FaultCatalogueTest, AnOriginalThatCannotBeKeptIsNotReplaced) {
+  const std::string original(kAssemblySize, 'o');
+  const Case cases[] = {
+      {"a kept name that cannot be looked up", {{"FindFirstFileA", 4}}, Without(kWriteFailed, false)},
+  };
+  for (const Case& c : cases) RunCase(c);
+
+  // The nine names of the version hold other originals.
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kAssemblySize);
+  auto name = [&](int n) {
+    return scenario::KeptOriginalPath(game.folder, "0.25c" + (n > 1 ? "-" + std::to_string(n) : ""));
+  };
+  for (int n = 1; n <= 9; ++n) machine.files.AddFile(name(n), std::string(kAssemblySize, static_cast<char>('0' + n)));
+  machine.dialogs.answers = {kIdOk, kIdOk, kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == original);
+  for (int n = 1; n <= 9; ++n)
+    EXPECT_EQ(scenario::File(machine, name(n))->data[0], static_cast<char>('0' + n)) << n;
+  EXPECT_EQ(scenario::File(machine, name(10)), nullptr);
+  std::vector<std::string> boxes;
+  for (const auto& box : machine.dialogs.shown) boxes.push_back(BoxKind(box));
+  EXPECT_EQ(boxes, (std::vector<std::string>{"confirm", "dev", "report 假假"}));
+  EXPECT_TRUE(machine.processes.Find(game.processId)->running);
+}
+
+// "Not found" and "could not look" are told apart: only the first is no
+// assembly. A look-up that fails is a failed step, whatever the player picks.
+TEST(FaultCatalogueTest, ALookUpThatFailsIsNotAMissingAssembly) {
+  const std::string original(kAssemblySize, 'o');
+  Expect failedPick = Without(kWriteFailed, false);
+  failedPick.boxes = {"manual", "dev", "report 假假"};
+  const Case cases[] = {
+      {"every look-up fails, the version picked by hand", {{"FindFirstFileA", 1, nullptr, 1, -1}},
+       failedPick},
+      {"the identifying look-up fails, the next one works", {{"FindFirstFileA", 2}}, failedPick},
+  };
+  for (const Case& c : cases) RunCase(c);
+
+  // The size is read whole: 4 GiB more than a 0.25c size is no version.
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kAssemblySize);
+  machine.files.Find(game.AssemblyPath())->sizeOverride = 0x100000000LL + kAssemblySize;
+  machine.dialogs.answers = {kIdCancel};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  ASSERT_EQ(machine.dialogs.shown.size(), 1u);
+  EXPECT_EQ(BoxKind(machine.dialogs.shown[0]), "manual");
+}
+
+// Where there truly is no assembly, the payload is created: a file that
+// appears there meanwhile is not replaced.
+class FileAppearing : public win::ApiWrapper {
+ public:
+  FileAppearing(sim::Machine& machine, std::string path) : ApiWrapper(machine), machine_(machine), path_(std::move(path)) {}
+  win::HANDLE CreateFileA(const char* path, win::DWORD access, win::DWORD share,
+                          win::DWORD disposition, win::DWORD attributes) override {
+    if (std::string(path) == path_ + ".patch-new") machine_.files.AddFile(path_, "appeared");
+    return ApiWrapper::CreateFileA(path, access, share, disposition, attributes);
+  }
+
+ private:
+  sim::Machine& machine_;
+  std::string path_;
+};
+
+TEST(FaultCatalogueTest, NoAssemblyIsCreatedNeverReplaced) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, -1);
+  machine.dialogs.answers = {kIdOk, kIdOk, kIdOk, kIdOk};
+  machine.windows.userActions = {{sim::WindowSystem::UserAction::kPick, "0.25c"},
+                                 {sim::WindowSystem::UserAction::kPressOk, ""}};
+  FileAppearing api(machine, game.AssemblyPath());
+  EXPECT_EQ(ProgramEntry(api), 0);
+  EXPECT_EQ(scenario::File(machine, game.AssemblyPath())->data, "appeared");
+  EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".patch-new"), nullptr);
+  std::vector<std::string> boxes;
+  for (const auto& box : machine.dialogs.shown) boxes.push_back(BoxKind(box));
+  EXPECT_EQ(boxes, (std::vector<std::string>{"manual", "dev", "report 假假"}));
+}
+
+// A program that holds the assembly for a moment (a scanner, the game's
+// loader) is waited out, backing off, for up to ten seconds in all; a lock
+// that stays ends the step as before, within that bound.
+TEST(FaultCatalogueTest, AMomentsLockIsWaitedOut) {
+  const std::string original(kAssemblySize, 'o');
+  constexpr win::DWORD kDelays = 17000;
+  // After `tries` refused attempts the holder lets go (-1: never).
+  auto lockOnKeep = [](int tries) {
+    return [tries](sim::Machine& m, const Game& g) {
+      m.files.onRenamed = [&m, tries, path = g.AssemblyPath()](sim::FileSystem::Node& node) {
+        if (!node.name.ends_with(".dll.bak")) return;
+        auto* assembly = m.files.Find(path);
+        if (tries < 0) assembly->locked = true;
+        else assembly->refusals = tries;
+      };
+    };
+  };
+  const Case cases[] = {
+      {"the original, held while it is read, let go after 3 tries", {}, kGood, {kIdOk},
+       [](sim::Machine& m, const Game& g) { m.files.Find(g.AssemblyPath())->refusals = 3; },
+       [](const sim::Machine& m, const Game&) {
+         EXPECT_EQ(m.clock.slept, kDelays + 50 + 100 + 200);
+         EXPECT_EQ(scenario::CallCount(m, "CreateFileA"), 7 + 3);
+       }},
+      {"the assembly, held from the keep on, let go after 8 tries", {}, kGood, {kIdOk}, lockOnKeep(8),
+       [](const sim::Machine& m, const Game&) {
+         // 50 + 100 + ... + 1600, then 1600 twice.
+         EXPECT_EQ(m.clock.slept, kDelays + 3150 + 3200);
+         EXPECT_EQ(scenario::CallCount(m, "MoveFileExW"), 2 + 8);
+       }},
+      {"the assembly, held from the keep on for good", {}, kWriteFailed, {kIdOk}, lockOnKeep(-1),
+       [](const sim::Machine& m, const Game&) {
+         // A failed write's run has a second less of delays.
+         EXPECT_EQ(m.clock.slept, kDelays - 1000 + kLockWaitLimit);
+         // Waits of 50 ms to 1.6 s, then 1.6 s four times and the 450 ms left.
+         EXPECT_EQ(scenario::CallCount(m, "MoveFileExW"), 1 + 12);
+       }},
+  };
+  for (const Case& c : cases) RunCase(c);
 }
 
 // The version question may stay open for minutes: an assembly whose size
@@ -406,7 +552,7 @@ TEST(FaultCatalogueTest, AnAssemblyChangedWhileAskingIsNotWritten) {
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data ==
               std::string(kAssemblySize, 'o') + "updated");
-  EXPECT_EQ(scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c")), nullptr);
+  EXPECT_EQ(scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c")), nullptr);
   std::vector<std::string> boxes;
   for (const auto& box : machine.dialogs.shown) boxes.push_back(BoxKind(box));
   EXPECT_EQ(boxes, (std::vector<std::string>{"confirm", "dev", "report 假假"}));
@@ -422,11 +568,9 @@ TEST(FaultCatalogueTest, NoTemporaryFolder) {
   Expect relative = kGood;
   relative.backup = false;
   relative.images = "---";
-  relative.kept = false;
   auto besideInstaller = [](const sim::Machine& m, const Game&) {
     const std::string own = std::string(kOwnFolder) + "Thistlegarden补丁程序\\";
     EXPECT_NE(scenario::File(m, own + "Assembly-CSharp.dll"), nullptr);
-    EXPECT_NE(scenario::File(m, scenario::KeptOriginalPath(kOwnFolder, "0.25c")), nullptr);
     EXPECT_EQ(Images(m, kOwnFolder), "MBA");
     EXPECT_EQ(scenario::Started(m).back()->commandLine,
               "\"C:\\Windows\\explorer.exe\" \"Thistlegarden补丁程序\\补丁对比图\"");
@@ -437,7 +581,7 @@ TEST(FaultCatalogueTest, NoTemporaryFolder) {
            {kIdOk}, nullptr, besideInstaller});
   RunCase({"folders.temp empty", {}, relative, {kIdOk},
            [](sim::Machine& m, const Game&) { m.folders.temp = ""; }, besideInstaller});
-  RunCase({"GetTempPathA fails for the backup only", {{"GetTempPathA", 3}}, firstOnly, {kIdOk},
+  RunCase({"GetTempPathA fails for the backup only", {{"GetTempPathA", 1}}, firstOnly, {kIdOk},
            nullptr, [](const sim::Machine& m, const Game&) {
              EXPECT_NE(scenario::File(m, std::string(kOwnFolder) +
                                              "Thistlegarden补丁程序\\Assembly-CSharp.dll"),
@@ -456,13 +600,15 @@ TEST(FaultCatalogueTest, ProcessFaults) {
   Expect goneUnseen = kGood;
   goneUnseen.started = "E";
   goneUnseen.restartLine = false;
+  Expect stillThere = kGameKeptRunning;
+  stillThere.stillClosing = true;
   const Case cases[] = {
       {"TerminateProcess", {{"TerminateProcess"}}, kGameKeptRunning},
-      {"a game that does not go when ended", {}, kGameKeptRunning, {kIdOk},
+      {"a game that does not go when ended", {}, stillThere, {kIdOk},
        [](sim::Machine& m, const Game& g) { m.processes.Find(g.processId)->hangsOnEnd = true; },
        [](const sim::Machine& m, const Game&) {
-         // The wait for it is bounded: five seconds beyond the run's delays.
-         EXPECT_EQ(m.clock.tick - 5000000u, 17000u + 5000u);
+         // The wait for it is bounded: fifteen seconds beyond the run's delays.
+         EXPECT_EQ(m.clock.tick - 5000000u, 17000u + 15000u);
        }},
       {"WaitForSingleObject, the wait for the ended game", {{"WaitForSingleObject"}}, goneUnseen},
       {"CreateProcessA, the game", {{"CreateProcessA", 1}}, noGame},
@@ -508,7 +654,7 @@ TEST(FaultCatalogueTest, NoAssemblyAndAFailedReadBackLeaveNone) {
       ASSERT_NE(assembly, nullptr);
       EXPECT_TRUE(assembly->data == FindPayload("0.25c")->bytes());
     }
-    EXPECT_EQ(scenario::File(machine, scenario::KeptOriginalPath(kTemp, "0.25c")), nullptr);
+    EXPECT_EQ(scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c")), nullptr);
     EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".patch-new"), nullptr);
   }
 }

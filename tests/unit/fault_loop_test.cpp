@@ -1,7 +1,9 @@
 // A good install run again and again with one platform call failing: the
 // 1st, the 2nd, the 3rd ... once, or from then on, or together with the next
 // call of another name. Whatever fails, the game's assembly ends up as it
-// was or fully patched, and what the run reports matches what happened.
+// was or fully patched, the player's original exists whole at every
+// instant (the assembly or a kept copy), and what the run reports matches
+// what happened.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,6 +26,7 @@ struct Outcome {
   std::string kept;            // the kept original's bytes, or "missing"
   std::size_t openHandles = 0;
   int exitCode = 0;
+  long originalLostAt = 0;  // the first call before which the original existed nowhere
   long failable = 0;
   std::string failedCall;
   std::vector<std::string> failableNames;
@@ -33,14 +36,23 @@ struct Outcome {
 // How the faults are laid out around the `failAt`-th failable call.
 enum class Pattern { kOnce, kFromThenOn, kWithNextOther };
 
+// What else lies on the machine before the run.
+using Setup = void (*)(sim::Machine&, const scenario::Game&);
+
 // `answers` script the user; `failAt` 0 injects nothing.
 Outcome RunOnce(std::deque<int> answers, long failAt, bool window = true,
-                Pattern pattern = Pattern::kOnce, const std::vector<std::string>* clean = nullptr) {
+                Pattern pattern = Pattern::kOnce, const std::vector<std::string>* clean = nullptr,
+                Setup setup = nullptr) {
   sim::Machine machine;
   // With extensions hidden, so that the registry reads are part of the run.
   machine.registry.SetDword("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced",
                             "HideFileExt", 1);
   scenario::Game game = scenario::InstallGame(machine, kAssemblySize, window);
+  if (setup) setup(machine, game);
+  const std::string assemblyPath = game.AssemblyPath();
+  const std::string original(kAssemblySize, 'o');
+  Outcome out;
+  scenario::WatchOriginal(machine, assemblyPath, original, &out.originalLostAt);
   machine.dialogs.answers = std::move(answers);
   // When asked, the user picks the right version by hand.
   machine.windows.userActions = {{sim::WindowSystem::UserAction::kPick, "0.25c"},
@@ -61,8 +73,9 @@ Outcome RunOnce(std::deque<int> answers, long failAt, bool window = true,
         }
     }
   }
-  Outcome out;
   out.exitCode = ProgramEntry(machine);
+  if (out.originalLostAt == 0 && !scenario::OriginalSomewhere(machine, assemblyPath, original))
+    out.originalLostAt = static_cast<long>(machine.faults.calls.size()) + 1;
   out.failable = machine.faults.failableCalls;
   out.failableNames = machine.faults.failableNames;
   if (!machine.faults.failed.empty()) out.failedCall = machine.faults.failed.front();
@@ -74,11 +87,12 @@ Outcome RunOnce(std::deque<int> answers, long failAt, bool window = true,
   auto* backup = machine.files.Find(scenario::kTemp + backupPart);
   if (!backup) backup = machine.files.Find("C:\\Games\\Tools\\" + backupPart);
   out.backup = backup ? backup->data : "missing";
+  // An earlier build's ".aside1" is the player's to keep: no run writes one.
   for (const auto& [key, node] : machine.files.nodes)
-    if (node.name.starts_with(game.AssemblyPath() + ".") || node.name.ends_with(".patch-new"))
+    if ((node.name.starts_with(game.AssemblyPath() + ".") && !node.name.ends_with(".aside1")) ||
+        node.name.ends_with(".patch-new"))
       out.asideLeft = true;
-  auto* kept = machine.files.Find(scenario::KeptOriginalPath(scenario::kTemp, "0.25c"));
-  if (!kept) kept = machine.files.Find(scenario::KeptOriginalPath("C:\\Games\\Tools\\", "0.25c"));
+  auto* kept = machine.files.Find(scenario::KeptOriginalPath(game.folder, "0.25c"));
   out.kept = kept ? kept->data : "missing";
   out.openHandles = machine.OpenHandleCount();
   for (const auto& line : scenario::Lines(machine.console))
@@ -96,6 +110,9 @@ void CheckInvariant(const Outcome& out, const std::string& original, const std::
       out.failedCalls.count("RegisterClassExA") || (several && out.failedCalls.count("CreateWindowExA"));
   EXPECT_EQ(out.exitCode, definitionsLost && out.exitCode == -1 ? -1 : 0);
   EXPECT_NE(out.assembly, "missing");
+  // The player's original is never lost, not even for a moment.
+  EXPECT_EQ(out.originalLostAt, 0) << "the original existed nowhere before call "
+                                   << out.originalLostAt;
   const bool patched = out.assembly == payload;
   EXPECT_TRUE(patched || out.assembly == original) << "assembly of " << out.assembly.size() << " bytes";
   const bool backedUp = out.backup == payload;
@@ -134,14 +151,18 @@ void CheckInvariant(const Outcome& out, const std::string& original, const std::
   }
 }
 
-// The calls whose failure left something beside the assembly.
+// The calls whose failure left something beside the assembly. Without
+// `setup`, the sweep must have failed each call a good run makes.
 std::set<std::string> Sweep(const std::deque<int>& answers, bool window = true,
-                            Pattern pattern = Pattern::kOnce) {
+                            Pattern pattern = Pattern::kOnce, Setup setup = nullptr) {
   const std::string original(kAssemblySize, 'o');
   const std::string payload(FindPayload("0.25c")->bytes());
-  Outcome clean = RunOnce(answers, 0, window);
-  EXPECT_GT(clean.failable, 50);
-  EXPECT_EQ(clean.kept, original);
+  Outcome clean = RunOnce(answers, 0, window, Pattern::kOnce, nullptr, setup);
+  CheckInvariant(clean, original, payload, 0, false);
+  EXPECT_GT(clean.failable, 20);
+  if (!setup) {
+    EXPECT_EQ(clean.kept, original);
+  }
   std::set<std::string> leftAside;
   std::set<std::string> covered;
   for (long n = 1; n <= clean.failable; ++n) {
@@ -150,7 +171,7 @@ std::set<std::string> Sweep(const std::deque<int>& answers, bool window = true,
     if (pattern == Pattern::kFromThenOn &&
         clean.failableNames[static_cast<std::size_t>(n - 1)] == "DestroyWindow")
       continue;
-    Outcome out = RunOnce(answers, n, window, pattern, &clean.failableNames);
+    Outcome out = RunOnce(answers, n, window, pattern, &clean.failableNames, setup);
     CheckInvariant(out, original, payload, n, pattern != Pattern::kOnce);
     covered.insert(out.failedCall);
     if (out.asideLeft) leftAside.insert(out.failedCall);
@@ -162,7 +183,8 @@ std::set<std::string> Sweep(const std::deque<int>& answers, bool window = true,
                            "FlushFileBuffers", "ReadFile",
                            "CopyFileA", "CreateDirectoryW", "GetTempPathA", "TerminateProcess",
                            "CreateProcessA"})
-    EXPECT_TRUE(covered.count(call) || (window && std::string(call) == "CreateToolhelp32Snapshot"))
+    EXPECT_TRUE(setup || covered.count(call) ||
+                (window && std::string(call) == "CreateToolhelp32Snapshot"))
         << call;
   return leftAside;
 }
@@ -192,6 +214,19 @@ TEST(FaultLoopTest, GameWithoutWindow) {
 TEST(FaultLoopTest, CallFailingFromThenOn) {
   EXPECT_EQ(Sweep({scenario::kIdOk}, true, Pattern::kFromThenOn), std::set<std::string>{});
   EXPECT_EQ(Sweep({scenario::kIdCancel, scenario::kIdOk}, true, Pattern::kFromThenOn),
+            std::set<std::string>{});
+}
+
+// An original an earlier build set aside, of another version's size, lies
+// beside the assembly: whatever the player answers, the assembly is not
+// touched before a version is confirmed.
+void OtherAside(sim::Machine& machine, const scenario::Game& game) {
+  machine.files.AddFile(game.AssemblyPath() + ".aside1", std::string(2904555, 'a'));  // "0.24g"
+}
+
+TEST(FaultLoopTest, LeftoverAside) {
+  EXPECT_EQ(Sweep({scenario::kIdOk}, true, Pattern::kOnce, OtherAside), std::set<std::string>{});
+  EXPECT_EQ(Sweep({scenario::kIdCancel, scenario::kIdCancel}, true, Pattern::kOnce, OtherAside),
             std::set<std::string>{});
 }
 

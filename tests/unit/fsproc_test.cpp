@@ -83,6 +83,27 @@ TEST(QueryFileSizeTest, AFailedSearchIsMissing) {
   EXPECT_EQ(CallCount(machine, "FindClose"), 0);
 }
 
+// No such file and a look-up that failed are told apart; the size is whole.
+TEST(LookUpFileTest, FoundMissingOrUnknown) {
+  sim::Machine machine;
+  machine.files.AddFile("C:\\Games\\a.dll", "1234567");
+  machine.files.AddFile("C:\\big.bin", "");
+  machine.files.Find("C:\\big.bin")->sizeOverride = 0x100000000LL + 3240100;
+  machine.files.AddFile("C:\\huge.bin", "");
+  machine.files.Find("C:\\huge.bin")->sizeOverride = 0xFFFFFFFFLL;
+  const FileLookup missing{FileLookup::kMissing, -1};
+  EXPECT_EQ(LookUpFile(machine, "C:\\Games\\a.dll"), (FileLookup{FileLookup::kFound, 7}));
+  EXPECT_EQ(LookUpFile(machine, "C:\\big.bin"), (FileLookup{FileLookup::kFound, 0x100000000LL + 3240100}));
+  EXPECT_EQ(LookUpFile(machine, "C:\\huge.bin"), (FileLookup{FileLookup::kFound, 0xFFFFFFFFLL}));
+  EXPECT_EQ(LookUpFile(machine, "C:\\Games\\missing.dll"), missing);
+  EXPECT_EQ(LookUpFile(machine, "C:\\NoFolder\\a.dll"), missing);
+  machine.faults.Fail("FindFirstFileA");
+  EXPECT_EQ(LookUpFile(machine, "C:\\Games\\a.dll").state, FileLookup::kFailed);
+  machine.faults.Fail("FindFirstFileA");
+  EXPECT_EQ(LookUpFile(machine, "C:\\Games\\missing.dll").state, FileLookup::kFailed);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
 // ---------------------------------------------------------------- writing
 
 TEST(WriteBytesToFileTest, WritesTheArraysInOrderAndTruncates) {
@@ -477,14 +498,26 @@ TEST(EndProcessByIdTest, TheWaitForTheEndIsBounded) {
   const DWORD hung = machine.processes.Add("hung.exe", u"\\Device\\HarddiskVolume3\\hung.exe");
   machine.processes.Find(hung)->hangsOnEnd = true;
   const win::DWORD before = machine.clock.tick;
-  EXPECT_FALSE(EndProcessById(machine, hung));
+  bool stillThere = false;
+  EXPECT_FALSE(EndProcessById(machine, hung, nullptr, nullptr, kEndProcessWait, &stillThere));
+  EXPECT_TRUE(stillThere);
   EXPECT_EQ(machine.clock.tick - before, kEndProcessWait);
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
+
+  // One slow to close is waited for while it takes no longer than the bound.
+  const DWORD slow = machine.processes.Add("slow.exe", u"\\Device\\HarddiskVolume3\\slow.exe");
+  machine.processes.Find(slow)->endTakes = 9000;
+  const win::DWORD slowFrom = machine.clock.tick;
+  EXPECT_TRUE(EndProcessById(machine, slow, nullptr, nullptr, kEndProcessWait, &stillThere));
+  EXPECT_FALSE(stillThere);
+  EXPECT_EQ(machine.clock.tick - slowFrom, 9000u);
+  EXPECT_FALSE(machine.processes.Find(slow)->running);
 
   // Without the right to wait the process cannot be opened at all.
   const DWORD guarded = machine.processes.Add("guarded.exe", u"\\Device\\HarddiskVolume3\\guarded.exe");
   machine.processes.Find(guarded)->openableRights = win::PROCESS_TERMINATE | win::PROCESS_QUERY_INFORMATION;
-  EXPECT_FALSE(EndProcessById(machine, guarded));
+  EXPECT_FALSE(EndProcessById(machine, guarded, nullptr, nullptr, kEndProcessWait, &stillThere));
+  EXPECT_FALSE(stillThere);  // not ended at all
   EXPECT_TRUE(machine.processes.Find(guarded)->running);
 
   // A failed wait is no end the caller may count on.

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "app/startup.h"
+#include "fsproc/process_ops.h"
 #include "install/payload_catalogue.h"
 #include "unit/scenario.h"
 
@@ -177,11 +178,14 @@ TEST_P(GoodInstallTest, PatchesRestartsAndLeavesTheImages) {
   EXPECT_EQ(scenario::File(machine, images + "该文件夹没用可以直接删除")->data, "");
   EXPECT_TRUE(scenario::File(machine, images + "安装前.PNG")->data == Bytes(&BeforeImage()));
   EXPECT_TRUE(scenario::File(machine, images + "安装后.PNG")->data == Bytes(&AfterImage()));
-  // Nothing else was left in the game's folder.
+  // The original kept beside it, and nothing else left in the game's folder.
+  const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, GetParam().label));
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->data, std::string(static_cast<std::size_t>(GetParam().size), 'o'));
   int managed = 0;
   for (const auto& [key, node] : machine.files.nodes)
     if (key.find("thistlegarden_data\\managed\\") != std::string::npos) ++managed;
-  EXPECT_EQ(managed, 1);
+  EXPECT_EQ(managed, 2);
 
   // The game was ended, started again, and the file manager opened.
   EXPECT_FALSE(machine.processes.Find(game.processId)->running);
@@ -381,6 +385,67 @@ TEST(InstallerRunTest, FoldersWithBlanksAndChineseCharacters) {
             nullptr);
 }
 
+// Characters code page 936 lacks, in GB18030: "♪", "Ä", "게".
+const std::string kNote = "\x81\x37\xAC\x38", kUmlaut = "\x81\x30\x87\x32", kKorean = "\x82\x37\xDD\x35";
+
+// Folders whose names 936 cannot hold (the game's, the installer's, the
+// temporary-files folder) reach the file and process calls unchanged; the
+// console shows such a character as "?".
+TEST(InstallerRunTest, FoldersWithCharactersBeyond936) {
+  sim::Machine machine;
+  const std::string own = "C:\\kit\\下载 " + kNote + " " + kKorean;
+  machine.files.AddDirectory(own);
+  machine.self.modulePath = own + "\\ThistlegardenPatch.exe";
+  machine.folders.temp = "C:\\Users\\Pl" + kUmlaut + "yer\\AppData\\Local\\Temp\\";
+  machine.files.AddDirectory(machine.folders.temp);
+  Game game = scenario::InstallGame(machine, kSize025c, true, "D:\\Games\\Thistlegarden " + kNote + "\\");
+  machine.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_EQ(machine.self.currentDirectory, own);
+
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload("0.25c")));
+  const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c"));
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->data, std::string(kSize025c, 'o'));
+  const std::string ours = machine.folders.temp + "Thistlegarden补丁程序\\";
+  EXPECT_NE(scenario::File(machine, ours + "Assembly-CSharp.dll"), nullptr);
+  EXPECT_NE(scenario::File(machine, ours + "补丁对比图\\安装后.PNG"), nullptr);
+
+  auto started = scenario::Started(machine);
+  ASSERT_EQ(started.size(), 2u);
+  EXPECT_EQ(started[0]->commandLine, "\"" + game.ExePath() + "\"");
+  EXPECT_EQ(started[0]->currentDirectory, game.folder);
+  EXPECT_EQ(started[1]->commandLine,
+            "\"C:\\Windows\\explorer.exe\" \"" + ours + "补丁对比图\"");
+  EXPECT_TRUE(machine.dialogs.shown.size() == 1u);
+  const auto lines = AfterBanner(machine);
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[5], (Line{"D:\\Games\\Thistlegarden ?\\Thistlegarden.exe\r\n", kValue}));
+  EXPECT_EQ(lines[10], (Line{"重新运行 Thistlegarden.exe\r\n", kStep}));
+}
+
+// A game whose own name 936 cannot hold is started by that name; the console
+// shows "?" for the character.
+TEST(InstallerRunTest, AGameNameBeyond936) {
+  sim::Machine machine;
+  Game game;
+  game.exeName = "Thistlegarden.exe";
+  game = scenario::InstallGame(machine, kSize025e);
+  // Renamed by the player: a launcher's copy with a note in its name.
+  const std::string renamed = game.folder + "Thistlegarden" + kNote + ".exe";
+  machine.files.AddFile(renamed, "MZ game");
+  auto* process = machine.processes.Find(game.processId);
+  process->imagePath = u"\\Device\\HarddiskVolume4" + scenario::Wide(machine, renamed.substr(2));
+  machine.dialogs.answers = {kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  auto started = scenario::Started(machine);
+  ASSERT_EQ(started.size(), 2u);
+  EXPECT_EQ(started[0]->commandLine, "\"" + renamed + "\"");
+  const auto lines = AfterBanner(machine);
+  ASSERT_GE(lines.size(), 11u);
+  EXPECT_EQ(lines[10], (Line{"重新运行 Thistlegarden?.exe\r\n", kStep}));
+}
+
 // A program named like the file manager beside the installer (a downloads
 // folder) or in the current folder never runs.
 TEST(InstallerRunTest, APlantedFileManagerNeverRuns) {
@@ -447,6 +512,35 @@ TEST(InstallerFailureTest, AGameThatWasNotEndedIsNotStartedAgain) {
     EXPECT_EQ(started[0]->exeName, "explorer.exe") << c.what;
     for (const auto& line : Lines(machine.console))
       EXPECT_FALSE(line.text.starts_with("重新运行")) << c.what;
+  }
+}
+
+// Unity games may take seconds to close: one that goes within the wait is
+// started again; one still there after it is not, and the player is told.
+TEST(InstallerRunTest, AGameSlowToClose) {
+  for (const win::DWORD takes : {12000u, 20000u}) {
+    SCOPED_TRACE(takes);
+    sim::Machine machine;
+    Game game = scenario::InstallGame(machine, kSize025c);
+    machine.dialogs.answers = {kIdOk};
+    machine.processes.Find(game.processId)->endTakes = takes;
+    EXPECT_EQ(ProgramEntry(machine), 0);
+    const bool waitedOut = takes <= kEndProcessWait;
+    const auto lines = AfterBanner(machine);
+    ASSERT_EQ(lines.size(), 12u);
+    EXPECT_EQ(lines[8], (Line{"执行过程[1]:真\r\n", kStep}));
+    EXPECT_EQ(lines[9], (Line{"执行过程[2]:真\r\n", kStep}));
+    EXPECT_EQ(lines[10], waitedOut ? (Line{"重新运行 Thistlegarden.exe\r\n", kStep})
+                                   : (Line{"未重新运行 Thistlegarden.exe：游戏尚未关闭，"
+                                           "请在它关闭后自行启动\r\n",
+                                           kStep}));
+    EXPECT_TRUE(machine.dialogs.shown.size() == 1u);
+    EXPECT_FALSE(machine.processes.Find(game.processId)->running);  // gone by the end of the run
+    const auto started = scenario::Started(machine);
+    EXPECT_EQ(started.size(), waitedOut ? 2u : 1u);
+    EXPECT_EQ(started.back()->exeName, "explorer.exe");
+    // The run waited for it no longer than the bound.
+    EXPECT_EQ(machine.clock.slept, 17000u);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "unit/scenario.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace scenario {
 
@@ -17,7 +18,7 @@ std::vector<Line> Lines(const sim::ConsoleState& console) {
 
 std::u16string Wide(sim::Machine& machine, const std::string& text) {
   std::u16string wide(text.size() + 1, u'\0');
-  int n = machine.ConvertToWide(936, text.data(), static_cast<int>(text.size()), wide.data(),
+  int n = machine.ConvertToWide(54936, text.data(), static_cast<int>(text.size()), wide.data(),
                                 static_cast<int>(wide.size()));
   wide.resize(static_cast<std::size_t>(n));
   return wide;
@@ -47,6 +48,34 @@ Game RestartOn(sim::Machine& machine, const sim::Machine& survivor, bool withWin
   machine.files.freeBytes = survivor.files.freeBytes;
   machine.registry = survivor.registry;
   return game;
+}
+
+bool OriginalSomewhere(const sim::Machine& machine, const std::string& assemblyPath,
+                       const std::string& original) {
+  if (const auto* assembly = machine.files.Find(assemblyPath); assembly && assembly->data == original)
+    return true;
+  for (const auto& [key, node] : machine.files.nodes) {
+    const std::string name = node.name.substr(sim::FileSystem::NameStart(node.name));
+    if (!node.directory && name.starts_with("原版Assembly-CSharp-") && !name.ends_with(".patch-new") &&
+        node.data == original)
+      return true;
+  }
+  return false;
+}
+
+void WatchOriginal(sim::Machine& machine, const std::string& assemblyPath,
+                   const std::string& original, long* lostAt) {
+  auto inner = machine.faults.stamp;
+  auto checkedAt = std::make_shared<long>(-1);
+  machine.faults.stamp = [&machine, &assemblyPath, &original, lostAt, inner, checkedAt] {
+    const long stamp = inner ? inner() : 0;
+    if (*lostAt == 0 && stamp != *checkedAt) {
+      *checkedAt = stamp;
+      if (!OriginalSomewhere(machine, assemblyPath, original))
+        *lostAt = static_cast<long>(machine.faults.calls.size());
+    }
+    return stamp;
+  };
 }
 
 long CallCount(const sim::Machine& machine, const std::string& name) {

@@ -23,7 +23,8 @@ struct Line {
 // The console output as runs of one attribute, each ending at a line end.
 std::vector<Line> Lines(const sim::ConsoleState& console);
 
-// The code page 936 text as the machine's kernel spells it in UTF-16.
+// The text (code page 936, or GB18030 for other characters) as the
+// machine's kernel spells it in UTF-16.
 std::u16string Wide(sim::Machine& machine, const std::string& text);
 
 struct Game {
@@ -46,10 +47,29 @@ Game InstallGame(sim::Machine& machine, long long assemblySize, bool withWindow 
 // there started again (as after a crash and a restart).
 Game RestartOn(sim::Machine& machine, const sim::Machine& survivor, bool withWindow = true);
 
-// Where a run keeps the player's original of `label`, under `temp`.
-inline std::string KeptOriginalPath(const std::string& temp, const std::string& label) {
-  return temp + "Thistlegarden补丁程序\\原版Assembly-CSharp-" + label + ".dll";
+// Where a run keeps the player's original of `label`: beside the assembly of
+// the game in `gameFolder`; from the second of a version on, `label` ends in
+// "-" and the number.
+inline std::string KeptOriginalPath(const std::string& gameFolder, const std::string& label) {
+  return gameFolder + "Thistlegarden_Data\\Managed\\原版Assembly-CSharp-" + label + ".dll.bak";
 }
+// Where a kept original is written first.
+inline std::string KeptDraftPath(const std::string& gameFolder) {
+  return gameFolder + "Thistlegarden_Data\\Managed\\原版Assembly-CSharp.dll.patch-new";
+}
+
+// True when the player's original exists whole on the machine: at
+// `assemblyPath` or as a kept original (a file whose name starts with
+// "原版Assembly-CSharp-", wherever it lies; a draft never counts).
+bool OriginalSomewhere(const sim::Machine& machine, const std::string& assemblyPath,
+                       const std::string& original);
+
+// From now on, before every platform call that follows a change to the
+// disk, checks OriginalSomewhere; `*lostAt` gets the number of the first
+// call before which it did not hold (it stays 0 while it holds). The
+// machine and the texts must outlive the run.
+void WatchOriginal(sim::Machine& machine, const std::string& assemblyPath,
+                   const std::string& original, long* lostAt);
 
 // How many calls of `name` the machine saw.
 long CallCount(const sim::Machine& machine, const std::string& name);

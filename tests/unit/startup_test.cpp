@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "app/startup.h"
+#include "install/payload_catalogue.h"
 #include "platform/sim/machine.h"
 #include "unit/scenario.h"
 
@@ -156,6 +157,75 @@ TEST(StartupTest, UnreadableWindowDefinitionsAreARuntimeError) {
   EXPECT_TRUE(machine.console.written.empty());
   EXPECT_TRUE(machine.windows.windows.empty());
   EXPECT_EQ(machine.self.oleInitialized, 0);
+}
+
+// One run at a time in the session: a second start while a run is going
+// says so in a brief box and ends, touching nothing; the first run is as if
+// alone.
+TEST(StartupTest, ASecondStartWhileARunIsGoingOnlySaysSo) {
+  sim::Machine machine;
+  scenario::Game game = scenario::InstallGame(machine, 3240100);
+  machine.dialogs.answers = {scenario::kIdOk, scenario::kIdOk};
+  std::size_t writtenBefore = 0, writtenAfter = 0;
+  long changesBefore = 0, changesAfter = 0;
+  int second = -1;
+  // The player starts it again while the first run asks its question.
+  machine.dialogs.onShow = [&](sim::Machine& m) {
+    if (second != -1) return;
+    writtenBefore = m.console.written.size();
+    changesBefore = m.files.changes;
+    second = 1;
+    second = ProgramEntry(m);
+    writtenAfter = m.console.written.size();
+    changesAfter = m.files.changes;
+  };
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_EQ(second, 0);
+  EXPECT_EQ(writtenAfter, writtenBefore);
+  EXPECT_EQ(changesAfter, changesBefore);
+  ASSERT_EQ(machine.dialogs.shown.size(), 2u);
+  // Recorded as answered: the second start's box closed first.
+  const auto& box = machine.dialogs.shown[0];
+  EXPECT_EQ(box.text, "补丁程序已经在运行，请在先打开的窗口中继续。");
+  EXPECT_EQ(box.caption, "友情提醒");
+  EXPECT_EQ(box.style, 0x10040u);
+  EXPECT_EQ(box.timeout, 5000u);
+  // One patch, one restarted game, no failure report.
+  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+  EXPECT_EQ(scenario::Started(machine).size(), 2u);
+  EXPECT_EQ(machine.dialogs.shown[1].caption, "欧尼酱~这个事情很重要！");
+  // The mutex goes with the run: the next start runs.
+  EXPECT_TRUE(machine.processes.mutexes.empty());
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+// The run holds the mutex until its closing line, not through the closing
+// wait: a start during those ten seconds runs.
+TEST(StartupTest, TheClosingWaitHoldsNoMutex) {
+  sim::Machine machine;
+  scenario::InstallGame(machine, 3240100);
+  machine.dialogs.answers = {scenario::kIdOk};
+  std::vector<std::size_t> heldAtSleep;
+  auto inner = machine.faults.stamp;
+  machine.faults.stamp = [&machine, &heldAtSleep, inner] {
+    if (machine.faults.calls.back() == "Sleep") heldAtSleep.push_back(machine.processes.mutexes.size());
+    return inner();
+  };
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  ASSERT_GE(heldAtSleep.size(), 2u);
+  EXPECT_EQ(heldAtSleep.front(), 1u);
+  EXPECT_EQ(heldAtSleep.back(), 0u);
+  EXPECT_EQ(std::count(heldAtSleep.begin(), heldAtSleep.end(), 0u), 1);
+}
+
+// Without the mutex the run goes on as before.
+TEST(StartupTest, AMutexThatCannotBeMadeDoesNotStopTheRun) {
+  sim::Machine machine;
+  scenario::Game game = scenario::InstallGame(machine, 3240100);
+  machine.dialogs.answers = {scenario::kIdOk};
+  machine.faults.Fail("CreateMutexW");
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
 }
 
 TEST(RuntimeErrorTest, ReportSkipsTheCleanupRoutines) {

@@ -1,6 +1,7 @@
 // A stand-in for the game, for the end-to-end runs of the installer.
 //
 //   standin_game [--no-window] [--marker PATH] [--hold PATH] [--title TEXT]
+//   standin_game --marker PATH --hold PATH --hold-after TRIGGER --hold-ms N
 //
 // With no options it shows a top-level window titled "Thistlegarden" and runs
 // a message loop; --no-window only sleeps. Every instance appends one JSON line
@@ -8,7 +9,10 @@
 // arguments, so options missing from the command line are read from
 // standin.cfg beside the executable (lines "key=value": marker, no-window,
 // title, hold). --hold opens PATH with no sharing and keeps it open, so that
-// other processes can neither open nor delete it.
+// other processes can neither open nor delete it. With --hold-after it
+// appends a marker line, waits for TRIGGER to exist, holds PATH for N ms
+// (appending a line once it holds it), lets go and ends: a lock that lasts a
+// moment, started by what the installer does.
 #include <windows.h>
 
 #include "command_line.h"
@@ -24,6 +28,8 @@ struct Options {
   bool noWindow = false;
   std::wstring marker;
   std::wstring hold;
+  std::wstring holdAfter;
+  DWORD holdMs = 0;
   std::wstring title = L"Thistlegarden";
 };
 
@@ -178,6 +184,10 @@ int main() {
     } else if (arg == L"--hold" && i + 1 < argc) {
       options.hold = argv[++i];
       haveHold = true;
+    } else if (arg == L"--hold-after" && i + 1 < argc) {
+      options.holdAfter = argv[++i];
+    } else if (arg == L"--hold-ms" && i + 1 < argc) {
+      options.holdMs = static_cast<DWORD>(_wtoi(argv[++i].c_str()));
     } else if (arg == L"--title" && i + 1 < argc) {
       options.title = argv[++i];
       haveTitle = true;
@@ -187,6 +197,27 @@ int main() {
 
   HANDLE held = INVALID_HANDLE_VALUE;
   DWORD holdError = 0;
+  if (!options.holdAfter.empty()) {
+    // TRIGGER may be there for a moment only: any name changing in its
+    // folder counts as well.
+    const std::wstring& trigger = options.holdAfter;
+    const size_t slash = trigger.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"." : trigger.substr(0, slash);
+    HANDLE change = FindFirstChangeNotificationW(folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+    AppendMarker(options, nullptr, false, 0);
+    while (GetFileAttributesW(trigger.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      if (change == INVALID_HANDLE_VALUE) Sleep(5);
+      else if (WaitForSingleObject(change, 5) == WAIT_OBJECT_0) break;
+    }
+    if (change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(change);
+    held = CreateFileW(options.hold.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE) holdError = GetLastError();
+    AppendMarker(options, nullptr, held != INVALID_HANDLE_VALUE, holdError);
+    Sleep(options.holdMs);
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    return 0;
+  }
   if (!options.hold.empty()) {
     held = CreateFileW(options.hold.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -1,0 +1,83 @@
+"""A good install where the game's folder, the installer's folder and the
+temporary-files folder have names code page 936 cannot hold: every path
+reaches the file and process calls unchanged; the console shows "?" for
+such a character."""
+
+import os
+import shutil
+import time
+import unittest
+
+import scenario as sc
+import winetool
+
+GAME_FOLDER = 'Thistlegarden ♪'
+OWN_FOLDER = '下载 ♪ 게임'
+TEMP_FOLDER = 'Temp ♥ Ä'
+LABEL = '0.25e'
+
+
+class AnyFolderTest(sc.E2ETest):
+    def test_names_beyond_code_page_936(self):
+        with sc.Scenario('any-folder', game_folder=GAME_FOLDER) as s:
+            s.make_game()
+            original = s.write_assembly(sc.VERSION_SIZES[LABEL])
+            own = os.path.join(s.root, OWN_FOLDER)
+            os.makedirs(own)
+            installer = os.path.join(own, 'ThistlegardenPatch.exe')
+            shutil.copyfile(winetool.installer_path(), installer)
+            temp = os.path.join(s.root, TEMP_FOLDER)
+            os.makedirs(temp)
+            game = s.start_game()
+            previous = len(s.instances())
+            user = s.start_auto_user(['ok'])
+            s.remember_processes()
+            # The temporary-files folder comes from the environment Windows
+            # hands the program (Wine takes it from its registry, not from
+            # the Unix one): set by a command shell, which then starts the
+            # installer from its own folder. No quotes: Wine would escape them.
+            command = 'set TEMP=%s&& set TMP=%s&& cd /d %s&& ThistlegardenPatch.exe' % (
+                sc.to_windows(temp), sc.to_windows(temp), sc.to_windows(own))
+            run = winetool.start_in_console('cmd.exe', ['/c', command], env=sc.EXTRA_ENV)
+            s._runs.append(run)
+            try:
+                closed = run.wait_for_output(sc.CLOSING_TEXT, timeout=90)
+                time.sleep(0.3)
+                screen = winetool.parse_segments(run.output())
+                self.assertTrue(closed, winetool.parse_terminal(run.output()).text())
+                shown = sc.to_windows(s.game_exe).replace('♪', '?')
+                expected = sc.expected_screen(
+                    sc.BANNER + sc.discovery_writes(game['hwnd'], game['pid'], shown)
+                    + sc.step_writes(game['pid'], sc.GAME_EXE, True, True))
+                self.assertEqual(screen, expected, winetool.diff_segments(screen, expected))
+                boxes = self.boxes(user, 1)
+                self.assertEqual([b['title'] for b in boxes], [sc.CONFIRM_TITLE])
+
+                self.assertTrue(s.assembly() == sc.payload(LABEL), 'not patched')
+                kept = os.path.join(os.path.dirname(s.assembly_path), sc.kept_original_name(LABEL))
+                self.assertTrue(sc.read_bytes(kept) == original, 'the original is not kept')
+                ours = os.path.join(temp, sc.OUTPUT_FOLDER)
+                self.assertEqual(sc.read_bytes(os.path.join(ours, 'Assembly-CSharp.dll')),
+                                 sc.payload(LABEL))
+                images = os.path.join(ours, sc.COMPARISON_FOLDER)
+                self.assertEqual(sc.read_bytes(os.path.join(images, sc.AFTER_IMAGE)),
+                                 sc.after_image())
+                # The game started again by its full path, in its own folder.
+                end = time.monotonic() + 10
+                while len(s.instances()) <= previous and time.monotonic() < end:
+                    time.sleep(0.1)
+                started = s.instances()[previous:]
+                self.assertEqual(len(started), 1, started)
+                self.assertEqual(started[0]['exe'], sc.to_windows(s.game_exe))
+                self.assertEqual(started[0]['cwd'], sc.to_windows(s.game_dir))
+                installer_pid = boxes[0]['pid']
+                window = s.file_manager_window(installer_pid)
+                self.assertIsNotNone(window, 'no file manager window')
+                self.assertEqual(window['title'], sc.COMPARISON_FOLDER)
+            finally:
+                s.end_started()
+            self.assertEqual(run.wait(timeout=60).exit_code, 0)
+
+
+if __name__ == '__main__':
+    unittest.main()
