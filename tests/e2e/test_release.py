@@ -65,9 +65,9 @@ class SignedReleaseTest(sc.InstallRunTest):
         super().setUp()
         for tool in ('openssl', 'osslsigncode'):
             if not shutil.which(tool):
-                winetool._missing('%s is not installed (tools/setup.sh)' % tool)
+                winetool.missing('%s is not installed (tools/setup.sh)' % tool)
         if inspect_pe is None:
-            winetool._missing('pefile is not installed (tools/setup.sh)')
+            winetool.missing('pefile is not installed (tools/setup.sh)')
 
     def sign(self, folder, *args):
         env = {k: v for k, v in os.environ.items() if not k.startswith('TG_SIGN_')}
