@@ -117,9 +117,6 @@ class ApiWrapper : public Api {
   BOOL CopyFileA(const char* existing, const char* target, BOOL failIfExists) override {
     return target_->CopyFileA(existing, target, failIfExists);
   }
-  BOOL MoveFileExA(const char* existing, const char* target, DWORD flags) override {
-    return target_->MoveFileExA(existing, target, flags);
-  }
   BOOL CreateDirectoryW(const WCHAR* path) override { return target_->CreateDirectoryW(path); }
   DWORD GetFileAttributesW(const WCHAR* path) override { return target_->GetFileAttributesW(path); }
   BOOL PathIsDirectoryW(const WCHAR* path) override { return target_->PathIsDirectoryW(path); }

@@ -44,11 +44,6 @@ win::BOOL Backend::CopyFileA(const char* existing, const char* target, win::BOOL
   return from.ok() && to.ok() && ::CopyFileW(from.get(), to.get(), failIfExists);
 }
 
-win::BOOL Backend::MoveFileExA(const char* existing, const char* target, win::DWORD flags) {
-  WideText16 from(existing), to(target);
-  return from.ok() && to.ok() && ::MoveFileExW(from.get(), to.get(), flags);
-}
-
 win::BOOL Backend::MoveFileExW(const win::WCHAR* existing, const win::WCHAR* target,
                              win::DWORD flags) {
   return ::MoveFileExW(Wide(existing), Wide(target), flags);

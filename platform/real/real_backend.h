@@ -179,7 +179,6 @@ class Backend final : public win::Api {
   win::HANDLE CreateFileA(const char* path, win::DWORD access, win::DWORD shareMode,
                           win::DWORD disposition, win::DWORD attributes) override;
   win::BOOL CopyFileA(const char* existing, const char* target, win::BOOL failIfExists) override;
-  win::BOOL MoveFileExA(const char* existing, const char* target, win::DWORD flags) override;
   win::BOOL MoveFileExW(const win::WCHAR* existing, const win::WCHAR* target,
                         win::DWORD flags) override;
   win::BOOL CreateDirectoryW(const win::WCHAR* path) override;

@@ -278,16 +278,6 @@ BOOL Machine::CopyFileA(const char* existing, const char* target, BOOL failIfExi
   return win::TRUE;
 }
 
-BOOL Machine::MoveFileExA(const char* existing, const char* target, DWORD flags) {
-  DiskCopy disk;
-  if (Fails("MoveFileExA", win::ERROR_ACCESS_DENIED)) return win::FALSE;
-  if (!existing || !target) {
-    SetLastError(win::ERROR_INVALID_PARAMETER);
-    return win::FALSE;
-  }
-  return MoveEntry(existing, target, flags);
-}
-
 BOOL Machine::MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flags) {
   DiskCopy disk;
   if (Fails("MoveFileExW", kErrorGenFailure)) return win::FALSE;

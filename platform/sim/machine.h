@@ -444,7 +444,6 @@ class Machine final : public win::Api {
   HANDLE CreateFileA(const char* path, DWORD access, DWORD shareMode, DWORD disposition,
                      DWORD attributes) override;
   BOOL CopyFileA(const char* existing, const char* target, BOOL failIfExists) override;
-  BOOL MoveFileExA(const char* existing, const char* target, DWORD flags) override;
   BOOL CreateDirectoryW(const WCHAR* path) override;
   DWORD GetFileAttributesW(const WCHAR* path) override;
   BOOL PathIsDirectoryW(const WCHAR* path) override;

@@ -70,7 +70,14 @@ TEST(CodePageAnyTest, FilesAndFoldersWithChineseNames) {
   const std::string copy = folder + "\\副本 补丁.txt";
   const std::string moved = folder + "\\移动 补丁.txt";
   EXPECT_TRUE(api.CopyFileA(file.c_str(), copy.c_str(), 0)) << copy << ": " << LastError(api);
-  EXPECT_TRUE(api.MoveFileExA(copy.c_str(), moved.c_str(), kReplace))
+  auto wide = [&api](const std::string& path) {
+    std::u16string name(path.size() + 1, u'\0');
+    const int n = api.MultiByteToWideChar(936, 0, path.c_str(), -1, name.data(),
+                                          static_cast<int>(name.size()));
+    name.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return name;
+  };
+  EXPECT_TRUE(api.MoveFileExW(wide(copy).c_str(), wide(moved).c_str(), kReplace))
       << moved << ": " << LastError(api);
 #ifdef _WIN32
   if (!harness->simulated()) {

@@ -214,7 +214,9 @@ TEST_F(FsprocConformanceTest, RenamingOntoAnExistingName) {
   ASSERT_TRUE(WriteBytesToFile(api(), path, {"original"})) << path << ": " << LastError(api());
   ASSERT_TRUE(WriteBytesToFile(api(), other, {"x"})) << other << ": " << LastError(api());
   // Renaming onto an existing name fails unless replacing is asked for.
-  EXPECT_FALSE(api().MoveFileExA(other.c_str(), path.c_str(), 0)) << LastError(api());
+  const WideText from = TextToWide(api(), other, kCodePage);
+  const WideText to = TextToWide(api(), path, kCodePage);
+  EXPECT_FALSE(api().MoveFileExW(WideArg(from).get(), WideArg(to).get(), 0)) << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_ALREADY_EXISTS);
   EXPECT_EQ(QueryFileSize(api(), path), 8) << path;
 }

@@ -16,10 +16,15 @@ import signal
 import subprocess
 import tempfile
 import time
+import unittest
 
-import winetool
+import console_model
+import console_run
+import terminal
+import wineenv
+from waiting import wait_until
 
-REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+REPO = wineenv.REPO
 
 GAME_EXE = 'Thistlegarden.exe'
 ASSEMBLY = ('Thistlegarden_Data', 'Managed', 'Assembly-CSharp.dll')
@@ -124,21 +129,21 @@ def step_writes(pid, name, step1, step2, restarted=None):
 
 def expected_screen(writes, cols=250):
     """What the console shows for these writes (texts as str), as segments."""
-    return winetool.expected_segments([(t.encode('gbk'), a) for t, a in writes], cols=cols)
+    return console_model.expected_segments([(t.encode('gbk'), a) for t, a in writes], cols=cols)
 
 
 def require(installer=True, helpers=True):
-    winetool.require_wine(need_installer=installer, need_helpers=helpers)
+    wineenv.require_wine(need_installer=installer, need_helpers=helpers)
     for name in ('standin_game', 'auto_user', 'winprobe'):
-        path = winetool.helper_path(name)
+        path = wineenv.helper_path(name)
         if helpers and not (path and os.path.isfile(path)):
-            winetool._missing('helper %s missing in TG_HELPERS' % name)
+            wineenv.missing('helper %s missing in TG_HELPERS' % name)
 
 
 # ---------------------------------------------------------------- paths
 
 def drive_c():
-    return os.path.join(winetool.wine_prefix(), 'drive_c')
+    return os.path.join(wineenv.wine_prefix(), 'drive_c')
 
 
 def to_windows(path):
@@ -183,26 +188,18 @@ _payload_dir = None
 
 
 def payload_dir():
-    """Folder with the seven payloads the installer under test embeds."""
+    """Folder with the seven payloads the installer under test embeds: the
+    build's (TG_PAYLOADS, which CTest gives), else the stand-ins a default
+    build makes, else stand-ins made here."""
     global _payload_dir
     if _payload_dir:
         return _payload_dir
-    build = winetool.build_dir()
-    if build:
-        given = ''
-        try:
-            with open(os.path.join(build, 'CMakeCache.txt'), encoding='utf-8') as f:
-                for line in f:
-                    if line.startswith('TG_PAYLOAD_DIR:'):
-                        given = line.split('=', 1)[1].strip()
-        except OSError:
-            pass
-        folder = (os.path.join(build, given) if given and not os.path.isabs(given) else given) \
-            or os.path.join(build, 'payload', 'standins')
-        if os.path.isfile(os.path.join(folder, 'before.png')):
+    build = wineenv.build_dir()
+    for folder in (os.environ.get('TG_PAYLOADS'),
+                   build and os.path.join(build, 'payload', 'standins')):
+        if folder and os.path.isfile(os.path.join(folder, 'before.png')):
             _payload_dir = folder
             return folder
-    # No build tree: make the stand-ins the default build embeds.
     folder = tempfile.mkdtemp(prefix='tg-payloads-')
     subprocess.run(['python3', '-B', os.path.join(REPO, 'payload', 'make_standins.py'), folder],
                    check=True, capture_output=True)
@@ -224,11 +221,12 @@ def after_image():
 
 # ---------------------------------------------------------------- helpers
 
-def _wine_popen(exe, args=(), lang='zh_CN.UTF-8'):
-    return subprocess.Popen(winetool.wine_command() + [str(exe)] + [str(a) for a in args],
-                            env=winetool.wine_env(EXTRA_ENV, lang), stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                            start_new_session=True)
+def wine_popen(exe, args=(), lang='zh_CN.UTF-8'):
+    """Starts exe under Wine with EXTRA_ENV, without a terminal."""
+    return wineenv.wine_popen(exe, args, EXTRA_ENV, lang)
+
+
+_wine_popen = wine_popen  # the name tests used before
 
 
 def _json_lines(data):
@@ -251,7 +249,7 @@ def read_json_lines(path):
 
 
 def winprobe(*args):
-    r = winetool.run_wine(winetool.helper_path('winprobe'), args, env=EXTRA_ENV, timeout=60)
+    r = wineenv.run_wine(wineenv.helper_path('winprobe'), args, env=EXTRA_ENV, timeout=60)
     return _json_lines(r.stdout)
 
 
@@ -300,6 +298,12 @@ def list_folder(path):
     return out
 
 
+def exited(proc, name):
+    """Why waiting for proc's work is over: it exited (None while it runs)."""
+    code = proc.poll()
+    return None if code is None else '%s exited with %s' % (name, code)
+
+
 def _stop_popen(proc):
     if proc.poll() is None:
         try:
@@ -324,23 +328,20 @@ class AutoUser:
             args += ['--answers', ','.join(answers)]
         if count:
             args += ['--count', str(count)]
-        self.proc = _wine_popen(winetool.helper_path('auto_user'), args)
-        end = time.monotonic() + 30
-        while not os.path.exists(self.log_path) and time.monotonic() < end:
-            if self.proc.poll() is not None:
-                raise RuntimeError('auto_user exited with %s' % self.proc.returncode)
-            time.sleep(0.05)
+        self.proc = wine_popen(wineenv.helper_path('auto_user'), args)
+        wait_until(lambda: os.path.exists(self.log_path), 30, 'the automated user to start',
+                   interval=0.05, stop=lambda: exited(self.proc, 'auto_user'))
 
     def entries(self):
         return read_json_lines(self.log_path)
 
     def wait_for(self, n, timeout=60):
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            if len(self.entries()) >= n:
-                return True
-            time.sleep(0.1)
-        return False
+        """Waits until the user has logged n windows and returns True; fails
+        naming them when fewer come in time."""
+        wait_until(lambda: len(self.entries()) >= n, timeout,
+                   'the automated user to log %d windows' % n,
+                   detail=lambda: 'it logged: %r' % self.entries())
+        return True
 
     def wait(self, timeout=30):
         try:
@@ -361,8 +362,8 @@ class Scenario:
 
     def __init__(self, name, game_folder='Thistlegarden', exe_name=GAME_EXE, game_bits=64):
         # The game is a 64-bit program; game_bits=32 makes it a 32-bit one.
-        self.game_helper = (winetool.helper32_path if game_bits == 32
-                            else winetool.helper_path)('standin_game')
+        self.game_helper = (wineenv.helper32_path if game_bits == 32
+                            else wineenv.helper_path)('standin_game')
         self.root = os.path.join(drive_c(), ROOT_NAME, name)
         shutil.rmtree(self.root, ignore_errors=True)
         os.makedirs(self.root)
@@ -427,43 +428,45 @@ class Scenario:
         """Marker lines of every stand-in game instance started so far."""
         return read_json_lines(self.marker_path)
 
-    def _start_and_wait(self, exe, args, marker, timeout=30):
-        before = len(read_json_lines(marker))
-        proc = _wine_popen(exe, args)
+    def start_wine(self, exe, args=()):
+        """Starts exe under Wine; it is ended when the scenario closes."""
+        proc = wine_popen(exe, args)
         self._popens.append(proc)
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            lines = read_json_lines(marker)
-            if len(lines) > before:
-                return lines[-1]
-            if proc.poll() is not None:
-                break
-            time.sleep(0.05)
-        raise RuntimeError('%s did not start (exit %s)' % (exe, proc.poll()))
+        return proc
+
+    def start_and_wait(self, exe, args, marker, timeout=30):
+        """Starts a stand-in that writes a line to `marker` once it runs;
+        that line, as a dict."""
+        before = len(read_json_lines(marker))
+        proc = self.start_wine(exe, args)
+        wait_until(lambda: len(read_json_lines(marker)) > before, timeout,
+                   '%s to start' % os.path.basename(str(exe)),
+                   interval=0.05, stop=lambda: exited(proc, os.path.basename(str(exe))))
+        return read_json_lines(marker)[-1]
+
+    _start_and_wait = start_and_wait  # the name tests used before
 
     def start_program(self, exe, window=True):
         """Starts a stand-in made by make_program; its marker line (pid,
         hwnd, exe...) once it runs and its window is shown."""
         args = [] if window else ['--no-window']
-        info = self._start_and_wait(exe, args, self.marker_path)
+        info = self.start_and_wait(exe, args, self.marker_path)
         if window:
-            self._wait_window(info['hwnd'])
+            self.wait_window(info['hwnd'])
         return info
 
     def start_game(self, window=True):
         return self.start_program(self.game_exe, window)
 
-    def _wait_window(self, hwnd, timeout=10):
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            if any(w['hwnd'] == hwnd and w['visible'] for w in top_windows()):
-                return
-            time.sleep(0.1)
+    def wait_window(self, hwnd, timeout=10):
+        """Waits until the top-level window hwnd is visible."""
+        wait_until(lambda: any(w['hwnd'] == hwnd and w['visible'] for w in top_windows()),
+                   timeout, 'window %d to be shown' % hwnd)
 
     def hold_file(self, path):
         """Another process opens path with no sharing and keeps it open."""
         marker = os.path.join(self.root, 'holder.jsonl')
-        info = self._start_and_wait(winetool.helper_path('standin_game'),
+        info = self.start_and_wait(wineenv.helper_path('standin_game'),
                                     ['--no-window', '--hold', to_windows(path),
                                      '--marker', to_windows(marker)], marker)
         if not info.get('held'):
@@ -481,15 +484,15 @@ class Scenario:
         self._procs_before = {p['pid'] for p in processes()}
 
     def start_installer(self, lang='zh_CN.UTF-8', installer=None):
-        """Starts the installer in a console; the winetool ConsoleRun."""
+        """Starts the installer in a console; the ConsoleRun."""
         self.remember_processes()
-        run = winetool.start_in_console(installer or winetool.installer_path(), lang=lang,
-                                        env=EXTRA_ENV)
+        run = console_run.start_in_console(installer or wineenv.installer_path(), lang=lang,
+                                           env=EXTRA_ENV)
         self._runs.append(run)
         return run
 
     def run_installer(self, timeout=120, lang='zh_CN.UTF-8', installer=None):
-        """Runs the installer in a console until it ends; the winetool Result."""
+        """Runs the installer in a console until it ends; the Result."""
         return self.start_installer(lang, installer).wait(timeout)
 
     def new_processes(self):
@@ -500,16 +503,14 @@ class Scenario:
                 and p['exe'].lower() not in ('conhost.exe', 'winprobe.exe')]
 
     def file_manager_window(self, parent_pid, timeout=10):
-        """The visible window of a file manager that parent_pid started, or None."""
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
+        """The visible window of a file manager that parent_pid started;
+        fails when none is shown in time."""
+        def shown():
             started = {p['pid'] for p in self.new_processes()
                        if p['exe'].lower() == 'explorer.exe' and p['ppid'] == parent_pid}
-            found = [w for w in top_windows() if w['pid'] in started and w['visible']]
-            if found:
-                return found[0]
-            time.sleep(0.2)
-        return None
+            return [w for w in top_windows() if w['pid'] in started and w['visible']]
+        return wait_until(shown, timeout, 'a file manager window started by process %d'
+                          % parent_pid, interval=0.2)[0]
 
     def end_started(self):
         """Ends the game instances and file managers the installer started
@@ -542,7 +543,7 @@ def alive(pid):
     return any(p['pid'] == pid for p in processes())
 
 
-class E2ETest(winetool.unittest.TestCase):
+class E2ETest(unittest.TestCase):
     """Assertions shared by the end-to-end tests."""
 
     maxDiff = None
@@ -553,7 +554,7 @@ class E2ETest(winetool.unittest.TestCase):
     def assertScreen(self, result, writes, cols=250):
         """The console showed exactly these writes, in their colours."""
         expected = expected_screen(writes, cols)
-        self.assertEqual(result.segments, expected, winetool.diff_segments(result.segments, expected))
+        self.assertEqual(result.segments, expected, terminal.diff_segments(result.segments, expected))
 
     def assertBox(self, entry, title, text, icon, buttons):
         """A message box as the automated user saw it."""
@@ -568,7 +569,7 @@ class E2ETest(winetool.unittest.TestCase):
         self.assertIsNotNone(entry['gone_ms'], 'the box stayed open after %s' % entry['pressed'])
 
     def boxes(self, user, n):
-        """The first n windows the user saw, once it has logged them."""
+        """The windows the user saw, once it has logged n of them."""
         user.wait_for(n, timeout=10)
         return user.entries()
 
@@ -621,10 +622,10 @@ class SmallDrive:
     def __init__(self, name, letter, size_kib):
         self.letter = letter.upper()
         self.mount_point = small_drive_mount_point(name)
-        self.link = os.path.join(winetool.wine_prefix(), 'dosdevices', letter.lower() + ':')
+        self.link = os.path.join(wineenv.wine_prefix(), 'dosdevices', letter.lower() + ':')
         self.mounted = False
         if os.geteuid() != 0:
-            winetool._missing('mounting a small drive needs root')
+            wineenv.missing('mounting a small drive needs root')
         os.makedirs(self.mount_point, exist_ok=True)
         try:
             subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=%dk,mode=0777' % size_kib,
@@ -633,11 +634,11 @@ class SmallDrive:
             if os.path.lexists(self.link):
                 os.remove(self.link)
             os.symlink(self.mount_point, self.link)
-            if winetool.wine_root():
+            if wineenv.wine_root():
                 # Each Wine 10 process sees the mounts of the moment it
                 # started, and the wineserver opens files itself: a fresh one
                 # is needed to see this drive.
-                winetool.restart_wineserver()
+                wineenv.restart_wineserver()
         except BaseException:
             self.close()
             raise
@@ -663,10 +664,10 @@ class SmallDrive:
     def close(self):
         if os.path.islink(self.link) and os.readlink(self.link) == self.mount_point:
             os.remove(self.link)
-        if self.mounted and winetool.wine_root():
+        if self.mounted and wineenv.wine_root():
             # The wineserver that saw the drive keeps its own view of it:
             # the next tests get one that never saw it.
-            winetool.restart_wineserver()
+            wineenv.restart_wineserver()
         if self.mounted:
             for attempt in range(20):
                 if subprocess.run(['umount', self.mount_point], capture_output=True).returncode == 0:

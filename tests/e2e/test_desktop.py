@@ -20,16 +20,13 @@ class DesktopTest(sc.E2ETest):
     def open_file_manager(self, s, folder):
         """Wine's file manager on folder; its window, once shown."""
         before = {p['pid'] for p in sc.processes()}
-        s._popens.append(sc._wine_popen('explorer.exe', [sc.to_windows(folder)]))
+        s.start_wine('explorer.exe', [sc.to_windows(folder)])
         title = os.path.basename(folder)
-        end = time.monotonic() + 30
-        while time.monotonic() < end:
-            for w in sc.top_windows():
-                if w['title'] == title and w['visible'] and w['pid'] not in before:
-                    self.addCleanup(sc.end_windows_processes, [w['pid']], True)
-                    return w
-            time.sleep(0.2)
-        self.fail('no file manager window titled %s' % title)
+        w = sc.wait_until(lambda: [w for w in sc.top_windows() if w['title'] == title
+                                   and w['visible'] and w['pid'] not in before],
+                          30, 'a file manager window titled %s' % title, interval=0.2)[0]
+        self.addCleanup(sc.end_windows_processes, [w['pid']], True)
+        return w
 
     def test_a_font_for_chinese_text(self):
         # Without one the boxes and the window show empty squares where a

@@ -15,9 +15,7 @@ class InstallTest(sc.InstallRunTest):
     def assertRestarted(self, s, installer_pid, previous):
         """A new instance of the game, started by the installer by its full
         path, without arguments, in the game's own folder."""
-        end = time.monotonic() + 10
-        while len(s.instances()) <= previous and time.monotonic() < end:
-            time.sleep(0.1)
+        sc.wait_until(lambda: len(s.instances()) > previous, 10, 'the game to start again')
         started = s.instances()[previous:]
         self.assertEqual(len(started), 1, started)
         game = started[0]

@@ -23,12 +23,12 @@ LABEL = '0.25b'
 
 
 def build_version():
-    """The version the build under test defines (its CMake project version)."""
-    with open(os.path.join(winetool.build_dir(), 'CMakeCache.txt'), encoding='utf-8') as f:
-        for line in f:
-            if line.startswith('CMAKE_PROJECT_VERSION:'):
-                return line.split('=', 1)[1].strip()
-    raise AssertionError('the build defines no version')
+    """The version the build under test defines (its CMake project version,
+    which CTest gives as TG_VERSION)."""
+    version = os.environ.get('TG_VERSION')
+    if not version:
+        raise AssertionError('the build defines no version (TG_VERSION is not set)')
+    return version
 
 
 def pe_directory(data, index):
@@ -65,9 +65,9 @@ class SignedReleaseTest(sc.InstallRunTest):
         super().setUp()
         for tool in ('openssl', 'osslsigncode'):
             if not shutil.which(tool):
-                winetool._missing('%s is not installed (tools/setup.sh)' % tool)
+                winetool.missing('%s is not installed (tools/setup.sh)' % tool)
         if inspect_pe is None:
-            winetool._missing('pefile is not installed (tools/setup.sh)')
+            winetool.missing('pefile is not installed (tools/setup.sh)')
 
     def sign(self, folder, *args):
         env = {k: v for k, v in os.environ.items() if not k.startswith('TG_SIGN_')}

@@ -1,4 +1,5 @@
-"""Offline checks of the terminal parser on streams recorded from Wine."""
+"""Offline checks of the harness: the terminal parser on streams recorded
+from Wine, the waiting helper, the Windows workflow and the test summary."""
 
 import os
 import subprocess
@@ -62,6 +63,20 @@ class ParserTest(unittest.TestCase):
         screen = w.parse_terminal(raw)
         self.assertEqual(screen.title, 'title')
         self.assertEqual(screen.segments(), [(b'c', 0x07), (b'Z\r\n', 0x04)])
+
+
+class WaitUntilTest(unittest.TestCase):
+    def test_gives_what_came_and_fails_naming_what_did_not(self):
+        seen = iter([0, [], ['window']])
+        self.assertEqual(w.wait_until(lambda: next(seen), 5, 'a window', interval=0), ['window'])
+        with self.assertRaisesRegex(w.WaitTimeout, r'waited for a box: nothing after 0.05 s\nlog: \[\]'):
+            w.wait_until(lambda: False, 0.05, 'a box', interval=0.01, detail=lambda: 'log: []')
+
+    def test_a_program_that_ended_ends_the_wait_at_once(self):
+        calls = []
+        with self.assertRaisesRegex(w.WaitTimeout, 'waited for a line: it exited with 3'):
+            w.wait_until(lambda: calls.append(1), 60, 'a line', stop=lambda: 'it exited with 3')
+        self.assertEqual(len(calls), 2)     # and a last look after the end
 
 
 class WindowsWorkflowTest(unittest.TestCase):

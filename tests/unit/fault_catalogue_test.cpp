@@ -619,18 +619,6 @@ TEST(FaultCatalogueTest, ProcessFaults) {
   for (const Case& c : cases) RunCase(c);
 }
 
-// Two faults at once: a rename and the first open fail. The assembly
-// survives that too.
-TEST(FaultCatalogueTest, NoAsideAndAFailedWriteKeepTheAssembly) {
-  sim::Machine machine;
-  Game game = scenario::InstallGame(machine, kAssemblySize);
-  machine.dialogs.answers = {kIdOk};
-  machine.faults.Fail("MoveFileExA");
-  machine.faults.Fail("CreateFileA");
-  EXPECT_EQ(ProgramEntry(machine), 0);
-  ASSERT_NE(scenario::File(machine, game.AssemblyPath()), nullptr);
-}
-
 }  // namespace
 
 namespace {

@@ -354,17 +354,43 @@ TEST(MakeDirectoryTreeTest, WithoutItsBufferReportsThePathAsItIs) {
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
 
-TEST(SpecialFolderPathTest, EveryKindAndItsPlatformCall) {
+// Each kind names a folder of its own; the machine keeps the shell folders
+// under Windows' CSIDL numbers, written here by their names.
+TEST(SpecialFolderPathTest, EveryKindIsItsOwnFolder) {
+  enum : int { kPersonal = 5, kFavorites = 6, kDesktopDirectory = 16, kFonts = 20,
+               kStartMenu = 11, kPrograms = 2, kStartup = 7, kAppData = 26 };
   sim::Machine machine;
-  const int shellIds[] = {5, 6, 16, 20, 11, 2, 7, 26};
-  for (int id : shellIds) machine.folders.special[id] = "C:\\Shell\\" + std::to_string(id);
-  for (int kind = 1; kind <= 8; ++kind)
-    EXPECT_EQ(SpecialFolderPath(machine, kind),
-              "C:\\Shell\\" + std::to_string(shellIds[kind - 1]) + "\\")
-        << "kind " << kind;
-  EXPECT_EQ(SpecialFolderPath(machine, 9), "C:\\Windows\\");
-  EXPECT_EQ(SpecialFolderPath(machine, 10), "C:\\Windows\\System32\\");
-  EXPECT_EQ(SpecialFolderPath(machine, 11), "C:\\Users\\Player\\AppData\\Local\\Temp\\");
+  machine.folders.special = {
+      {kPersonal, "C:\\Users\\Player\\Documents"},
+      {kFavorites, "C:\\Users\\Player\\Favorites"},
+      {kDesktopDirectory, "C:\\Users\\Player\\Desktop"},
+      {kFonts, "C:\\Windows\\Fonts"},
+      {kStartMenu, "C:\\Users\\Player\\Start Menu"},
+      {kPrograms, "C:\\Users\\Player\\Start Menu\\Programs"},
+      {kStartup, "C:\\Users\\Player\\Start Menu\\Programs\\Startup"},
+      {kAppData, "C:\\Users\\Player\\AppData\\Roaming"}};
+  machine.folders.windows = "D:\\Win";
+  machine.folders.system = "D:\\Win\\Sys";
+  machine.folders.temp = "E:\\Temp\\";
+  const std::pair<int, const char*> kinds[] = {
+      {1, "C:\\Users\\Player\\Documents\\"},
+      {2, "C:\\Users\\Player\\Favorites\\"},
+      {3, "C:\\Users\\Player\\Desktop\\"},
+      {4, "C:\\Windows\\Fonts\\"},
+      {5, "C:\\Users\\Player\\Start Menu\\"},
+      {6, "C:\\Users\\Player\\Start Menu\\Programs\\"},
+      {7, "C:\\Users\\Player\\Start Menu\\Programs\\Startup\\"},
+      {8, "C:\\Users\\Player\\AppData\\Roaming\\"},
+      {9, "D:\\Win\\"},
+      {10, "D:\\Win\\Sys\\"},
+      {11, "E:\\Temp\\"}};
+  for (const auto& [kind, folder] : kinds) {
+    machine.faults.calls.clear();
+    EXPECT_EQ(SpecialFolderPath(machine, kind), folder) << "kind " << kind;
+    // One question to the platform, and no handle left open.
+    EXPECT_EQ(machine.faults.calls.size(), 1u) << "kind " << kind;
+    EXPECT_EQ(machine.OpenHandleCount(), 0u);
+  }
 
   machine.faults.calls.clear();
   EXPECT_EQ(SpecialFolderPath(machine, 0), "");
@@ -575,15 +601,26 @@ TEST(RunCommandLineTest, WaitingReturnsAfterTheProgramHasEnded) {
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
 
+// The started program's first window, by Windows' show-window names: a normal
+// one unless asked otherwise, and modes out of range taken as the nearest.
 TEST(RunCommandLineTest, ShowModes) {
-  const std::pair<std::optional<std::int32_t>, DWORD> modes[] = {
-      {std::nullopt, 1}, {1, 0}, {2, 1}, {3, 2}, {4, 3}, {5, 4},
-      {6, 6},            {0, 0}, {-3, 0}, {9, 6}};
-  for (const auto& [mode, shown] : modes) {
+  enum : DWORD { SW_HIDE = 0, SW_SHOWNORMAL = 1, SW_SHOWMINIMIZED = 2, SW_SHOWMAXIMIZED = 3,
+                 SW_SHOWNOACTIVATE = 4, SW_MINIMIZE = 6 };
+  auto shown = [](std::optional<std::int32_t> mode) {
     sim::Machine machine;
-    ASSERT_TRUE(RunCommandLine(machine, "explorer.exe", false, mode));
-    EXPECT_EQ(LastStarted(machine)->showWindow, shown) << "mode " << mode.value_or(99);
-  }
+    EXPECT_TRUE(RunCommandLine(machine, "explorer.exe", false, mode));
+    const auto* started = LastStarted(machine);
+    return started ? started->showWindow : ~DWORD{0};
+  };
+  EXPECT_EQ(shown(std::nullopt), SW_SHOWNORMAL);
+  EXPECT_EQ(shown(1), SW_HIDE);
+  EXPECT_EQ(shown(2), SW_SHOWNORMAL);
+  EXPECT_EQ(shown(3), SW_SHOWMINIMIZED);
+  EXPECT_EQ(shown(4), SW_SHOWMAXIMIZED);
+  EXPECT_EQ(shown(5), SW_SHOWNOACTIVATE);
+  EXPECT_EQ(shown(6), SW_MINIMIZE);
+  for (std::int32_t low : {0, -3, INT32_MIN}) EXPECT_EQ(shown(low), shown(1)) << "mode " << low;
+  for (std::int32_t high : {7, 9, INT32_MAX}) EXPECT_EQ(shown(high), shown(6)) << "mode " << high;
 }
 
 TEST(RunCommandLineTest, AProgramThatCannotStart) {

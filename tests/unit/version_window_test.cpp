@@ -58,50 +58,89 @@ class VersionWindowTest : public ::testing::Test {
   std::optional<Shown> shown;
 };
 
-TEST_F(VersionWindowTest, LayoutOnAFullHdScreen) {
+bool Inside(const win::RECT& inner, const win::RECT& outer) {
+  return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+         inner.bottom <= outer.bottom && inner.left < inner.right && inner.top < inner.bottom;
+}
+
+bool Apart(const win::RECT& a, const win::RECT& b) {
+  return a.right <= b.left || b.right <= a.left || a.bottom <= b.top || b.bottom <= a.top;
+}
+
+// Centred on whatever screen the machine has, the fraction dropped; on a
+// 1920 x 1080 screen at (805, 436).
+TEST_F(VersionWindowTest, CentredOnTheScreen) {
+  const struct { int width, height, left, top; } screens[] = {
+      {1920, 1080, 805, 436}, {1024, 768, 357, 280}, {1366, 767, 528, 279}, {300, 200, -5, -4}};
+  for (const auto& screen : screens) {
+    SCOPED_TRACE(std::to_string(screen.width) + "x" + std::to_string(screen.height));
+    machine.windows.screenWidth = screen.width;
+    machine.windows.screenHeight = screen.height;
+    shown.reset();
+    Run({{Action::kPressOk, ""}});
+    ASSERT_TRUE(shown);
+    const auto& r = shown->window.rect;
+    EXPECT_EQ(r.left, screen.left);
+    EXPECT_EQ(r.top, screen.top);
+    EXPECT_EQ(r.right - r.left, 310);
+    EXPECT_EQ(r.bottom - r.top, 208);
+  }
+}
+
+TEST_F(VersionWindowTest, ALabelAFieldAndAButtonInAFramedPopup) {
   Run({{Action::kPressOk, ""}});
   ASSERT_TRUE(shown);
   const auto& w = shown->window;
-  EXPECT_EQ(w.rect.left, 805);
-  EXPECT_EQ(w.rect.top, 436);
-  EXPECT_EQ(w.rect.right - w.rect.left, 310);
-  EXPECT_EQ(w.rect.bottom - w.rect.top, 208);
   EXPECT_TRUE(w.topmost);
   EXPECT_TRUE(w.visible);
   EXPECT_EQ(w.parent, state.ownerWindow);
   EXPECT_EQ(w.title, "");
-  // A popup with the dialog frame, clip children and minimise box, and so no
-  // title bar (WS_CAPTION is WS_BORDER | WS_DLGFRAME).
-  EXPECT_EQ(w.style, 0x80000000u | 0x00400000u | 0x02000000u | 0x00020000u);
-  EXPECT_EQ(w.style & 0x00C00000u, 0x00400000u);
+  constexpr win::DWORD WS_POPUP = 0x80000000, WS_CAPTION = 0x00C00000, WS_DLGFRAME = 0x00400000,
+                       WS_SYSMENU = 0x00080000, WS_THICKFRAME = 0x00040000,
+                       WS_MAXIMIZEBOX = 0x00010000;
+  EXPECT_TRUE(w.style & WS_POPUP);
+  // The dialog frame alone: no title bar, system menu, sizing border or
+  // maximise box.
+  EXPECT_EQ(w.style & WS_CAPTION, WS_DLGFRAME);
+  EXPECT_FALSE(w.style & (WS_SYSMENU | WS_THICKFRAME | WS_MAXIMIZEBOX));
 
-  const auto& b = shown->button;
-  EXPECT_EQ(b.title, "确定");
-  EXPECT_EQ(b.rect.left, 96);
-  EXPECT_EQ(b.rect.top, 112);
-  EXPECT_EQ(b.rect.right - b.rect.left, 96);
-  EXPECT_EQ(b.rect.bottom - b.rect.top, 40);
-  EXPECT_EQ(b.style & 0x3F00u, 0x300u | 0xC00u | 0x2000u);
-  EXPECT_EQ(b.style & 0xFu, 0u);  // not a default button
-
-  const auto& c = shown->combo;
-  EXPECT_EQ(c.items, (std::vector<std::string>{"0.24g", "0.25a", "0.25b", "0.25c", "0.25e"}));
-  EXPECT_EQ(c.title, "");  // an empty text field at the start
-  EXPECT_EQ(c.rect.left, 56);
-  EXPECT_EQ(c.rect.top, 64);
-  EXPECT_EQ(c.rect.bottom - c.rect.top, 160);
-  EXPECT_EQ(c.style & 0xFu, 0x2u);  // CBS_DROPDOWN
-  EXPECT_EQ(c.settings.at(win::CB_SETITEMHEIGHT), 16);  // one more than the default 15
-  EXPECT_EQ(c.selection, 1);
-
+  // The instruction above the field, the field above the button, none over
+  // another, all inside the window.
+  const win::RECT client{0, 0, w.rect.right - w.rect.left, w.rect.bottom - w.rect.top};
   ASSERT_EQ(shown->drawn.size(), 1u);
   const auto& label = shown->drawn[0];
+  const auto& b = shown->button;
+  const auto& c = shown->combo;
+  EXPECT_TRUE(Inside(label.rect, client));
+  EXPECT_TRUE(Inside(b.rect, client));
+  // The drop-down's own rectangle holds its open list, which may reach
+  // beyond the window; its text field is the top 20 pixels.
+  const win::RECT field{c.rect.left, c.rect.top, c.rect.right, c.rect.top + 20};
+  EXPECT_TRUE(Inside(field, client));
+  EXPECT_TRUE(Apart(label.rect, field));
+  EXPECT_TRUE(Apart(label.rect, b.rect));
+  EXPECT_TRUE(Apart(field, b.rect));
+  EXPECT_LE(label.rect.bottom, field.top);
+  EXPECT_LE(field.bottom, b.rect.top);
   EXPECT_EQ(label.text, "未能正常识别游戏版本，请自行选择版本。");
-  EXPECT_EQ(label.textColour, 0x0000FFu);  // red
+  EXPECT_EQ(label.textColour, 0x0000FFu);  // COLORREF 0x00BBGGRR: red
   EXPECT_EQ(label.backgroundMode, 1);      // transparent
-  EXPECT_EQ(label.format, 0x0u | 0x20u | 0x4u | 0x800u);
-  EXPECT_EQ(label.rect.left, 32);
-  EXPECT_EQ(label.rect.right, 296);
+  constexpr win::UINT DT_VCENTER = 0x4, DT_SINGLELINE = 0x20, DT_NOPREFIX = 0x800;
+  EXPECT_EQ(label.format, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);  // and DT_LEFT, 0
+
+  EXPECT_EQ(b.title, "确定");
+  constexpr win::DWORD BS_CENTER = 0x300, BS_VCENTER = 0xC00, BS_MULTILINE = 0x2000;
+  EXPECT_EQ(b.style & 0x3F00u, BS_CENTER | BS_VCENTER | BS_MULTILINE);
+  EXPECT_EQ(b.style & 0xFu, 0u);  // BS_PUSHBUTTON: not a default button
+
+  // The open list shows every version, in the order the player knows them;
+  // the field starts empty.
+  EXPECT_GT(c.rect.bottom - c.rect.top, 20 * 5);
+  EXPECT_EQ(c.items, (std::vector<std::string>{"0.24g", "0.25a", "0.25b", "0.25c", "0.25e"}));
+  EXPECT_EQ(c.title, "");
+  EXPECT_EQ(c.style & 0xFu, 0x2u);  // CBS_DROPDOWN: a field the player can type in
+  EXPECT_EQ(c.settings.at(win::CB_SETITEMHEIGHT), 15 + 1);  // one more than the default
+  EXPECT_EQ(c.selection, 1);
 }
 
 TEST_F(VersionWindowTest, WhatTheUserLeaves) {

@@ -1,0 +1,179 @@
+"""Windows console programs under Wine on a pseudo-terminal: the terminal
+is read all the while, and what it shows is read back as a TerminalScreen."""
+
+import dataclasses
+import fcntl
+import os
+import select
+import signal
+import struct
+import subprocess
+import termios
+import threading
+import time
+
+from terminal import parse_terminal
+from waiting import wait_until
+from wineenv import wine_command, wine_env
+
+
+@dataclasses.dataclass
+class Result:
+    exit_code: object          # int, or None when timed out
+    raw_bytes: bytes           # everything the terminal received
+    segments: list             # [(utf8_bytes, attr)] of the final screen
+    timed_out: bool = False
+    duration: float = 0.0
+    stderr: bytes = b''        # only with stderr='pipe'
+    screen: object = None      # the TerminalScreen
+
+    @property
+    def text(self):
+        """The screen as str, rows joined with \\r\\n."""
+        return self.screen.text() if self.screen else ''
+
+    def lines(self):
+        return self.text.split('\r\n') if self.text else []
+
+
+class ConsoleRun:
+    """A program running under wine64 on a pseudo-terminal; the terminal
+    is read continuously by a thread. Use wait() for the Result."""
+
+    def __init__(self, exe, args=(), env=None, cols=250, rows=50,
+                 lang='zh_CN.UTF-8', cwd=None, stderr='pty'):
+        wine = wine_command()
+        if not wine:
+            raise FileNotFoundError('wine64 not found')
+        self.cols, self.rows = cols, rows
+        self._chunks = []
+        self._lock = threading.Lock()
+        self._last_data = time.monotonic()
+        master, slave = os.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', rows, cols, 0, 0))
+        attrs = termios.tcgetattr(slave)
+        attrs[1] &= ~termios.ONLCR            # keep conhost's "\r\n" as sent
+        termios.tcsetattr(slave, termios.TCSANOW, attrs)
+        self._master = master
+
+        def child_setup():
+            os.setsid()
+            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+            signal.signal(signal.SIGHUP, signal.SIG_IGN)
+
+        self.start_time = time.monotonic()
+        try:
+            self.proc = subprocess.Popen(
+                wine + [str(exe)] + [str(a) for a in args],
+                stdin=slave, stdout=slave,
+                stderr=subprocess.PIPE if stderr == 'pipe' else slave,
+                env=wine_env(env, lang), cwd=cwd, preexec_fn=child_setup,
+                close_fds=True)
+        finally:
+            os.close(slave)
+        self.pid = self.proc.pid
+        self._stderr = b''
+        self._reader = threading.Thread(target=self._read_loop, daemon=True)
+        self._stop = False
+        self._reader.start()
+        if stderr == 'pipe':
+            self._err_reader = threading.Thread(target=self._read_err, daemon=True)
+            self._err_reader.start()
+        else:
+            self._err_reader = None
+
+    def _read_loop(self):
+        while not self._stop:
+            try:
+                r, _, _ = select.select([self._master], [], [], 0.05)
+            except (OSError, ValueError):
+                return
+            if not r:
+                continue
+            try:
+                data = os.read(self._master, 65536)
+            except OSError:
+                return
+            if not data:
+                return
+            with self._lock:
+                self._chunks.append(data)
+                self._last_data = time.monotonic()
+
+    def _read_err(self):
+        self._stderr = self.proc.stderr.read()
+
+    def output(self):
+        """Bytes received so far."""
+        with self._lock:
+            return b''.join(self._chunks)
+
+    def screen_text(self):
+        """What the terminal shows so far, as text."""
+        return parse_terminal(self.output(), self.rows).text()
+
+    def wait_for_output(self, needle, timeout=30):
+        """Waits until the screen shows needle (str) and returns True; fails
+        (WaitTimeout, with the screen) when the time is up or the program
+        ends without showing it."""
+        def ended():
+            code = self.proc.poll()
+            return None if code is None else 'the program ended (exit code %s)' % code
+        wait_until(lambda: needle in self.screen_text(), timeout,
+                   'the console to show %r' % needle, interval=0.05, stop=ended,
+                   detail=lambda: 'the screen:\n' + self.screen_text())
+        return True
+
+    def kill(self):
+        """End the wine process by its PID."""
+        if self.proc.poll() is None:
+            try:
+                os.kill(self.proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+
+    def wait(self, timeout=60, drain=0.2):
+        timed_out = False
+        try:
+            code = self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            timed_out = True
+            self.kill()
+            self.proc.wait()
+            code = None
+        # Output written before the exit is already queued: read until the
+        # terminal is quiet (a bounded drain; what it read is the result).
+        end = time.monotonic() + 5
+        while time.monotonic() < end:
+            with self._lock:
+                quiet = time.monotonic() - self._last_data
+            if quiet >= drain or not self._reader.is_alive():
+                break
+            time.sleep(0.02)
+        self._stop = True
+        self._reader.join(1)
+        try:
+            os.close(self._master)
+        except OSError:
+            pass
+        if self._err_reader:
+            self._err_reader.join(2)
+        duration = time.monotonic() - self.start_time
+        raw = self.output()
+        screen = parse_terminal(raw, self.rows)
+        return Result(code, raw, screen.segments(), timed_out, duration,
+                      self._stderr, screen)
+
+
+def start_in_console(exe, args=(), env=None, cols=250, rows=50,
+                     lang='zh_CN.UTF-8', cwd=None, stderr='pty'):
+    """Start exe under wine64 on a pty and return the ConsoleRun."""
+    return ConsoleRun(exe, args, env, cols, rows, lang, cwd, stderr)
+
+
+def run_in_console(exe, args=(), env=None, timeout=60, cols=250, lang='zh_CN.UTF-8',
+                   rows=50, cwd=None, stderr='pty'):
+    """Run exe under wine64 in a cols x rows pseudo-terminal until it exits;
+    Result(exit_code, raw_bytes, segments, ...). On time-out the process
+    is killed, exit_code is None and timed_out is True."""
+    return ConsoleRun(exe, args, env, cols, rows, lang, cwd, stderr).wait(timeout)

@@ -1,0 +1,223 @@
+"""The Wine a test runs under: the build's variables (CTest gives them), the
+session (prefix, X server, wineserver) of the test's slot, whether Wine and
+the host can run what the test needs, and starting Windows programs."""
+
+import json
+import os
+import shutil
+import subprocess
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+
+
+def build_dir():
+    return os.environ.get('TG_BUILD') or None
+
+
+def ctest_environment(build):
+    """The variables CTest gives the Wine tests of a build tree, for a run
+    outside CTest (the demo, the benchmark); {} when it lists none."""
+    listed = subprocess.run(['ctest', '--test-dir', build, '--show-only=json-v1'],
+                            capture_output=True, text=True)
+    try:
+        tests = json.loads(listed.stdout)['tests']
+    except (ValueError, KeyError):
+        return {}
+    for test in tests:
+        if test.get('name') == 'wine_setup':
+            for prop in test.get('properties', []):
+                if prop.get('name') == 'ENVIRONMENT':
+                    return dict(kv.split('=', 1) for kv in prop['value'] if '=' in kv)
+    return {}
+
+
+def session_dir():
+    """The Wine session this process uses: its prefix, X server and
+    wineserver. A test run in parallel gets a slot of its own (TG_SESSION,
+    set by in-slot); otherwise the build tree's own session."""
+    return os.environ.get('TG_SESSION') or build_dir()
+
+
+def wine_prefix():
+    p = os.environ.get('WINEPREFIX')
+    if not p and session_dir():
+        p = os.path.join(session_dir(), 'wineprefix')
+    return p
+
+
+def installer_path():
+    return os.environ.get('TG_INSTALLER') or None
+
+
+def helpers_dir():
+    return os.environ.get('TG_HELPERS') or None
+
+
+def helper_path(name):
+    """Path of a helper exe in TG_HELPERS (name with or without .exe)."""
+    d = helpers_dir()
+    if not d:
+        return None
+    if not name.lower().endswith('.exe'):
+        name += '.exe'
+    return os.path.join(d, name)
+
+
+def helper32_path(name):
+    """Path of a 32-bit helper exe in TG_HELPERS32, None when the build has
+    none."""
+    d = os.environ.get('TG_HELPERS32')
+    if not d:
+        return None
+    path = os.path.join(d, name if name.lower().endswith('.exe') else name + '.exe')
+    return path if os.path.isfile(path) else None
+
+
+def wine_root():
+    """The Wine 10 root that runs 32-bit programs (TG_WINE_ROOT), or None
+    for the system's wine64."""
+    return os.environ.get('TG_WINE_ROOT') or None
+
+
+def wine_command():
+    """The command that runs a Windows program: [wine64] or, with a Wine
+    10 root, [wine-chroot, wine64]; None when there is no Wine."""
+    if wine_root():
+        return [os.path.join(HERE, 'wine-chroot'), 'wine64']
+    w = shutil.which('wine64')
+    if w:
+        return [w]
+    if os.access('/usr/lib/wine/wine64', os.X_OK):
+        return ['/usr/lib/wine/wine64']
+    return None
+
+
+def restart_wineserver():
+    """Ends the prefix's wineserver and every Wine process of it; the next
+    Wine program starts a new one."""
+    server = [os.path.join(HERE, 'wine-chroot'), 'wineserver'] if wine_root() else ['wineserver']
+    env = wine_env()
+    subprocess.run(server + ['-k'], env=env, capture_output=True, timeout=60)
+    subprocess.run(server + ['-w'], env=env, capture_output=True, timeout=60)
+
+
+def wine_missing():
+    """Why no Wine can run here, or None."""
+    root = wine_root()
+    if root:
+        if os.path.isfile(os.path.join(root, '.tg-wine32-ready')):
+            return None
+        why = os.path.join(os.path.dirname(root), 'unavailable')
+        try:
+            with open(why) as f:
+                return f.read().strip()
+        except OSError:
+            return 'no Wine 10 root at %s (tools/setup-wine32.sh builds it)' % root
+    return None if wine_command() else 'wine64 not found'
+
+
+def session_env():
+    """KEY=VALUE pairs from the session's wine-session.env ({} when absent)."""
+    d = session_dir()
+    out = {}
+    if not d:
+        return out
+    try:
+        with open(os.path.join(d, 'wine-session.env')) as f:
+            for line in f:
+                k, sep, v = line.rstrip('\n').partition('=')
+                if sep:
+                    out[k] = v
+    except OSError:
+        pass
+    return out
+
+
+class MissingSetup(AssertionError):
+    """What an end-to-end test needs is not there, in a run that requires it."""
+
+
+def missing(reason):
+    # Under CTest (TG_E2E_REQUIRED set) a missing piece fails the test
+    # instead of skipping it, so that a broken set-up cannot pass quietly.
+    if os.environ.get('TG_E2E_REQUIRED'):
+        raise MissingSetup(reason)
+    raise unittest.SkipTest(reason)
+
+
+def host32_probe():
+    return subprocess.run(['bash', os.path.join(REPO, 'tools', 'host32.sh'), '--reason'],
+                          capture_output=True, text=True, timeout=900)
+
+
+def no_32_bit_code():
+    """Why this host cannot run 32-bit Windows programs (its kernel runs no
+    32-bit code), or None when it can. A probe that cannot tell is an
+    error, never a "cannot"."""
+    probe = host32_probe()
+    if probe.returncode == 0:
+        return None
+    if probe.returncode == 1:
+        return probe.stdout.strip()
+    raise MissingSetup('cannot tell whether this host runs 32-bit code: '
+                       + (probe.stdout + probe.stderr).strip())
+
+
+def require_wine(need_installer=False, need_helpers=False):
+    """Skip (or, with TG_E2E_REQUIRED, fail) unless wine64 and an
+    initialised prefix are there (and TG_INSTALLER / TG_HELPERS when asked
+    for). A 32-bit run on a host that runs no 32-bit code is skipped,
+    saying so, whatever TG_E2E_REQUIRED says."""
+    if wine_root():
+        why = no_32_bit_code()
+        if why:
+            raise unittest.SkipTest(why)
+    elif os.environ.get('TG_SPARED_WHERE_32_RUNS') and host32_probe().returncode == 0:
+        raise unittest.SkipTest('the 32-bit suite runs this case on this host')
+    why = wine_missing()
+    if why:
+        missing(why)
+    prefix = wine_prefix()
+    if not prefix or not os.path.isfile(os.path.join(prefix, 'system.reg')):
+        missing('no Wine prefix (WINEPREFIX=%s); run wine-session start' % prefix)
+    if need_installer and not (installer_path() and os.path.isfile(installer_path())):
+        missing('TG_INSTALLER not set or missing')
+    if need_helpers and not (helpers_dir() and os.path.isdir(helpers_dir())):
+        missing('TG_HELPERS not set or missing')
+
+
+def wine_env(env=None, lang='zh_CN.UTF-8'):
+    """Environment for a wine64 child: prefix, quiet debug, locale, DISPLAY."""
+    e = dict(os.environ)
+    prefix = wine_prefix()
+    if prefix:
+        e['WINEPREFIX'] = prefix
+    e['WINEDEBUG'] = '-all'
+    for k in list(e):
+        if k.startswith('LC_'):
+            del e[k]
+    e['LANG'] = lang
+    e['LC_ALL'] = lang
+    disp = session_env().get('DISPLAY')
+    if disp:
+        e['DISPLAY'] = disp
+    if env:
+        e.update(env)
+    return e
+
+
+def run_wine(exe, args=(), env=None, timeout=60, lang='zh_CN.UTF-8', cwd=None):
+    """Run exe under wine64 without a terminal; CompletedProcess."""
+    return subprocess.run(wine_command() + [str(exe)] + [str(a) for a in args],
+                          env=wine_env(env, lang), cwd=cwd, timeout=timeout,
+                          stdin=subprocess.DEVNULL, capture_output=True)
+
+
+def wine_popen(exe, args=(), env=None, lang='zh_CN.UTF-8'):
+    """Starts exe under Wine in a session of its own, without a terminal."""
+    return subprocess.Popen(wine_command() + [str(exe)] + [str(a) for a in args],
+                            env=wine_env(env, lang), stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            start_new_session=True)
