@@ -19,7 +19,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 repo=$(dirname "$here")
 cache=${TG_VM32_CACHE:-/var/cache/thistlegarden/vm32}
 machine=$cache/machine
-recipe=$(cat "$0" "$here/vm32/tg-vm-init" | sha256sum | cut -c1-16)
+recipe=$(cat "$0" "$here/debian_root.sh" "$here/vm32/tg-vm-init" | sha256sum | cut -c1-16)
 why=$cache/unavailable
 
 ready() { [ -f "$machine/.ready" ] && [ "$(cat "$machine/.ready")" = "$recipe" ]; }
@@ -48,11 +48,9 @@ for tool in mmdebstrap mke2fs qemu-system-x86_64 qemu-img ssh ssh-keygen; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (tools/setup.sh installs it)"
 done
 
-mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list 2>/dev/null |
-  sed -n -E 's,^(deb|URIs:)[[:space:]]+(\[[^]]*\][[:space:]]+)?(https?://[^ ]+/debian)/?([[:space:]].*)?$,\3,p' |
-  head -n 1 || true)
-mirror=${mirror:-http://deb.debian.org/debian}
-mirror=${mirror%/}
+# shellcheck source=tools/debian_root.sh
+. "$here/debian_root.sh"
+mirror=$(debian_mirror)
 
 work=$cache/machine.partial
 rm -rf "$work" "$why"
@@ -66,21 +64,8 @@ cp "$here/vm32/tg-vm-init" "$work/tg-vm-init"
 # Inside the root: the Chinese locale, the 32-bit PE DLLs, the init, the key.
 hook="set -e
 root=\$1 work='$work'
-"'sed -i "s/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/" "$root/etc/locale.gen"
-grep -q "^zh_CN.UTF-8 UTF-8" "$root/etc/locale.gen" || echo "zh_CN.UTF-8 UTF-8" >>"$root/etc/locale.gen"
-chroot "$root" locale-gen >/dev/null
-chroot "$root" dpkg --add-architecture i386
-chroot "$root" apt-get update -qq
-mkdir -p "$root/tmp/libwine-i386"
-chroot "$root" sh -c "cd /tmp/libwine-i386 && apt-get download -qq libwine:i386"
-deb=$(ls "$root"/tmp/libwine-i386/libwine_*_i386.deb)
-dpkg-deb -x "$deb" "$root/tmp/libwine-i386/x"
-mkdir -p "$root/usr/lib/x86_64-linux-gnu/wine/i386-windows"
-cp -a "$root/tmp/libwine-i386/x/usr/lib/i386-linux-gnu/wine/i386-windows/." \
-      "$root/usr/lib/x86_64-linux-gnu/wine/i386-windows/"
-rm -rf "$root/tmp/libwine-i386"
-chroot "$root" apt-get clean
-rm -rf "$root/var/lib/apt/lists/"*
+$wine32_hook_steps
+"'rm -rf "$root/var/lib/apt/lists/"*
 install -m 0755 "$work/tg-vm-init" "$root/usr/local/sbin/tg-vm-init"
 mkdir -p -m 0700 "$root/root/.ssh"
 install -m 0600 "$work/id_ed25519.pub" "$root/root/.ssh/authorized_keys"

@@ -42,34 +42,18 @@ fail() {
 [ "$(id -u)" -eq 0 ] || fail "must run as root (chroot and mounts) to build $root"
 command -v mmdebstrap >/dev/null || fail "mmdebstrap is not installed"
 
-# The mirror this machine's apt already uses.
-mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list 2>/dev/null |
-  sed -n -E 's,^(deb|URIs:)[[:space:]]+(\[[^]]*\][[:space:]]+)?(https?://[^ ]+/debian)/?([[:space:]].*)?$,\3,p' |
-  head -n 1 || true)
-mirror=${mirror:-http://deb.debian.org/debian}
-mirror=${mirror%/}
+# shellcheck source=tools/debian_root.sh
+. "$(dirname "$0")/debian_root.sh"
+mirror=$(debian_mirror)
 
 work=$cache/root.partial
 rm -rf "$work" "$why"
 echo "setup-wine32: building the Wine 10 root in $root (from $mirror, about a minute)"
 
 # Inside the root: the Chinese locale, and the 32-bit PE DLLs.
-hook='set -e
-root=$1
-sed -i "s/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/" "$root/etc/locale.gen"
-grep -q "^zh_CN.UTF-8 UTF-8" "$root/etc/locale.gen" || echo "zh_CN.UTF-8 UTF-8" >>"$root/etc/locale.gen"
-chroot "$root" locale-gen >/dev/null
-chroot "$root" dpkg --add-architecture i386
-chroot "$root" apt-get update -qq
-mkdir -p "$root/tmp/libwine-i386"
-chroot "$root" sh -c "cd /tmp/libwine-i386 && apt-get download -qq libwine:i386"
-deb=$(ls "$root"/tmp/libwine-i386/libwine_*_i386.deb)
-dpkg-deb -x "$deb" "$root/tmp/libwine-i386/x"
-mkdir -p "$root/usr/lib/x86_64-linux-gnu/wine/i386-windows"
-cp -a "$root/tmp/libwine-i386/x/usr/lib/i386-linux-gnu/wine/i386-windows/." \
-      "$root/usr/lib/x86_64-linux-gnu/wine/i386-windows/"
-rm -rf "$root/tmp/libwine-i386"
-chroot "$root" apt-get clean'
+hook="set -e
+root=\$1
+$wine32_hook_steps"
 
 if ! mmdebstrap --quiet --variant=apt --include=wine64,libwine,locales \
     --customize-hook="$hook" trixie "$work" "deb $mirror trixie main" >"$cache/build.log" 2>&1; then
