@@ -7,7 +7,12 @@
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/.." && pwd)
-work=${1:-$(mktemp -d /tmp/tg-payload-measure.XXXXXX)}
+if [ -n "${1:-}" ]; then
+  work=$1
+else
+  work=$(mktemp -d /tmp/tg-payload-measure.XXXXXX)
+  trap 'rm -rf "$work"' EXIT
+fi
 files=$work/payloads
 build=$work/w32
 mkdir -p "$work"
