@@ -10,8 +10,9 @@
 #
 # The answer comes from a tiny 32-bit program of ours run under the root,
 # next to a 64-bit one (Wine works at all) and a native far return into the
-# 32-bit code segment (the kernel's own answer): "no" needs both the 32-bit
-# program and the far return to fail while the 64-bit program runs. A "yes"
+# 32-bit code segment with one 32-bit system call there (the kernel's own
+# answer): "no" needs both the 32-bit program and the native probe to fail
+# while the 64-bit program runs. A "yes"
 # or "no" is kept in the cache beside the root, keyed by the kernel, its
 # command line, the root and these probes, so another kernel asks again.
 #
