@@ -51,19 +51,18 @@ fi
 key=$( { uname -srvm; cat /proc/cmdline; cat "$root/.tg-wine32-ready";
          cat "$here/host32/probe.c" "$here/host32/far_return.c" "$0"; } | sha256sum | cut -c1-16)
 verdict=$work/verdict-$key
-if [ -f "$verdict" ]; then
+# A kept answer ends the script; another run may be writing one meanwhile.
+answer_from_cache() {
+  [ -f "$verdict" ] || return 0
   read -r answer <"$verdict"
   [ "$answer" = yes ] && say yes "this host runs 32-bit Windows code (cached $(sed -n 2p "$verdict"))"
   [ "$answer" = no ] && say no "$no_reason (cached $(sed -n 2p "$verdict"))"
-fi
-
+}
+answer_from_cache
 mkdir -p "$work"
 exec 7>"$work/.lock"
 flock 7
-if [ -f "$verdict" ]; then
-  exec 7>&-
-  exec "$0" "$@"
-fi
+answer_from_cache
 
 for cc in i686-w64-mingw32-gcc x86_64-w64-mingw32-gcc gcc; do
   command -v "$cc" >/dev/null || say error "$cc is not installed (tools/setup.sh installs it)"

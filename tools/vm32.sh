@@ -113,8 +113,6 @@ halt() {   # STATE_DIR
   rm -f "$state/vm32.env"
 }
 
-state_of() { echo "$1/vm32"; }
-
 shares_for() {   # BUILD_DIR: the work tree, and the build tree when outside it
   echo "$repo"
   case $1/ in "$repo"/*) ;; *) echo "$1" ;; esac
@@ -130,7 +128,7 @@ case $cmd in
   start)
     [ $# -eq 2 ] || usage
     build=$(cd "$2" && pwd) || exit 2
-    state=$(state_of "$build")
+    state=$build/vm32
     mkdir -p "$state"
     halt "$state"
     rm -f "$state/overlay.qcow2"
@@ -142,7 +140,7 @@ case $cmd in
     [ $# -ge 3 ] || usage
     build=$(cd "$2" && pwd) || exit 2
     shift 2
-    state=$(state_of "$build")
+    state=$build/vm32
     port=$(sed -n 's/^SSH_PORT=//p' "$state/vm32.env" 2>/dev/null)
     [ -n "$port" ] || { echo "vm32: no machine running for $build" >&2; exit 1; }
     # The test's variables, but for what only the host has: inside, Wine 10
@@ -160,7 +158,7 @@ case $cmd in
   stop)
     [ $# -eq 2 ] || usage
     build=$(cd "$2" 2>/dev/null && pwd) || exit 0
-    state=$(state_of "$build")
+    state=$build/vm32
     halt "$state"
     rm -f "$state/overlay.qcow2"
     ;;

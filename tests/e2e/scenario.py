@@ -127,6 +127,13 @@ def step_writes(pid, name, step1, step2, restarted=None):
     return out
 
 
+def good_install_writes(game, shown_path):
+    """Everything a good install of the running game prints: banner,
+    discovery lines (the game's path as the console shows it) and steps."""
+    return (BANNER + discovery_writes(game['hwnd'], game['pid'], shown_path)
+            + step_writes(game['pid'], GAME_EXE, True, True))
+
+
 def expected_screen(writes, cols=250):
     """What the console shows for these writes (texts as str), as segments."""
     return console_model.expected_segments([(t.encode('gbk'), a) for t, a in writes], cols=cols)
@@ -444,7 +451,6 @@ class Scenario:
                    interval=0.05, stop=lambda: exited(proc, os.path.basename(str(exe))))
         return read_json_lines(marker)[-1]
 
-    _start_and_wait = start_and_wait  # the name tests used before
 
     def start_program(self, exe, window=True):
         """Starts a stand-in made by make_program; its marker line (pid,

@@ -46,9 +46,7 @@ class AnyFolderTest(sc.E2ETest):
                 screen = winetool.parse_segments(run.output())
                 self.assertTrue(closed, winetool.parse_terminal(run.output()).text())
                 shown = sc.to_windows(s.game_exe).replace('♪', '?')
-                expected = sc.expected_screen(
-                    sc.BANNER + sc.discovery_writes(game['hwnd'], game['pid'], shown)
-                    + sc.step_writes(game['pid'], sc.GAME_EXE, True, True))
+                expected = sc.expected_screen(sc.good_install_writes(game, shown))
                 self.assertEqual(screen, expected, winetool.diff_segments(screen, expected))
                 boxes = self.boxes(user, 1)
                 self.assertEqual([b['title'] for b in boxes], [sc.CONFIRM_TITLE])

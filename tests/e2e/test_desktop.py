@@ -49,9 +49,7 @@ class DesktopTest(sc.E2ETest):
             self.assertTrue(run.wait_for_output(sc.CLOSING_TEXT, timeout=90),
                             winetool.parse_terminal(run.output()).text())
             screen = winetool.parse_segments(run.output())
-            expected = sc.expected_screen(
-                sc.BANNER + sc.discovery_writes(game['hwnd'], game['pid'], sc.to_windows(s.game_exe))
-                + sc.step_writes(game['pid'], sc.GAME_EXE, True, True))
+            expected = sc.expected_screen(sc.good_install_writes(game, sc.to_windows(s.game_exe)))
             self.assertEqual(screen, expected, winetool.diff_segments(screen, expected))
             boxes = self.boxes(user, 1)
             self.assertEqual([b['title'] for b in boxes], [sc.CONFIRM_TITLE])
@@ -107,10 +105,7 @@ class DesktopTest(sc.E2ETest):
                 results = [run.wait(timeout=120) for run in runs]
                 self.assertEqual([r.exit_code for r in results], [0, 0])
                 # Whichever took the mutex first ran; the other printed nothing.
-                full = sc.expected_screen(
-                    sc.BANNER + sc.discovery_writes(game['hwnd'], game['pid'],
-                                                    sc.to_windows(s.game_exe))
-                    + sc.step_writes(game['pid'], sc.GAME_EXE, True, True))
+                full = sc.expected_screen(sc.good_install_writes(game, sc.to_windows(s.game_exe)))
                 empty = sc.expected_screen([])
                 self.assertEqual(sorted([r.segments == full for r in results]), [False, True],
                                  [winetool.diff_segments(r.segments, full) for r in results])

@@ -53,9 +53,7 @@ class OriginalTest(sc.InstallRunTest):
             user = s.start_auto_user(['ok'])
             result = s.run_installer(timeout=120)
             self.assertEqual(result.exit_code, 0)
-            self.assertScreen(result, sc.BANNER + sc.discovery_writes(
-                game['hwnd'], game['pid'], sc.to_windows(s.game_exe))
-                + sc.step_writes(game['pid'], sc.GAME_EXE, True, True))
+            self.assertScreen(result, sc.good_install_writes(game, sc.to_windows(s.game_exe)))
             boxes = self.boxes(user, 1)
             self.assertBox(boxes[0], sc.CONFIRM_TITLE, sc.confirm_text('0.25e'), 'question',
                            ['ok', 'cancel'])
@@ -98,16 +96,14 @@ class OriginalTest(sc.InstallRunTest):
             managed = os.path.dirname(s.assembly_path)
             draft = os.path.join(managed, '原版Assembly-CSharp.dll' + sc.NEW_FILE_SUFFIX)
             marker = os.path.join(s.root, 'holder.jsonl')
-            s._start_and_wait(winetool.helper_path('standin_game'),
+            s.start_and_wait(winetool.helper_path('standin_game'),
                               ['--no-window', '--marker', sc.to_windows(marker),
                                '--hold', sc.to_windows(s.assembly_path),
                                '--hold-after', sc.to_windows(draft), '--hold-ms', '3500'], marker)
             user = s.start_auto_user(['ok'])
             result = s.run_installer(timeout=120)
             self.assertEqual(result.exit_code, 0)
-            self.assertScreen(result, sc.BANNER + sc.discovery_writes(
-                game['hwnd'], game['pid'], sc.to_windows(s.game_exe))
-                + sc.step_writes(game['pid'], sc.GAME_EXE, True, True))
+            self.assertScreen(result, sc.good_install_writes(game, sc.to_windows(s.game_exe)))
             self.assertEqual(len(self.boxes(user, 1)), 1)
             held = sc.read_json_lines(marker)
             self.assertEqual(len(held), 2, held)
