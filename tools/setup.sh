@@ -46,10 +46,10 @@ if [ -f "$root/.tg-wine32-ready" ] && [ -f "$font" ] && ! cmp -s "$font" "$root$
   $sudo cp "$font" "$root$font"
 fi
 
-# Where this host's kernel runs no 32-bit code, and with TG_VM32=on, the
-# machine that runs the release instead (built once, kept outside the work
-# tree); without it the 32-bit cases skip there, saying why.
-if [ "${TG_VM32:-off}" = on ] && ! bash "$(dirname "$0")/host32.sh" >/dev/null &&
+# Where this host's kernel runs no 32-bit code, the machine that runs the
+# release instead (built once, kept outside the work tree; TG_VM32=off goes
+# without); without it the 32-bit cases skip there, saying why.
+if [ "${TG_VM32:-on}" != off ] && ! bash "$(dirname "$0")/host32.sh" >/dev/null &&
    [ -n "$(bash "$(dirname "$0")/host32.sh" --reason)" ]; then
   vm_packages=(qemu-system-x86 qemu-utils openssh-client e2fsprogs)
   vm_missing=()

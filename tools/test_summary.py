@@ -46,6 +46,16 @@ def tally(preset):
     return outcomes, reasons
 
 
+def e2e_cases_run(preset):
+    """Names of the end-to-end cases of a preset that ran (passed or failed)."""
+    try:
+        suite = ET.parse(os.path.join(REPO, 'build', preset, 'ctest.xml')).getroot()
+    except (OSError, ET.ParseError):
+        return []
+    return sorted(case.get('name')[len('e2e.'):] for case in suite.iter('testcase')
+                  if case.get('name', '').startswith('e2e.') and case.get('status') in ('run', 'fail'))
+
+
 def main(argv):
     host_status, host_line, presets = int(argv[1]), argv[2], argv[3:]
     ok = True
@@ -72,7 +82,9 @@ def main(argv):
         print('  and %s; the whole end-to-end suite also ran on the' % (
             'the whole end-to-end suite' if os.environ.get('TG_VM32_ALL')
             else 'the default whole installs (--vm32-all runs every case)'))
-        print('  64-bit build under wine64.')
+        print('  64-bit build under wine64. The whole installs that ran in the machine:')
+        for name in e2e_cases_run('win32'):
+            print('    ' + name)
     elif host_status == 1:
         print("  NOT PROVEN HERE: this host's kernel runs no 32-bit code (IA-32 emulation is off). The")
         print('  32-bit release was built and its PE inspected, but never run: its conformance and')

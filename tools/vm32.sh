@@ -131,7 +131,7 @@ case $cmd in
     state=$build/vm32
     mkdir -p "$state"
     halt "$state"
-    rm -f "$state/overlay.qcow2"
+    rm -f "$state/overlay.qcow2" "$state"/conformance.*
     qemu-img create -q -f qcow2 -F raw -b "$machine/disk.img" "$state/overlay.qcow2" || exit 1
     mapfile -t shares < <(shares_for "$build")
     boot "$state" "$state/overlay.qcow2" qcow2 "${shares[@]}" || { halt "$state"; exit 1; }
@@ -146,9 +146,13 @@ case $cmd in
     # The test's variables, but for what only the host has: inside, Wine 10
     # is the machine's own and the sessions lie on its disk.
     vars=(TG_VM32_GUEST=1 "TG_SLOTS_ROOT=$GUEST_SESSIONS")
+    # What takes a second on the host takes several under software
+    # emulation: the harness waits that much longer.
+    [ "$(sed -n 's/^ACCEL=//p' "$state/vm32.env")" = kvm ] ||
+      vars+=("TG_WAIT_SCALE=${TG_VM32_WAIT_SCALE:-4}")
     for v in $(compgen -e); do
       case $v in
-        TG_WINE_ROOT|TG_WINE_BINDS|TG_HOST32_PRETEND|TG_SESSION|TG_VM32_*|TG_SLOTS_ROOT) ;;
+        TG_WINE_ROOT|TG_WINE_BINDS|TG_HOST32_PRETEND|TG_SESSION|TG_VM32_*|TG_SLOTS_ROOT|TG_WAIT_SCALE) ;;
         TG_*|CTEST_RESOURCE_GROUP_*|PYTHONDONTWRITEBYTECODE) vars+=("$v=${!v}") ;;
       esac
     done

@@ -13,7 +13,7 @@ import threading
 import time
 
 from terminal import parse_terminal
-from waiting import wait_until
+from waiting import scaled, wait_until
 from wineenv import wine_command, wine_env
 
 
@@ -135,7 +135,7 @@ class ConsoleRun:
     def wait(self, timeout=60, drain=0.2):
         timed_out = False
         try:
-            code = self.proc.wait(timeout=timeout)
+            code = self.proc.wait(timeout=scaled(timeout))
         except subprocess.TimeoutExpired:
             timed_out = True
             self.kill()

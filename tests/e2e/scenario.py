@@ -22,7 +22,7 @@ import console_model
 import console_run
 import terminal
 import wineenv
-from waiting import wait_until
+from waiting import scaled, wait_until
 
 REPO = wineenv.REPO
 
@@ -352,7 +352,7 @@ class AutoUser:
 
     def wait(self, timeout=30):
         try:
-            return self.proc.wait(timeout)
+            return self.proc.wait(scaled(timeout))
         except subprocess.TimeoutExpired:
             return None
 

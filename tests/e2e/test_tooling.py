@@ -153,6 +153,52 @@ class No32BitHostTest(unittest.TestCase):
             self.assertIn('OK (skipped=1)', case.stderr)
 
 
+class ConformanceBatchTest(unittest.TestCase):
+    """In the machine for the 32-bit runs every conformance case reads its
+    own result from one run of them all: a failure, a skip or a missing
+    case must not pass."""
+
+    REPORT = """<?xml version="1.0" encoding="UTF-8"?>
+<testsuites tests="3">
+  <testsuite name="TextTest">
+    <testcase name="FindForward" status="run" result="completed" classname="TextTest"/>
+    <testcase name="FindBackward" status="run" result="completed" classname="TextTest">
+      <failure message="text_test.cpp:40&#x0A;Expected equality" type=""/>
+    </testcase>
+    <testcase name="Later" status="run" result="skipped" classname="TextTest"><skipped message=""/></testcase>
+  </testsuite>
+  <testsuite name="Other"><testcase name="FindForward" status="run" result="completed" classname="Other">
+    <failure message="the same name in another suite" type=""/></testcase></testsuite>
+</testsuites>
+"""
+
+    def case(self, state, name):
+        return subprocess.run([sys.executable, os.path.join(HERE, 'conformance_batch.py'), state,
+                               'conformance_tests.exe', name], capture_output=True, text=True)
+
+    def test_each_case_gets_its_own_result(self):
+        with tempfile.TemporaryDirectory() as state:
+            with open(os.path.join(state, 'conformance.xml'), 'w') as f:
+                f.write(self.REPORT)
+            self.assertEqual(self.case(state, 'TextTest.FindForward').returncode, 0)
+            failed = self.case(state, 'TextTest.FindBackward')
+            self.assertEqual(failed.returncode, 1)
+            self.assertIn('Expected equality', failed.stdout)
+            self.assertEqual(self.case(state, 'TextTest.Later').returncode, 77)
+            self.assertEqual(self.case(state, 'Other.FindForward').returncode, 1)
+            missing = self.case(state, 'TextTest.Gone')
+            self.assertEqual(missing.returncode, 1)
+            self.assertIn('not in the run of every case', missing.stdout)
+
+    def test_a_run_that_left_no_report_fails_every_case(self):
+        with tempfile.TemporaryDirectory() as state:
+            with open(os.path.join(state, 'conformance.failed'), 'w') as f:
+                f.write('the run of every case ended with 255\n')
+            said = self.case(state, 'TextTest.FindForward')
+            self.assertEqual(said.returncode, 1)
+            self.assertIn('ended with 255', said.stdout)
+
+
 class SummaryTest(unittest.TestCase):
     """The last lines of the test command: counts and skip reasons read
     from CTest's JUnit report."""

@@ -1,7 +1,17 @@
 """Waiting for what other processes do: one helper that polls and, when the
 time is up, fails loudly, naming what it waited for."""
 
+import os
 import time
+
+# How much longer than on the host a wait may take: the machine for the
+# 32-bit runs emulates its processor in software and sets this.
+SLOWER = float(os.environ.get('TG_WAIT_SCALE') or 1)
+
+
+def scaled(seconds):
+    """A time limit of the host, as long as it is where the tests run."""
+    return seconds * SLOWER
 
 
 class WaitTimeout(AssertionError):
@@ -13,6 +23,7 @@ def wait_until(predicate, timeout, what, interval=0.1, stop=None, detail=None):
     Raises WaitTimeout naming `what` when `timeout` seconds pass first, or
     as soon as `stop` (optional) returns a reason to give up, such as a
     program that ended; `detail` (optional) adds what was seen instead."""
+    timeout = scaled(timeout)
     end = time.monotonic() + timeout
     while True:
         value = predicate()

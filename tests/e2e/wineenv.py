@@ -8,6 +8,8 @@ import shutil
 import subprocess
 import unittest
 
+from waiting import scaled
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 
@@ -211,7 +213,7 @@ def wine_env(env=None, lang='zh_CN.UTF-8'):
 def run_wine(exe, args=(), env=None, timeout=60, lang='zh_CN.UTF-8', cwd=None):
     """Run exe under wine64 without a terminal; CompletedProcess."""
     return subprocess.run(wine_command() + [str(exe)] + [str(a) for a in args],
-                          env=wine_env(env, lang), cwd=cwd, timeout=timeout,
+                          env=wine_env(env, lang), cwd=cwd, timeout=scaled(timeout),
                           stdin=subprocess.DEVNULL, capture_output=True)
 
 

@@ -1,0 +1,100 @@
+"""One conformance case's result from a single run of every case in the
+machine for the 32-bit runs, where each start of a program costs seconds of
+software emulation. The first case to arrive makes that run (the others wait
+for it); each then reports its own result under its own CTest name.
+
+    conformance_batch.py STATE_DIR EXE CASE
+
+STATE_DIR is the build tree's vm32 folder; the run's report (gtest's XML)
+and console text are kept there until the machine is started again."""
+
+import fcntl
+import os
+import subprocess
+import sys
+import time
+import xml.etree.ElementTree as ET
+
+SKIPPED = 77
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def windows_path(path):
+    """A path of the machine's file system as its Wine sees it (Z: is /)."""
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+def run_batch(state, exe):
+    """Runs every case of `exe` once in the machine; returns the report's
+    path, or None with the reason written beside it."""
+    report = os.path.join(state, 'conformance.xml')
+    partial = report + '.partial'
+    log = os.path.join(state, 'conformance.log')
+    failed = os.path.join(state, 'conformance.failed')
+    build = os.path.dirname(state)
+    for path in (partial, failed):
+        if os.path.exists(path):
+            os.remove(path)
+    started = time.monotonic()
+    cmd = ['bash', os.path.join(HERE, '..', '..', 'tools', 'vm32.sh'), 'run', build,
+           os.path.join(HERE, 'in-slot'), 'python3', os.path.join(HERE, 'run_console.py'),
+           exe, '--gtest_output=xml:' + windows_path(partial)]
+    with open(log, 'wb') as out:
+        code = subprocess.run(cmd, stdout=out, stderr=subprocess.STDOUT,
+                              stdin=subprocess.DEVNULL).returncode
+    took = time.monotonic() - started
+    if os.path.isfile(partial):
+        os.replace(partial, report)
+        with open(report + '.seconds', 'w') as f:
+            f.write('%.1f\n' % took)
+        return report
+    with open(failed, 'w') as f:
+        f.write('the run of every case ended with %d after %.0f s and left no report '
+                '(its console: %s)\n' % (code, took, log))
+    return None
+
+
+def case_result(report, case):
+    """(passed, skipped, messages) of `case` (Suite.Name) in the report, or
+    None when the report does not hold it."""
+    suite, _, name = case.partition('.')
+    for tc in ET.parse(report).getroot().iter('testcase'):
+        if tc.get('classname') != suite or tc.get('name') != name:
+            continue
+        messages = [f.get('message') or f.text or '' for f in tc.iter('failure')]
+        skipped = tc.get('result') == 'skipped' or tc.find('skipped') is not None
+        return not messages, skipped, messages
+    return None
+
+
+def main(argv):
+    if len(argv) != 4:
+        print(__doc__, file=sys.stderr)
+        return 2
+    state, exe, case = argv[1:]
+    report = os.path.join(state, 'conformance.xml')
+    with open(os.path.join(state, 'conformance.lock'), 'w') as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        failed = os.path.join(state, 'conformance.failed')
+        if not os.path.isfile(report) and not os.path.isfile(failed):
+            run_batch(state, exe)
+    if not os.path.isfile(report):
+        with open(failed) as f:
+            print('conformance: ' + f.read().strip())
+        return 1
+    result = case_result(report, case)
+    if result is None:
+        print('conformance: %s is not in the run of every case (%s)' % (case, report))
+        return 1
+    passed, skipped, messages = result
+    for m in messages:
+        print(m)
+    if skipped:
+        print('skipped: %s skipped itself in the machine' % case)
+        return SKIPPED
+    print('%s %s in the machine, in its one run of every case' % (case, 'passed' if passed else 'FAILED'))
+    return 0 if passed else 1
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv))
