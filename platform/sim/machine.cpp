@@ -140,6 +140,8 @@ DWORD Machine::GetLastError() {
   return lastError_;
 }
 
+void Machine::SetLastError(DWORD error) { lastError_ = error; }
+
 void Machine::Sleep(DWORD milliseconds) {
   faults.Enter("Sleep", false);
   clock.tick += milliseconds;

@@ -395,128 +395,9 @@ class Machine final : public win::Api {
   std::string AbsolutePath(const std::string& path) const;
 
   // win::Api
-  win::DWORD GetLastError() override;
-  void Sleep(DWORD milliseconds) override;
-  DWORD GetTickCount() override;
-  HANDLE GetStdHandle(DWORD nStdHandle) override;
-  BOOL GetConsoleScreenBufferInfo(HANDLE console, win::CONSOLE_SCREEN_BUFFER_INFO* info) override;
-  BOOL SetConsoleTextAttribute(HANDLE console, WORD attributes) override;
-  BOOL SetConsoleCursorPosition(HANDLE console, win::COORD position) override;
-  UINT GetConsoleOutputCP() override;
-  BOOL SetConsoleOutputCP(UINT codePage) override;
-  BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written) override;
-  BOOL CloseHandle(HANDLE handle) override;
-  DWORD GetModuleFileNameA(win::HMODULE module, char* buffer, DWORD size) override;
-  BOOL SetCurrentDirectoryA(const char* path) override;
-  HANDLE GetCurrentProcess() override;
-  DWORD GetCurrentProcessId() override;
-  DWORD GetCurrentThreadId() override;
-  win::HMODULE GetModuleHandleA(const char* name) override;
-  win::FARPROC GetProcAddress(win::HMODULE module, const char* name) override;
-  int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount, char* text,
-                          int textSize) override;
-  int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int textCount, WCHAR* wide,
-                          int wideSize) override;
-  HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) override;
-  BOOL Process32First(HANDLE snapshot, win::PROCESSENTRY32* entry) override;
-  BOOL Process32Next(HANDLE snapshot, win::PROCESSENTRY32* entry) override;
-  HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override;
-  HANDLE CreateMutexW(BOOL initialOwner, const WCHAR* name) override;
-  BOOL TerminateProcess(HANDLE process, UINT exitCode) override;
-  BOOL CreateProcessA(const char* applicationName, char* commandLine, BOOL inheritHandles,
-                      DWORD creationFlags, const char* currentDirectory,
-                      const win::STARTUPINFOA* startup, win::PROCESS_INFORMATION* info) override;
-  DWORD WaitForInputIdle(HANDLE process, DWORD milliseconds) override;
-  DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) override;
-  HANDLE GetProcessHeap() override;
-  void* HeapAlloc(HANDLE heap, DWORD flags, std::size_t bytes) override;
-  BOOL HeapFree(HANDLE heap, DWORD flags, void* memory) override;
-  void* LocalAlloc(UINT flags, std::size_t bytes) override;
-  void* LocalFree(void* memory) override;
-  win::NTSTATUS RtlAdjustPrivilege(win::ULONG privilege, BOOL enable, BOOL currentThread,
-                                   BOOL* wasEnabled) override;
-  win::NTSTATUS NtQueryInformationProcess(HANDLE process, win::ULONG infoClass, void* buffer,
-                                          win::ULONG length, win::ULONG* returnLength) override;
-  DWORD QueryDosDeviceW(const WCHAR* device, WCHAR* target, DWORD maxUnits) override;
-  HANDLE FindFirstFileA(const char* path, win::WIN32_FIND_DATAA* data) override;
-  BOOL FindClose(HANDLE find) override;
-  BOOL DeleteFileA(const char* path) override;
-  HANDLE CreateFileA(const char* path, DWORD access, DWORD shareMode, DWORD disposition,
-                     DWORD attributes) override;
-  BOOL CopyFileA(const char* existing, const char* target, BOOL failIfExists) override;
-  BOOL CreateDirectoryW(const WCHAR* path) override;
-  DWORD GetFileAttributesW(const WCHAR* path) override;
-  BOOL PathIsDirectoryW(const WCHAR* path) override;
-  const WCHAR* PathFindExtensionW(const WCHAR* path) override;
-  win::SHORT GetFileTitleW(const WCHAR* path, WCHAR* title, WORD size) override;
-  DWORD GetTempPathA(DWORD size, char* buffer) override;
-  UINT GetWindowsDirectoryA(char* buffer, UINT size) override;
-  UINT GetSystemDirectoryA(char* buffer, UINT size) override;
-  UINT GetSystemWow64DirectoryA(char* buffer, UINT size) override;
-  BOOL SHGetSpecialFolderPathA(HWND owner, char* path, int folder, BOOL create) override;
-  win::LONG RegOpenKeyExW(win::HKEY root, const WCHAR* subKey, DWORD options, DWORD access,
-                          win::HKEY* result) override;
-  win::LONG RegQueryValueExW(win::HKEY key, const WCHAR* name, DWORD* reserved, DWORD* type,
-                             win::BYTE* data, DWORD* size) override;
-  win::LONG RegCloseKey(win::HKEY key) override;
-  win::HRESULT OleInitialize() override;
-  void OleUninitialize() override;
-  HWND FindWindowExA(HWND parent, HWND childAfter, const char* className,
-                     const char* title) override;
-  DWORD GetWindowThreadProcessId(HWND window, DWORD* processId) override;
-  BOOL IsWindowVisible(HWND window) override;
-  BOOL IsWindow(HWND window) override;
-  HWND GetParent(HWND window) override;
-  int GetClassNameA(HWND window, char* name, int maxCount) override;
-  int GetWindowTextLengthW(HWND window) override;
-  int GetWindowTextW(HWND window, WCHAR* text, int maxCount) override;
-  int GetWindowTextA(HWND window, char* text, int maxCount) override;
-  BOOL SetWindowTextA(HWND window, const char* text) override;
-  int MessageBoxTimeoutA(HWND owner, const char* text, const char* caption, UINT style,
-                         WORD language, DWORD milliseconds) override;
-  int MessageBoxA(HWND owner, const char* text, const char* caption, UINT style) override;
-  BOOL PeekMessageA(win::MSG* msg, HWND window, UINT first, UINT last, UINT remove) override;
-  BOOL GetMessageA(win::MSG* msg, HWND window, UINT first, UINT last) override;
-  BOOL TranslateMessage(const win::MSG* msg) override;
-  win::LRESULT DispatchMessageA(const win::MSG* msg) override;
-  void PostQuitMessage(int exitCode) override;
-  BOOL PostMessageA(HWND window, UINT message, win::WPARAM wParam, win::LPARAM lParam) override;
-  win::LRESULT SendMessageA(HWND window, UINT message, win::WPARAM wParam,
-                            win::LPARAM lParam) override;
-  win::LRESULT DefWindowProcA(HWND window, UINT message, win::WPARAM wParam,
-                              win::LPARAM lParam) override;
-  WORD RegisterClassExA(const win::WNDCLASSEXA* windowClass) override;
-  HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DWORD style,
-                       int x, int y, int width, int height, HWND parent,
-                       win::HMENU menu) override;
-  BOOL DestroyWindow(HWND window) override;
-  BOOL ShowWindow(HWND window, int command) override;
-  BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height,
-                    UINT flags) override;
-  BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) override;
-  BOOL GetWindowRect(HWND window, win::RECT* rect) override;
-  int GetSystemMetrics(int index) override;
-  DWORD GetSysColor(int index) override;
-  win::HGDIOBJ GetStockObject(int object) override;
-  int GetWindowTextLengthA(HWND window) override;
-  HWND GetDlgItem(HWND dialog, int id) override;
-  win::HDC BeginPaint(HWND window, win::PAINTSTRUCT* paint) override;
-  BOOL EndPaint(HWND window, const win::PAINTSTRUCT* paint) override;
-  BOOL GetClientRect(HWND window, win::RECT* rect) override;
-  DWORD SetTextColor(win::HDC dc, DWORD colour) override;
-  DWORD SetBkColor(win::HDC dc, DWORD colour) override;
-  int SetBkMode(win::HDC dc, int mode) override;
-  win::HGDIOBJ SelectObject(win::HDC dc, win::HGDIOBJ object) override;
-  int DrawTextA(win::HDC dc, const char* text, int count, win::RECT* rect, UINT format) override;
-  int FillRect(win::HDC dc, const win::RECT* rect, win::HGDIOBJ brush) override;
-  win::HGDIOBJ CreateSolidBrush(DWORD colour) override;
-  BOOL DeleteObject(win::HGDIOBJ object) override;
-  BOOL SetDefaultDllDirectories(DWORD directoryFlags) override;
-  BOOL IsDialogMessageA(HWND dialog, win::MSG* msg) override;
-  HWND SetFocus(HWND window) override;
-  BOOL FlushFileBuffers(HANDLE file) override;
-  BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) override;
-  BOOL MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flags) override;
+#define WIN_CALL(area, type, name, params, args, failure, fault, note) type name params override;
+#include "platform/calls.def"
+#undef WIN_CALL
 
   // The code page conversions the machine's own calls use; they count as
   // no platform call and never fail by injection.
@@ -579,7 +460,6 @@ class Machine final : public win::Api {
     SetLastError(win::ERROR_PATH_NOT_FOUND);
     return true;
   }
-  void SetLastError(DWORD error) { lastError_ = error; }
   std::map<HANDLE, HandleEntry> handles_;
   HANDLE nextHandle_ = 0x1000;
   DWORD lastError_ = 0;
