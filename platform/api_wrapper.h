@@ -10,6 +10,8 @@ namespace win {
 class ApiWrapper : public Api {
  public:
   explicit ApiWrapper(Api& target) : target_(&target) {}
+  // Wraps another wrapper (rather than copying where that one forwards).
+  explicit ApiWrapper(ApiWrapper& target) : target_(&target) {}
 
   Api& target() const { return *target_; }
 

@@ -1,7 +1,7 @@
 // The simulated file system's tree, and what a crash leaves of it.
 #include <algorithm>
 
-#include "platform/sim/machine.h"
+#include "platform/sim/model.h"
 
 namespace sim {
 
@@ -14,8 +14,8 @@ int diskCopies = 0;
 
 bool CopyingDiskContents() { return diskCopies != 0; }
 
-Machine::DiskCopy::DiskCopy() { ++diskCopies; }
-Machine::DiskCopy::~DiskCopy() { --diskCopies; }
+Model::DiskCopy::DiskCopy() { ++diskCopies; }
+Model::DiskCopy::~DiskCopy() { --diskCopies; }
 
 std::size_t FileSystem::NameStart(const std::string& path) {
   std::size_t start = 0;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/sim/code_pages.h"
-#include "platform/sim/machine.h"
+#include "platform/sim/model.h"
 
 namespace sim {
 
@@ -74,8 +74,7 @@ DWORD FolderInto(const std::string& folder, char* buffer, DWORD size) {
 
 // ---------------------------------------------------------------- files
 
-HANDLE Machine::FindFirstFileA(const char* path, win::WIN32_FIND_DATAA* data) {
-  if (Fails("FindFirstFileA", win::ERROR_ACCESS_DENIED)) return win::INVALID_HANDLE_VALUE;
+HANDLE Model::FindFirstFileA(const char* path, win::WIN32_FIND_DATAA* data) {
   if (!path || !*path || !data) {
     SetLastError(!data ? win::ERROR_INVALID_PARAMETER : win::ERROR_PATH_NOT_FOUND);
     return win::INVALID_HANDLE_VALUE;
@@ -101,8 +100,7 @@ HANDLE Machine::FindFirstFileA(const char* path, win::WIN32_FIND_DATAA* data) {
   return NewHandle(kFind);
 }
 
-BOOL Machine::FindClose(HANDLE find) {
-  if (Fails("FindClose", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+BOOL Model::FindClose(HANDLE find) {
   if (!Handle(find, kFind)) {
     SetLastError(win::ERROR_INVALID_HANDLE);
     return win::FALSE;
@@ -111,8 +109,7 @@ BOOL Machine::FindClose(HANDLE find) {
   return win::TRUE;
 }
 
-BOOL Machine::DeleteFileA(const char* path) {
-  if (Fails("DeleteFileA", win::ERROR_ACCESS_DENIED)) return win::FALSE;
+BOOL Model::DeleteFileA(const char* path) {
   if (NoPath(path)) return win::FALSE;
   const std::string full = AbsolutePath(path);
   const Node* parent = files.Find(FileSystem::Parent(full));
@@ -142,9 +139,8 @@ BOOL Machine::DeleteFileA(const char* path) {
 
 // Any open handle holds its file exclusively, as share mode 0 does; writes
 // append at the end of the file.
-HANDLE Machine::CreateFileA(const char* path, DWORD access, DWORD, DWORD disposition,
+HANDLE Model::CreateFileA(const char* path, DWORD access, DWORD, DWORD disposition,
                             DWORD attributes) {
-  if (Fails("CreateFileA", kErrorGenFailure)) return win::INVALID_HANDLE_VALUE;
   if (NoPath(path)) return win::INVALID_HANDLE_VALUE;
   if (disposition < win::CREATE_NEW || disposition > kTruncateExisting) {
     SetLastError(win::ERROR_INVALID_PARAMETER);
@@ -208,8 +204,7 @@ HANDLE Machine::CreateFileA(const char* path, DWORD access, DWORD, DWORD disposi
   return NewHandle(kFile, reinterpret_cast<std::uintptr_t>(new OpenFile{key, access, 0}));
 }
 
-BOOL Machine::CopyFileA(const char* existing, const char* target, BOOL failIfExists) {
-  if (Fails("CopyFileA", win::ERROR_ACCESS_DENIED)) return win::FALSE;
+BOOL Model::CopyFileA(const char* existing, const char* target, BOOL failIfExists) {
   if (!existing || !target) {
     SetLastError(win::ERROR_INVALID_PARAMETER);
     return win::FALSE;
@@ -278,9 +273,8 @@ BOOL Machine::CopyFileA(const char* existing, const char* target, BOOL failIfExi
   return win::TRUE;
 }
 
-BOOL Machine::MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flags) {
+BOOL Model::MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flags) {
   DiskCopy disk;
-  if (Fails("MoveFileExW", kErrorGenFailure)) return win::FALSE;
   if (!existing || !target) {
     SetLastError(win::ERROR_INVALID_PARAMETER);
     return win::FALSE;
@@ -290,7 +284,7 @@ BOOL Machine::MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flag
 
 // A move within a drive is a rename; with MOVEFILE_WRITE_THROUGH it is
 // committed, with every change before it, when the call returns.
-BOOL Machine::MoveEntry(const std::string& existing, const std::string& target, DWORD flags) {
+BOOL Model::MoveEntry(const std::string& existing, const std::string& target, DWORD flags) {
   if (existing.empty() || target.empty()) {
     SetLastError(win::ERROR_PATH_NOT_FOUND);
     return win::FALSE;
@@ -376,8 +370,7 @@ BOOL Machine::MoveEntry(const std::string& existing, const std::string& target, 
   return win::TRUE;
 }
 
-BOOL Machine::FlushFileBuffers(HANDLE file) {
-  if (Fails("FlushFileBuffers", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+BOOL Model::FlushFileBuffers(HANDLE file) {
   OpenFile* open = File(file);
   Node* node = open ? files.Find(open->key) : nullptr;
   if (!node) {
@@ -394,9 +387,8 @@ BOOL Machine::FlushFileBuffers(HANDLE file) {
   return win::TRUE;
 }
 
-BOOL Machine::ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
+BOOL Model::ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
   if (read) *read = 0;
-  if (Fails("ReadFile", win::ERROR_INVALID_HANDLE)) return win::FALSE;
   OpenFile* open = File(file);
   const Node* node = open ? files.Find(open->key) : nullptr;
   if (!node || (size > 0 && !buffer)) {
@@ -415,8 +407,7 @@ BOOL Machine::ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
   return win::TRUE;
 }
 
-BOOL Machine::CreateDirectoryW(const WCHAR* path) {
-  if (Fails("CreateDirectoryW", win::ERROR_ACCESS_DENIED)) return win::FALSE;
+BOOL Model::CreateDirectoryW(const WCHAR* path) {
   if (NoPath(path)) return win::FALSE;
   std::string full = AbsolutePath(NarrowPath(path));
   if (files.Find(full)) {
@@ -439,8 +430,7 @@ BOOL Machine::CreateDirectoryW(const WCHAR* path) {
   return win::TRUE;
 }
 
-BOOL Machine::PathIsDirectoryW(const WCHAR* path) {
-  if (Fails("PathIsDirectoryW", win::ERROR_FILE_NOT_FOUND)) return win::FALSE;
+BOOL Model::PathIsDirectoryW(const WCHAR* path) {
   if (!path || !*path) return win::FALSE;
   const Node* node = files.Find(AbsolutePath(NarrowPath(path)));
   return node && node->directory ? static_cast<BOOL>(win::FILE_ATTRIBUTE_DIRECTORY) : win::FALSE;
@@ -448,24 +438,20 @@ BOOL Machine::PathIsDirectoryW(const WCHAR* path) {
 
 // ---------------------------------------------------------------- folders
 
-DWORD Machine::GetTempPathA(DWORD size, char* buffer) {
-  if (Fails("GetTempPathA", win::ERROR_PATH_NOT_FOUND)) return 0;
+DWORD Model::GetTempPathA(DWORD size, char* buffer) {
   return FolderInto(folders.temp, buffer, size);
 }
 
-UINT Machine::GetWindowsDirectoryA(char* buffer, UINT size) {
-  if (Fails("GetWindowsDirectoryA", win::ERROR_PATH_NOT_FOUND)) return 0;
+UINT Model::GetWindowsDirectoryA(char* buffer, UINT size) {
   return FolderInto(folders.windows, buffer, size);
 }
 
-UINT Machine::GetSystemDirectoryA(char* buffer, UINT size) {
-  if (Fails("GetSystemDirectoryA", win::ERROR_PATH_NOT_FOUND)) return 0;
+UINT Model::GetSystemDirectoryA(char* buffer, UINT size) {
   return FolderInto(folders.system, buffer, size);
 }
 
 // `path` has room for 260 bytes, as the platform requires.
-BOOL Machine::SHGetSpecialFolderPathA(HWND, char* path, int folder, BOOL create) {
-  if (Fails("SHGetSpecialFolderPathA", win::ERROR_FILE_NOT_FOUND)) return win::FALSE;
+BOOL Model::SHGetSpecialFolderPathA(HWND, char* path, int folder, BOOL create) {
   const auto it = folders.special.find(folder);
   if (!path || it == folders.special.end() || it->second.empty()) {
     SetLastError(win::ERROR_FILE_NOT_FOUND);

@@ -546,7 +546,7 @@ TEST(FaultCatalogueTest, AnAssemblyChangedWhileAskingIsNotWritten) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kAssemblySize);
   machine.dialogs.answers = {kIdOk};
-  machine.dialogs.onShow = [&](sim::Machine& m) {
+  machine.dialogs.onShow = [&, &m = machine] {
     if (m.dialogs.shown.empty()) m.files.Find(game.AssemblyPath())->data += "updated";
   };
   EXPECT_EQ(ProgramEntry(machine), 0);
@@ -633,7 +633,7 @@ TEST(FaultCatalogueTest, NoAssemblyAndAFailedReadBackLeaveNone) {
     machine.dialogs.answers = {kIdOk};
     machine.windows.userActions = {{sim::WindowSystem::UserAction::kPick, "0.25c"},
                                    {sim::WindowSystem::UserAction::kPressOk, ""}};
-    if (readBackFails) machine.faults.Fail("ReadFile");
+    if (readBackFails) machine.faults.Fail(win::Call::ReadFile);
     EXPECT_EQ(ProgramEntry(machine), 0);
     const auto* assembly = scenario::File(machine, game.AssemblyPath());
     if (readBackFails) {

@@ -324,7 +324,7 @@ TEST(InstallerFailureTest, AFullDiskPutsTheOriginalBack) {
 TEST(InstallerFailureTest, AFailedCopyIsReportedAndTheGameRestarted) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kSize025a);
-  machine.faults.Fail("CopyFileA");
+  machine.faults.Fail(win::Call::CopyFileA);
   machine.dialogs.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   auto lines = AfterBanner(machine);
@@ -549,7 +549,7 @@ TEST(InstallerRunTest, AGameThatClosedMeanwhileIsNotEndedAgain) {
   Game game = scenario::InstallGame(machine, kSize025c);
   machine.dialogs.answers = {kIdOk};
   // While the question is open the game closes and its ID goes to another program.
-  machine.dialogs.onShow = [&](sim::Machine& m) {
+  machine.dialogs.onShow = [&, &m = machine] {
     auto* p = m.processes.Find(game.processId);
     p->exeName = "Editor.exe";
     p->imagePath = u"\\Device\\HarddiskVolume3\\Tools\\Editor.exe";

@@ -91,7 +91,7 @@ TEST_F(MessageBoxTest, ResultIsThePlatformResultMinusOne) {
   machine.dialogs.available = false;
   EXPECT_EQ(TimedMessageBox(machine, kCodePage, "q"), -1);
   machine.dialogs.available = true;
-  machine.faults.Fail("MessageBoxTimeoutA");
+  machine.faults.Fail(win::Call::MessageBoxTimeoutA);
   EXPECT_EQ(TimedMessageBox(machine, kCodePage, "q"), -1);
 }
 

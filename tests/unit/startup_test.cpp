@@ -13,7 +13,7 @@ namespace {
 using scenario::Line;
 using scenario::Lines;
 
-long IndexOf(const sim::Faults& faults, const std::string& name) {
+long IndexOf(const win::FaultingApi& faults, const std::string& name) {
   auto it = std::find(faults.calls.begin(), faults.calls.end(), name);
   return it == faults.calls.end() ? -1 : it - faults.calls.begin();
 }
@@ -146,7 +146,7 @@ TEST(StartupTest, FailingPlatformCallsDoNotStopTheRun) {
 
 TEST(StartupTest, UnreadableWindowDefinitionsAreARuntimeError) {
   sim::Machine machine;
-  machine.faults.Fail("RegisterClassExA", 2);  // the owner's class passes, the definitions' fail
+  machine.faults.Fail(win::Call::RegisterClassExA, 2);  // the owner's class passes, the definitions' fail
   EXPECT_EQ(ProgramEntry(machine), -1);
   ASSERT_EQ(machine.dialogs.shown.size(), 1u);
   const auto& box = machine.dialogs.shown[0];
@@ -170,7 +170,7 @@ TEST(StartupTest, ASecondStartWhileARunIsGoingOnlySaysSo) {
   long changesBefore = 0, changesAfter = 0;
   int second = -1;
   // The player starts it again while the first run asks its question.
-  machine.dialogs.onShow = [&](sim::Machine& m) {
+  machine.dialogs.onShow = [&, &m = machine] {
     if (second != -1) return;
     writtenBefore = m.console.written.size();
     changesBefore = m.files.changes;
@@ -223,7 +223,7 @@ TEST(StartupTest, AMutexThatCannotBeMadeDoesNotStopTheRun) {
   sim::Machine machine;
   scenario::Game game = scenario::InstallGame(machine, 3240100);
   machine.dialogs.answers = {scenario::kIdOk};
-  machine.faults.Fail("CreateMutexW");
+  machine.faults.Fail(win::Call::CreateMutexW);
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
 }

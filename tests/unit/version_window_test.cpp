@@ -31,7 +31,7 @@ class VersionWindowTest : public ::testing::Test {
     state.ownerWindow = machine.CreateWindowExA(0x80, "Owner", "", 0, 0, 0, 0, 0, 0, 0);
     ASSERT_TRUE(LoadWindowDefinitions(state));
     // What the screen shows when the user first acts.
-    machine.windows.beforeUserAction = [this](sim::Machine& m) {
+    machine.windows.beforeUserAction = [this, &m = machine] {
       if (shown) return;
       shown.emplace();
       for (const auto& w : m.windows.windows) {
@@ -159,7 +159,7 @@ TEST_F(VersionWindowTest, ClosingWithoutOkLeavesTheTextAlone) {
 // Enter presses 确定, Escape closes the window as Alt+F4 does.
 TEST_F(VersionWindowTest, KeyboardAsInADialog) {
   std::vector<std::string> focus;  // the class of the focus window before each action
-  machine.windows.beforeUserAction = [&](sim::Machine& m) {
+  machine.windows.beforeUserAction = [&, &m = machine] {
     const auto* w = m.windows.Find(m.windows.focus);
     focus.push_back(w ? w->className : "none");
   };
@@ -179,7 +179,7 @@ TEST_F(VersionWindowTest, KeyboardAsInADialog) {
 
 TEST_F(VersionWindowTest, AWindowThatCannotBeCreated) {
   state.chosenVersion = "kept";
-  machine.faults.Fail("CreateWindowExA");
+  machine.faults.Fail(win::Call::CreateWindowExA);
   EXPECT_FALSE(ShowVersionSelectWindow(state));
   EXPECT_EQ(state.chosenVersion, "kept");
   EXPECT_EQ(state.definitionWindows, 0);
