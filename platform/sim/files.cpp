@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/sim/code_pages.h"
+#include "platform/sim/heap_hook.h"
 #include "platform/sim/model.h"
 
 namespace sim {
@@ -131,9 +132,7 @@ BOOL Model::DeleteFileA(const char* path) {
     SetLastError(win::ERROR_SHARING_VIOLATION);
     return win::FALSE;
   }
-  files.freeBytes += static_cast<long long>(node->data.size());
-  files.uncommitted.push_back({FileSystem::Undo::kRemoved, key, "", "", files.TakeOut(key)});
-  ++files.changes;
+  files.Remove(key);
   return win::TRUE;
 }
 
@@ -188,19 +187,12 @@ HANDLE Model::CreateFileA(const char* path, DWORD access, DWORD, DWORD dispositi
     created.attributes = (attributes & ~win::FILE_ATTRIBUTE_DIRECTORY) ? attributes
                                                                       : win::FILE_ATTRIBUTE_NORMAL;
     created.unflushedFrom = 0;
-    files.nodes[key] = created;
-    files.uncommitted.push_back({FileSystem::Undo::kCreated, key, "", "", nullptr});
+    files.Create(key, created);
   } else {
     error = win::ERROR_ALREADY_EXISTS;  // reported even on success, as Windows does
-    if (truncate) {
-      files.freeBytes += static_cast<long long>(node->data.size());
-      node->data.clear();
-      node->sizeOverride = -1;
-      node->unflushedFrom = 0;
-    }
+    if (truncate) files.Truncate(*node);
   }
   SetLastError(error);
-  ++files.changes;
   return NewHandle(kFile, reinterpret_cast<std::uintptr_t>(new OpenFile{key, access, 0}));
 }
 
@@ -261,20 +253,17 @@ BOOL Model::CopyFileA(const char* existing, const char* target, BOOL failIfExist
     SetLastError(win::ERROR_DISK_FULL);
     return win::FALSE;
   }
-  DiskCopy disk;
+  DiskContentsCopy disk;
   Node copy = *source;
   copy.name = to;
   copy.locked = false;
   copy.unflushedFrom = 0;  // a copy is not flushed
-  files.freeBytes += freed - SizeOf(*source);
-  files.uncommitted.push_back({FileSystem::Undo::kRemoved, toKey, "", "", files.TakeOut(toKey)});
-  files.nodes[toKey] = copy;
-  ++files.changes;
+  files.Replace(toKey, std::move(copy));
   return win::TRUE;
 }
 
 BOOL Model::MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flags) {
-  DiskCopy disk;
+  DiskContentsCopy disk;
   if (!existing || !target) {
     SetLastError(win::ERROR_INVALID_PARAMETER);
     return win::FALSE;
@@ -313,10 +302,9 @@ BOOL Model::MoveEntry(const std::string& existing, const std::string& target, DW
     SetLastError(win::ERROR_PATH_NOT_FOUND);
     return win::FALSE;
   }
+  const bool writeThrough = (flags & win::MOVEFILE_WRITE_THROUGH) != 0;
   if (toKey == fromKey) {  // a new spelling of the same name
-    source->name = to;
-    if (flags & win::MOVEFILE_WRITE_THROUGH) files.Commit();
-    ++files.changes;
+    files.Rename(fromKey, from, toKey, to, writeThrough);
     return win::TRUE;
   }
   if (folder && toKey.compare(0, fromKey.size() + 1, fromKey + "\\") == 0) {
@@ -341,32 +329,8 @@ BOOL Model::MoveEntry(const std::string& existing, const std::string& target, DW
       SetLastError(win::ERROR_ACCESS_DENIED);
       return win::FALSE;
     }
-    files.freeBytes += static_cast<long long>(old->data.size());
   }
-  // A folder's move is not logged: it is taken as committed.
-  std::unique_ptr<Node> replaced = files.TakeOut(toKey);
-  if (!folder) files.uncommitted.push_back({FileSystem::Undo::kRenamed, toKey, fromKey, source->name,
-                                            std::move(replaced)});
-  // The entry and, for a folder, everything below it take the new name.
-  std::map<std::string, Node> moved;
-  for (auto it = files.nodes.begin(); it != files.nodes.end();) {
-    const std::string& key = it->first;
-    const bool inside = key.size() > fromKey.size() && key.compare(0, fromKey.size(), fromKey) == 0 &&
-                        key[fromKey.size()] == '\\';
-    if (key != fromKey && !(folder && inside)) {
-      ++it;
-      continue;
-    }
-    Node node = std::move(it->second);
-    const std::string rest = key.substr(fromKey.size());
-    node.name = to + (node.name.size() >= from.size() ? node.name.substr(from.size()) : rest);
-    moved[toKey + rest] = std::move(node);
-    it = files.nodes.erase(it);
-  }
-  for (auto& [key, node] : moved) files.nodes.insert_or_assign(key, std::move(node));
-  if (folder || (flags & win::MOVEFILE_WRITE_THROUGH)) files.Commit();
-  if (!folder && files.onRenamed) files.onRenamed(files.nodes[toKey]);
-  ++files.changes;
+  files.Rename(fromKey, from, toKey, to, writeThrough);
   return win::TRUE;
 }
 
@@ -381,9 +345,7 @@ BOOL Model::FlushFileBuffers(HANDLE file) {
     SetLastError(win::ERROR_ACCESS_DENIED);
     return win::FALSE;
   }
-  node->unflushedFrom = -1;
-  files.Commit();
-  ++files.changes;
+  files.Flush(*node);
   return win::TRUE;
 }
 
@@ -424,9 +386,7 @@ BOOL Model::CreateDirectoryW(const WCHAR* path) {
   node.name = full;
   node.directory = true;
   node.attributes = win::FILE_ATTRIBUTE_DIRECTORY;
-  files.nodes[FileSystem::Key(full)] = node;
-  files.uncommitted.push_back({FileSystem::Undo::kCreated, FileSystem::Key(full), "", "", nullptr});
-  ++files.changes;
+  files.Create(FileSystem::Key(full), node);
   return win::TRUE;
 }
 

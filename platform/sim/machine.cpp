@@ -6,7 +6,7 @@ namespace sim {
 // with the disk's count of changes.
 MachineParts::MachineParts() {
   faults.onCrash = [this] { model.files.Crash(); };
-  faults.stamp = [this] { return model.files.changes; };
+  faults.stamp = [this] { return model.files.changes(); };
 }
 
 }  // namespace sim

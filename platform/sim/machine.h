@@ -28,6 +28,7 @@ class Machine final : public MachineParts, public win::ApiWrapper {
   FileSystem& files = model.files;
   WindowSystem& windows = model.windows;
   Dialogs& dialogs = model.dialogs;
+  ScriptedUser& user = model.user;
   ProcessTable& processes = model.processes;
   DriveTable& drives = model.drives;
   Registry& registry = model.registry;

@@ -207,14 +207,7 @@ BOOL Model::WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* writte
     lastError_ = win::ERROR_ACCESS_DENIED;
     return win::FALSE;
   }
-  DWORD room = files.freeBytes < static_cast<long long>(size)
-                   ? static_cast<DWORD>(files.freeBytes < 0 ? 0 : files.freeBytes)
-                   : size;
-  DiskCopy disk;
-  if (node->unflushedFrom < 0) node->unflushedFrom = static_cast<long long>(node->data.size());
-  node->data.append(bytes, room);
-  files.freeBytes -= room;
-  ++files.changes;
+  const DWORD room = files.Append(*node, bytes, size);
   if (written) *written = room;
   if (room < size) {
     lastError_ = win::ERROR_DISK_FULL;

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/file_system.h"
+#include "platform/sim/user.h"
 #include "platform/win_api.h"
 
 namespace sim {
@@ -67,68 +69,6 @@ struct SelfProcess {
   DWORD dllDirectories = 0;
 };
 
-// True while the machine copies file contents into its simulated disk: a
-// heap count can leave out what is the disk's, not the program's.
-bool CopyingDiskContents();
-
-// Files and folders. Paths are keyed by their absolute form, case folded.
-struct FileSystem {
-  struct Node {
-    std::string name;  // the path as created
-    bool directory = false;
-    std::string data;
-    DWORD attributes = 0;
-    bool locked = false;  // held open elsewhere without sharing
-    // > 0: held so for that many more attempts to open, delete or rename it,
-    // then let go (as a scanner does).
-    int refusals = 0;
-    long long sizeOverride = -1;  // >= 0: the size reported instead of data's
-    // >= 0: the data from this offset on was written and not flushed, and
-    // may be lost in a crash.
-    long long unflushedFrom = -1;
-  };
-  std::map<std::string, Node> nodes;
-  long long freeBytes = 1LL << 40;
-
-  // What a crash does to the disk. Data not flushed is kept, cut off, or
-  // turned to zeros from where it starts; changes to the tree (creating,
-  // deleting, copying, renaming) not yet committed survive or are undone.
-  // A flush or a write-through move commits every change before it, as a
-  // file system's log does.
-  enum class Loss { kNothing, kTruncate, kZero };
-  Loss unflushedLoss = Loss::kNothing;
-  bool uncommittedLost = false;
-  void Crash();
-  long changes = 0;  // changes made through the platform calls
-  // Runs after a file was renamed onto a name (what another program watching
-  // the folder may do then, such as a security program rewriting it).
-  std::function<void(Node&)> onRenamed;
-
-  // The tree changes not yet committed, oldest first: what each replaced.
-  struct Undo {
-    enum Kind { kCreated, kRemoved, kRenamed } kind;
-    std::string key;      // the entry created or removed, or the rename's target
-    std::string fromKey;  // kRenamed: where the entry was
-    std::string fromName;
-    std::unique_ptr<Node> before;  // what `key` held before, if anything
-  };
-  std::vector<Undo> uncommitted;
-  void Commit() { uncommitted.clear(); }
-  // Takes the entry at `key` out of the tree for the log (nullptr: none).
-  std::unique_ptr<Node> TakeOut(const std::string& key);
-
-  void AddDirectory(const std::string& path);  // with its parents
-  void AddFile(const std::string& path, std::string data, DWORD attributes = 0);
-  const Node* Find(const std::string& path) const;
-  Node* Find(const std::string& path);
-  bool Exists(const std::string& path) const { return Find(path) != nullptr; }
-  static std::string Key(const std::string& path);
-  static std::string Parent(const std::string& path);
-  // Offset just past the last separator (or drive colon), stepping over
-  // two-byte characters.
-  static std::size_t NameStart(const std::string& path);
-};
-
 // Top-level and child windows, the program's classes and its message queue.
 struct WindowSystem {
   struct Window {
@@ -153,18 +93,6 @@ struct WindowSystem {
     win::WNDCLASSEXA definition{};
     std::string name;
   };
-  // What the user does in the program's own windows while its message loop
-  // waits, in order. With nothing left to do, the user closes the window
-  // (as with Alt+F4).
-  struct UserAction {
-    enum Kind { kPick, kType, kPressOk, kClose, kKey } kind;
-    // The item to pick or the text to type, code page 936; for a key,
-    // "tab", "shift+tab", "enter" or "escape", pressed in the focus window.
-    std::string text;
-  };
-  std::deque<UserAction> userActions;
-  // Runs before each user action, while the window is on screen.
-  std::function<void()> beforeUserAction;
   // Text the program drew: DrawTextA calls with the colours then in force.
   struct Drawn {
     HWND window;
@@ -317,17 +245,8 @@ struct MessageBoxRecord {
 };
 
 struct Dialogs {
-  // Answers for the next boxes, in order: a button identifier (IDOK 1,
-  // IDCANCEL 2, ...), 32000 to let the time-out run out, or 0 for a box that
-  // cannot be shown. With no answer left, a box waits for its time-out.
-  std::deque<int> answers;
-  // How long the user takes to answer, in ms of virtual time.
-  DWORD thinkTime = 0;
   std::vector<MessageBoxRecord> shown;
   bool available = true;  // false: MessageBoxTimeoutA is absent
-  // Runs while each box is on screen, before it is answered: what else
-  // happens on the machine meanwhile.
-  std::function<void()> onShow;
 };
 
 class Recoders;  // code_pages.h
@@ -343,6 +262,7 @@ class Model final : public win::Api {
   FileSystem files;
   WindowSystem windows;
   Dialogs dialogs;
+  ScriptedUser user;
   ProcessTable processes;
   DriveTable drives;
   Registry registry;
@@ -368,13 +288,6 @@ class Model final : public win::Api {
   }
 
  private:
-  // Held while a call copies file contents into the disk (CopyingDiskContents).
-  struct DiskCopy {
-    DiskCopy();
-    ~DiskCopy();
-    DiskCopy(const DiskCopy&) = delete;
-    DiskCopy& operator=(const DiskCopy&) = delete;
-  };
   win::LRESULT ComboBoxMessage(WindowSystem::Window& window, UINT message, win::WPARAM wParam,
                                win::LPARAM lParam);
   // Does the next thing the user does in the program's window; false when

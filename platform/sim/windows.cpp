@@ -161,12 +161,8 @@ BOOL Model::SetWindowTextA(HWND window, const char* text) {
 int Model::MessageBoxTimeoutA(HWND owner, const char* text, const char* caption, UINT style,
                                 WORD, DWORD milliseconds) {
   if (!dialogs.available) return 0;
-  if (dialogs.onShow) dialogs.onShow();
-  int answer = 32000;
-  if (!dialogs.answers.empty()) {
-    answer = dialogs.answers.front();
-    dialogs.answers.pop_front();
-  }
+  if (user.onShow) user.onShow();
+  int answer = user.NextAnswer();
   // A box with only an OK button closed any other way still answers OK.
   if ((style & 0xF) == 0 && answer == 2) answer = 1;
   MessageBoxRecord record{owner, text ? text : "", caption ? caption : "", style, milliseconds,
@@ -175,7 +171,7 @@ int Model::MessageBoxTimeoutA(HWND owner, const char* text, const char* caption,
   if (answer == 32000 && (milliseconds == win::INFINITE || milliseconds == 0))
     answer = record.result = 1;
   if (answer != 0) {
-    DWORD wait = answer == 32000 ? milliseconds : std::min(dialogs.thinkTime, milliseconds);
+    DWORD wait = answer == 32000 ? milliseconds : std::min(user.thinkTime, milliseconds);
     clock.tick += wait;
   }
   dialogs.shown.push_back(record);
@@ -183,14 +179,11 @@ int Model::MessageBoxTimeoutA(HWND owner, const char* text, const char* caption,
 }
 
 int Model::MessageBoxA(HWND owner, const char* text, const char* caption, UINT style) {
-  int answer = 1;
-  if (!dialogs.answers.empty()) {
-    answer = dialogs.answers.front() == 32000 ? 1 : dialogs.answers.front();
-    dialogs.answers.pop_front();
-  }
+  int answer = user.NextAnswer();
+  if (answer == 32000) answer = 1;
   dialogs.shown.push_back({owner, text ? text : "", caption ? caption : "", style, win::INFINITE,
                            answer, clock.tick});
-  clock.tick += dialogs.thinkTime;
+  clock.tick += user.thinkTime;
   return answer;
 }
 
@@ -318,15 +311,10 @@ bool Model::PerformUserAction() {
       if (w.child && w.parent == top->handle && SameClass(w.className, className)) return &w;
     return nullptr;
   };
-  if (windows.beforeUserAction) windows.beforeUserAction();
-  WindowSystem::UserAction action{WindowSystem::UserAction::kClose, ""};
-  if (!windows.userActions.empty()) {
-    action = windows.userActions.front();
-    windows.userActions.pop_front();
-  }
-  clock.tick += dialogs.thinkTime;
+  const ScriptedUser::Action action = user.NextAction();
+  clock.tick += user.thinkTime;
   switch (action.kind) {
-    case WindowSystem::UserAction::kPick:
+    case ScriptedUser::Action::kPick:
       if (auto* combo = child("COMBOBOX")) {
         for (std::size_t i = 0; i < combo->items.size(); ++i)
           if (combo->items[i] == action.text) {
@@ -338,22 +326,22 @@ bool Model::PerformUserAction() {
                                  static_cast<win::LPARAM>(combo->handle), clock.tick, {0, 0}});
       }
       return true;
-    case WindowSystem::UserAction::kType:
+    case ScriptedUser::Action::kType:
       if (auto* combo = child("COMBOBOX")) {
         combo->title = action.text;
         combo->selection = -1;
       }
       return true;
-    case WindowSystem::UserAction::kPressOk:
+    case ScriptedUser::Action::kPressOk:
       if (auto* button = child("BUTTON"))
         windows.queue.push_back({top->handle, win::WM_COMMAND,
                                  static_cast<win::WPARAM>(button->id) | win::BN_CLICKED << 16,
                                  static_cast<win::LPARAM>(button->handle), clock.tick, {0, 0}});
       return true;
-    case WindowSystem::UserAction::kClose:
+    case ScriptedUser::Action::kClose:
       windows.queue.push_back({top->handle, win::WM_CLOSE, 0, 0, clock.tick, {0, 0}});
       return true;
-    case WindowSystem::UserAction::kKey: {
+    case ScriptedUser::Action::kKey: {
       // Keys go to the focus window, or to the window itself without one.
       HWND target = top->handle;
       for (const auto* w = windows.Find(windows.focus); w; w = windows.Find(w->parent))

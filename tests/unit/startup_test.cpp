@@ -165,19 +165,19 @@ TEST(StartupTest, UnreadableWindowDefinitionsAreARuntimeError) {
 TEST(StartupTest, ASecondStartWhileARunIsGoingOnlySaysSo) {
   sim::Machine machine;
   scenario::Game game = scenario::InstallGame(machine, 3240100);
-  machine.dialogs.answers = {scenario::kIdOk, scenario::kIdOk};
+  machine.user.answers = {scenario::kIdOk, scenario::kIdOk};
   std::size_t writtenBefore = 0, writtenAfter = 0;
   long changesBefore = 0, changesAfter = 0;
   int second = -1;
   // The player starts it again while the first run asks its question.
-  machine.dialogs.onShow = [&, &m = machine] {
+  machine.user.onShow = [&, &m = machine] {
     if (second != -1) return;
     writtenBefore = m.console.written.size();
-    changesBefore = m.files.changes;
+    changesBefore = m.files.changes();
     second = 1;
     second = ProgramEntry(m);
     writtenAfter = m.console.written.size();
-    changesAfter = m.files.changes;
+    changesAfter = m.files.changes();
   };
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_EQ(second, 0);
@@ -204,7 +204,7 @@ TEST(StartupTest, ASecondStartWhileARunIsGoingOnlySaysSo) {
 TEST(StartupTest, TheClosingWaitHoldsNoMutex) {
   sim::Machine machine;
   scenario::InstallGame(machine, 3240100);
-  machine.dialogs.answers = {scenario::kIdOk};
+  machine.user.answers = {scenario::kIdOk};
   std::vector<std::size_t> heldAtSleep;
   auto inner = machine.faults.stamp;
   machine.faults.stamp = [&machine, &heldAtSleep, inner] {
@@ -222,7 +222,7 @@ TEST(StartupTest, TheClosingWaitHoldsNoMutex) {
 TEST(StartupTest, AMutexThatCannotBeMadeDoesNotStopTheRun) {
   sim::Machine machine;
   scenario::Game game = scenario::InstallGame(machine, 3240100);
-  machine.dialogs.answers = {scenario::kIdOk};
+  machine.user.answers = {scenario::kIdOk};
   machine.faults.Fail(win::Call::CreateMutexW);
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
