@@ -1,9 +1,9 @@
 // The Windows operations the installer uses, behind one interface.
 //
 // Every method is named and shaped as the Windows function it stands for, with
-// the same failure value. RealApi forwards to Windows; sim::Machine models the
-// system on Linux. Types live in namespace win so that this header never needs
-// <windows.h>.
+// the same failure value; platform/calls.def lists them. RealApi forwards to
+// Windows; sim::Model models the system on Linux. Types live in namespace win
+// so that this header never needs <windows.h>.
 #pragma once
 
 #include <cstddef>
@@ -201,7 +201,6 @@ constexpr UINT WM_SYSCOMMAND = 0x0112;
 constexpr UINT WM_CTLCOLOREDIT = 0x0133;
 constexpr UINT WM_CTLCOLORLISTBOX = 0x0134;
 constexpr UINT BN_CLICKED = 0;
-constexpr UINT CB_GETEDITSEL = 0x0140;
 constexpr UINT CB_LIMITTEXT = 0x0141;
 constexpr UINT CB_SETEDITSEL = 0x0142;
 constexpr UINT CB_ADDSTRING = 0x0143;

@@ -36,9 +36,6 @@ class Machine final : public MachineParts, public win::ApiWrapper {
 
   std::size_t OpenHandleCount() const { return model.OpenHandleCount(); }
   std::string AbsolutePath(const std::string& path) const { return model.AbsolutePath(path); }
-  int ConvertToText(UINT codePage, const WCHAR* wide, int wideCount, char* text, int textSize) {
-    return model.ConvertToText(codePage, wide, wideCount, text, textSize);
-  }
   int ConvertToWide(UINT codePage, const char* text, int textCount, WCHAR* wide, int wideSize) {
     return model.ConvertToWide(codePage, text, textCount, wide, wideSize);
   }

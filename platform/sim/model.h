@@ -241,7 +241,6 @@ struct MessageBoxRecord {
   UINT style;
   DWORD timeout;  // INFINITE for a box without time-out
   int result;
-  DWORD shownAt;  // tick when shown
 };
 
 struct Dialogs {
@@ -278,11 +277,8 @@ class Model final : public win::Api {
 #include "platform/calls.def"
 #undef WIN_CALL
 
-  // The code page conversions the machine's own calls use; they count as
-  // no platform call and never fail by injection.
-  int ConvertToText(UINT codePage, const WCHAR* wide, int wideCount, char* text, int textSize) {
-    return ToText(codePage, 0, wide, wideCount, text, textSize);
-  }
+  // The code page conversion the machine's own calls use; it counts as no
+  // platform call and never fails by injection.
   int ConvertToWide(UINT codePage, const char* text, int textCount, WCHAR* wide, int wideSize) {
     return ToWide(codePage, 0, text, textCount, wide, wideSize);
   }

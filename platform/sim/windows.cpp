@@ -166,7 +166,7 @@ int Model::MessageBoxTimeoutA(HWND owner, const char* text, const char* caption,
   // A box with only an OK button closed any other way still answers OK.
   if ((style & 0xF) == 0 && answer == 2) answer = 1;
   MessageBoxRecord record{owner, text ? text : "", caption ? caption : "", style, milliseconds,
-                          answer, clock.tick};
+                          answer};
   // A box without time-out (0 or INFINITE) waits for the user; unattended, OK.
   if (answer == 32000 && (milliseconds == win::INFINITE || milliseconds == 0))
     answer = record.result = 1;
@@ -182,7 +182,7 @@ int Model::MessageBoxA(HWND owner, const char* text, const char* caption, UINT s
   int answer = user.NextAnswer();
   if (answer == 32000) answer = 1;
   dialogs.shown.push_back({owner, text ? text : "", caption ? caption : "", style, win::INFINITE,
-                           answer, clock.tick});
+                           answer});
   clock.tick += user.thinkTime;
   return answer;
 }
