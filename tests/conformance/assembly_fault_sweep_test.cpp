@@ -5,43 +5,17 @@
 #include <string>
 #include <string_view>
 
-#include "conformance/harness.h"
+#include "conformance/scratch_folder.h"
 #include "fsproc/assembly_replacement.h"
-#include "fsproc/file_ops.h"
 #include "platform/faulting_api.h"
-#include "runtime/text_encoding.h"
-#include "runtime/values.h"
-
-#ifdef _WIN32
-#include <filesystem>
-#include <system_error>
-#endif
 
 namespace {
 
-constexpr std::int32_t kCodePage = 936;
-
 Text AnyLabel(std::int64_t) { return "1.0"; }
 
-class AssemblyFaultSweepTest : public ::testing::Test {
+class AssemblyFaultSweepTest : public ScratchFolderTest {
  protected:
-  void SetUp() override {
-    const Text temp = SpecialFolderPath(api(), 11);
-    ASSERT_FALSE(temp.empty()) << LastError(api());
-    root_ = temp + "tg-sweep-" + ValueToText(static_cast<std::int32_t>(api().GetCurrentProcessId())) +
-            "-" + ValueToText(static_cast<std::int32_t>(api().GetTickCount() & 0x7FFFFFFF)) + "\\";
-  }
-
-  void TearDown() override {
-#ifdef _WIN32
-    const std::u16string units = WideToUnits(TrimWideAtNul(TextToWide(api(), root_, kCodePage), false));
-    std::error_code error;
-    std::filesystem::remove_all(std::filesystem::path(units), error);
-    EXPECT_FALSE(error) << error.message();
-#endif
-  }
-
-  win::Api& api() { return harness_->api(); }
+  AssemblyFaultSweepTest() : ScratchFolderTest("tg-sweep-") {}
 
   // A game folder of its own holding the original; its assembly's path.
   Text LayOut(long run) {
@@ -58,8 +32,6 @@ class AssemblyFaultSweepTest : public ::testing::Test {
                                 kPayload);
   }
 
-  std::unique_ptr<Harness> harness_ = MakeHarness();
-  Text root_;
   static constexpr std::string_view kOriginal = "original assembly, as the player has it";
   static constexpr std::string_view kPayload = "patched assembly, shorter";
   static constexpr std::string_view kPayloads[] = {kPayload};
