@@ -40,7 +40,7 @@ class AnyFolderTest(sc.E2ETest):
             command = 'set TEMP=%s&& set TMP=%s&& cd /d %s&& ThistlegardenPatch.exe' % (
                 sc.to_windows(temp), sc.to_windows(temp), sc.to_windows(own))
             run = winetool.start_in_console('cmd.exe', ['/c', command], env=sc.EXTRA_ENV)
-            s._runs.append(run)
+            s.adopt(run)
             try:
                 closed = run.wait_for_output(sc.CLOSING_TEXT, timeout=90)
                 time.sleep(0.3)
