@@ -14,6 +14,7 @@
 #include "app/startup.h"
 #include "install/version_id.h"
 #include "platform/sim/code_pages.h"
+#include "platform/sim/heap_hook.h"
 #include "platform/sim/machine.h"
 
 namespace {
@@ -45,7 +46,7 @@ void InstallGame(sim::Machine& machine, std::size_t assemblySize) {
   win::DWORD pid = machine.processes.Add(
       "Thistlegarden.exe", u"\\Device\\HarddiskVolume4\\Games\\Thistlegarden\\Thistlegarden.exe");
   machine.windows.AddForeign("Thistlegarden", "UnityWndClass", pid);
-  machine.dialogs.answers = {1};  // OK to the version question
+  machine.user.answers = {1};  // OK to the version question
 }
 
 }  // namespace
@@ -91,9 +92,9 @@ int main(int argc, char** argv) {
     // Cancel to the confirmation, when the size asks one; OK to picking by hand.
     const bool confirmation = !VersionForSizeCode(
         AssemblySizeCode(static_cast<std::int32_t>(assemblySize))).empty();
-    machine.dialogs.answers = confirmation ? std::deque<int>{2, 1} : std::deque<int>{1};
-    machine.windows.userActions = {{sim::WindowSystem::UserAction::kPick, pick},
-                                   {sim::WindowSystem::UserAction::kPressOk, ""}};
+    machine.user.answers = confirmation ? std::deque<int>{2, 1} : std::deque<int>{1};
+    machine.user.actions = {{sim::ScriptedUser::Action::kPick, pick},
+                                   {sim::ScriptedUser::Action::kPressOk, ""}};
   }
   const auto filesBefore = machine.files.nodes;
   const std::size_t baseline = liveBytes;

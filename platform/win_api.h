@@ -1,9 +1,9 @@
 // The Windows operations the installer uses, behind one interface.
 //
 // Every method is named and shaped as the Windows function it stands for, with
-// the same failure value. RealApi forwards to Windows; sim::Machine models the
-// system on Linux. Types live in namespace win so that this header never needs
-// <windows.h>.
+// the same failure value; platform/calls.def lists them. RealApi forwards to
+// Windows; sim::Model models the system on Linux. Types live in namespace win
+// so that this header never needs <windows.h>.
 #pragma once
 
 #include <cstddef>
@@ -43,9 +43,9 @@ constexpr DWORD STD_INPUT_HANDLE = static_cast<DWORD>(-10);
 constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
 constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);
 
-// GetLastError codes the program and its tests compare with. Both backends
-// may give others: Windows any, the simulated one a few more it sets by
-// number (a bad path name, a missing procedure, window class and control
+// GetLastError codes the program, its tests and the fault injector use.
+// Either backend may give others: Windows any, the simulated one a few more
+// it names where it sets them (a bad path name, window class and control
 // errors). Registry calls return their code instead (below).
 constexpr DWORD ERROR_SUCCESS = 0;
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
@@ -53,10 +53,13 @@ constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_GEN_FAILURE = 31;
 constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 
@@ -114,6 +117,7 @@ constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
 
 // ntdll.
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
 constexpr NTSTATUS STATUS_SUCCESS = 0;
 constexpr NTSTATUS STATUS_INFO_LENGTH_MISMATCH = static_cast<NTSTATUS>(0xC0000004u);
 constexpr NTSTATUS STATUS_ACCESS_DENIED = static_cast<NTSTATUS>(0xC0000022u);
@@ -197,7 +201,6 @@ constexpr UINT WM_SYSCOMMAND = 0x0112;
 constexpr UINT WM_CTLCOLOREDIT = 0x0133;
 constexpr UINT WM_CTLCOLORLISTBOX = 0x0134;
 constexpr UINT BN_CLICKED = 0;
-constexpr UINT CB_GETEDITSEL = 0x0140;
 constexpr UINT CB_LIMITTEXT = 0x0141;
 constexpr UINT CB_SETEDITSEL = 0x0142;
 constexpr UINT CB_ADDSTRING = 0x0143;
@@ -245,187 +248,15 @@ constexpr WPARAM VK_RETURN = 0x0D;
 constexpr WPARAM VK_SHIFT = 0x10;
 constexpr WPARAM VK_ESCAPE = 0x1B;
 
-// The operations. Each comment gives the value callers read as failure.
+// The operations, one per line of platform/calls.def, which gives each one's
+// failure value and what a caller must know.
 class Api {
  public:
   virtual ~Api() = default;
 
-  // kernel32: errors and time.
-  virtual DWORD GetLastError() = 0;
-  virtual void Sleep(DWORD milliseconds) = 0;
-  virtual DWORD GetTickCount() = 0;  // never fails
-
-  // kernel32: standard handles and console. GetStdHandle fails with
-  // INVALID_HANDLE_VALUE; the others with FALSE (GetConsoleOutputCP with 0).
-  virtual HANDLE GetStdHandle(DWORD nStdHandle) = 0;
-  virtual BOOL GetConsoleScreenBufferInfo(HANDLE console, CONSOLE_SCREEN_BUFFER_INFO* info) = 0;
-  virtual BOOL SetConsoleTextAttribute(HANDLE console, WORD attributes) = 0;
-  virtual BOOL SetConsoleCursorPosition(HANDLE console, COORD position) = 0;
-  virtual UINT GetConsoleOutputCP() = 0;
-  virtual BOOL SetConsoleOutputCP(UINT codePage) = 0;
-  // Writes to a file or console handle; FALSE on failure, *written may be short.
-  virtual BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written) = 0;
-  virtual BOOL CloseHandle(HANDLE handle) = 0;
-
-  // kernel32: the program itself. GetModuleFileNameA returns the length
-  // copied, 0 on failure; SetCurrentDirectoryA FALSE.
-  virtual DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size) = 0;
-  virtual BOOL SetCurrentDirectoryA(const char* path) = 0;
-  virtual HANDLE GetCurrentProcess() = 0;  // a pseudo handle, never fails
-  virtual DWORD GetCurrentProcessId() = 0;
-  virtual DWORD GetCurrentThreadId() = 0;
-  virtual HMODULE GetModuleHandleA(const char* name) = 0;  // 0 when not loaded
-  virtual FARPROC GetProcAddress(HMODULE module, const char* name) = 0;  // 0 when absent
-
-  // kernel32: code pages. Both return the units written (or needed, with a
-  // size of 0), 0 on failure.
-  virtual int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
-                                  char* text, int textSize) = 0;
-  virtual int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int textCount,
-                                  WCHAR* wide, int wideSize) = 0;
-
-  // kernel32: processes. CreateToolhelp32Snapshot fails with
-  // INVALID_HANDLE_VALUE, OpenProcess with 0, the rest with FALSE.
-  virtual HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) = 0;
-  virtual BOOL Process32First(HANDLE snapshot, PROCESSENTRY32* entry) = 0;
-  virtual BOOL Process32Next(HANDLE snapshot, PROCESSENTRY32* entry) = 0;
-  virtual HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) = 0;
-  virtual BOOL TerminateProcess(HANDLE process, UINT exitCode) = 0;
-  virtual BOOL CreateProcessA(const char* applicationName, char* commandLine, BOOL inheritHandles,
-                              DWORD creationFlags, const char* currentDirectory,
-                              const STARTUPINFOA* startup, PROCESS_INFORMATION* info) = 0;
-  // WAIT_FAILED on failure; WaitForInputIdle returns 0 when idle.
-  virtual DWORD WaitForInputIdle(HANDLE process, DWORD milliseconds) = 0;
-  virtual DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) = 0;
-  // A named mutex ("Local\\..." for the session's namespace), created or,
-  // when it exists already, opened: the handle then comes with
-  // ERROR_ALREADY_EXISTS as the last error. 0 on failure.
-  virtual HANDLE CreateMutexW(BOOL initialOwner, const WCHAR* name) = 0;
-
-  // kernel32: memory. 0 / nullptr on failure.
-  virtual HANDLE GetProcessHeap() = 0;
-  virtual void* HeapAlloc(HANDLE heap, DWORD flags, std::size_t bytes) = 0;
-  virtual BOOL HeapFree(HANDLE heap, DWORD flags, void* memory) = 0;
-  virtual void* LocalAlloc(UINT flags, std::size_t bytes) = 0;
-  virtual void* LocalFree(void* memory) = 0;  // nullptr on success
-
-  // ntdll. Status codes; STATUS_SUCCESS is 0.
-  virtual NTSTATUS RtlAdjustPrivilege(ULONG privilege, BOOL enable, BOOL currentThread,
-                                      BOOL* wasEnabled) = 0;
-  virtual NTSTATUS NtQueryInformationProcess(HANDLE process, ULONG infoClass, void* buffer,
-                                             ULONG length, ULONG* returnLength) = 0;
-
-  // kernel32: devices. Units stored, 0 on failure.
-  virtual DWORD QueryDosDeviceW(const WCHAR* device, WCHAR* target, DWORD maxUnits) = 0;
-
-  // kernel32 and shell: files and folders. Handles fail with
-  // INVALID_HANDLE_VALUE, lengths with 0, the rest with FALSE.
-  virtual HANDLE FindFirstFileA(const char* path, WIN32_FIND_DATAA* data) = 0;
-  virtual BOOL FindClose(HANDLE find) = 0;
-  virtual BOOL DeleteFileA(const char* path) = 0;
-  virtual HANDLE CreateFileA(const char* path, DWORD access, DWORD shareMode, DWORD disposition,
-                             DWORD attributes) = 0;
-  virtual BOOL CopyFileA(const char* existing, const char* target, BOOL failIfExists) = 0;
-  virtual BOOL CreateDirectoryW(const WCHAR* path) = 0;
-  virtual DWORD GetFileAttributesW(const WCHAR* path) = 0;  // INVALID_FILE_ATTRIBUTES
-  virtual BOOL PathIsDirectoryW(const WCHAR* path) = 0;     // 16 for a folder, else 0
-  virtual const WCHAR* PathFindExtensionW(const WCHAR* path) = 0;  // the dot, or the end
-  virtual SHORT GetFileTitleW(const WCHAR* path, WCHAR* title, WORD size) = 0;  // 0 on success
-  virtual DWORD GetTempPathA(DWORD size, char* buffer) = 0;
-  virtual UINT GetWindowsDirectoryA(char* buffer, UINT size) = 0;
-  virtual UINT GetSystemDirectoryA(char* buffer, UINT size) = 0;
-  virtual UINT GetSystemWow64DirectoryA(char* buffer, UINT size) = 0;
-  virtual BOOL SHGetSpecialFolderPathA(HWND owner, char* path, int folder, BOOL create) = 0;
-
-  // advapi32. ERROR_SUCCESS (0) or an error code.
-  virtual LONG RegOpenKeyExW(HKEY root, const WCHAR* subKey, DWORD options, DWORD access,
-                             HKEY* result) = 0;
-  virtual LONG RegQueryValueExW(HKEY key, const WCHAR* name, DWORD* reserved, DWORD* type,
-                                BYTE* data, DWORD* size) = 0;
-  virtual LONG RegCloseKey(HKEY key) = 0;
-
-  // ole32.
-  virtual HRESULT OleInitialize() = 0;  // negative on failure
-  virtual void OleUninitialize() = 0;
-
-  // user32: finding and reading windows. 0 / FALSE on failure.
-  virtual HWND FindWindowExA(HWND parent, HWND childAfter, const char* className,
-                             const char* title) = 0;
-  virtual DWORD GetWindowThreadProcessId(HWND window, DWORD* processId) = 0;
-  virtual BOOL IsWindowVisible(HWND window) = 0;
-  virtual BOOL IsWindow(HWND window) = 0;
-  virtual HWND GetParent(HWND window) = 0;
-  virtual int GetClassNameA(HWND window, char* name, int maxCount) = 0;
-  virtual int GetWindowTextLengthW(HWND window) = 0;
-  virtual int GetWindowTextW(HWND window, WCHAR* text, int maxCount) = 0;
-  virtual int GetWindowTextA(HWND window, char* text, int maxCount) = 0;
-  virtual int GetWindowTextLengthA(HWND window) = 0;
-  virtual HWND GetDlgItem(HWND dialog, int id) = 0;
-  virtual BOOL SetWindowTextA(HWND window, const char* text) = 0;
-
-  // user32: message boxes. The button pressed (IDOK 1, IDCANCEL 2, ...),
-  // 32000 when the time-out closed the box, 0 when it was not shown.
-  virtual int MessageBoxTimeoutA(HWND owner, const char* text, const char* caption, UINT style,
-                                 WORD language, DWORD milliseconds) = 0;
-  virtual int MessageBoxA(HWND owner, const char* text, const char* caption, UINT style) = 0;
-
-  // user32: messages. GetMessageA: 0 for WM_QUIT, -1 on failure.
-  virtual BOOL PeekMessageA(MSG* msg, HWND window, UINT first, UINT last, UINT remove) = 0;
-  virtual BOOL GetMessageA(MSG* msg, HWND window, UINT first, UINT last) = 0;
-  virtual BOOL TranslateMessage(const MSG* msg) = 0;
-  virtual LRESULT DispatchMessageA(const MSG* msg) = 0;
-  virtual void PostQuitMessage(int exitCode) = 0;
-  virtual BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) = 0;
-  virtual LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) = 0;
-  virtual LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) = 0;
-
-  // user32 and gdi32: creating windows. RegisterClassExA returns an atom, 0
-  // on failure; CreateWindowExA returns 0 on failure.
-  virtual WORD RegisterClassExA(const WNDCLASSEXA* windowClass) = 0;
-  virtual HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title,
-                               DWORD style, int x, int y, int width, int height, HWND parent,
-                               HMENU menu) = 0;
-  virtual BOOL DestroyWindow(HWND window) = 0;
-  virtual BOOL ShowWindow(HWND window, int command) = 0;
-  virtual BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height,
-                            UINT flags) = 0;
-  virtual BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) = 0;
-  virtual BOOL GetWindowRect(HWND window, RECT* rect) = 0;
-  virtual int GetSystemMetrics(int index) = 0;
-  virtual DWORD GetSysColor(int index) = 0;
-  virtual HGDIOBJ GetStockObject(int object) = 0;
-
-  // user32 and gdi32: painting. BeginPaint returns 0 on failure; the colour
-  // setters return the previous value (CLR_INVALID 0xFFFFFFFF on failure).
-  virtual HDC BeginPaint(HWND window, PAINTSTRUCT* paint) = 0;
-  virtual BOOL EndPaint(HWND window, const PAINTSTRUCT* paint) = 0;
-  virtual BOOL GetClientRect(HWND window, RECT* rect) = 0;
-  virtual DWORD SetTextColor(HDC dc, DWORD colour) = 0;
-  virtual DWORD SetBkColor(HDC dc, DWORD colour) = 0;
-  virtual int SetBkMode(HDC dc, int mode) = 0;  // 0 on failure
-  virtual HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) = 0;
-  virtual int DrawTextA(HDC dc, const char* text, int count, RECT* rect, UINT format) = 0;
-  virtual int FillRect(HDC dc, const RECT* rect, HGDIOBJ brush) = 0;
-  virtual HGDIOBJ CreateSolidBrush(DWORD colour) = 0;
-  virtual BOOL DeleteObject(HGDIOBJ object) = 0;
-
-  // kernel32: where DLLs loaded later are looked for. Looked up at run time:
-  // FALSE (ERROR_PROC_NOT_FOUND) on a system without it.
-  virtual BOOL SetDefaultDllDirectories(DWORD directoryFlags) = 0;
-
-  // user32: dialog keys in a window that is no dialog. IsDialogMessageA is
-  // TRUE when it handled the message (Tab and Shift+Tab move the focus,
-  // Enter sends the default ID's WM_COMMAND, Escape IDCANCEL's), FALSE when
-  // the caller must dispatch it. SetFocus returns the previous focus, 0 on
-  // failure.
-  virtual BOOL IsDialogMessageA(HWND dialog, MSG* msg) = 0;
-  virtual HWND SetFocus(HWND window) = 0;
-
-  // kernel32: writing a file beside another and swapping it in. FALSE on
-  // failure; ReadFile reports 0 bytes read at the end of the file.
-  virtual BOOL FlushFileBuffers(HANDLE file) = 0;
-  virtual BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) = 0;
-  virtual BOOL MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flags) = 0;
+#define WIN_CALL(area, type, name, params, args, failure, fault, note) virtual type name params = 0;
+#include "platform/calls.def"
+#undef WIN_CALL
 };
 
 }  // namespace win

@@ -29,6 +29,8 @@ Backend::Backend()
 
 win::DWORD Backend::GetLastError() { return ::GetLastError(); }
 
+void Backend::SetLastError(win::DWORD error) { ::SetLastError(error); }
+
 void Backend::Sleep(win::DWORD milliseconds) { ::Sleep(milliseconds); }
 
 win::DWORD Backend::GetTickCount() { return ::GetTickCount(); }

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <tuple>
 
-#include "platform/sim/machine.h"
+#include "platform/sim/model.h"
 
 namespace sim {
 
@@ -129,13 +129,12 @@ Recoder* Recoders::Get(win::UINT codePage, bool toWide) {
 // Conversions run through iconv, one character at a time, so that a
 // character the code page lacks becomes its default character ("?") and an
 // invalid byte sequence becomes U+003F, as the platform's conversions do.
-int Machine::WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
+int Model::WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
                                  char* text, int textSize) {
-  if (Fails("WideCharToMultiByte", win::ERROR_INVALID_PARAMETER)) return 0;
   return ToText(codePage, flags, wide, wideCount, text, textSize);
 }
 
-int Machine::ToText(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount, char* text,
+int Model::ToText(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount, char* text,
                     int textSize) {
   if (!converters_) converters_ = std::make_unique<Recoders>();
   Recoder* recoder = converters_->Get(codePage, false);
@@ -177,13 +176,12 @@ int Machine::ToText(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount
   return static_cast<int>(out.size());
 }
 
-int Machine::MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int textCount,
+int Model::MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int textCount,
                                  WCHAR* wide, int wideSize) {
-  if (Fails("MultiByteToWideChar", win::ERROR_INVALID_PARAMETER)) return 0;
   return ToWide(codePage, flags, text, textCount, wide, wideSize);
 }
 
-int Machine::ToWide(UINT codePage, DWORD flags, const char* text, int textCount, WCHAR* wide,
+int Model::ToWide(UINT codePage, DWORD flags, const char* text, int textCount, WCHAR* wide,
                     int wideSize) {
   if (!converters_) converters_ = std::make_unique<Recoders>();
   Recoder* recoder = converters_->Get(codePage, true);

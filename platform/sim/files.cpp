@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "platform/sim/code_pages.h"
-#include "platform/sim/machine.h"
+#include "platform/sim/heap_hook.h"
+#include "platform/sim/model.h"
 
 namespace sim {
 
@@ -74,8 +75,7 @@ DWORD FolderInto(const std::string& folder, char* buffer, DWORD size) {
 
 // ---------------------------------------------------------------- files
 
-HANDLE Machine::FindFirstFileA(const char* path, win::WIN32_FIND_DATAA* data) {
-  if (Fails("FindFirstFileA", win::ERROR_ACCESS_DENIED)) return win::INVALID_HANDLE_VALUE;
+HANDLE Model::FindFirstFileA(const char* path, win::WIN32_FIND_DATAA* data) {
   if (!path || !*path || !data) {
     SetLastError(!data ? win::ERROR_INVALID_PARAMETER : win::ERROR_PATH_NOT_FOUND);
     return win::INVALID_HANDLE_VALUE;
@@ -101,8 +101,7 @@ HANDLE Machine::FindFirstFileA(const char* path, win::WIN32_FIND_DATAA* data) {
   return NewHandle(kFind);
 }
 
-BOOL Machine::FindClose(HANDLE find) {
-  if (Fails("FindClose", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+BOOL Model::FindClose(HANDLE find) {
   if (!Handle(find, kFind)) {
     SetLastError(win::ERROR_INVALID_HANDLE);
     return win::FALSE;
@@ -111,8 +110,7 @@ BOOL Machine::FindClose(HANDLE find) {
   return win::TRUE;
 }
 
-BOOL Machine::DeleteFileA(const char* path) {
-  if (Fails("DeleteFileA", win::ERROR_ACCESS_DENIED)) return win::FALSE;
+BOOL Model::DeleteFileA(const char* path) {
   if (NoPath(path)) return win::FALSE;
   const std::string full = AbsolutePath(path);
   const Node* parent = files.Find(FileSystem::Parent(full));
@@ -134,17 +132,14 @@ BOOL Machine::DeleteFileA(const char* path) {
     SetLastError(win::ERROR_SHARING_VIOLATION);
     return win::FALSE;
   }
-  files.freeBytes += static_cast<long long>(node->data.size());
-  files.uncommitted.push_back({FileSystem::Undo::kRemoved, key, "", "", files.TakeOut(key)});
-  ++files.changes;
+  files.Remove(key);
   return win::TRUE;
 }
 
 // Any open handle holds its file exclusively, as share mode 0 does; writes
 // append at the end of the file.
-HANDLE Machine::CreateFileA(const char* path, DWORD access, DWORD, DWORD disposition,
+HANDLE Model::CreateFileA(const char* path, DWORD access, DWORD, DWORD disposition,
                             DWORD attributes) {
-  if (Fails("CreateFileA", kErrorGenFailure)) return win::INVALID_HANDLE_VALUE;
   if (NoPath(path)) return win::INVALID_HANDLE_VALUE;
   if (disposition < win::CREATE_NEW || disposition > kTruncateExisting) {
     SetLastError(win::ERROR_INVALID_PARAMETER);
@@ -192,24 +187,16 @@ HANDLE Machine::CreateFileA(const char* path, DWORD access, DWORD, DWORD disposi
     created.attributes = (attributes & ~win::FILE_ATTRIBUTE_DIRECTORY) ? attributes
                                                                       : win::FILE_ATTRIBUTE_NORMAL;
     created.unflushedFrom = 0;
-    files.nodes[key] = created;
-    files.uncommitted.push_back({FileSystem::Undo::kCreated, key, "", "", nullptr});
+    files.Create(key, created);
   } else {
     error = win::ERROR_ALREADY_EXISTS;  // reported even on success, as Windows does
-    if (truncate) {
-      files.freeBytes += static_cast<long long>(node->data.size());
-      node->data.clear();
-      node->sizeOverride = -1;
-      node->unflushedFrom = 0;
-    }
+    if (truncate) files.Truncate(*node);
   }
   SetLastError(error);
-  ++files.changes;
   return NewHandle(kFile, reinterpret_cast<std::uintptr_t>(new OpenFile{key, access, 0}));
 }
 
-BOOL Machine::CopyFileA(const char* existing, const char* target, BOOL failIfExists) {
-  if (Fails("CopyFileA", win::ERROR_ACCESS_DENIED)) return win::FALSE;
+BOOL Model::CopyFileA(const char* existing, const char* target, BOOL failIfExists) {
   if (!existing || !target) {
     SetLastError(win::ERROR_INVALID_PARAMETER);
     return win::FALSE;
@@ -266,21 +253,17 @@ BOOL Machine::CopyFileA(const char* existing, const char* target, BOOL failIfExi
     SetLastError(win::ERROR_DISK_FULL);
     return win::FALSE;
   }
-  DiskCopy disk;
+  DiskContentsCopy disk;
   Node copy = *source;
   copy.name = to;
   copy.locked = false;
   copy.unflushedFrom = 0;  // a copy is not flushed
-  files.freeBytes += freed - SizeOf(*source);
-  files.uncommitted.push_back({FileSystem::Undo::kRemoved, toKey, "", "", files.TakeOut(toKey)});
-  files.nodes[toKey] = copy;
-  ++files.changes;
+  files.Replace(toKey, std::move(copy));
   return win::TRUE;
 }
 
-BOOL Machine::MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flags) {
-  DiskCopy disk;
-  if (Fails("MoveFileExW", kErrorGenFailure)) return win::FALSE;
+BOOL Model::MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flags) {
+  DiskContentsCopy disk;
   if (!existing || !target) {
     SetLastError(win::ERROR_INVALID_PARAMETER);
     return win::FALSE;
@@ -290,7 +273,7 @@ BOOL Machine::MoveFileExW(const WCHAR* existing, const WCHAR* target, DWORD flag
 
 // A move within a drive is a rename; with MOVEFILE_WRITE_THROUGH it is
 // committed, with every change before it, when the call returns.
-BOOL Machine::MoveEntry(const std::string& existing, const std::string& target, DWORD flags) {
+BOOL Model::MoveEntry(const std::string& existing, const std::string& target, DWORD flags) {
   if (existing.empty() || target.empty()) {
     SetLastError(win::ERROR_PATH_NOT_FOUND);
     return win::FALSE;
@@ -319,10 +302,9 @@ BOOL Machine::MoveEntry(const std::string& existing, const std::string& target, 
     SetLastError(win::ERROR_PATH_NOT_FOUND);
     return win::FALSE;
   }
+  const bool writeThrough = (flags & win::MOVEFILE_WRITE_THROUGH) != 0;
   if (toKey == fromKey) {  // a new spelling of the same name
-    source->name = to;
-    if (flags & win::MOVEFILE_WRITE_THROUGH) files.Commit();
-    ++files.changes;
+    files.Rename(fromKey, from, toKey, to, writeThrough);
     return win::TRUE;
   }
   if (folder && toKey.compare(0, fromKey.size() + 1, fromKey + "\\") == 0) {
@@ -347,37 +329,12 @@ BOOL Machine::MoveEntry(const std::string& existing, const std::string& target, 
       SetLastError(win::ERROR_ACCESS_DENIED);
       return win::FALSE;
     }
-    files.freeBytes += static_cast<long long>(old->data.size());
   }
-  // A folder's move is not logged: it is taken as committed.
-  std::unique_ptr<Node> replaced = files.TakeOut(toKey);
-  if (!folder) files.uncommitted.push_back({FileSystem::Undo::kRenamed, toKey, fromKey, source->name,
-                                            std::move(replaced)});
-  // The entry and, for a folder, everything below it take the new name.
-  std::map<std::string, Node> moved;
-  for (auto it = files.nodes.begin(); it != files.nodes.end();) {
-    const std::string& key = it->first;
-    const bool inside = key.size() > fromKey.size() && key.compare(0, fromKey.size(), fromKey) == 0 &&
-                        key[fromKey.size()] == '\\';
-    if (key != fromKey && !(folder && inside)) {
-      ++it;
-      continue;
-    }
-    Node node = std::move(it->second);
-    const std::string rest = key.substr(fromKey.size());
-    node.name = to + (node.name.size() >= from.size() ? node.name.substr(from.size()) : rest);
-    moved[toKey + rest] = std::move(node);
-    it = files.nodes.erase(it);
-  }
-  for (auto& [key, node] : moved) files.nodes.insert_or_assign(key, std::move(node));
-  if (folder || (flags & win::MOVEFILE_WRITE_THROUGH)) files.Commit();
-  if (!folder && files.onRenamed) files.onRenamed(files.nodes[toKey]);
-  ++files.changes;
+  files.Rename(fromKey, from, toKey, to, writeThrough);
   return win::TRUE;
 }
 
-BOOL Machine::FlushFileBuffers(HANDLE file) {
-  if (Fails("FlushFileBuffers", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+BOOL Model::FlushFileBuffers(HANDLE file) {
   OpenFile* open = File(file);
   Node* node = open ? files.Find(open->key) : nullptr;
   if (!node) {
@@ -388,15 +345,12 @@ BOOL Machine::FlushFileBuffers(HANDLE file) {
     SetLastError(win::ERROR_ACCESS_DENIED);
     return win::FALSE;
   }
-  node->unflushedFrom = -1;
-  files.Commit();
-  ++files.changes;
+  files.Flush(*node);
   return win::TRUE;
 }
 
-BOOL Machine::ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
+BOOL Model::ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
   if (read) *read = 0;
-  if (Fails("ReadFile", win::ERROR_INVALID_HANDLE)) return win::FALSE;
   OpenFile* open = File(file);
   const Node* node = open ? files.Find(open->key) : nullptr;
   if (!node || (size > 0 && !buffer)) {
@@ -415,8 +369,7 @@ BOOL Machine::ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
   return win::TRUE;
 }
 
-BOOL Machine::CreateDirectoryW(const WCHAR* path) {
-  if (Fails("CreateDirectoryW", win::ERROR_ACCESS_DENIED)) return win::FALSE;
+BOOL Model::CreateDirectoryW(const WCHAR* path) {
   if (NoPath(path)) return win::FALSE;
   std::string full = AbsolutePath(NarrowPath(path));
   if (files.Find(full)) {
@@ -433,14 +386,11 @@ BOOL Machine::CreateDirectoryW(const WCHAR* path) {
   node.name = full;
   node.directory = true;
   node.attributes = win::FILE_ATTRIBUTE_DIRECTORY;
-  files.nodes[FileSystem::Key(full)] = node;
-  files.uncommitted.push_back({FileSystem::Undo::kCreated, FileSystem::Key(full), "", "", nullptr});
-  ++files.changes;
+  files.Create(FileSystem::Key(full), node);
   return win::TRUE;
 }
 
-BOOL Machine::PathIsDirectoryW(const WCHAR* path) {
-  if (Fails("PathIsDirectoryW", win::ERROR_FILE_NOT_FOUND)) return win::FALSE;
+BOOL Model::PathIsDirectoryW(const WCHAR* path) {
   if (!path || !*path) return win::FALSE;
   const Node* node = files.Find(AbsolutePath(NarrowPath(path)));
   return node && node->directory ? static_cast<BOOL>(win::FILE_ATTRIBUTE_DIRECTORY) : win::FALSE;
@@ -448,24 +398,20 @@ BOOL Machine::PathIsDirectoryW(const WCHAR* path) {
 
 // ---------------------------------------------------------------- folders
 
-DWORD Machine::GetTempPathA(DWORD size, char* buffer) {
-  if (Fails("GetTempPathA", win::ERROR_PATH_NOT_FOUND)) return 0;
+DWORD Model::GetTempPathA(DWORD size, char* buffer) {
   return FolderInto(folders.temp, buffer, size);
 }
 
-UINT Machine::GetWindowsDirectoryA(char* buffer, UINT size) {
-  if (Fails("GetWindowsDirectoryA", win::ERROR_PATH_NOT_FOUND)) return 0;
+UINT Model::GetWindowsDirectoryA(char* buffer, UINT size) {
   return FolderInto(folders.windows, buffer, size);
 }
 
-UINT Machine::GetSystemDirectoryA(char* buffer, UINT size) {
-  if (Fails("GetSystemDirectoryA", win::ERROR_PATH_NOT_FOUND)) return 0;
+UINT Model::GetSystemDirectoryA(char* buffer, UINT size) {
   return FolderInto(folders.system, buffer, size);
 }
 
 // `path` has room for 260 bytes, as the platform requires.
-BOOL Machine::SHGetSpecialFolderPathA(HWND, char* path, int folder, BOOL create) {
-  if (Fails("SHGetSpecialFolderPathA", win::ERROR_FILE_NOT_FOUND)) return win::FALSE;
+BOOL Model::SHGetSpecialFolderPathA(HWND, char* path, int folder, BOOL create) {
   const auto it = folders.special.find(folder);
   if (!path || it == folders.special.end() || it->second.empty()) {
     SetLastError(win::ERROR_FILE_NOT_FOUND);

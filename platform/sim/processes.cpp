@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/sim/code_pages.h"
-#include "platform/sim/machine.h"
+#include "platform/sim/model.h"
 
 namespace sim {
 
@@ -68,9 +68,7 @@ DWORD ProcessTable::Add(const std::string& exeName, const std::u16string& imageP
   return process.processId;
 }
 
-HANDLE Machine::CreateToolhelp32Snapshot(DWORD flags, DWORD) {
-  if (Fails("CreateToolhelp32Snapshot", win::ERROR_NOT_ENOUGH_MEMORY))
-    return win::INVALID_HANDLE_VALUE;
+HANDLE Model::CreateToolhelp32Snapshot(DWORD flags, DWORD) {
   for (auto it = processes.snapshots.begin(); it != processes.snapshots.end();)
     it = Handle(it->first, kSnapshot) ? std::next(it) : processes.snapshots.erase(it);
 
@@ -86,8 +84,7 @@ HANDLE Machine::CreateToolhelp32Snapshot(DWORD flags, DWORD) {
   return handle;
 }
 
-BOOL Machine::Process32First(HANDLE snapshot, win::PROCESSENTRY32* entry) {
-  if (Fails("Process32First", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+BOOL Model::Process32First(HANDLE snapshot, win::PROCESSENTRY32* entry) {
   if (!Handle(snapshot, kSnapshot)) {
     SetLastError(win::ERROR_INVALID_HANDLE);
     return win::FALSE;
@@ -99,8 +96,7 @@ BOOL Machine::Process32First(HANDLE snapshot, win::PROCESSENTRY32* entry) {
   return error ? win::FALSE : win::TRUE;
 }
 
-BOOL Machine::Process32Next(HANDLE snapshot, win::PROCESSENTRY32* entry) {
-  if (Fails("Process32Next", win::ERROR_INVALID_HANDLE)) return win::FALSE;
+BOOL Model::Process32Next(HANDLE snapshot, win::PROCESSENTRY32* entry) {
   if (!Handle(snapshot, kSnapshot)) {
     SetLastError(win::ERROR_INVALID_HANDLE);
     return win::FALSE;
@@ -110,8 +106,7 @@ BOOL Machine::Process32Next(HANDLE snapshot, win::PROCESSENTRY32* entry) {
   return error ? win::FALSE : win::TRUE;
 }
 
-HANDLE Machine::OpenProcess(DWORD access, BOOL, DWORD processId) {
-  if (Fails("OpenProcess", win::ERROR_ACCESS_DENIED)) return 0;
+HANDLE Model::OpenProcess(DWORD access, BOOL, DWORD processId) {
   for (auto it = processes.grantedRights.begin(); it != processes.grantedRights.end();)
     it = Handle(it->first, kProcess) ? std::next(it) : processes.grantedRights.erase(it);
 
@@ -139,10 +134,9 @@ HANDLE Machine::OpenProcess(DWORD access, BOOL, DWORD processId) {
 // "C:\Program Files\x.exe" first tries "C:\Program.exe". A name without
 // extension gets ".exe"; a name without folder is looked for in the
 // program's folder, the current folder, the system and the Windows folder.
-BOOL Machine::CreateProcessA(const char* applicationName, char* commandLine, BOOL, DWORD,
+BOOL Model::CreateProcessA(const char* applicationName, char* commandLine, BOOL, DWORD,
                              const char* currentDirectory, const win::STARTUPINFOA* startup,
                              win::PROCESS_INFORMATION* info) {
-  if (Fails("CreateProcessA", win::ERROR_FILE_NOT_FOUND)) return win::FALSE;
   if ((!applicationName && !commandLine) || !info) {
     SetLastError(win::ERROR_INVALID_PARAMETER);
     return win::FALSE;
@@ -220,8 +214,7 @@ BOOL Machine::CreateProcessA(const char* applicationName, char* commandLine, BOO
   return win::TRUE;
 }
 
-DWORD Machine::WaitForInputIdle(HANDLE process, DWORD) {
-  if (Fails("WaitForInputIdle", win::ERROR_INVALID_HANDLE)) return win::WAIT_FAILED;
+DWORD Model::WaitForInputIdle(HANDLE process, DWORD) {
   if (!Handle(process, kProcess)) {
     SetLastError(win::ERROR_INVALID_HANDLE);
     return win::WAIT_FAILED;
@@ -229,14 +222,14 @@ DWORD Machine::WaitForInputIdle(HANDLE process, DWORD) {
   return 0;
 }
 
-bool Machine::LacksRight(HANDLE handle, DWORD right) {
+bool Model::LacksRight(HANDLE handle, DWORD right) {
   const auto rights = processes.grantedRights.find(handle);
   if (rights == processes.grantedRights.end() || (rights->second & right)) return false;
   SetLastError(win::ERROR_ACCESS_DENIED);
   return true;
 }
 
-void Machine::SettleEndingProcesses() {
+void Model::SettleEndingProcesses() {
   for (auto& process : processes.list)
     if (process.ending && process.running && clock.tick - process.goesAt <= 0x7FFFFFFFu) {
       process.running = false;
@@ -247,8 +240,7 @@ void Machine::SettleEndingProcesses() {
 // A process waited for without limit ends then; one slow to close goes at its
 // time when the wait reaches it; a limited wait on one still running lets the
 // time pass and times out.
-DWORD Machine::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
-  if (Fails("WaitForSingleObject", win::ERROR_INVALID_HANDLE)) return win::WAIT_FAILED;
+DWORD Model::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
   const HandleEntry* entry = Handle(object, kProcess);
   if (!entry) entry = Handle(object, kThread);
   if (!entry) {
@@ -280,8 +272,7 @@ DWORD Machine::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
   return win::WAIT_OBJECT_0;
 }
 
-HANDLE Machine::CreateMutexW(BOOL, const WCHAR* name) {
-  if (Fails("CreateMutexW", win::ERROR_ACCESS_DENIED)) return 0;
+HANDLE Model::CreateMutexW(BOOL, const WCHAR* name) {
   if (!name || !*name) {  // an unnamed mutex is the program's own
     SetLastError(win::ERROR_SUCCESS);
     return NewHandle(kMutex, reinterpret_cast<std::uintptr_t>(new std::u16string()));
@@ -294,8 +285,7 @@ HANDLE Machine::CreateMutexW(BOOL, const WCHAR* name) {
   return handle;
 }
 
-BOOL Machine::TerminateProcess(HANDLE handle, UINT exitCode) {
-  if (Fails("TerminateProcess", win::ERROR_ACCESS_DENIED)) return win::FALSE;
+BOOL Model::TerminateProcess(HANDLE handle, UINT exitCode) {
   DWORD processId = self.processId;
   if (handle != kCurrentProcess) {
     const HandleEntry* entry = Handle(handle, kProcess);
@@ -327,25 +317,21 @@ BOOL Machine::TerminateProcess(HANDLE handle, UINT exitCode) {
   return win::TRUE;
 }
 
-win::NTSTATUS Machine::RtlAdjustPrivilege(win::ULONG privilege, BOOL enable, BOOL currentThread,
+win::NTSTATUS Model::RtlAdjustPrivilege(win::ULONG privilege, BOOL enable, BOOL currentThread,
                                           BOOL* wasEnabled) {
-  if (Fails("RtlAdjustPrivilege", win::ERROR_ACCESS_DENIED)) return win::STATUS_ACCESS_DENIED;
   // The thread has no token of its own; the process token holds no other privilege.
   if (currentThread) return kStatusNoToken;
   if (privilege != win::SE_DEBUG_PRIVILEGE || !processes.debugPrivilegeHeld)
     return win::STATUS_PRIVILEGE_NOT_HELD;
   if (wasEnabled) *wasEnabled = processes.debugPrivilegeEnabled ? win::TRUE : win::FALSE;
   processes.debugPrivilegeEnabled = enable != win::FALSE;
-  processes.privilegeLog.emplace_back(processes.debugPrivilegeEnabled,
-                                      static_cast<DWORD>(faults.failableCalls));
+  processes.privilegeLog.push_back(processes.debugPrivilegeEnabled);
   return win::STATUS_SUCCESS;
 }
 
-win::NTSTATUS Machine::NtQueryInformationProcess(HANDLE process, win::ULONG infoClass,
+win::NTSTATUS Model::NtQueryInformationProcess(HANDLE process, win::ULONG infoClass,
                                                  void* buffer, win::ULONG length,
                                                  win::ULONG* returnLength) {
-  if (Fails("NtQueryInformationProcess", win::ERROR_ACCESS_DENIED))
-    return win::STATUS_ACCESS_DENIED;
   if (infoClass != win::ProcessImageFileName) return kStatusInvalidInfoClass;
 
   const std::u16string* name = nullptr;
@@ -383,8 +369,7 @@ win::NTSTATUS Machine::NtQueryInformationProcess(HANDLE process, win::ULONG info
   return win::STATUS_SUCCESS;
 }
 
-DWORD Machine::QueryDosDeviceW(const WCHAR* device, WCHAR* target, DWORD maxUnits) {
-  if (Fails("QueryDosDeviceW", win::ERROR_FILE_NOT_FOUND)) return 0;
+DWORD Model::QueryDosDeviceW(const WCHAR* device, WCHAR* target, DWORD maxUnits) {
   if (!device || !target) {
     SetLastError(win::ERROR_INVALID_PARAMETER);
     return 0;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/sim/code_pages.h"
-#include "platform/sim/machine.h"
+#include "platform/sim/model.h"
 
 namespace sim {
 
@@ -61,7 +61,7 @@ const WCHAR* ExtensionOf(const WCHAR* path) {
   return dot ? dot : p;
 }
 
-bool IsFolder(Machine& machine, const WCHAR* path) {
+bool IsFolder(Model& machine, const WCHAR* path) {
   const FileSystem::Node* node = machine.files.Find(machine.AbsolutePath(NarrowPath(path)));
   return node && node->directory;
 }
@@ -120,9 +120,8 @@ const Registry::Value* Registry::Find(bool in64, const std::string& key,
 
 // ---------------------------------------------------------------- advapi32
 
-win::LONG Machine::RegOpenKeyExW(win::HKEY root, const WCHAR* subKey, DWORD, DWORD access,
+win::LONG Model::RegOpenKeyExW(win::HKEY root, const WCHAR* subKey, DWORD, DWORD access,
                                  win::HKEY* result) {
-  if (Fails("RegOpenKeyExW", win::ERROR_ACCESS_DENIED)) return win::ERROR_ACCESS_DENIED;
   if (!result) return win::ERROR_INVALID_PARAMETER;
   *result = 0;
   constexpr DWORD kViews = win::KEY_WOW64_64KEY | win::KEY_WOW64_32KEY;
@@ -153,9 +152,8 @@ win::LONG Machine::RegOpenKeyExW(win::HKEY root, const WCHAR* subKey, DWORD, DWO
   return win::ERROR_SUCCESS;
 }
 
-win::LONG Machine::RegQueryValueExW(win::HKEY key, const WCHAR* name, DWORD* reserved,
+win::LONG Model::RegQueryValueExW(win::HKEY key, const WCHAR* name, DWORD* reserved,
                                     DWORD* type, win::BYTE* data, DWORD* size) {
-  if (Fails("RegQueryValueExW", win::ERROR_ACCESS_DENIED)) return win::ERROR_ACCESS_DENIED;
   auto open = registry.openKeys.find(key);
   if (!Handle(key, kKey) || open == registry.openKeys.end()) return win::ERROR_INVALID_HANDLE;
   if (reserved || (data && !size)) return win::ERROR_INVALID_PARAMETER;
@@ -177,8 +175,7 @@ win::LONG Machine::RegQueryValueExW(win::HKEY key, const WCHAR* name, DWORD* res
   return win::ERROR_SUCCESS;
 }
 
-win::LONG Machine::RegCloseKey(win::HKEY key) {
-  if (Fails("RegCloseKey", win::ERROR_INVALID_HANDLE)) return win::ERROR_INVALID_HANDLE;
+win::LONG Model::RegCloseKey(win::HKEY key) {
   if (key == win::HKEY_CURRENT_USER) return win::ERROR_SUCCESS;
   if (!Handle(key, kKey)) return win::ERROR_INVALID_HANDLE;
   handles_.erase(key);
@@ -188,8 +185,7 @@ win::LONG Machine::RegCloseKey(win::HKEY key) {
 
 // ---------------------------------------------------------------- files and names
 
-DWORD Machine::GetFileAttributesW(const WCHAR* path) {
-  if (Fails("GetFileAttributesW", win::ERROR_ACCESS_DENIED)) return win::INVALID_FILE_ATTRIBUTES;
+DWORD Model::GetFileAttributesW(const WCHAR* path) {
   if (NoPath(path)) return win::INVALID_FILE_ATTRIBUTES;
   const std::string text = NarrowPath(path);
   if (text.find_first_of("*?") != std::string::npos) {
@@ -210,13 +206,11 @@ DWORD Machine::GetFileAttributesW(const WCHAR* path) {
   return node->directory ? win::FILE_ATTRIBUTE_DIRECTORY : node->attributes;
 }
 
-const WCHAR* Machine::PathFindExtensionW(const WCHAR* path) {
-  faults.Enter("PathFindExtensionW", false);
+const WCHAR* Model::PathFindExtensionW(const WCHAR* path) {
   return path ? ExtensionOf(path) : nullptr;
 }
 
-win::SHORT Machine::GetFileTitleW(const WCHAR* path, WCHAR* title, WORD size) {
-  if (Fails("GetFileTitleW", win::ERROR_INVALID_PARAMETER)) return -1;
+win::SHORT Model::GetFileTitleW(const WCHAR* path, WCHAR* title, WORD size) {
   if (!path || !*path) return -1;
   const std::size_t length = UnitCount(path);
   // The characters Wine's GetFileTitleW refuses; it takes '?'.
@@ -255,8 +249,7 @@ win::SHORT Machine::GetFileTitleW(const WCHAR* path, WCHAR* title, WORD size) {
   return 0;
 }
 
-UINT Machine::GetSystemWow64DirectoryA(char* buffer, UINT size) {
-  if (Fails("GetSystemWow64DirectoryA", kErrorCallNotImplemented)) return 0;
+UINT Model::GetSystemWow64DirectoryA(char* buffer, UINT size) {
   if (folders.wow64.empty()) {
     SetLastError(kErrorCallNotImplemented);
     return 0;

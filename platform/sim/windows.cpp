@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/sim/machine.h"
+#include "platform/sim/model.h"
 
 namespace sim {
 
@@ -66,9 +66,8 @@ void WindowSystem::Raise(HWND handle) {
   if (it != windows.end()) std::rotate(windows.begin(), it, it + 1);
 }
 
-HWND Machine::FindWindowExA(HWND parent, HWND childAfter, const char* className,
+HWND Model::FindWindowExA(HWND parent, HWND childAfter, const char* className,
                             const char* title) {
-  if (Fails("FindWindowExA", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
   bool started = childAfter == 0;
   for (const auto& w : windows.windows) {
     if (!started) {
@@ -85,8 +84,7 @@ HWND Machine::FindWindowExA(HWND parent, HWND childAfter, const char* className,
   return 0;
 }
 
-DWORD Machine::GetWindowThreadProcessId(HWND window, DWORD* processId) {
-  if (Fails("GetWindowThreadProcessId", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+DWORD Model::GetWindowThreadProcessId(HWND window, DWORD* processId) {
   auto* w = windows.Find(window);
   if (!w) {
     lastError_ = win::ERROR_INVALID_WINDOW_HANDLE;
@@ -96,38 +94,32 @@ DWORD Machine::GetWindowThreadProcessId(HWND window, DWORD* processId) {
   return w->threadId;
 }
 
-BOOL Machine::IsWindowVisible(HWND window) {
-  if (Fails("IsWindowVisible", 0)) return win::FALSE;
+BOOL Model::IsWindowVisible(HWND window) {
   auto* w = windows.Find(window);
   return w && w->visible ? win::TRUE : win::FALSE;
 }
 
-BOOL Machine::IsWindow(HWND window) {
-  faults.Enter("IsWindow", false);
+BOOL Model::IsWindow(HWND window) {
   return windows.Find(window) ? win::TRUE : win::FALSE;
 }
 
-HWND Machine::GetParent(HWND window) {
-  if (Fails("GetParent", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+HWND Model::GetParent(HWND window) {
   auto* w = windows.Find(window);
   return w ? w->parent : 0;
 }
 
-int Machine::GetClassNameA(HWND window, char* name, int maxCount) {
-  if (Fails("GetClassNameA", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+int Model::GetClassNameA(HWND window, char* name, int maxCount) {
   auto* w = windows.Find(window);
   return w ? CopyOut(w->className, name, maxCount) : 0;
 }
 
-int Machine::GetWindowTextLengthW(HWND window) {
-  if (Fails("GetWindowTextLengthW", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+int Model::GetWindowTextLengthW(HWND window) {
   auto* w = windows.Find(window);
   if (!w || w->title.empty()) return 0;
   return ConvertToWide(936, w->title.data(), static_cast<int>(w->title.size()), nullptr, 0);
 }
 
-int Machine::GetWindowTextW(HWND window, WCHAR* text, int maxCount) {
-  if (Fails("GetWindowTextW", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+int Model::GetWindowTextW(HWND window, WCHAR* text, int maxCount) {
   auto* w = windows.Find(window);
   if (!w || !text || maxCount <= 0) return 0;
   std::u16string wide(w->title.size() + 1, u'\0');
@@ -140,28 +132,24 @@ int Machine::GetWindowTextW(HWND window, WCHAR* text, int maxCount) {
   return n;
 }
 
-int Machine::GetWindowTextLengthA(HWND window) {
-  if (Fails("GetWindowTextLengthA", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+int Model::GetWindowTextLengthA(HWND window) {
   auto* w = windows.Find(window);
   return w ? static_cast<int>(w->title.size()) : 0;
 }
 
-HWND Machine::GetDlgItem(HWND dialog, int id) {
-  if (Fails("GetDlgItem", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+HWND Model::GetDlgItem(HWND dialog, int id) {
   for (const auto& w : windows.windows)
     if (w.child && w.parent == dialog && w.id == static_cast<win::HMENU>(id)) return w.handle;
   lastError_ = 1421;  // ERROR_CONTROL_ID_NOT_FOUND
   return 0;
 }
 
-int Machine::GetWindowTextA(HWND window, char* text, int maxCount) {
-  if (Fails("GetWindowTextA", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+int Model::GetWindowTextA(HWND window, char* text, int maxCount) {
   auto* w = windows.Find(window);
   return w ? CopyOut(w->title, text, maxCount) : 0;
 }
 
-BOOL Machine::SetWindowTextA(HWND window, const char* text) {
-  if (Fails("SetWindowTextA", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+BOOL Model::SetWindowTextA(HWND window, const char* text) {
   auto* w = windows.Find(window);
   if (!w) return win::FALSE;
   w->title = text ? text : "";
@@ -170,47 +158,38 @@ BOOL Machine::SetWindowTextA(HWND window, const char* text) {
 
 // ---------------------------------------------------------------- message boxes
 
-int Machine::MessageBoxTimeoutA(HWND owner, const char* text, const char* caption, UINT style,
+int Model::MessageBoxTimeoutA(HWND owner, const char* text, const char* caption, UINT style,
                                 WORD, DWORD milliseconds) {
-  if (Fails("MessageBoxTimeoutA", 0) || !dialogs.available) return 0;
-  if (dialogs.onShow) dialogs.onShow(*this);
-  int answer = 32000;
-  if (!dialogs.answers.empty()) {
-    answer = dialogs.answers.front();
-    dialogs.answers.pop_front();
-  }
+  if (!dialogs.available) return 0;
+  if (user.onShow) user.onShow();
+  int answer = user.NextAnswer();
   // A box with only an OK button closed any other way still answers OK.
   if ((style & 0xF) == 0 && answer == 2) answer = 1;
   MessageBoxRecord record{owner, text ? text : "", caption ? caption : "", style, milliseconds,
-                          answer, clock.tick};
+                          answer};
   // A box without time-out (0 or INFINITE) waits for the user; unattended, OK.
   if (answer == 32000 && (milliseconds == win::INFINITE || milliseconds == 0))
     answer = record.result = 1;
   if (answer != 0) {
-    DWORD wait = answer == 32000 ? milliseconds : std::min(dialogs.thinkTime, milliseconds);
+    DWORD wait = answer == 32000 ? milliseconds : std::min(user.thinkTime, milliseconds);
     clock.tick += wait;
   }
   dialogs.shown.push_back(record);
   return answer;
 }
 
-int Machine::MessageBoxA(HWND owner, const char* text, const char* caption, UINT style) {
-  if (Fails("MessageBoxA", 0)) return 0;
-  int answer = 1;
-  if (!dialogs.answers.empty()) {
-    answer = dialogs.answers.front() == 32000 ? 1 : dialogs.answers.front();
-    dialogs.answers.pop_front();
-  }
+int Model::MessageBoxA(HWND owner, const char* text, const char* caption, UINT style) {
+  int answer = user.NextAnswer();
+  if (answer == 32000) answer = 1;
   dialogs.shown.push_back({owner, text ? text : "", caption ? caption : "", style, win::INFINITE,
-                           answer, clock.tick});
-  clock.tick += dialogs.thinkTime;
+                           answer});
+  clock.tick += user.thinkTime;
   return answer;
 }
 
 // ---------------------------------------------------------------- messages
 
-BOOL Machine::PeekMessageA(win::MSG* msg, HWND window, UINT first, UINT last, UINT remove) {
-  if (Fails("PeekMessageA", 0)) return win::FALSE;
+BOOL Model::PeekMessageA(win::MSG* msg, HWND window, UINT first, UINT last, UINT remove) {
   for (auto it = windows.queue.begin(); it != windows.queue.end(); ++it) {
     if (window && it->hwnd != window) continue;
     if ((first || last) && (it->message < first || it->message > last)) continue;
@@ -221,8 +200,7 @@ BOOL Machine::PeekMessageA(win::MSG* msg, HWND window, UINT first, UINT last, UI
   return win::FALSE;
 }
 
-BOOL Machine::GetMessageA(win::MSG* msg, HWND window, UINT first, UINT last) {
-  if (Fails("GetMessageA", win::ERROR_INVALID_WINDOW_HANDLE)) return -1;
+BOOL Model::GetMessageA(win::MSG* msg, HWND window, UINT first, UINT last) {
   // The user acts in a window the program shows; with no window left,
   // nothing can arrive later in a simulation that runs one thread, so a
   // loop waiting here is told to quit instead of waiting for ever.
@@ -243,35 +221,30 @@ BOOL Machine::GetMessageA(win::MSG* msg, HWND window, UINT first, UINT last) {
   return 0;
 }
 
-BOOL Machine::TranslateMessage(const win::MSG*) {
-  faults.Enter("TranslateMessage", false);
+BOOL Model::TranslateMessage(const win::MSG*) {
   return win::FALSE;
 }
 
-win::LRESULT Machine::DispatchMessageA(const win::MSG* msg) {
-  faults.Enter("DispatchMessageA", false);
+win::LRESULT Model::DispatchMessageA(const win::MSG* msg) {
   if (!msg || !msg->hwnd) return 0;
   return SendMessageA(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
-void Machine::PostQuitMessage(int exitCode) {
-  faults.Enter("PostQuitMessage", false);
+void Model::PostQuitMessage(int exitCode) {
   win::MSG msg{};
   msg.message = win::WM_QUIT;
   msg.wParam = static_cast<win::WPARAM>(exitCode);
   windows.queue.push_back(msg);
 }
 
-BOOL Machine::PostMessageA(HWND window, UINT message, win::WPARAM wParam, win::LPARAM lParam) {
-  if (Fails("PostMessageA", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+BOOL Model::PostMessageA(HWND window, UINT message, win::WPARAM wParam, win::LPARAM lParam) {
   if (window && !windows.Find(window)) return win::FALSE;
   windows.queue.push_back({window, message, wParam, lParam, clock.tick, {0, 0}});
   return win::TRUE;
 }
 
-win::LRESULT Machine::SendMessageA(HWND window, UINT message, win::WPARAM wParam,
+win::LRESULT Model::SendMessageA(HWND window, UINT message, win::WPARAM wParam,
                                    win::LPARAM lParam) {
-  faults.Enter("SendMessageA", false);
   auto* w = windows.Find(window);
   if (!w) return 0;
   for (const auto& c : windows.classes)
@@ -282,7 +255,7 @@ win::LRESULT Machine::SendMessageA(HWND window, UINT message, win::WPARAM wParam
 }
 
 // The combo box's own handling of the messages the program sends it.
-win::LRESULT Machine::ComboBoxMessage(WindowSystem::Window& w, UINT message, win::WPARAM wParam,
+win::LRESULT Model::ComboBoxMessage(WindowSystem::Window& w, UINT message, win::WPARAM wParam,
                                       win::LPARAM lParam) {
   constexpr win::LRESULT kError = -1;
   switch (message) {
@@ -324,7 +297,7 @@ win::LRESULT Machine::ComboBoxMessage(WindowSystem::Window& w, UINT message, win
   return DefWindowProcA(w.handle, message, wParam, lParam);
 }
 
-bool Machine::PerformUserAction() {
+bool Model::PerformUserAction() {
   // The program's own top-level window the user works in.
   WindowSystem::Window* top = nullptr;
   for (auto& w : windows.windows)
@@ -338,15 +311,10 @@ bool Machine::PerformUserAction() {
       if (w.child && w.parent == top->handle && SameClass(w.className, className)) return &w;
     return nullptr;
   };
-  if (windows.beforeUserAction) windows.beforeUserAction(*this);
-  WindowSystem::UserAction action{WindowSystem::UserAction::kClose, ""};
-  if (!windows.userActions.empty()) {
-    action = windows.userActions.front();
-    windows.userActions.pop_front();
-  }
-  clock.tick += dialogs.thinkTime;
+  const ScriptedUser::Action action = user.NextAction();
+  clock.tick += user.thinkTime;
   switch (action.kind) {
-    case WindowSystem::UserAction::kPick:
+    case ScriptedUser::Action::kPick:
       if (auto* combo = child("COMBOBOX")) {
         for (std::size_t i = 0; i < combo->items.size(); ++i)
           if (combo->items[i] == action.text) {
@@ -358,22 +326,22 @@ bool Machine::PerformUserAction() {
                                  static_cast<win::LPARAM>(combo->handle), clock.tick, {0, 0}});
       }
       return true;
-    case WindowSystem::UserAction::kType:
+    case ScriptedUser::Action::kType:
       if (auto* combo = child("COMBOBOX")) {
         combo->title = action.text;
         combo->selection = -1;
       }
       return true;
-    case WindowSystem::UserAction::kPressOk:
+    case ScriptedUser::Action::kPressOk:
       if (auto* button = child("BUTTON"))
         windows.queue.push_back({top->handle, win::WM_COMMAND,
                                  static_cast<win::WPARAM>(button->id) | win::BN_CLICKED << 16,
                                  static_cast<win::LPARAM>(button->handle), clock.tick, {0, 0}});
       return true;
-    case WindowSystem::UserAction::kClose:
+    case ScriptedUser::Action::kClose:
       windows.queue.push_back({top->handle, win::WM_CLOSE, 0, 0, clock.tick, {0, 0}});
       return true;
-    case WindowSystem::UserAction::kKey: {
+    case ScriptedUser::Action::kKey: {
       // Keys go to the focus window, or to the window itself without one.
       HWND target = top->handle;
       for (const auto* w = windows.Find(windows.focus); w; w = windows.Find(w->parent))
@@ -395,9 +363,8 @@ bool Machine::PerformUserAction() {
   return false;
 }
 
-win::LRESULT Machine::DefWindowProcA(HWND window, UINT message, win::WPARAM wParam,
+win::LRESULT Model::DefWindowProcA(HWND window, UINT message, win::WPARAM wParam,
                                      win::LPARAM lParam) {
-  faults.Enter("DefWindowProcA", false);
   auto* w = windows.Find(window);
   if (!w) return 0;
   if (message == win::WM_CLOSE) {
@@ -414,8 +381,7 @@ win::LRESULT Machine::DefWindowProcA(HWND window, UINT message, win::WPARAM wPar
 
 // ---------------------------------------------------------------- creating windows
 
-WORD Machine::RegisterClassExA(const win::WNDCLASSEXA* windowClass) {
-  if (Fails("RegisterClassExA", win::ERROR_INVALID_PARAMETER)) return 0;
+WORD Model::RegisterClassExA(const win::WNDCLASSEXA* windowClass) {
   if (!windowClass || !windowClass->lpszClassName) return 0;
   for (const auto& c : windows.classes)
     if (SameClass(c.name, windowClass->lpszClassName)) {
@@ -430,10 +396,9 @@ WORD Machine::RegisterClassExA(const win::WNDCLASSEXA* windowClass) {
   return static_cast<WORD>(0xC000 + windows.classes.size());
 }
 
-HWND Machine::CreateWindowExA(DWORD exStyle, const char* className, const char* title,
+HWND Model::CreateWindowExA(DWORD exStyle, const char* className, const char* title,
                               DWORD style, int x, int y, int width, int height, HWND parent,
                               win::HMENU menu) {
-  if (Fails("CreateWindowExA", win::ERROR_INVALID_PARAMETER)) return 0;
   if (!className) return 0;
   constexpr DWORD kChild = 0x40000000u, kVisible = 0x10000000u, kPopup = 0x80000000u,
                   kCaption = 0x00C00000u, kClipSiblings = 0x04000000u;
@@ -466,12 +431,11 @@ HWND Machine::CreateWindowExA(DWORD exStyle, const char* className, const char* 
   return w.handle;
 }
 
-BOOL Machine::DestroyWindow(HWND window) {
-  if (Fails("DestroyWindow", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+BOOL Model::DestroyWindow(HWND window) {
   return DestroyOne(window);
 }
 
-BOOL Machine::DestroyOne(HWND window) {
+BOOL Model::DestroyOne(HWND window) {
   if (!windows.Find(window)) return win::FALSE;
   // Children and owned windows go first, as on Windows.
   std::vector<HWND> dependants;
@@ -487,8 +451,7 @@ BOOL Machine::DestroyOne(HWND window) {
   return win::TRUE;
 }
 
-BOOL Machine::ShowWindow(HWND window, int command) {
-  if (Fails("ShowWindow", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+BOOL Model::ShowWindow(HWND window, int command) {
   auto* w = windows.Find(window);
   if (!w) return win::FALSE;
   BOOL wasVisible = w->visible ? win::TRUE : win::FALSE;
@@ -496,9 +459,8 @@ BOOL Machine::ShowWindow(HWND window, int command) {
   return wasVisible;
 }
 
-BOOL Machine::SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height,
+BOOL Model::SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height,
                            UINT flags) {
-  if (Fails("SetWindowPos", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
   auto* w = windows.Find(window);
   if (!w) return win::FALSE;
   constexpr UINT kNoSize = 0x1, kNoMove = 0x2, kNoZOrder = 0x4;
@@ -516,36 +478,31 @@ BOOL Machine::SetWindowPos(HWND window, HWND insertAfter, int x, int y, int widt
   return win::TRUE;
 }
 
-BOOL Machine::MoveWindow(HWND window, int x, int y, int width, int height, BOOL) {
-  if (Fails("MoveWindow", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+BOOL Model::MoveWindow(HWND window, int x, int y, int width, int height, BOOL) {
   auto* w = windows.Find(window);
   if (!w) return win::FALSE;
   w->rect = {x, y, x + width, y + height};
   return win::TRUE;
 }
 
-BOOL Machine::GetWindowRect(HWND window, win::RECT* rect) {
-  if (Fails("GetWindowRect", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+BOOL Model::GetWindowRect(HWND window, win::RECT* rect) {
   auto* w = windows.Find(window);
   if (!w || !rect) return win::FALSE;
   *rect = w->rect;
   return win::TRUE;
 }
 
-int Machine::GetSystemMetrics(int index) {
-  faults.Enter("GetSystemMetrics", false);
+int Model::GetSystemMetrics(int index) {
   if (index == 0) return windows.screenWidth;  // SM_CXSCREEN
   if (index == 1) return windows.screenHeight;
   return 0;
 }
 
-DWORD Machine::GetSysColor(int index) {
-  faults.Enter("GetSysColor", false);
+DWORD Model::GetSysColor(int index) {
   return index == 15 ? 0xF0F0F0u : 0;  // COLOR_BTNFACE
 }
 
-win::HGDIOBJ Machine::GetStockObject(int object) {
-  if (Fails("GetStockObject", 0)) return 0;
+win::HGDIOBJ Model::GetStockObject(int object) {
   return 0x0A000000u + static_cast<unsigned>(object);
 }
 
@@ -555,8 +512,7 @@ namespace sim {
 
 // ---------------------------------------------------------------- painting
 
-win::HDC Machine::BeginPaint(HWND window, win::PAINTSTRUCT* paint) {
-  if (Fails("BeginPaint", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+win::HDC Model::BeginPaint(HWND window, win::PAINTSTRUCT* paint) {
   auto* w = windows.Find(window);
   if (!w || !paint) return 0;
   win::HDC dc = window | 1;
@@ -566,42 +522,35 @@ win::HDC Machine::BeginPaint(HWND window, win::PAINTSTRUCT* paint) {
   return dc;
 }
 
-BOOL Machine::EndPaint(HWND, const win::PAINTSTRUCT* paint) {
-  faults.Enter("EndPaint", false);
+BOOL Model::EndPaint(HWND, const win::PAINTSTRUCT* paint) {
   if (paint) windows.deviceContexts.erase(paint->hdc);
   return win::TRUE;
 }
 
-BOOL Machine::GetClientRect(HWND window, win::RECT* rect) {
-  if (Fails("GetClientRect", win::ERROR_INVALID_WINDOW_HANDLE)) return win::FALSE;
+BOOL Model::GetClientRect(HWND window, win::RECT* rect) {
   auto* w = windows.Find(window);
   if (!w || !rect) return win::FALSE;
   *rect = {0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
   return win::TRUE;
 }
 
-DWORD Machine::SetTextColor(win::HDC dc, DWORD colour) {
-  faults.Enter("SetTextColor", false);
+DWORD Model::SetTextColor(win::HDC dc, DWORD colour) {
   return SetSetting(windows, dc, &WindowSystem::DeviceContext::textColour, colour, DWORD(0xFFFFFFFFu));
 }
 
-DWORD Machine::SetBkColor(win::HDC dc, DWORD colour) {
-  faults.Enter("SetBkColor", false);
+DWORD Model::SetBkColor(win::HDC dc, DWORD colour) {
   return SetSetting(windows, dc, &WindowSystem::DeviceContext::backgroundColour, colour, DWORD(0xFFFFFFFFu));
 }
 
-int Machine::SetBkMode(win::HDC dc, int mode) {
-  faults.Enter("SetBkMode", false);
+int Model::SetBkMode(win::HDC dc, int mode) {
   return SetSetting(windows, dc, &WindowSystem::DeviceContext::backgroundMode, mode, int(0));
 }
 
-win::HGDIOBJ Machine::SelectObject(win::HDC, win::HGDIOBJ object) {
-  faults.Enter("SelectObject", false);
+win::HGDIOBJ Model::SelectObject(win::HDC, win::HGDIOBJ object) {
   return object ? 0x0A000011u : 0;
 }
 
-int Machine::DrawTextA(win::HDC dc, const char* text, int count, win::RECT* rect, UINT format) {
-  faults.Enter("DrawTextA", false);
+int Model::DrawTextA(win::HDC dc, const char* text, int count, win::RECT* rect, UINT format) {
   auto it = windows.deviceContexts.find(dc);
   if (it == windows.deviceContexts.end() || !text || !rect) return 0;
   std::string shown = count < 0 ? std::string(text) : std::string(text, static_cast<std::size_t>(count));
@@ -610,18 +559,15 @@ int Machine::DrawTextA(win::HDC dc, const char* text, int count, win::RECT* rect
   return 16;
 }
 
-int Machine::FillRect(win::HDC, const win::RECT* rect, win::HGDIOBJ brush) {
-  faults.Enter("FillRect", false);
+int Model::FillRect(win::HDC, const win::RECT* rect, win::HGDIOBJ brush) {
   return rect && brush ? 1 : 0;
 }
 
-win::HGDIOBJ Machine::CreateSolidBrush(DWORD) {
-  if (Fails("CreateSolidBrush", 0)) return 0;
+win::HGDIOBJ Model::CreateSolidBrush(DWORD) {
   return windows.nextObject++;
 }
 
-BOOL Machine::DeleteObject(win::HGDIOBJ object) {
-  faults.Enter("DeleteObject", false);
+BOOL Model::DeleteObject(win::HGDIOBJ object) {
   return object ? win::TRUE : win::FALSE;
 }
 
@@ -631,8 +577,7 @@ namespace sim {
 
 // ---------------------------------------------------------------- dialog keys
 
-HWND Machine::SetFocus(HWND window) {
-  if (Fails("SetFocus", win::ERROR_INVALID_WINDOW_HANDLE)) return 0;
+HWND Model::SetFocus(HWND window) {
   if (window && !windows.Find(window)) {
     lastError_ = win::ERROR_INVALID_WINDOW_HANDLE;
     return 0;
@@ -645,8 +590,7 @@ HWND Machine::SetFocus(HWND window) {
 // As IsDialogMessage does for any window: the dialog's own messages and its
 // controls' are taken; keys that move or press are handled, every other
 // message is dispatched here.
-BOOL Machine::IsDialogMessageA(HWND dialog, win::MSG* msg) {
-  faults.Enter("IsDialogMessageA", false);
+BOOL Model::IsDialogMessageA(HWND dialog, win::MSG* msg) {
   if (!msg || !windows.Find(dialog)) return win::FALSE;
   // The control of `dialog` that `window` is or lies in; 0 when outside.
   auto controlOf = [&](HWND window) -> HWND {

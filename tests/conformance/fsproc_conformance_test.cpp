@@ -4,16 +4,11 @@
 
 #include <string>
 
-#include "conformance/harness.h"
+#include "conformance/scratch_folder.h"
 #include "fsproc/file_ops.h"
 #include "fsproc/process_ops.h"
 #include "runtime/text_encoding.h"
 #include "runtime/values.h"
-
-#ifdef _WIN32
-#include <filesystem>
-#include <system_error>
-#endif
 
 namespace {
 
@@ -21,28 +16,10 @@ constexpr std::int32_t kCodePage = 936;
 constexpr win::DWORD kErrorFileExists = 80;
 constexpr win::DWORD kCreateSuspended = 0x4;
 
-class FsprocConformanceTest : public ::testing::Test {
+class FsprocConformanceTest : public ScratchFolderTest {
  protected:
-  void SetUp() override {
-    const Text temp = SpecialFolderPath(api(), 11);
-    ASSERT_FALSE(temp.empty()) << LastError(api());
-    root_ = temp + "tg-fsproc-" + ValueToText(static_cast<std::int32_t>(api().GetCurrentProcessId())) +
-            "-" + ValueToText(static_cast<std::int32_t>(api().GetTickCount() & 0x7FFFFFFF));
-    ASSERT_TRUE(MakeDirectoryTree(api(), root_, kCodePage)) << root_ << ": " << LastError(api());
-    root_ += "\\";
-  }
+  FsprocConformanceTest() : ScratchFolderTest("tg-fsproc-") {}
 
-  void TearDown() override {
-#ifdef _WIN32
-    if (root_.empty()) return;
-    const std::u16string units = WideToUnits(TrimWideAtNul(TextToWide(api(), root_, kCodePage), false));
-    std::error_code error;
-    std::filesystem::remove_all(std::filesystem::path(units), error);
-    EXPECT_FALSE(error) << error.message();
-#endif
-  }
-
-  win::Api& api() { return harness_->api(); }
   bool IsDirectory(const Text& path) {
     const WideText wide = TextToWide(api(), path, kCodePage);
     return api().PathIsDirectoryW(WideArg(wide).get()) == 16;
@@ -51,9 +28,6 @@ class FsprocConformanceTest : public ::testing::Test {
     const WideText wide = TextToWide(api(), path, kCodePage);
     return api().PathIsDirectoryW(WideArg(wide).get());
   }
-
-  std::unique_ptr<Harness> harness_ = MakeHarness();
-  Text root_;
 };
 
 // The executable name the process list gives for a process.

@@ -180,7 +180,7 @@ TEST(MessageBoxConformance, ZeroTimeoutWaitsForTheUser) {
   HANDLE presser = CreateThread(nullptr, 0, PressCancelLater, const_cast<char*>(kCaption), 0, nullptr);
   ASSERT_NE(presser, nullptr) << "CreateThread: " << GetLastError();
 #else
-  static_cast<sim::Machine&>(api).dialogs.answers = {2};
+  static_cast<sim::Machine&>(api).user.answers = {2};
 #endif
   EXPECT_EQ(TimedMessageBox(api, kCodePage, "按取消", 0x21u, Text(kCaption), std::nullopt, 0), 1)
       << "Cancel pressed; " << LastError(api);

@@ -492,8 +492,11 @@ class Scenario:
     def start_installer(self, lang='zh_CN.UTF-8', installer=None):
         """Starts the installer in a console; the ConsoleRun."""
         self.remember_processes()
-        run = console_run.start_in_console(installer or wineenv.installer_path(), lang=lang,
-                                           env=EXTRA_ENV)
+        return self.adopt(console_run.start_in_console(installer or wineenv.installer_path(),
+                                                       lang=lang, env=EXTRA_ENV))
+
+    def adopt(self, run):
+        """A ConsoleRun started otherwise, ended with the scenario; the run."""
         self._runs.append(run)
         return run
 

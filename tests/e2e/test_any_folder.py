@@ -10,6 +10,7 @@ import unittest
 
 import scenario as sc
 import winetool
+from waiting import wait_until
 
 GAME_FOLDER = 'Thistlegarden ♪'
 OWN_FOLDER = '下载 ♪ 게임'
@@ -39,7 +40,7 @@ class AnyFolderTest(sc.E2ETest):
             command = 'set TEMP=%s&& set TMP=%s&& cd /d %s&& ThistlegardenPatch.exe' % (
                 sc.to_windows(temp), sc.to_windows(temp), sc.to_windows(own))
             run = winetool.start_in_console('cmd.exe', ['/c', command], env=sc.EXTRA_ENV)
-            s._runs.append(run)
+            s.adopt(run)
             try:
                 closed = run.wait_for_output(sc.CLOSING_TEXT, timeout=90)
                 time.sleep(0.3)
@@ -61,10 +62,8 @@ class AnyFolderTest(sc.E2ETest):
                 self.assertEqual(sc.read_bytes(os.path.join(images, sc.AFTER_IMAGE)),
                                  sc.after_image())
                 # The game started again by its full path, in its own folder.
-                end = time.monotonic() + 10
-                while len(s.instances()) <= previous and time.monotonic() < end:
-                    time.sleep(0.1)
-                started = s.instances()[previous:]
+                started = wait_until(lambda: s.instances()[previous:], 10,
+                                     'the game started again', detail=s.instances)
                 self.assertEqual(len(started), 1, started)
                 self.assertEqual(started[0]['exe'], sc.to_windows(s.game_exe))
                 self.assertEqual(started[0]['cwd'], sc.to_windows(s.game_dir))

@@ -101,7 +101,7 @@ class DesktopTest(sc.E2ETest):
                         time.sleep(gap)
                     runs.append(winetool.start_in_console(winetool.installer_path(),
                                                           env=sc.EXTRA_ENV))
-                    s._runs.append(runs[-1])
+                    s.adopt(runs[-1])
                 results = [run.wait(timeout=120) for run in runs]
                 self.assertEqual([r.exit_code for r in results], [0, 0])
                 # Whichever took the mutex first ran; the other printed nothing.

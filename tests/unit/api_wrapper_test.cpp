@@ -13,7 +13,7 @@ namespace {
 
 void InstallGame(sim::Machine& machine) {
   scenario::InstallGame(machine, 4096);
-  machine.dialogs.answers = {1};
+  machine.user.answers = {1};
 }
 
 // Counts what reaches the machine through it and changes nothing.
@@ -40,7 +40,7 @@ TEST(ApiWrapperTest, AWholeRunThroughItMakesTheSameCallsWithTheSameResults) {
   ASSERT_EQ(wrapped.dialogs.shown.size(), direct.dialogs.shown.size());
   for (std::size_t i = 0; i < direct.dialogs.shown.size(); ++i)
     EXPECT_EQ(wrapped.dialogs.shown[i].text, direct.dialogs.shown[i].text) << "box " << i;
-  EXPECT_EQ(wrapped.files.changes, direct.files.changes);
+  EXPECT_EQ(wrapped.files.changes(), direct.files.changes());
   EXPECT_EQ(api.ticks, std::count(direct.faults.calls.begin(), direct.faults.calls.end(),
                                   std::string("GetTickCount")));
   EXPECT_GT(direct.faults.calls.size(), 100u);

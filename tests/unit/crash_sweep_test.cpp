@@ -47,9 +47,9 @@ constexpr Loss kLosses[] = {
 constexpr char kAsideSuffix[] = ".aside1";
 
 void Prepare(sim::Machine& machine, const Run& run) {
-  machine.dialogs.answers = run.answers;
-  machine.windows.userActions = {{sim::WindowSystem::UserAction::kPick, "0.25c"},
-                                 {sim::WindowSystem::UserAction::kPressOk, ""}};
+  machine.user.answers = run.answers;
+  machine.user.actions = {{sim::ScriptedUser::Action::kPick, "0.25c"},
+                                 {sim::ScriptedUser::Action::kPressOk, ""}};
 }
 
 // Every file under `folder`, by name relative to it.

@@ -66,7 +66,7 @@ TEST(FindGameTest, OtherProgramsWindowsLeaveTheProcessSearch) {
 
   // A window whose owner cannot be told is passed over, not the end of the walk.
   const win::HWND gameWindow = machine.windows.AddForeign("Thistlegarden", "UnityWndClass", first);
-  machine.faults.Fail("GetWindowThreadProcessId");
+  machine.faults.Fail(win::Call::GetWindowThreadProcessId);
   found = FindGame(machine, "Thistlegarden", "Thistlegarden.exe");
   EXPECT_EQ(found.window, gameWindow);
   EXPECT_EQ(found.processId, first);
@@ -77,7 +77,7 @@ TEST(FindGameTest, NoSnapshotFindsNothing) {
   sim::Machine machine;
   const win::DWORD game = machine.processes.Add("Thistlegarden.exe", kGameImage);
   machine.windows.AddForeign("Thistlegarden", "UnityWndClass", game);
-  machine.faults.Fail("CreateToolhelp32Snapshot");
+  machine.faults.Fail(win::Call::CreateToolhelp32Snapshot);
   const FoundGame found = FindGame(machine, "Thistlegarden", "Thistlegarden.exe");
   EXPECT_EQ(found.window, 0u);
   EXPECT_EQ(found.processId, 0u);
@@ -151,7 +151,7 @@ TEST(GameLookupTest, NoGameAndNoSnapshot) {
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 
   machine.processes.Add("Thistlegarden.exe", kGameImage);
-  machine.faults.Fail("CreateToolhelp32Snapshot");
+  machine.faults.Fail(win::Call::CreateToolhelp32Snapshot);
   EXPECT_EQ(FindProcessIdByName(machine, "Thistlegarden.exe"), 0u);
   EXPECT_EQ(CallCount(machine, "Process32First"), 1);  // only from the first lookup
 }
@@ -206,8 +206,8 @@ TEST(ProcessImagePathTest, GamePathWithThePrivilegeOnlyAroundTheOpen) {
                                       "NtQueryInformationProcess", "HeapAlloc",
                                       "NtQueryInformationProcess", "HeapFree", "CloseHandle"}));
   ASSERT_EQ(machine.processes.privilegeLog.size(), 2u);
-  EXPECT_TRUE(machine.processes.privilegeLog[0].first);
-  EXPECT_FALSE(machine.processes.privilegeLog[1].first);
+  EXPECT_TRUE(machine.processes.privilegeLog[0]);
+  EXPECT_FALSE(machine.processes.privilegeLog[1]);
   EXPECT_FALSE(machine.processes.debugPrivilegeEnabled);
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
@@ -406,13 +406,13 @@ TEST(WideTextTest, ArgumentsForPlatformCalls) {
 
 TEST(WideTextTest, FailedConversionsGiveEmptyResults) {
   sim::Machine machine;
-  machine.faults.Fail("WideCharToMultiByte");
+  machine.faults.Fail(win::Call::WideCharToMultiByte);
   EXPECT_EQ(WideToText(machine, Terminated(u"ab"), kCodePage), "");
-  machine.faults.Fail("WideCharToMultiByte", 2);
+  machine.faults.Fail(win::Call::WideCharToMultiByte, 2);
   EXPECT_EQ(WideToText(machine, Terminated(u"ab"), kCodePage), "");
-  machine.faults.Fail("MultiByteToWideChar");
+  machine.faults.Fail(win::Call::MultiByteToWideChar);
   EXPECT_EQ(TextToWide(machine, "ab", kCodePage), WideText());
-  machine.faults.Fail("MultiByteToWideChar", 2);
+  machine.faults.Fail(win::Call::MultiByteToWideChar, 2);
   EXPECT_EQ(TextToWide(machine, "ab", kCodePage), WideText());
   // A code page the system lacks.
   EXPECT_EQ(TextToWide(machine, "ab", 12345), WideText());

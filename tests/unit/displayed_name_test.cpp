@@ -82,7 +82,7 @@ TEST_F(DisplayedNameTest, ReadRegistryDwordTakesTheFirstFourBytesOfWhateverIsSto
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 
   // The second read failing gives 0, not what the first read saw.
-  machine.faults.Fail("RegQueryValueExW", 2);
+  machine.faults.Fail(win::Call::RegQueryValueExW, 2);
   EXPECT_EQ(read("Number"), 0u);
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
@@ -111,7 +111,7 @@ TEST_F(DisplayedNameTest, RegistryViewFollowsTheSystemProbe) {
     machine.self.missingExports.clear();
     machine.faults.Clear();
     if (c.removeExport) machine.self.missingExports.insert("GetSystemWow64DirectoryA");
-    if (!c.probeWorks) machine.faults.Fail("GetSystemWow64DirectoryA");
+    if (!c.probeWorks) machine.faults.Fail(win::Call::GetSystemWow64DirectoryA);
     EXPECT_EQ(Name(kGame), c.expected);
     EXPECT_EQ(machine.OpenHandleCount(), 0u);
   }

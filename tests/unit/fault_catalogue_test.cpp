@@ -71,10 +71,10 @@ struct Case {
 void Prepare(sim::Machine& machine, Game& game, const Case& c) {
   machine.registry.SetDword(kAdvanced, "HideFileExt", 1);
   game = scenario::InstallGame(machine, kAssemblySize, c.window);
-  machine.dialogs.answers = c.answers;
+  machine.user.answers = c.answers;
   // When the version window opens, the user picks the right version.
-  machine.windows.userActions = {{sim::WindowSystem::UserAction::kPick, "0.25c"},
-                                 {sim::WindowSystem::UserAction::kPressOk, ""}};
+  machine.user.actions = {{sim::ScriptedUser::Action::kPick, "0.25c"},
+                                 {sim::ScriptedUser::Action::kPressOk, ""}};
   if (c.setup) c.setup(machine, game);
 }
 
@@ -351,7 +351,7 @@ TEST(FaultCatalogueTest, AnAsideGoesBackOnlyWhereThereIsNoAssembly) {
     sim::Machine machine;
     Game game = scenario::InstallGame(machine, -1);
     machine.files.AddFile(game.AssemblyPath() + ".aside1", original);
-    machine.dialogs.answers = {kIdOk};
+    machine.user.answers = {kIdOk};
     EXPECT_EQ(ProgramEntry(machine), 0);
     EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".aside1"), nullptr);
     EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
@@ -371,7 +371,7 @@ TEST(FaultCatalogueTest, AnAsideGoesBackOnlyWhereThereIsNoAssembly) {
     Game game = scenario::InstallGame(machine, -1);
     machine.files.AddFile(game.AssemblyPath(), current);
     machine.files.AddFile(game.AssemblyPath() + ".aside1", older);
-    machine.dialogs.answers = confirms ? std::deque<int>{kIdOk} : std::deque<int>{kIdCancel, kIdCancel};
+    machine.user.answers = confirms ? std::deque<int>{kIdOk} : std::deque<int>{kIdCancel, kIdCancel};
     EXPECT_EQ(ProgramEntry(machine), 0);
     EXPECT_TRUE(scenario::File(machine, game.AssemblyPath() + ".aside1")->data == older);
     ASSERT_FALSE(machine.dialogs.shown.empty());
@@ -398,7 +398,7 @@ TEST(FaultCatalogueTest, LeftoversAreRemovedAndKeptOriginalsStay) {
   machine.files.AddFile(draft, "partial");
   const std::string earlier(kAssemblySize, 'e');  // another original of the same version
   machine.files.AddFile(scenario::KeptOriginalPath(game.folder, "0.25c"), earlier);
-  machine.dialogs.answers = {kIdOk};
+  machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".patch-new"), nullptr);
   EXPECT_EQ(scenario::File(machine, draft), nullptr);
@@ -411,7 +411,7 @@ TEST(FaultCatalogueTest, LeftoversAreRemovedAndKeptOriginalsStay) {
   // A second run on the patched game keeps nothing more.
   sim::Machine again;
   scenario::RestartOn(again, machine);
-  again.dialogs.answers = {kIdOk};
+  again.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(again), 0);
   EXPECT_EQ(again.files.nodes.size(), machine.files.nodes.size());
   EXPECT_TRUE(scenario::File(again, game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
@@ -433,7 +433,7 @@ TEST(FaultCatalogueTest, AnOriginalThatCannotBeKeptIsNotReplaced) {
     return scenario::KeptOriginalPath(game.folder, "0.25c" + (n > 1 ? "-" + std::to_string(n) : ""));
   };
   for (int n = 1; n <= 9; ++n) machine.files.AddFile(name(n), std::string(kAssemblySize, static_cast<char>('0' + n)));
-  machine.dialogs.answers = {kIdOk, kIdOk, kIdOk};
+  machine.user.answers = {kIdOk, kIdOk, kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == original);
   for (int n = 1; n <= 9; ++n)
@@ -462,7 +462,7 @@ TEST(FaultCatalogueTest, ALookUpThatFailsIsNotAMissingAssembly) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kAssemblySize);
   machine.files.Find(game.AssemblyPath())->sizeOverride = 0x100000000LL + kAssemblySize;
-  machine.dialogs.answers = {kIdCancel};
+  machine.user.answers = {kIdCancel};
   EXPECT_EQ(ProgramEntry(machine), 0);
   ASSERT_EQ(machine.dialogs.shown.size(), 1u);
   EXPECT_EQ(BoxKind(machine.dialogs.shown[0]), "manual");
@@ -487,9 +487,9 @@ class FileAppearing : public win::ApiWrapper {
 TEST(FaultCatalogueTest, NoAssemblyIsCreatedNeverReplaced) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, -1);
-  machine.dialogs.answers = {kIdOk, kIdOk, kIdOk, kIdOk};
-  machine.windows.userActions = {{sim::WindowSystem::UserAction::kPick, "0.25c"},
-                                 {sim::WindowSystem::UserAction::kPressOk, ""}};
+  machine.user.answers = {kIdOk, kIdOk, kIdOk, kIdOk};
+  machine.user.actions = {{sim::ScriptedUser::Action::kPick, "0.25c"},
+                                 {sim::ScriptedUser::Action::kPressOk, ""}};
   FileAppearing api(machine, game.AssemblyPath());
   EXPECT_EQ(ProgramEntry(api), 0);
   EXPECT_EQ(scenario::File(machine, game.AssemblyPath())->data, "appeared");
@@ -545,8 +545,8 @@ TEST(FaultCatalogueTest, AMomentsLockIsWaitedOut) {
 TEST(FaultCatalogueTest, AnAssemblyChangedWhileAskingIsNotWritten) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kAssemblySize);
-  machine.dialogs.answers = {kIdOk};
-  machine.dialogs.onShow = [&](sim::Machine& m) {
+  machine.user.answers = {kIdOk};
+  machine.user.onShow = [&, &m = machine] {
     if (m.dialogs.shown.empty()) m.files.Find(game.AssemblyPath())->data += "updated";
   };
   EXPECT_EQ(ProgramEntry(machine), 0);
@@ -630,10 +630,10 @@ TEST(FaultCatalogueTest, NoAssemblyAndAFailedReadBackLeaveNone) {
     SCOPED_TRACE(readBackFails ? "read back fails" : "good");
     sim::Machine machine;
     Game game = scenario::InstallGame(machine, -1);
-    machine.dialogs.answers = {kIdOk};
-    machine.windows.userActions = {{sim::WindowSystem::UserAction::kPick, "0.25c"},
-                                   {sim::WindowSystem::UserAction::kPressOk, ""}};
-    if (readBackFails) machine.faults.Fail("ReadFile");
+    machine.user.answers = {kIdOk};
+    machine.user.actions = {{sim::ScriptedUser::Action::kPick, "0.25c"},
+                                   {sim::ScriptedUser::Action::kPressOk, ""}};
+    if (readBackFails) machine.faults.Fail(win::Call::ReadFile);
     EXPECT_EQ(ProgramEntry(machine), 0);
     const auto* assembly = scenario::File(machine, game.AssemblyPath());
     if (readBackFails) {

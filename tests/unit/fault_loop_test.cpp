@@ -53,10 +53,10 @@ Outcome RunOnce(std::deque<int> answers, long failAt, bool window = true,
   const std::string original(kAssemblySize, 'o');
   Outcome out;
   scenario::WatchOriginal(machine, assemblyPath, original, &out.originalLostAt);
-  machine.dialogs.answers = std::move(answers);
+  machine.user.answers = std::move(answers);
   // When asked, the user picks the right version by hand.
-  machine.windows.userActions = {{sim::WindowSystem::UserAction::kPick, "0.25c"},
-                                 {sim::WindowSystem::UserAction::kPressOk, ""}};
+  machine.user.actions = {{sim::ScriptedUser::Action::kPick, "0.25c"},
+                                 {sim::ScriptedUser::Action::kPressOk, ""}};
   if (failAt > 0 && pattern == Pattern::kOnce) machine.faults.FailAtCall(failAt);
   if (failAt > 0 && pattern != Pattern::kOnce) {
     // The clean run's failable calls, in order, give the name and its use.

@@ -78,7 +78,7 @@ TEST(QueryFileSizeTest, OnlyTheLow32BitsOfLargeSizes) {
 TEST(QueryFileSizeTest, AFailedSearchIsMissing) {
   sim::Machine machine;
   machine.files.AddFile("C:\\a.dll", "xy");
-  machine.faults.Fail("FindFirstFileA");
+  machine.faults.Fail(win::Call::FindFirstFileA);
   EXPECT_EQ(QueryFileSize(machine, "C:\\a.dll"), -1);
   EXPECT_EQ(CallCount(machine, "FindClose"), 0);
 }
@@ -97,9 +97,9 @@ TEST(LookUpFileTest, FoundMissingOrUnknown) {
   EXPECT_EQ(LookUpFile(machine, "C:\\huge.bin"), (FileLookup{FileLookup::kFound, 0xFFFFFFFFLL}));
   EXPECT_EQ(LookUpFile(machine, "C:\\Games\\missing.dll"), missing);
   EXPECT_EQ(LookUpFile(machine, "C:\\NoFolder\\a.dll"), missing);
-  machine.faults.Fail("FindFirstFileA");
+  machine.faults.Fail(win::Call::FindFirstFileA);
   EXPECT_EQ(LookUpFile(machine, "C:\\Games\\a.dll").state, FileLookup::kFailed);
-  machine.faults.Fail("FindFirstFileA");
+  machine.faults.Fail(win::Call::FindFirstFileA);
   EXPECT_EQ(LookUpFile(machine, "C:\\Games\\missing.dll").state, FileLookup::kFailed);
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
@@ -175,12 +175,12 @@ TEST(WriteBytesToFileTest, AShortWriteFailsAndKeepsWhatWasWritten) {
 TEST(WriteBytesToFileTest, AFailedWriteOrCloseIsAFailure) {
   sim::Machine machine;
   machine.files.AddDirectory("C:\\Out");
-  machine.faults.Fail("WriteFile", 2);
+  machine.faults.Fail(win::Call::WriteFile, 2);
   EXPECT_FALSE(WriteBytesToFile(machine, "C:\\Out\\f.bin", {"abc", "defg"}));
   EXPECT_EQ(*FileData(machine, "C:\\Out\\f.bin"), "abc");
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 
-  machine.faults.Fail("CloseHandle");
+  machine.faults.Fail(win::Call::CloseHandle);
   EXPECT_FALSE(WriteBytesToFile(machine, "C:\\Out\\g.bin", {"abc"}));
   EXPECT_EQ(*FileData(machine, "C:\\Out\\g.bin"), "abc");
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
@@ -321,7 +321,7 @@ TEST(MakeDirectoryTreeTest, ShortPathsCreateNothing) {
 
 TEST(MakeDirectoryTreeTest, AFailedLevelDoesNotStopTheWalk) {
   sim::Machine machine;
-  machine.faults.Fail("CreateDirectoryW", 2);
+  machine.faults.Fail(win::Call::CreateDirectoryW, 2);
   EXPECT_FALSE(MakeDirectoryTree(machine, "C:\\A\\B\\C", kCodePage));
   EXPECT_EQ(CallCount(machine, "CreateDirectoryW"), 3);
   EXPECT_TRUE(IsFolder(machine, "C:\\A"));
@@ -329,7 +329,7 @@ TEST(MakeDirectoryTreeTest, AFailedLevelDoesNotStopTheWalk) {
 
   // The result is the state of the whole path: a failed level that already
   // exists does not matter.
-  machine.faults.Fail("CreateDirectoryW", 1);
+  machine.faults.Fail(win::Call::CreateDirectoryW, 1);
   EXPECT_TRUE(MakeDirectoryTree(machine, "C:\\A\\B", kCodePage));
 
   // A file in the way.
@@ -341,14 +341,14 @@ TEST(MakeDirectoryTreeTest, AFailedLevelDoesNotStopTheWalk) {
 TEST(MakeDirectoryTreeTest, WithoutItsBufferReportsThePathAsItIs) {
   sim::Machine machine;
   machine.files.AddDirectory("C:\\Exists\\Here");
-  machine.faults.Fail("LocalAlloc", 1, 2);
+  machine.faults.Fail(win::Call::LocalAlloc, 1, 2);
   EXPECT_FALSE(MakeDirectoryTree(machine, "C:\\New\\Folder", kCodePage));
   EXPECT_TRUE(MakeDirectoryTree(machine, "C:\\Exists\\Here", kCodePage));
   EXPECT_EQ(CallCount(machine, "CreateDirectoryW"), 0);
   EXPECT_FALSE(machine.files.Exists("C:\\New"));
 
   // Nor does a failed conversion create anything.
-  machine.faults.Fail("MultiByteToWideChar");
+  machine.faults.Fail(win::Call::MultiByteToWideChar);
   EXPECT_FALSE(MakeDirectoryTree(machine, "C:\\New\\Folder", kCodePage));
   EXPECT_FALSE(machine.files.Exists("C:\\New"));
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
@@ -418,9 +418,9 @@ TEST(SpecialFolderPathTest, NoFolderGivesEmptyText) {
   sim::Machine machine;
   machine.folders.special.erase(6);
   EXPECT_EQ(SpecialFolderPath(machine, 2), "");
-  machine.faults.Fail("GetTempPathA");
+  machine.faults.Fail(win::Call::GetTempPathA);
   EXPECT_EQ(SpecialFolderPath(machine, 11), "");
-  machine.faults.Fail("SHGetSpecialFolderPathA");
+  machine.faults.Fail(win::Call::SHGetSpecialFolderPathA);
   EXPECT_EQ(SpecialFolderPath(machine, 1), "");
   machine.folders.temp = "";
   EXPECT_EQ(SpecialFolderPath(machine, 11), "");
@@ -476,7 +476,7 @@ TEST(EndProcessByIdTest, ProcessesThatCannotBeEnded) {
   EXPECT_TRUE(machine.processes.Find(guarded)->running);
 
   const DWORD other = machine.processes.Add("other.exe", u"\\Device\\HarddiskVolume3\\other.exe");
-  machine.faults.Fail("TerminateProcess");
+  machine.faults.Fail(win::Call::TerminateProcess);
   EXPECT_FALSE(EndProcessById(machine, other));
   EXPECT_TRUE(machine.processes.Find(other)->running);
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
@@ -548,7 +548,7 @@ TEST(EndProcessByIdTest, TheWaitForTheEndIsBounded) {
 
   // A failed wait is no end the caller may count on.
   const DWORD other = machine.processes.Add("other.exe", u"\\Device\\HarddiskVolume3\\other.exe");
-  machine.faults.Fail("WaitForSingleObject");
+  machine.faults.Fail(win::Call::WaitForSingleObject);
   EXPECT_FALSE(EndProcessById(machine, other));
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
@@ -628,7 +628,7 @@ TEST(RunCommandLineTest, AProgramThatCannotStart) {
   EXPECT_FALSE(RunCommandLine(machine, "C:\\Game\\Thistlegarden.exe"));
   EXPECT_FALSE(RunCommandLine(machine, ""));
   EXPECT_FALSE(RunCommandLine(machine, "C:\\Windows"));
-  machine.faults.Fail("CreateProcessA");
+  machine.faults.Fail(win::Call::CreateProcessA);
   EXPECT_FALSE(RunCommandLine(machine, "explorer.exe"));
   EXPECT_EQ(LastStarted(machine), nullptr);
   EXPECT_EQ(CallCount(machine, "WaitForInputIdle"), 0);
@@ -670,9 +670,9 @@ TEST(RunCommandLineTest, TheFileManagerOnAChineseFolder) {
 
 TEST(RunCommandLineTest, HandlesAreClosedWhateverTheWaitGives) {
   sim::Machine machine;
-  machine.faults.Fail("WaitForInputIdle");
+  machine.faults.Fail(win::Call::WaitForInputIdle);
   EXPECT_TRUE(RunCommandLine(machine, "explorer.exe"));
-  machine.faults.Fail("WaitForSingleObject");
+  machine.faults.Fail(win::Call::WaitForSingleObject);
   EXPECT_TRUE(RunCommandLine(machine, "explorer.exe", true));
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
@@ -717,7 +717,7 @@ TEST(HandleOwnerTest, MoveReleaseResetAndClose) {
 
   // A close that reports an error is reported, and the handle is gone.
   UniqueFileHandle failing(machine, open());
-  machine.faults.Fail("CloseHandle");
+  machine.faults.Fail(win::Call::CloseHandle);
   EXPECT_FALSE(failing.close());
   EXPECT_FALSE(failing);
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
@@ -727,10 +727,10 @@ TEST(HandleOwnerTest, MoveReleaseResetAndClose) {
 TEST(HandleOwnerTest, AWriteWhoseCloseFailsFails) {
   sim::Machine machine;
   machine.files.AddDirectory("C:\\d");
-  machine.faults.Fail("CloseHandle");
+  machine.faults.Fail(win::Call::CloseHandle);
   EXPECT_FALSE(WriteBytesToFile(machine, "C:\\d\\f.bin", {"abc"}));
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
-  machine.faults.Fail("CloseHandle");
+  machine.faults.Fail(win::Call::CloseHandle);
   EXPECT_FALSE(WriteBesideAndSwap(machine, 936, "C:\\d\\g.new", "C:\\d\\g", {"abc"}, true));
   EXPECT_EQ(machine.files.Find("C:\\d\\g"), nullptr);
   EXPECT_EQ(machine.files.Find("C:\\d\\g.new"), nullptr);

@@ -81,7 +81,7 @@ TEST(InstallerRunTest, AWindowOfAnotherProgramIsPassedOver) {
   // Another program's window has the game's title; the game runs without one.
   win::DWORD other = machine.processes.Add("Notes.exe", u"\\Device\\HarddiskVolume3\\Tools\\Notes.exe");
   machine.windows.AddForeign("Thistlegarden", "Notepad", other);
-  machine.dialogs.answers = {kIdCancel};  // no version by hand
+  machine.user.answers = {kIdCancel};  // no version by hand
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_EQ(AfterBanner(machine), Discovery(0, game.processId, game.ExePath()));
   EXPECT_EQ(std::count(machine.faults.calls.begin(), machine.faults.calls.end(),
@@ -97,7 +97,7 @@ TEST(InstallerRunTest, TheFileManagerOnTheGamesFolderIsNotTakenForTheGame) {
   const win::DWORD explorer = machine.processes.Add(
       "explorer.exe", u"\\Device\\HarddiskVolume3\\Windows\\explorer.exe");
   machine.windows.Raise(machine.windows.AddForeign("Thistlegarden", "CabinetWClass", explorer));
-  machine.dialogs.answers = {kIdOk};
+  machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   auto lines = AfterBanner(machine);
   lines.resize(6);
@@ -112,7 +112,7 @@ TEST(InstallerRunTest, GameFoundByProcessNameAlone) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, -1, false);
   machine.processes.list.back().exeName = "THISTLEGARDEN.EXE";
-  machine.dialogs.answers = {kIdCancel};
+  machine.user.answers = {kIdCancel};
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_EQ(AfterBanner(machine), Discovery(0, game.processId, game.ExePath()));
   // Straight to the manual question: no assembly, no confirmation.
@@ -126,7 +126,7 @@ TEST(InstallerRunTest, AGameWhosePathCannotBeReadPrintsAnEmptyPath) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, 3240448);
   machine.processes.Find(game.processId)->openableRights = 0;
-  machine.dialogs.answers = {kIdCancel};
+  machine.user.answers = {kIdCancel};
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_EQ(AfterBanner(machine), Discovery(game.window, game.processId, ""));
   // The assembly path is relative then, and there is none beside the installer.
@@ -146,7 +146,7 @@ class GoodInstallTest : public ::testing::TestWithParam<VersionCase> {};
 TEST_P(GoodInstallTest, PatchesRestartsAndLeavesTheImages) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, GetParam().size);
-  machine.dialogs.answers = {kIdOk};
+  machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
 
   const PayloadBlob* payload = FindPayload(GetParam().label);
@@ -223,7 +223,7 @@ TEST(InstallerRunTest, SizeBoundariesOfTheVersionTable) {
                         Case{3240448, "0.25c"}, Case{3256832, "0.25e"}}) {
     sim::Machine machine;
     scenario::InstallGame(machine, c.size);
-    machine.dialogs.answers = {kIdCancel, kIdCancel};
+    machine.user.answers = {kIdCancel, kIdCancel};
     EXPECT_EQ(ProgramEntry(machine), 0);
     const auto& shown = machine.dialogs.shown;
     if (c.question) {
@@ -240,7 +240,7 @@ TEST(InstallerRunTest, DecliningTheManualPickTouchesNothing) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kSize025c);
   auto before = machine.files.nodes.size();
-  machine.dialogs.answers = {kIdCancel, kIdCancel};
+  machine.user.answers = {kIdCancel, kIdCancel};
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_EQ(AfterBanner(machine), Discovery(game.window, game.processId, game.ExePath()));
   EXPECT_EQ(machine.files.nodes.size(), before);
@@ -272,7 +272,7 @@ TEST(InstallerFailureTest, NoPayloadForTheLabel) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kSize025b);
   // Cancel, then OK to the manual question; the window gives nothing.
-  machine.dialogs.answers = {kIdCancel, kIdOk};
+  machine.user.answers = {kIdCancel, kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   std::vector<Line> expected = Concat(
       Discovery(game.window, game.processId, game.ExePath()),
@@ -301,7 +301,7 @@ TEST(InstallerFailureTest, ALockedOrReadOnlyAssemblyStaysAsItWas) {
       node->locked = true;
     else
       node->attributes = win::FILE_ATTRIBUTE_READONLY;
-    machine.dialogs.answers = {kIdOk};
+    machine.user.answers = {kIdOk};
     EXPECT_EQ(ProgramEntry(machine), 0);
     ASSERT_NE(scenario::File(machine, game.AssemblyPath()), nullptr) << locked;
     EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == std::string(kSize025e, 'o'));
@@ -315,7 +315,7 @@ TEST(InstallerFailureTest, AFullDiskPutsTheOriginalBack) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kSize025a);
   machine.files.freeBytes = 1000000;
-  machine.dialogs.answers = {kIdOk};
+  machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == std::string(kSize025a, 'o'));
   EXPECT_EQ(machine.dialogs.shown.back().text, FailureReport(game, "假", "假"));
@@ -324,8 +324,8 @@ TEST(InstallerFailureTest, AFullDiskPutsTheOriginalBack) {
 TEST(InstallerFailureTest, AFailedCopyIsReportedAndTheGameRestarted) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kSize025a);
-  machine.faults.Fail("CopyFileA");
-  machine.dialogs.answers = {kIdOk};
+  machine.faults.Fail(win::Call::CopyFileA);
+  machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   auto lines = AfterBanner(machine);
   EXPECT_NE(std::find(lines.begin(), lines.end(), Line{"执行过程[1]:真\r\n", kStep}), lines.end());
@@ -340,7 +340,7 @@ TEST(InstallerFailureTest, NoTemporaryFolderMakesThePathsRelative) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kSize025c);
   machine.folders.temp = "";
-  machine.dialogs.answers = {kIdOk};
+  machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   // Relative to the installer's own folder, which start-up made current.
   const std::string own = "C:\\Games\\Tools\\";
@@ -358,7 +358,7 @@ TEST(InstallerRunTest, AnEarlierComparisonFolderIsOverwritten) {
   machine.files.AddFile(images + "安装前.PNG", "old");
   machine.files.AddFile(images + "该文件夹没用可以直接删除", "old");
   machine.files.AddFile(images + "mine.txt", "kept");
-  machine.dialogs.answers = {kIdOk};
+  machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_TRUE(scenario::File(machine, images + "安装前.PNG")->data == Bytes(&BeforeImage()));
   EXPECT_EQ(scenario::File(machine, images + "该文件夹没用可以直接删除")->data, "");
@@ -373,7 +373,7 @@ TEST(InstallerRunTest, FoldersWithBlanksAndChineseCharacters) {
   Game game = scenario::InstallGame(machine, kSize025b, true, "D:\\Program Files\\游戏 目录\\");
   // A stray program where an unquoted command line would look first.
   machine.files.AddFile("D:\\Program.exe", "MZ stray");
-  machine.dialogs.answers = {kIdOk};
+  machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload("0.25b")));
   auto started = scenario::Started(machine);
@@ -399,7 +399,7 @@ TEST(InstallerRunTest, FoldersWithCharactersBeyond936) {
   machine.folders.temp = "C:\\Users\\Pl" + kUmlaut + "yer\\AppData\\Local\\Temp\\";
   machine.files.AddDirectory(machine.folders.temp);
   Game game = scenario::InstallGame(machine, kSize025c, true, "D:\\Games\\Thistlegarden " + kNote + "\\");
-  machine.dialogs.answers = {kIdOk};
+  machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_EQ(machine.self.currentDirectory, own);
 
@@ -436,7 +436,7 @@ TEST(InstallerRunTest, AGameNameBeyond936) {
   machine.files.AddFile(renamed, "MZ game");
   auto* process = machine.processes.Find(game.processId);
   process->imagePath = u"\\Device\\HarddiskVolume4" + scenario::Wide(machine, renamed.substr(2));
-  machine.dialogs.answers = {kIdOk};
+  machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   auto started = scenario::Started(machine);
   ASSERT_EQ(started.size(), 2u);
@@ -454,7 +454,7 @@ TEST(InstallerRunTest, APlantedFileManagerNeverRuns) {
   machine.files.AddFile("C:\\Games\\Tools\\explorer.exe", "MZ planted");
   machine.files.AddFile("C:\\Games\\Tools\\explorer", "MZ planted");
   machine.files.AddFile(machine.self.currentDirectory + "\\explorer.exe", "MZ planted");
-  machine.dialogs.answers = {kIdOk};
+  machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   auto started = scenario::Started(machine);
   ASSERT_EQ(started.size(), 2u);
@@ -467,7 +467,7 @@ TEST(InstallerRunTest, APlantedFileManagerNeverRuns) {
   scenario::InstallGame(noWindows, kSize025a);
   noWindows.files.AddFile("C:\\Games\\Tools\\explorer.exe", "MZ planted");
   noWindows.folders.windows = "";
-  noWindows.dialogs.answers = {kIdOk};
+  noWindows.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(noWindows), 0);
   ASSERT_EQ(scenario::Started(noWindows).size(), 1u);
   EXPECT_EQ(scenario::Started(noWindows)[0]->exeName, "Thistlegarden.exe");
@@ -476,7 +476,7 @@ TEST(InstallerRunTest, APlantedFileManagerNeverRuns) {
 // Whatever kept the run from ending the game, no second copy is started
 // beside it and no "重新运行 " line printed.
 TEST(InstallerFailureTest, AGameThatWasNotEndedIsNotStartedAgain) {
-  using Action = sim::WindowSystem::UserAction;
+  using Action = sim::ScriptedUser::Action;
   struct Case {
     const char* what;
     std::function<void(sim::Machine&, const Game&)> setup;
@@ -489,12 +489,12 @@ TEST(InstallerFailureTest, AGameThatWasNotEndedIsNotStartedAgain) {
        }},
       {"typed label without a payload",
        [](sim::Machine& m, const Game&) {
-         m.dialogs.answers = {kIdCancel, kIdOk};
-         m.windows.userActions = {{Action::kType, "0.25d"}, {Action::kPressOk, ""}};
+         m.user.answers = {kIdCancel, kIdOk};
+         m.user.actions = {{Action::kType, "0.25d"}, {Action::kPressOk, ""}};
        }},
       {"version window closed", [](sim::Machine& m, const Game&) {
-         m.dialogs.answers = {kIdCancel, kIdOk};
-         m.windows.userActions = {{Action::kClose, ""}};
+         m.user.answers = {kIdCancel, kIdOk};
+         m.user.actions = {{Action::kClose, ""}};
        }},
       {"game that cannot be ended", [](sim::Machine& m, const Game& g) {
          m.processes.Find(g.processId)->openableRights = win::PROCESS_QUERY_INFORMATION;
@@ -503,7 +503,7 @@ TEST(InstallerFailureTest, AGameThatWasNotEndedIsNotStartedAgain) {
   for (const Case& c : cases) {
     sim::Machine machine;
     Game game = scenario::InstallGame(machine, kSize025e);
-    machine.dialogs.answers = {kIdOk};
+    machine.user.answers = {kIdOk};
     c.setup(machine, game);
     EXPECT_EQ(ProgramEntry(machine), 0) << c.what;
     EXPECT_TRUE(machine.processes.Find(game.processId)->running) << c.what;
@@ -522,7 +522,7 @@ TEST(InstallerRunTest, AGameSlowToClose) {
     SCOPED_TRACE(takes);
     sim::Machine machine;
     Game game = scenario::InstallGame(machine, kSize025c);
-    machine.dialogs.answers = {kIdOk};
+    machine.user.answers = {kIdOk};
     machine.processes.Find(game.processId)->endTakes = takes;
     EXPECT_EQ(ProgramEntry(machine), 0);
     const bool waitedOut = takes <= kEndProcessWait;
@@ -547,9 +547,9 @@ TEST(InstallerRunTest, AGameSlowToClose) {
 TEST(InstallerRunTest, AGameThatClosedMeanwhileIsNotEndedAgain) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kSize025c);
-  machine.dialogs.answers = {kIdOk};
+  machine.user.answers = {kIdOk};
   // While the question is open the game closes and its ID goes to another program.
-  machine.dialogs.onShow = [&](sim::Machine& m) {
+  machine.user.onShow = [&, &m = machine] {
     auto* p = m.processes.Find(game.processId);
     p->exeName = "Editor.exe";
     p->imagePath = u"\\Device\\HarddiskVolume3\\Tools\\Editor.exe";

@@ -64,7 +64,7 @@ TEST_F(MessageBoxTest, OnlyTextGivesTheDefaults) {
   EXPECT_EQ(box.owner, 0u);
   EXPECT_EQ(machine.clock.tick - before, 5000u);
 
-  machine.dialogs.answers = {1};
+  machine.user.answers = {1};
   EXPECT_EQ(TimedMessageBox(machine, kCodePage, "x"), 0);
 }
 
@@ -72,7 +72,7 @@ TEST_F(MessageBoxTest, ResultIsThePlatformResultMinusOne) {
   const int answers[] = {1, 2, 3, 4, 5, 6, 7, 10, 11, 32000, 0};
   for (int answer : answers) {
     SCOPED_TRACE(answer);
-    machine.dialogs.answers = {answer};
+    machine.user.answers = {answer};
     EXPECT_EQ(TimedMessageBox(machine, kCodePage, "q", 0x21, Text("欧尼酱~这个事情很重要！"),
                               std::nullopt, 1000000),
               answer - 1);
@@ -83,7 +83,7 @@ TEST_F(MessageBoxTest, ResultIsThePlatformResultMinusOne) {
   EXPECT_EQ(machine.dialogs.shown[0].timeout, 1000000u);
 
   // The installer's questions: OK is 0, Cancel 1.
-  machine.dialogs.answers = {1, 2};
+  machine.user.answers = {1, 2};
   EXPECT_EQ(TimedMessageBox(machine, kCodePage, "q", 0x31, Text("欧尼酱！出错啦~")), 0);
   EXPECT_EQ(TimedMessageBox(machine, kCodePage, "q", 0x31, Text("欧尼酱！出错啦~")), 1);
 
@@ -91,7 +91,7 @@ TEST_F(MessageBoxTest, ResultIsThePlatformResultMinusOne) {
   machine.dialogs.available = false;
   EXPECT_EQ(TimedMessageBox(machine, kCodePage, "q"), -1);
   machine.dialogs.available = true;
-  machine.faults.Fail("MessageBoxTimeoutA");
+  machine.faults.Fail(win::Call::MessageBoxTimeoutA);
   EXPECT_EQ(TimedMessageBox(machine, kCodePage, "q"), -1);
 }
 

@@ -13,7 +13,7 @@ namespace {
 using scenario::Line;
 using scenario::Lines;
 
-long IndexOf(const sim::Faults& faults, const std::string& name) {
+long IndexOf(const win::FaultingApi& faults, const std::string& name) {
   auto it = std::find(faults.calls.begin(), faults.calls.end(), name);
   return it == faults.calls.end() ? -1 : it - faults.calls.begin();
 }
@@ -146,7 +146,7 @@ TEST(StartupTest, FailingPlatformCallsDoNotStopTheRun) {
 
 TEST(StartupTest, UnreadableWindowDefinitionsAreARuntimeError) {
   sim::Machine machine;
-  machine.faults.Fail("RegisterClassExA", 2);  // the owner's class passes, the definitions' fail
+  machine.faults.Fail(win::Call::RegisterClassExA, 2);  // the owner's class passes, the definitions' fail
   EXPECT_EQ(ProgramEntry(machine), -1);
   ASSERT_EQ(machine.dialogs.shown.size(), 1u);
   const auto& box = machine.dialogs.shown[0];
@@ -165,19 +165,19 @@ TEST(StartupTest, UnreadableWindowDefinitionsAreARuntimeError) {
 TEST(StartupTest, ASecondStartWhileARunIsGoingOnlySaysSo) {
   sim::Machine machine;
   scenario::Game game = scenario::InstallGame(machine, 3240100);
-  machine.dialogs.answers = {scenario::kIdOk, scenario::kIdOk};
+  machine.user.answers = {scenario::kIdOk, scenario::kIdOk};
   std::size_t writtenBefore = 0, writtenAfter = 0;
   long changesBefore = 0, changesAfter = 0;
   int second = -1;
   // The player starts it again while the first run asks its question.
-  machine.dialogs.onShow = [&](sim::Machine& m) {
+  machine.user.onShow = [&, &m = machine] {
     if (second != -1) return;
     writtenBefore = m.console.written.size();
-    changesBefore = m.files.changes;
+    changesBefore = m.files.changes();
     second = 1;
     second = ProgramEntry(m);
     writtenAfter = m.console.written.size();
-    changesAfter = m.files.changes;
+    changesAfter = m.files.changes();
   };
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_EQ(second, 0);
@@ -204,7 +204,7 @@ TEST(StartupTest, ASecondStartWhileARunIsGoingOnlySaysSo) {
 TEST(StartupTest, TheClosingWaitHoldsNoMutex) {
   sim::Machine machine;
   scenario::InstallGame(machine, 3240100);
-  machine.dialogs.answers = {scenario::kIdOk};
+  machine.user.answers = {scenario::kIdOk};
   std::vector<std::size_t> heldAtSleep;
   auto inner = machine.faults.stamp;
   machine.faults.stamp = [&machine, &heldAtSleep, inner] {
@@ -222,8 +222,8 @@ TEST(StartupTest, TheClosingWaitHoldsNoMutex) {
 TEST(StartupTest, AMutexThatCannotBeMadeDoesNotStopTheRun) {
   sim::Machine machine;
   scenario::Game game = scenario::InstallGame(machine, 3240100);
-  machine.dialogs.answers = {scenario::kIdOk};
-  machine.faults.Fail("CreateMutexW");
+  machine.user.answers = {scenario::kIdOk};
+  machine.faults.Fail(win::Call::CreateMutexW);
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
 }

@@ -11,7 +11,7 @@
 
 namespace {
 
-using Action = sim::WindowSystem::UserAction;
+using Action = sim::ScriptedUser::Action;
 
 struct Shown {
   sim::WindowSystem::Window window, button, combo;
@@ -31,7 +31,7 @@ class VersionWindowTest : public ::testing::Test {
     state.ownerWindow = machine.CreateWindowExA(0x80, "Owner", "", 0, 0, 0, 0, 0, 0, 0);
     ASSERT_TRUE(LoadWindowDefinitions(state));
     // What the screen shows when the user first acts.
-    machine.windows.beforeUserAction = [this](sim::Machine& m) {
+    machine.user.beforeAction = [this, &m = machine] {
       if (shown) return;
       shown.emplace();
       for (const auto& w : m.windows.windows) {
@@ -46,7 +46,7 @@ class VersionWindowTest : public ::testing::Test {
   }
 
   std::string Run(std::deque<Action> actions) {
-    machine.windows.userActions = std::move(actions);
+    machine.user.actions = std::move(actions);
     EXPECT_TRUE(ShowVersionSelectWindow(state));
     EXPECT_FALSE(machine.IsWindow(shown ? shown->window.handle : 0));
     EXPECT_EQ(state.definitionWindows, 0);
@@ -159,7 +159,7 @@ TEST_F(VersionWindowTest, ClosingWithoutOkLeavesTheTextAlone) {
 // Enter presses 确定, Escape closes the window as Alt+F4 does.
 TEST_F(VersionWindowTest, KeyboardAsInADialog) {
   std::vector<std::string> focus;  // the class of the focus window before each action
-  machine.windows.beforeUserAction = [&](sim::Machine& m) {
+  machine.user.beforeAction = [&, &m = machine] {
     const auto* w = m.windows.Find(m.windows.focus);
     focus.push_back(w ? w->className : "none");
   };
@@ -179,7 +179,7 @@ TEST_F(VersionWindowTest, KeyboardAsInADialog) {
 
 TEST_F(VersionWindowTest, AWindowThatCannotBeCreated) {
   state.chosenVersion = "kept";
-  machine.faults.Fail("CreateWindowExA");
+  machine.faults.Fail(win::Call::CreateWindowExA);
   EXPECT_FALSE(ShowVersionSelectWindow(state));
   EXPECT_EQ(state.chosenVersion, "kept");
   EXPECT_EQ(state.definitionWindows, 0);
@@ -189,8 +189,8 @@ TEST_F(VersionWindowTest, AWindowThatCannotBeCreated) {
 TEST(ManualPickTest, APickedLabelIsInstalledWhateverTheSize) {
   sim::Machine machine;
   auto game = scenario::InstallGame(machine, 3229614);  // size code 307: no version
-  machine.dialogs.answers = {scenario::kIdOk};
-  machine.windows.userActions = {{Action::kPick, "0.25b"}, {Action::kPressOk, ""}};
+  machine.user.answers = {scenario::kIdOk};
+  machine.user.actions = {{Action::kPick, "0.25b"}, {Action::kPressOk, ""}};
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.25b")->bytes());
   EXPECT_EQ(machine.dialogs.shown.size(), 1u);  // the manual question alone
@@ -200,8 +200,8 @@ TEST(ManualPickTest, APickedLabelIsInstalledWhateverTheSize) {
 TEST(ManualPickTest, PickedWithTheKeyboard) {
   sim::Machine machine;
   auto game = scenario::InstallGame(machine, 3229614);
-  machine.dialogs.answers = {scenario::kIdOk};
-  machine.windows.userActions = {{Action::kType, "0.24g"}, {Action::kKey, "enter"}};
+  machine.user.answers = {scenario::kIdOk};
+  machine.user.actions = {{Action::kType, "0.24g"}, {Action::kKey, "enter"}};
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.24g")->bytes());
 }
@@ -210,8 +210,8 @@ TEST(ManualPickTest, ATypedTextThatIsNoLabelInstallsNothing) {
   for (const char* typed : {"0.25B", "abc", ""}) {
     sim::Machine machine;
     auto game = scenario::InstallGame(machine, 3240448);
-    machine.dialogs.answers = {scenario::kIdCancel, scenario::kIdOk};
-    machine.windows.userActions = {{Action::kType, typed}, {Action::kPressOk, ""}};
+    machine.user.answers = {scenario::kIdCancel, scenario::kIdOk};
+    machine.user.actions = {{Action::kType, typed}, {Action::kPressOk, ""}};
     EXPECT_EQ(ProgramEntry(machine), 0);
     EXPECT_EQ(machine.files.Find(game.AssemblyPath())->data.size(), 3240448u) << typed;
     ASSERT_EQ(machine.dialogs.shown.size(), 4u) << typed;
