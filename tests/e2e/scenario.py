@@ -268,6 +268,11 @@ def top_windows():
     return winprobe('windows')
 
 
+def desktop_pids():
+    """Wine's desktop process (by its desktop and task bar windows)."""
+    return {w['pid'] for w in top_windows() if w['class'] in ('Shell_TrayWnd', 'Progman')}
+
+
 def end_windows_processes(pids, politely=False):
     """Ends Windows processes by PID; politely: their windows are asked to
     close first, which costs Wine about 2 s per process."""
@@ -506,10 +511,16 @@ class Scenario:
 
     def new_processes(self):
         """Processes that appeared since remember_processes() (called when
-        the installer starts), not the console host nor the probe itself."""
+        the installer starts), not the console host, Wine's desktop process
+        (which Wine starts anew for a program once the last one ended) nor
+        the probe itself."""
         before = self._procs_before or set()
-        return [p for p in processes() if p['pid'] not in before
-                and p['exe'].lower() not in ('conhost.exe', 'winprobe.exe')]
+        new = [p for p in processes() if p['pid'] not in before
+               and p['exe'].lower() not in ('conhost.exe', 'winprobe.exe')]
+        if any(p['exe'].lower() == 'explorer.exe' for p in new):
+            desktop = desktop_pids()
+            new = [p for p in new if p['pid'] not in desktop]
+        return new
 
     def file_manager_window(self, parent_pid, timeout=10):
         """The visible window of a file manager that parent_pid started;
@@ -526,7 +537,7 @@ class Scenario:
         since it last started (by PID; never Wine's desktop process)."""
         if self._procs_before is None:
             return
-        desktop = {w['pid'] for w in top_windows() if w['class'] in ('Shell_TrayWnd', 'Progman')}
+        desktop = desktop_pids()
         started = self.new_processes()
         games = {i['pid'] for i in self.instances()}
         games.update(p['pid'] for p in started if p['exe'].lower() == self.exe_name.lower())
