@@ -82,7 +82,7 @@ def main(argv):
         print('  and %s; the whole end-to-end suite also ran on the' % (
             'the whole end-to-end suite' if os.environ.get('TG_VM32_ALL')
             else 'the default whole installs (--vm32-all runs every case)'))
-        print('  64-bit build under wine64. The whole installs that ran in the machine:')
+        print('  64-bit build under wine64. The end-to-end cases that ran in the machine:')
         for name in e2e_cases_run('win32'):
             print('    ' + name)
     elif host_status == 1:
