@@ -105,7 +105,7 @@ class VersionWindowTest(sc.E2ETest):
         self.assertEqual(s.assembly(), sc.payload('0.25a'))
 
     def test_enter_in_the_combo_box(self):
-        if not winetool.wine_root():
+        if not winetool.wine_10():
             # Debian 12's Wine 8 sometimes closes the window on this Enter
             # with no label stored; Wine 10, which runs the release, does as
             # Windows does.

@@ -83,6 +83,12 @@ def wine_root():
     return os.environ.get('TG_WINE_ROOT') or None
 
 
+def wine_10():
+    """Whether Wine 10 runs the test: the Wine 10 root, or the machine for
+    the 32-bit runs, whose own Wine is 10. Otherwise Debian 12's Wine 8."""
+    return bool(wine_root() or os.environ.get('TG_VM32_GUEST'))
+
+
 def wine_command():
     """The command that runs a Windows program: [wine64] or, with a Wine
     10 root, [wine-chroot, wine64]; None when there is no Wine."""

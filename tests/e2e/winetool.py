@@ -22,6 +22,6 @@ from wineenv import (  # noqa: F401
     HERE, REPO, MissingSetup, build_dir, ctest_environment, helper32_path, helper_path, helpers_dir, host32_probe,
     installer_path, missing, no_32_bit_code, require_wine, restart_wineserver, run_wine,
     session_dir, session_env, wine_command, wine_env, wine_missing, wine_popen, wine_prefix,
-    wine_root)
+    wine_10, wine_root)
 
 _missing = missing  # the name tests used before
