@@ -24,11 +24,18 @@ def skip_reasons(output):
     return [m.group(1) or m.group(3) for m in SKIP_SAID.finditer(output)]
 
 
+def report(preset):
+    """The root of the preset's JUnit report, or None."""
+    try:
+        return ET.parse(os.path.join(REPO, 'build', preset, 'ctest.xml')).getroot()
+    except (OSError, ET.ParseError):
+        return None
+
+
 def tally(preset):
     """Counter of outcomes and {reason: count} of skips, or None."""
-    try:
-        suite = ET.parse(os.path.join(REPO, 'build', preset, 'ctest.xml')).getroot()
-    except (OSError, ET.ParseError):
+    suite = report(preset)
+    if suite is None:
         return None
     outcomes, reasons = collections.Counter(), collections.Counter()
     for case in suite.iter('testcase'):
@@ -48,9 +55,8 @@ def tally(preset):
 
 def e2e_cases_run(preset):
     """Names of the end-to-end cases of a preset that ran (passed or failed)."""
-    try:
-        suite = ET.parse(os.path.join(REPO, 'build', preset, 'ctest.xml')).getroot()
-    except (OSError, ET.ParseError):
+    suite = report(preset)
+    if suite is None:
         return []
     return sorted(case.get('name')[len('e2e.'):] for case in suite.iter('testcase')
                   if case.get('name', '').startswith('e2e.') and case.get('status') in ('run', 'fail'))

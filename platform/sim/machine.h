@@ -35,7 +35,6 @@ class Machine final : public MachineParts, public win::ApiWrapper {
   Folders& folders = model.folders;
 
   std::size_t OpenHandleCount() const { return model.OpenHandleCount(); }
-  std::string AbsolutePath(const std::string& path) const { return model.AbsolutePath(path); }
   int ConvertToWide(UINT codePage, const char* text, int textCount, WCHAR* wide, int wideSize) {
     return model.ConvertToWide(codePage, text, textCount, wide, wideSize);
   }

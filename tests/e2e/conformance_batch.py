@@ -16,15 +16,12 @@ import sys
 import time
 import xml.etree.ElementTree as ET
 
+from scenario import to_windows
+
 SKIPPED = 77
 # Within CTest's limit for the case that makes the run (600 s).
 RUN_SECONDS = 540
 HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def windows_path(path):
-    """A path of the machine's file system as its Wine sees it (Z: is /)."""
-    return 'Z:' + os.path.abspath(path).replace('/', '\\')
 
 
 def run_batch(state, exe):
@@ -44,7 +41,7 @@ def run_batch(state, exe):
     started = time.monotonic()
     cmd = ['bash', os.path.join(HERE, '..', '..', 'tools', 'vm32.sh'), 'run', build,
            os.path.join(HERE, 'in-slot'), 'python3', os.path.join(HERE, 'run_console.py'),
-           exe, '--gtest_output=xml:' + windows_path(partial)]
+           exe, '--gtest_output=xml:' + to_windows(partial)]
     with open(log, 'wb') as out:
         proc = subprocess.Popen(cmd, stdout=out, stderr=subprocess.STDOUT,
                                 stdin=subprocess.DEVNULL, start_new_session=True)
