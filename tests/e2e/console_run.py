@@ -14,7 +14,7 @@ import time
 
 from terminal import parse_terminal
 from waiting import scaled, wait_until
-from wineenv import wine_command, wine_env
+from wineenv import session_processes, wine_command, wine_env
 
 
 @dataclasses.dataclass
@@ -121,7 +121,8 @@ class ConsoleRun:
             return None if code is None else 'the program ended (exit code %s)' % code
         wait_until(lambda: needle in self.screen_text(), timeout,
                    'the console to show %r' % needle, interval=0.05, stop=ended,
-                   detail=lambda: 'the screen:\n' + self.screen_text())
+                   detail=lambda: 'the screen:\n' + self.screen_text() +
+                   "\nthe session's processes:\n" + session_processes())
         return True
 
     def kill(self):

@@ -6,6 +6,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import unittest.mock
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winetool as w  # noqa: E402
@@ -77,6 +78,27 @@ class WaitUntilTest(unittest.TestCase):
         with self.assertRaisesRegex(w.WaitTimeout, 'waited for a line: it exited with 3'):
             w.wait_until(lambda: calls.append(1), 60, 'a line', stop=lambda: 'it exited with 3')
         self.assertEqual(len(calls), 2)     # and a last look after the end
+
+    def test_a_session_that_stopped_answering_shows_its_processes(self):
+        import wineenv
+        with tempfile.TemporaryDirectory() as prefix:
+            started = [subprocess.Popen(['sleep', seconds], env=dict(os.environ, WINEPREFIX=p))
+                       for seconds, p in (('31', prefix), ('32', prefix + '-other'))]
+            try:
+                env = dict(os.environ, WINEPREFIX=prefix)
+                with unittest.mock.patch.dict(os.environ, env):
+                    listed = wineenv.session_processes()
+                    with self.assertRaises(subprocess.TimeoutExpired) as late:
+                        with unittest.mock.patch.object(wineenv, 'wine_command',
+                                                        lambda: ['sleep']):
+                            wineenv.run_wine('5', timeout=0.1)
+            finally:
+                for p in started:
+                    p.kill()
+                    p.wait()
+        self.assertRegex(listed, r'(?m)^ *%d S .* sleep 31$' % started[0].pid)
+        self.assertNotIn('sleep 32', listed)
+        self.assertIn('sleep 31', '\n'.join(late.exception.__notes__))
 
 
 class WindowsWorkflowTest(unittest.TestCase):

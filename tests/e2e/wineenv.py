@@ -216,11 +216,41 @@ def wine_env(env=None, lang='zh_CN.UTF-8'):
     return e
 
 
+def session_processes():
+    """The Wine processes of this session as Linux sees them, one line each:
+    PID, state, the kernel function it waits in, command line. What a test
+    shows of a session that stopped answering."""
+    mark = ('WINEPREFIX=%s' % wine_prefix()).encode()
+    lines = []
+    for pid in sorted((d for d in os.listdir('/proc') if d.isdigit()), key=int):
+        try:
+            with open('/proc/%s/environ' % pid, 'rb') as f:
+                if mark not in f.read().split(b'\0'):
+                    continue
+            with open('/proc/%s/stat' % pid) as f:
+                stat = f.read()
+            with open('/proc/%s/wchan' % pid) as f:
+                wchan = f.read() or '-'
+            with open('/proc/%s/cmdline' % pid, 'rb') as f:
+                command = f.read().replace(b'\0', b' ').decode('utf-8', 'replace').strip()
+        except OSError:
+            continue
+        state = stat[stat.rindex(')') + 2:].split()[0]
+        lines.append('%7s %s %-28s %s' % (pid, state, wchan, command))
+    return '\n'.join(lines) or '(none)'
+
+
 def run_wine(exe, args=(), env=None, timeout=60, lang='zh_CN.UTF-8', cwd=None):
-    """Run exe under wine64 without a terminal; CompletedProcess."""
-    return subprocess.run(wine_command() + [str(exe)] + [str(a) for a in args],
-                          env=wine_env(env, lang), cwd=cwd, timeout=scaled(timeout),
-                          stdin=subprocess.DEVNULL, capture_output=True)
+    """Run exe under wine64 without a terminal; CompletedProcess. A program
+    that outlasts `timeout` raises TimeoutExpired, noting the session's
+    processes."""
+    try:
+        return subprocess.run(wine_command() + [str(exe)] + [str(a) for a in args],
+                              env=wine_env(env, lang), cwd=cwd, timeout=scaled(timeout),
+                              stdin=subprocess.DEVNULL, capture_output=True)
+    except subprocess.TimeoutExpired as e:
+        e.add_note("the session's processes:\n" + session_processes())
+        raise
 
 
 def wine_popen(exe, args=(), env=None, lang='zh_CN.UTF-8'):
