@@ -34,14 +34,6 @@ class DesktopTest(sc.E2ETest):
         faces = sorted({f['face'] for f in sc.winprobe('chinese-fonts')})
         self.assertTrue(faces, 'the desktop has no font for Simplified Chinese')
 
-    def test_the_desktop_outlasts_the_programs_on_it(self):
-        # A player's desktop never closes. Wine closes one a second after its
-        # last program and starts another for the next: the session holds it.
-        desktop = sc.desktop_pids()
-        self.assertTrue(desktop, sc.top_windows())
-        time.sleep(2.5)
-        self.assertEqual(sc.desktop_pids(), desktop)
-
     def test_file_manager_on_the_game_folder_is_not_the_game(self):
         with sc.Scenario('file-manager') as s:
             s.make_game(assembly=sc.VERSION_SIZES['0.25b'])

@@ -11,9 +11,6 @@
 //   winprobe temp               the temporary-files folder (GetTempPathW)
 //   winprobe chinese-fonts      one line per font family the desktop has for
 //                               Simplified Chinese text (GB2312_CHARSET)
-//   winprobe hold-desktop       keeps a hidden window on the desktop until it is
-//                               ended, so that Wine never closes the desktop
-//                               between two programs as a Wine session runs
 #include <windows.h>
 
 #include "json_text.h"
@@ -159,27 +156,6 @@ int ListChineseFonts() {
   return 0;
 }
 
-LRESULT CALLBACK HolderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_CLOSE) return 0;  // a desktop that closes asks its windows too
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
-// Wine closes a desktop one second after its last program has gone and starts
-// another for the next one; a player's desktop never goes away.
-int HoldDesktop() {
-  WNDCLASSW type{};
-  type.lpfnWndProc = HolderProc;
-  type.hInstance = GetModuleHandleW(nullptr);
-  type.lpszClassName = L"TgDesktopHolder";
-  if (!RegisterClassW(&type)) return 1;
-  if (!CreateWindowExW(0, type.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                       type.hInstance, nullptr))
-    return 1;
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -195,8 +171,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "chinese-fonts") return ListChineseFonts();
-  if (command == "hold-desktop") return HoldDesktop();
-  Print("{\"error\":\"usage: winprobe procs|windows|end PID...|close PID...|temp|chinese-fonts|"
-        "hold-desktop\"}");
+  Print("{\"error\":\"usage: winprobe procs|windows|end PID...|close PID...|temp|chinese-fonts\"}");
   return 2;
 }
