@@ -537,16 +537,15 @@ class Scenario:
         since it last started (by PID; never Wine's desktop process)."""
         if self._procs_before is None:
             return
-        desktop = desktop_pids()
-        started = self.new_processes()
+        started = self.new_processes()     # never Wine's desktop process
         games = {i['pid'] for i in self.instances()}
         games.update(p['pid'] for p in started if p['exe'].lower() == self.exe_name.lower())
         # Wine's file manager ended outright keeps the next one from opening
         # a window until Wine's desktop restarts: close it instead.
         managers = {p['pid'] for p in started if p['exe'].lower() == 'explorer.exe'}
         live = {p['pid'] for p in processes()}
-        end_windows_processes(sorted((games & live) - desktop))
-        end_windows_processes(sorted((managers & live) - desktop), politely=True)
+        end_windows_processes(sorted(games & live))
+        end_windows_processes(sorted(managers & live), politely=True)
 
     def close(self):
         for run in self._runs:
