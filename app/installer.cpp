@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "app/elevation.h"
+
 #include "discovery/displayed_name.h"
 #include "discovery/game_lookup.h"
 #include "discovery/image_path.h"
@@ -85,14 +87,26 @@ bool IsSameImage(void* context, win::HANDLE process) {
   return !same.path.empty() && GetOpenProcessImagePath(same.api, process, same.codePage) == same.path;
 }
 
-Text LabelForSize(std::int64_t size) { return VersionForSizeCode(AssemblySizeCode(size)); }
-
-// The patched assemblies' bytes, one for each known version.
-std::array<std::string_view, kKnownVersionCount> PayloadBytes() {
-  std::array<std::string_view, kKnownVersionCount> bytes;
-  for (std::size_t i = 0; i < bytes.size(); ++i)
-    bytes[i] = FindPayload(kKnownVersions[i].label)->bytes();
-  return bytes;
+// The game's folder refused the patch: asked once for an administrator's
+// rights, the elevated part does the replacement. The player is told why
+// Windows asks, and what to do when it came to nothing.
+ReplaceResult ReplaceWithRights(ProgramState& state, const VersionChoice& choice) {
+  ConsoleWriter& console = state.console;
+  console.write(kBrightYellow, kBlack,
+                "游戏所在的文件夹需要管理员权限才能修改，Windows将询问是否允许本程序修改；"
+                "选择“否”不会改动任何文件。\r\n");
+  const ElevationResult asked =
+      ReplaceAsAdministrator(state.api, state.game.folder, choice.label, choice.assembly.size);
+  if (asked.outcome == ElevationResult::kReplaced) return {ReplaceResult::kReplaced};
+  const Text code = ValueToText(static_cast<std::int32_t>(asked.code));
+  const Text what = asked.outcome == ElevationResult::kDeclined
+                        ? Text("没有获得管理员权限")
+                    : asked.outcome == ElevationResult::kNotStarted
+                        ? ConcatTexts("无法以管理员身份启动本程序（错误代码", code, "）")
+                        : ConcatTexts("以管理员权限修改游戏文件也未成功（错误代码", code, "）");
+  console.write(kBrightYellow, kBlack,
+                ConcatTexts(what, "，游戏文件未作任何改动。请右键点击本程序，选择“以管理员身份运行”后再试。\r\n"));
+  return {ReplaceResult::kFailed, asked.code};
 }
 
 }  // namespace
@@ -139,9 +153,7 @@ std::int32_t RunInstaller(ProgramState& state) {
     return 0;
   }
 
-  const auto payloads = PayloadBytes();
-  const PatchedAssemblies patches{payloads,         LabelForSize,           kKeptOriginalPart,
-                                  kKeptOriginalEnd, kKeptOriginalDraftPart, kAsideSuffix};
+  const PatchedAssemblies patches = GamePatches();
   RemoveLeftovers(api, codePage, patches, game.folder, GameAssemblyPath(game.folder));
 
   // Identify the version.
@@ -154,9 +166,9 @@ std::int32_t RunInstaller(ProgramState& state) {
   bool gameStillClosing = false;
   const Text assemblyPath = GameAssemblyPath(game.folder);
   if (const PayloadBlob* payload = FindPayload(choice.label)) {
-    const bool patched = WritePatchedAssembly(api, codePage, patches, game.folder, assemblyPath,
-                                              choice.label,
-                                              choice.assembly, payload->bytes());
+    ReplaceResult patched = WritePatchedAssembly(api, codePage, patches, game.folder, assemblyPath,
+                                                 choice.label, choice.assembly, payload->bytes());
+    if (patched.outcome == ReplaceResult::kNeedsRights) patched = ReplaceWithRights(state, choice);
     stepTrace[1] = patched ? 1 : 0;
   }
   Delay(api, 1000);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/elevation.h"
 #include "app/installer.h"
 #include "runtime/handles.h"
 #include "ui/message_box.h"
@@ -14,8 +15,7 @@ constexpr char kOwnerClass[] = "ThistlegardenPatchOwner";
 constexpr win::DWORD kToolWindow = 0x00000080;  // WS_EX_TOOLWINDOW
 constexpr win::UINT kErrorIcon = 0x10;          // MB_ICONERROR
 
-// The session's one-run mutex, and what a second start says.
-constexpr win::WCHAR kOneRunMutex[] = u"Local\\ThistlegardenPatch.OneRun";
+// What a second start says.
 constexpr const char kAlreadyRunningText[] = "补丁程序已经在运行，请在先打开的窗口中继续。";
 constexpr win::UINT kAlreadyRunningStyle = 0x40 | 0x10000;  // MB_ICONINFORMATION | MB_SETFOREGROUND
 constexpr std::int32_t kAlreadyRunningTimeout = 5000;
@@ -108,11 +108,18 @@ int ProgramEntry(win::Api& api) {
   // Before anything loads a DLL: DLLs loaded later come from the system's
   // own folder, never from the folder the installer was downloaded to.
   api.SetDefaultDllDirectories(win::LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // The elevated part of a run that asked for an administrator's rights
+  // does its file work and nothing else.
+  if (const std::optional<int> exitCode = RunElevatedPartIfAsked(api)) return *exitCode;
   // One run at a time in the session: a second start (a player who clicks
   // again while the console is slow to appear) says so briefly and ends,
-  // touching nothing. The run lets the mutex go before its closing wait.
+  // touching nothing. A mutex refused to this start was made by a run with
+  // other rights: a run is going all the same. The run lets the mutex go
+  // before its closing wait.
   UniqueHandle oneRun(api, api.CreateMutexW(win::FALSE, kOneRunMutex));
-  if (oneRun && api.GetLastError() == win::ERROR_ALREADY_EXISTS) {
+  const win::DWORD mutexError = api.GetLastError();
+  if ((oneRun && mutexError == win::ERROR_ALREADY_EXISTS) ||
+      (!oneRun && mutexError == win::ERROR_ACCESS_DENIED)) {
     TimedMessageBox(api, 936, kAlreadyRunningText, kAlreadyRunningStyle, Text("友情提醒"),
                     std::nullopt, kAlreadyRunningTimeout);
     return 0;

@@ -65,35 +65,37 @@ void RemoveLeftovers(win::Api& api, std::int32_t codePage, const PatchedAssembli
     api.MoveFileExW(WideArg(from).get(), WideArg(to).get(), win::MOVEFILE_WRITE_THROUGH);
 }
 
-bool WritePatchedAssembly(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
-                          const Text& gameFolder, const Text& path, const Text& label,
-                          const FileLookup& identified,
-                          std::string_view payload) {
+ReplaceResult WritePatchedAssembly(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
+                                   const Text& gameFolder, const Text& path, const Text& label,
+                                   const FileLookup& identified, std::string_view payload) {
   // A look-up that failed says nothing: the original may be there.
   const FileLookup now = LookUpFile(api, path);
-  if (identified.state == FileLookup::kFailed || now != identified) return false;
+  if (identified.state == FileLookup::kFailed || now != identified) return {};
   LockWait wait(api);
+  const auto failed = [&wait]() -> ReplaceResult {
+    return {wait.refused() ? ReplaceResult::kNeedsRights : ReplaceResult::kFailed, wait.error()};
+  };
   const Text newPath = ConcatTexts(path, kNewFileSuffix);
   if (now.missing()) {
     // No original: a file that appears meanwhile is not replaced.
-    if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload}, false, &wait)) return false;
-    if (FileHolds(api, path, payload, &wait)) return true;
+    if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload}, false, &wait)) return failed();
+    if (FileHolds(api, path, payload, &wait)) return {ReplaceResult::kReplaced};
     RemoveFile(api, path);
-    return false;
+    return failed();
   }
   // An original that cannot be read could not be put back, nor kept.
   Bytes original;
   if (static_cast<std::uint64_t>(now.size) > kOriginalLimit ||
       !ReadWholeFile(api, path, &original, kOriginalLimit, &wait) ||
       original.size() != static_cast<std::uint64_t>(now.size))
-    return false;
+    return failed();
   // Nothing is replaced that is not kept.
   if (!IsPayload(patches, original) && !KeepOriginal(api, codePage, patches, gameFolder, label, original, &wait))
-    return false;
-  if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload}, true, &wait)) return false;
-  if (FileHolds(api, path, payload, &wait)) return true;
+    return failed();
+  if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload}, true, &wait)) return failed();
+  if (FileHolds(api, path, payload, &wait)) return {ReplaceResult::kReplaced};
   // Putting the original back has a wait of its own.
   LockWait restoring(api);
   WriteBesideAndSwap(api, codePage, newPath, path, {original}, true, &restoring);
-  return false;
+  return failed();
 }

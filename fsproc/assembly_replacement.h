@@ -68,7 +68,18 @@ void RemoveLeftovers(win::Api& api, std::int32_t codePage, const PatchedAssembli
 // payload, when the original goes back. With no assembly at all the payload
 // is created, never over a file that appeared meanwhile, and removed again
 // when it does not read back whole.
-bool WritePatchedAssembly(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
+//
+// kNeedsRights, with nothing changed, when the game's folder refused the
+// first new file outright: it takes rights the program lacks.
+struct ReplaceResult {
+  enum Outcome { kReplaced, kFailed, kNeedsRights };
+  Outcome outcome = kFailed;
+  // The Windows error of the step that failed, when one did (0: none, as
+  // for an assembly no longer as identified).
+  win::DWORD error = 0;
+  explicit operator bool() const { return outcome == kReplaced; }
+};
+ReplaceResult WritePatchedAssembly(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
                           const Text& gameFolder, const Text& path, const Text& label,
                           const FileLookup& identified,
                           std::string_view payload);

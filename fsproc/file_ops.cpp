@@ -49,6 +49,39 @@ win::HANDLE OpenFile(win::Api& api, const Text& path, win::DWORD access, win::DW
   }
 }
 
+// True when nothing of that name exists (its folder does).
+bool Absent(win::Api& api, const Text& path, std::int32_t codePage) {
+  const WideText wide = TextToWide(api, path, codePage);
+  if (wide.empty()) return false;
+  return api.GetFileAttributesW(WideArg(wide).get()) == win::INVALID_FILE_ATTRIBUTES &&
+         api.GetLastError() == win::ERROR_FILE_NOT_FOUND;
+}
+
+// Creates or truncates `path` for writing, waiting out a lock. Access denied
+// to a file that does not exist yet is the folder's refusal, told to `wait`
+// at once; to one that does, once the wait is over.
+win::HANDLE CreateForWriting(win::Api& api, const Text& path, std::int32_t codePage,
+                             LockWait* wait) {
+  for (;;) {
+    const win::HANDLE file = api.CreateFileA(path.c_str(), win::GENERIC_WRITE, 0,
+                                             win::CREATE_ALWAYS, win::FILE_ATTRIBUTE_NORMAL);
+    if (file != win::INVALID_HANDLE_VALUE || !wait) return file;
+    const win::DWORD error = api.GetLastError();
+    wait->Note(error);
+    if (error == win::ERROR_ACCESS_DENIED && Absent(api, path, codePage)) {
+      wait->Refuse();
+      return file;
+    }
+    api.SetLastError(error);
+    if (!wait->Again()) {
+      // Still refused when the wait is over: a file of ours left there that
+      // the folder keeps from this program (as one an elevated run left).
+      if (error == win::ERROR_ACCESS_DENIED) wait->Refuse();
+      return file;
+    }
+  }
+}
+
 UniqueFileHandle OpenForReading(win::Api& api, const Text& path, LockWait* wait) {
   return UniqueFileHandle(
       api, OpenFile(api, path, win::GENERIC_READ, win::FILE_SHARE_READ, win::OPEN_EXISTING, wait));
@@ -65,6 +98,7 @@ std::int32_t QueryFileSize(win::Api& api, const Text& path) {
 
 bool LockWait::Again() {
   const win::DWORD error = api_.GetLastError();
+  error_ = error;
   if ((error != win::ERROR_SHARING_VIOLATION && error != win::ERROR_ACCESS_DENIED) ||
       waited_ >= limit_)
     return false;
@@ -163,10 +197,12 @@ bool WriteBesideAndSwap(win::Api& api, std::int32_t codePage, const Text& newPat
                         const Text& path, std::initializer_list<std::string_view> arrays,
                         bool replace, LockWait* wait) {
   if (path.empty() || path[0] == '\0' || newPath.empty() || newPath[0] == '\0') return false;
-  UniqueFileHandle file(api, OpenFile(api, newPath, win::GENERIC_WRITE, 0, win::CREATE_ALWAYS, wait));
+  UniqueFileHandle file(api, CreateForWriting(api, newPath, codePage, wait));
   if (!file) return false;
   const bool written = WriteArrays(api, file.get(), arrays) && api.FlushFileBuffers(file.get());
+  if (!written && wait) wait->Note(api.GetLastError());
   const bool closed = file.close();
+  if (written && !closed && wait) wait->Note(api.GetLastError());
   if (written && closed) {
     const WideText from = TextToWide(api, newPath.c_str(), codePage);
     const WideText to = TextToWide(api, path.c_str(), codePage);

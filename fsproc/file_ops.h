@@ -26,11 +26,23 @@ class LockWait {
   bool Again();
   win::DWORD waited() const { return waited_; }
 
+  // The Windows error of the last operation that failed under this wait
+  // (0: none yet), for telling the player.
+  win::DWORD error() const { return error_; }
+  void Note(win::DWORD error) { error_ = error; }
+  // A new file the folder refused: access denied where no file of that
+  // name exists (rights the program lacks, not a lock, so not waited out),
+  // or still denied to a leftover of that name when the wait is over.
+  bool refused() const { return refused_; }
+  void Refuse() { refused_ = true; }
+
  private:
   win::Api& api_;
   win::DWORD limit_;
   win::DWORD waited_ = 0;
   win::DWORD next_ = 50;
+  win::DWORD error_ = 0;
+  bool refused_ = false;
 };
 
 // Low 32 bits of the size of the first entry matching `path`, as a signed
@@ -85,7 +97,9 @@ inline constexpr std::string_view kNewFileSuffix = ".patch-new";
 // it; then moves it onto `path` in one write-through step, replacing a file
 // there when `replace` is set (else an existing `path` makes the move fail).
 // False when any step fails; the new file is then removed. With `wait`,
-// creating the new file and the move wait out a lock.
+// creating the new file and the move wait out a lock, and `wait` keeps the
+// error that ended the step; a folder that refuses the new file outright
+// is not waited out (LockWait::refused).
 bool WriteBesideAndSwap(win::Api& api, std::int32_t codePage, const Text& newPath,
                         const Text& path, std::initializer_list<std::string_view> arrays,
                         bool replace, LockWait* wait = nullptr);

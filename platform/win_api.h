@@ -61,6 +61,7 @@ constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_CANCELLED = 1223;
 constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 
 // Console.
@@ -112,6 +113,7 @@ struct PROCESS_INFORMATION {
   DWORD dwProcessId;
   DWORD dwThreadId;
 };
+constexpr DWORD STILL_ACTIVE = 259;
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
@@ -247,6 +249,25 @@ constexpr WPARAM VK_TAB = 0x09;
 constexpr WPARAM VK_RETURN = 0x0D;
 constexpr WPARAM VK_SHIFT = 0x10;
 constexpr WPARAM VK_ESCAPE = 0x1B;
+
+// Starting a program through the shell, by a verb such as "runas" (asking
+// for an administrator's rights). The fields the program uses; the backend
+// fills the platform's own record.
+constexpr ULONG SEE_MASK_NOCLOSEPROCESS = 0x00000040;
+constexpr ULONG SEE_MASK_NOASYNC = 0x00000100;
+constexpr ULONG SEE_MASK_FLAG_NO_UI = 0x00000400;
+constexpr int SW_HIDE = 0;
+struct SHELLEXECUTEINFOW {
+  DWORD cbSize;
+  ULONG fMask;
+  HWND hwnd;
+  const WCHAR* lpVerb;
+  const WCHAR* lpFile;
+  const WCHAR* lpParameters;
+  const WCHAR* lpDirectory;
+  int nShow;
+  HANDLE hProcess;  // with SEE_MASK_NOCLOSEPROCESS: the process started, or 0
+};
 
 // The operations, one per line of platform/calls.def, which gives each one's
 // failure value and what a caller must know.

@@ -58,6 +58,13 @@ win::HANDLE Backend::CreateMutexW(win::BOOL initialOwner, const win::WCHAR* name
   return From(::CreateMutexW(nullptr, initialOwner, Wide(name)));
 }
 
+win::BOOL Backend::GetExitCodeProcess(win::HANDLE process, win::DWORD* exitCode) {
+  ::DWORD code = 0;
+  const ::BOOL ok = ::GetExitCodeProcess(To<::HANDLE>(process), &code);
+  if (ok && exitCode != nullptr) *exitCode = code;
+  return ok;
+}
+
 win::BOOL Backend::TerminateProcess(win::HANDLE process, win::UINT exitCode) {
   return ::TerminateProcess(To<::HANDLE>(process), exitCode);
 }

@@ -75,6 +75,14 @@ win::BOOL Backend::WriteFile(win::HANDLE file, const void* buffer, win::DWORD si
 win::BOOL Backend::CloseHandle(win::HANDLE handle) { return ::CloseHandle(To<::HANDLE>(handle)); }
 
 // Truncated to size - 1 bytes and terminated, answering size, when too long.
+win::DWORD Backend::GetModuleFileNameW(win::HMODULE module, win::WCHAR* buffer, win::DWORD size) {
+  return ::GetModuleFileNameW(To<::HMODULE>(module), Wide(buffer), size);
+}
+
+const win::WCHAR* Backend::GetCommandLineW() {
+  return reinterpret_cast<const win::WCHAR*>(::GetCommandLineW());
+}
+
 win::DWORD Backend::GetModuleFileNameA(win::HMODULE module, char* buffer, win::DWORD size) {
   WideText16 wide;
   ::DWORD n = ::GetModuleFileNameW(To<::HMODULE>(module), wide.data(), wide.capacity());

@@ -4,6 +4,7 @@
 #include "platform/real/real_backend.h"
 
 #include <commdlg.h>
+#include <shellapi.h>
 #include <shlwapi.h>
 
 namespace real {
@@ -67,6 +68,30 @@ win::UINT Backend::GetSystemWow64DirectoryA(char* buffer, win::UINT size) {
     return 0;
   }
   return PathInto(buffer, size, [fn](wchar_t* out, ::DWORD room) -> ::DWORD { return fn(out, room); });
+}
+
+// shell32: the program's own arguments, and starting a program by a verb.
+win::WCHAR** Backend::CommandLineToArgvW(const win::WCHAR* commandLine, int* count) {
+  return reinterpret_cast<win::WCHAR**>(::CommandLineToArgvW(Wide(commandLine), count));
+}
+
+win::BOOL Backend::ShellExecuteExW(win::SHELLEXECUTEINFOW* info) {
+  if (info == nullptr || info->cbSize != sizeof(*info)) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  ::SHELLEXECUTEINFOW real{};
+  real.cbSize = sizeof(real);
+  real.fMask = info->fMask;
+  real.hwnd = To<::HWND>(info->hwnd);
+  real.lpVerb = Wide(info->lpVerb);
+  real.lpFile = Wide(info->lpFile);
+  real.lpParameters = Wide(info->lpParameters);
+  real.lpDirectory = Wide(info->lpDirectory);
+  real.nShow = info->nShow;
+  const ::BOOL ok = ::ShellExecuteExW(&real);
+  info->hProcess = ok ? From(real.hProcess) : 0;
+  return ok;
 }
 
 }  // namespace real

@@ -23,6 +23,10 @@ class FileSystem {
     std::string data;
     win::DWORD attributes = 0;
     bool locked = false;  // held open elsewhere without sharing
+    // Only an administrator may change it: a folder, what is created,
+    // removed or renamed in it; a file, writing, removing or replacing it.
+    // What is created in such a folder is so too.
+    bool adminOnly = false;
     // > 0: held so for that many more attempts to open, delete or rename it,
     // then let go (as a scanner does).
     int refusals = 0;

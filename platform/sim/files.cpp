@@ -75,6 +75,12 @@ DWORD FolderInto(const std::string& folder, char* buffer, DWORD size) {
 
 // ---------------------------------------------------------------- files
 
+bool Model::NeedsAdministrator(const Node* node) {
+  if (!node || !node->adminOnly || self.elevated) return false;
+  SetLastError(win::ERROR_ACCESS_DENIED);
+  return true;
+}
+
 HANDLE Model::FindFirstFileA(const char* path, win::WIN32_FIND_DATAA* data) {
   if (!path || !*path || !data) {
     SetLastError(!data ? win::ERROR_INVALID_PARAMETER : win::ERROR_PATH_NOT_FOUND);
@@ -127,6 +133,7 @@ BOOL Model::DeleteFileA(const char* path) {
     SetLastError(win::ERROR_ACCESS_DENIED);
     return win::FALSE;
   }
+  if (NeedsAdministrator(parent) || NeedsAdministrator(node)) return win::FALSE;
   const std::string key = FileSystem::Key(full);
   if (Refuses(*node) || HeldOpen<OpenFile>(handles_, kFile, key)) {
     SetLastError(win::ERROR_SHARING_VIOLATION);
@@ -161,6 +168,12 @@ HANDLE Model::CreateFileA(const char* path, DWORD access, DWORD, DWORD dispositi
     SetLastError(kErrorInvalidName);
     return win::INVALID_HANDLE_VALUE;
   }
+  const bool changes = disposition == win::CREATE_ALWAYS || disposition == kTruncateExisting ||
+                       (access & win::GENERIC_WRITE) != 0;
+  if (!node && disposition != win::OPEN_EXISTING && disposition != kTruncateExisting &&
+      NeedsAdministrator(parent))
+    return win::INVALID_HANDLE_VALUE;
+  if (node && changes && NeedsAdministrator(node)) return win::INVALID_HANDLE_VALUE;
   if (node && (Refuses(*node) || HeldOpen<OpenFile>(handles_, kFile, key))) {
     SetLastError(win::ERROR_SHARING_VIOLATION);
     return win::INVALID_HANDLE_VALUE;
@@ -187,6 +200,7 @@ HANDLE Model::CreateFileA(const char* path, DWORD access, DWORD, DWORD dispositi
     created.attributes = (attributes & ~win::FILE_ATTRIBUTE_DIRECTORY) ? attributes
                                                                       : win::FILE_ATTRIBUTE_NORMAL;
     created.unflushedFrom = 0;
+    created.adminOnly = parent->adminOnly;
     files.Create(key, created);
   } else {
     error = win::ERROR_ALREADY_EXISTS;  // reported even on success, as Windows does
@@ -229,6 +243,7 @@ BOOL Model::CopyFileA(const char* existing, const char* target, BOOL failIfExist
     return win::FALSE;
   }
   Node* old = files.Find(to);
+  if (NeedsAdministrator(old ? old : toParent)) return win::FALSE;
   if (toKey == fromKey) {
     SetLastError(win::ERROR_SHARING_VIOLATION);
     return win::FALSE;
@@ -257,6 +272,7 @@ BOOL Model::CopyFileA(const char* existing, const char* target, BOOL failIfExist
   Node copy = *source;
   copy.name = to;
   copy.locked = false;
+  copy.adminOnly = toParent->adminOnly;
   copy.unflushedFrom = 0;  // a copy is not flushed
   files.Replace(toKey, std::move(copy));
   return win::TRUE;
@@ -302,6 +318,9 @@ BOOL Model::MoveEntry(const std::string& existing, const std::string& target, DW
     SetLastError(win::ERROR_PATH_NOT_FOUND);
     return win::FALSE;
   }
+  if (NeedsAdministrator(fromParent) || NeedsAdministrator(source) ||
+      NeedsAdministrator(toParent) || NeedsAdministrator(files.Find(to)))
+    return win::FALSE;
   const bool writeThrough = (flags & win::MOVEFILE_WRITE_THROUGH) != 0;
   if (toKey == fromKey) {  // a new spelling of the same name
     files.Rename(fromKey, from, toKey, to, writeThrough);
@@ -381,8 +400,10 @@ BOOL Model::CreateDirectoryW(const WCHAR* path) {
     SetLastError(win::ERROR_PATH_NOT_FOUND);
     return win::FALSE;
   }
+  if (NeedsAdministrator(parent)) return win::FALSE;
   while (full.size() > 3 && IsSeparator(full.back())) full.pop_back();
   Node node;
+  node.adminOnly = parent->adminOnly;
   node.name = full;
   node.directory = true;
   node.attributes = win::FILE_ATTRIBUTE_DIRECTORY;

@@ -33,6 +33,7 @@ class Machine final : public MachineParts, public win::ApiWrapper {
   DriveTable& drives = model.drives;
   Registry& registry = model.registry;
   Folders& folders = model.folders;
+  Elevation& elevation = model.elevation;
 
   std::size_t OpenHandleCount() const { return model.OpenHandleCount(); }
   int ConvertToWide(UINT codePage, const char* text, int textCount, WCHAR* wide, int wideSize) {

@@ -74,7 +74,10 @@ BOOL Model::CloseHandle(HANDLE handle) {
   if (it->second.kind == kFile) delete reinterpret_cast<OpenFile*>(it->second.object);
   if (it->second.kind == kMutex) {
     const auto* name = reinterpret_cast<const std::u16string*>(it->second.object);
-    if (--processes.mutexes[*name] <= 0) processes.mutexes.erase(*name);
+    if (--processes.mutexes[*name] <= 0) {
+      processes.mutexes.erase(*name);
+      processes.elevatedMutexes.erase(*name);
+    }
     delete name;
   }
   handles_.erase(it);
@@ -235,6 +238,31 @@ DWORD Model::GetModuleFileNameA(win::HMODULE module, char* buffer, DWORD size) {
   std::memcpy(buffer, self.modulePath.data(), n);
   buffer[n] = '\0';
   return n;
+}
+
+DWORD Model::GetModuleFileNameW(win::HMODULE module, WCHAR* buffer, DWORD size) {
+  if (module != 0 || size == 0 || !buffer) {
+    lastError_ = win::ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  const std::u16string path = WidenPath(self.modulePath);
+  const auto n = static_cast<DWORD>(path.size());
+  if (n >= size) {
+    std::copy_n(path.data(), size - 1, buffer);
+    buffer[size - 1] = 0;
+    lastError_ = win::ERROR_INSUFFICIENT_BUFFER;
+    return size;
+  }
+  std::copy_n(path.data(), n, buffer);
+  buffer[n] = 0;
+  return n;
+}
+
+// The program's quoted path, then its arguments.
+const WCHAR* Model::GetCommandLineW() {
+  commandLine_ = u"\"" + WidenPath(self.modulePath) + u"\"";
+  if (!self.arguments.empty()) commandLine_ += u" " + self.arguments;
+  return commandLine_.c_str();
 }
 
 std::string Model::AbsolutePath(const std::string& path) const {

@@ -67,6 +67,39 @@ struct SelfProcess {
   // What SetDefaultDllDirectories last set; 0 while the search is the
   // system's default, which begins in the program's own folder.
   DWORD dllDirectories = 0;
+  // What follows the program's quoted path on its command line.
+  std::u16string arguments;
+  // The program runs with an administrator's rights: folders only
+  // administrators may change (FileSystem::Node::adminOnly) take its writes.
+  bool elevated = false;
+};
+
+// What Windows does when the program asks for an administrator's rights
+// (ShellExecuteExW with the verb "runas" on its own executable): the
+// consent prompt's answer, and the elevated copy, which runs to its end
+// within the call. Other verbs and other files are not modelled.
+struct Elevation {
+  enum class Consent {
+    kGranted,   // the copy starts, with an administrator's rights
+    kDeclined,  // ERROR_CANCELLED, nothing starts
+    kFails,     // `failure`, nothing starts (a policy, a missing service)
+  };
+  Consent consent = Consent::kGranted;
+  DWORD failure = win::ERROR_ACCESS_DENIED;
+  // A granted elevation that brings no more rights, as under Wine.
+  bool sameRights = false;
+  struct Request {
+    std::u16string verb, file, parameters;
+    int show = 0;
+  };
+  std::vector<Request> requests;  // every ShellExecuteExW call, in order
+  // The program itself, run again as the elevated copy: it returns the
+  // exit code. Without it a granted copy fails to start (0xC0000135).
+  std::function<UINT()> program;
+  // What the elevated copies wrote to their own consoles and how many boxes
+  // they showed.
+  std::string copyConsole;
+  std::size_t copyBoxes = 0;
 };
 
 // Top-level and child windows, the program's classes and its message queue.
@@ -155,6 +188,7 @@ struct ProcessTable {
     std::string commandLine;  // for processes the program started
     std::string currentDirectory;  // the folder it was started in
     bool startedByProgram = false;
+    bool elevated = false;  // started with an administrator's rights
     DWORD showWindow = 0;
   };
   std::vector<Process> list;
@@ -179,6 +213,9 @@ struct ProcessTable {
   // program's and other programs', hold each (it goes with the last one).
   // Ownership and waiting on them are not modelled.
   std::map<std::u16string, int> mutexes;
+  // Those of them an elevated program made: a program without an
+  // administrator's rights is refused them (ERROR_ACCESS_DENIED).
+  std::set<std::u16string> elevatedMutexes;
 
   Process* Find(DWORD processId);
   DWORD Add(const std::string& exeName, const std::u16string& imagePath);
@@ -266,6 +303,7 @@ class Model final : public win::Api {
   DriveTable drives;
   Registry registry;
   Folders folders;
+  Elevation elevation;
 
   // Handles this machine gave out and that are still open (pseudo and
   // standard handles excluded).
@@ -318,6 +356,9 @@ class Model final : public win::Api {
   // True, with ERROR_ACCESS_DENIED set, when a process handle was opened
   // without `right`.
   bool LacksRight(HANDLE handle, DWORD right);
+  // True, with ERROR_ACCESS_DENIED set, when `node` is one only an
+  // administrator may change and the program runs without those rights.
+  bool NeedsAdministrator(const FileSystem::Node* node);
   // True, with ERROR_PATH_NOT_FOUND set, for a null or empty path.
   template <typename Char>
   bool NoPath(const Char* path) {
@@ -329,6 +370,7 @@ class Model final : public win::Api {
   HANDLE nextHandle_ = 0x1000;
   DWORD lastError_ = 0;
   std::unique_ptr<Recoders> converters_;
+  std::u16string commandLine_;  // what GetCommandLineW last gave
 };
 
 }  // namespace sim

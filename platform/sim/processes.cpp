@@ -203,6 +203,7 @@ BOOL Model::CreateProcessA(const char* applicationName, char* commandLine, BOOL,
   process->commandLine = commandLine ? commandLine : applicationName;
   process->currentDirectory = currentDirectory ? AbsolutePath(currentDirectory) : self.currentDirectory;
   process->startedByProgram = true;
+  process->elevated = self.elevated;
   process->showWindow = startup && (startup->dwFlags & win::STARTF_USESHOWWINDOW)
                             ? startup->wShowWindow
                             : kShowDefault;
@@ -240,6 +241,22 @@ void Model::SettleEndingProcesses() {
 // A process waited for without limit ends then; one slow to close goes at its
 // time when the wait reaches it; a limited wait on one still running lets the
 // time pass and times out.
+BOOL Model::GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
+  const HandleEntry* entry = Handle(process, kProcess);
+  if (!entry || !exitCode) {
+    SetLastError(entry ? win::ERROR_INVALID_PARAMETER : win::ERROR_INVALID_HANDLE);
+    return win::FALSE;
+  }
+  SettleEndingProcesses();
+  const auto processId = static_cast<DWORD>(entry->object);
+  const ProcessTable::Process* found = processes.Find(processId);
+  if (processId == self.processId || !found)
+    *exitCode = processId == self.processId && self.exited ? self.exitCode : win::STILL_ACTIVE;
+  else
+    *exitCode = found->running ? win::STILL_ACTIVE : found->exitCode;
+  return win::TRUE;
+}
+
 DWORD Model::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
   const HandleEntry* entry = Handle(object, kProcess);
   if (!entry) entry = Handle(object, kThread);
@@ -279,6 +296,11 @@ HANDLE Model::CreateMutexW(BOOL, const WCHAR* name) {
   }
   const std::u16string key(reinterpret_cast<const char16_t*>(name));
   const bool existed = processes.mutexes.count(key) > 0;
+  if (existed && processes.elevatedMutexes.count(key) && !self.elevated) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
+    return 0;
+  }
+  if (!existed && self.elevated) processes.elevatedMutexes.insert(key);
   ++processes.mutexes[key];
   const HANDLE handle = NewHandle(kMutex, reinterpret_cast<std::uintptr_t>(new std::u16string(key)));
   SetLastError(existed ? win::ERROR_ALREADY_EXISTS : win::ERROR_SUCCESS);

@@ -1,6 +1,7 @@
 // Simulated registry, file attributes and the shell's name helpers.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/sim/code_pages.h"
 #include "platform/sim/model.h"
@@ -258,6 +259,144 @@ UINT Model::GetSystemWow64DirectoryA(char* buffer, UINT size) {
   if (!buffer || size < n + 1) return n + 1;
   std::memcpy(buffer, folders.wow64.c_str(), n + 1);
   return n;
+}
+
+// ---------------------------------------------------------------- the shell
+
+namespace {
+
+bool IsBlank(WCHAR unit) { return unit == u' ' || unit == u'\t'; }
+
+// The arguments of a command line as the C runtime reads them: the program
+// name up to a blank (or between quotes, taken as it is), then arguments
+// split at blanks outside quotes, 2n backslashes before a quote giving n and
+// the quote, 2n + 1 giving n and a quote of the text.
+std::vector<std::u16string> SplitCommandLine(std::u16string_view line) {
+  std::vector<std::u16string> arguments;
+  std::size_t i = 0;
+  std::u16string name;
+  if (i < line.size() && line[i] == u'"') {
+    for (++i; i < line.size() && line[i] != u'"'; ++i) name += line[i];
+    if (i < line.size()) ++i;
+  } else {
+    for (; i < line.size() && !IsBlank(line[i]); ++i) name += line[i];
+  }
+  arguments.push_back(name);
+  for (;;) {
+    while (i < line.size() && IsBlank(line[i])) ++i;
+    if (i >= line.size()) break;
+    std::u16string argument;
+    bool quoted = false;
+    while (i < line.size() && (quoted || !IsBlank(line[i]))) {
+      std::size_t slashes = 0;
+      while (i < line.size() && line[i] == u'\\') ++slashes, ++i;
+      if (i < line.size() && line[i] == u'"') {
+        argument.append(slashes / 2, u'\\');
+        if (slashes % 2) {
+          argument += u'"';
+        } else if (quoted && i + 1 < line.size() && line[i + 1] == u'"') {
+          argument += u'"';
+          ++i;
+        } else {
+          quoted = !quoted;
+        }
+        ++i;
+      } else {
+        argument.append(slashes, u'\\');
+        if (i < line.size() && (quoted || !IsBlank(line[i]))) argument += line[i++];
+      }
+    }
+    arguments.push_back(argument);
+  }
+  return arguments;
+}
+
+}  // namespace
+
+// One block, as Windows gives it: the pointers, then the texts.
+WCHAR** Model::CommandLineToArgvW(const WCHAR* commandLine, int* count) {
+  if (!count) {
+    SetLastError(win::ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::vector<std::u16string> arguments;
+  if (!commandLine || !*commandLine)
+    arguments.push_back(WidenPath(self.modulePath));
+  else
+    arguments = SplitCommandLine(commandLine);
+  std::size_t units = 0;
+  for (const auto& argument : arguments) units += argument.size() + 1;
+  const std::size_t table = (arguments.size() + 1) * sizeof(WCHAR*);
+  auto* block = static_cast<char*>(LocalAlloc(win::LPTR, table + units * sizeof(WCHAR)));
+  if (!block) {
+    SetLastError(win::ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  auto** pointers = reinterpret_cast<WCHAR**>(block);
+  auto* text = reinterpret_cast<WCHAR*>(block + table);
+  for (std::size_t n = 0; n < arguments.size(); ++n) {
+    pointers[n] = text;
+    text = std::copy(arguments[n].begin(), arguments[n].end(), text);
+    *text++ = 0;
+  }
+  *count = static_cast<int>(arguments.size());
+  return pointers;
+}
+
+BOOL Model::ShellExecuteExW(win::SHELLEXECUTEINFOW* info) {
+  if (!info || info->cbSize != sizeof(*info) || !info->lpFile) {
+    SetLastError(win::ERROR_INVALID_PARAMETER);
+    return win::FALSE;
+  }
+  info->hProcess = 0;
+  Elevation::Request request;
+  request.verb = info->lpVerb ? info->lpVerb : u"";
+  request.file = info->lpFile;
+  request.parameters = info->lpParameters ? info->lpParameters : u"";
+  request.show = info->nShow;
+  elevation.requests.push_back(request);
+  const std::string file = AbsolutePath(NarrowPath(info->lpFile));
+  if (request.verb != u"runas" || FileSystem::Key(file) != FileSystem::Key(self.modulePath)) {
+    SetLastError(win::ERROR_FILE_NOT_FOUND);
+    return win::FALSE;
+  }
+  if (elevation.consent != Elevation::Consent::kGranted) {
+    SetLastError(elevation.consent == Elevation::Consent::kDeclined ? win::ERROR_CANCELLED
+                                                                    : elevation.failure);
+    return win::FALSE;
+  }
+  const DWORD processId = processes.Add(self.modulePath.substr(FileSystem::NameStart(self.modulePath)),
+                                        processes.selfImagePath);
+  ProcessTable::Process* started = processes.Find(processId);
+  started->startedByProgram = true;
+  started->elevated = self.elevated || !elevation.sameRights;
+  started->parentId = self.processId;
+  started->commandLine = NarrowPath((u"\"" + request.file + u"\" " + request.parameters).c_str());
+  started->showWindow = static_cast<DWORD>(request.show);
+  // The copy runs to its end here, in a console of its own.
+  UINT exitCode = 0xC0000135u;
+  if (elevation.program) {
+    const SelfProcess parent = self;
+    ConsoleState parentConsole = std::move(console);
+    const std::size_t boxes = dialogs.shown.size();
+    console = ConsoleState{};
+    self.processId = processId;
+    self.threadId = processId + 1;
+    self.arguments = request.parameters;
+    self.elevated = parent.elevated || !elevation.sameRights;
+    self.oleInitialized = 0;
+    self.dllDirectories = 0;
+    exitCode = elevation.program();
+    elevation.copyConsole += console.Text();
+    elevation.copyBoxes += dialogs.shown.size() - boxes;
+    console = std::move(parentConsole);
+    self = parent;
+  }
+  started = processes.Find(processId);
+  started->running = false;
+  started->exitCode = exitCode;
+  if (info->fMask & win::SEE_MASK_NOCLOSEPROCESS) info->hProcess = NewHandle(kProcess, processId);
+  return win::TRUE;
 }
 
 }  // namespace sim

@@ -28,8 +28,8 @@ class AssemblyFaultSweepTest : public ScratchFolderTest {
   bool Replace(win::Api& through, const Text& folder) {
     const Text path = folder + "Assembly-CSharp.dll";
     const FileLookup identified = LookUpFile(api(), path);
-    return WritePatchedAssembly(through, kCodePage, patches_, folder, path, "1.0", identified,
-                                kPayload);
+    return static_cast<bool>(WritePatchedAssembly(through, kCodePage, patches_, folder, path,
+                                                  "1.0", identified, kPayload));
   }
 
   static constexpr std::string_view kOriginal = "original assembly, as the player has it";

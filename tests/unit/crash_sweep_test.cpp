@@ -28,6 +28,9 @@ struct Run {
   // An original an earlier build set aside, of another version's size, lies
   // beside the assembly (and stays there).
   bool otherAside = false;
+  // The game's folder only administrators may change: the elevated part
+  // does the file work, and is cut off too.
+  bool adminOnly = false;
 };
 
 // How the machine goes down: the process alone (nothing lost), or the power
@@ -74,6 +77,7 @@ void Sweep(const Run& run, int* checked) {
     sim::Machine clean;
     const scenario::Game game = scenario::InstallGame(clean, kAssemblySize, run.window);
     if (run.otherAside) clean.files.AddFile(game.AssemblyPath() + kAsideSuffix, std::string(2904555, 'a'));
+    if (run.adminOnly) scenario::MakeAdminOnly(clean, game);
     Prepare(clean, run);
     EXPECT_EQ(ProgramEntry(clean), 0);
     stamps = clean.faults.stamps;
@@ -86,6 +90,7 @@ void Sweep(const Run& run, int* checked) {
       scenario::Game game = scenario::InstallGame(machine, kAssemblySize, run.window);
       if (run.otherAside)
         machine.files.AddFile(game.AssemblyPath() + kAsideSuffix, std::string(2904555, 'a'));
+      if (run.adminOnly) scenario::MakeAdminOnly(machine, game);
       Prepare(machine, run);
       machine.files.unflushedLoss = loss.data;
       machine.files.uncommittedLost = loss.uncommitted;
@@ -161,6 +166,12 @@ TEST(CrashSweepTest, GameWithoutWindow) {
 TEST(CrashSweepTest, LeftoverAside) {
   int checked = 0;
   Sweep({"an earlier build's aside", {scenario::kIdOk}, true, true}, &checked);
+  EXPECT_GE(checked, 3 * 15);
+}
+
+TEST(CrashSweepTest, AdminOnlyFolderThroughTheElevatedPart) {
+  int checked = 0;
+  Sweep({"admin-only folder", {scenario::kIdOk}, true, false, true}, &checked);
   EXPECT_GE(checked, 3 * 15);
 }
 

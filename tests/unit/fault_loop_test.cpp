@@ -230,6 +230,23 @@ TEST(FaultLoopTest, LeftoverAside) {
             std::set<std::string>{});
 }
 
+// The game's folder only administrators may change, the elevation granted:
+// the elevated part's calls fail in turn too, and what it reports by its
+// exit code is what the run tells.
+void AdminOnly(sim::Machine& machine, const scenario::Game& game) {
+  scenario::MakeAdminOnly(machine, game);
+}
+
+TEST(FaultLoopTest, AdminOnlyFolderThroughTheElevatedPart) {
+  const Outcome clean = RunOnce({scenario::kIdOk}, 0, true, Pattern::kOnce, nullptr, AdminOnly);
+  for (const char* call : {"ShellExecuteExW", "CommandLineToArgvW", "GetExitCodeProcess",
+                           "GetModuleFileNameW", "MoveFileExW"})
+    EXPECT_NE(std::find(clean.failableNames.begin(), clean.failableNames.end(), call),
+              clean.failableNames.end())
+        << call;
+  EXPECT_EQ(Sweep({scenario::kIdOk}, true, Pattern::kOnce, AdminOnly), std::set<std::string>{});
+}
+
 // Two different calls failing: only a failed removal of the new file after
 // a failed swap leaves it beside the assembly, for the next run to remove.
 TEST(FaultLoopTest, TwoDifferentCallsFailing) {

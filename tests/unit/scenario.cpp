@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/startup.h"
+
 namespace scenario {
 
 std::vector<Line> Lines(const sim::ConsoleState& console) {
@@ -36,10 +38,17 @@ Game InstallGame(sim::Machine& machine, long long assemblySize, bool withWindow,
   std::u16string image = u"\\Device\\HarddiskVolume4" + Wide(machine, game.ExePath().substr(2));
   game.processId = machine.processes.Add(game.exeName, image);
   if (withWindow) game.window = machine.windows.AddForeign("Thistlegarden", "UnityWndClass", game.processId);
+  // The program itself, for the copy it starts with an administrator's rights.
+  machine.elevation.program = [&machine] { return static_cast<win::UINT>(ProgramEntry(machine)); };
   machine.faults.calls.clear();
   machine.faults.stamps.clear();
   machine.faults.failableNames.clear();
   return game;
+}
+
+void MakeAdminOnly(sim::Machine& machine, const Game& game) {
+  machine.files.Find(game.folder + "Thistlegarden_Data\\Managed")->adminOnly = true;
+  if (auto* assembly = machine.files.Find(game.AssemblyPath())) assembly->adminOnly = true;
 }
 
 Game RestartOn(sim::Machine& machine, const sim::Machine& survivor, bool withWindow) {

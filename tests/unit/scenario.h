@@ -43,6 +43,10 @@ struct Game {
 Game InstallGame(sim::Machine& machine, long long assemblySize, bool withWindow = true,
                  const std::string& folder = kGameFolder);
 
+// Makes the game's Managed folder and its assembly ones only an
+// administrator may change, as a game installed under Program Files.
+void MakeAdminOnly(sim::Machine& machine, const Game& game);
+
 // A machine started afresh with the disk `survivor` left, the game installed
 // there started again (as after a crash and a restart).
 Game RestartOn(sim::Machine& machine, const sim::Machine& survivor, bool withWindow = true);

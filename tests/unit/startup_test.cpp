@@ -218,6 +218,24 @@ TEST(StartupTest, TheClosingWaitHoldsNoMutex) {
   EXPECT_EQ(std::count(heldAtSleep.begin(), heldAtSleep.end(), 0u), 1);
 }
 
+// A run started with other rights (as administrator) holds a mutex this
+// start is refused: a run is going all the same.
+TEST(StartupTest, AMutexRefusedToThisStartMeansARunIsGoing) {
+  sim::Machine machine;
+  scenario::Game game = scenario::InstallGame(machine, 3240100);
+  const std::string before = machine.files.Find(game.AssemblyPath())->data;
+  machine.processes.mutexes[u"Local\\ThistlegardenPatch.OneRun"] = 1;
+  machine.processes.elevatedMutexes.insert(u"Local\\ThistlegardenPatch.OneRun");
+  machine.user.answers = {scenario::kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  ASSERT_EQ(machine.dialogs.shown.size(), 1u);
+  EXPECT_EQ(machine.dialogs.shown[0].text, "补丁程序已经在运行，请在先打开的窗口中继续。");
+  EXPECT_TRUE(machine.console.written.empty());
+  EXPECT_EQ(machine.files.changes(), 0);
+  EXPECT_EQ(machine.files.Find(game.AssemblyPath())->data, before);
+  EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
 // Without the mutex the run goes on as before.
 TEST(StartupTest, AMutexThatCannotBeMadeDoesNotStopTheRun) {
   sim::Machine machine;
