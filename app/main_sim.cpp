@@ -4,7 +4,9 @@
 // identifies as "0.25c" and the user confirms the version; `--no-game` runs
 // without it. `--assembly-size N` gives the game's assembly N bytes, and
 // `--pick LABEL` has the user refuse the confirmation, ask to pick by hand
-// and pick LABEL from the selection window's list.
+// and pick LABEL from the selection window's list. `--admin-only` makes the
+// game's folder one only administrators may change; `--consent declined`
+// (or `granted`, the default) answers Windows' prompt for those rights.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,7 +39,7 @@ std::string Sgr(unsigned attributes) {
   return buffer;
 }
 
-void InstallGame(sim::Machine& machine, std::size_t assemblySize) {
+void InstallGame(sim::Machine& machine, std::size_t assemblySize, bool adminOnly) {
   const std::string folder = "D:\\Games\\Thistlegarden\\";
   machine.drives.targets['D'] = u"\\Device\\HarddiskVolume4";
   machine.files.AddFile(folder + "Thistlegarden.exe", "MZ game");
@@ -46,6 +48,10 @@ void InstallGame(sim::Machine& machine, std::size_t assemblySize) {
   win::DWORD pid = machine.processes.Add(
       "Thistlegarden.exe", u"\\Device\\HarddiskVolume4\\Games\\Thistlegarden\\Thistlegarden.exe");
   machine.windows.AddForeign("Thistlegarden", "UnityWndClass", pid);
+  if (adminOnly) {
+    machine.files.Find(folder + "Thistlegarden_Data\\Managed")->adminOnly = true;
+    machine.files.Find(folder + "Thistlegarden_Data\\Managed\\Assembly-CSharp.dll")->adminOnly = true;
+  }
   machine.user.answers = {1};  // OK to the version question
 }
 
@@ -75,6 +81,7 @@ int main(int argc, char** argv) {
   bool game = true;
   std::size_t assemblySize = 3240100;
   const char* pick = nullptr;
+  bool adminOnly = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--no-game") == 0) {
       game = false;
@@ -82,12 +89,21 @@ int main(int argc, char** argv) {
       assemblySize = std::strtoul(argv[++i], nullptr, 10);
     } else if (std::strcmp(argv[i], "--pick") == 0 && i + 1 < argc) {
       pick = argv[++i];
+    } else if (std::strcmp(argv[i], "--admin-only") == 0) {
+      adminOnly = true;
+    } else if (std::strcmp(argv[i], "--consent") == 0 && i + 1 < argc &&
+               (std::strcmp(argv[i + 1], "declined") == 0 || std::strcmp(argv[i + 1], "granted") == 0)) {
+      if (std::strcmp(argv[++i], "declined") == 0)
+        machine.elevation.consent = sim::Elevation::Consent::kDeclined;
     } else {
-      std::fprintf(stderr, "usage: %s [--no-game] [--assembly-size N] [--pick LABEL]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--no-game] [--assembly-size N] [--pick LABEL] [--admin-only] "
+                           "[--consent granted|declined]\n", argv[0]);
       return 2;
     }
   }
-  if (game) InstallGame(machine, assemblySize);
+  if (game) InstallGame(machine, assemblySize, adminOnly);
+  // The program itself, for the copy it starts with an administrator's rights.
+  machine.elevation.program = [&machine] { return static_cast<win::UINT>(ProgramEntry(machine)); };
   if (pick) {
     // Cancel to the confirmation, when the size asks one; OK to picking by hand.
     const bool confirmation = !VersionForSizeCode(
@@ -126,7 +142,8 @@ int main(int argc, char** argv) {
   }
   for (const auto& p : machine.processes.list)
     if (p.startedByProgram || !p.running)
-      std::printf("[process %s] %s\n", p.startedByProgram ? "started" : "ended",
+      std::printf("[process %s%s] %s\n", p.startedByProgram ? "started" : "ended",
+                  p.elevated ? ", elevated" : "",
                   Utf8(p.startedByProgram ? p.commandLine : p.exeName).c_str());
   std::printf("exit code %d, %llu ms of delays, %zu platform calls, heap peak %zu bytes\n", code,
               machine.clock.slept, machine.faults.calls.size(), runPeak);
