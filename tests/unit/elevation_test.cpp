@@ -263,22 +263,4 @@ TEST(ElevatedPartTest, OtherArgumentsStartAnOrdinaryRun) {
   EXPECT_EQ(start.run.machine.files.changes(), 0);
 }
 
-// Any folder name reaches the elevated part as itself: quoted as the
-// platform's command-line reader takes it apart.
-TEST(ElevatedPartTest, QuotedArgumentsComeBackWhole) {
-  sim::Machine machine;
-  for (const std::u16string argument :
-       {u"D:\\Games\\Thistlegarden\\", u"C:\\Program Files (x86)\\我的 游戏\\", u"a\\\\b\\\\",
-        u"say \"hi\"\\", u"", u"tab\there", u"ǹ〾€♪ 게\\"}) {
-    const std::u16string line = u"x.exe " + QuotedArgument(argument) + u" next";
-    int count = 0;
-    win::WCHAR** argv = machine.CommandLineToArgvW(line.c_str(), &count);
-    ASSERT_NE(argv, nullptr);
-    ASSERT_EQ(count, 3);
-    EXPECT_EQ(std::u16string(argv[1]), argument);
-    EXPECT_EQ(std::u16string(argv[2]), u"next");
-    machine.LocalFree(argv);
-  }
-}
-
 }  // namespace

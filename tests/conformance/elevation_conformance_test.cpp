@@ -1,0 +1,65 @@
+// What the elevated part relies on: the program's own path and command line,
+// and an argument quoted by the run coming back whole from the platform's
+// command-line reader, whatever the game's folder is called.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/elevation.h"
+#include "conformance/harness.h"
+#include "runtime/text_encoding.h"
+
+namespace {
+
+class ElevationConformanceTest : public ::testing::Test {
+ protected:
+  win::Api& api() { return harness_->api(); }
+
+  std::unique_ptr<Harness> harness_ = MakeHarness();
+};
+
+TEST_F(ElevationConformanceTest, QuotedArgumentsComeBackWhole) {
+  for (const std::u16string argument :
+       {u"D:\\Games\\Thistlegarden\\", u"C:\\Program Files (x86)\\我的 游戏\\", u"a\\\\b\\\\",
+        u"say \"hi\"\\", u"", u"tab\there", u"ǹ〾€♪ 게\\", u"\\\\server\\share\\x\\"}) {
+    const std::u16string line = u"x.exe " + QuotedArgument(argument) + u" next";
+    int count = 0;
+    win::WCHAR** argv = api().CommandLineToArgvW(line.c_str(), &count);
+    ASSERT_NE(argv, nullptr) << LastError(api());
+    EXPECT_EQ(count, 3);
+    if (count == 3) {
+      EXPECT_TRUE(std::u16string(argv[1]) == argument);
+      EXPECT_TRUE(std::u16string(argv[2]) == u"next");
+    }
+    EXPECT_EQ(api().LocalFree(argv), nullptr);
+  }
+}
+
+// The program name comes first, in quotes, and an empty line gives it alone.
+TEST_F(ElevationConformanceTest, TheProgramsOwnPathAndCommandLine) {
+  win::WCHAR path[1024] = {};
+  const win::DWORD n = api().GetModuleFileNameW(0, path, 1024);
+  ASSERT_GT(n, 3u) << LastError(api());
+  ASSERT_LT(n, 1024u);
+  // The same path as the 8-bit call gives, converted.
+  char narrow[2048] = {};
+  ASSERT_GT(api().GetModuleFileNameA(0, narrow, sizeof narrow), 0u);
+  EXPECT_TRUE(WideToUnits(TrimWideAtNul(TextToWide(api(), narrow, kPathCodePage), false)) ==
+              std::u16string(path, n));
+
+  const win::WCHAR* line = api().GetCommandLineW();
+  ASSERT_NE(line, nullptr);
+  int count = 0;
+  win::WCHAR** argv = api().CommandLineToArgvW(line, &count);
+  ASSERT_NE(argv, nullptr) << LastError(api());
+  EXPECT_GE(count, 1);
+  api().LocalFree(argv);
+
+  argv = api().CommandLineToArgvW(u"", &count);
+  ASSERT_NE(argv, nullptr);
+  EXPECT_EQ(count, 1);
+  EXPECT_TRUE(std::u16string(argv[0]) == std::u16string(path, n));
+  api().LocalFree(argv);
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+"""A game folder the player may not change, as one under Program Files for a
+player without administrator rights: here the Managed folder and the
+assembly are made immutable (chattr +i), which even root cannot change.
+Wine has no User Account Control and runs a "runas" start with the same
+rights, so the elevated part is refused too: the run asks once, changes
+nothing, leaves the game running and tells the player."""
+
+import os
+import subprocess
+import time
+import unittest
+
+import scenario as sc
+
+NOTICE_ATTR = 0x0E          # bright yellow on black
+ASKING_TEXT = ('游戏所在的文件夹需要管理员权限才能修改，Windows将询问是否允许本程序修改；'
+               '选择“否”不会改动任何文件。')
+WHAT_TO_DO = '，游戏文件未作任何改动。请右键点击本程序，选择“以管理员身份运行”后再试。'
+
+
+def chattr(flag, *paths):
+    return subprocess.run(['chattr', flag, *paths], capture_output=True, text=True)
+
+
+class AdminOnlyTest(sc.InstallRunTest):
+    def test_a_folder_that_refuses_the_player_asks_once_and_changes_nothing(self):
+        with sc.Scenario('admin-only') as s:
+            s.make_game()
+            original = s.write_assembly(sc.VERSION_SIZES['0.25c'])
+            managed = os.path.dirname(s.assembly_path)
+            made = chattr('+i', s.assembly_path, managed)
+            # Undone however the test ends, before the scenario removes its folder.
+            self.addCleanup(chattr, '-i', s.assembly_path, managed)
+            if made.returncode != 0:
+                self.skipTest('this file system cannot make a folder immutable: ' + made.stderr.strip())
+            game = s.start_game()
+            user = s.start_auto_user(['ok'] * 3)
+            started = time.monotonic()
+            result = s.run_installer(timeout=120)
+            took = time.monotonic() - started
+            self.assertEqual(result.exit_code, 0)
+
+            folder = sc.to_windows(s.game_dir) + '\\'
+            refused = '以管理员权限修改游戏文件也未成功（错误代码5）'
+            self.assertScreen(result, sc.BANNER
+                              + sc.discovery_writes(game['hwnd'], game['pid'], folder + sc.GAME_EXE)
+                              + [(ASKING_TEXT + '\r\n', NOTICE_ATTR), (refused + WHAT_TO_DO + '\r\n', NOTICE_ATTR)]
+                              + sc.step_writes(game['pid'], sc.GAME_EXE, False, False))
+            boxes = self.boxes(user, 3)
+            self.assertEqual(len(boxes), 3, boxes)
+            self.assertBox(boxes[0], sc.CONFIRM_TITLE, sc.confirm_text('0.25c'), 'question', ['ok', 'cancel'])
+            self.assertBox(boxes[1], sc.ERROR_TITLE, sc.DEVELOPER_TEXT, 'error', ['ok'])
+            self.assertBox(boxes[2], sc.ERROR_TITLE, sc.run_failure_text(
+                game['pid'], game['hwnd'], folder, sc.GAME_EXE, False, False), 'error', ['ok'])
+            # The refusal was not waited out as a lock (ten seconds) before asking.
+            self.assertLess(took, 16 + 10 + 30, 'the run took %.1f s' % took)
+
+            self.assertEqual(s.assembly(), original)
+            self.assertEqual(sorted(os.listdir(managed)), [sc.ASSEMBLY[-1]])
+            self.assertTrue(sc.alive(game['pid']), 'the game is not running')
+            self.assertEqual(len(s.instances()), 1, s.instances())
+
+
+if __name__ == '__main__':
+    unittest.main()
