@@ -29,10 +29,16 @@ def in_use():
 
 
 def windows_path(path):
-    """The path as the driver's Windows sees it: Wine's Z: drive is /."""
+    """The path as the driver's Windows sees it: under Wine, C: inside the
+    prefix's drive_c, else Z: (which is /)."""
     if NATIVE:
         return os.path.abspath(str(path))
-    return 'Z:' + os.path.realpath(str(path)).replace('/', '\\')
+    real = os.path.realpath(str(path))
+    prefix = wineenv.wine_prefix()
+    root = os.path.realpath(os.path.join(prefix, 'drive_c')) if prefix else None
+    if root and (real == root or real.startswith(root + os.sep)):
+        return 'C:\\' + real[len(root):].lstrip(os.sep).replace('/', '\\')
+    return 'Z:' + real.replace('/', '\\')
 
 
 class DriverScreen:
