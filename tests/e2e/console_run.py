@@ -2,16 +2,21 @@
 is read all the while, and what it shows is read back as a TerminalScreen."""
 
 import dataclasses
-import fcntl
 import os
 import select
 import signal
 import struct
 import subprocess
-import termios
 import threading
 import time
 
+try:
+    import fcntl
+    import termios
+except ImportError:         # Windows itself: only the console driver's way
+    fcntl = termios = None
+
+import console_driver
 from terminal import parse_terminal
 from waiting import scaled, wait_until
 from wineenv import session_processes, wine_command, wine_env
@@ -112,6 +117,10 @@ class ConsoleRun:
         """What the terminal shows so far, as text."""
         return parse_terminal(self.output(), self.rows).text()
 
+    def segments(self):
+        """What the terminal shows so far, as segments."""
+        return parse_terminal(self.output(), self.rows).segments()
+
     def wait_for_output(self, needle, timeout=30):
         """Waits until the screen shows needle (str) and returns True; fails
         (WaitTimeout, with the screen) when the time is up or the program
@@ -168,7 +177,10 @@ class ConsoleRun:
 
 def start_in_console(exe, args=(), env=None, cols=250, rows=50,
                      lang='zh_CN.UTF-8', cwd=None, stderr='pty'):
-    """Start exe under wine64 on a pty and return the ConsoleRun."""
+    """Start exe under wine64 on a pty and return the ConsoleRun; over the
+    console driver (a DriverRun) where console_driver.in_use()."""
+    if console_driver.in_use():
+        return console_driver.DriverRun(exe, args, env, cols, rows, lang, cwd)
     return ConsoleRun(exe, args, env, cols, rows, lang, cwd, stderr)
 
 
@@ -177,4 +189,4 @@ def run_in_console(exe, args=(), env=None, timeout=60, cols=250, lang='zh_CN.UTF
     """Run exe under wine64 in a cols x rows pseudo-terminal until it exits;
     Result(exit_code, raw_bytes, segments, ...). On time-out the process
     is killed, exit_code is None and timed_out is True."""
-    return ConsoleRun(exe, args, env, cols, rows, lang, cwd, stderr).wait(timeout)
+    return start_in_console(exe, args, env, cols, rows, lang, cwd, stderr).wait(timeout)

@@ -12,7 +12,6 @@ import hashlib
 import json
 import os
 import shutil
-import signal
 import subprocess
 import tempfile
 import time
@@ -150,12 +149,16 @@ def require(installer=True, helpers=True):
 # ---------------------------------------------------------------- paths
 
 def drive_c():
+    if wineenv.NATIVE:
+        return os.environ.get('TG_E2E_DRIVE') or os.environ.get('SystemDrive', 'C:') + '\\'
     return os.path.join(wineenv.wine_prefix(), 'drive_c')
 
 
 def to_windows(path):
     """Windows form of a Unix path: C:\\... inside drive_c, else Z:\\..."""
     path = os.path.abspath(path)
+    if wineenv.NATIVE:
+        return path
     root = os.path.realpath(drive_c())
     real = os.path.realpath(path)
     if real == root or real.startswith(root + os.sep):
@@ -166,6 +169,8 @@ def to_windows(path):
 
 def to_unix(path):
     """Unix form of a C:\\ or Z:\\ path (as Wine maps its drives)."""
+    if wineenv.NATIVE:
+        return path
     drive, rest = path[:2].upper(), path[2:].replace('\\', '/').lstrip('/')
     if drive == 'C:':
         return os.path.join(drive_c(), rest)
@@ -319,7 +324,7 @@ def exited(proc, name):
 def _stop_popen(proc):
     if proc.poll() is None:
         try:
-            os.kill(proc.pid, signal.SIGKILL)
+            proc.kill()
         except ProcessLookupError:
             pass
     try:
@@ -493,6 +498,8 @@ class Scenario:
     def remember_processes(self):
         """Processes running now; new_processes() gives those started since."""
         self._procs_before = {p['pid'] for p in processes()}
+        if wineenv.NATIVE:
+            self._windows_before = {w['hwnd'] for w in top_windows()}
 
     def start_installer(self, lang='zh_CN.UTF-8', installer=None):
         """Starts the installer in a console; the ConsoleRun."""
@@ -522,9 +529,21 @@ class Scenario:
             new = [p for p in new if p['pid'] not in desktop]
         return new
 
+    def native_file_managers(self):
+        """Windows itself: File Explorer windows opened since the installer
+        started (the explorer.exe it starts hands the folder to the shell's
+        process and ends)."""
+        before = getattr(self, '_windows_before', set())
+        return [w for w in top_windows() if w['class'] == 'CabinetWClass'
+                and w['hwnd'] not in before and w['visible']]
+
     def file_manager_window(self, parent_pid, timeout=10):
         """The visible window of a file manager that parent_pid started;
         fails when none is shown in time."""
+        if wineenv.NATIVE:
+            return wait_until(self.native_file_managers, timeout,
+                              'a File Explorer window', interval=0.2)[0]
+
         def shown():
             started = {p['pid'] for p in self.new_processes()
                        if p['exe'].lower() == 'explorer.exe' and p['ppid'] == parent_pid}
@@ -537,6 +556,11 @@ class Scenario:
         since it last started (by PID; never Wine's desktop process)."""
         if self._procs_before is None:
             return
+        if wineenv.NATIVE:
+            # The shell's own process shows File Explorer: close its windows.
+            windows = [w['hwnd'] for w in self.native_file_managers()]
+            if windows:
+                winprobe('closewindow', *windows)
         started = self.new_processes()     # never Wine's desktop process
         games = {i['pid'] for i in self.instances()}
         games.update(p['pid'] for p in started if p['exe'].lower() == self.exe_name.lower())

@@ -76,8 +76,8 @@ class InstallTest(sc.InstallRunTest):
         run = s.start_installer()
         closed = run.wait_for_output(sc.CLOSING_TEXT, timeout=90)
         time.sleep(0.3)
-        screen = winetool.parse_segments(run.output())
-        self.assertTrue(closed, winetool.parse_terminal(run.output()).text())
+        screen = run.segments()
+        self.assertTrue(closed, run.screen_text())
 
         boxes = self.boxes(user, 1)
         self.assertEqual(len(boxes), 1, boxes)

@@ -54,8 +54,11 @@ class VersionWindowTest(sc.E2ETest):
         self.assertTrue(user.wait_for(2, timeout=30), user.entries())
         window = user.entries()[1]
         self.assertEqual(window['kind'], 'window', window)
-        # Centred: ((1920 - 310) / 2, (1080 - 208) / 2), 310 x 208, above the rest.
-        self.assertEqual(window['rect'], [805, 436, 805 + 310, 436 + 208])
+        # Centred on the screen (1920 x 1080 here: at 805, 436), 310 x 208,
+        # above the rest.
+        width, height = window['screen']
+        left, top = (width - 310) // 2, (height - 208) // 2
+        self.assertEqual(window['rect'], [left, top, left + 310, top + 208])
         self.assertTrue(window['topmost'])
         self.assertEqual(window['title'], '')
         # A popup with the dialog frame and no title bar (WS_CAPTION is

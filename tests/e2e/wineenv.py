@@ -13,6 +13,9 @@ from waiting import scaled
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 
+# On Windows itself there is no Wine: programs start directly.
+NATIVE = os.name == 'nt'
+
 
 def build_dir():
     return os.environ.get('TG_BUILD') or None
@@ -91,7 +94,10 @@ def wine_10():
 
 def wine_command():
     """The command that runs a Windows program: [wine64] or, with a Wine
-    10 root, [wine-chroot, wine64]; None when there is no Wine."""
+    10 root, [wine-chroot, wine64]; None when there is no Wine; [] on
+    Windows itself."""
+    if NATIVE:
+        return []
     if wine_root():
         return [os.path.join(HERE, 'wine-chroot'), 'wine64']
     w = shutil.which('wine64')
@@ -177,7 +183,14 @@ def require_wine(need_installer=False, need_helpers=False):
     """Skip (or, with TG_E2E_REQUIRED, fail) unless wine64 and an
     initialised prefix are there (and TG_INSTALLER / TG_HELPERS when asked
     for). A 32-bit run on a host that runs no 32-bit code is skipped,
-    saying so, whatever TG_E2E_REQUIRED says."""
+    saying so, whatever TG_E2E_REQUIRED says. On Windows itself only the
+    programs are looked for."""
+    if NATIVE:
+        if need_installer and not (installer_path() and os.path.isfile(installer_path())):
+            missing('TG_INSTALLER not set or missing')
+        if need_helpers and not (helpers_dir() and os.path.isdir(helpers_dir())):
+            missing('TG_HELPERS not set or missing')
+        return
     if wine_root():
         why = no_32_bit_code()
         if why:
@@ -220,6 +233,8 @@ def session_processes():
     """The Wine processes of this session as Linux sees them, one line each:
     PID, state, the kernel function it waits in, command line. What a test
     shows of a session that stopped answering."""
+    if NATIVE:
+        return '(Windows itself: no Wine session)'
     mark = ('WINEPREFIX=%s' % wine_prefix()).encode()
     lines = []
     for pid in sorted((d for d in os.listdir('/proc') if d.isdigit()), key=int):

@@ -290,6 +290,8 @@ std::string Common(HWND window, DWORD elapsed, int index) {
   return "\"n\":" + Number(index) + ",\"t\":" + Number(elapsed) + ",\"hwnd\":" + Handle(window) +
          ",\"pid\":" + Number(pid) + ",\"class\":" + Json(ClassName(window)) +
          ",\"title\":" + Json(title) + ",\"rect\":" + Rect(r) +
+         ",\"screen\":[" + Number(GetSystemMetrics(SM_CXSCREEN)) + "," +
+         Number(GetSystemMetrics(SM_CYSCREEN)) + "]" +
          ",\"topmost\":" + Bool((exStyle & WS_EX_TOPMOST) != 0) +
          ",\"style\":" + Number(static_cast<long long>(style & 0xFFFFFFFF)) +
          ",\"exstyle\":" + Number(static_cast<long long>(exStyle & 0xFFFFFFFF)) +

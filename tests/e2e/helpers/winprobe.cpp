@@ -8,6 +8,8 @@
 //                               one line per PID, exit code = number not ended
 //   winprobe close PID...       the same, but first asks the process's windows to
 //                               close (WM_CLOSE) and gives it 5 s to exit
+//   winprobe closewindow HWND...  asks each window to close (WM_CLOSE), one
+//                               line per window; its process runs on
 //   winprobe temp               the temporary-files folder (GetTempPathW)
 //   winprobe chinese-fonts      one line per font family the desktop has for
 //                               Simplified Chinese text (GB2312_CHARSET)
@@ -164,6 +166,15 @@ int main(int argc, char** argv) {
   if (command == "windows") return EnumWindows(PrintWindowLine, 0) ? 0 : 1;
   if (command == "end") return EndProcesses(argc, argv, false);
   if (command == "close") return EndProcesses(argc, argv, true);
+  if (command == "closewindow") {
+    for (int i = 2; i < argc; ++i) {
+      const unsigned long long value = strtoull(argv[i], nullptr, 10);
+      const BOOL posted = PostMessageW(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(value)),
+                                       WM_CLOSE, 0, 0);
+      Print("{\"hwnd\":" + Number(value) + ",\"posted\":" + (posted ? "true" : "false") + "}");
+    }
+    return 0;
+  }
   if (command == "temp") {
     wchar_t buf[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH + 1, buf);
@@ -171,6 +182,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "chinese-fonts") return ListChineseFonts();
-  Print("{\"error\":\"usage: winprobe procs|windows|end PID...|close PID...|temp|chinese-fonts\"}");
+  Print("{\"error\":\"usage: winprobe procs|windows|end PID...|close PID...|closewindow HWND...|temp|"
+        "chinese-fonts\"}");
   return 2;
 }

@@ -1,0 +1,214 @@
+"""The second way to run a Windows console program: over console_driver.exe,
+a Windows program of the helpers that starts it in a console of its own and
+reads that console's screen buffer, text and colours, as the player sees it.
+Here the driver runs under Wine; on Windows itself it is started directly.
+
+start_in_console() (console_run) takes this way on Windows, and under Wine
+when TG_CONSOLE=driver. A DriverRun answers as a ConsoleRun does, so the
+same scenarios run over either way. With TG_TRANSCRIPTS set, each run keeps
+its files there (run-N/: result.json, screen.txt and, with TG_SHOTS=1, a
+screenshot of the desktop when the program ended)."""
+
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+import terminal
+import wineenv
+from waiting import scaled, wait_until
+
+NATIVE = os.name == 'nt'
+
+
+def in_use():
+    """Whether console runs go over the driver."""
+    return NATIVE or os.environ.get('TG_CONSOLE') == 'driver'
+
+
+def windows_path(path):
+    """The path as the driver's Windows sees it: under Wine, C: inside the
+    prefix's drive_c, else Z: (which is /)."""
+    if NATIVE:
+        return os.path.abspath(str(path))
+    real = os.path.realpath(str(path))
+    prefix = wineenv.wine_prefix()
+    root = os.path.realpath(os.path.join(prefix, 'drive_c')) if prefix else None
+    if root and (real == root or real.startswith(root + os.sep)):
+        return 'C:\\' + real[len(root):].lstrip(os.sep).replace('/', '\\')
+    return 'Z:' + real.replace('/', '\\')
+
+
+class DriverScreen:
+    """A screen the driver read: rows of (character, attribute) cells."""
+
+    def __init__(self, screen):
+        self.info = screen or {}
+        rows = [list(zip(line['text'], line['attrs'])) for line in self.info.get('lines', [])]
+        self.rows = terminal.trim_rows(rows)
+
+    def cells(self):
+        return self.rows
+
+    def segments(self):
+        return terminal.rows_to_segments(self.rows)
+
+    def text(self):
+        return '\r\n'.join(''.join(c for c, _ in row) for row in self.rows)
+
+
+def _read_json(path):
+    try:
+        with open(path, 'rb') as f:
+            return json.loads(f.read().decode('utf-8'))
+    except (OSError, ValueError):
+        return None
+
+
+def _transcript_dir():
+    """A new folder for one run's files: under TG_TRANSCRIPTS, kept; else
+    a temporary one, removed after the run."""
+    keep = os.environ.get('TG_TRANSCRIPTS')
+    if not keep:
+        return tempfile.mkdtemp(prefix='tg-console-'), False
+    os.makedirs(keep, exist_ok=True)
+    n = 1
+    while True:
+        folder = os.path.join(keep, 'run-%d' % n)
+        try:
+            os.mkdir(folder)
+            return folder, True
+        except FileExistsError:
+            n += 1
+
+
+class DriverRun:
+    """A program running in a console of its own, read by the driver."""
+
+    def __init__(self, exe, args=(), env=None, cols=250, rows=300, lang='zh_CN.UTF-8', cwd=None):
+        driver = wineenv.helper_path('console_driver')
+        if not (driver and os.path.isfile(driver)):
+            wineenv.missing('helper console_driver missing in TG_HELPERS')
+        self.folder, self.keep = _transcript_dir()
+        self.cols, self.rows = cols, max(rows, 300)
+        command = [driver, '--out', windows_path(self.folder), '--cols', str(cols),
+                   '--rows', str(self.rows)]
+        if os.environ.get('TG_SHOTS') == '1':
+            command.append('--shot')
+        command += ['--', windows_path(exe)] + [str(a) for a in args]
+        self.start_time = time.monotonic()
+        self.proc = subprocess.Popen(wineenv.wine_command() + command, env=wineenv.wine_env(env, lang),
+                                     cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        started = wait_until(lambda: _read_json(self._file('started.json')) or
+                             _read_json(self._file('result.json')), 60,
+                             'the console driver to start %s' % os.path.basename(str(exe)),
+                             interval=0.05, stop=self._driver_gone)
+        self.pid = started.get('pid')
+        if self.pid is None:
+            raise RuntimeError('the console driver could not start %s: %r' % (exe, started))
+        self._result = None
+        self._end_time = None
+
+    def _file(self, name):
+        return os.path.join(self.folder, name)
+
+    def _driver_gone(self):
+        code = self.proc.poll()
+        if code is None or os.path.exists(self._file('result.json')):
+            return None
+        return 'the console driver ended with %s' % code
+
+    def result_info(self):
+        """result.json once the driver wrote it, else None."""
+        if self._result is None:
+            self._result = _read_json(self._file('result.json'))
+            if self._result is not None:
+                self._end_time = time.monotonic()
+        return self._result
+
+    def screen(self):
+        """What the console shows now (the last read once it ended)."""
+        done = self.result_info()
+        if done:
+            return DriverScreen(self._final(done))
+        return DriverScreen(_read_json(self._file('screen.json')))
+
+    @staticmethod
+    def _final(done):
+        # The read after the end, unless the one while it ran shows more.
+        running, after = DriverScreen(done.get('running')), DriverScreen(done.get('after'))
+        return done.get('after') if len(after.rows) >= len(running.rows) else done.get('running')
+
+    def screen_text(self):
+        return self.screen().text()
+
+    def segments(self):
+        return self.screen().segments()
+
+    def output(self):
+        """The transcript so far: the driver's last screen file, as bytes."""
+        for name in ('result.json', 'screen.json'):
+            try:
+                with open(self._file(name), 'rb') as f:
+                    return f.read()
+            except OSError:
+                pass
+        return b''
+
+    def wait_for_output(self, needle, timeout=30):
+        def ended():
+            return 'the program ended (exit code %s)' % self._result['exit_code'] \
+                if self.result_info() else self._driver_gone()
+        wait_until(lambda: needle in self.screen_text(), timeout,
+                   'the console to show %r' % needle, interval=0.05, stop=ended,
+                   detail=lambda: 'the screen:\n' + self.screen_text())
+        return True
+
+    def kill(self):
+        """Ends the program: the driver is asked, then ended with it."""
+        if self.result_info():
+            return
+        try:
+            with open(self._file('stop'), 'w'):
+                pass
+        except OSError:
+            pass
+        try:
+            wait_until(self.result_info, 10, 'the console driver to end the program', interval=0.05,
+                       stop=self._driver_gone)
+        except AssertionError:
+            self.proc.kill()
+            if self.pid:
+                wineenv.run_wine(wineenv.helper_path('winprobe'), ['end', str(self.pid)], timeout=60)
+
+    def wait(self, timeout=60, drain=0.2):
+        from console_run import Result
+        timed_out = False
+        try:
+            wait_until(self.result_info, timeout, 'the program to end', interval=0.05,
+                       stop=self._driver_gone)
+        except AssertionError:
+            timed_out = True
+            self.kill()
+        try:
+            self.proc.wait(scaled(30))
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+        done = self.result_info() or {}
+        screen = DriverScreen(self._final(done) if done else None)
+        raw = self.output()
+        if self.keep:
+            with open(self._file('screen.txt'), 'w', encoding='utf-8') as f:
+                f.write(terminal.format_segments(screen.segments()) + '\n')
+        else:
+            shutil.rmtree(self.folder, ignore_errors=True)
+        code = None if timed_out or done.get('stopped') else done.get('exit_code')
+        if 'elapsed_ms' in done:
+            duration = done['elapsed_ms'] / 1000.0
+        else:
+            duration = (self._end_time or time.monotonic()) - self.start_time
+        return Result(code, raw, screen.segments(), timed_out or bool(done.get('timed_out')),
+                      duration, b'', screen)
