@@ -21,8 +21,6 @@ constexpr std::size_t kLongestToken = 24;
 constexpr std::size_t kLongestSize = 12;
 constexpr win::DWORD kModuleRoom = 32768;
 
-Text LabelForSize(std::int64_t size) { return VersionForSizeCode(AssemblySizeCode(size)); }
-
 std::u16string Ascii(std::string_view text) { return std::u16string(text.begin(), text.end()); }
 
 // The ASCII text of `units`, or nothing when one of them is not ASCII or
@@ -121,8 +119,7 @@ PatchedAssemblies GamePatches() {
       bytes[i] = FindPayload(kKnownVersions[i].label)->bytes();
     return bytes;
   }();
-  return {payloads,         LabelForSize,           kKeptOriginalPart,
-          kKeptOriginalEnd, kKeptOriginalDraftPart, kAsideSuffix};
+  return {payloads, kKeptOriginalPart, kKeptOriginalEnd, kKeptOriginalDraftPart, kAsideSuffix};
 }
 
 std::u16string QuotedArgument(std::u16string_view argument) {

@@ -1,6 +1,6 @@
 #include "app/installer.h"
 
-#include <array>
+#include <utility>
 
 #include "app/elevation.h"
 
@@ -56,10 +56,10 @@ Text NotFoundReport(const GameTarget& game) {
   return ConcatTexts("未能成功寻找到游戏！\r\n请确保游戏已经在运行！", VariableLines(game));
 }
 
-Text RunFailureReport(const GameTarget& game, const std::array<std::int32_t, 101>& trace) {
+Text RunFailureReport(const GameTarget& game, bool patched, bool copied) {
   return ConcatTexts("程序执行过程中出现错误！\r\n请尝试关闭杀毒软件后在运行本程序。",
-                     VariableLines(game), "\r\n\r\n执行过程:\r\n", TruthToText(trace[1]), "\r\n",
-                     TruthToText(trace[2]));
+                     VariableLines(game), "\r\n\r\n执行过程:\r\n", TruthToText(patched), "\r\n",
+                     TruthToText(copied));
 }
 
 std::int32_t ShowError(ProgramState& state, const Text& text) {
@@ -109,135 +109,176 @@ ReplaceResult ReplaceWithRights(ProgramState& state, const VersionChoice& choice
   return {ReplaceResult::kFailed, asked.code};
 }
 
-}  // namespace
+// The game could not be ended: it may still run the old code.
+constexpr const char kNotEndedText[] = "：未能结束游戏，它可能仍在运行补丁前的版本，请关闭游戏后自行启动\r\n";
 
-std::int32_t RunInstaller(ProgramState& state) {
+// What one run finds and does, step by step.
+struct Run {
+  explicit Run(ProgramState& programState) : state(programState) {}
+  ProgramState& state;
   win::Api& api = state.api;
   ConsoleWriter& console = state.console;
   GameTarget& game = state.game;
-  // Paths from the system are carried in GB18030; what is shown is 936.
-  const std::int32_t codePage = kPathCodePage;
+  // The game's image path, to make sure the process is still the game when
+  // it is ended.
+  Text imagePath;
+  Text assemblyPath;
+  bool patched = false;  // step 1: the patched assembly is in place
+  bool copied = false;   // step 2: its copy beside the comparison images
+  bool endedGame = false;
+  EndOutcome gameEnd = EndOutcome::kEnded;
+};
 
-  PrintBanner(console);
-
-  // Find the game.
+// The game's window, process, folder and name.
+void FindTheGame(Run& run) {
+  GameTarget& game = run.game;
   // Any program may have a window of that title: the game's is the one its
   // own process owns.
-  const FoundGame found = FindGame(api, Text("Thistlegarden"), "Thistlegarden.exe");
+  const FoundGame found = FindGame(run.api, Text("Thistlegarden"), "Thistlegarden.exe");
   game.windowHandle = found.window;
   game.processId = found.processId;
-  // Kept to make sure the process is still the game when it is ended.
-  const Text imagePath = GetProcessImagePath(api, game.processId, codePage);
-  game.folder = PathFolderPart(imagePath);
+  run.imagePath = GetProcessImagePath(run.api, game.processId, kPathCodePage);
+  game.folder = PathFolderPart(run.imagePath);
   // The path is read again for the name; should that read or the title fail
   // where the first read worked, the first path still names the game, which
   // is started again by this name.
-  Text namePath = GetProcessImagePath(api, game.processId, codePage);
-  if (namePath.empty()) namePath = imagePath;
-  game.displayedName = GetDisplayedProgramName(api, namePath, codePage);
+  Text namePath = GetProcessImagePath(run.api, game.processId, kPathCodePage);
+  if (namePath.empty()) namePath = run.imagePath;
+  game.displayedName = GetDisplayedProgramName(run.api, namePath, kPathCodePage);
   if (game.displayedName.empty()) game.displayedName = namePath.substr(PathFolderPart(namePath).size());
+  run.assemblyPath = GameAssemblyPath(game.folder);
+}
 
-  console.write(kDarkCyan, kBlack, "窗口句柄ID ");
-  console.write(kLightGrey, kBlack,
-                ConcatTexts(ValueToText(static_cast<std::int32_t>(game.windowHandle)), "\r\n"));
-  console.write(kDarkCyan, kBlack, "游戏进程ID ");
-  console.write(kLightGrey, kBlack,
-                ConcatTexts(ValueToText(static_cast<std::int32_t>(game.processId)), "\r\n"));
-  console.write(kDarkCyan, kBlack, "游戏路径 ");
-  console.write(kLightGrey, kBlack,
-                ConcatTexts(ShownText(api, ConcatTexts(game.folder, game.displayedName)), "\r\n"));
-  Delay(api, 1000);
+void PrintWhatWasFound(Run& run) {
+  const GameTarget& game = run.game;
+  run.console.write(kDarkCyan, kBlack, "窗口句柄ID ");
+  run.console.write(kLightGrey, kBlack,
+                    ConcatTexts(ValueToText(static_cast<std::int32_t>(game.windowHandle)), "\r\n"));
+  run.console.write(kDarkCyan, kBlack, "游戏进程ID ");
+  run.console.write(kLightGrey, kBlack,
+                    ConcatTexts(ValueToText(static_cast<std::int32_t>(game.processId)), "\r\n"));
+  run.console.write(kDarkCyan, kBlack, "游戏路径 ");
+  run.console.write(kLightGrey, kBlack,
+                    ConcatTexts(ShownText(run.api, ConcatTexts(game.folder, game.displayedName)), "\r\n"));
+}
 
-  if (game.processId == 0) {
-    ShowError(state, NotFoundReport(game));
-    return 0;
-  }
-
+// Step 1, once the player agreed: what an interrupted run left is cleared,
+// then the assembly is replaced, by an elevated copy where the folder needs it.
+void Patch(Run& run, const VersionChoice& choice) {
+  const PayloadBlob* payload = FindPayload(choice.label);
+  if (!payload) return;
   const PatchedAssemblies patches = GamePatches();
-  RemoveLeftovers(api, codePage, patches, game.folder, GameAssemblyPath(game.folder));
+  RemoveLeftovers(run.api, kPathCodePage, patches, run.game.folder, run.assemblyPath);
+  ReplaceResult result = WritePatchedAssembly(run.api, kPathCodePage, patches, run.game.folder,
+                                              run.assemblyPath, choice.label, choice.assembly,
+                                              payload->bytes());
+  if (result.outcome == ReplaceResult::kNeedsRights) result = ReplaceWithRights(run.state, choice);
+  run.patched = static_cast<bool>(result);
+}
 
-  // Identify the version.
-  VersionChoice choice = IdentifyVersion(api, codePage, game.folder, PickByHand, &state);
-  if (!choice.proceed) return 0;
+// Step 2: the game ended, and a copy of the patched assembly kept beside
+// the comparison images.
+void EndTheGameAndCopy(Run& run) {
+  run.console.write(kBrightGreen, kBlack, "替换Assembly-CSharp.dll\r\n");
+  run.console.write(kBrightGreen, kBlack,
+                    ConcatTexts("结束进程 ", ValueToText(static_cast<std::int32_t>(run.game.processId)),
+                                "\r\n"));
+  // The game may have closed meanwhile and its ID gone to another program:
+  // it is checked and ended through the same handle.
+  SameImage same{run.api, run.imagePath, kPathCodePage};
+  run.endedGame = EndProcessById(run.api, run.game.processId, IsSameImage, &same,
+                                 kEndProcessWait, &run.gameEnd);
+  Delay(run.api, 1000);
+  const Text temp = SpecialFolderPath(run.api, kTemporaryFiles);
+  MakeDirectoryTree(run.api, JoinPath(temp, kOwnFolderPart), kPathCodePage);
+  run.copied = CopyFileTo(run.api, run.assemblyPath, BackupPath(temp), false);
+}
 
-  // Patch.
-  std::array<std::int32_t, 101> stepTrace{};  // entries 1 to 100
-  bool endedGame = false;
-  bool gameStillClosing = false;
-  const Text assemblyPath = GameAssemblyPath(game.folder);
-  if (const PayloadBlob* payload = FindPayload(choice.label)) {
-    ReplaceResult patched = WritePatchedAssembly(api, codePage, patches, game.folder, assemblyPath,
-                                                 choice.label, choice.assembly, payload->bytes());
-    if (patched.outcome == ReplaceResult::kNeedsRights) patched = ReplaceWithRights(state, choice);
-    stepTrace[1] = patched ? 1 : 0;
+void PrintStepLines(Run& run) {
+  for (const auto& [n, done] : {std::pair{1, run.patched}, std::pair{2, run.copied}})
+    run.console.write(kBrightGreen, kBlack,
+                      ConcatTexts("执行过程[", ValueToText(n), "]:", TruthToText(done), "\r\n"));
+  if (!run.patched || !run.copied)
+    ShowError(run.state, RunFailureReport(run.game, run.patched, run.copied));
+}
+
+// The game is started again when it is not running: when this run ended
+// it, or it went by itself. Otherwise, or when it cannot be started, the
+// player is told: a second copy must not start beside the first, and a
+// game that was never ended still runs the old code.
+void RestartTheGame(Run& run) {
+  const Text name = ShownText(run.api, run.game.displayedName);
+  if (!run.patched) return;
+  if (run.gameEnd == EndOutcome::kStillThere) {
+    run.console.write(kBrightGreen, kBlack,
+                      ConcatTexts("未重新运行 ", name, "：游戏尚未关闭，请在它关闭后自行启动\r\n"));
+    return;
   }
-  Delay(api, 1000);
-
-  if (stepTrace[1] == 1) {
-    console.write(kBrightGreen, kBlack, "替换Assembly-CSharp.dll\r\n");
-    console.write(kBrightGreen, kBlack,
-                  ConcatTexts("结束进程 ", ValueToText(static_cast<std::int32_t>(game.processId)),
-                              "\r\n"));
-    // The game may have closed meanwhile and its ID gone to another program:
-    // it is checked and ended through the same handle.
-    SameImage same{api, imagePath, codePage};
-    endedGame = EndProcessById(api, game.processId, IsSameImage, &same, kEndProcessWait,
-                               &gameStillClosing);
-    Delay(api, 1000);
-    // Keep a copy of the patched assembly beside the comparison images.
-    const Text temp = SpecialFolderPath(api, kTemporaryFiles);
-    MakeDirectoryTree(api, JoinPath(temp, kOwnFolderPart), codePage);
-    stepTrace[2] = CopyFileTo(api, assemblyPath, BackupPath(temp), false) ? 1 : 0;
-  } else {
-    ShowError(state, "运行出错！，请联系开发者Orrinvale&Tamsk_Olu！");
+  if (run.gameEnd == EndOutcome::kRefused) {
+    run.console.write(kBrightGreen, kBlack,
+                      ConcatTexts("未重新运行 ", name, kNotEndedText));
+    return;
   }
-  Delay(api, 2000);
-
-  bool failedRun = false;
-  for (std::int32_t n = 1; n <= 2; ++n) {
-    console.write(kBrightGreen, kBlack,
-                  ConcatTexts("执行过程[", ValueToText(n), "]:", TruthToText(stepTrace[n]),
-                              "\r\n"));
-    if (stepTrace[n] == 0) failedRun = true;
+  // By its full path, quoted so that a folder with blanks works, in its own
+  // folder as a launcher would start it.
+  if (RunCommandLine(run.api, Quoted(ConcatTexts(run.game.folder, run.game.displayedName)), false,
+                     std::nullopt, run.game.folder)) {
+    run.console.write(kBrightGreen, kBlack, ConcatTexts("重新运行 ", name, "\r\n"));
+    return;
   }
-  if (failedRun) ShowError(state, RunFailureReport(game, stepTrace));
-  Delay(api, 2000);
+  const Text error = ValueToText(static_cast<std::int32_t>(run.api.GetLastError()));
+  run.console.write(kBrightGreen, kBlack,
+                    ConcatTexts("未重新运行 ", name, "：无法启动游戏（错误代码", error,
+                                "），请自行启动\r\n"));
+}
 
-  // Start the game again only when this run ended it, so that no second copy
-  // runs beside it; by its full path, quoted so that a folder with blanks
-  // works, in its own folder as a launcher would start it.
-  if (endedGame) {
-    RunCommandLine(api, Quoted(ConcatTexts(game.folder, game.displayedName)), false, std::nullopt,
-                   game.folder);
-    console.write(kBrightGreen, kBlack,
-                  ConcatTexts("重新运行 ", ShownText(api, game.displayedName), "\r\n"));
-  } else if (gameStillClosing) {
-    // Ended but not yet gone: a second copy must not start beside it, and
-    // the player must know the game is theirs to start.
-    console.write(kBrightGreen, kBlack,
-                  ConcatTexts("未重新运行 ", ShownText(api, game.displayedName),
-                              "：游戏尚未关闭，请在它关闭后自行启动\r\n"));
-  }
-
-  // The comparison images, and the file manager on their folder.
-  MakeDirectoryTree(api, ComparisonFolderPath(SpecialFolderPath(api, kTemporaryFiles)), codePage);
-  WriteBytesToFile(api, MarkerFilePath(SpecialFolderPath(api, kTemporaryFiles)), {});
-  WriteBytesToFile(api, BeforeImagePath(SpecialFolderPath(api, kTemporaryFiles)),
-                   {BeforeImage().bytes()});
-  WriteBytesToFile(api, AfterImagePath(SpecialFolderPath(api, kTemporaryFiles)),
-                   {AfterImage().bytes()});
+// The comparison images, and the file manager on their folder.
+void LeaveTheComparisonImages(Run& run) {
+  win::Api& api = run.api;
+  const Text temp = SpecialFolderPath(api, kTemporaryFiles);
+  const Text folder = ComparisonFolderPath(temp);
+  MakeDirectoryTree(api, folder, kPathCodePage);
+  WriteBytesToFile(api, MarkerFilePath(temp), {});
+  WriteBytesToFile(api, BeforeImagePath(temp), {BeforeImage().bytes()});
+  WriteBytesToFile(api, AfterImagePath(temp), {AfterImage().bytes()});
   // The file manager by its full path, so that no program of that name beside
   // the installer runs instead; without the Windows folder it is not opened.
   const Text windowsFolder = SpecialFolderPath(api, kWindowsFolder);
   if (!windowsFolder.empty())
-    RunCommandLine(api,
-                   ConcatTexts(Quoted(JoinPath(windowsFolder, "explorer.exe")), " ",
-                               Quoted(ComparisonFolderPath(SpecialFolderPath(api, kTemporaryFiles)))),
+    RunCommandLine(api, ConcatTexts(Quoted(JoinPath(windowsFolder, "explorer.exe")), " ", Quoted(folder)),
                    false);
+}
 
-  console.write(kBrightWhite, kDarkMagenta, "补丁安装结束，程序在10秒后自动关闭......\r\n");
+}  // namespace
+
+std::int32_t RunInstaller(ProgramState& state) {
+  Run run(state);
+  PrintBanner(run.console);
+  FindTheGame(run);
+  PrintWhatWasFound(run);
+  Delay(run.api, 1000);
+  if (run.game.processId == 0) {
+    ShowError(state, NotFoundReport(run.game));
+    return 0;
+  }
+
+  const VersionChoice choice = IdentifyVersion(run.api, kPathCodePage, run.game.folder, PickByHand, &state);
+  if (!choice.proceed) return 0;
+  Patch(run, choice);
+  Delay(run.api, 1000);
+  if (run.patched)
+    EndTheGameAndCopy(run);
+  else
+    ShowError(state, "运行出错！，请联系开发者Orrinvale&Tamsk_Olu！");
+  Delay(run.api, 2000);
+  PrintStepLines(run);
+  Delay(run.api, 2000);
+  RestartTheGame(run);
+  LeaveTheComparisonImages(run);
+
+  run.console.write(kBrightWhite, kDarkMagenta, "补丁安装结束，程序在10秒后自动关闭......\r\n");
   // Nothing more is touched: a next start may run.
   ReleaseOneRun(state);
-  Delay(api, 10000);
+  Delay(run.api, 10000);
   return 0;
 }

@@ -6,18 +6,9 @@
 
 namespace {
 
-// `root` followed directly by `part`, whatever either holds.
-Text Under(std::string_view root, std::string_view part) {
-  Text path;
-  path.reserve(root.size() + part.size());
-  path.append(root);
-  path.append(part);
-  return path;
-}
-
 Text KeptOriginalPath(const PatchedAssemblies& patches, const Text& gameFolder, const Text& label,
                       std::int32_t n) {
-  return ConcatTexts(Under(gameFolder, patches.keptOriginalPart), label,
+  return ConcatTexts(JoinPath(gameFolder, patches.keptOriginalPart), label,
                      n > 1 ? ConcatTexts("-", ValueToText(n)) : Text(),
                      Text(patches.keptOriginalEnd));
 }
@@ -35,11 +26,10 @@ bool KeepOriginal(win::Api& api, std::int32_t codePage, const PatchedAssemblies&
                   LockWait* wait) {
   if (IsPayload(patches, original)) return false;
   for (std::int32_t n = 1; n <= 9; ++n) {
-    const Text path =
-        KeptOriginalPath(patches, gameFolder, label.empty() ? Text("未知版本") : label, n);
+    const Text path = KeptOriginalPath(patches, gameFolder, label, n);
     const FileLookup kept = LookUpFile(api, path);
     if (kept.missing())
-      return WriteBesideAndSwap(api, codePage, Under(gameFolder, patches.keptDraftPart), path,
+      return WriteBesideAndSwap(api, codePage, JoinPath(gameFolder, patches.keptDraftPart), path,
                                 {original}, false, wait);
     if (!kept.found()) return false;
     if (static_cast<std::uint64_t>(kept.size) == original.size() && FileHolds(api, path, original, wait))
@@ -53,7 +43,7 @@ void RemoveLeftovers(win::Api& api, std::int32_t codePage, const PatchedAssembli
   // Either removal may fail; the file is then truncated by the next write of
   // that name, or removed by the next run.
   RemoveFile(api, ConcatTexts(assemblyPath, kNewFileSuffix));
-  RemoveFile(api, Under(gameFolder, patches.keptDraftPart));
+  RemoveFile(api, JoinPath(gameFolder, patches.keptDraftPart));
   // An earlier build that stopped after setting the original aside left no
   // assembly: only then does the aside go back, by a move that replaces
   // nothing. Beside an assembly it is left alone; nothing is known of it.

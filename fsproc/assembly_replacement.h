@@ -17,9 +17,6 @@
 struct PatchedAssemblies {
   // Every patched assembly the program carries, whole.
   std::span<const std::string_view> payloads;
-  // The version label an original of `size` bytes is kept under; empty when
-  // no version has that size.
-  Text (*labelForSize)(std::int64_t size);
   // A kept original's path starts with this; the version label, from the
   // second one of a version on "-" and a number, then keptOriginalEnd follow.
   std::string_view keptOriginalPart;
@@ -37,8 +34,9 @@ inline constexpr std::size_t kOriginalLimit = 64u << 20;
 // anything else.
 bool IsPayload(const PatchedAssemblies& patches, std::string_view bytes);
 
-// Keeps the player's original assembly under `gameFolder`, named by its
-// version (an empty label counts as "未知版本"). A kept original is
+// Keeps the player's original assembly under `gameFolder`, named by the
+// version the player confirmed or picked (the best knowledge there is: the
+// size may be another version's). A kept original is
 // never overwritten: the same bytes kept already count as kept, other bytes
 // take the next number. False when `original` is a patched assembly, nine
 // other originals of that version are kept already, a kept name cannot be

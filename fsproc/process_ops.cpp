@@ -3,23 +3,32 @@
 #include <string>
 
 bool EndProcessById(win::Api& api, win::DWORD processId, ProcessCheck check, void* context,
-                    win::DWORD waitMilliseconds, bool* stillThere) {
-  if (stillThere) *stillThere = false;
+                    win::DWORD waitMilliseconds, EndOutcome* outcome) {
+  EndOutcome result = EndOutcome::kEnded;
   const win::HANDLE process =
       processId == 0 ? api.GetCurrentProcess()
                      : api.OpenProcess(win::PROCESS_TERMINATE | win::SYNCHRONIZE |
                                            win::PROCESS_QUERY_INFORMATION,
                                        win::FALSE, processId);
-  if (process == 0) return false;
-  bool ended = (!check || check(context, process)) && api.TerminateProcess(process, 0) != win::FALSE;
+  if (process == 0) {
+    // ERROR_INVALID_PARAMETER: no process of that ID.
+    if (outcome)
+      *outcome = api.GetLastError() == win::ERROR_ACCESS_DENIED ? EndOutcome::kRefused : EndOutcome::kGone;
+    return false;
+  }
+  if (check && !check(context, process))
+    result = EndOutcome::kRefused;
+  else if (api.TerminateProcess(process, 0) == win::FALSE)
+    result = api.GetLastError() == win::ERROR_ACCESS_DENIED ? EndOutcome::kRefused : EndOutcome::kGone;
   // The calling process does not wait for its own end.
-  if (ended && processId != 0) {
+  if (result == EndOutcome::kEnded && processId != 0) {
     const win::DWORD waited = api.WaitForSingleObject(process, waitMilliseconds);
-    ended = waited == win::WAIT_OBJECT_0;
-    if (stillThere) *stillThere = waited == win::WAIT_TIMEOUT;
+    // Not seen to go (the wait over, or failed): it may still be there.
+    if (waited != win::WAIT_OBJECT_0) result = EndOutcome::kStillThere;
   }
   api.CloseHandle(process);
-  return ended;
+  if (outcome) *outcome = result;
+  return result == EndOutcome::kEnded;
 }
 
 bool RunCommandLine(win::Api& api, const Text& commandLine, bool wait,

@@ -18,17 +18,25 @@ using ProcessCheck = bool (*)(void* context, win::HANDLE process);
 // is told.
 inline constexpr win::DWORD kEndProcessWait = 15000;
 
+// How an end of another process came out.
+enum class EndOutcome {
+  kEnded,       // ended and gone
+  kStillThere,  // ended, and not seen to go within the wait
+  // Not ended: this program may not end it (no rights), or could not make
+  // sure it is the process meant (the check refused it); it may still run.
+  kRefused,
+  kGone,  // no process of that ID: it went by itself
+};
+
 // Ends the process (0: the calling process) with exit code 0 through one
 // handle, opened with the rights to end it, wait for it and read its image:
 // `check`, when given, is asked about that handle's process first, so that an
 // ID that passed to another program meanwhile cannot be ended by mistake.
 // Waits up to `waitMilliseconds` for the process to be gone. True when it was
-// ended and is gone; false when it cannot be opened, the check refuses it,
-// the request fails or it is still there when the wait is over (the last
-// case alone sets `*stillThere`, when given).
+// ended and is gone; false otherwise, `*outcome` (when given) saying why.
 bool EndProcessById(win::Api& api, win::DWORD processId = 0, ProcessCheck check = nullptr,
                     void* context = nullptr, win::DWORD waitMilliseconds = kEndProcessWait,
-                    bool* stillThere = nullptr);
+                    EndOutcome* outcome = nullptr);
 
 // Starts the program named by the command line's first token (the line is
 // passed unchanged: quote a path with blanks). `showMode` 1 hidden,

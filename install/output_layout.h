@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "runtime/types.h"
+#include "runtime/values.h"
 
 // Under the game folder; "Thistlegarden_Data" is fixed, whatever the
 // executable is called.
@@ -31,13 +32,6 @@ inline constexpr std::string_view kKeptOriginalDraftPart =
 // Where an earlier build of the installer set the original aside.
 inline constexpr std::string_view kAsideSuffix = ".aside1";
 
-inline Text JoinPath(std::string_view root, std::string_view part) {
-  Text path;
-  path.reserve(root.size() + part.size());
-  path.append(root);
-  path.append(part);
-  return path;
-}
 
 inline Text GameAssemblyPath(std::string_view gameFolder) { return JoinPath(gameFolder, kAssemblyPart); }
 inline Text BackupPath(std::string_view tempFolder) { return JoinPath(tempFolder, kBackupPart); }

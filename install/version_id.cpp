@@ -36,7 +36,13 @@ Text VersionForSizeCode(std::int32_t sizeCode) {
 
 VersionChoice IdentifyVersion(win::Api& api, std::int32_t codePage, const Text& folder,
                               PickVersionByHand pickByHand, void* context) {
-  const FileLookup assembly = LookUpFile(api, GameAssemblyPath(folder));
+  FileLookup assembly = LookUpFile(api, GameAssemblyPath(folder));
+  // With no assembly, an original an earlier build set aside is what goes
+  // back before the write: its size is the one asked about.
+  if (assembly.missing()) {
+    const FileLookup aside = LookUpFile(api, ConcatTexts(GameAssemblyPath(folder), kAsideSuffix));
+    if (aside.found()) assembly = aside;
+  }
   Text label = "0.00";
   const KnownVersion* row = assembly.found() ? RowFor(AssemblySizeCode(assembly.size)) : nullptr;
   if (row) {

@@ -11,8 +11,10 @@
 struct VersionChoice {
   bool proceed;  // false: the user declined to pick a version; end the run
   Text label;    // a version label, or whatever the selection window gave
-  // The look-up the version was identified by: the assembly's size, no
-  // assembly, or a look-up that failed (no version then comes from the size).
+  // The look-up the version was identified by: the assembly's size (where
+  // there is none, that of an original an earlier build set aside, which
+  // goes back before the write), no assembly, or a look-up that failed (no
+  // version then comes from the size).
   FileLookup assembly;
 };
 

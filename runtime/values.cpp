@@ -72,6 +72,14 @@ Text ValueToText(std::int32_t value) {
 
 Text ValueToText(std::string_view text) { return Text(Clip(text)); }
 
+Text JoinPath(std::string_view root, std::string_view part) {
+  Text path;
+  path.reserve(root.size() + part.size());
+  path.append(root);
+  path.append(part);
+  return path;
+}
+
 Text TruthToText(std::int32_t truth) { return truth != 0 ? "真" : "假"; }
 
 Text FixedCharsToText(const char* data, std::size_t capacity) {

@@ -14,6 +14,10 @@
 
 #include "runtime/types.h"
 
+// `root` followed directly by `part`, whatever either holds: a path of a
+// folder ending in "\\" and a part below it.
+Text JoinPath(std::string_view root, std::string_view part);
+
 // Signed decimal, as "%d".
 Text ValueToText(std::int32_t value);
 // A copy of the text.

@@ -11,7 +11,6 @@
 
 namespace {
 
-Text AnyLabel(std::int64_t) { return "1.0"; }
 
 class AssemblyFaultSweepTest : public ScratchFolderTest {
  protected:
@@ -35,8 +34,7 @@ class AssemblyFaultSweepTest : public ScratchFolderTest {
   static constexpr std::string_view kOriginal = "original assembly, as the player has it";
   static constexpr std::string_view kPayload = "patched assembly, shorter";
   static constexpr std::string_view kPayloads[] = {kPayload};
-  const PatchedAssemblies patches_{kPayloads, AnyLabel, "kept-", ".dll.bak", "kept.dll.new",
-                                   ".aside"};
+  const PatchedAssemblies patches_{kPayloads, "kept-", ".dll.bak", "kept.dll.new", ".aside"};
 };
 
 TEST_F(AssemblyFaultSweepTest, EachFailedCallLeavesTheAssemblyWholeAndTheReportTrue) {

@@ -54,6 +54,8 @@ struct Expect {
   // (unset: when it was ended).
   std::optional<bool> restartLine = std::nullopt;
   bool stillClosing = false;  // the line that tells the player to start the game
+  bool notEnded = false;      // the line that tells the player the game could not be ended
+  bool startFailed = false;   // the line that tells the player the game could not be started
   bool kept = true;        // the original is kept in the temporary folder
   bool newLeft = false;    // the new file is left beside the assembly
 };
@@ -133,6 +135,11 @@ std::vector<std::string> ExpectedLines(const Game& game, const Expect& e) {
   if (e.restartLine.value_or(e.ended)) lines.push_back("重新运行 " + name + "\r\n");
   if (e.stillClosing)
     lines.push_back("未重新运行 " + name + "：游戏尚未关闭，请在它关闭后自行启动\r\n");
+  if (e.startFailed)
+    lines.push_back("未重新运行 " + name + "：无法启动游戏（错误代码2），请自行启动\r\n");
+  if (e.notEnded)
+    lines.push_back("未重新运行 " + name +
+                    "：未能结束游戏，它可能仍在运行补丁前的版本，请关闭游戏后自行启动\r\n");
   lines.push_back("补丁安装结束，程序在10秒后自动关闭......\r\n");
   return lines;
 }
@@ -209,7 +216,13 @@ void RunCase(const Case& c) {
 const Expect kGood{{"confirm"}, "真真", true, true, "MBA", true};
 // A game this run did not end is not started again.
 const Expect kWriteFailed{{"confirm", "dev", "report 假假"}, "假假", false, false, "MBA", false, "E"};
-const Expect kGameKeptRunning{{"confirm"}, "真真", true, true, "MBA", false, "E"};
+// Patched, but the game could not be ended: the player is told.
+Expect GameKeptRunning() {
+  Expect e{{"confirm"}, "真真", true, true, "MBA", false, "E"};
+  e.notEnded = true;
+  return e;
+}
+const Expect kGameKeptRunning = GameKeptRunning();
 // The first read of the image path failed: the folder is empty, so the
 // assembly is looked for beside the installer and the game's name alone
 // starts nothing.
@@ -303,7 +316,7 @@ TEST(FaultCatalogueTest, FileFaults) {
   const auto payloadSize = static_cast<long long>(FindPayload("0.25c")->bytes().size());
   const Case cases[] = {
       {"FindFirstFileA, the size checked again before writing",
-       {{"FindFirstFileA", 1, "MessageBoxTimeoutA"}}, failedNotKept},
+       {{"FindFirstFileA", 2, "MessageBoxTimeoutA"}}, failedNotKept},
       {"CreateFileA, reading the original", {{"CreateFileA", 1}}, failedNotKept},
       {"ReadFile, the original", {{"ReadFile", 1}}, failedNotKept},
       {"CreateFileA, the kept original's draft", {{"CreateFileA", 2}}, failedNotKept},
@@ -454,7 +467,7 @@ TEST(FaultCatalogueTest, ALookUpThatFailsIsNotAMissingAssembly) {
   const Case cases[] = {
       {"every look-up fails, the version picked by hand", {{"FindFirstFileA", 1, nullptr, 1, -1}},
        failedPick},
-      {"the identifying look-up fails, the next one works", {{"FindFirstFileA", 2}}, failedPick},
+      {"the identifying look-up fails, the next one works", {{"FindFirstFileA", 1}}, failedPick},
   };
   for (const Case& c : cases) RunCase(c);
 
@@ -592,16 +605,21 @@ TEST(FaultCatalogueTest, NoTemporaryFolder) {
 TEST(FaultCatalogueTest, ProcessFaults) {
   Expect noGame = kGood;
   noGame.started = "E";
+  noGame.restartLine = false;
+  noGame.startFailed = true;
   Expect noExplorer = kGood;
   noExplorer.started = "G";
   Expect noWindow{{"confirm", "manual", "dev", "report 假假"}, "假假", false, false, "MBA", false, "E"};
   noWindow.kept = false;
-  // Ended, but the run cannot tell that it is gone: not started again.
+  // Ended, but the run cannot tell that it is gone: not started again, and
+  // the player is told to start it.
   Expect goneUnseen = kGood;
   goneUnseen.started = "E";
   goneUnseen.restartLine = false;
+  goneUnseen.stillClosing = true;
   Expect stillThere = kGameKeptRunning;
   stillThere.stillClosing = true;
+  stillThere.notEnded = false;
   const Case cases[] = {
       {"TerminateProcess", {{"TerminateProcess"}}, kGameKeptRunning},
       {"a game that does not go when ended", {}, stillThere, {kIdOk},

@@ -465,19 +465,24 @@ TEST(EndProcessByIdTest, EndsAnotherProcess) {
   EXPECT_FALSE(EndProcessById(machine, game));
 }
 
+// Gone, or running with rights this program lacks: told apart.
 TEST(EndProcessByIdTest, ProcessesThatCannotBeEnded) {
   sim::Machine machine;
-  EXPECT_FALSE(EndProcessById(machine, 31337));
+  EndOutcome outcome = EndOutcome::kEnded;
+  EXPECT_FALSE(EndProcessById(machine, 31337, nullptr, nullptr, kEndProcessWait, &outcome));
+  EXPECT_EQ(outcome, EndOutcome::kGone);
   EXPECT_EQ(CallCount(machine, "TerminateProcess"), 0);
 
   const DWORD guarded = machine.processes.Add("guarded.exe", u"\\Device\\HarddiskVolume3\\guarded.exe");
   machine.processes.Find(guarded)->openableRights = win::PROCESS_QUERY_INFORMATION;
-  EXPECT_FALSE(EndProcessById(machine, guarded));
+  EXPECT_FALSE(EndProcessById(machine, guarded, nullptr, nullptr, kEndProcessWait, &outcome));
+  EXPECT_EQ(outcome, EndOutcome::kRefused);
   EXPECT_TRUE(machine.processes.Find(guarded)->running);
 
   const DWORD other = machine.processes.Add("other.exe", u"\\Device\\HarddiskVolume3\\other.exe");
   machine.faults.Fail(win::Call::TerminateProcess);
-  EXPECT_FALSE(EndProcessById(machine, other));
+  EXPECT_FALSE(EndProcessById(machine, other, nullptr, nullptr, kEndProcessWait, &outcome));
+  EXPECT_EQ(outcome, EndOutcome::kRefused);
   EXPECT_TRUE(machine.processes.Find(other)->running);
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
@@ -524,9 +529,9 @@ TEST(EndProcessByIdTest, TheWaitForTheEndIsBounded) {
   const DWORD hung = machine.processes.Add("hung.exe", u"\\Device\\HarddiskVolume3\\hung.exe");
   machine.processes.Find(hung)->hangsOnEnd = true;
   const win::DWORD before = machine.clock.tick;
-  bool stillThere = false;
-  EXPECT_FALSE(EndProcessById(machine, hung, nullptr, nullptr, kEndProcessWait, &stillThere));
-  EXPECT_TRUE(stillThere);
+  EndOutcome outcome = EndOutcome::kEnded;
+  EXPECT_FALSE(EndProcessById(machine, hung, nullptr, nullptr, kEndProcessWait, &outcome));
+  EXPECT_EQ(outcome, EndOutcome::kStillThere);
   EXPECT_EQ(machine.clock.tick - before, kEndProcessWait);
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 
@@ -534,16 +539,16 @@ TEST(EndProcessByIdTest, TheWaitForTheEndIsBounded) {
   const DWORD slow = machine.processes.Add("slow.exe", u"\\Device\\HarddiskVolume3\\slow.exe");
   machine.processes.Find(slow)->endTakes = 9000;
   const win::DWORD slowFrom = machine.clock.tick;
-  EXPECT_TRUE(EndProcessById(machine, slow, nullptr, nullptr, kEndProcessWait, &stillThere));
-  EXPECT_FALSE(stillThere);
+  EXPECT_TRUE(EndProcessById(machine, slow, nullptr, nullptr, kEndProcessWait, &outcome));
+  EXPECT_EQ(outcome, EndOutcome::kEnded);
   EXPECT_EQ(machine.clock.tick - slowFrom, 9000u);
   EXPECT_FALSE(machine.processes.Find(slow)->running);
 
   // Without the right to wait the process cannot be opened at all.
   const DWORD guarded = machine.processes.Add("guarded.exe", u"\\Device\\HarddiskVolume3\\guarded.exe");
   machine.processes.Find(guarded)->openableRights = win::PROCESS_TERMINATE | win::PROCESS_QUERY_INFORMATION;
-  EXPECT_FALSE(EndProcessById(machine, guarded, nullptr, nullptr, kEndProcessWait, &stillThere));
-  EXPECT_FALSE(stillThere);  // not ended at all
+  EXPECT_FALSE(EndProcessById(machine, guarded, nullptr, nullptr, kEndProcessWait, &outcome));
+  EXPECT_EQ(outcome, EndOutcome::kRefused);  // not ended at all
   EXPECT_TRUE(machine.processes.Find(guarded)->running);
 
   // A failed wait is no end the caller may count on.
