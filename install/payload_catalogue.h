@@ -22,6 +22,13 @@ struct PayloadBlob {
 // nullptr for any other label.
 const PayloadBlob* FindPayload(std::string_view label);
 
+// The SHA-256 the build computed of a version's patched assembly (32 bytes),
+// from the bytes it embedded; nullptr for any other label.
+const unsigned char* ExpectedPayloadDigest(std::string_view label);
+// True when the embedded assembly of `label` still has that digest; false for
+// any other label. Reads the whole payload.
+bool PayloadIsIntact(std::string_view label);
+
 // The comparison images written as "安装前.PNG" and "安装后.PNG".
 const PayloadBlob& BeforeImage();
 const PayloadBlob& AfterImage();

@@ -1,5 +1,6 @@
 #include "runtime/text_encoding.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -74,19 +75,10 @@ WideText WideFromAddress(const win::WCHAR* address) {
   return UnitsToWide(std::u16string_view(address, length + 1));
 }
 
-bool HoldsCharactersBeyond936(std::string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    if (b < 0x81 || b == 0xFF || i + 1 >= text.size()) continue;
-    const auto next = static_cast<unsigned char>(text[i + 1]);
-    if (next >= 0x30 && next <= 0x39) return true;
-    ++i;  // a two-byte character
-  }
-  return false;
-}
-
 Text ShownText(win::Api& api, const Text& text) {
-  if (!HoldsCharactersBeyond936(text)) return text;
+  // Which two-byte characters 936 lacks is the system's to say: every text
+  // beyond ASCII goes there and back.
+  if (std::none_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; })) return text;
   const WideText wide = TextToWide(api, text, kPathCodePage);
   const Text shown = wide.empty() ? Text() : WideToText(api, wide, 936);
   return shown.empty() ? text : shown;

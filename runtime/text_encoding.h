@@ -9,19 +9,16 @@
 #include "platform/win_api.h"
 #include "runtime/types.h"
 
-// The code page paths are converted with: GB18030, a superset of 936 with
-// the same bytes for every character 936 has, which holds every character,
-// so that a path read from the system reaches the file and process calls
-// unchanged. Texts that are shown stay 936 (ShownText).
+// The code page paths are converted with: GB18030-2022, with code page
+// 936's bytes for every character 936 has ("€" is 0x80), which holds every
+// character, so that a path read from the system reaches the file and process
+// calls unchanged (platform/gb18030.h). A lone surrogate has no bytes: its
+// conversion fails. Texts that are shown stay 936 (ShownText).
 inline constexpr std::int32_t kPathCodePage = 54936;
 
-// True when `text` holds a GB18030 character that code page 936 lacks (a
-// four-byte one: a lead byte, then a digit).
-bool HoldsCharactersBeyond936(std::string_view text);
-
 // `text` (GB18030) as code page 936 shows it: itself when every character
-// is a 936 one, else with each other character as "?". On a failed
-// conversion, the text as it is.
+// is a 936 one, else with each other character as 936's default character.
+// On a failed conversion, the text as it is.
 Text ShownText(win::Api& api, const Text& text);
 
 // The text before the first zero unit, in `codePage`; a character the code

@@ -16,6 +16,9 @@ unsigned char Byte(std::string_view text, std::size_t i) {
   return static_cast<unsigned char>(text[i]);
 }
 
+// Code page 936's (and GB18030's) lead bytes; 0x80 ("€") and 0xFF stand alone.
+bool IsLead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 std::size_t Length(std::int32_t n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
@@ -25,7 +28,7 @@ bool MatchesAt(std::string_view text, std::size_t at, std::string_view sought, b
   if (!ignoreCase) return text.compare(at, sought.size(), sought) == 0;
   for (std::size_t i = 0; i < sought.size(); ++i) {
     const char a = text[at + i], b = sought[i];
-    if (Byte(sought, i) >= 0x80) {
+    if (IsLead(Byte(sought, i))) {
       if (a != b || (i + 1 < sought.size() && text[at + i + 1] != sought[i + 1])) return false;
       ++i;
     } else if (LowerAscii(a) != LowerAscii(b)) {
@@ -45,7 +48,7 @@ std::size_t Walk(std::string_view text, std::size_t from, std::size_t end, std::
       if (!last) return p;
       found = p;
     }
-    p += Byte(text, p) >= 0x80 ? 2 : 1;
+    p += IsLead(Byte(text, p)) ? 2 : 1;
   }
   return found;
 }
@@ -155,7 +158,7 @@ Text TextRight(std::string_view text, std::int32_t n) {
 Text ToLowerAscii(std::string_view text) {
   Text lower(Clip(text));
   for (std::size_t i = 0; i < lower.size(); ++i) {
-    if (Byte(lower, i) >= 0x80)
+    if (IsLead(Byte(lower, i)))
       ++i;
     else
       lower[i] = LowerAscii(lower[i]);

@@ -2,8 +2,10 @@
 //
 // Text arguments end at their first zero byte, if any; an empty view stands
 // for an absent text. Positions are 1-based byte positions, -1 is "none".
-// Operations marked GBK-aware treat a byte >= 0x80 as the lead byte of a
-// two-byte character and step over the byte after it.
+// Operations marked GBK-aware treat a byte from 0x81 to 0xFE (code page 936's
+// lead bytes) as the first of a two-byte character and step over the byte
+// after it; 0x80 ("€") and 0xFF are characters of one byte. A GB18030
+// four-byte character walks as two such pairs.
 #pragma once
 
 #include <cstddef>

@@ -3,6 +3,8 @@
 
 #include <iconv.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <tuple>
 
@@ -67,46 +69,89 @@ const char* CodePageName(win::UINT codePage) {
   return nullptr;
 }
 
-// Code page 936 first (its euro sign is 0x80, GB18030's is 0xA2E3), then
-// GB18030 for what 936 lacks: as the real backend converts.
+Windows936& Windows936::Get() {
+  static Windows936 table;
+  return table;
+}
+
+Windows936::Windows936() : units_(0x10000, 0), cells_(0x10000, 0) {
+  Recoder cp936("UTF-16LE", "CP936");
+  // The cells glibc leaves out, by area: user-defined areas 1 (0xAAA1...),
+  // 2 (0xF8A1...) and 3 (0xA140...), then the others in order.
+  std::vector<std::uint16_t> missing[4];
+  for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+    for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F) continue;
+      const char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      const auto cell = static_cast<std::uint16_t>(lead << 8 | trail);
+      std::string out;
+      if (cp936.Append(bytes, 2, out) && out.size() == 2) {
+        units_[cell] = static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
+                                             static_cast<unsigned char>(out[1]) << 8);
+        continue;
+      }
+      const int area = lead >= 0xAA && lead <= 0xAF && trail >= 0xA1   ? 0
+                       : lead >= 0xF8 && trail >= 0xA1                ? 1
+                       : lead >= 0xA1 && lead <= 0xA7 && trail <= 0xA0 ? 2
+                                                                       : 3;
+      missing[area].push_back(cell);
+    }
+  }
+  char16_t next = 0xE000;
+  for (const auto& area : missing)
+    for (std::uint16_t cell : area) units_[cell] = next++;
+  for (std::size_t cell = 0; cell < units_.size(); ++cell)
+    if (units_[cell] != 0) cells_[units_[cell]] = static_cast<std::uint16_t>(cell);
+}
+
 std::string NarrowPath(const win::WCHAR* wide) {
-  static Recoder cp936("CP936", "UTF-16LE");
-  static Recoder gb18030("GB18030", "UTF-16LE");
   std::string out;
   for (; *wide; ++wide) {
-    const bool pair = IsHighSurrogate(wide[0]) && IsLowSurrogate(wide[1]);
-    const char units[4] = {static_cast<char>(wide[0] & 0xFF), static_cast<char>(wide[0] >> 8),
-                           static_cast<char>(pair ? wide[1] & 0xFF : 0),
-                           static_cast<char>(pair ? wide[1] >> 8 : 0)};
-    if (!(!pair && cp936.Append(units, 2, out)) && !gb18030.Append(units, pair ? 4 : 2, out))
-      out += '?';
-    if (pair) ++wide;
+    char32_t code = wide[0];
+    if (IsHighSurrogate(wide[0]) && IsLowSurrogate(wide[1])) {
+      code = 0x10000 + ((wide[0] - 0xD800u) << 10) + (wide[1] - 0xDC00u);
+      ++wide;
+    }
+    unsigned char bytes[4];
+    const int n = gb18030::Encode(Windows936::Get(), code, bytes);
+    if (n > 0) {
+      out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
+    } else {
+      static const char kHex[] = "0123456789ABCDEF";
+      out += '\xFF';
+      for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code >> shift) & 0xF];
+    }
   }
   return out;
 }
 
 std::u16string WidenPath(const std::string& text) {
-  static Recoder cp936("UTF-16LE", "CP936");
-  static Recoder gb18030("UTF-16LE", "GB18030");
-  std::string bytes;
+  std::u16string wide;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   for (std::size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    std::size_t len = b >= 0x81 && b <= 0xFE ? 2 : 1;
-    if (len == 2 && i + 1 < text.size() && text[i + 1] >= 0x30 && text[i + 1] <= 0x39) len = 4;
-    if (i + len > text.size() ||
-        !((len < 4 && cp936.Append(text.data() + i, len, bytes)) ||
-          gb18030.Append(text.data() + i, len, bytes))) {
+    char32_t code = 0;
+    const int n = gb18030::Decode(Windows936::Get(), bytes + i, text.size() - i, &code);
+    if (n == 0 && bytes[i] == 0xFF && i + 5 <= text.size() &&
+        std::all_of(text.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                    text.begin() + static_cast<std::ptrdiff_t>(i + 5),
+                    [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; })) {
+      code = static_cast<char32_t>(std::stoul(text.substr(i + 1, 4), nullptr, 16));
+      i += 5;
+    } else if (n == 0) {
       // A text that does not convert is widened byte by byte.
-      std::u16string wide;
+      wide.clear();
       for (char c : text) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
       return wide;
+    } else {
+      i += static_cast<std::size_t>(n);
     }
-    i += len;
+    if (code >= 0x10000) {
+      wide += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+      wide += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      wide += static_cast<char16_t>(code);
+    }
   }
-  std::u16string wide;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-    wide += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                  static_cast<unsigned char>(bytes[i + 1]) << 8);
   return wide;
 }
 
@@ -126,9 +171,11 @@ Recoder* Recoders::Get(win::UINT codePage, bool toWide) {
 
 // ---------------------------------------------------------------- kernel32
 
-// Conversions run through iconv, one character at a time, so that a
-// character the code page lacks becomes its default character ("?") and an
-// invalid byte sequence becomes U+003F, as the platform's conversions do.
+// Conversions run one character at a time, so that a character the code page
+// lacks becomes its default character ("?") and an invalid byte sequence
+// becomes U+003F, as the platform's conversions do: 936 through Windows'
+// table, 54936 as the real backend converts it (failing instead), the others
+// through iconv.
 int Model::WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
                                  char* text, int textSize) {
   return ToText(codePage, flags, wide, wideCount, text, textSize);
@@ -149,23 +196,39 @@ int Model::ToText(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount, 
   } else {
     count = static_cast<std::size_t>(wideCount);
   }
-  // GB18030 is 936 where 936 has the character (as the real backend has it).
-  Recoder* first = codePage == 54936 ? converters_->Get(936, false) : nullptr;
   std::string out;
-  // Unit by unit, as the platform does: each half of a surrogate pair, which
-  // the code page cannot hold, becomes a default character of its own; GB18030
-  // holds every character, pairs too.
+  Windows936& table = Windows936::Get();
   for (std::size_t i = 0; i < count; ++i) {
-    const bool pair = codePage == 54936 && i + 1 < count && IsHighSurrogate(wide[i]) &&
-                      IsLowSurrogate(wide[i + 1]);
-    char in[4] = {static_cast<char>(wide[i] & 0xFF), static_cast<char>(wide[i] >> 8), 0, 0};
-    if (pair) {
-      in[2] = static_cast<char>(wide[i + 1] & 0xFF);
-      in[3] = static_cast<char>(wide[i + 1] >> 8);
+    char32_t code = wide[i];
+    if (codePage == 54936) {
+      // Every character has bytes, pairs too; a lone surrogate has none.
+      if (IsHighSurrogate(wide[i]) && i + 1 < count && IsLowSurrogate(wide[i + 1])) {
+        code = 0x10000 + ((wide[i] - 0xD800u) << 10) + (wide[i + 1] - 0xDC00u);
+        ++i;
+      }
+      unsigned char bytes[4];
+      const int n = gb18030::Encode(table, code, bytes);
+      if (n == 0) {
+        lastError_ = win::ERROR_NO_UNICODE_TRANSLATION;
+        return 0;
+      }
+      out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
+      continue;
     }
-    if (!(first && !pair && first->Append(in, 2, out)) && !recoder->Append(in, pair ? 4 : 2, out))
-      out += '?';
-    if (pair) ++i;
+    if (codePage == 936 && code >= 0x80) {
+      // Unit by unit, as the platform does: each half of a surrogate pair
+      // becomes a default character of its own.
+      const std::uint16_t cell = code == 0x20AC ? 0x80 : table.CellOf(static_cast<char16_t>(code));
+      if (cell == 0) {
+        out += '?';
+      } else {
+        if (cell > 0xFF) out += static_cast<char>(cell >> 8);
+        out += static_cast<char>(cell & 0xFF);
+      }
+      continue;
+    }
+    const char in[2] = {static_cast<char>(wide[i] & 0xFF), static_cast<char>(wide[i] >> 8)};
+    if (!recoder->Append(in, 2, out)) out += '?';
   }
   if (textSize == 0) return static_cast<int>(out.size());
   if (out.size() > static_cast<std::size_t>(textSize)) {
@@ -191,18 +254,47 @@ int Model::ToWide(UINT codePage, DWORD flags, const char* text, int textCount, W
   }
   std::size_t count =
       textCount < 0 ? std::strlen(text) + 1 : static_cast<std::size_t>(textCount);
-  Recoder* first = codePage == 54936 ? converters_->Get(936, true) : nullptr;
   std::string out;
+  Windows936& table = Windows936::Get();
+  auto put = [&out](char32_t code) {
+    auto unit = [&out](char32_t u) {
+      out += static_cast<char>(u & 0xFF);
+      out += static_cast<char>(u >> 8 & 0xFF);
+    };
+    if (code < 0x10000) {
+      unit(code);
+    } else {
+      unit(0xD800 + ((code - 0x10000) >> 10));
+      unit(0xDC00 + ((code - 0x10000) & 0x3FF));
+    }
+  };
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   for (std::size_t i = 0; i < count;) {
-    auto b = static_cast<unsigned char>(text[i]);
+    const unsigned char b = bytes[i];
+    if (codePage == 54936) {
+      // Bytes that are no character fail whole: no other name stands in.
+      char32_t code = 0;
+      const int n = gb18030::Decode(table, bytes + i, count - i, &code);
+      if (n == 0) {
+        lastError_ = win::ERROR_NO_UNICODE_TRANSLATION;
+        return 0;
+      }
+      put(code);
+      i += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (codePage == 936 && b >= 0x80) {
+      // An invalid byte sequence becomes U+003F, one byte at a time.
+      const char16_t unit = b == 0x80 ? u'\u20AC'
+                            : i + 1 < count ? table.Unit(static_cast<std::uint16_t>(b << 8 | bytes[i + 1]))
+                                            : 0;
+      put(unit != 0 ? unit : u'?');
+      i += unit != 0 && b != 0x80 ? 2 : 1;
+      continue;
+    }
     std::size_t len = 1;
-    if ((codePage == 936 || codePage == 54936) && b >= 0x81 && b <= 0xFE) len = 2;
-    // GB18030's four-byte characters: a digit where the second byte stands.
-    if (codePage == 54936 && len == 2 && i + 1 < count && text[i + 1] >= 0x30 && text[i + 1] <= 0x39)
-      len = 4;
     if (codePage == 65001) len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
-    if (i + len > count ||
-        !((first && len < 4 && first->Append(text + i, len, out)) || recoder->Append(text + i, len, out))) {
+    if (i + len > count || !recoder->Append(text + i, len, out)) {
       out += '?';
       out += '\0';
       len = 1;

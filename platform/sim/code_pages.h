@@ -6,7 +6,9 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "platform/gb18030.h"
 #include "platform/win_api.h"
 
 namespace sim {
@@ -48,12 +50,29 @@ const char* CodePageName(win::UINT codePage);
 bool IsHighSurrogate(win::WCHAR unit);
 bool IsLowSurrogate(win::WCHAR unit);
 
-// A path from a "W" call in GB18030 (code page 54936), as the tree's keys
-// are: code page 936 text stays as it is, and every other character is kept
-// too; only a lone surrogate becomes "?".
+// Code page 936 as Windows has it: glibc's CP936, and the cells that leaves
+// out in the private use area, area by area (the user-defined areas first,
+// then the rest in order), as Microsoft's table has them (measured under
+// Wine: the same on every cell).
+class Windows936 final : public gb18030::TwoByteTable {
+ public:
+  static Windows936& Get();
+  char16_t Unit(std::uint16_t cell) override { return units_[cell]; }
+  std::uint16_t CellOf(char16_t unit) override { return cells_[unit]; }
+
+ private:
+  Windows936();
+  std::vector<char16_t> units_;
+  std::vector<std::uint16_t> cells_;
+};
+
+// A path from a "W" call in code page 54936 (platform/gb18030.h), as the
+// tree's keys are. A lone surrogate, which no text of the program can hold,
+// becomes 0xFF and its four hexadecimal digits: a name no converted path
+// ever matches.
 std::string NarrowPath(const win::WCHAR* wide);
 
-// GB18030 text as UTF-16; a text that does not convert is widened byte by
+// Such a path as UTF-16; a text that does not convert is widened byte by
 // byte.
 std::u16string WidenPath(const std::string& text);
 

@@ -10,7 +10,7 @@ namespace sim {
 std::size_t FileSystem::NameStart(const std::string& path) {
   std::size_t start = 0;
   for (std::size_t i = 0; i < path.size(); ++i) {
-    if (static_cast<unsigned char>(path[i]) >= 0x81) {
+    if (IsLeadByte(path[i])) {
       ++i;
     } else if (path[i] == '\\' || path[i] == '/' || path[i] == ':') {
       start = i + 1;
@@ -28,7 +28,7 @@ std::string FileSystem::Key(const std::string& path) {
     if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
     if (c != '\\') trail = key.size() + 1;
     key += static_cast<char>(c);
-    if (c >= 0x81 && i + 1 < path.size()) {
+    if (IsLeadByte(static_cast<char>(c)) && i + 1 < path.size()) {
       key += path[++i];  // trail byte kept as is
       trail = key.size();
     }
@@ -41,7 +41,7 @@ std::string FileSystem::Parent(const std::string& path) {
   std::string key = Key(path);
   std::size_t cut = std::string::npos;
   for (std::size_t i = 0; i < key.size(); ++i) {
-    if (static_cast<unsigned char>(key[i]) >= 0x81) {
+    if (IsLeadByte(key[i])) {
       ++i;
       continue;
     }

@@ -80,6 +80,12 @@ class FileSystem {
   // Offset just past the last separator (or drive colon), stepping over
   // two-byte characters.
   static std::size_t NameStart(const std::string& path);
+  // The first byte of a two-byte character in code page 936 and GB18030
+  // (0x81 to 0xFE); 0x80 is "€" on its own.
+  static bool IsLeadByte(char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b >= 0x81 && b <= 0xFE;
+  }
 
  private:
   // The tree changes not yet committed, oldest first: what each replaced.

@@ -270,7 +270,9 @@ std::string Model::AbsolutePath(const std::string& path) const {
   if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return path;
   std::string base = self.currentDirectory;
   if (!path.empty() && path[0] == '\\') return base.substr(0, 2) + path;
-  if (base.empty() || base.back() != '\\') base += '\\';
+  // A last byte 0x5C may be the second of a two-byte character.
+  if (base.empty() || base.back() != '\\' || FileSystem::NameStart(base) != base.size())
+    base += '\\';
   return base + path;
 }
 
@@ -289,7 +291,7 @@ BOOL Model::SetCurrentDirectoryA(const char* path) {
   std::size_t last = std::string::npos;
   for (std::size_t i = 0; i < full.size(); ++i) {
     if (full[i] == '\\') last = i;
-    if (static_cast<unsigned char>(full[i]) >= 0x80) ++i;
+    if (FileSystem::IsLeadByte(full[i])) ++i;
   }
   if (full.size() > 3 && last == full.size() - 1) full.pop_back();
   self.currentDirectory = full;

@@ -34,8 +34,7 @@ win::PROCESSENTRY32 Entry(DWORD processId, DWORD parentId, const std::string& ex
 }
 
 std::string FileName(const std::string& path) {
-  const std::size_t slash = path.find_last_of('\\');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return path.substr(FileSystem::NameStart(path));
 }
 
 // Copies the snapshot's next entry; the error code, 0 on success.

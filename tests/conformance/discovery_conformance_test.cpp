@@ -85,6 +85,9 @@ TEST(DiscoveryPathTest, FolderPart) {
   EXPECT_EQ(PathFolderPart("C:\\游戏\\乗.exe"), "C:\\游戏\\");
   EXPECT_EQ(PathFolderPart("C:\\乗\\Thistlegarden.exe"), "C:\\乗\\");
   EXPECT_EQ(PathFolderPart("C:\\Games\\乗"), "C:\\Games\\");
+  // "€" is the one byte 0x80: the folder is not cut one level too high.
+  EXPECT_EQ(PathFolderPart("C:\\games\\Thistlegarden\x80\\Thistlegarden.exe"),
+            "C:\\games\\Thistlegarden\x80\\");
 }
 
 // --------------------------------------------------------------- drives

@@ -276,6 +276,36 @@ TEST_F(FsprocConformanceTest, NamesBeyond936) {
   EXPECT_TRUE(FileHolds(api(), path, "patched"));
 }
 
+// A folder ending in "€" (0x80) and one named with characters GB18030 holds
+// in two bytes that 936 lacks ("ǹ〾"): each is the folder of that name, not
+// its parent or another.
+TEST_F(FsprocConformanceTest, EuroAndTwoByteCharactersBeyond936) {
+  const struct {
+    Text name;
+    std::u16string wide;
+  } cases[] = {{"Thistlegarden\x80", u"Thistlegarden\u20AC"},
+               {"Thistlegarden \xA8\xBF\xA9\x89", u"Thistlegarden \u01F9\u303E"}};
+  for (const auto& c : cases) {
+    const Text folder = root_ + c.name;
+    EXPECT_TRUE(MakeDirectoryTree(api(), folder + "\\Managed", kPathCodePage)) << LastError(api());
+    const Text path = folder + "\\Managed\\Assembly-CSharp.dll";
+    ASSERT_TRUE(WriteBytesToFile(api(), path, {"original"})) << LastError(api());
+    const WideText wide = TextToWide(api(), path, kPathCodePage);
+    EXPECT_NE(WideToUnits(wide).find(c.wide + u"\\Managed\\"), std::u16string::npos);
+    EXPECT_NE(api().GetFileAttributesW(WideArg(wide).get()), 0xFFFFFFFFu) << LastError(api());
+    EXPECT_EQ(LookUpFile(api(), root_ + "Managed\\Assembly-CSharp.dll").state, FileLookup::kMissing);
+    EXPECT_TRUE(WriteBesideAndSwap(api(), kPathCodePage, path + ".patch-new", path, {"patched"}, true))
+        << LastError(api());
+    EXPECT_TRUE(FileHolds(api(), path, "patched"));
+    // The name the system gives back is the same bytes.
+    win::WIN32_FIND_DATAA found{};
+    const win::HANDLE find = api().FindFirstFileA(folder.c_str(), &found);
+    ASSERT_NE(find, win::INVALID_HANDLE_VALUE) << LastError(api());
+    EXPECT_EQ(Text(found.cFileName), c.name);
+    api().FindClose(find);
+  }
+}
+
 TEST_F(FsprocConformanceTest, DirectoryTrees) {
   const Text chinese = root_ + "补丁程序\\补丁对比图\\第三层";
   EXPECT_TRUE(MakeDirectoryTree(api(), chinese, kCodePage)) << chinese << ": " << LastError(api());

@@ -121,6 +121,15 @@ TEST(TextTest, FindBackward) {
   EXPECT_EQ(FindTextBackward("C:\\\x81\x5C\\x", "\\"), 6);
   EXPECT_EQ(FindTextBackward("C:\\\x81\x5C", "\\"), 3);
   EXPECT_EQ(FindTextBackward("ab\x81\x5C", "\\"), -1);
+
+  // Lead bytes are 0x81 to 0xFE: "€" (0x80) and 0xFF are one byte each, so
+  // the backslash after them is a real one.
+  EXPECT_EQ(FindTextBackward("C:\\games\\Thistlegarden\x80\\Thistlegarden.exe", "\\"), 24);
+  EXPECT_EQ(FindTextBackward("C:\\a\xFF\\b", "\\"), 6);
+  EXPECT_EQ(FindText("\x80\\\x80\\", "\\", 3), 4);
+  EXPECT_EQ(FindText("\x80\xD5\xE6", "\xD5\xE6"), 2);
+  // GB18030's four-byte characters walk as two pairs.
+  EXPECT_EQ(FindTextBackward("C:\\\xA8\xBF\x81\x30\x84\x36\\x", "\\"), 10);
 }
 
 TEST(TextTest, CutLowerAndSpaces) {
@@ -135,6 +144,7 @@ TEST(TextTest, CutLowerAndSpaces) {
   EXPECT_EQ(ToLowerAscii("AZaz@[\xD5\xE6QX"), "azaz@[\xD5\xE6qx");
   EXPECT_EQ(ToLowerAscii("\x81\x41" "B"), "\x81\x41" "b");
   EXPECT_EQ(ToLowerAscii("A\x81"), "a\x81");
+  EXPECT_EQ(ToLowerAscii("\x80" "A\xFF" "B"), "\x80" "a\xFF" "b");
 
   EXPECT_EQ(Spaces(255), Text(255, ' '));
   EXPECT_EQ(Spaces(0), "");

@@ -61,12 +61,18 @@ inline std::string_view ClipText(std::string_view text) {
   return text.substr(0, text.find('\0'));
 }
 
+// Code page 936's lead bytes: 0x81 to 0xFE (0x80 is "€", 0xFF stands alone).
+inline bool IsLeadByte(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  return b >= 0x81 && b <= 0xFE;
+}
+
 // trail[i]: byte i is the second byte of a two-byte character when the text
 // is walked from byte `from` (bytes before it are not part of the walk).
 inline std::vector<bool> TrailBytes(std::string_view text, std::size_t from = 0) {
   std::vector<bool> trail(text.size(), false);
   for (std::size_t i = from; i < text.size(); ++i) {
-    if (static_cast<unsigned char>(text[i]) >= 0x80 && i + 1 < text.size()) trail[++i] = true;
+    if (IsLeadByte(text[i]) && i + 1 < text.size()) trail[++i] = true;
   }
   return trail;
 }

@@ -28,7 +28,7 @@ std::string Clipped(std::string_view s) {
 // The bytes a character walk over text[first..end) stops at.
 std::set<std::size_t> WalkStops(const std::string& text, std::size_t first, std::size_t end) {
   std::set<std::size_t> stops;
-  for (std::size_t i = first; i < end; i += static_cast<unsigned char>(text[i]) >= 0x80 ? 2 : 1)
+  for (std::size_t i = first; i < end; i += IsLeadByte(text[i]) ? 2 : 1)
     stops.insert(i);
   return stops;
 }
@@ -37,7 +37,7 @@ std::set<std::size_t> WalkStops(const std::string& text, std::size_t first, std:
 std::string FoldLetters(const std::string& s) {
   std::string out = s;
   for (std::size_t i = 0; i < out.size(); ++i) {
-    if (static_cast<unsigned char>(out[i]) >= 0x80)
+    if (IsLeadByte(out[i]))
       ++i;
     else if (out[i] >= 'A' && out[i] <= 'Z')
       out[i] = static_cast<char>(out[i] - 'A' + 'a');

@@ -407,6 +407,9 @@ TEST(SpecialFolderPathTest, OneTrailingBackslash) {
       // The last byte of a two-byte character is not a backslash.
       {"D:\\乗", "D:\\乗\\"},
       {"D:\\乗\\", "D:\\乗\\"},
+      // "€" (0x80) is a character of one byte: the backslash after it is real.
+      {"D:\\Tmp\x80\\", "D:\\Tmp\x80\\"},
+      {"D:\\Tmp\x80", "D:\\Tmp\x80\\"},
   };
   for (const auto& [temp, expected] : cases) {
     machine.folders.temp = temp;

@@ -424,6 +424,37 @@ TEST(InstallerRunTest, FoldersWithCharactersBeyond936) {
   EXPECT_EQ(lines[10], (Line{"重新运行 Thistlegarden.exe\r\n", kStep}));
 }
 
+// A game folder ending in "€" (0x80, no lead byte) and one named with
+// characters GB18030 holds in two bytes that 936 lacks: the game is found,
+// identified and patched in its own folder, and started again from there.
+TEST(InstallerRunTest, FoldersEndingInEuroOrTwoByteCharactersBeyond936) {
+  const struct {
+    std::string folder, shown;
+  } cases[] = {{"D:\\games\\Thistlegarden\x80\\", "D:\\games\\Thistlegarden\x80\\"},
+               {"D:\\games\\Thistlegarden \xA8\xBF\xA9\x89\\", "D:\\games\\Thistlegarden ??\\"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    sim::Machine machine;
+    const std::string own = c.folder + "kit";
+    machine.files.AddDirectory(own);
+    machine.self.modulePath = own + "\\ThistlegardenPatch.exe";
+    Game game = scenario::InstallGame(machine, kSize025c, true, c.folder);
+    machine.user.answers = {kIdOk};
+    EXPECT_EQ(ProgramEntry(machine), 0);
+    EXPECT_EQ(machine.self.currentDirectory, own);
+    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload("0.25c")));
+    EXPECT_NE(scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c")), nullptr);
+    EXPECT_TRUE(machine.dialogs.shown.size() == 1u) << "no version asked for";
+    auto started = scenario::Started(machine);
+    ASSERT_EQ(started.size(), 2u);
+    EXPECT_EQ(started[0]->commandLine, "\"" + game.ExePath() + "\"");
+    EXPECT_EQ(started[0]->currentDirectory, game.folder);
+    const auto lines = AfterBanner(machine);
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_EQ(lines[5], (Line{c.shown + "Thistlegarden.exe\r\n", kValue}));
+  }
+}
+
 // A game whose own name 936 cannot hold is started by that name; the console
 // shows "?" for the character.
 TEST(InstallerRunTest, AGameNameBeyond936) {

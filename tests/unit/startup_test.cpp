@@ -104,6 +104,8 @@ TEST(StartupTest, OwnFolderOfLongAndTwoBytePaths) {
       {deep + "\\ThistlegardenPatch.exe", deep},
       {"D:\\补丁\\乗.exe", "D:\\补丁"},
       {"D:\\乗\\ThistlegardenPatch.exe", "D:\\乗"},
+      // "€" is the one byte 0x80, no lead byte.
+      {"D:\\补丁\x80\\ThistlegardenPatch.exe", "D:\\补丁\x80"},
       {"E:\\ThistlegardenPatch.exe", "E:\\"},
   };
   for (const Case& c : cases) {

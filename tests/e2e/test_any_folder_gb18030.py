@@ -1,0 +1,73 @@
+"""Good installs where the game's and the installer's folders end in "€"
+(code page 936's single byte 0x80, no lead byte) or hold characters GB18030
+has in two bytes that code page 936 lacks ("ǹ〾"): the game is found,
+identified, patched and started again in its own folder; the console shows
+"€" as itself and each character 936 lacks as "?"."""
+
+import os
+import shutil
+import time
+import unittest
+
+import console_model
+import scenario as sc
+import winetool
+from waiting import wait_until
+
+LABEL = '0.25c'
+
+
+def expected_screen(writes):
+    """sc.expected_screen where the text may hold "€", which the console shows
+    for code page 936's 0x80 and Python's gbk codec lacks: read as GB18030,
+    which has the same characters besides."""
+    return console_model.expected_segments([(t.encode('gb18030'), a) for t, a in writes],
+                                           cols=250, codepage='gb18030')
+
+
+class AnyFolderGB18030Test(sc.E2ETest):
+    def run_in(self, name, game_folder, own_folder, shown_folder):
+        with sc.Scenario(name, game_folder=game_folder) as s:
+            s.make_game()
+            original = s.write_assembly(sc.VERSION_SIZES[LABEL])
+            own = os.path.join(s.root, own_folder)
+            os.makedirs(own)
+            shutil.copyfile(winetool.installer_path(), os.path.join(own, 'ThistlegardenPatch.exe'))
+            game = s.start_game()
+            previous = len(s.instances())
+            user = s.start_auto_user(['ok'])
+            s.remember_processes()
+            command = 'cd /d %s&& ThistlegardenPatch.exe' % sc.to_windows(own)
+            run = winetool.start_in_console('cmd.exe', ['/c', command], env=sc.EXTRA_ENV)
+            s.adopt(run)
+            try:
+                closed = run.wait_for_output(sc.CLOSING_TEXT, timeout=90)
+                time.sleep(0.3)
+                screen = winetool.parse_segments(run.output())
+                self.assertTrue(closed, winetool.parse_terminal(run.output()).text())
+                shown = sc.to_windows(s.game_exe).replace(game_folder, shown_folder)
+                expected = expected_screen(sc.good_install_writes(game, shown))
+                self.assertEqual(screen, expected, winetool.diff_segments(screen, expected))
+                boxes = self.boxes(user, 1)
+                self.assertEqual([b['title'] for b in boxes], [sc.CONFIRM_TITLE])
+                self.assertTrue(s.assembly() == sc.payload(LABEL), 'not patched')
+                kept = os.path.join(os.path.dirname(s.assembly_path), sc.kept_original_name(LABEL))
+                self.assertTrue(sc.read_bytes(kept) == original, 'the original is not kept')
+                started = wait_until(lambda: s.instances()[previous:], 10,
+                                     'the game started again', detail=s.instances)
+                self.assertEqual(len(started), 1, started)
+                self.assertEqual(started[0]['exe'], sc.to_windows(s.game_exe))
+                self.assertEqual(started[0]['cwd'], sc.to_windows(s.game_dir))
+            finally:
+                s.end_started()
+            self.assertEqual(run.wait(timeout=60).exit_code, 0)
+
+    def test_folders_ending_in_euro(self):
+        self.run_in('euro-folder', 'Thistlegarden€', '下载€', 'Thistlegarden€')
+
+    def test_two_byte_characters_beyond_936(self):
+        self.run_in('gb18030-folder', 'Thistlegarden ǹ〾', '下载 ǹ〾', 'Thistlegarden ??')
+
+
+if __name__ == '__main__':
+    unittest.main()
