@@ -86,6 +86,7 @@ int ElevatedPart(win::Api& api, win::WCHAR** argv, int count) {
   const FileLookup assembly = LookUpFile(api, assemblyPath);
   if (!payload || !assembly.found() || assembly.size != facts->size)
     return static_cast<int>(kElevatedRefused);
+  if (!PayloadIsIntact(facts->label)) return static_cast<int>(kElevatedDamaged);
   const PatchedAssemblies patches = GamePatches();
   RemoveLeftovers(api, kPathCodePage, patches, facts->folder, assemblyPath);
   const ReplaceResult result = WritePatchedAssembly(api, kPathCodePage, patches, facts->folder,

@@ -20,11 +20,13 @@ inline constexpr win::WCHAR kElevatedPartSwitch[] = u"--elevated-part";
 
 // The elevated part's exit codes of its own (bit 29, which no Windows error
 // has): the assembly was replaced; its command line or the facts it checks
-// did not hold; the replacement failed without a Windows error. Any other
-// code is the Windows error of the step that failed.
+// did not hold; the replacement failed without a Windows error; the payload
+// is damaged. Any other code is the Windows error of the step that failed.
 inline constexpr win::DWORD kElevatedReplaced = 0x20000000;
 inline constexpr win::DWORD kElevatedRefused = 0x20000001;
 inline constexpr win::DWORD kElevatedFailed = 0x20000002;
+// The payload it was to write is damaged.
+inline constexpr win::DWORD kElevatedDamaged = 0x20000003;
 
 // How long the run waits for the elevated part: its lock waits are bounded
 // well within this.

@@ -167,6 +167,12 @@ void PrintWhatWasFound(Run& run) {
 void Patch(Run& run, const VersionChoice& choice) {
   const PayloadBlob* payload = FindPayload(choice.label);
   if (!payload) return;
+  // A damaged download or disk never reaches the game.
+  if (!PayloadIsIntact(choice.label)) {
+    run.console.write(kBrightYellow, kBlack,
+                      "补丁程序已损坏（内置的补丁文件校验不符），游戏文件未作任何改动。请重新下载本程序。\r\n");
+    return;
+  }
   const PatchedAssemblies patches = GamePatches();
   RemoveLeftovers(run.api, kPathCodePage, patches, run.game.folder, run.assemblyPath);
   ReplaceResult result = WritePatchedAssembly(run.api, kPathCodePage, patches, run.game.folder,

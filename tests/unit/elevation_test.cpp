@@ -253,6 +253,18 @@ TEST(ElevatedPartTest, RefusesWhatItWasNotAskedFor) {
   }
 }
 
+// A damaged payload never reaches the game, whoever was to write it.
+TEST(ElevatedPartTest, RefusesADamagedPayload) {
+  ElevatedStart start;
+  const std::string original = start.run.Assembly();
+  {
+    scenario::FlippedPayloadByte damaged("0.25c");
+    EXPECT_EQ(start.Start(start.Arguments()), static_cast<int>(kElevatedDamaged));
+  }
+  EXPECT_EQ(start.run.Assembly(), original);
+  EXPECT_TRUE(start.run.BesideTheAssembly().empty());
+}
+
 // Arguments the program does not take are ignored: a run as ever, which a
 // run going still stops.
 TEST(ElevatedPartTest, OtherArgumentsStartAnOrdinaryRun) {

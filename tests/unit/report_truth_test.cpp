@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "app/startup.h"
 #include "install/payload_catalogue.h"
@@ -104,6 +105,35 @@ TEST(RestartTest, AGameThatCannotBeEndedIsSaidSo) {
   EXPECT_FALSE(HasLine(machine, "重新运行 Thistlegarden.exe\r\n"));
   EXPECT_TRUE(machine.processes.Find(game.processId)->running);
   ASSERT_EQ(scenario::Started(machine).size(), 1u);  // the file manager alone
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DamagedPayloadTest, IsRefusedAndTheGameKeepsItsAssembly) {
+  for (const bool adminOnly : {false, true}) {
+    SCOPED_TRACE(adminOnly ? "through the elevated part" : "the run itself");
+    sim::Machine machine;
+    Game game = scenario::InstallGame(machine, kSize025c);
+    if (adminOnly) scenario::MakeAdminOnly(machine, game);
+    machine.user.answers = {kIdOk, kIdOk, kIdOk};
+    const std::string original = machine.files.Find(game.AssemblyPath())->data;
+    {
+      scenario::FlippedPayloadByte damaged("0.25c");
+      EXPECT_FALSE(PayloadIsIntact("0.25c"));
+      EXPECT_EQ(ProgramEntry(machine), 0);
+    }
+    EXPECT_TRUE(PayloadIsIntact("0.25c"));
+    EXPECT_EQ(machine.files.Find(game.AssemblyPath())->data, original);
+    EXPECT_EQ(machine.files.Find(scenario::KeptOriginalPath(game.folder, "0.25c")), nullptr);
+    EXPECT_TRUE(HasLine(machine, "执行过程[1]:假\r\n"));
+    ASSERT_EQ(machine.dialogs.shown.size(), 3u);
+    EXPECT_EQ(machine.dialogs.shown[1].text, "运行出错！，请联系开发者Orrinvale&Tamsk_Olu！");
+    EXPECT_TRUE(machine.processes.Find(game.processId)->running);
+    // The run checks before anything is asked of Windows.
+    EXPECT_TRUE(machine.elevation.requests.empty());
+  }
 }
 
 }  // namespace

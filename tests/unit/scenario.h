@@ -2,9 +2,15 @@
 // run left behind.
 #pragma once
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "install/payload_catalogue.h"
 #include "platform/sim/machine.h"
 
 namespace scenario {
@@ -80,6 +86,29 @@ long CallCount(const sim::Machine& machine, const std::string& name);
 // The calls of these names, in the order they were made.
 std::vector<std::string> CallsAmong(const sim::Machine& machine,
                                     const std::vector<std::string>& names);
+
+// One byte of an embedded assembly flipped in the program's own memory, as a
+// damaged download or disk would leave it; put back when the test ends.
+class FlippedPayloadByte {
+ public:
+  explicit FlippedPayloadByte(const char* label)
+      : byte_(const_cast<unsigned char*>(FindPayload(label)->data()) + 1000) {
+    Protect(PROT_READ | PROT_WRITE);
+    *byte_ ^= 0x5A;
+  }
+  ~FlippedPayloadByte() {
+    *byte_ ^= 0x5A;
+    Protect(PROT_READ);
+  }
+
+ private:
+  void Protect(int rights) {
+    const long page = sysconf(_SC_PAGESIZE);
+    auto* start = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(byte_) & ~std::uintptr_t(page - 1));
+    if (mprotect(start, static_cast<std::size_t>(page), rights) != 0) std::abort();
+  }
+  unsigned char* byte_;
+};
 
 // The run's transcript pieces.
 const sim::FileSystem::Node* File(const sim::Machine& machine, const std::string& path);
