@@ -1,8 +1,10 @@
 #include "app/installer.h"
 
+#include <string>
 #include <utility>
 
 #include "app/elevation.h"
+#include "app/run_log.h"
 
 #include "discovery/displayed_name.h"
 #include "discovery/game_lookup.h"
@@ -67,11 +69,6 @@ std::int32_t ShowError(ProgramState& state, const Text& text) {
                          std::nullopt, kBoxTimeout);
 }
 
-Text PickByHand(void* context) {
-  auto& state = *static_cast<ProgramState*>(context);
-  ShowVersionSelectWindow(state);
-  return state.chosenVersion;
-}
 
 Text Quoted(const Text& path) { return ConcatTexts("\"", path, "\""); }
 
@@ -87,32 +84,13 @@ bool IsSameImage(void* context, win::HANDLE process) {
   return !same.path.empty() && GetOpenProcessImagePath(same.api, process, same.codePage) == same.path;
 }
 
-// The game's folder refused the patch: asked once for an administrator's
-// rights, the elevated part does the replacement. The player is told why
-// Windows asks, and what to do when it came to nothing.
-ReplaceResult ReplaceWithRights(ProgramState& state, const VersionChoice& choice) {
-  ConsoleWriter& console = state.console;
-  console.write(kBrightYellow, kBlack,
-                "游戏所在的文件夹需要管理员权限才能修改，Windows将询问是否允许本程序修改；"
-                "选择“否”不会改动任何文件。\r\n");
-  const ElevationResult asked =
-      ReplaceAsAdministrator(state.api, state.game.folder, choice.label, choice.assembly.size);
-  if (asked.outcome == ElevationResult::kReplaced) return {ReplaceResult::kReplaced};
-  const Text code = ValueToText(static_cast<std::int32_t>(asked.code));
-  const Text what = asked.outcome == ElevationResult::kDeclined
-                        ? Text("没有获得管理员权限")
-                    : asked.outcome == ElevationResult::kNotStarted
-                        ? ConcatTexts("无法以管理员身份启动本程序（错误代码", code, "）")
-                        : ConcatTexts("以管理员权限修改游戏文件也未成功（错误代码", code, "）");
-  console.write(kBrightYellow, kBlack,
-                ConcatTexts(what, "，游戏文件未作任何改动。请右键点击本程序，选择“以管理员身份运行”后再试。\r\n"));
-  return {ReplaceResult::kFailed, asked.code};
-}
-
 // The game could not be ended: it may still run the old code.
 constexpr const char kNotEndedText[] = "：未能结束游戏，它可能仍在运行补丁前的版本，请关闭游戏后自行启动\r\n";
 
 // What one run finds and does, step by step.
+struct Run;
+Text PickByHand(void* context);
+
 struct Run {
   explicit Run(ProgramState& programState) : state(programState) {}
   ProgramState& state;
@@ -125,9 +103,45 @@ struct Run {
   Text assemblyPath;
   bool patched = false;  // step 1: the patched assembly is in place
   bool copied = false;   // step 2: its copy beside the comparison images
-  bool endedGame = false;
+  win::DWORD patchError = 0, copyError = 0;
+  bool pickedByHand = false;
   EndOutcome gameEnd = EndOutcome::kEnded;
+  RunLog log{api};
 };
+
+// The game's folder refused the patch: asked once for an administrator's
+// rights, the elevated part does the replacement. The player is told why
+// Windows asks, and what to do when it came to nothing.
+ReplaceResult ReplaceWithRights(Run& run, const VersionChoice& choice) {
+  ConsoleWriter& console = run.console;
+  console.write(kBrightYellow, kBlack,
+                "游戏所在的文件夹需要管理员权限才能修改，Windows将询问是否允许本程序修改；"
+                "选择“否”不会改动任何文件。\r\n");
+  const ElevationResult asked =
+      ReplaceAsAdministrator(run.api, run.game.folder, choice.label, choice.assembly.size);
+  if (asked.outcome == ElevationResult::kReplaced) {
+    run.log.Add("管理员权限", "已请求，已完成");
+    return {ReplaceResult::kReplaced};
+  }
+  const Text code = ValueToText(static_cast<std::int32_t>(asked.code));
+  const Text what = asked.outcome == ElevationResult::kDeclined
+                        ? Text("没有获得管理员权限")
+                    : asked.outcome == ElevationResult::kNotStarted
+                        ? ConcatTexts("无法以管理员身份启动本程序（错误代码", code, "）")
+                        : ConcatTexts("以管理员权限修改游戏文件也未成功（错误代码", code, "）");
+  run.log.Add("管理员权限", ConcatTexts("已请求，", what));
+  console.write(kBrightYellow, kBlack,
+                ConcatTexts(what, "，游戏文件未作任何改动。请右键点击本程序，选择“以管理员身份运行”后再试。\r\n"));
+  return {ReplaceResult::kFailed, asked.code};
+}
+
+
+Text PickByHand(void* context) {
+  auto& run = *static_cast<Run*>(context);
+  run.pickedByHand = true;
+  ShowVersionSelectWindow(run.state);
+  return run.state.chosenVersion;
+}
 
 // The game's window, process, folder and name.
 void FindTheGame(Run& run) {
@@ -147,6 +161,24 @@ void FindTheGame(Run& run) {
   game.displayedName = GetDisplayedProgramName(run.api, namePath, kPathCodePage);
   if (game.displayedName.empty()) game.displayedName = namePath.substr(PathFolderPart(namePath).size());
   run.assemblyPath = GameAssemblyPath(game.folder);
+  run.log.Add("游戏进程ID", ValueToText(static_cast<std::int32_t>(game.processId)));
+  run.log.Add("窗口句柄", ValueToText(static_cast<std::int32_t>(game.windowHandle)));
+  run.log.Add("游戏路径", ConcatTexts(game.folder, game.displayedName));
+}
+
+// What the player was asked and answered, as IdentifyVersion asks it.
+void LogIdentification(Run& run, const VersionChoice& choice) {
+  const FileLookup& found = choice.assembly;
+  const Text bySize = found.found() ? VersionForSizeCode(AssemblySizeCode(found.size)) : Text();
+  run.log.Add("Assembly-CSharp.dll",
+              found.found() ? ConcatTexts(std::to_string(found.size), " 字节",
+                                          bySize.empty() ? Text() : ConcatTexts("（", bySize, "）"))
+              : found.missing() ? Text("不存在")
+                                : Text("无法读取"));
+  const bool confirmed = !bySize.empty() && choice.proceed && !run.pickedByHand;
+  if (!bySize.empty()) run.log.Add(ConcatTexts("询问：是否确认为 ", bySize), confirmed ? "确定" : "否");
+  if (!confirmed) run.log.Add("询问：是否手动选择", choice.proceed ? "确定" : "否");
+  if (run.pickedByHand) run.log.Add("手动选择", choice.label);
 }
 
 void PrintWhatWasFound(Run& run) {
@@ -169,6 +201,7 @@ void Patch(Run& run, const VersionChoice& choice) {
   if (!payload) return;
   // A damaged download or disk never reaches the game.
   if (!PayloadIsIntact(choice.label)) {
+    run.log.Add("补丁文件校验", "不符：本程序已损坏");
     run.console.write(kBrightYellow, kBlack,
                       "补丁程序已损坏（内置的补丁文件校验不符），游戏文件未作任何改动。请重新下载本程序。\r\n");
     return;
@@ -178,8 +211,9 @@ void Patch(Run& run, const VersionChoice& choice) {
   ReplaceResult result = WritePatchedAssembly(run.api, kPathCodePage, patches, run.game.folder,
                                               run.assemblyPath, choice.label, choice.assembly,
                                               payload->bytes());
-  if (result.outcome == ReplaceResult::kNeedsRights) result = ReplaceWithRights(run.state, choice);
+  if (result.outcome == ReplaceResult::kNeedsRights) result = ReplaceWithRights(run, choice);
   run.patched = static_cast<bool>(result);
+  run.patchError = result.error;
 }
 
 // Step 2: the game ended, and a copy of the patched assembly kept beside
@@ -192,18 +226,21 @@ void EndTheGameAndCopy(Run& run) {
   // The game may have closed meanwhile and its ID gone to another program:
   // it is checked and ended through the same handle.
   SameImage same{run.api, run.imagePath, kPathCodePage};
-  run.endedGame = EndProcessById(run.api, run.game.processId, IsSameImage, &same,
-                                 kEndProcessWait, &run.gameEnd);
+  EndProcessById(run.api, run.game.processId, IsSameImage, &same, kEndProcessWait, &run.gameEnd);
   Delay(run.api, 1000);
   const Text temp = SpecialFolderPath(run.api, kTemporaryFiles);
   MakeDirectoryTree(run.api, JoinPath(temp, kOwnFolderPart), kPathCodePage);
   run.copied = CopyFileTo(run.api, run.assemblyPath, BackupPath(temp), false);
+  if (!run.copied) run.copyError = run.api.GetLastError();
 }
 
+// The step lines, and the failure report where one failed.
 void PrintStepLines(Run& run) {
   for (const auto& [n, done] : {std::pair{1, run.patched}, std::pair{2, run.copied}})
     run.console.write(kBrightGreen, kBlack,
                       ConcatTexts("执行过程[", ValueToText(n), "]:", TruthToText(done), "\r\n"));
+  run.log.AddStep("执行过程[1] 替换Assembly-CSharp.dll", run.patched, run.patchError);
+  run.log.AddStep("执行过程[2] 复制到临时文件夹", run.copied, run.copyError);
   if (!run.patched || !run.copied)
     ShowError(run.state, RunFailureReport(run.game, run.patched, run.copied));
 }
@@ -215,6 +252,8 @@ void PrintStepLines(Run& run) {
 void RestartTheGame(Run& run) {
   const Text name = ShownText(run.api, run.game.displayedName);
   if (!run.patched) return;
+  static constexpr const char* kEnds[] = {"已结束", "未见关闭", "未能结束", "已自行关闭"};
+  run.log.Add("结束游戏", kEnds[static_cast<int>(run.gameEnd)]);
   if (run.gameEnd == EndOutcome::kStillThere) {
     run.console.write(kBrightGreen, kBlack,
                       ConcatTexts("未重新运行 ", name, "：游戏尚未关闭，请在它关闭后自行启动\r\n"));
@@ -230,9 +269,12 @@ void RestartTheGame(Run& run) {
   if (RunCommandLine(run.api, Quoted(ConcatTexts(run.game.folder, run.game.displayedName)), false,
                      std::nullopt, run.game.folder)) {
     run.console.write(kBrightGreen, kBlack, ConcatTexts("重新运行 ", name, "\r\n"));
+    run.log.Add("重新运行游戏", "是");
     return;
   }
-  const Text error = ValueToText(static_cast<std::int32_t>(run.api.GetLastError()));
+  const win::DWORD startError = run.api.GetLastError();
+  run.log.AddStep("重新运行游戏", false, startError);
+  const Text error = ValueToText(static_cast<std::int32_t>(startError));
   run.console.write(kBrightGreen, kBlack,
                     ConcatTexts("未重新运行 ", name, "：无法启动游戏（错误代码", error,
                                 "），请自行启动\r\n"));
@@ -268,8 +310,13 @@ std::int32_t RunInstaller(ProgramState& state) {
     return 0;
   }
 
-  const VersionChoice choice = IdentifyVersion(run.api, kPathCodePage, run.game.folder, PickByHand, &state);
-  if (!choice.proceed) return 0;
+  const VersionChoice choice = IdentifyVersion(run.api, kPathCodePage, run.game.folder, PickByHand, &run);
+  LogIdentification(run, choice);
+  if (!choice.proceed) {
+    run.log.Save();
+    return 0;
+  }
+  run.log.Add("版本", choice.label);
   Patch(run, choice);
   Delay(run.api, 1000);
   if (run.patched)
@@ -282,6 +329,11 @@ std::int32_t RunInstaller(ProgramState& state) {
   RestartTheGame(run);
   LeaveTheComparisonImages(run);
 
+  // Where a step failed, the player is told where the record is.
+  const Text saved = run.log.Save();
+  if ((!run.patched || !run.copied) && !saved.empty())
+    run.console.write(kBrightYellow, kBlack,
+                      ConcatTexts("运行记录已保存到 ", saved, "，求助时请附上这个文件。\r\n"));
   run.console.write(kBrightWhite, kDarkMagenta, "补丁安装结束，程序在10秒后自动关闭......\r\n");
   // Nothing more is touched: a next start may run.
   ReleaseOneRun(state);

@@ -104,6 +104,13 @@ win::DWORD Backend::WaitForSingleObject(win::HANDLE object, win::DWORD milliseco
 }
 
 // ntdll.
+win::NTSTATUS Backend::RtlGetVersion(win::OSVERSIONINFOW* info) {
+  using RtlGetVersionFn = ::LONG(NTAPI*)(::OSVERSIONINFOW*);
+  const auto fn = Lookup<RtlGetVersionFn>("ntdll.dll", "RtlGetVersion");
+  if (fn == nullptr) return kProcedureNotFound;
+  return fn(reinterpret_cast<::OSVERSIONINFOW*>(info));
+}
+
 win::NTSTATUS Backend::RtlAdjustPrivilege(win::ULONG privilege, win::BOOL enable, win::BOOL currentThread,
                                         win::BOOL* wasEnabled) {
   if (adjustPrivilege_ == nullptr) return kProcedureNotFound;

@@ -75,6 +75,15 @@ win::BOOL Backend::WriteFile(win::HANDLE file, const void* buffer, win::DWORD si
 win::BOOL Backend::CloseHandle(win::HANDLE handle) { return ::CloseHandle(To<::HANDLE>(handle)); }
 
 // Truncated to size - 1 bytes and terminated, answering size, when too long.
+void Backend::GetLocalTime(win::SYSTEMTIME* time) {
+  ::GetLocalTime(reinterpret_cast<::SYSTEMTIME*>(time));
+}
+
+win::DWORD Backend::FormatMessageW(win::DWORD flags, win::DWORD messageId, win::WCHAR* buffer,
+                                   win::DWORD size) {
+  return ::FormatMessageW(flags, nullptr, messageId, 0, Wide(buffer), size, nullptr);
+}
+
 win::DWORD Backend::GetModuleFileNameW(win::HMODULE module, win::WCHAR* buffer, win::DWORD size) {
   return ::GetModuleFileNameW(To<::HMODULE>(module), Wide(buffer), size);
 }

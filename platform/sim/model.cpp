@@ -2,10 +2,12 @@
 // itself and memory.
 #include "platform/sim/model.h"
 
-#include "platform/sim/code_pages.h"
-
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+
+#include "platform/sim/code_pages.h"
 
 namespace sim {
 
@@ -238,6 +240,33 @@ DWORD Model::GetModuleFileNameA(win::HMODULE module, char* buffer, DWORD size) {
   std::memcpy(buffer, self.modulePath.data(), n);
   buffer[n] = '\0';
   return n;
+}
+
+void Model::GetLocalTime(win::SYSTEMTIME* time) {
+  if (time) *time = clock.localTime;
+}
+
+// The texts of a few errors, as a Chinese Windows words them; others have none here.
+DWORD Model::FormatMessageW(DWORD flags, DWORD messageId, WCHAR* buffer, DWORD size) {
+  static const std::map<DWORD, std::u16string> kTexts = {
+      {2, u"系统找不到指定的文件。"},
+      {5, u"拒绝访问。"},
+      {32, u"另一个程序正在使用此文件，进程无法访问。"},
+      {112, u"磁盘空间不足。"},
+      {1223, u"操作已被用户取消。"}};
+  const auto it = kTexts.find(messageId);
+  if (!(flags & win::FORMAT_MESSAGE_FROM_SYSTEM) || it == kTexts.end()) {
+    lastError_ = win::ERROR_MR_MID_NOT_FOUND;
+    return 0;
+  }
+  const std::u16string text = it->second + u"\r\n";
+  if (!buffer || size <= text.size()) {
+    lastError_ = win::ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  std::copy(text.begin(), text.end(), buffer);
+  buffer[text.size()] = 0;
+  return static_cast<DWORD>(text.size());
 }
 
 DWORD Model::GetModuleFileNameW(win::HMODULE module, WCHAR* buffer, DWORD size) {

@@ -30,6 +30,7 @@ using win::WORD;
 struct Clock {
   DWORD tick = 5000000;  // GetTickCount's value
   unsigned long long slept = 0;  // total Sleep time, in ms
+  win::SYSTEMTIME localTime{2026, 12, 4, 10, 20, 30, 5, 0};  // what GetLocalTime gives
 };
 
 struct ConsoleState {
@@ -72,6 +73,8 @@ struct SelfProcess {
   // The program runs with an administrator's rights: folders only
   // administrators may change (FileSystem::Node::adminOnly) take its writes.
   bool elevated = false;
+  // What RtlGetVersion reports: major, minor, build.
+  DWORD version[3] = {10, 0, 19045};
 };
 
 // What Windows does when the program asks for an administrator's rights

@@ -16,6 +16,7 @@ constexpr DWORD kErrorBadLength = 24;
 constexpr DWORD kErrorDirectory = 267;
 constexpr WORD kShowDefault = 10;
 constexpr win::NTSTATUS kStatusInvalidInfoClass = static_cast<win::NTSTATUS>(0xC0000003u);
+constexpr win::NTSTATUS kStatusInvalidParameter = static_cast<win::NTSTATUS>(0xC000000Du);
 constexpr win::NTSTATUS kStatusAccessViolation = static_cast<win::NTSTATUS>(0xC0000005u);
 constexpr win::NTSTATUS kStatusNoToken = static_cast<win::NTSTATUS>(0xC000007Cu);
 // Rights that allow reading the image name.
@@ -336,6 +337,16 @@ BOOL Model::TerminateProcess(HANDLE handle, UINT exitCode) {
   process->running = false;
   process->exitCode = exitCode;
   return win::TRUE;
+}
+
+win::NTSTATUS Model::RtlGetVersion(win::OSVERSIONINFOW* info) {
+  if (!info || info->dwOSVersionInfoSize < sizeof(*info)) return kStatusInvalidParameter;
+  info->dwMajorVersion = self.version[0];
+  info->dwMinorVersion = self.version[1];
+  info->dwBuildNumber = self.version[2];
+  info->dwPlatformId = 2;
+  info->szCSDVersion[0] = 0;
+  return win::STATUS_SUCCESS;
 }
 
 win::NTSTATUS Model::RtlAdjustPrivilege(win::ULONG privilege, BOOL enable, BOOL currentThread,

@@ -75,6 +75,7 @@ std::vector<Line> FailedSteps(const std::string& what) {
           {what + kWhatToDo, kNotice},
           {"执行过程[1]:假\r\n", kStep},
           {"执行过程[2]:假\r\n", kStep},
+          {scenario::kRunLogLine, kNotice},
           {"补丁安装结束，程序在10秒后自动关闭......\r\n", 0x5F}};
 }
 

@@ -239,11 +239,13 @@ TEST(InstallerRunTest, SizeBoundariesOfTheVersionTable) {
 TEST(InstallerRunTest, DecliningTheManualPickTouchesNothing) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kSize025c);
-  auto before = machine.files.nodes.size();
+  const auto before = scenario::DiskWithoutRunLogs(machine);
   machine.user.answers = {kIdCancel, kIdCancel};
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_EQ(AfterBanner(machine), Discovery(game.window, game.processId, game.ExePath()));
-  EXPECT_EQ(machine.files.nodes.size(), before);
+  EXPECT_TRUE(scenario::DiskWithoutRunLogs(machine) == before);
+  // The record of a declined run is kept too.
+  EXPECT_NE(scenario::File(machine, scenario::kRunLogPath), nullptr);
   EXPECT_EQ(scenario::File(machine, game.AssemblyPath())->data.size(), size_t(kSize025c));
   EXPECT_TRUE(machine.processes.Find(game.processId)->running);
   EXPECT_TRUE(scenario::Started(machine).empty());
@@ -278,6 +280,7 @@ TEST(InstallerFailureTest, NoPayloadForTheLabel) {
       Discovery(game.window, game.processId, game.ExePath()),
       {{"执行过程[1]:假\r\n", kStep},
        {"执行过程[2]:假\r\n", kStep},
+       {scenario::kRunLogLine, scenario::kNoticeAttributes},
        {"补丁安装结束，程序在10秒后自动关闭......\r\n", kClosing}});
   EXPECT_EQ(AfterBanner(machine), expected);
   ASSERT_EQ(machine.dialogs.shown.size(), 4u);

@@ -4,8 +4,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "app/startup.h"
+#include "platform/sim/code_pages.h"
 #include "install/payload_catalogue.h"
 #include "unit/scenario.h"
 
@@ -31,8 +35,9 @@ TEST(BeforeThePlayerAgreesTest, NothingOnDiskChanges) {
   machine.files.AddFile(game.AssemblyPath() + ".patch-new", "half");
   machine.files.AddFile(scenario::KeptDraftPath(game.folder), "half an original");
   machine.user.answers = {kIdCancel, kIdCancel};
+  const auto before = scenario::DiskWithoutRunLogs(machine);
   EXPECT_EQ(ProgramEntry(machine), 0);
-  EXPECT_EQ(machine.files.changes(), 0);
+  EXPECT_TRUE(scenario::DiskWithoutRunLogs(machine) == before);
   EXPECT_NE(machine.files.Find(game.AssemblyPath() + ".patch-new"), nullptr);
 
   // Agreed: they go, and the patch goes in.
@@ -57,12 +62,13 @@ TEST(BeforeThePlayerAgreesTest, AnAsideIsAskedAboutAndMovedOnlyAfterAYes) {
     const std::string older(kSize024g, 'a');
     machine.files.AddFile(game.AssemblyPath() + ".aside1", older);
     machine.user.answers = {static_cast<int>(yes ? kIdOk : kIdCancel), static_cast<int>(kIdCancel)};
+    const auto before = scenario::DiskWithoutRunLogs(machine);
     EXPECT_EQ(ProgramEntry(machine), 0);
     ASSERT_GE(machine.dialogs.shown.size(), 1u);
     EXPECT_EQ(machine.dialogs.shown[0].style, 0x21u);
     EXPECT_NE(machine.dialogs.shown[0].text.find("0.24g"), std::string::npos);
     if (!yes) {
-      EXPECT_EQ(machine.files.changes(), 0);
+      EXPECT_TRUE(scenario::DiskWithoutRunLogs(machine) == before);
       EXPECT_EQ(machine.files.Find(game.AssemblyPath()), nullptr);
       continue;
     }
@@ -134,6 +140,70 @@ TEST(DamagedPayloadTest, IsRefusedAndTheGameKeepsItsAssembly) {
     // The run checks before anything is asked of Windows.
     EXPECT_TRUE(machine.elevation.requests.empty());
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The run's record as GB18030 lines; empty when there is none or it is not
+// UTF-8 with a byte-order mark.
+std::vector<std::string> RecordLines(const sim::Machine& machine, const std::string& path) {
+  const auto* file = scenario::File(machine, path);
+  if (!file || !file->data.starts_with("\xEF\xBB\xBF")) return {};
+  const std::string text = sim::Recode("GB18030", "UTF-8", file->data.substr(3));
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  for (std::size_t end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(text.substr(at, end - at));
+  return lines;
+}
+
+TEST(RunLogTest, AFailedRunsRecordSaysWhatHappenedAndWhy) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kSize025c);
+  scenario::MakeAdminOnly(machine, game);
+  machine.elevation.consent = sim::Elevation::Consent::kDeclined;
+  machine.user.answers = {kIdOk, kIdOk, kIdOk};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_TRUE(HasLine(machine, scenario::kRunLogLine));
+  EXPECT_EQ(RecordLines(machine, scenario::kRunLogPath),
+            (std::vector<std::string>{
+                "Thistlegarden补丁程序：1.0.0.0",
+                "时间：2026-12-10 20:30:05",
+                "Windows：10.0.19045",
+                "游戏进程ID：" + std::to_string(game.processId),
+                "窗口句柄：" + std::to_string(game.window),
+                "游戏路径：D:\\Games\\Thistlegarden\\Thistlegarden.exe",
+                "Assembly-CSharp.dll：3240100 字节（0.25c）",
+                "询问：是否确认为 0.25c：确定",
+                "版本：0.25c",
+                "管理员权限：已请求，没有获得管理员权限",
+                "执行过程[1] 替换Assembly-CSharp.dll：假（错误代码 1223：操作已被用户取消。）",
+                "执行过程[2] 复制到临时文件夹：假",
+            }));
+}
+
+// A declined run keeps a record too; never more than five are kept.
+TEST(RunLogTest, TheLastFiveRunsAreKept) {
+  auto machine = std::make_unique<sim::Machine>();
+  scenario::InstallGame(*machine, kSize025c);
+  for (int run = 1; run <= 7; ++run) {
+    if (run > 1) {
+      auto next = std::make_unique<sim::Machine>();
+      scenario::RestartOn(*next, *machine);
+      machine = std::move(next);
+    }
+    machine->user.answers = {kIdCancel, kIdCancel};
+    EXPECT_EQ(ProgramEntry(*machine), 0);
+  }
+  const std::string folder = std::string(scenario::kTemp) + "Thistlegarden补丁程序\\";
+  for (int n = 1; n <= 5; ++n) {
+    const auto lines = RecordLines(*machine, folder + "运行记录" + std::to_string(n) + ".txt");
+    ASSERT_FALSE(lines.empty()) << n;
+    EXPECT_EQ(lines.back(), "询问：是否手动选择：否");
+  }
+  EXPECT_EQ(scenario::File(*machine, folder + "运行记录6.txt"), nullptr);
 }
 
 }  // namespace

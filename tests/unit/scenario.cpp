@@ -110,4 +110,16 @@ std::vector<const sim::ProcessTable::Process*> Started(const sim::Machine& machi
   return started;
 }
 
+std::map<std::string, std::string> DiskWithoutRunLogs(const sim::Machine& machine) {
+  const std::string logFolder = std::string(kTemp) + "Thistlegarden补丁程序";
+  std::map<std::string, std::string> disk;
+  for (const auto& [key, node] : machine.files.nodes) {
+    const std::string name = node.name.substr(sim::FileSystem::NameStart(node.name));
+    if (node.name == logFolder || (node.name.starts_with(logFolder) && name.starts_with("运行记录")))
+      continue;
+    disk[node.name] = node.directory ? "<folder>" : node.data;
+  }
+  return disk;
+}
+
 }  // namespace scenario

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,13 @@ inline constexpr char kGameFolder[] = "D:\\Games\\Thistlegarden\\";
 inline constexpr char kTemp[] = "C:\\Users\\Player\\AppData\\Local\\Temp\\";
 inline constexpr win::UINT kIdOk = 1;
 inline constexpr win::UINT kIdCancel = 2;
+
+// Where a run keeps its record, and the line that says so after a failed step.
+inline constexpr char kRunLogPath[] =
+    "C:\\Users\\Player\\AppData\\Local\\Temp\\Thistlegarden补丁程序\\运行记录1.txt";
+inline const std::string kRunLogLine =
+    std::string("运行记录已保存到 ") + kRunLogPath + "，求助时请附上这个文件。\r\n";
+inline constexpr win::WORD kNoticeAttributes = 0x0E;
 
 struct Line {
   std::string text;
@@ -109,6 +117,10 @@ class FlippedPayloadByte {
   }
   unsigned char* byte_;
 };
+
+// The disk as name -> data ("<folder>" for a folder), without the run's
+// records and the folder made for them.
+std::map<std::string, std::string> DiskWithoutRunLogs(const sim::Machine& machine);
 
 // The run's transcript pieces.
 const sim::FileSystem::Node* File(const sim::Machine& machine, const std::string& path);
