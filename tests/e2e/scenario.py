@@ -51,6 +51,10 @@ VERSION_SIZES = {
 
 ROOT_NAME = 'tg-e2e'
 
+# The newest record of a run, in the output folder; older ones go up to 5.
+RUN_LOG = '运行记录1.txt'
+RUN_LOG_PREFIX = '运行记录'
+
 # Names the installer gives what it keeps and what it writes beside.
 NEW_FILE_SUFFIX = '.patch-new'
 
@@ -69,6 +73,7 @@ LABEL_ATTR = 0x03           # dark cyan on black
 VALUE_ATTR = 0x07           # light grey on black
 STEP_ATTR = 0x0A            # bright green on black
 CLOSING_ATTR = 0x5F         # bright white on dark magenta
+NOTICE_ATTR = 0x0E          # bright yellow on black
 
 BANNER = [
     ('免责声明：本程序仅供参考，技术分享。请勿用于非法用途！\r\n', BANNER_ATTR),
@@ -122,8 +127,16 @@ def step_writes(pid, name, step1, step2, restarted=None):
         out.append(('执行过程[%d]:%s\r\n' % (n, '真' if ok else '假'), STEP_ATTR))
     if step1 if restarted is None else restarted:
         out.append(('重新运行 %s\r\n' % name, STEP_ATTR))
+    if not (step1 and step2):
+        out.append(run_log_line())
     out.append((CLOSING_TEXT + '\r\n', CLOSING_ATTR))
     return out
+
+
+def run_log_line():
+    """The line after a failed step that says where the run's record is."""
+    folder = temp_folder()[0].rstrip('\\') + '\\' + OUTPUT_FOLDER
+    return ('运行记录已保存到 %s\\%s，求助时请附上这个文件。\r\n' % (folder, RUN_LOG), NOTICE_ATTR)
 
 
 def good_install_writes(game, shown_path):
@@ -305,11 +318,14 @@ def clear_output_folder():
     shutil.rmtree(output_folder(), ignore_errors=True)
 
 
-def list_folder(path):
-    """{relative path: size} of every file below path."""
+def list_folder(path, records=False):
+    """{relative path: size} of every file below path; the runs' records
+    only with `records`."""
     out = {}
     for base, _, files in os.walk(path):
         for name in files:
+            if name.startswith(RUN_LOG_PREFIX) and not records:
+                continue
             full = os.path.join(base, name)
             out[os.path.relpath(full, path)] = os.path.getsize(full)
     return out

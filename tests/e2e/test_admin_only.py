@@ -12,7 +12,6 @@ import unittest
 
 import scenario as sc
 
-NOTICE_ATTR = 0x0E          # bright yellow on black
 ASKING_TEXT = ('游戏所在的文件夹需要管理员权限才能修改，Windows将询问是否允许本程序修改；'
                '选择“否”不会改动任何文件。')
 WHAT_TO_DO = '，游戏文件未作任何改动。请右键点击本程序，选择“以管理员身份运行”后再试。'
@@ -44,7 +43,7 @@ class AdminOnlyTest(sc.InstallRunTest):
             refused = '以管理员权限修改游戏文件也未成功（错误代码5）'
             self.assertScreen(result, sc.BANNER
                               + sc.discovery_writes(game['hwnd'], game['pid'], folder + sc.GAME_EXE)
-                              + [(ASKING_TEXT + '\r\n', NOTICE_ATTR), (refused + WHAT_TO_DO + '\r\n', NOTICE_ATTR)]
+                              + [(ASKING_TEXT + '\r\n', sc.NOTICE_ATTR), (refused + WHAT_TO_DO + '\r\n', sc.NOTICE_ATTR)]
                               + sc.step_writes(game['pid'], sc.GAME_EXE, False, False))
             boxes = self.boxes(user, 3)
             self.assertEqual(len(boxes), 3, boxes)
@@ -58,6 +57,10 @@ class AdminOnlyTest(sc.InstallRunTest):
             self.assertEqual(s.assembly(), original)
             self.assertEqual(sorted(os.listdir(managed)), [sc.ASSEMBLY[-1]])
             self.assertTrue(sc.alive(game['pid']), 'the game is not running')
+            # The run's record says what the elevated part reported.
+            record = sc.read_bytes(os.path.join(sc.output_folder(), sc.RUN_LOG))
+            self.assertTrue(record.startswith(b'\xef\xbb\xbf'), record[:16])
+            self.assertIn('管理员权限：已请求，' + refused, record[3:].decode('utf-8'))
             self.assertEqual(len(s.instances()), 1, s.instances())
 
 
