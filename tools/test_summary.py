@@ -20,7 +20,7 @@ REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # quotes with " when the reason holds a ').
 SKIP_SAID = re.compile(r"""^skipped: (.+)$|\.\.\. skipped (['"])(.+)\2$""", re.M)
 # What slot_guard.py says of a wineserver that spun.
-SPIN_SAID = re.compile(r'^wine-spin: .*diagnostics in (\S+)$', re.M)
+SPIN_SAID = re.compile(r'wine-spin: .*diagnostics in (\S+)$', re.M)
 
 
 def skip_reasons(output):

@@ -169,7 +169,8 @@ def end_slot(prefix, child):
 
 
 def say(text):
-    sys.stdout.write('wine-spin: %s\n' % text)
+    # On a line of its own: the test may have been ended mid-line.
+    sys.stdout.write('\nwine-spin: %s\n' % text)
     sys.stdout.flush()
 
 

@@ -269,7 +269,7 @@ OK (skipped=1)
                 'of slot 2\n')
         report = """<?xml version="1.0" encoding="UTF-8"?>
 <testsuite tests="3">
-  <testcase name="again" status="run"><system-out>%s</system-out></testcase>
+  <testcase name="again" status="run"><system-out>test_x (m.C.test_x) ... %s</system-out></testcase>
   <testcase name="twice" status="fail"><failure message="Failed"/><system-out>%s%s</system-out>
   </testcase>
   <testcase name="plain" status="fail"><failure message="Failed"/>
