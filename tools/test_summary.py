@@ -1,7 +1,9 @@
 """Says at the end of the test command what this host proved: how many
 tests of each preset passed, failed and were skipped, and why they were
-skipped, from the JUnit reports CTest wrote (build/PRESET/ctest.xml), and
-what a host that runs no 32-bit code could not prove.
+skipped, from the JUnit reports CTest wrote (build/PRESET/ctest.xml), which
+cases ran a second time because their Wine slot's wineserver spun
+(tests/e2e/slot_guard.py), and what a host that runs no 32-bit code could
+not prove.
 
 usage: test_summary.py HOST_STATUS HOST_LINE PRESET...
 HOST_STATUS is tools/host32.sh's exit code (0 runs 32-bit code, 1 does
@@ -17,6 +19,8 @@ REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # "skipped: why" (our runners), "... skipped 'why'" (unittest -v, which
 # quotes with " when the reason holds a ').
 SKIP_SAID = re.compile(r"""^skipped: (.+)$|\.\.\. skipped (['"])(.+)\2$""", re.M)
+# What slot_guard.py says of a wineserver that spun.
+SPIN_SAID = re.compile(r'wine-spin: .*diagnostics in (\S+)$', re.M)
 
 
 def skip_reasons(output):
@@ -53,6 +57,21 @@ def tally(preset):
     return outcomes, reasons
 
 
+def spin_reruns(preset):
+    """[(case, passed, [diagnostics folders])] of the cases whose slot's
+    wineserver spun while they ran, so that they ran again."""
+    suite = report(preset)
+    if suite is None:
+        return []
+    out = []
+    for case in suite.iter('testcase'):
+        folders = SPIN_SAID.findall(case.findtext('system-out') or '')
+        if folders:
+            failed = case.find('failure') is not None or case.get('status') == 'fail'
+            out.append((case.get('name'), not failed, folders))
+    return out
+
+
 def e2e_cases_run(preset):
     """Names of the end-to-end cases of a preset that ran (passed or failed)."""
     suite = report(preset)
@@ -79,6 +98,11 @@ def main(argv):
         print('  %-6s %s' % (preset, ', '.join(parts) or 'no tests'))
         for reason, n in reasons.most_common():
             print('         %d skipped: %s' % (n, reason))
+        for name, passed, folders in spin_reruns(preset):
+            print('         RUN AGAIN: %s, its wineserver spun (%s); %s' % (
+                name, ', '.join(os.path.relpath(f, REPO) if f.startswith(REPO) else f
+                                for f in folders),
+                'passed in a fresh session' if passed else 'FAILED'))
     if host_status == 0:
         print('  The 32-bit release, the program players get, ran here under Wine 10: its')
         print('  conformance cases and the whole end-to-end suite.')

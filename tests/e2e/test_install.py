@@ -85,6 +85,9 @@ class InstallTest(sc.InstallRunTest):
                        ['ok', 'cancel'])
         self.assertAnswered(boxes[0])
         installer_pid = boxes[0]['pid']
+        # Its work is done: left running, it would inspect every later
+        # install's windows as well.
+        user.stop()
 
         name = os.path.basename(s.game_exe)
         expected = sc.expected_screen(

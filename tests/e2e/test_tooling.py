@@ -241,6 +241,68 @@ OK (skipped=1)
         self.assertEqual(test_summary.skip_reasons(self.REPORT.split('<system-out>')[-1]),
                          ['the 32-bit suite runs this case', "host's reason"])
 
+    def test_cases_run_again_after_a_spinning_wineserver(self):
+        sys.path.insert(0, os.path.join(REPO, 'tools'))
+        import test_summary
+        said = ('wine-spin: the wineserver of slot 2 (pid 9) spun: 6.5 s in user space in 20.1 s '
+                'without blocking once, while every Wine program of the slot waited on it; '
+                'diagnostics in %s\nwine-spin: running the case once more, in a fresh session '
+                'of slot 2\n')
+        report = """<?xml version="1.0" encoding="UTF-8"?>
+<testsuite tests="3">
+  <testcase name="again" status="run"><system-out>test_x (m.C.test_x) ... %s</system-out></testcase>
+  <testcase name="twice" status="fail"><failure message="Failed"/><system-out>%s%s</system-out>
+  </testcase>
+  <testcase name="plain" status="fail"><failure message="Failed"/>
+    <system-out>wine-spin: is no more than a word in a failure</system-out></testcase>
+</testsuite>
+""" % (said % '/b/wine-spins/slot2-1', said % '/b/wine-spins/slot1-1', said % '/b/wine-spins/slot1-2')
+        with tempfile.TemporaryDirectory() as repo:
+            os.makedirs(os.path.join(repo, 'build', 'p'))
+            with open(os.path.join(repo, 'build', 'p', 'ctest.xml'), 'w') as f:
+                f.write(report)
+            old, test_summary.REPO = test_summary.REPO, repo
+            try:
+                reruns = test_summary.spin_reruns('p')
+            finally:
+                test_summary.REPO = old
+        self.assertEqual(reruns, [('again', True, ['/b/wine-spins/slot2-1']),
+                                  ('twice', False, ['/b/wine-spins/slot1-1', '/b/wine-spins/slot1-2'])])
+
+
+class SlotGuardTest(unittest.TestCase):
+    """What counts as a wineserver that spins: a server that never blocks,
+    runs in user space and makes no system call while no Wine program of
+    its slot runs, for the whole time asked; nothing else."""
+
+    def watch(self, server, running=False, seconds=25, state='R'):
+        import slot_guard
+        w = slot_guard.Watch('/none')
+        tick = slot_guard.TICK
+        # (time, pid, utime, stime, voluntary switches, a Wine program ran, state)
+        w.samples = [(t, 7) + server(t, tick) + (running, state) for t in range(seconds + 1)]
+        return w.spinning()
+
+    def test_a_server_looping_in_user_space(self):
+        spin = self.watch(lambda t, tick: (t * tick // 2, t // 10, 40))
+        self.assertEqual((spin['pid'], spin['seconds'], spin['user']), (7, 25, 12.5))
+        self.assertIsNone(self.watch(lambda t, tick: (t * tick // 2, 0, 40), seconds=15),
+                          'spun for less than asked')
+
+    def test_a_busy_or_waiting_server_is_not_spinning(self):
+        cases = {
+            'it blocked now and then': lambda t, tick: (t * tick // 2, 0, 40 + t // 5),
+            'it made system calls': lambda t, tick: (t * tick // 2, t * tick // 4, 40),
+            'it hardly ran': lambda t, tick: (t // 2, 0, 40),
+        }
+        for why, server in cases.items():
+            with self.subTest(why):
+                self.assertIsNone(self.watch(server))
+        self.assertIsNone(self.watch(lambda t, tick: (t * tick, 0, 40), running=True),
+                          'a Wine program of the slot ran')
+        self.assertIsNone(self.watch(lambda t, tick: (t * tick, 0, 40), state='S'),
+                          'it sleeps now')
+
 
 if __name__ == '__main__':
     unittest.main()

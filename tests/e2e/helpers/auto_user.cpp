@@ -27,6 +27,7 @@
 #include "json_text.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -110,6 +111,15 @@ std::vector<HWND> Children(HWND window) {
   std::vector<HWND> children;
   EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&children));
   return children;
+}
+
+// The child with control ID `id`. Not GetDlgItem: Wine's lists the siblings
+// of the first child, and doing that while the owner destroys that child
+// makes Wine 10's wineserver loop for good; listing the children is safe.
+HWND ChildWithId(HWND window, int id) {
+  for (HWND child : Children(window))
+    if (GetParent(child) == window && GetDlgCtrlID(child) == id) return child;
+  return nullptr;
 }
 
 bool IsClass(HWND window, const wchar_t* name) {
@@ -317,7 +327,7 @@ std::string DescribeBox(HWND box, std::vector<std::string>& buttonNames) {
   }
   std::string via = "control";
   std::string icon = iconControl ? IdentifyIcon(box, iconControl, via) : "none";
-  HWND textControl = GetDlgItem(box, 0xFFFF);
+  HWND textControl = ChildWithId(box, 0xFFFF);
   return ",\"kind\":\"box\",\"text\":" + Json(textControl ? Text(textControl) : L"") +
          ",\"icon\":\"" + icon + "\",\"icon_via\":\"" + via +
          "\",\"buttons\":" + JsonList(buttonNames) + ",\"button_texts\":" + JsonList(texts);
@@ -435,7 +445,7 @@ std::string Act(HWND window, bool box, const std::wstring& action, std::vector<s
   if (box) {
     const int id = ButtonIdOf(name);
     if (!id) return "unknown action";
-    HWND button = GetDlgItem(window, id);
+    HWND button = ChildWithId(window, id);
     if (!button || !IsWindowVisible(button)) return "no such button";
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
     return "";
@@ -504,6 +514,12 @@ int main() {
 
   const ULONGLONG start = GetTickCount64();
   std::vector<HWND> seen;
+  // Windows found to be neither kind, and when: their children are listed
+  // again only after kRecheckMs. Listing another process's children while
+  // it destroys one of them can hang Wine 10's wineserver for good, so
+  // each listing is one chance of that.
+  constexpr ULONGLONG kRecheckMs = 1000;
+  std::vector<std::pair<HWND, ULONGLONG>> other;
   size_t nextAnswer = 0;
   long long handled = 0;
   while (count == 0 || handled < count) {
@@ -513,6 +529,11 @@ int main() {
     for (HWND w : seen)
       if (IsWindow(w)) still.push_back(w);
     seen.swap(still);
+    const ULONGLONG now = GetTickCount64();
+    std::vector<std::pair<HWND, ULONGLONG>> recent;
+    for (const auto& o : other)
+      if (now - o.second < kRecheckMs && IsWindow(o.first)) recent.push_back(o);
+    other.swap(recent);
 
     std::vector<HWND> windows;
     EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&windows));
@@ -521,8 +542,13 @@ int main() {
       bool known = false;
       for (HWND w : seen) known = known || w == window;
       if (known) continue;
+      for (const auto& o : other) known = known || o.first == window;
+      if (known) continue;
       const bool box = IsMessageBox(window);
-      if (!box && !IsSelectionWindow(window)) continue;
+      if (!box && !IsSelectionWindow(window)) {
+        other.emplace_back(window, now);
+        continue;
+      }
       seen.push_back(window);
       Sleep(settle);  // let it finish painting
       if (!IsWindow(window)) continue;
