@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "app/version_questions.h"
 #include "runtime/program_state.h"
 
 // The whole installer, from banner to closing notice; always 0.

@@ -4,6 +4,7 @@
 
 #include "app/elevation.h"
 #include "app/installer.h"
+#include "install/versions.h"
 #include "runtime/handles.h"
 #include "ui/message_box.h"
 #include "runtime/values.h"
@@ -135,6 +136,7 @@ int ProgramEntry(win::Api& api) {
   CreateOwnerWindow(state);
   if (!LoadWindowDefinitions(state))
     return ReportRuntimeError(state, 0, "载入窗口模板数据段出错!", 5, 1);
+  for (const KnownVersion& version : kKnownVersions) state.versionLabels.emplace_back(version.label);
   state.console.create(api);
   RegisterCleanup(state, InstallerCleanup);
   state.textCodePage = 936;

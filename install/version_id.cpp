@@ -6,13 +6,8 @@
 #include "install/output_layout.h"
 #include "install/versions.h"
 #include "runtime/values.h"
-#include "ui/message_box.h"
 
 namespace {
-
-constexpr std::int32_t kBoxTimeout = 1000000;
-constexpr win::UINT kOkCancelQuestion = 0x21;
-constexpr win::UINT kOkCancelWarning = 0x31;
 
 // Tested in the table's order.
 const KnownVersion* RowFor(std::int32_t sizeCode) {
@@ -34,8 +29,7 @@ Text VersionForSizeCode(std::int32_t sizeCode) {
   return row ? Text(row->label) : Text();
 }
 
-VersionChoice IdentifyVersion(win::Api& api, std::int32_t codePage, const Text& folder,
-                              PickVersionByHand pickByHand, void* context) {
+VersionChoice IdentifyVersion(win::Api& api, const Text& folder, const VersionQuestions& ask) {
   FileLookup assembly = LookUpFile(api, GameAssemblyPath(folder));
   // With no assembly, an original an earlier build set aside is what goes
   // back before the write: its size is the one asked about.
@@ -45,17 +39,10 @@ VersionChoice IdentifyVersion(win::Api& api, std::int32_t codePage, const Text& 
   }
   Text label = "0.00";
   const KnownVersion* row = assembly.found() ? RowFor(AssemblySizeCode(assembly.size)) : nullptr;
-  if (row) {
-    if (TimedMessageBox(api, codePage, row->question, kOkCancelQuestion,
-                        Text("欧尼酱~这个事情很重要！"), std::nullopt, kBoxTimeout) == 0)
-      label = row->label;
-  }
+  if (row && ask.confirm(ask.context, row->question)) label = row->label;
   if (CompareText(label, "0.00") == 0) {
-    if (TimedMessageBox(api, codePage, "未能成功检测到你的游戏版本，是否手动选择？否则退出。",
-                        kOkCancelWarning, Text("欧尼酱！出错啦~"), std::nullopt,
-                        kBoxTimeout) != 0)
-      return {false, Text(), assembly};
-    label = pickByHand(context);
+    if (!ask.offerPickByHand(ask.context)) return {false, Text(), assembly};
+    label = ask.pickByHand(ask.context);
   }
   return {true, label, assembly};
 }

@@ -18,9 +18,19 @@ struct VersionChoice {
   FileLookup assembly;
 };
 
-// Shows the selection window and returns the text it left (empty when its
-// OK button was never pressed).
-using PickVersionByHand = Text (*)(void* context);
+// What IdentifyVersion asks the player. The run supplies the boxes and the
+// selection window; `context` is handed to each.
+struct VersionQuestions {
+  // The version the size suggests, `question` its whole text: true when the
+  // player confirms it.
+  bool (*confirm)(void* context, const char* question);
+  // No version confirmed: true to pick one by hand, false to end the run.
+  bool (*offerPickByHand)(void* context);
+  // The text the selection window left (empty when its OK button was never
+  // pressed).
+  Text (*pickByHand)(void* context);
+  void* context;
+};
 
 // The size code: the assembly's size in hundredths of a mebibyte, rounded
 // down; -1 for a missing file (a negative size) and for a size of 2 GiB or
@@ -30,5 +40,4 @@ std::int32_t AssemblySizeCode(std::int64_t size);
 // The label whose row of the version table has `sizeCode`, or empty.
 Text VersionForSizeCode(std::int32_t sizeCode);
 
-VersionChoice IdentifyVersion(win::Api& api, std::int32_t codePage, const Text& folder,
-                              PickVersionByHand pickByHand, void* context);
+VersionChoice IdentifyVersion(win::Api& api, const Text& folder, const VersionQuestions& ask);

@@ -26,6 +26,9 @@ struct ProgramState {
   ConsoleWriter console;
   std::int32_t textCodePage = 936;
   GameTarget game;
+  // The labels the version selection window lists, in order, and the text
+  // its OK button left.
+  std::vector<Text> versionLabels;
   Text chosenVersion;
   Text programDirectory;
   std::vector<CleanupRoutine> cleanupRoutines;

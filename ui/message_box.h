@@ -8,6 +8,11 @@
 #include "platform/win_api.h"
 #include "runtime/types.h"
 
+// Box styles: the buttons, or'ed with the icon.
+inline constexpr win::UINT kBoxOkCancel = 0x1;
+inline constexpr win::UINT kBoxIconError = 0x10, kBoxIconQuestion = 0x20, kBoxIconWarning = 0x30,
+                           kBoxIconInformation = 0x40;
+
 // Shows a modal box and returns the platform's result minus one: 0 for OK,
 // 1 for Cancel, ..., 31999 when the time-out closed it, -1 when not shown.
 // Defaults: style 0, title "友情提醒", the owner a visible window of this

@@ -1,7 +1,5 @@
 #include "ui/version_window.h"
 
-#include "install/versions.h"
-
 namespace {
 
 constexpr int kWidth = 310;
@@ -84,9 +82,9 @@ win::HWND CreateControls(win::Api& api, win::HWND window) {
   return combo;
 }
 
-void InitialiseCombo(win::Api& api, win::HWND combo) {
-  for (const KnownVersion& version : kKnownVersions)
-    SendTo(api, combo, win::CB_ADDSTRING, 0, reinterpret_cast<win::LPARAM>(version.label));
+void InitialiseCombo(win::Api& api, win::HWND combo, const std::vector<Text>& labels) {
+  for (const Text& label : labels)
+    SendTo(api, combo, win::CB_ADDSTRING, 0, reinterpret_cast<win::LPARAM>(label.c_str()));
   win::LRESULT itemHeight = SendTo(api, combo, win::CB_GETITEMHEIGHT, 0);
   if (itemHeight > 0) SendTo(api, combo, win::CB_SETITEMHEIGHT, 0, itemHeight + 1);
   SendTo(api, combo, win::CB_LIMITTEXT, 0);
@@ -153,7 +151,7 @@ bool ShowVersionSelectWindow(ProgramState& state) {
   api.SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
   SendTo(api, window, win::WM_SETFONT, api.GetStockObject(DEFAULT_GUI_FONT), 1);
   const win::HWND combo = CreateControls(api, window);
-  InitialiseCombo(api, combo);
+  InitialiseCombo(api, combo, state.versionLabels);
   api.ShowWindow(window, SW_SHOW);
   api.SetFocus(combo);
 

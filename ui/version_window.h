@@ -11,5 +11,5 @@ win::LRESULT VersionWindowProc(void* context, win::HWND window, win::UINT messag
 
 // Shows the version selection window, owned by the program's hidden owner
 // window, and returns once it is gone; false when it cannot be created.
-// Its OK button stores the combo box's text in state.chosenVersion.
+// It lists state.versionLabels; its OK button stores the combo box's text in state.chosenVersion.
 bool ShowVersionSelectWindow(ProgramState& state);

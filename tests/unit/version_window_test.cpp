@@ -4,6 +4,7 @@
 
 #include "app/startup.h"
 #include "install/payload_catalogue.h"
+#include "install/versions.h"
 #include "platform/sim/machine.h"
 #include "ui/version_window.h"
 #include "ui/window_definitions.h"
@@ -30,6 +31,7 @@ class VersionWindowTest : public ::testing::Test {
     machine.RegisterClassExA(&owner);
     state.ownerWindow = machine.CreateWindowExA(0x80, "Owner", "", 0, 0, 0, 0, 0, 0, 0);
     ASSERT_TRUE(LoadWindowDefinitions(state));
+    for (const KnownVersion& version : kKnownVersions) state.versionLabels.emplace_back(version.label);
     // What the screen shows when the user first acts.
     machine.user.beforeAction = [this, &m = machine] {
       if (shown) return;

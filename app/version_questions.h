@@ -1,0 +1,18 @@
+// The run's questions about the game version: the program's boxes and the
+// selection window, asked through IdentifyVersion.
+#pragma once
+
+#include <cstdint>
+
+#include "install/version_id.h"
+#include "platform/win_api.h"
+#include "runtime/types.h"
+
+// Shows the selection window and returns the text it left (empty when its
+// OK button was never pressed).
+using PickVersionByHand = Text (*)(void* context);
+
+// IdentifyVersion asking with the program's boxes, their text in `codePage`,
+// and `pickByHand` (given `context`) for the selection window.
+VersionChoice IdentifyVersion(win::Api& api, std::int32_t codePage, const Text& folder,
+                              PickVersionByHand pickByHand, void* context);
