@@ -1,5 +1,5 @@
-// The payloads carried inside the program: five patched assemblies, by
-// version label, and the two comparison images, by role.
+// The payloads carried inside the program: a patched assembly for each
+// version of the table, by label, and the two comparison images, by role.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +17,8 @@ struct PayloadBlob {
   std::string_view bytes() const;
 };
 
-// The patched assembly of a version of the table ("0.24g", "0.25a", "0.25b",
-// "0.25c", "0.25e"), the label compared byte for byte, case distinguished;
+// The patched assembly of a version of the table, the label compared byte
+// for byte, case distinguished;
 // nullptr for any other label.
 const PayloadBlob* FindPayload(std::string_view label);
 

@@ -28,6 +28,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(REPO, 'payload'))
+import validate_payloads  # noqa: E402  (the reader of the table of versions)
 SESSION = os.path.join(HERE, 'wine-session')
 
 
@@ -36,7 +38,7 @@ def parse_args(argv):
     parser.add_argument('--build', default=os.path.join(REPO, 'build', 'win32'),
                         help='the build tree (default: build/win32, the release)')
     parser.add_argument('--version', default='0.25c',
-                        choices=['0.24g', '0.25a', '0.25b', '0.25c', '0.25e'],
+                        choices=[label for label, _, _, _ in validate_payloads.read_versions()],
                         help='game version the stand-in assembly identifies as')
     parser.add_argument('--manual', action='store_true',
                         help='a person answers the boxes (on $DISPLAY)')

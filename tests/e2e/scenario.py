@@ -13,6 +13,7 @@ import json
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -33,21 +34,22 @@ MARKER_FILE = '该文件夹没用可以直接删除'
 BEFORE_IMAGE = '安装前.PNG'
 AFTER_IMAGE = '安装后.PNG'
 
-# label -> payload file name, and an assembly size that identifies the label.
-PAYLOAD_FILES = {
-    '0.24g': 'Assembly-CSharp-0.24g.dll',
-    '0.25a': 'Assembly-CSharp-0.25a.dll',
-    '0.25b': 'Assembly-CSharp-0.25b.dll',
-    '0.25c': 'Assembly-CSharp-0.25c.dll',
-    '0.25e': 'Assembly-CSharp-0.25e.dll',
-}
-VERSION_SIZES = {
-    '0.24g': 2904555,
-    '0.25a': 3215360,
-    '0.25b': 3230000,
-    '0.25c': 3240100,
-    '0.25e': 3271557,
-}
+sys.path.insert(0, os.path.join(REPO, 'payload'))
+import validate_payloads  # noqa: E402  (the reader of the table of versions)
+
+
+def smallest_with_code(size_code):
+    """The smallest assembly size with `size_code` (its size in hundredths
+    of a mebibyte, rounded down)."""
+    return (size_code * 1048576 + 99) // 100
+
+
+# The versions of payload/versions.def in its order; label -> payload file
+# name, and an assembly size that identifies the label.
+_TABLE = validate_payloads.read_versions()
+VERSIONS = [label for label, _, _, _ in _TABLE]
+PAYLOAD_FILES = {label: name for label, _, name, _ in _TABLE}
+VERSION_SIZES = {label: smallest_with_code(codes[0]) for label, codes, _, _ in _TABLE}
 
 ROOT_NAME = 'tg-e2e'
 
@@ -75,13 +77,35 @@ STEP_ATTR = 0x0A            # bright green on black
 CLOSING_ATTR = 0x5F         # bright white on dark magenta
 NOTICE_ATTR = 0x0E          # bright yellow on black
 
-BANNER = [
-    ('免责声明：本程序仅供参考，技术分享。请勿用于非法用途！\r\n', BANNER_ATTR),
-    ('此版本为离线版！无法收到补丁更新！不建议使用，建议换成常规版本。\r\n', BANNER_ATTR),
-    ('https://space.example.com/orrinvale\r\n', LINK_ATTR),
-    ('https://space.example.com/tamsk_olu\r\n', LINK_ATTR),
-    ('https://forum.example.org/u/thistlegarden-patch\r\n', LINK_ATTR),
-]
+GOOD_INSTALL_FILE = os.path.join(REPO, 'tests', 'expected', 'good_install.txt')
+
+
+def _read_good_install():
+    """The writes of tests/expected/good_install.txt: (text with its {...}
+    fields, attributes)."""
+    escapes = {'r': '\r', 'n': '\n'}
+    writes = []
+    with open(GOOD_INSTALL_FILE, encoding='utf-8') as f:
+        for line in f:
+            if line.startswith('#') or '"' not in line:
+                continue
+            attr, quoted = line.split(' ', 1)
+            text, body = '', quoted.strip()[1:-1]
+            i = 0
+            while i < len(body):
+                if body[i] == '\\' and i + 1 < len(body):
+                    i += 1
+                    text += escapes.get(body[i], body[i])
+                else:
+                    text += body[i]
+                i += 1
+            writes.append((text, int(attr, 16)))
+    return writes
+
+
+_GOOD_INSTALL = _read_good_install()
+BANNER_LINES = 5
+BANNER = _GOOD_INSTALL[:BANNER_LINES]
 
 ERROR_TITLE = '欧尼酱~出错啦~'
 CONFIRM_TITLE = '欧尼酱~这个事情很重要！'
@@ -111,25 +135,34 @@ def run_failure_text(pid, hwnd, folder, name, step1, step2):
             + '\r\n\r\n执行过程:\r\n%s\r\n%s' % (truth(step1), truth(step2)))
 
 
+def _filled(writes, hwnd=0, pid=0, path='', name=''):
+    fields = {'{hwnd}': '%d' % hwnd, '{pid}': '%d' % pid, '{path}': path, '{name}': name}
+    out = []
+    for text, attr in writes:
+        for field, value in fields.items():
+            text = text.replace(field, value)
+        out.append((text, attr))
+    return out
+
+
 def discovery_writes(hwnd, pid, path):
-    return [('窗口句柄ID ', LABEL_ATTR), ('%d\r\n' % hwnd, VALUE_ATTR),
-            ('游戏进程ID ', LABEL_ATTR), ('%d\r\n' % pid, VALUE_ATTR),
-            ('游戏路径 ', LABEL_ATTR), (path + '\r\n', VALUE_ATTR)]
+    return _filled(_GOOD_INSTALL[BANNER_LINES:BANNER_LINES + 6], hwnd=hwnd, pid=pid, path=path)
 
 
 def step_writes(pid, name, step1, step2, restarted=None):
     """The writes after the discovery lines on the normal end; the game is
     started again (restarted None: when step 1 ended it)."""
+    replace, end, one, two, again, closing = _filled(_GOOD_INSTALL[BANNER_LINES + 6:], pid=pid, name=name)
     out = []
     if step1:
-        out += [('替换Assembly-CSharp.dll\r\n', STEP_ATTR), ('结束进程 %d\r\n' % pid, STEP_ATTR)]
-    for n, ok in ((1, step1), (2, step2)):
-        out.append(('执行过程[%d]:%s\r\n' % (n, '真' if ok else '假'), STEP_ATTR))
+        out += [replace, end]
+    for (text, attr), ok in ((one, step1), (two, step2)):
+        out.append((text if ok else text.replace('真', '假'), attr))
     if step1 if restarted is None else restarted:
-        out.append(('重新运行 %s\r\n' % name, STEP_ATTR))
+        out.append(again)
     if not (step1 and step2):
         out.append(run_log_line())
-    out.append((CLOSING_TEXT + '\r\n', CLOSING_ATTR))
+    out.append(closing)
     return out
 
 

@@ -3,15 +3,10 @@ and in its colours, then the discovery lines and the not-found report."""
 
 import unittest
 
+import scenario as sc
 import winetool
 
-BANNER = [
-    ("免责声明：本程序仅供参考，技术分享。请勿用于非法用途！\r\n", 0xFC),
-    ("此版本为离线版！无法收到补丁更新！不建议使用，建议换成常规版本。\r\n", 0xFC),
-    ("https://space.example.com/orrinvale\r\n", 0x9E),
-    ("https://space.example.com/tamsk_olu\r\n", 0x9E),
-    ("https://forum.example.org/u/thistlegarden-patch\r\n", 0x9E),
-]
+BANNER = sc.BANNER
 
 
 def gbk(writes):

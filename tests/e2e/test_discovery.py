@@ -111,11 +111,11 @@ class GameFoundTest(sc.E2ETest):
 
     def test_another_programs_window_is_passed_over(self):
         with sc.Scenario('window-wins') as s:
-            s.make_game(assembly=sc.VERSION_SIZES['0.24g'])
+            s.make_game(assembly=sc.VERSION_SIZES[sc.VERSIONS[0]])
             game = s.start_game(window=False)
             # Another program's window titled "Thistlegarden": not the game's.
             s.start_program(s.make_program(os.path.join(s.root, '其他 程序'), '其他程序.exe'))
-            result = self.run_declined(s, '0.24g')
+            result = self.run_declined(s, sc.VERSIONS[0])
             self.assertScreen(result, sc.BANNER + sc.discovery_writes(
                 0, game['pid'], sc.to_windows(s.game_exe)))
 

@@ -105,7 +105,7 @@ class InstallTest(sc.InstallRunTest):
 
     def test_good_install_of_every_version(self):
         # After its closing line a run only waits ten seconds: the next run
-        # starts meanwhile, so the five runs take little more than their delays.
+        # starts meanwhile, so the runs, one a version, take little more than their delays.
         with sc.Scenario('install', game_folder=GAME_FOLDER) as s:
             s.make_game()
             waiting = []

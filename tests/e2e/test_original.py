@@ -14,10 +14,10 @@ ASIDE_SUFFIX = '.aside1'
 
 class OriginalTest(sc.InstallRunTest):
     def make_aside(self, s):
-        """A 0.25e game with an older original, of 0.24g's size, set aside
+        """A 0.25e game with an older original, of the first version's size, set aside
         beside its assembly; (original, aside) bytes."""
         original = s.write_assembly(sc.VERSION_SIZES['0.25e'])
-        aside = sc.sized_assembly(sc.VERSION_SIZES['0.24g'], seed=1)
+        aside = sc.sized_assembly(sc.VERSION_SIZES[sc.VERSIONS[0]], seed=1)
         with open(s.assembly_path + ASIDE_SUFFIX, 'wb') as f:
             f.write(aside)
         return original, aside

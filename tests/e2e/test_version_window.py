@@ -68,7 +68,7 @@ class VersionWindowTest(sc.E2ETest):
         self.assertEqual(window['style'] & ws_caption, ws_dlgframe, hex(window['style']))
         self.assertNotEqual(window['owner'], 0, 'owned by the hidden owner window')
         self.assertFalse(window['owner_visible'])
-        self.assertEqual(window['combo']['items'], ['0.24g', '0.25a', '0.25b', '0.25c', '0.25e'])
+        self.assertEqual(window['combo']['items'], sc.VERSIONS)
         self.assertEqual(window['combo']['text'], '')
         buttons = [c for c in window['children'] if c['class'].lower() == 'button']
         self.assertEqual([b['text'] for b in buttons], ['确定'])

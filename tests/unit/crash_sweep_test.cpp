@@ -19,7 +19,7 @@ namespace {
 
 using sim::FileSystem;
 
-constexpr long long kAssemblySize = 3240100;  // "0.25c"
+using scenario::kAssemblySize;
 
 struct Run {
   const char* name;
@@ -125,7 +125,7 @@ void Sweep(const Run& run, int* checked) {
         inManaged.erase("Assembly-CSharp.dll.aside1");
       }
       // The assembly and the one kept original, whole.
-      const auto kept = inManaged.find("原版Assembly-CSharp-0.25c.dll.bak");
+      const auto kept = inManaged.find(scenario::KeptOriginalName(scenario::kLabel));
       ASSERT_NE(kept, inManaged.end());
       EXPECT_TRUE(kept->second == original) << "the kept original is not whole";
       EXPECT_EQ(inManaged.size(), 2u) << "left beside the assembly: " << inManaged.rbegin()->first;

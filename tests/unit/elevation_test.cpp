@@ -17,7 +17,7 @@ using scenario::Game;
 using scenario::kIdOk;
 using scenario::Line;
 
-constexpr long long kSize = 3240100;  // "0.25c"
+constexpr long long kSize = scenario::kAssemblySize;
 constexpr win::WORD kStep = 0x0A, kNotice = 0x0E;
 const char kAsking[] =
     "游戏所在的文件夹需要管理员权限才能修改，Windows将询问是否允许本程序修改；"
@@ -93,7 +93,7 @@ TEST(ElevationTest, GrantedTheElevatedPartPatchesAndTheRunRestartsTheGame) {
                                {"补丁安装结束，程序在10秒后自动关闭......\r\n", 0x5F}}));
   EXPECT_TRUE(run.Assembly() == payload);
   EXPECT_EQ(run.BesideTheAssembly(),
-            std::vector<std::string>{"原版Assembly-CSharp-0.25c.dll.bak"});
+            std::vector<std::string>{scenario::KeptOriginalName(scenario::kLabel)});
   EXPECT_EQ(run.machine.files.Find(scenario::KeptOriginalPath(run.game.folder, "0.25c"))->data,
             run.original);
   // Asked once, for the program itself, hidden; the copy printed and showed
@@ -209,7 +209,7 @@ TEST(ElevatedPartTest, DoesTheFileWorkAloneAndSaysSoByItsExitCode) {
   EXPECT_EQ(start.Start(start.Arguments()), static_cast<int>(kElevatedReplaced));
   EXPECT_TRUE(start.run.Assembly() == FindPayload("0.25c")->bytes());
   EXPECT_EQ(start.run.BesideTheAssembly(),
-            std::vector<std::string>{"原版Assembly-CSharp-0.25c.dll.bak"});
+            std::vector<std::string>{scenario::KeptOriginalName(scenario::kLabel)});
   EXPECT_TRUE(start.run.machine.console.written.empty());
   EXPECT_TRUE(start.run.machine.dialogs.shown.empty());
   EXPECT_TRUE(start.run.machine.windows.windows.size() == 1u);  // the game's alone

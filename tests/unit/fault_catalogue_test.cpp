@@ -20,7 +20,7 @@ using scenario::kIdCancel;
 using scenario::kIdOk;
 using scenario::kTemp;
 
-constexpr long long kAssemblySize = 3240100;  // "0.25c"
+using scenario::kAssemblySize;
 // What the run's record takes: its file, and the older records moved down one.
 constexpr int kRunLogCreates = 1, kRunLogMoves = 4;
 constexpr char kAdvanced[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced";
@@ -379,8 +379,8 @@ TEST(FaultCatalogueTest, AnAsideGoesBackOnlyWhereThereIsNoAssembly) {
     EXPECT_EQ(machine.dialogs.shown[0].text, std::string("识别Assembly-CSharp.dll大小版本自动识别为 "
                                                          "0.25c，是否确认为该版本？"));
   }
-  // A 0.25e game with an older original of 0.24g's size beside it.
-  const std::string older(2904555, 'a');
+  // A 0.25e game with an older original of the first version's size beside it.
+  const std::string older(scenario::SizeOf(scenario::kVersions[0]), 'a');
   const std::string current(3271557, 'e');
   for (const bool confirms : {false, true}) {
     SCOPED_TRACE(confirms ? "the player confirms" : "the player declines every question");

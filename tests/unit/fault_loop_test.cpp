@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr long long kAssemblySize = 3240100;  // "0.25c"
+using scenario::kAssemblySize;
 
 struct Outcome {
   std::string assembly;        // the assembly's bytes afterwards, or "missing"
@@ -221,7 +221,8 @@ TEST(FaultLoopTest, CallFailingFromThenOn) {
 // beside the assembly: whatever the player answers, the assembly is not
 // touched before a version is confirmed.
 void OtherAside(sim::Machine& machine, const scenario::Game& game) {
-  machine.files.AddFile(game.AssemblyPath() + ".aside1", std::string(2904555, 'a'));  // "0.24g"
+  machine.files.AddFile(game.AssemblyPath() + ".aside1",
+                        std::string(scenario::SizeOf(scenario::kVersions[0]), 'a'));
 }
 
 TEST(FaultLoopTest, LeftoverAside) {

@@ -21,9 +21,8 @@ using scenario::Lines;
 
 constexpr win::WORD kLabel = 0x03, kValue = 0x07, kStep = 0x0A, kClosing = 0x5F;
 
-// Assembly sizes that give each version's size code.
-constexpr long long kSize024g = 2904555, kSize025a = 3215360, kSize025b = 3230000,
-                    kSize025c = 3240100, kSize025e = 3271557;
+using scenario::kAssemblySize;
+using scenario::kVersions;
 
 std::vector<Line> Discovery(win::HWND window, win::DWORD pid, const std::string& path) {
   return {{"窗口句柄ID ", kLabel},
@@ -93,7 +92,7 @@ TEST(InstallerRunTest, AWindowOfAnotherProgramIsPassedOver) {
 // above the game's when the player starts the installer from there.
 TEST(InstallerRunTest, TheFileManagerOnTheGamesFolderIsNotTakenForTheGame) {
   sim::Machine machine;
-  Game game = scenario::InstallGame(machine, kSize025c);
+  Game game = scenario::InstallGame(machine, kAssemblySize);
   const win::DWORD explorer = machine.processes.Add(
       "explorer.exe", u"\\Device\\HarddiskVolume3\\Windows\\explorer.exe");
   machine.windows.Raise(machine.windows.AddForeign("Thistlegarden", "CabinetWClass", explorer));
@@ -102,7 +101,7 @@ TEST(InstallerRunTest, TheFileManagerOnTheGamesFolderIsNotTakenForTheGame) {
   auto lines = AfterBanner(machine);
   lines.resize(6);
   EXPECT_EQ(lines, Discovery(game.window, game.processId, game.ExePath()));
-  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload("0.25c")));
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload(scenario::kLabel)));
   EXPECT_TRUE(machine.processes.Find(explorer)->running);
   EXPECT_FALSE(machine.processes.Find(game.processId)->running);
   ASSERT_EQ(machine.dialogs.shown.size(), 1u);
@@ -124,7 +123,7 @@ TEST(InstallerRunTest, GameFoundByProcessNameAlone) {
 
 TEST(InstallerRunTest, AGameWhosePathCannotBeReadPrintsAnEmptyPath) {
   sim::Machine machine;
-  Game game = scenario::InstallGame(machine, 3240448);
+  Game game = scenario::InstallGame(machine, kAssemblySize);
   machine.processes.Find(game.processId)->openableRights = 0;
   machine.user.answers = {kIdCancel};
   EXPECT_EQ(ProgramEntry(machine), 0);
@@ -136,30 +135,18 @@ TEST(InstallerRunTest, AGameWhosePathCannotBeReadPrintsAnEmptyPath) {
 
 // ---------------------------------------------------------------- the whole job
 
-struct VersionCase {
-  long long size;
-  const char* label;
-};
-
-class GoodInstallTest : public ::testing::TestWithParam<VersionCase> {};
+class GoodInstallTest : public ::testing::TestWithParam<scenario::Version> {};
 
 TEST_P(GoodInstallTest, PatchesRestartsAndLeavesTheImages) {
   sim::Machine machine;
-  Game game = scenario::InstallGame(machine, GetParam().size);
+  Game game = scenario::InstallGame(machine, scenario::SizeOf(GetParam()));
   machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
 
   const PayloadBlob* payload = FindPayload(GetParam().label);
   ASSERT_NE(payload, nullptr);
-  std::vector<Line> expected = Concat(
-      Discovery(game.window, game.processId, game.ExePath()),
-      {{"替换Assembly-CSharp.dll\r\n", kStep},
-       {"结束进程 " + std::to_string(game.processId) + "\r\n", kStep},
-       {"执行过程[1]:真\r\n", kStep},
-       {"执行过程[2]:真\r\n", kStep},
-       {"重新运行 Thistlegarden.exe\r\n", kStep},
-       {"补丁安装结束，程序在10秒后自动关闭......\r\n", kClosing}});
-  EXPECT_EQ(AfterBanner(machine), expected);
+  const auto good = scenario::GoodInstallLines(game.window, game.processId, game.ExePath(), game.exeName);
+  EXPECT_EQ(AfterBanner(machine), std::vector<Line>(good.begin() + scenario::kBannerLines, good.end()));
 
   // One question, no report.
   ASSERT_EQ(machine.dialogs.shown.size(), 1u);
@@ -181,7 +168,7 @@ TEST_P(GoodInstallTest, PatchesRestartsAndLeavesTheImages) {
   // The original kept beside it, and nothing else left in the game's folder.
   const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, GetParam().label));
   ASSERT_NE(kept, nullptr);
-  EXPECT_EQ(kept->data, std::string(static_cast<std::size_t>(GetParam().size), 'o'));
+  EXPECT_EQ(kept->data, std::string(static_cast<std::size_t>(scenario::SizeOf(GetParam())), 'o'));
   int managed = 0;
   for (const auto& [key, node] : machine.files.nodes)
     if (key.find("thistlegarden_data\\managed\\") != std::string::npos) ++managed;
@@ -202,43 +189,54 @@ TEST_P(GoodInstallTest, PatchesRestartsAndLeavesTheImages) {
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(EachVersion, GoodInstallTest,
-                         ::testing::Values(VersionCase{kSize024g, "0.24g"},
-                                           VersionCase{kSize025a, "0.25a"},
-                                           VersionCase{kSize025b, "0.25b"},
-                                           VersionCase{kSize025c, "0.25c"},
-                                           VersionCase{kSize025e, "0.25e"}));
+INSTANTIATE_TEST_SUITE_P(EachVersion, GoodInstallTest, ::testing::ValuesIn(kVersions),
+                         [](const ::testing::TestParamInfo<scenario::Version>& tested) {
+                           std::string name = tested.param.label;
+                           std::replace(name.begin(), name.end(), '.', '_');
+                           return name;
+                         });
 
+// The label of the first row of the table with `size`'s size code, or nullptr.
+const char* LabelOfSize(long long size) {
+  for (const scenario::Version& version : kVersions)
+    for (std::int32_t code : {version.sizeCode, version.otherSizeCode})
+      if (code != 0 && size >= scenario::SmallestWithCode(code) && size <= scenario::LargestWithCode(code))
+        return version.label;
+  return nullptr;
+}
+
+// Each end of each size code of the table, a size beyond each, and each
+// payload's own size (a game patched by this installer before).
 TEST(InstallerRunTest, SizeBoundariesOfTheVersionTable) {
-  struct Case {
-    long long size;
-    const char* question;  // the label asked about, or nullptr for none
-  };
-  for (const Case& c : {Case{2894069, nullptr}, Case{2894070, "0.24g"}, Case{2904555, "0.24g"},
-                        Case{2904556, nullptr}, Case{3208643, "0.25a"}, Case{3229614, nullptr},
-                        Case{3229615, "0.25b"}, Case{3250585, "0.25c"}, Case{3250586, "0.25e"},
-                        Case{3271557, "0.25e"}, Case{3271558, nullptr},
-                        // A game patched by this installer before.
-                        Case{2904064, "0.24g"}, Case{3215360, "0.25a"}, Case{3228160, nullptr},
-                        Case{3240448, "0.25c"}, Case{3256832, "0.25e"}}) {
+  std::vector<long long> sizes;
+  for (const scenario::Version& version : kVersions) {
+    for (std::int32_t code : {version.sizeCode, version.otherSizeCode}) {
+      if (code == 0) continue;
+      const long long first = scenario::SmallestWithCode(code), last = scenario::LargestWithCode(code);
+      sizes.insert(sizes.end(), {first - 1, first, last, last + 1});
+    }
+    sizes.push_back(version.payloadBytes);
+  }
+  for (long long size : sizes) {
+    const char* question = LabelOfSize(size);
     sim::Machine machine;
-    scenario::InstallGame(machine, c.size);
+    scenario::InstallGame(machine, size);
     machine.user.answers = {kIdCancel, kIdCancel};
     EXPECT_EQ(ProgramEntry(machine), 0);
     const auto& shown = machine.dialogs.shown;
-    if (c.question) {
-      ASSERT_EQ(shown.size(), 2u) << c.size;
-      EXPECT_NE(shown[0].text.find(std::string(" ") + c.question + "，"), std::string::npos) << c.size;
+    if (question) {
+      ASSERT_EQ(shown.size(), 2u) << size;
+      EXPECT_NE(shown[0].text.find(std::string(" ") + question + "，"), std::string::npos) << size;
     } else {
-      ASSERT_EQ(shown.size(), 1u) << c.size;
+      ASSERT_EQ(shown.size(), 1u) << size;
     }
-    EXPECT_EQ(shown.back().style, 0x31u) << c.size;
+    EXPECT_EQ(shown.back().style, 0x31u) << size;
   }
 }
 
 TEST(InstallerRunTest, DecliningTheManualPickTouchesNothing) {
   sim::Machine machine;
-  Game game = scenario::InstallGame(machine, kSize025c);
+  Game game = scenario::InstallGame(machine, kAssemblySize);
   const auto before = scenario::DiskWithoutRunLogs(machine);
   machine.user.answers = {kIdCancel, kIdCancel};
   EXPECT_EQ(ProgramEntry(machine), 0);
@@ -246,7 +244,7 @@ TEST(InstallerRunTest, DecliningTheManualPickTouchesNothing) {
   EXPECT_TRUE(scenario::DiskWithoutRunLogs(machine) == before);
   // The record of a declined run is kept too.
   EXPECT_NE(scenario::File(machine, scenario::kRunLogPath), nullptr);
-  EXPECT_EQ(scenario::File(machine, game.AssemblyPath())->data.size(), size_t(kSize025c));
+  EXPECT_EQ(scenario::File(machine, game.AssemblyPath())->data.size(), size_t(kAssemblySize));
   EXPECT_TRUE(machine.processes.Find(game.processId)->running);
   EXPECT_TRUE(scenario::Started(machine).empty());
   EXPECT_EQ(machine.clock.slept, 1000u);
@@ -254,7 +252,7 @@ TEST(InstallerRunTest, DecliningTheManualPickTouchesNothing) {
 
 TEST(InstallerRunTest, ATimedOutQuestionCountsAsARefusal) {
   sim::Machine machine;
-  scenario::InstallGame(machine, kSize025a);
+  scenario::InstallGame(machine, scenario::SizeOf(kVersions[1]));
   // Nobody answers: each box waits its 1000 seconds.
   EXPECT_EQ(ProgramEntry(machine), 0);
   ASSERT_EQ(machine.dialogs.shown.size(), 2u);
@@ -272,7 +270,7 @@ std::string FailureReport(const Game& game, const char* first, const char* secon
 
 TEST(InstallerFailureTest, NoPayloadForTheLabel) {
   sim::Machine machine;
-  Game game = scenario::InstallGame(machine, kSize025b);
+  Game game = scenario::InstallGame(machine, kAssemblySize);
   // Cancel, then OK to the manual question; the window gives nothing.
   machine.user.answers = {kIdCancel, kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
@@ -288,7 +286,7 @@ TEST(InstallerFailureTest, NoPayloadForTheLabel) {
   EXPECT_EQ(machine.dialogs.shown[2].style, 0x10u);
   EXPECT_EQ(machine.dialogs.shown[3].text, FailureReport(game, "假", "假"));
   // Untouched, and the game runs on: no second copy is started beside it.
-  EXPECT_EQ(scenario::File(machine, game.AssemblyPath())->data.size(), size_t(kSize025b));
+  EXPECT_EQ(scenario::File(machine, game.AssemblyPath())->data.size(), size_t(kAssemblySize));
   EXPECT_TRUE(machine.processes.Find(game.processId)->running);
   ASSERT_EQ(scenario::Started(machine).size(), 1u);
   EXPECT_EQ(scenario::Started(machine)[0]->exeName, "explorer.exe");
@@ -298,7 +296,7 @@ TEST(InstallerFailureTest, NoPayloadForTheLabel) {
 TEST(InstallerFailureTest, ALockedOrReadOnlyAssemblyStaysAsItWas) {
   for (bool locked : {true, false}) {
     sim::Machine machine;
-    Game game = scenario::InstallGame(machine, kSize025e);
+    Game game = scenario::InstallGame(machine, kAssemblySize);
     auto* node = machine.files.Find(game.AssemblyPath());
     if (locked)
       node->locked = true;
@@ -307,7 +305,7 @@ TEST(InstallerFailureTest, ALockedOrReadOnlyAssemblyStaysAsItWas) {
     machine.user.answers = {kIdOk};
     EXPECT_EQ(ProgramEntry(machine), 0);
     ASSERT_NE(scenario::File(machine, game.AssemblyPath()), nullptr) << locked;
-    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == std::string(kSize025e, 'o'));
+    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == std::string(kAssemblySize, 'o'));
     ASSERT_EQ(machine.dialogs.shown.size(), 3u);
     EXPECT_EQ(machine.dialogs.shown[2].text, FailureReport(game, "假", "假"));
     EXPECT_TRUE(machine.processes.Find(game.processId)->running);
@@ -316,17 +314,17 @@ TEST(InstallerFailureTest, ALockedOrReadOnlyAssemblyStaysAsItWas) {
 
 TEST(InstallerFailureTest, AFullDiskPutsTheOriginalBack) {
   sim::Machine machine;
-  Game game = scenario::InstallGame(machine, kSize025a);
+  Game game = scenario::InstallGame(machine, scenario::SizeOf(kVersions[1]));
   machine.files.freeBytes = 1000000;
   machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
-  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == std::string(kSize025a, 'o'));
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == std::string(scenario::SizeOf(kVersions[1]), 'o'));
   EXPECT_EQ(machine.dialogs.shown.back().text, FailureReport(game, "假", "假"));
 }
 
 TEST(InstallerFailureTest, AFailedCopyIsReportedAndTheGameRestarted) {
   sim::Machine machine;
-  Game game = scenario::InstallGame(machine, kSize025a);
+  Game game = scenario::InstallGame(machine, scenario::SizeOf(kVersions[1]));
   machine.faults.Fail(win::Call::CopyFileA);
   machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
@@ -341,7 +339,7 @@ TEST(InstallerFailureTest, AFailedCopyIsReportedAndTheGameRestarted) {
 
 TEST(InstallerFailureTest, NoTemporaryFolderMakesThePathsRelative) {
   sim::Machine machine;
-  Game game = scenario::InstallGame(machine, kSize025c);
+  Game game = scenario::InstallGame(machine, kAssemblySize);
   machine.folders.temp = "";
   machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
@@ -356,7 +354,7 @@ TEST(InstallerFailureTest, NoTemporaryFolderMakesThePathsRelative) {
 
 TEST(InstallerRunTest, AnEarlierComparisonFolderIsOverwritten) {
   sim::Machine machine;
-  Game game = scenario::InstallGame(machine, kSize024g);
+  Game game = scenario::InstallGame(machine, scenario::SizeOf(kVersions[0]));
   const std::string images = std::string(kTemp) + "Thistlegarden补丁程序\\补丁对比图\\";
   machine.files.AddFile(images + "安装前.PNG", "old");
   machine.files.AddFile(images + "该文件夹没用可以直接删除", "old");
@@ -373,12 +371,12 @@ TEST(InstallerRunTest, FoldersWithBlanksAndChineseCharacters) {
   sim::Machine machine;
   machine.folders.temp = "C:\\Users\\玩家 一\\AppData\\Local\\Temp\\";
   machine.files.AddDirectory(machine.folders.temp);
-  Game game = scenario::InstallGame(machine, kSize025b, true, "D:\\Program Files\\游戏 目录\\");
+  Game game = scenario::InstallGame(machine, kAssemblySize, true, "D:\\Program Files\\游戏 目录\\");
   // A stray program where an unquoted command line would look first.
   machine.files.AddFile("D:\\Program.exe", "MZ stray");
   machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
-  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload("0.25b")));
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload(scenario::kLabel)));
   auto started = scenario::Started(machine);
   ASSERT_EQ(started.size(), 2u);
   EXPECT_EQ(started[0]->commandLine, "\"D:\\Program Files\\游戏 目录\\Thistlegarden.exe\"");
@@ -401,15 +399,15 @@ TEST(InstallerRunTest, FoldersWithCharactersBeyond936) {
   machine.self.modulePath = own + "\\ThistlegardenPatch.exe";
   machine.folders.temp = "C:\\Users\\Pl" + kUmlaut + "yer\\AppData\\Local\\Temp\\";
   machine.files.AddDirectory(machine.folders.temp);
-  Game game = scenario::InstallGame(machine, kSize025c, true, "D:\\Games\\Thistlegarden " + kNote + "\\");
+  Game game = scenario::InstallGame(machine, kAssemblySize, true, "D:\\Games\\Thistlegarden " + kNote + "\\");
   machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_EQ(machine.self.currentDirectory, own);
 
-  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload("0.25c")));
-  const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c"));
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload(scenario::kLabel)));
+  const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, scenario::kLabel));
   ASSERT_NE(kept, nullptr);
-  EXPECT_EQ(kept->data, std::string(kSize025c, 'o'));
+  EXPECT_EQ(kept->data, std::string(kAssemblySize, 'o'));
   const std::string ours = machine.folders.temp + "Thistlegarden补丁程序\\";
   EXPECT_NE(scenario::File(machine, ours + "Assembly-CSharp.dll"), nullptr);
   EXPECT_NE(scenario::File(machine, ours + "补丁对比图\\安装后.PNG"), nullptr);
@@ -441,12 +439,12 @@ TEST(InstallerRunTest, FoldersEndingInEuroOrTwoByteCharactersBeyond936) {
     const std::string own = c.folder + "kit";
     machine.files.AddDirectory(own);
     machine.self.modulePath = own + "\\ThistlegardenPatch.exe";
-    Game game = scenario::InstallGame(machine, kSize025c, true, c.folder);
+    Game game = scenario::InstallGame(machine, kAssemblySize, true, c.folder);
     machine.user.answers = {kIdOk};
     EXPECT_EQ(ProgramEntry(machine), 0);
     EXPECT_EQ(machine.self.currentDirectory, own);
-    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload("0.25c")));
-    EXPECT_NE(scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c")), nullptr);
+    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload(scenario::kLabel)));
+    EXPECT_NE(scenario::File(machine, scenario::KeptOriginalPath(game.folder, scenario::kLabel)), nullptr);
     EXPECT_TRUE(machine.dialogs.shown.size() == 1u) << "no version asked for";
     auto started = scenario::Started(machine);
     ASSERT_EQ(started.size(), 2u);
@@ -464,7 +462,7 @@ TEST(InstallerRunTest, AGameNameBeyond936) {
   sim::Machine machine;
   Game game;
   game.exeName = "Thistlegarden.exe";
-  game = scenario::InstallGame(machine, kSize025e);
+  game = scenario::InstallGame(machine, kAssemblySize);
   // Renamed by the player: a launcher's copy with a note in its name.
   const std::string renamed = game.folder + "Thistlegarden" + kNote + ".exe";
   machine.files.AddFile(renamed, "MZ game");
@@ -484,7 +482,7 @@ TEST(InstallerRunTest, AGameNameBeyond936) {
 // folder) or in the current folder never runs.
 TEST(InstallerRunTest, APlantedFileManagerNeverRuns) {
   sim::Machine machine;
-  Game game = scenario::InstallGame(machine, kSize025a);
+  Game game = scenario::InstallGame(machine, scenario::SizeOf(kVersions[1]));
   machine.files.AddFile("C:\\Games\\Tools\\explorer.exe", "MZ planted");
   machine.files.AddFile("C:\\Games\\Tools\\explorer", "MZ planted");
   machine.files.AddFile(machine.self.currentDirectory + "\\explorer.exe", "MZ planted");
@@ -498,7 +496,7 @@ TEST(InstallerRunTest, APlantedFileManagerNeverRuns) {
 
   // Without the Windows folder the file manager is not looked for at all.
   sim::Machine noWindows;
-  scenario::InstallGame(noWindows, kSize025a);
+  scenario::InstallGame(noWindows, scenario::SizeOf(kVersions[1]));
   noWindows.files.AddFile("C:\\Games\\Tools\\explorer.exe", "MZ planted");
   noWindows.folders.windows = "";
   noWindows.user.answers = {kIdOk};
@@ -536,7 +534,7 @@ TEST(InstallerFailureTest, AGameThatWasNotEndedIsNotStartedAgain) {
   };
   for (const Case& c : cases) {
     sim::Machine machine;
-    Game game = scenario::InstallGame(machine, kSize025e);
+    Game game = scenario::InstallGame(machine, kAssemblySize);
     machine.user.answers = {kIdOk};
     c.setup(machine, game);
     EXPECT_EQ(ProgramEntry(machine), 0) << c.what;
@@ -555,7 +553,7 @@ TEST(InstallerRunTest, AGameSlowToClose) {
   for (const win::DWORD takes : {12000u, 20000u}) {
     SCOPED_TRACE(takes);
     sim::Machine machine;
-    Game game = scenario::InstallGame(machine, kSize025c);
+    Game game = scenario::InstallGame(machine, kAssemblySize);
     machine.user.answers = {kIdOk};
     machine.processes.Find(game.processId)->endTakes = takes;
     EXPECT_EQ(ProgramEntry(machine), 0);
@@ -580,7 +578,7 @@ TEST(InstallerRunTest, AGameSlowToClose) {
 
 TEST(InstallerRunTest, AGameThatClosedMeanwhileIsNotEndedAgain) {
   sim::Machine machine;
-  Game game = scenario::InstallGame(machine, kSize025c);
+  Game game = scenario::InstallGame(machine, kAssemblySize);
   machine.user.answers = {kIdOk};
   // While the question is open the game closes and its ID goes to another program.
   machine.user.onShow = [&, &m = machine] {
@@ -590,7 +588,7 @@ TEST(InstallerRunTest, AGameThatClosedMeanwhileIsNotEndedAgain) {
   };
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_TRUE(machine.processes.Find(game.processId)->running);
-  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload("0.25c")));
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload(scenario::kLabel)));
   // Nor is the game started: the program now under that ID was not ended.
   ASSERT_EQ(scenario::Started(machine).size(), 1u);
   EXPECT_EQ(scenario::Started(machine)[0]->exeName, "explorer.exe");

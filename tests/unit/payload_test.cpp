@@ -7,6 +7,7 @@
 
 #include "install/output_layout.h"
 #include "install/payload_catalogue.h"
+#include "unit/scenario.h"
 
 namespace {
 
@@ -81,15 +82,6 @@ std::string PngProblem(std::string_view d) {
   return "";
 }
 
-struct Expected {
-  const char* label;
-  std::uint32_t size;
-};
-constexpr Expected kAssemblies[] = {
-    {"0.24g", 2'904'064}, {"0.25a", 3'215'360}, {"0.25b", 3'228'160},
-    {"0.25c", 3'240'448}, {"0.25e", 3'256'832},
-};
-
 void ExpectBlobOfSize(const PayloadBlob& payload, std::uint32_t size) {
   EXPECT_EQ(payload.dimensionCount(), 1u);
   EXPECT_EQ(payload.byteCount(), size);
@@ -98,16 +90,15 @@ void ExpectBlobOfSize(const PayloadBlob& payload, std::uint32_t size) {
 }
 
 TEST(PayloadCatalogue, EachAssemblyIsItsVersionsPe32DotNetDll) {
-  const PayloadBlob* seen[5] = {};
-  int index = 0;
-  for (const Expected& expected : kAssemblies) {
+  std::vector<const PayloadBlob*> seen;
+  for (const scenario::Version& expected : scenario::kVersions) {
     SCOPED_TRACE(expected.label);
     const PayloadBlob* payload = FindPayload(expected.label);
     ASSERT_NE(payload, nullptr);
-    ExpectBlobOfSize(*payload, expected.size);
+    ExpectBlobOfSize(*payload, expected.payloadBytes);
     EXPECT_EQ(PeProblem(payload->bytes()), "");
-    for (int i = 0; i < index; ++i) EXPECT_NE(seen[i]->bytes(), payload->bytes());
-    seen[index++] = payload;
+    for (const PayloadBlob* other : seen) EXPECT_NE(other->bytes(), payload->bytes());
+    seen.push_back(payload);
   }
 }
 

@@ -19,7 +19,8 @@ using scenario::Game;
 using scenario::kIdCancel;
 using scenario::kIdOk;
 
-constexpr long long kSize025c = 3240100, kSize024g = 2904555;
+constexpr long long kSize025c = scenario::kAssemblySize;
+const scenario::Version& kOlder = scenario::kVersions[0];
 
 bool HasLine(const sim::Machine& machine, const std::string& text) {
   for (const auto& line : scenario::Lines(machine.console))
@@ -59,21 +60,21 @@ TEST(BeforeThePlayerAgreesTest, AnAsideIsAskedAboutAndMovedOnlyAfterAYes) {
     SCOPED_TRACE(yes ? "confirmed" : "declined");
     sim::Machine machine;
     Game game = scenario::InstallGame(machine, -1);
-    const std::string older(kSize024g, 'a');
+    const std::string older(scenario::SizeOf(kOlder), 'a');
     machine.files.AddFile(game.AssemblyPath() + ".aside1", older);
     machine.user.answers = {static_cast<int>(yes ? kIdOk : kIdCancel), static_cast<int>(kIdCancel)};
     const auto before = scenario::DiskWithoutRunLogs(machine);
     EXPECT_EQ(ProgramEntry(machine), 0);
     ASSERT_GE(machine.dialogs.shown.size(), 1u);
     EXPECT_EQ(machine.dialogs.shown[0].style, 0x21u);
-    EXPECT_NE(machine.dialogs.shown[0].text.find("0.24g"), std::string::npos);
+    EXPECT_NE(machine.dialogs.shown[0].text.find(kOlder.label), std::string::npos);
     if (!yes) {
       EXPECT_TRUE(scenario::DiskWithoutRunLogs(machine) == before);
       EXPECT_EQ(machine.files.Find(game.AssemblyPath()), nullptr);
       continue;
     }
-    EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.24g")->bytes());
-    EXPECT_EQ(machine.files.Find(scenario::KeptOriginalPath(game.folder, "0.24g"))->data, older);
+    EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload(kOlder.label)->bytes());
+    EXPECT_EQ(machine.files.Find(scenario::KeptOriginalPath(game.folder, kOlder.label))->data, older);
     EXPECT_EQ(machine.files.Find(game.AssemblyPath() + ".aside1"), nullptr);
   }
 }

@@ -1,9 +1,12 @@
 #include "unit/scenario.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 
 #include "app/startup.h"
+#include "platform/sim/code_pages.h"
 
 namespace scenario {
 
@@ -14,6 +17,48 @@ std::vector<Line> Lines(const sim::ConsoleState& console) {
         lines.back().text.ends_with("\n"))
       lines.push_back({"", cell.attributes});
     lines.back().text += cell.byte;
+  }
+  return lines;
+}
+
+namespace {
+
+// The text between the quotes of a line of the expected console, escapes
+// undone.
+std::string Unquoted(const std::string& line, std::size_t open) {
+  std::string text;
+  for (std::size_t i = open + 1; i < line.size() && line[i] != '"'; ++i) {
+    if (line[i] != '\\' || i + 1 == line.size()) {
+      text += line[i];
+      continue;
+    }
+    const char escaped = line[++i];
+    text += escaped == 'r' ? '\r' : escaped == 'n' ? '\n' : escaped;
+  }
+  return text;
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+}  // namespace
+
+std::vector<Line> GoodInstallLines(win::HWND window, win::DWORD processId, const std::string& path,
+                                   const std::string& name) {
+  std::ifstream file(TG_GOOD_INSTALL_FILE);
+  if (!file) std::abort();
+  std::vector<Line> lines;
+  for (std::string line; std::getline(file, line);) {
+    const std::size_t open = line.find('"');
+    if (line.empty() || line[0] == '#' || open == std::string::npos) continue;
+    std::string text = sim::Recode("CP936", "UTF-8", Unquoted(line, open));
+    ReplaceAll(text, "{hwnd}", std::to_string(static_cast<std::int32_t>(window)));
+    ReplaceAll(text, "{pid}", std::to_string(processId));
+    ReplaceAll(text, "{path}", path);
+    ReplaceAll(text, "{name}", name);
+    lines.push_back({text, static_cast<win::WORD>(std::stoi(line.substr(0, open), nullptr, 16))});
   }
   return lines;
 }

@@ -12,9 +12,38 @@
 #include <vector>
 
 #include "install/payload_catalogue.h"
+#include "install/versions.h"
 #include "platform/sim/machine.h"
 
 namespace scenario {
+
+// The versions of the one table of versions, as the tests read it.
+struct Version {
+  const char* label;
+  std::int32_t sizeCode;
+  std::int32_t otherSizeCode;  // 0: none
+  const char* payloadFile;
+  std::uint32_t payloadBytes;
+};
+inline constexpr Version kVersions[] = {
+#define TG_VERSION(symbol, label, sizeCode, otherSizeCode, file, bytes) \
+  {label, sizeCode, otherSizeCode, file, bytes},
+#include TG_VERSION_TABLE
+#undef TG_VERSION
+};
+
+// The smallest assembly size with `sizeCode` (its size in hundredths of a
+// mebibyte, rounded down), worked out in whole numbers.
+constexpr long long SmallestWithCode(std::int32_t sizeCode) {
+  return (sizeCode * 1048576LL + 99) / 100;
+}
+constexpr long long LargestWithCode(std::int32_t sizeCode) { return SmallestWithCode(sizeCode + 1) - 1; }
+// An assembly size that identifies `version`.
+constexpr long long SizeOf(const Version& version) { return SmallestWithCode(version.sizeCode); }
+
+// The version most runs find, and the size of the game's assembly they find.
+inline constexpr char kLabel[] = "0.25c";
+inline constexpr long long kAssemblySize = 3240100;
 
 inline constexpr char kGameFolder[] = "D:\\Games\\Thistlegarden\\";
 inline constexpr char kTemp[] = "C:\\Users\\Player\\AppData\\Local\\Temp\\";
@@ -36,6 +65,13 @@ struct Line {
 
 // The console output as runs of one attribute, each ending at a line end.
 std::vector<Line> Lines(const sim::ConsoleState& console);
+
+// The console of a good install (tests/expected/good_install.txt) for the
+// game's window and process, its path as shown and its file name; the first
+// kBannerLines are the banner every run prints.
+std::vector<Line> GoodInstallLines(win::HWND window, win::DWORD processId, const std::string& path,
+                                   const std::string& name);
+inline constexpr std::size_t kBannerLines = 5;
 
 // The text (code page 936, or GB18030 for other characters) as the
 // machine's kernel spells it in UTF-16.
@@ -65,11 +101,14 @@ void MakeAdminOnly(sim::Machine& machine, const Game& game);
 // there started again (as after a crash and a restart).
 Game RestartOn(sim::Machine& machine, const sim::Machine& survivor, bool withWindow = true);
 
-// Where a run keeps the player's original of `label`: beside the assembly of
-// the game in `gameFolder`; from the second of a version on, `label` ends in
-// "-" and the number.
+// The name of the player's original of `label` a run keeps beside the
+// game's assembly; from the second of a version on, `label` ends in "-" and
+// the number.
+inline std::string KeptOriginalName(const std::string& label) {
+  return "原版Assembly-CSharp-" + label + ".dll.bak";
+}
 inline std::string KeptOriginalPath(const std::string& gameFolder, const std::string& label) {
-  return gameFolder + "Thistlegarden_Data\\Managed\\原版Assembly-CSharp-" + label + ".dll.bak";
+  return gameFolder + "Thistlegarden_Data\\Managed\\" + KeptOriginalName(label);
 }
 // Where a kept original is written first.
 inline std::string KeptDraftPath(const std::string& gameFolder) {

@@ -18,13 +18,11 @@ long IndexOf(const win::FaultingApi& faults, const std::string& name) {
   return it == faults.calls.end() ? -1 : it - faults.calls.begin();
 }
 
-const std::vector<Line> kBanner = {
-    {"免责声明：本程序仅供参考，技术分享。请勿用于非法用途！\r\n", 0xFC},
-    {"此版本为离线版！无法收到补丁更新！不建议使用，建议换成常规版本。\r\n", 0xFC},
-    {"https://space.example.com/orrinvale\r\n", 0x9E},
-    {"https://space.example.com/tamsk_olu\r\n", 0x9E},
-    {"https://forum.example.org/u/thistlegarden-patch\r\n", 0x9E},
-};
+const std::vector<Line> kBanner = [] {
+  auto lines = scenario::GoodInstallLines(0, 0, "", "");
+  lines.resize(scenario::kBannerLines);
+  return lines;
+}();
 
 TEST(StartupTest, PrintsTheBannerFirstAndEndsWithZero) {
   sim::Machine machine;
@@ -166,7 +164,7 @@ TEST(StartupTest, UnreadableWindowDefinitionsAreARuntimeError) {
 // alone.
 TEST(StartupTest, ASecondStartWhileARunIsGoingOnlySaysSo) {
   sim::Machine machine;
-  scenario::Game game = scenario::InstallGame(machine, 3240100);
+  scenario::Game game = scenario::InstallGame(machine, scenario::kAssemblySize);
   machine.user.answers = {scenario::kIdOk, scenario::kIdOk};
   std::size_t writtenBefore = 0, writtenAfter = 0;
   long changesBefore = 0, changesAfter = 0;
@@ -193,7 +191,7 @@ TEST(StartupTest, ASecondStartWhileARunIsGoingOnlySaysSo) {
   EXPECT_EQ(box.style, 0x10040u);
   EXPECT_EQ(box.timeout, 5000u);
   // One patch, one restarted game, no failure report.
-  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload(scenario::kLabel)->bytes());
   EXPECT_EQ(scenario::Started(machine).size(), 2u);
   EXPECT_EQ(machine.dialogs.shown[1].caption, "欧尼酱~这个事情很重要！");
   // The mutex goes with the run: the next start runs.
@@ -205,7 +203,7 @@ TEST(StartupTest, ASecondStartWhileARunIsGoingOnlySaysSo) {
 // wait: a start during those ten seconds runs.
 TEST(StartupTest, TheClosingWaitHoldsNoMutex) {
   sim::Machine machine;
-  scenario::InstallGame(machine, 3240100);
+  scenario::InstallGame(machine, scenario::kAssemblySize);
   machine.user.answers = {scenario::kIdOk};
   std::vector<std::size_t> heldAtSleep;
   auto inner = machine.faults.stamp;
@@ -224,7 +222,7 @@ TEST(StartupTest, TheClosingWaitHoldsNoMutex) {
 // start is refused: a run is going all the same.
 TEST(StartupTest, AMutexRefusedToThisStartMeansARunIsGoing) {
   sim::Machine machine;
-  scenario::Game game = scenario::InstallGame(machine, 3240100);
+  scenario::Game game = scenario::InstallGame(machine, scenario::kAssemblySize);
   const std::string before = machine.files.Find(game.AssemblyPath())->data;
   machine.processes.mutexes[u"Local\\ThistlegardenPatch.OneRun"] = 1;
   machine.processes.elevatedMutexes.insert(u"Local\\ThistlegardenPatch.OneRun");
@@ -241,11 +239,11 @@ TEST(StartupTest, AMutexRefusedToThisStartMeansARunIsGoing) {
 // Without the mutex the run goes on as before.
 TEST(StartupTest, AMutexThatCannotBeMadeDoesNotStopTheRun) {
   sim::Machine machine;
-  scenario::Game game = scenario::InstallGame(machine, 3240100);
+  scenario::Game game = scenario::InstallGame(machine, scenario::kAssemblySize);
   machine.user.answers = {scenario::kIdOk};
   machine.faults.Fail(win::Call::CreateMutexW);
   EXPECT_EQ(ProgramEntry(machine), 0);
-  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload(scenario::kLabel)->bytes());
 }
 
 TEST(RuntimeErrorTest, ReportSkipsTheCleanupRoutines) {
