@@ -14,11 +14,10 @@ namespace {
 
 constexpr char kOwnerClass[] = "ThistlegardenPatchOwner";
 constexpr win::DWORD kToolWindow = 0x00000080;  // WS_EX_TOOLWINDOW
-constexpr win::UINT kErrorIcon = 0x10;          // MB_ICONERROR
 
 // What a second start says.
 constexpr const char kAlreadyRunningText[] = "补丁程序已经在运行，请在先打开的窗口中继续。";
-constexpr win::UINT kAlreadyRunningStyle = 0x40 | 0x10000;  // MB_ICONINFORMATION | MB_SETFOREGROUND
+constexpr win::UINT kAlreadyRunningStyle = kBoxIconInformation | kBoxSetForeground;
 constexpr std::int32_t kAlreadyRunningTimeout = 5000;
 
 win::LRESULT OwnerWindowProc(void* context, win::HWND window, win::UINT message,
@@ -98,7 +97,7 @@ int ReportRuntimeError(ProgramState& state, std::int32_t errorNumber, const Text
   if (errorNumber != 0) text += "\r\n错误代码：" + ValueToText(errorNumber) + "\r\n";
   if (!message.empty()) text += "\r\n错误信息：" + message + "\r\n";
   text += "\r\n" + ValueToText(locationA) + ", " + ValueToText(locationB) + "\r\n";
-  state.api.MessageBoxA(0, text.c_str(), "错误", kErrorIcon);
+  state.api.MessageBoxA(0, text.c_str(), "错误", kBoxIconError);
   state.cleanupRoutines.clear();
   ReleasePlatform(state);
   ReleaseOneRun(state);

@@ -24,11 +24,6 @@ win::HWND LocateWindow(win::Api& api, win::HWND parent, win::HWND childAfter,
   return api.FindWindowExA(parent, childAfter, TextOrNull(className), TextOrNull(title));
 }
 
-win::DWORD FindProcessIdByName(win::Api& api, std::string_view name) {
-  const std::vector<win::DWORD> found = FindProcessIdsByName(api, name);
-  return found.empty() ? 0 : found.front();
-}
-
 std::vector<win::DWORD> FindProcessIdsByName(win::Api& api, std::string_view name) {
   std::vector<win::DWORD> found;
   UniqueFileHandle snapshot(api, api.CreateToolhelp32Snapshot(win::TH32CS_SNAPPROCESS, 0));

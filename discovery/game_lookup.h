@@ -14,9 +14,6 @@ win::HWND LocateWindow(win::Api& api, win::HWND parent = 0, win::HWND childAfter
                        const std::optional<Text>& className = std::nullopt,
                        const std::optional<Text>& title = std::nullopt);
 
-// The first process in the snapshot whose executable name equals `name`,
-// ignoring ASCII case; 0 when none does or no snapshot is available.
-win::DWORD FindProcessIdByName(win::Api& api, std::string_view name);
 
 // Every process in the snapshot whose executable name equals `name`,
 // ignoring ASCII case, in the snapshot's order; empty when none does or no

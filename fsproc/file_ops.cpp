@@ -89,13 +89,6 @@ UniqueFileHandle OpenForReading(win::Api& api, const Text& path, LockWait* wait)
 
 }  // namespace
 
-std::int32_t QueryFileSize(win::Api& api, const Text& path) {
-  win::WIN32_FIND_DATAA entry{};
-  UniqueFind find(api, api.FindFirstFileA(path.c_str(), &entry));
-  if (!find) return -1;
-  return static_cast<std::int32_t>(entry.nFileSizeLow);
-}
-
 bool LockWait::Again() {
   const win::DWORD error = api_.GetLastError();
   error_ = error;

@@ -45,10 +45,6 @@ class LockWait {
   bool refused_ = false;
 };
 
-// Low 32 bits of the size of the first entry matching `path`, as a signed
-// value; -1 when nothing matches.
-std::int32_t QueryFileSize(win::Api& api, const Text& path);
-
 // What one look-up of a path found: the entry and its whole size, or no such
 // file (the system said the file or a folder on its way does not exist), or
 // nothing known (any other failure: the file may well be there).

@@ -38,7 +38,6 @@ constexpr PayloadBlob kAfterImage{tg_payload_after};
 
 }  // namespace
 
-std::uint32_t PayloadBlob::dimensionCount() const { return ReadLittleEndian32(blob); }
 
 std::uint32_t PayloadBlob::byteCount() const { return ReadLittleEndian32(blob + 4); }
 

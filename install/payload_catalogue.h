@@ -11,7 +11,6 @@
 struct PayloadBlob {
   const unsigned char* blob;  // the header; the bytes follow it
 
-  std::uint32_t dimensionCount() const;
   std::uint32_t byteCount() const;
   const unsigned char* data() const { return blob + 8; }
   std::string_view bytes() const;

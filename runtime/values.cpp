@@ -149,12 +149,6 @@ Text TextLeft(std::string_view text, std::int32_t n) {
   return Text(text.substr(0, Length(n)));
 }
 
-Text TextRight(std::string_view text, std::int32_t n) {
-  text = Clip(text);
-  const std::size_t count = std::min(Length(n), text.size());
-  return Text(text.substr(text.size() - count));
-}
-
 Text ToLowerAscii(std::string_view text) {
   Text lower(Clip(text));
   for (std::size_t i = 0; i < lower.size(); ++i) {
@@ -165,37 +159,3 @@ Text ToLowerAscii(std::string_view text) {
   }
   return lower;
 }
-
-Text Spaces(std::int32_t n) { return Text(Length(n), ' '); }
-
-Bytes TextToBytes(std::string_view text) { return Bytes(Clip(text)); }
-
-Bytes BytesFromAddress(const void* address, std::int32_t n) {
-  if (address == nullptr) return Bytes();
-  return Bytes(static_cast<const char*>(address), Length(n));
-}
-
-Bytes ZeroBytes(std::int32_t n) { return Bytes(Length(n), '\0'); }
-
-Bytes BytesLeft(const Bytes& bytes, std::int32_t n) { return bytes.substr(0, Length(n)); }
-
-std::int32_t BytesLength(const Bytes& bytes) { return static_cast<std::int32_t>(bytes.size()); }
-
-std::int32_t FindBytes(const Bytes& bytes, const Bytes& pattern, std::int32_t start) {
-  if (pattern.empty()) return -1;
-  const std::size_t from = start > 1 ? static_cast<std::size_t>(start) - 1 : 0;
-  return Position(std::string_view(bytes).find(pattern, from));
-}
-
-Bytes ReplaceBytes(const Bytes& bytes, std::int32_t start, std::int32_t count,
-                   std::optional<std::string_view> replacement) {
-  const std::size_t first = start > 1 ? static_cast<std::size_t>(start) - 1 : 0;
-  const std::size_t at = std::min(first, bytes.size());
-  const std::size_t removed = std::min(Length(count), bytes.size() - at);
-  Bytes result(bytes, 0, at);
-  if (replacement) result += *replacement;
-  result.append(bytes, at + removed, Bytes::npos);
-  return result;
-}
-
-Text ReadTextFromBytes(const Bytes& bytes) { return Text(Clip(bytes)); }

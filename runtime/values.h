@@ -55,40 +55,7 @@ std::int32_t FindTextBackward(std::string_view text, std::string_view sought,
                               std::optional<std::int32_t> start = std::nullopt,
                               bool ignoreCase = false);
 
-// First / last min(n, length) bytes; empty when n <= 0. Byte-wise.
+// The first min(n, length) bytes; empty when n <= 0. Byte-wise.
 Text TextLeft(std::string_view text, std::int32_t n);
-Text TextRight(std::string_view text, std::int32_t n);
 // A-Z to a-z; GBK-aware, so two-byte characters are copied unchanged.
 Text ToLowerAscii(std::string_view text);
-// n blanks; empty when n < 1.
-Text Spaces(std::int32_t n);
-
-Bytes TextToBytes(std::string_view text);
-// n bytes copied from `address`; empty when n <= 0.
-Bytes BytesFromAddress(const void* address, std::int32_t n);
-Bytes ZeroBytes(std::int32_t n);
-// The first n bytes, n limited to 0..count.
-Bytes BytesLeft(const Bytes& bytes, std::int32_t n);
-std::int32_t BytesLength(const Bytes& bytes);
-// First occurrence at or after `start` (below 1 counts as 1); -1 when none or
-// when `pattern` is empty.
-std::int32_t FindBytes(const Bytes& bytes, const Bytes& pattern, std::int32_t start = 1);
-// Removes `count` bytes at `start` and inserts `replacement` there; `start` is
-// limited to 1..count+1 and `count` to what follows it.
-Bytes ReplaceBytes(const Bytes& bytes, std::int32_t start, std::int32_t count,
-                   std::optional<std::string_view> replacement = std::nullopt);
-// The bytes before the first zero, all when there is none.
-Text ReadTextFromBytes(const Bytes& bytes);
-
-template <typename... Rest>
-constexpr std::int32_t BitAnd(std::int32_t a, std::int32_t b, Rest... rest) {
-  std::int32_t r = a & b;
-  ((r &= static_cast<std::int32_t>(rest)), ...);
-  return r;
-}
-template <typename... Rest>
-constexpr std::int32_t BitOr(std::int32_t a, std::int32_t b, Rest... rest) {
-  std::int32_t r = a | b;
-  ((r |= static_cast<std::int32_t>(rest)), ...);
-  return r;
-}

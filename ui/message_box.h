@@ -12,6 +12,7 @@
 inline constexpr win::UINT kBoxOkCancel = 0x1;
 inline constexpr win::UINT kBoxIconError = 0x10, kBoxIconQuestion = 0x20, kBoxIconWarning = 0x30,
                            kBoxIconInformation = 0x40;
+inline constexpr win::UINT kBoxSetForeground = 0x10000;
 
 // Shows a modal box and returns the platform's result minus one: 0 for OK,
 // 1 for Cancel, ..., 31999 when the time-out closed it, -1 when not shown.

@@ -13,6 +13,12 @@
 
 namespace {
 
+// The first process FindProcessIdsByName gives, or 0.
+win::DWORD FirstIdByName(win::Api& api, std::string_view name) {
+  const std::vector<win::DWORD> found = FindProcessIdsByName(api, name);
+  return found.empty() ? 0 : found.front();
+}
+
 constexpr std::int32_t kCodePage = 936;
 
 WideText Wide(std::u16string_view units) { return UnitsToWide(units); }
@@ -277,11 +283,11 @@ TEST(DiscoveryProcessTest, FindsItselfByName) {
   std::string upper = name;
   for (char& c : upper)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  EXPECT_EQ(FindProcessIdByName(api, upper), api.GetCurrentProcessId()) << upper;
-  EXPECT_EQ(FindProcessIdByName(api, name + "x"), 0u) << name + "x";
-  EXPECT_EQ(FindProcessIdByName(api, name.substr(0, name.size() - 1)), 0u)
+  EXPECT_EQ(FirstIdByName(api, upper), api.GetCurrentProcessId()) << upper;
+  EXPECT_EQ(FirstIdByName(api, name + "x"), 0u) << name + "x";
+  EXPECT_EQ(FirstIdByName(api, name.substr(0, name.size() - 1)), 0u)
       << name.substr(0, name.size() - 1);
-  EXPECT_EQ(FindProcessIdByName(api, "no-such-program-d1.exe"), 0u);
+  EXPECT_EQ(FirstIdByName(api, "no-such-program-d1.exe"), 0u);
 }
 
 TEST(DiscoveryProcessTest, SnapshotWalk) {

@@ -12,6 +12,12 @@
 
 namespace {
 
+// The size of the file at `path`, or -1 when the look-up finds none.
+long long SizeOrMissing(win::Api& api, const Text& path) {
+  const FileLookup found = LookUpFile(api, path);
+  return found.found() ? found.size : -1;
+}
+
 constexpr std::int32_t kCodePage = 936;
 constexpr win::DWORD kErrorFileExists = 80;
 constexpr win::DWORD kCreateSuspended = 0x4;
@@ -71,16 +77,16 @@ Text ModulePath(win::Api& api) {
 TEST_F(FsprocConformanceTest, SizesOfWrittenFiles) {
   const Text empty = root_ + "empty";
   const Text seven = root_ + "seven.bin";
-  EXPECT_EQ(QueryFileSize(api(), seven), -1) << seven;
-  EXPECT_EQ(QueryFileSize(api(), root_ + "no folder\\seven.bin"), -1)
+  EXPECT_EQ(SizeOrMissing(api(), seven), -1) << seven;
+  EXPECT_EQ(SizeOrMissing(api(), root_ + "no folder\\seven.bin"), -1)
       << root_ + "no folder\\seven.bin";
 
   EXPECT_TRUE(WriteBytesToFile(api(), empty, {""})) << empty << ": " << LastError(api());
-  EXPECT_EQ(QueryFileSize(api(), empty), 0) << empty;
+  EXPECT_EQ(SizeOrMissing(api(), empty), 0) << empty;
   EXPECT_TRUE(WriteBytesToFile(api(), seven, {"abc", "defg"})) << seven << ": " << LastError(api());
-  EXPECT_EQ(QueryFileSize(api(), seven), 7) << seven;
+  EXPECT_EQ(SizeOrMissing(api(), seven), 7) << seven;
   EXPECT_TRUE(WriteBytesToFile(api(), seven, {"xy"})) << seven << ": " << LastError(api());
-  EXPECT_EQ(QueryFileSize(api(), seven), 2) << seven;
+  EXPECT_EQ(SizeOrMissing(api(), seven), 2) << seven;
 
   // A folder's own entry.
   win::WIN32_FIND_DATAA entry{};
@@ -97,7 +103,7 @@ TEST_F(FsprocConformanceTest, WritingIntoAMissingFolder) {
   EXPECT_FALSE(WriteBytesToFile(api(), root_ + "missing\\f.bin", {"abc"}))
       << root_ + "missing\\f.bin" << ": " << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_PATH_NOT_FOUND);
-  EXPECT_EQ(QueryFileSize(api(), root_ + "missing"), -1) << root_ + "missing";
+  EXPECT_EQ(SizeOrMissing(api(), root_ + "missing"), -1) << root_ + "missing";
   EXPECT_FALSE(WriteBytesToFile(api(), "", {"abc"})) << LastError(api());
 }
 
@@ -109,23 +115,23 @@ TEST_F(FsprocConformanceTest, CopyRemoveAndTheirErrors) {
 
   EXPECT_FALSE(CopyFileTo(api(), source, target, true)) << target << ": " << LastError(api());
   EXPECT_EQ(api().GetLastError(), kErrorFileExists);
-  EXPECT_EQ(QueryFileSize(api(), target), 2) << target;
+  EXPECT_EQ(SizeOrMissing(api(), target), 2) << target;
   EXPECT_TRUE(CopyFileTo(api(), source, target)) << target << ": " << LastError(api());
-  EXPECT_EQ(QueryFileSize(api(), target), 7) << target;
+  EXPECT_EQ(SizeOrMissing(api(), target), 7) << target;
   EXPECT_TRUE(CopyFileTo(api(), source, root_ + "fresh.dll", true))
       << root_ + "fresh.dll" << ": " << LastError(api());
-  EXPECT_EQ(QueryFileSize(api(), root_ + "fresh.dll"), 7) << root_ + "fresh.dll";
+  EXPECT_EQ(SizeOrMissing(api(), root_ + "fresh.dll"), 7) << root_ + "fresh.dll";
 
   EXPECT_FALSE(CopyFileTo(api(), root_ + "missing.dll", target))
       << target << ": " << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(QueryFileSize(api(), target), 7) << target;
+  EXPECT_EQ(SizeOrMissing(api(), target), 7) << target;
   EXPECT_FALSE(CopyFileTo(api(), source, root_ + "no folder\\target.dll"))
       << root_ + "no folder\\target.dll" << ": " << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_PATH_NOT_FOUND);
 
   EXPECT_TRUE(RemoveFile(api(), target)) << target << ": " << LastError(api());
-  EXPECT_EQ(QueryFileSize(api(), target), -1) << target;
+  EXPECT_EQ(SizeOrMissing(api(), target), -1) << target;
   EXPECT_FALSE(RemoveFile(api(), target)) << target << ": " << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(RemoveFile(api(), root_ + "no folder\\target.dll"))
@@ -172,7 +178,7 @@ TEST_F(FsprocConformanceTest, AHeldFileIsWaitedOutForALimitedTime) {
   LockWait renaming(api(), 200);
   EXPECT_FALSE(WriteBesideAndSwap(api(), kCodePage, beside, path, {"new"}, true, &renaming));
   EXPECT_EQ(renaming.waited(), 200u);
-  EXPECT_EQ(QueryFileSize(api(), beside), -1);
+  EXPECT_EQ(SizeOrMissing(api(), beside), -1);
   // Released, it is read and replaced at once.
   api().CloseHandle(held);
   LockWait free(api(), 200);
@@ -192,7 +198,7 @@ TEST_F(FsprocConformanceTest, RenamingOntoAnExistingName) {
   const WideText to = TextToWide(api(), path, kCodePage);
   EXPECT_FALSE(api().MoveFileExW(WideArg(from).get(), WideArg(to).get(), 0)) << LastError(api());
   EXPECT_EQ(api().GetLastError(), win::ERROR_ALREADY_EXISTS);
-  EXPECT_EQ(QueryFileSize(api(), path), 8) << path;
+  EXPECT_EQ(SizeOrMissing(api(), path), 8) << path;
 }
 
 // Written beside, flushed and swapped in; read back. The new file never
@@ -204,7 +210,7 @@ TEST_F(FsprocConformanceTest, ReplacingAFileThroughANewOneBesideIt) {
   const std::string payload(3 * 1024 * 1024 + 17, 'p');
 
   EXPECT_TRUE(WriteBesideAndSwap(api(), kCodePage, beside, path, {payload, "end"}, true));
-  EXPECT_EQ(QueryFileSize(api(), beside), -1);
+  EXPECT_EQ(SizeOrMissing(api(), beside), -1);
   EXPECT_TRUE(FileHolds(api(), path, payload + "end"));
   EXPECT_FALSE(FileHolds(api(), path, payload));
   EXPECT_FALSE(FileHolds(api(), path, payload + "end!"));
@@ -218,7 +224,7 @@ TEST_F(FsprocConformanceTest, ReplacingAFileThroughANewOneBesideIt) {
 
   // Without replacing, an existing target stays and the new file goes.
   EXPECT_FALSE(WriteBesideAndSwap(api(), kCodePage, beside, path, {"other"}, false));
-  EXPECT_EQ(QueryFileSize(api(), beside), -1);
+  EXPECT_EQ(SizeOrMissing(api(), beside), -1);
   EXPECT_TRUE(FileHolds(api(), path, payload + "end"));
   const Text kept = root_ + "原版Assembly-CSharp-0.25c.dll";
   EXPECT_TRUE(WriteBesideAndSwap(api(), kCodePage, beside, kept, {"original"}, false));
@@ -227,7 +233,7 @@ TEST_F(FsprocConformanceTest, ReplacingAFileThroughANewOneBesideIt) {
   // Into a missing folder nothing is made.
   EXPECT_FALSE(WriteBesideAndSwap(api(), kCodePage, root_ + "missing\\x.new", root_ + "missing\\x",
                                   {"abc"}, true));
-  EXPECT_EQ(QueryFileSize(api(), root_ + "missing"), -1);
+  EXPECT_EQ(SizeOrMissing(api(), root_ + "missing"), -1);
 }
 
 // A file held open for writing cannot be read through another handle; one
@@ -252,7 +258,7 @@ TEST_F(FsprocConformanceTest, ReadingAndFlushingHandles) {
   EXPECT_EQ(written, 0u);
   EXPECT_FALSE(api().FlushFileBuffers(file));
   EXPECT_TRUE(api().CloseHandle(file));
-  EXPECT_EQ(QueryFileSize(api(), path), 10);
+  EXPECT_EQ(SizeOrMissing(api(), path), 10);
 }
 
 // ---------------------------------------------------------------- folders
@@ -313,7 +319,7 @@ TEST_F(FsprocConformanceTest, DirectoryTrees) {
   EXPECT_TRUE(IsDirectory(root_ + "补丁程序")) << root_ + "补丁程序";
   EXPECT_TRUE(WriteBytesToFile(api(), chinese + "\\安装前.PNG", {"png"}))
       << chinese + "\\安装前.PNG" << ": " << LastError(api());
-  EXPECT_EQ(QueryFileSize(api(), chinese + "\\安装前.PNG"), 3) << chinese + "\\安装前.PNG";
+  EXPECT_EQ(SizeOrMissing(api(), chinese + "\\安装前.PNG"), 3) << chinese + "\\安装前.PNG";
   // Existing levels are passed over.
   EXPECT_TRUE(MakeDirectoryTree(api(), chinese, kCodePage)) << chinese << ": " << LastError(api());
 

@@ -1,4 +1,4 @@
-// Value, text and byte-array operations.
+// Value and text operations.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -132,65 +132,16 @@ TEST(TextTest, FindBackward) {
   EXPECT_EQ(FindTextBackward("C:\\\xA8\xBF\x81\x30\x84\x36\\x", "\\"), 10);
 }
 
-TEST(TextTest, CutLowerAndSpaces) {
+TEST(TextTest, CutAndLower) {
   EXPECT_EQ(TextLeft("abc", 2), "ab");
   EXPECT_EQ(TextLeft("abc", 9), "abc");
   EXPECT_EQ(TextLeft("abc", 0), "");
   EXPECT_EQ(TextLeft("\xD5\xE6", 1), "\xD5");
-  EXPECT_EQ(TextRight("abc", 2), "bc");
-  EXPECT_EQ(TextRight("abc", 9), "abc");
-  EXPECT_EQ(TextRight("abc", -2), "");
 
   EXPECT_EQ(ToLowerAscii("AZaz@[\xD5\xE6QX"), "azaz@[\xD5\xE6qx");
   EXPECT_EQ(ToLowerAscii("\x81\x41" "B"), "\x81\x41" "b");
   EXPECT_EQ(ToLowerAscii("A\x81"), "a\x81");
   EXPECT_EQ(ToLowerAscii("\x80" "A\xFF" "B"), "\x80" "a\xFF" "b");
-
-  EXPECT_EQ(Spaces(255), Text(255, ' '));
-  EXPECT_EQ(Spaces(0), "");
-  EXPECT_EQ(Spaces(-1), "");
-}
-
-TEST(BytesTest, BuildCutAndRead) {
-  EXPECT_EQ(TextToBytes("ab"), "ab");
-  EXPECT_EQ(TextToBytes(""), Bytes());
-  const unsigned char raw[4] = {1, 0, 2, 0};
-  EXPECT_EQ(BytesFromAddress(raw, 3), Bytes("\1\0\2", 3));
-  EXPECT_EQ(BytesFromAddress(raw, -4), Bytes());
-  EXPECT_EQ(ZeroBytes(3), Bytes(3, '\0'));
-  EXPECT_EQ(ZeroBytes(-1), Bytes());
-
-  const Bytes data("ab\0cd", 5);
-  EXPECT_EQ(BytesLength(data), 5);
-  EXPECT_EQ(BytesLeft(data, 3), Bytes("ab\0", 3));
-  EXPECT_EQ(BytesLeft(data, 99), data);
-  EXPECT_EQ(BytesLeft(data, -1), Bytes());
-  EXPECT_EQ(ReadTextFromBytes(data), "ab");
-  EXPECT_EQ(ReadTextFromBytes("abc"), "abc");
-}
-
-TEST(BytesTest, FindAndReplace) {
-  const Bytes data("ab\0ab", 5);
-  EXPECT_EQ(FindBytes(data, Bytes("\0a", 2)), 3);
-  EXPECT_EQ(FindBytes(data, "ab", 2), 4);
-  EXPECT_EQ(FindBytes(data, "ab", -5), 1);
-  EXPECT_EQ(FindBytes(data, "ab", 6), -1);
-  EXPECT_EQ(FindBytes(data, "abc"), -1);
-  EXPECT_EQ(FindBytes(data, ""), -1);
-
-  EXPECT_EQ(ReplaceBytes("abcdef", 2, 2, "XYZ"), "aXYZdef");
-  EXPECT_EQ(ReplaceBytes("abcdef", 2, 2), "adef");
-  EXPECT_EQ(ReplaceBytes("abcdef", -3, 1, "X"), "Xbcdef");
-  EXPECT_EQ(ReplaceBytes("abcdef", 99, 5, "X"), "abcdefX");
-  EXPECT_EQ(ReplaceBytes("abcdef", 5, 99), "abcd");
-  EXPECT_EQ(ReplaceBytes("abcdef", 3, -1, "X"), "abXcdef");
-  EXPECT_EQ(ReplaceBytes("", 1, 1, Bytes("\0", 1)), Bytes("\0", 1));
-}
-
-TEST(BitsTest, AndOrOverAllArguments) {
-  EXPECT_EQ(BitAnd(0xF0, 0x3C, 0x38), 0x30);
-  EXPECT_EQ(BitOr(1, 2, 8u), 11);
-  EXPECT_EQ(BitOr(0x80000000u, 1), std::numeric_limits<std::int32_t>::min() + 1);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// TextLeft, TextRight, ToLowerAscii and CompareText.
+// TextLeft, ToLowerAscii and CompareText.
 //
 // Input: n (32-bit), a counted second text, then the text.
 #include <algorithm>
@@ -20,10 +20,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Text left = TextLeft(raw, n);
   FUZZ_CHECK(left.size() == kept);
   FUZZ_CHECK(text.substr(0, kept) == left);
-
-  const Text right = TextRight(raw, n);
-  FUZZ_CHECK(right.size() == kept);
-  FUZZ_CHECK(text.substr(text.size() - kept) == right);
 
   // Only A-Z outside two-byte characters change, each to its lower case.
   const Text lower = ToLowerAscii(raw);

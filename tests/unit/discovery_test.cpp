@@ -14,6 +14,12 @@
 
 namespace {
 
+// The first process FindProcessIdsByName gives, or 0.
+win::DWORD FirstIdByName(win::Api& api, std::string_view name) {
+  const std::vector<win::DWORD> found = FindProcessIdsByName(api, name);
+  return found.empty() ? 0 : found.front();
+}
+
 constexpr std::int32_t kCodePage = 936;
 const char16_t kGameImage[] = u"\\Device\\HarddiskVolume3\\Games\\Thistlegarden\\Thistlegarden.exe";
 const char kGamePath[] = "C:\\Games\\Thistlegarden\\Thistlegarden.exe";
@@ -114,7 +120,7 @@ TEST(GameLookupTest, NoWindowKeepsTheIdFoundByName) {
   const win::DWORD game = machine.processes.Add("Thistlegarden.exe", kGameImage);
   const win::HWND window = LocateWindow(machine, 0, 0, std::nullopt, Text("Thistlegarden"));
   ASSERT_EQ(window, 0u);
-  win::DWORD processId = FindProcessIdByName(machine, "Thistlegarden.exe");
+  win::DWORD processId = FirstIdByName(machine, "Thistlegarden.exe");
   EXPECT_EQ(processId, game);
   machine.GetWindowThreadProcessId(window, &processId);
   EXPECT_EQ(processId, game);
@@ -134,25 +140,25 @@ TEST(GameLookupTest, NameMatchingRules) {
   const win::DWORD gbk = machine.processes.Add("丄.EXE", u"\\Device\\HarddiskVolume3\\d.exe");
 
   // Ended processes are not listed; the first match in the list wins.
-  EXPECT_EQ(FindProcessIdByName(machine, "Thistlegarden.exe"), first);
-  EXPECT_EQ(FindProcessIdByName(machine, "thistlegarden.EXE"), first);
-  EXPECT_EQ(FindProcessIdByName(machine, "丄.exe"), gbk);
-  EXPECT_EQ(FindProcessIdByName(machine, "Thistlegarden.ex"), 0u);
-  EXPECT_EQ(FindProcessIdByName(machine, "Thistle"), 0u);
-  EXPECT_EQ(FindProcessIdByName(machine, "ThistlegardenPatch.exe"), machine.self.processId);
+  EXPECT_EQ(FirstIdByName(machine, "Thistlegarden.exe"), first);
+  EXPECT_EQ(FirstIdByName(machine, "thistlegarden.EXE"), first);
+  EXPECT_EQ(FirstIdByName(machine, "丄.exe"), gbk);
+  EXPECT_EQ(FirstIdByName(machine, "Thistlegarden.ex"), 0u);
+  EXPECT_EQ(FirstIdByName(machine, "Thistle"), 0u);
+  EXPECT_EQ(FirstIdByName(machine, "ThistlegardenPatch.exe"), machine.self.processId);
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
 
 TEST(GameLookupTest, NoGameAndNoSnapshot) {
   sim::Machine machine;
   machine.processes.Add("explorer.exe", u"\\Device\\HarddiskVolume3\\Windows\\explorer.exe");
-  EXPECT_EQ(FindProcessIdByName(machine, "Thistlegarden.exe"), 0u);
+  EXPECT_EQ(FirstIdByName(machine, "Thistlegarden.exe"), 0u);
   EXPECT_EQ(CallCount(machine, "CloseHandle"), 1);
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 
   machine.processes.Add("Thistlegarden.exe", kGameImage);
   machine.faults.Fail(win::Call::CreateToolhelp32Snapshot);
-  EXPECT_EQ(FindProcessIdByName(machine, "Thistlegarden.exe"), 0u);
+  EXPECT_EQ(FirstIdByName(machine, "Thistlegarden.exe"), 0u);
   EXPECT_EQ(CallCount(machine, "Process32First"), 1);  // only from the first lookup
 }
 
@@ -164,7 +170,7 @@ TEST(GameLookupTest, EverySnapshotIsClosedWhateverFails) {
     machine.faults.Clear();
     machine.faults.failed.clear();
     machine.faults.FailAtCall(n);
-    const win::DWORD found = FindProcessIdByName(machine, "Thistlegarden.exe");
+    const win::DWORD found = FirstIdByName(machine, "Thistlegarden.exe");
     if (machine.faults.failed.empty()) {
       EXPECT_EQ(found, game);
       break;

@@ -41,48 +41,6 @@ bool IsFolder(const sim::Machine& machine, const std::string& path) {
 
 // ---------------------------------------------------------------- sizes
 
-TEST(QueryFileSizeTest, SizeOfExistingAndMissingEntries) {
-  sim::Machine machine;
-  machine.files.AddFile("C:\\Games\\a.dll", "1234567");
-  machine.files.AddFile("C:\\Games\\empty.dll", "");
-  EXPECT_EQ(QueryFileSize(machine, "C:\\Games\\a.dll"), 7);
-  EXPECT_EQ(QueryFileSize(machine, "c:/games/A.DLL"), 7);
-  EXPECT_EQ(QueryFileSize(machine, "C:\\Games\\empty.dll"), 0);
-  EXPECT_EQ(QueryFileSize(machine, "C:\\Games\\missing.dll"), -1);
-  EXPECT_EQ(QueryFileSize(machine, "C:\\NoFolder\\a.dll"), -1);
-  EXPECT_EQ(QueryFileSize(machine, ""), -1);
-  // A relative path is looked up in the current folder.
-  machine.files.AddFile(machine.self.currentDirectory + "\\rel.dll", "abc");
-  EXPECT_EQ(QueryFileSize(machine, "rel.dll"), 3);
-  EXPECT_EQ(CallCount(machine, "FindClose"), 4);
-  EXPECT_EQ(machine.OpenHandleCount(), 0u);
-}
-
-TEST(QueryFileSizeTest, OnlyTheLow32BitsOfLargeSizes) {
-  sim::Machine machine;
-  auto sized = [&](long long size) {
-    machine.files.AddFile("C:\\big.bin", "");
-    machine.files.Find("C:\\big.bin")->sizeOverride = size;
-    return QueryFileSize(machine, "C:\\big.bin");
-  };
-  EXPECT_EQ(sized(0x7FFFFFFFLL), 0x7FFFFFFF);
-  EXPECT_EQ(sized(0x80000000LL), INT32_MIN);
-  EXPECT_EQ(sized(0xC0000000LL), -0x40000000);
-  // 4 GiB - 1 byte reads like a missing file.
-  EXPECT_EQ(sized(0xFFFFFFFFLL), -1);
-  EXPECT_EQ(sized(0x100000000LL), 0);
-  EXPECT_EQ(sized(0x100000000LL + 3228160), 3228160);
-  EXPECT_EQ(machine.OpenHandleCount(), 0u);
-}
-
-TEST(QueryFileSizeTest, AFailedSearchIsMissing) {
-  sim::Machine machine;
-  machine.files.AddFile("C:\\a.dll", "xy");
-  machine.faults.Fail(win::Call::FindFirstFileA);
-  EXPECT_EQ(QueryFileSize(machine, "C:\\a.dll"), -1);
-  EXPECT_EQ(CallCount(machine, "FindClose"), 0);
-}
-
 // No such file and a look-up that failed are told apart; the size is whole.
 TEST(LookUpFileTest, FoundMissingOrUnknown) {
   sim::Machine machine;
