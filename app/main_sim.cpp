@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <new>
 #include <string>
 
@@ -76,48 +77,57 @@ void operator delete(void* p) noexcept {
 }
 void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
 
-int main(int argc, char** argv) {
-  sim::Machine machine;
+namespace {
+
+struct Options {
   bool game = true;
   std::size_t assemblySize = 3240100;
   const char* pick = nullptr;
   bool adminOnly = false;
+  bool declined = false;
+};
+
+// False, with the usage said, for arguments it does not take.
+bool ReadOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
+    const bool value = i + 1 < argc;
     if (std::strcmp(argv[i], "--no-game") == 0) {
-      game = false;
-    } else if (std::strcmp(argv[i], "--assembly-size") == 0 && i + 1 < argc) {
-      assemblySize = std::strtoul(argv[++i], nullptr, 10);
-    } else if (std::strcmp(argv[i], "--pick") == 0 && i + 1 < argc) {
-      pick = argv[++i];
+      options.game = false;
+    } else if (std::strcmp(argv[i], "--assembly-size") == 0 && value) {
+      options.assemblySize = std::strtoul(argv[++i], nullptr, 10);
+    } else if (std::strcmp(argv[i], "--pick") == 0 && value) {
+      options.pick = argv[++i];
     } else if (std::strcmp(argv[i], "--admin-only") == 0) {
-      adminOnly = true;
-    } else if (std::strcmp(argv[i], "--consent") == 0 && i + 1 < argc &&
+      options.adminOnly = true;
+    } else if (std::strcmp(argv[i], "--consent") == 0 && value &&
                (std::strcmp(argv[i + 1], "declined") == 0 || std::strcmp(argv[i + 1], "granted") == 0)) {
-      if (std::strcmp(argv[++i], "declined") == 0)
-        machine.elevation.consent = sim::Elevation::Consent::kDeclined;
+      options.declined = std::strcmp(argv[++i], "declined") == 0;
     } else {
       std::fprintf(stderr, "usage: %s [--no-game] [--assembly-size N] [--pick LABEL] [--admin-only] "
                            "[--consent granted|declined]\n", argv[0]);
-      return 2;
+      return false;
     }
   }
-  if (game) InstallGame(machine, assemblySize, adminOnly);
+  return true;
+}
+
+void Prepare(sim::Machine& machine, const Options& options) {
+  if (options.game) InstallGame(machine, options.assemblySize, options.adminOnly);
+  if (options.declined) machine.elevation.consent = sim::Elevation::Consent::kDeclined;
   // The program itself, for the copy it starts with an administrator's rights.
   machine.elevation.program = [&machine] { return static_cast<win::UINT>(ProgramEntry(machine)); };
-  if (pick) {
+  if (options.pick) {
     // Cancel to the confirmation, when the size asks one; OK to picking by hand.
     const bool confirmation = !VersionForSizeCode(
-        AssemblySizeCode(static_cast<std::int32_t>(assemblySize))).empty();
+        AssemblySizeCode(static_cast<std::int32_t>(options.assemblySize))).empty();
     machine.user.answers = confirmation ? std::deque<int>{2, 1} : std::deque<int>{1};
-    machine.user.actions = {{sim::ScriptedUser::Action::kPick, pick},
-                                   {sim::ScriptedUser::Action::kPressOk, ""}};
+    machine.user.actions = {{sim::ScriptedUser::Action::kPick, options.pick},
+                            {sim::ScriptedUser::Action::kPressOk, ""}};
   }
-  const auto filesBefore = machine.files.nodes;
-  const std::size_t baseline = liveBytes;
-  peakBytes = liveBytes;
-  int code = ProgramEntry(machine);
-  const std::size_t runPeak = peakBytes - baseline;
+}
 
+// The console in colour.
+void PrintConsole(const sim::Machine& machine) {
   std::string run;
   unsigned current = 0x100;
   for (const auto& cell : machine.console.written) {
@@ -131,6 +141,11 @@ int main(int argc, char** argv) {
   }
   std::fputs(Utf8(run).c_str(), stdout);
   std::fputs("\x1b[0m", stdout);
+}
+
+// The boxes, the files changed and the processes ended and started.
+void PrintWhatChanged(const sim::Machine& machine,
+                      const std::map<std::string, sim::FileSystem::Node>& filesBefore) {
   for (const auto& box : machine.dialogs.shown)
     std::printf("[box style 0x%X, title %s, answer %d]\n%s\n", box.style,
                 Utf8(box.caption).c_str(), box.result, Utf8(box.text).c_str());
@@ -145,6 +160,22 @@ int main(int argc, char** argv) {
       std::printf("[process %s%s] %s\n", p.startedByProgram ? "started" : "ended",
                   p.elevated ? ", elevated" : "",
                   Utf8(p.startedByProgram ? p.commandLine : p.exeName).c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ReadOptions(argc, argv, options)) return 2;
+  sim::Machine machine;
+  Prepare(machine, options);
+  const auto filesBefore = machine.files.nodes;
+  const std::size_t baseline = liveBytes;
+  peakBytes = liveBytes;
+  int code = ProgramEntry(machine);
+  const std::size_t runPeak = peakBytes - baseline;
+  PrintConsole(machine);
+  PrintWhatChanged(machine, filesBefore);
   std::printf("exit code %d, %llu ms of delays, %zu platform calls, heap peak %zu bytes\n", code,
               machine.clock.slept, machine.faults.calls.size(), runPeak);
   return code;

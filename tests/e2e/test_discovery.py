@@ -74,7 +74,11 @@ class GameFoundTest(sc.E2ETest):
         self.assertEqual(s.assembly(), assembly)
         self.assertTrue(sc.alive(game['pid']), 'the game was ended')
         self.assertEqual(len(s.instances()), 1, 'the game was started again')
-        self.assertFalse(os.path.exists(sc.output_folder()))
+        # Nothing but the run's record, in UTF-8 with a byte-order mark.
+        self.assertEqual(sc.list_folder(sc.output_folder()), {})
+        record = sc.read_bytes(os.path.join(sc.output_folder(), sc.RUN_LOG))
+        self.assertTrue(record.startswith(b'\xef\xbb\xbf'), record[:16])
+        self.assertIn('游戏进程ID：%d' % game['pid'], record[3:].decode('utf-8'))
         self.assertEqual(s.new_processes(), [])
 
     def test_found_by_window_and_version_declined(self):

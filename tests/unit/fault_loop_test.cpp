@@ -49,6 +49,7 @@ Outcome RunOnce(std::deque<int> answers, long failAt, bool window = true,
                             "HideFileExt", 1);
   scenario::Game game = scenario::InstallGame(machine, kAssemblySize, window);
   if (setup) setup(machine, game);
+  const auto laidOut = machine.files.nodes;
   const std::string assemblyPath = game.AssemblyPath();
   const std::string original(kAssemblySize, 'o');
   Outcome out;
@@ -92,8 +93,14 @@ Outcome RunOnce(std::deque<int> answers, long failAt, bool window = true,
     if ((node.name.starts_with(game.AssemblyPath() + ".") && !node.name.ends_with(".aside1")) ||
         node.name.ends_with(".patch-new"))
       out.asideLeft = true;
-  auto* kept = machine.files.Find(scenario::KeptOriginalPath(game.folder, "0.25c"));
-  out.kept = kept ? kept->data : "missing";
+  // The kept originals the run wrote: each the whole original ("missing"
+  // when it wrote none).
+  out.kept = "missing";
+  for (const auto& [key, node] : machine.files.nodes) {
+    const bool keptName = node.name.starts_with(game.folder + "Thistlegarden_Data\\Managed\\原版Assembly-CSharp-") &&
+                          node.name.ends_with(".dll.bak");
+    if (keptName && !laidOut.count(key)) out.kept = node.data;
+  }
   out.openHandles = machine.OpenHandleCount();
   for (const auto& line : scenario::Lines(machine.console))
     if (line.text.starts_with("执行过程[")) out.steps.push_back(line.text.substr(line.text.size() - 4, 2));
@@ -246,6 +253,31 @@ TEST(FaultLoopTest, AdminOnlyFolderThroughTheElevatedPart) {
               clean.failableNames.end())
         << call;
   EXPECT_EQ(Sweep({scenario::kIdOk}, true, Pattern::kOnce, AdminOnly), std::set<std::string>{});
+}
+
+// Layouts the player's folder may have: the kept name taken by another
+// original, all nine taken, the same original kept before and marked
+// read-only and hidden, a scanner holding the assembly for a moment; every
+// single failure on top of each.
+void KeptNameTaken(sim::Machine& machine, const scenario::Game& game) {
+  machine.files.AddFile(scenario::KeptOriginalPath(game.folder, "0.25c"), "another original");
+}
+void AllNineTaken(sim::Machine& machine, const scenario::Game& game) {
+  for (int n = 1; n <= 9; ++n)
+    machine.files.AddFile(scenario::KeptOriginalPath(game.folder, n == 1 ? "0.25c" : "0.25c-" + std::to_string(n)),
+                          "another original " + std::to_string(n));
+}
+void KeptBeforeReadOnlyHidden(sim::Machine& machine, const scenario::Game& game) {
+  machine.files.AddFile(scenario::KeptOriginalPath(game.folder, "0.25c"), std::string(kAssemblySize, 'o'),
+                        win::FILE_ATTRIBUTE_READONLY | 0x2 /* hidden */);
+}
+void ScannerHoldsTheAssembly(sim::Machine& machine, const scenario::Game& game) {
+  machine.files.Find(game.AssemblyPath())->refusals = 2;
+}
+
+TEST(FaultLoopTest, OtherLayoutsOfTheKeptOriginals) {
+  for (const auto setup : {KeptNameTaken, AllNineTaken, KeptBeforeReadOnlyHidden, ScannerHoldsTheAssembly})
+    EXPECT_EQ(Sweep({scenario::kIdOk}, true, Pattern::kOnce, setup), std::set<std::string>{});
 }
 
 // Two different calls failing: only a failed removal of the new file after

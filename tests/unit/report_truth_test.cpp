@@ -208,3 +208,25 @@ TEST(RunLogTest, TheLastFiveRunsAreKept) {
 }
 
 }  // namespace
+
+namespace {
+
+// A zero-length assembly (a broken update) is no version: picked by hand, it
+// is replaced, and kept as the empty file it was.
+TEST(ZeroLengthAssemblyTest, IsPickedByHandReplacedAndKept) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, 0);
+  machine.user.answers = {kIdOk};
+  machine.user.actions = {{sim::ScriptedUser::Action::kPick, "0.25c"},
+                          {sim::ScriptedUser::Action::kPressOk, ""}};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  ASSERT_GE(machine.dialogs.shown.size(), 1u);
+  EXPECT_EQ(machine.dialogs.shown[0].style, 0x31u);
+  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+  const auto* kept = machine.files.Find(scenario::KeptOriginalPath(game.folder, "0.25c"));
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->data, "");
+  EXPECT_TRUE(HasLine(machine, "执行过程[1]:真\r\n"));
+}
+
+}  // namespace
