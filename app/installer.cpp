@@ -5,6 +5,7 @@
 
 #include "app/elevation.h"
 #include "app/run_log.h"
+#include "app/version_questions.h"
 
 #include "discovery/displayed_name.h"
 #include "discovery/game_lookup.h"
@@ -104,7 +105,6 @@ struct Run {
   bool patched = false;  // step 1: the patched assembly is in place
   bool copied = false;   // step 2: its copy beside the comparison images
   win::DWORD patchError = 0, copyError = 0;
-  bool pickedByHand = false;
   EndOutcome gameEnd = EndOutcome::kEnded;
   RunLog log{api};
 };
@@ -138,7 +138,6 @@ ReplaceResult ReplaceWithRights(Run& run, const VersionChoice& choice) {
 
 Text PickByHand(void* context) {
   auto& run = *static_cast<Run*>(context);
-  run.pickedByHand = true;
   ShowVersionSelectWindow(run.state);
   return run.state.chosenVersion;
 }
@@ -166,21 +165,15 @@ void FindTheGame(Run& run) {
   run.log.Add("游戏路径", ConcatTexts(game.folder, game.displayedName));
 }
 
-// What the player was asked and answered, as IdentifyVersion asks it.
-void LogIdentification(Run& run, const VersionChoice& choice) {
-  const FileLookup& found = choice.assembly;
+// What the version was identified by.
+void LogAssembly(Run& run, const FileLookup& found) {
   const Text bySize = found.found() ? VersionForSizeCode(AssemblySizeCode(found.size)) : Text();
   run.log.Add("Assembly-CSharp.dll",
               found.found() ? ConcatTexts(std::to_string(found.size), " 字节",
                                           bySize.empty() ? Text() : ConcatTexts("（", bySize, "）"))
               : found.missing() ? Text("不存在")
                                 : Text("无法读取"));
-  const bool confirmed = !bySize.empty() && choice.proceed && !run.pickedByHand;
-  if (!bySize.empty()) run.log.Add(ConcatTexts("询问：是否确认为 ", bySize), confirmed ? "确定" : "否");
-  if (!confirmed) run.log.Add("询问：是否手动选择", choice.proceed ? "确定" : "否");
-  if (run.pickedByHand) run.log.Add("手动选择", choice.label);
 }
-
 void PrintWhatWasFound(Run& run) {
   const GameTarget& game = run.game;
   run.console.write(kDarkCyan, kBlack, "窗口句柄ID ");
@@ -310,8 +303,9 @@ std::int32_t RunInstaller(ProgramState& state) {
     return 0;
   }
 
-  const VersionChoice choice = IdentifyVersion(run.api, kPathCodePage, run.game.folder, PickByHand, &run);
-  LogIdentification(run, choice);
+  const VersionChoice choice =
+      AskForVersion(run.api, kPathCodePage, run.game.folder, PickByHand, &run, run.log);
+  LogAssembly(run, choice.assembly);
   if (!choice.proceed) {
     run.log.Save();
     return 0;

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 
-#include "app/version_questions.h"
 #include "runtime/program_state.h"
 
 // The whole installer, from banner to closing notice; always 0.

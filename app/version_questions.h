@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "app/run_log.h"
 #include "install/version_id.h"
 #include "platform/win_api.h"
 #include "runtime/types.h"
@@ -13,6 +14,7 @@
 using PickVersionByHand = Text (*)(void* context);
 
 // IdentifyVersion asking with the program's boxes, their text in `codePage`,
-// and `pickByHand` (given `context`) for the selection window.
-VersionChoice IdentifyVersion(win::Api& api, std::int32_t codePage, const Text& folder,
-                              PickVersionByHand pickByHand, void* context);
+// and `pickByHand` (given `context`) for the selection window; each question
+// and its answer go into `log`.
+VersionChoice AskForVersion(win::Api& api, std::int32_t codePage, const Text& folder,
+                            PickVersionByHand pickByHand, void* context, RunLog& log);
