@@ -17,21 +17,21 @@ struct BoxQuestions {
   RunLog& log;
 };
 
-bool Confirm(void* context, const char* question) {
-  auto& ask = *static_cast<BoxQuestions*>(context);
-  const bool yes = TimedMessageBox(ask.api, ask.codePage, question, kBoxOkCancel | kBoxIconQuestion,
-                                   Text("欧尼酱~这个事情很重要！"), std::nullopt, kBoxTimeout) == 0;
+// A question in an OK/Cancel box: true for OK. It and its answer are recorded.
+bool Ask(BoxQuestions& ask, const char* question, win::UINT icon, const char* title) {
+  const bool yes = TimedMessageBox(ask.api, ask.codePage, question, kBoxOkCancel | icon, Text(title),
+                                   std::nullopt, kBoxTimeout) == 0;
   ask.log.Add(ConcatTexts("询问：", question), yes ? "确定" : "否");
   return yes;
 }
 
+bool Confirm(void* context, const char* question) {
+  return Ask(*static_cast<BoxQuestions*>(context), question, kBoxIconQuestion, "欧尼酱~这个事情很重要！");
+}
+
 bool OfferPickByHand(void* context) {
-  auto& ask = *static_cast<BoxQuestions*>(context);
-  constexpr const char kQuestion[] = "未能成功检测到你的游戏版本，是否手动选择？否则退出。";
-  const bool yes = TimedMessageBox(ask.api, ask.codePage, kQuestion, kBoxOkCancel | kBoxIconWarning,
-                                   Text("欧尼酱！出错啦~"), std::nullopt, kBoxTimeout) == 0;
-  ask.log.Add(ConcatTexts("询问：", kQuestion), yes ? "确定" : "否");
-  return yes;
+  return Ask(*static_cast<BoxQuestions*>(context), "未能成功检测到你的游戏版本，是否手动选择？否则退出。",
+             kBoxIconWarning, "欧尼酱！出错啦~");
 }
 
 Text PickByHand(void* context) {

@@ -11,12 +11,7 @@
 
 namespace {
 
-class ElevationConformanceTest : public ::testing::Test {
- protected:
-  win::Api& api() { return harness_->api(); }
-
-  std::unique_ptr<Harness> harness_ = MakeHarness();
-};
+using ElevationConformanceTest = HarnessTest;
 
 TEST_F(ElevationConformanceTest, QuotedArgumentsComeBackWhole) {
   for (const std::u16string argument :

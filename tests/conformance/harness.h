@@ -2,6 +2,8 @@
 // the real backend under Wine. Each case runs unchanged on both.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +28,14 @@ class Harness {
 };
 
 std::unique_ptr<Harness> MakeHarness();
+
+// A conformance case with the platform of its build.
+class HarnessTest : public ::testing::Test {
+ protected:
+  win::Api& api() { return harness_->api(); }
+
+  std::unique_ptr<Harness> harness_ = MakeHarness();
+};
 
 // "GetLastError N", for the message of a failed check right after a call.
 inline std::string LastError(win::Api& api) {

@@ -10,12 +10,7 @@
 
 namespace {
 
-class RunLogConformanceTest : public ::testing::Test {
- protected:
-  win::Api& api() { return harness_->api(); }
-
-  std::unique_ptr<Harness> harness_ = MakeHarness();
-};
+using RunLogConformanceTest = HarnessTest;
 
 TEST_F(RunLogConformanceTest, TimeVersionAndErrorTexts) {
   win::SYSTEMTIME now{};

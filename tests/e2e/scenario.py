@@ -665,6 +665,30 @@ class E2ETest(unittest.TestCase):
         user.wait_for(n, timeout=10)
         return user.entries()
 
+    def assertInstalledFromFolder(self, s, run, user, game, shown, label, original, previous,
+                                  screen_of=None):
+        """A good install of `label` in `run` (a console started from another
+        folder): the screen with the game's path shown as `shown`, one
+        question, the assembly patched and its original kept, the game
+        started again by its full path in its own folder. Returns the boxes."""
+        closed = run.wait_for_output(CLOSING_TEXT, timeout=90)
+        time.sleep(0.3)
+        screen = terminal.parse_segments(run.output())
+        self.assertTrue(closed, terminal.parse_terminal(run.output()).text())
+        expected = (screen_of or expected_screen)(good_install_writes(game, shown))
+        self.assertEqual(screen, expected, terminal.diff_segments(screen, expected))
+        boxes = self.boxes(user, 1)
+        self.assertEqual([b['title'] for b in boxes], [CONFIRM_TITLE])
+        self.assertTrue(s.assembly() == payload(label), 'not patched')
+        kept = os.path.join(os.path.dirname(s.assembly_path), kept_original_name(label))
+        self.assertTrue(read_bytes(kept) == original, 'the original is not kept')
+        started = wait_until(lambda: s.instances()[previous:], 10,
+                             'the game started again', detail=s.instances)
+        self.assertEqual(len(started), 1, started)
+        self.assertEqual(started[0]['exe'], to_windows(s.game_exe))
+        self.assertEqual(started[0]['cwd'], to_windows(s.game_dir))
+        return boxes
+
     def assertFailedRun(self, s, game, folder, label, patched, copied):
         """Runs the installer, the user pressing OK in every box, on a game
         of version `label` in the Windows folder `folder` (ending in "\\")

@@ -5,12 +5,10 @@ such a character."""
 
 import os
 import shutil
-import time
 import unittest
 
 import scenario as sc
 import winetool
-from waiting import wait_until
 
 GAME_FOLDER = 'Thistlegarden ♪'
 OWN_FOLDER = '下载 ♪ 게임'
@@ -42,31 +40,15 @@ class AnyFolderTest(sc.E2ETest):
             run = winetool.start_in_console('cmd.exe', ['/c', command], env=sc.EXTRA_ENV)
             s.adopt(run)
             try:
-                closed = run.wait_for_output(sc.CLOSING_TEXT, timeout=90)
-                time.sleep(0.3)
-                screen = winetool.parse_segments(run.output())
-                self.assertTrue(closed, winetool.parse_terminal(run.output()).text())
                 shown = sc.to_windows(s.game_exe).replace('♪', '?')
-                expected = sc.expected_screen(sc.good_install_writes(game, shown))
-                self.assertEqual(screen, expected, winetool.diff_segments(screen, expected))
-                boxes = self.boxes(user, 1)
-                self.assertEqual([b['title'] for b in boxes], [sc.CONFIRM_TITLE])
-
-                self.assertTrue(s.assembly() == sc.payload(LABEL), 'not patched')
-                kept = os.path.join(os.path.dirname(s.assembly_path), sc.kept_original_name(LABEL))
-                self.assertTrue(sc.read_bytes(kept) == original, 'the original is not kept')
+                boxes = self.assertInstalledFromFolder(s, run, user, game, shown, LABEL, original,
+                                                       previous)
                 ours = os.path.join(temp, sc.OUTPUT_FOLDER)
                 self.assertEqual(sc.read_bytes(os.path.join(ours, 'Assembly-CSharp.dll')),
                                  sc.payload(LABEL))
                 images = os.path.join(ours, sc.COMPARISON_FOLDER)
                 self.assertEqual(sc.read_bytes(os.path.join(images, sc.AFTER_IMAGE)),
                                  sc.after_image())
-                # The game started again by its full path, in its own folder.
-                started = wait_until(lambda: s.instances()[previous:], 10,
-                                     'the game started again', detail=s.instances)
-                self.assertEqual(len(started), 1, started)
-                self.assertEqual(started[0]['exe'], sc.to_windows(s.game_exe))
-                self.assertEqual(started[0]['cwd'], sc.to_windows(s.game_dir))
                 installer_pid = boxes[0]['pid']
                 window = s.file_manager_window(installer_pid)
                 self.assertIsNotNone(window, 'no file manager window')

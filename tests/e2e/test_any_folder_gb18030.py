@@ -6,13 +6,11 @@ identified, patched and started again in its own folder; the console shows
 
 import os
 import shutil
-import time
 import unittest
 
 import console_model
 import scenario as sc
 import winetool
-from waiting import wait_until
 
 LABEL = '0.25c'
 
@@ -41,23 +39,9 @@ class AnyFolderGB18030Test(sc.E2ETest):
             run = winetool.start_in_console('cmd.exe', ['/c', command], env=sc.EXTRA_ENV)
             s.adopt(run)
             try:
-                closed = run.wait_for_output(sc.CLOSING_TEXT, timeout=90)
-                time.sleep(0.3)
-                screen = winetool.parse_segments(run.output())
-                self.assertTrue(closed, winetool.parse_terminal(run.output()).text())
                 shown = sc.to_windows(s.game_exe).replace(game_folder, shown_folder)
-                expected = expected_screen(sc.good_install_writes(game, shown))
-                self.assertEqual(screen, expected, winetool.diff_segments(screen, expected))
-                boxes = self.boxes(user, 1)
-                self.assertEqual([b['title'] for b in boxes], [sc.CONFIRM_TITLE])
-                self.assertTrue(s.assembly() == sc.payload(LABEL), 'not patched')
-                kept = os.path.join(os.path.dirname(s.assembly_path), sc.kept_original_name(LABEL))
-                self.assertTrue(sc.read_bytes(kept) == original, 'the original is not kept')
-                started = wait_until(lambda: s.instances()[previous:], 10,
-                                     'the game started again', detail=s.instances)
-                self.assertEqual(len(started), 1, started)
-                self.assertEqual(started[0]['exe'], sc.to_windows(s.game_exe))
-                self.assertEqual(started[0]['cwd'], sc.to_windows(s.game_dir))
+                self.assertInstalledFromFolder(s, run, user, game, shown, LABEL, original, previous,
+                                               screen_of=expected_screen)
             finally:
                 s.end_started()
             self.assertEqual(run.wait(timeout=60).exit_code, 0)

@@ -120,32 +120,31 @@ TEST(ElevationTest, GrantedTheElevatedPartPatchesAndTheRunRestartsTheGame) {
   EXPECT_TRUE(run.machine.processes.mutexes.empty());
 }
 
-TEST(ElevationTest, DeclinedNothingChangesAndThePlayerIsToldWhy) {
-  ProtectedRun run;
-  run.machine.elevation.consent = sim::Elevation::Consent::kDeclined;
-  EXPECT_EQ(run.Start(), 0);
-  EXPECT_EQ(run.StepLines(), FailedSteps("没有获得管理员权限"));
-  EXPECT_EQ(run.machine.elevation.requests.size(), 1u);
-  ExpectNothingChanged(run);
-}
-
-// As under Wine: the copy runs with the same rights and is refused too.
-TEST(ElevationTest, AnElevatedPartRefusedTooIsAskedForOnceAndReported) {
-  ProtectedRun run;
-  run.machine.elevation.sameRights = true;
-  EXPECT_EQ(run.Start(), 0);
-  EXPECT_EQ(run.StepLines(), FailedSteps("以管理员权限修改游戏文件也未成功（错误代码5）"));
-  EXPECT_EQ(run.machine.elevation.requests.size(), 1u);
-  ExpectNothingChanged(run);
-}
-
-TEST(ElevationTest, AnElevationWindowsCannotStartIsReported) {
-  ProtectedRun run;
-  run.machine.elevation.consent = sim::Elevation::Consent::kFails;
-  run.machine.elevation.failure = 1155;  // no program associated
-  EXPECT_EQ(run.Start(), 0);
-  EXPECT_EQ(run.StepLines(), FailedSteps("无法以管理员身份启动本程序（错误代码1155）"));
-  ExpectNothingChanged(run);
+// Declined; granted without more rights (as under Wine, the copy is refused
+// too); or Windows cannot start it: asked once, nothing changed, the player
+// told what happened and what to do.
+TEST(ElevationTest, AnElevationThatCameToNothingIsAskedOnceAndReported) {
+  struct Case {
+    sim::Elevation::Consent consent;
+    bool sameRights;
+    const char* told;
+  };
+  const Case cases[] = {
+      {sim::Elevation::Consent::kDeclined, false, "没有获得管理员权限"},
+      {sim::Elevation::Consent::kGranted, true, "以管理员权限修改游戏文件也未成功（错误代码5）"},
+      {sim::Elevation::Consent::kFails, false, "无法以管理员身份启动本程序（错误代码1155）"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.told);
+    ProtectedRun run;
+    run.machine.elevation.consent = c.consent;
+    run.machine.elevation.sameRights = c.sameRights;
+    run.machine.elevation.failure = 1155;  // no program associated
+    EXPECT_EQ(run.Start(), 0);
+    EXPECT_EQ(run.StepLines(), FailedSteps(c.told));
+    EXPECT_EQ(run.machine.elevation.requests.size(), 1u);
+    ExpectNothingChanged(run);
+  }
 }
 
 // A writable folder, or a run already elevated, never asks; nor does a lock.
