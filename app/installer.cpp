@@ -35,8 +35,6 @@ constexpr const char* kAuthorPages[] = {
 constexpr std::int32_t kBoxTimeout = 1000000;
 constexpr win::UINT kErrorBox = 0x10;
 constexpr const char kErrorTitle[] = "欧尼酱~出错啦~";
-constexpr std::int32_t kTemporaryFiles = 11;
-constexpr std::int32_t kWindowsFolder = 9;
 // The installer's own folder under the temporary-files folder.
 constexpr std::string_view kOwnFolderPart = "Thistlegarden补丁程序";
 
@@ -221,7 +219,7 @@ void EndTheGameAndCopy(Run& run) {
   SameImage same{run.api, run.imagePath, kPathCodePage};
   EndProcessById(run.api, run.game.processId, IsSameImage, &same, kEndProcessWait, &run.gameEnd);
   Delay(run.api, 1000);
-  const Text temp = SpecialFolderPath(run.api, kTemporaryFiles);
+  const Text temp = SpecialFolderPath(run.api, kTemporaryFilesFolder);
   MakeDirectoryTree(run.api, JoinPath(temp, kOwnFolderPart), kPathCodePage);
   run.copied = CopyFileTo(run.api, run.assemblyPath, BackupPath(temp), false);
   if (!run.copied) run.copyError = run.api.GetLastError();
@@ -276,7 +274,7 @@ void RestartTheGame(Run& run) {
 // The comparison images, and the file manager on their folder.
 void LeaveTheComparisonImages(Run& run) {
   win::Api& api = run.api;
-  const Text temp = SpecialFolderPath(api, kTemporaryFiles);
+  const Text temp = SpecialFolderPath(api, kTemporaryFilesFolder);
   const Text folder = ComparisonFolderPath(temp);
   MakeDirectoryTree(api, folder, kPathCodePage);
   WriteBytesToFile(api, MarkerFilePath(temp), {});

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr std::int32_t kTemporaryFiles = 11;
 constexpr std::string_view kLogFolderPart = "Thistlegarden补丁程序\\";
 constexpr std::string_view kLogName = "运行记录";
 constexpr win::UINT kUtf8 = 65001;
@@ -71,7 +70,7 @@ void RunLog::AddStep(std::string_view label, bool done, win::DWORD error) {
 
 Text RunLog::Save() {
   if (path_.empty()) {
-    const Text folder = JoinPath(SpecialFolderPath(api_, kTemporaryFiles), kLogFolderPart);
+    const Text folder = JoinPath(SpecialFolderPath(api_, kTemporaryFilesFolder), kLogFolderPart);
     MakeDirectoryTree(api_, folder, kPathCodePage);
     // The oldest goes; the others move down one.
     RemoveFile(api_, LogPath(folder, kKeptRunLogs));

@@ -76,6 +76,11 @@ bool CopyFileTo(win::Api& api, const Text& existing, const Text& target,
 // path is a directory afterwards.
 bool MakeDirectoryTree(win::Api& api, const Text& path, std::int32_t codePage);
 
+// The kinds of SpecialFolderPath the program asks for.
+inline constexpr std::int32_t kWindowsFolder = 9;
+inline constexpr std::int32_t kSystemFolder = 10;
+inline constexpr std::int32_t kTemporaryFilesFolder = 11;
+
 // The folder of `kind` (1-8 shell folders, 9 Windows, 10 system, 11 temporary
 // files) ending in "\"; empty for any other kind or when the platform has none.
 Text SpecialFolderPath(win::Api& api, std::int32_t kind);
