@@ -86,6 +86,10 @@ bool IsSameImage(void* context, win::HANDLE process) {
 // The game could not be ended: it may still run the old code.
 constexpr const char kNotEndedText[] = "：未能结束游戏，它可能仍在运行补丁前的版本，请关闭游戏后自行启动\r\n";
 
+constexpr const char kNoPathText[] =
+    "无法读取游戏所在的路径（权限不足，或文件夹名中有无法识别的字符）。"
+    "请以管理员身份运行本程序，或把游戏移到普通名字的文件夹后再试。\r\n";
+
 // What one run finds and does, step by step.
 struct Run;
 Text PickByHand(void* context);
@@ -295,6 +299,12 @@ std::int32_t RunInstaller(ProgramState& state) {
   PrintBanner(run.console);
   FindTheGame(run);
   PrintWhatWasFound(run);
+  // Found, but its path cannot be read, or spelt (a folder name holding a
+  // character no code page has): never taken for another path unsaid.
+  if (run.game.processId != 0 && run.imagePath.empty()) {
+    run.console.write(kBrightYellow, kBlack, kNoPathText);
+    run.log.Add("游戏路径", "无法读取");
+  }
   Delay(run.api, 1000);
   if (run.game.processId == 0) {
     ShowError(state, NotFoundReport(run.game));

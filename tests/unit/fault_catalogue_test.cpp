@@ -61,6 +61,7 @@ struct Expect {
   bool kept = true;        // the original is kept in the temporary folder
   bool newLeft = false;    // the new file is left beside the assembly
   bool logLine = true;     // a failed step's run says where its record is
+  bool noPath = false;     // the line that says the game's path cannot be read
 };
 
 struct Case {
@@ -128,6 +129,9 @@ std::vector<std::string> ExpectedLines(const Game& game, const Expect& e) {
       "窗口句柄ID ", std::to_string(e.found ? game.window : 0) + "\r\n", "游戏进程ID ",
       std::to_string(e.found ? game.processId : 0) + "\r\n", "游戏路径 ",
       std::string(e.pathLine ? e.pathLine : game.ExePath().c_str()) + "\r\n"};
+  if (e.noPath)
+    lines.push_back("无法读取游戏所在的路径（权限不足，或文件夹名中有无法识别的字符）。"
+                    "请以管理员身份运行本程序，或把游戏移到普通名字的文件夹后再试。\r\n");
   if (e.steps.empty()) return lines;
   if (e.steps.starts_with("真")) {
     lines.push_back("替换Assembly-CSharp.dll\r\n");
@@ -234,6 +238,7 @@ Expect NoFolder() {
   Expect e{{"manual", "dev", "report 假假"}, "假假", false, false, "MBA", false, "E",
            "Thistlegarden.exe"};
   e.kept = false;
+  e.noPath = true;
   return e;
 }
 const Expect kNoFolder = NoFolder();

@@ -24,6 +24,10 @@ constexpr win::WORD kLabel = 0x03, kValue = 0x07, kStep = 0x0A, kClosing = 0x5F;
 using scenario::kAssemblySize;
 using scenario::kVersions;
 
+const std::string kNoPathLine =
+    "无法读取游戏所在的路径（权限不足，或文件夹名中有无法识别的字符）。"
+    "请以管理员身份运行本程序，或把游戏移到普通名字的文件夹后再试。\r\n";
+
 std::vector<Line> Discovery(win::HWND window, win::DWORD pid, const std::string& path) {
   return {{"窗口句柄ID ", kLabel},
           {std::to_string(static_cast<std::int32_t>(window)) + "\r\n", kValue},
@@ -127,10 +131,25 @@ TEST(InstallerRunTest, AGameWhosePathCannotBeReadPrintsAnEmptyPath) {
   machine.processes.Find(game.processId)->openableRights = 0;
   machine.user.answers = {kIdCancel};
   EXPECT_EQ(ProgramEntry(machine), 0);
-  EXPECT_EQ(AfterBanner(machine), Discovery(game.window, game.processId, ""));
+  EXPECT_EQ(AfterBanner(machine),
+            Concat(Discovery(game.window, game.processId, ""), {{kNoPathLine, 0x0E}}));
   // The assembly path is relative then, and there is none beside the installer.
   ASSERT_EQ(machine.dialogs.shown.size(), 1u);
   EXPECT_EQ(machine.dialogs.shown[0].style, 0x31u);
+}
+
+// A folder name that cannot be spelt as text (a lone surrogate, which NTFS
+// allows) is never taken for another folder: the player is told.
+TEST(InstallerRunTest, AFolderNameThatCannotBeSpeltIsSaidSo) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kAssemblySize);
+  machine.processes.Find(game.processId)->imagePath =
+      u"\\Device\\HarddiskVolume4\\Games\\Thistle\xD800\\Thistlegarden.exe";
+  machine.user.answers = {kIdCancel};
+  EXPECT_EQ(ProgramEntry(machine), 0);
+  EXPECT_EQ(AfterBanner(machine),
+            Concat(Discovery(game.window, game.processId, ""), {{kNoPathLine, 0x0E}}));
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == std::string(kAssemblySize, 'o'));
 }
 
 // ---------------------------------------------------------------- the whole job
