@@ -6,6 +6,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import unittest.mock
 
@@ -86,6 +87,13 @@ class WaitUntilTest(unittest.TestCase):
             started = [subprocess.Popen(['sleep', seconds], env=dict(os.environ, WINEPREFIX=p))
                        for seconds, p in (('31', prefix), ('32', prefix + '-other'))]
             try:
+                # Listed once it sleeps: just started, it may still be running.
+                def state(pid):
+                    with open('/proc/%d/stat' % pid) as f:
+                        return f.read().rsplit(')', 1)[1].split()[0]
+                deadline = time.monotonic() + 10
+                while state(started[0].pid) != 'S' and time.monotonic() < deadline:
+                    time.sleep(0.05)
                 env = dict(os.environ, WINEPREFIX=prefix)
                 with unittest.mock.patch.dict(os.environ, env):
                     listed = wineenv.session_processes()
