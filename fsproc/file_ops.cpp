@@ -39,16 +39,6 @@ bool ReadToEnd(win::Api& api, win::HANDLE file, Take take) {
   }
 }
 
-// CreateFileA, tried again while `wait` allows.
-win::HANDLE OpenFile(win::Api& api, const Text& path, win::DWORD access, win::DWORD share,
-                     win::DWORD disposition, LockWait* wait) {
-  for (;;) {
-    const win::HANDLE file =
-        api.CreateFileA(path.c_str(), access, share, disposition, win::FILE_ATTRIBUTE_NORMAL);
-    if (file != win::INVALID_HANDLE_VALUE || !wait || !wait->Again()) return file;
-  }
-}
-
 // True when nothing of that name exists (its folder does).
 bool Absent(win::Api& api, const Text& path, std::int32_t codePage) {
   const WideText wide = TextToWide(api, path, codePage);
@@ -67,8 +57,8 @@ win::HANDLE CreateForWriting(win::Api& api, const Text& path, std::int32_t codeP
                                              win::CREATE_ALWAYS, win::FILE_ATTRIBUTE_NORMAL);
     if (file != win::INVALID_HANDLE_VALUE || !wait) return file;
     const win::DWORD error = api.GetLastError();
-    wait->Note(error);
     if (error == win::ERROR_ACCESS_DENIED && Absent(api, path, codePage)) {
+      wait->Note(error);
       wait->Refuse();
       return file;
     }
@@ -82,9 +72,14 @@ win::HANDLE CreateForWriting(win::Api& api, const Text& path, std::int32_t codeP
   }
 }
 
+// Opens `path` for reading, tried again while `wait` allows.
 UniqueFileHandle OpenForReading(win::Api& api, const Text& path, LockWait* wait) {
-  return UniqueFileHandle(
-      api, OpenFile(api, path, win::GENERIC_READ, win::FILE_SHARE_READ, win::OPEN_EXISTING, wait));
+  for (;;) {
+    const win::HANDLE file = api.CreateFileA(path.c_str(), win::GENERIC_READ, win::FILE_SHARE_READ,
+                                             win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL);
+    if (file != win::INVALID_HANDLE_VALUE || !wait || !wait->Again())
+      return UniqueFileHandle(api, file);
+  }
 }
 
 }  // namespace
