@@ -69,7 +69,7 @@ for preset in win32 win64; do
   fi
   end_wine_session_on_exit "$build"
   env "${env[@]}" tests/e2e/wine-session start "$build" >/dev/null
-  guarded env "${env[@]}" /usr/bin/python3 tests/e2e/bench_wine.py "$build" 3 > build/.bench-wine.txt
+  guarded env "${env[@]}" /usr/bin/python3 tools/bench_wine.py "$build" 3 > build/.bench-wine.txt
   sed 's/^/under Wine: /' build/.bench-wine.txt
   echo "under Wine: $preset replacing a 3.2 MB assembly on the real backend:"
   bench_dir=$build/wineprefix/drive_c/tg-bench

@@ -33,4 +33,4 @@ fi
 [ -f "$build/build.ninja" ] || cmake --preset "$(basename "$build")" >/dev/null
 cmake --build "$build" >/dev/null
 end_wine_session_on_exit "$(cd "$build" && pwd)"
-PYTHONDONTWRITEBYTECODE=1 guarded /usr/bin/python3 tests/e2e/demo.py "${args[@]}"
+PYTHONDONTWRITEBYTECODE=1 guarded /usr/bin/python3 tools/demo.py "${args[@]}"

@@ -3,10 +3,12 @@ machine for the 32-bit runs, where each start of a program costs seconds of
 software emulation. The first case to arrive makes that run (the others wait
 for it); each then reports its own result under its own CTest name.
 
-    conformance_batch.py STATE_DIR EXE CASE
+    conformance_batch.py STATE_DIR COMMAND... --gtest_filter=CASE
 
-STATE_DIR is the build tree's vm32 folder; the run's report (gtest's XML)
-and console text are kept there until the machine is started again."""
+tests/e2e/in-slot calls it with a conformance case's command. STATE_DIR is
+the build tree's vm32 folder; the run's report (gtest's XML) and console
+text are kept there until the machine is started again. The run is the
+command without its filter, sent into the machine through in-slot."""
 
 import fcntl
 import os
@@ -24,7 +26,7 @@ RUN_SECONDS = 540
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def run_batch(state, exe):
+def run_batch(state, command):
     """Runs every case of `exe` once in the machine; returns the report's
     path, or None with the reason written beside it."""
     report = os.path.join(state, 'conformance.xml')
@@ -39,11 +41,12 @@ def run_batch(state, exe):
     with open(failed, 'w') as f:
         f.write('the run of every case did not finish (its console: %s)\n' % log)
     started = time.monotonic()
-    cmd = ['bash', os.path.join(HERE, '..', '..', 'tools', 'vm32.sh'), 'run', build,
-           os.path.join(HERE, 'in-slot'), 'python3', os.path.join(HERE, 'run_console.py'),
-           exe, '--gtest_output=xml:' + to_windows(partial)]
+    cmd = [os.path.join(HERE, 'in-slot')] + command + ['--gtest_output=xml:' + to_windows(partial)]
+    # No labels: the run itself, not a case, goes into the machine.
+    env = {k: v for k, v in os.environ.items() if k != 'TG_LABELS'}
+    env['TG_BUILD'] = build
     with open(log, 'wb') as out:
-        proc = subprocess.Popen(cmd, stdout=out, stderr=subprocess.STDOUT,
+        proc = subprocess.Popen(cmd, stdout=out, stderr=subprocess.STDOUT, env=env,
                                 stdin=subprocess.DEVNULL, start_new_session=True)
         try:
             code = proc.wait(timeout=RUN_SECONDS)
@@ -78,16 +81,18 @@ def case_result(report, case):
 
 
 def main(argv):
-    if len(argv) != 4:
+    filters = [a for a in argv[2:] if a.startswith('--gtest_filter=')]
+    if len(argv) < 4 or len(filters) != 1:
         print(__doc__, file=sys.stderr)
         return 2
-    state, exe, case = argv[1:]
+    state, case = argv[1], filters[0].split('=', 1)[1]
+    command = [a for a in argv[2:] if a != filters[0]]
     report = os.path.join(state, 'conformance.xml')
     with open(os.path.join(state, 'conformance.lock'), 'w') as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         failed = os.path.join(state, 'conformance.failed')
         if not os.path.isfile(report) and not os.path.isfile(failed):
-            run_batch(state, exe)
+            run_batch(state, command)
     if not os.path.isfile(report):
         with open(failed) as f:
             print('conformance: ' + f.read().strip())

@@ -1,13 +1,40 @@
-"""Prints the end-to-end test cases, one "module.Class.method" a line, so
-that CTest can run and name each on its own. Reads the sources; imports
-nothing."""
+"""Prints the end-to-end test cases, one "module.Class.method" a line with
+the labels placement.runs gives it after a space each, so that CTest can run
+and name each on its own. Reads the sources; imports none of them.
+
+    list_tests.py [FOLDER] [--label LABEL]   only the cases with that label"""
 
 import ast
 import os
 import sys
 
+from placement import LABELS
+
+
+class BadMark(Exception):
+    pass
+
+
+def marks(node, where):
+    """The labels of `node`'s @runs(...) or @placement.runs(...) marks."""
+    labels = []
+    for dec in node.decorator_list:
+        if not isinstance(dec, ast.Call):
+            continue
+        func = dec.func
+        name = func.attr if isinstance(func, ast.Attribute) else getattr(func, 'id', '')
+        if name != 'runs':
+            continue
+        for arg in dec.args:
+            if not (isinstance(arg, ast.Constant) and arg.value in LABELS):
+                raise BadMark('%s:%d: not a placement label: %s'
+                              % (where, dec.lineno, ast.unparse(arg)))
+            labels.append(arg.value)
+    return labels
+
 
 def cases(folder):
+    """(name, labels) of every test case of the folder's test_*.py."""
     for name in sorted(os.listdir(folder)):
         if not (name.startswith('test_') and name.endswith('.py')):
             continue
@@ -15,11 +42,38 @@ def cases(folder):
             tree = ast.parse(f.read(), name)
         for node in tree.body:
             if isinstance(node, ast.ClassDef):
+                own = marks(node, name)
                 for item in node.body:
                     if isinstance(item, ast.FunctionDef) and item.name.startswith('test'):
-                        yield '%s.%s.%s' % (name[:-3], node.name, item.name)
+                        labels = own + [x for x in marks(item, name) if x not in own]
+                        yield '%s.%s.%s' % (name[:-3], node.name, item.name), labels
+
+
+def labelled(label, folder=None):
+    """The names of the cases with `label`."""
+    return [case for case, labels in cases(folder or os.path.dirname(os.path.abspath(__file__)))
+            if label in labels]
+
+
+def main(argv):
+    args = argv[1:]
+    label = None
+    if '--label' in args:
+        at = args.index('--label')
+        label = args[at + 1]
+        del args[at:at + 2]
+    folder = args[0] if args else os.path.dirname(os.path.abspath(__file__))
+    try:
+        for case, labels in cases(folder):
+            if label is None:
+                print(' '.join([case] + labels))
+            elif label in labels:
+                print(case)
+    except BadMark as e:
+        print('list_tests.py: %s' % e, file=sys.stderr)
+        return 1
+    return 0
 
 
 if __name__ == '__main__':
-    for case in cases(sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(__file__)):
-        print(case)
+    sys.exit(main(sys.argv))

@@ -196,7 +196,7 @@ def require(installer=True, helpers=True):
 
 def drive_c():
     if wineenv.NATIVE:
-        return os.environ.get('TG_E2E_DRIVE') or os.environ.get('SystemDrive', 'C:') + '\\'
+        return os.environ.get('SystemDrive', 'C:') + '\\'
     return os.path.join(wineenv.wine_prefix(), 'drive_c')
 
 

@@ -5,6 +5,7 @@ import os
 import time
 import unittest
 
+import placement
 import scenario as sc
 import winetool
 
@@ -14,6 +15,7 @@ LABEL = '0.25a'
 
 
 class AnyCodePageTest(sc.InstallRunTest):
+    @placement.runs('vm32', 'spared_at_64')
     def test_good_install_under_an_english_locale(self):
         with sc.Scenario('any-codepage', game_folder=GAME_FOLDER) as s:
             s.make_game()

@@ -3,6 +3,7 @@ and in its colours, then the discovery lines and the not-found report."""
 
 import unittest
 
+import placement
 import scenario as sc
 import winetool
 
@@ -29,9 +30,11 @@ class BannerTest(unittest.TestCase):
         banner = result.segments[: len(expected)]
         self.assertEqual(banner, expected, winetool.diff_segments(banner, expected))
 
+    @placement.runs('vm32')
     def test_banner_on_a_chinese_console(self):
         self.check_banner("zh_CN.UTF-8")
 
+    @placement.runs('vm32', 'windows')
     def test_banner_is_legible_on_another_code_page(self):
         self.check_banner("C.UTF-8")
 

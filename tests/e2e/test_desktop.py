@@ -8,6 +8,7 @@ import shutil
 import time
 import unittest
 
+import placement
 import scenario as sc
 import winetool
 
@@ -87,6 +88,7 @@ class DesktopTest(sc.E2ETest):
                                                   'c:\\windows\\system32\\explorer.exe'))
             self.assertFalse(sc.alive(game['pid']))
 
+    @placement.runs('windows')
     def test_a_second_start_a_moment_later_only_says_so(self):
         for gap in (0.25, 1.0):
             with self.subTest(gap=gap), sc.Scenario('twice-%d' % int(gap * 100)) as s:

@@ -6,6 +6,7 @@ import os
 import shutil
 import unittest
 
+import placement
 import scenario as sc
 import winetool
 
@@ -17,6 +18,7 @@ class NoGameTest(sc.E2ETest):
         self.assertEqual(running, [], 'a game process is left from an earlier test')
         sc.clear_output_folder()
 
+    @placement.runs('windows')
     def test_not_found_report_describes_the_installer(self):
         with sc.Scenario('no-game') as s:
             # The installer in a folder with a blank and Chinese characters.

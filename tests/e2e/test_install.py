@@ -5,6 +5,7 @@ import os
 import time
 import unittest
 
+import placement
 import scenario as sc
 import winetool
 
@@ -103,6 +104,7 @@ class InstallTest(sc.InstallRunTest):
         self.assertFileManager(s, installer_pid)
         return run
 
+    @placement.runs('vm32', 'windows')
     def test_good_install_of_every_version(self):
         # After its closing line a run only waits ten seconds: the next run
         # starts meanwhile, so the runs, one a version, take little more than their delays.
@@ -145,6 +147,7 @@ class InstallTest(sc.InstallRunTest):
 
     # ------------------------------------------------------------ failed steps
 
+    @placement.runs('windows')
     def test_locked_assembly_fails_both_steps(self):
         with sc.Scenario('locked') as s:
             s.make_game()
@@ -163,6 +166,7 @@ class InstallTest(sc.InstallRunTest):
             self.assertFileManager(s, boxes[0]['pid'])
             self.assertEqual(len(s.instances()), 1, s.instances())
 
+    @placement.runs('spared_at_64')
     def test_locked_backup_fails_the_copy_step(self):
         with sc.Scenario('backup-locked') as s:
             s.make_game()

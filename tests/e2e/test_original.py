@@ -6,6 +6,7 @@ out."""
 import os
 import unittest
 
+import placement
 import scenario as sc
 import winetool
 
@@ -45,6 +46,7 @@ class OriginalTest(sc.InstallRunTest):
             self.assertEqual(sc.list_folder(sc.output_folder()), {})
             self.assertTrue(sc.alive(game['pid']))
 
+    @placement.runs('windows')
     def test_an_old_aside_is_left_alone_when_the_player_confirms(self):
         with sc.Scenario('aside-confirmed') as s:
             s.make_game()
@@ -85,6 +87,7 @@ class OriginalTest(sc.InstallRunTest):
             self.assertTrue(sc.alive(game['pid']))
             self.assertEqual(len(s.instances()), 1, s.instances())
 
+    @placement.runs('windows')
     def test_a_moments_lock_is_waited_out(self):
         with sc.Scenario('moment-lock') as s:
             s.make_game()

@@ -12,7 +12,7 @@ import unittest
 import scenario as sc
 import winetool
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(sc.REPO, 'tools'))
 try:
     import inspect_pe  # needs pefile
 except ImportError:

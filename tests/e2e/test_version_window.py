@@ -6,6 +6,7 @@ import shutil
 import subprocess
 import time
 
+import placement
 import scenario as sc
 import winetool
 
@@ -39,6 +40,7 @@ class VersionWindowTest(sc.E2ETest):
         run = s.start_installer()
         return s, user, run, original
 
+    @placement.runs('vm32', 'windows')
     def test_picked_version_is_installed(self):
         s, user, run, _ = self.manual_run('window-pick', 'pick:0.25c+ok')
         # The window stays up for 2.5 s after the manual question is answered.
@@ -91,10 +93,12 @@ class VersionWindowTest(sc.E2ETest):
         self.assertEqual(texts[1], sc.DEVELOPER_TEXT)
         self.assertTrue(texts[2].startswith('程序执行过程中出现错误！'), texts)
 
+    @placement.runs('spared_at_64')
     def test_typed_text_that_is_no_label(self):
         s, user, run, original = self.manual_run('window-typed', 'type:0.25B+ok')
         self.check_nothing_installed(s, user, run, original)
 
+    @placement.runs('spared_at_64')
     def test_keyboard_as_in_a_dialog(self):
         # The focus starts in the combo box; Tab and Shift+Tab go between it
         # and the button; Enter on either presses 确定.
@@ -117,10 +121,12 @@ class VersionWindowTest(sc.E2ETest):
         self.assertEqual(run.wait(timeout=120).exit_code, 0)
         self.assertEqual(s.assembly(), sc.payload('0.25e'))
 
+    @placement.runs('spared_at_64')
     def test_escape_closes_as_alt_f4(self):
         s, user, run, original = self.manual_run('window-escape', 'pick:0.25c+key:escape')
         self.check_nothing_installed(s, user, run, original)
 
+    @placement.runs('spared_at_64', 'windows')
     def test_closed_with_alt_f4(self):
         s, user, run, original = self.manual_run('window-closed', 'altf4')
         self.check_nothing_installed(s, user, run, original)

@@ -1,21 +1,22 @@
-"""Runs the cases of windows_cases.txt over the console driver, each in a
-unittest run of its own, and fails unless every one of them ran and passed.
+"""Runs the cases marked to run on Windows (@placement.runs('windows')) over
+the console driver, each in a unittest run of its own, and fails unless
+every one of them ran and passed.
 
-  windows_cases.py --report DIR [--list FILE] [--skip-code N] [CASE...]
-  windows_cases.py --verify DIR [--list FILE]
+  windows_cases.py --report DIR [--folder F] [--skip-code N] [CASE...]
+  windows_cases.py --verify DIR [--folder F]
   windows_cases.py --gtest XML
 
-With no CASE, every case of the list runs (on hosted Windows); with names,
-those (each must be on the list: a CTest case runs one under Wine). Each
-case's output and its console transcripts (TG_TRANSCRIPTS) go to DIR/CASE/,
-and DIR/report.json says what ran. The exit status is 1 when the list's
-count differs from its names, when fewer cases ran than were asked for,
-when any failed or was skipped (a case that cannot run is left off the
-list, not skipped), or when one left no console transcript; 0 otherwise.
---skip-code N: when every case asked for was skipped, exit N instead of 1
-(CTest's skip on a host that cannot run them).
+With no CASE, every marked case runs (on hosted Windows); with names, those
+(each must be marked: a CTest case runs one under Wine). The cases are read
+from F, tests/e2e by default. Each case's output and its console transcripts
+(TG_TRANSCRIPTS) go to DIR/CASE/, and DIR/report.json says what ran. The
+exit status is 1 when no case is marked, when fewer cases ran than were
+asked for, when any failed or was skipped (a case that cannot run on
+Windows is not marked, not skipped), or when one left no console
+transcript; 0 otherwise. --skip-code N: when every case asked for was
+skipped, exit N instead of 1 (CTest's skip on a host that cannot run them).
 
---verify reads DIR/report.json again: every case of the list must be in it,
+--verify reads DIR/report.json again: every marked case must be in it,
 passed, with its transcripts still on disk. --gtest reads a GoogleTest XML
 report and fails unless cases ran and none failed or was skipped."""
 
@@ -28,33 +29,24 @@ import sys
 import time
 import xml.etree.ElementTree as ElementTree
 
+import list_tests
+
 HERE = os.path.dirname(os.path.abspath(__file__))
-LIST = os.path.join(HERE, 'windows_cases.txt')
 
 
 class BadList(Exception):
     pass
 
 
-def read_list(path):
-    """The case names of the list; BadList when its count is not theirs."""
-    names, count = [], None
-    with open(path, encoding='utf-8') as f:
-        for line in f:
-            line = line.strip()
-            if not line or line.startswith('#'):
-                continue
-            if line.startswith('count:'):
-                count = int(line.split(':', 1)[1])
-            elif re.fullmatch(r'test_\w+\.\w+\.test_\w+', line):
-                names.append(line)
-            else:
-                raise BadList('%s: not a case name: %r' % (path, line))
-    if count is None:
-        raise BadList('%s has no "count:" line' % path)
-    if count != len(names) or len(set(names)) != len(names):
-        raise BadList('%s says count: %d but names %d cases (%d different)'
-                      % (path, count, len(names), len(set(names))))
+def listed(folder=HERE):
+    """The names of the cases marked to run on Windows; BadList when a mark
+    is wrong or no case has one."""
+    try:
+        names = list_tests.labelled('windows', folder)
+    except list_tests.BadMark as bad:
+        raise BadList(str(bad)) from None
+    if not names:
+        raise BadList('no case in %s is marked to run on Windows' % folder)
     return names
 
 
@@ -80,13 +72,13 @@ def transcripts(folder):
                   if os.path.isfile(os.path.join(folder, name, 'result.json')))
 
 
-def run_case(case, folder, timeout):
+def run_case(case, folder, timeout, cases_folder=HERE):
     os.makedirs(folder, exist_ok=True)
     env = dict(os.environ, TG_CONSOLE='driver', TG_TRANSCRIPTS=os.path.join(folder, 'console'),
                PYTHONDONTWRITEBYTECODE='1', PYTHONIOENCODING='utf-8')
     started = time.monotonic()
     try:
-        done = subprocess.run([sys.executable, '-m', 'unittest', '-v', case], cwd=HERE, env=env,
+        done = subprocess.run([sys.executable, '-m', 'unittest', '-v', case], cwd=cases_folder, env=env,
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
         code, output = done.returncode, (done.stdout + done.stderr).decode('utf-8', 'replace')
     except subprocess.TimeoutExpired as late:
@@ -106,8 +98,9 @@ def run_case(case, folder, timeout):
 
 
 def verify(folder, listed):
-    """What is wrong with the report of a whole-list run in folder: a list
-    of problems, empty when every listed case passed and left transcripts."""
+    """What is wrong with the report of a run of every marked case in
+    folder: a list of problems, empty when every one passed and left
+    transcripts."""
     try:
         with open(os.path.join(folder, 'report.json'), encoding='utf-8') as f:
             report = json.load(f)
@@ -117,7 +110,7 @@ def verify(folder, listed):
     seen = {r['case']: r for r in report.get('cases', [])}
     missing = [c for c in listed if c not in seen]
     if missing:
-        problems.append('%d of %d listed cases ran; not run: %s'
+        problems.append('%d of %d marked cases ran; not run: %s'
                         % (len(listed) - len(missing), len(listed), ', '.join(missing)))
     for case in listed:
         r = seen.get(case)
@@ -159,7 +152,7 @@ def main(argv):
     parser.add_argument('--report')
     parser.add_argument('--verify')
     parser.add_argument('--gtest')
-    parser.add_argument('--list', default=LIST)
+    parser.add_argument('--folder', default=HERE)
     parser.add_argument('--skip-code', type=int, default=None)
     parser.add_argument('--timeout', type=int, default=900, help='seconds for one case')
     parser.add_argument('cases', nargs='*')
@@ -174,26 +167,26 @@ def main(argv):
     if not (args.report or args.verify):
         parser.error('one of --report, --verify or --gtest is needed')
     try:
-        listed = read_list(args.list)
+        marked = listed(args.folder)
     except BadList as bad:
         print('windows_cases: %s' % bad)
         return 1
     if args.verify:
-        problems = verify(args.verify, listed)
+        problems = verify(args.verify, marked)
         for problem in problems:
             print('windows_cases: ' + problem)
-        print('windows_cases: %s' % ('every one of the %d listed cases passed' % len(listed)
+        print('windows_cases: %s' % ('every one of the %d marked cases passed' % len(marked)
                                      if not problems else 'the run does not prove the list'))
         return 1 if problems else 0
-    unlisted = [c for c in args.cases if c not in listed]
-    if unlisted:
-        print('windows_cases: not on %s: %s' % (args.list, ', '.join(unlisted)))
+    unmarked = [c for c in args.cases if c not in marked]
+    if unmarked:
+        print('windows_cases: not marked to run on Windows: %s' % ', '.join(unmarked))
         return 1
-    wanted = args.cases or listed
+    wanted = args.cases or marked
     os.makedirs(args.report, exist_ok=True)
     results = []
     for case in wanted:
-        result, output = run_case(case, os.path.join(args.report, case), args.timeout)
+        result, output = run_case(case, os.path.join(args.report, case), args.timeout, args.folder)
         results.append(result)
         print('%-8s %s (%.0f s) %s' % (result['state'], case, result['seconds'], result['detail']))
         if result['state'] != 'passed':
@@ -207,7 +200,7 @@ def main(argv):
         problems.append('%d skipped' % counts['skipped'])
     if counts['failed']:
         problems.append('%d failed' % counts['failed'])
-    report = {'listed': len(listed), 'asked': len(wanted), 'counts': counts,
+    report = {'listed': len(marked), 'asked': len(wanted), 'counts': counts,
               'problems': problems, 'cases': results}
     with open(os.path.join(args.report, 'report.json'), 'w', encoding='utf-8') as f:
         json.dump(report, f, ensure_ascii=False, indent=1)

@@ -195,8 +195,6 @@ def require_wine(need_installer=False, need_helpers=False):
         why = no_32_bit_code()
         if why:
             raise unittest.SkipTest(why)
-    elif os.environ.get('TG_SPARED_WHERE_32_RUNS') and host32_probe().returncode == 0:
-        raise unittest.SkipTest('the 32-bit suite runs this case on this host')
     why = wine_missing()
     if why:
         missing(why)

@@ -10,8 +10,10 @@ import statistics
 import sys
 import time
 
-import scenario as sc
-import winetool
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                'tests', 'e2e'))
+import scenario as sc  # noqa: E402
+import winetool  # noqa: E402
 
 DELAYS = 17.0
 

@@ -5,10 +5,9 @@ import os
 import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import inspect_pe as ip  # noqa: E402
-
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(REPO, 'tools'))
+import inspect_pe as ip  # noqa: E402
 
 
 def manifest(arch='x86'):

@@ -10,7 +10,9 @@ import time
 import unittest
 import unittest.mock
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+E2E = os.path.join(REPO, 'tests', 'e2e')
+sys.path.insert(0, E2E)
 import winetool as w  # noqa: E402
 
 NOTICE = '免责声明：'.encode('gbk')
@@ -110,8 +112,6 @@ class WaitUntilTest(unittest.TestCase):
         self.assertIn('sleep 31', '\n'.join(late.exception.__notes__))
 
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-REPO = os.path.dirname(os.path.dirname(HERE))
 NO_32 = "this host's kernel runs no 32-bit code: IA-32 emulation is off"
 
 
@@ -143,13 +143,13 @@ class No32BitHostTest(unittest.TestCase):
         with tempfile.TemporaryDirectory(prefix='tg-no32-') as build:
             # The Wine root is named but missing: the skip must come first.
             env = self.env(TG_BUILD=build, TG_E2E_REQUIRED='1')
-            start = subprocess.run([os.path.join(HERE, 'wine-session'), 'start', build,
+            start = subprocess.run([os.path.join(E2E, 'wine-session'), 'start', build,
                                     '--slots', '2'], env=env, capture_output=True, text=True)
             self.assertEqual(start.returncode, 77, start.stderr)
             self.assertIn('skipped: ' + NO_32, start.stdout)
             self.assertEqual(os.listdir(build), [])
 
-            case = subprocess.run([sys.executable, os.path.join(HERE, 'run_console.py'),
+            case = subprocess.run([sys.executable, os.path.join(E2E, 'run_console.py'),
                                    'conformance_tests.exe'], env=env, capture_output=True,
                                   text=True)
             self.assertEqual(case.returncode, 77)
@@ -158,7 +158,7 @@ class No32BitHostTest(unittest.TestCase):
             case = subprocess.run([sys.executable, '-m', 'unittest', '-v',
                                    'test_banner.BannerTest.test_banner_on_a_chinese_console'],
                                   env=dict(env, TG_INSTALLER=os.path.join(build, 'x.exe')),
-                                  cwd=HERE, capture_output=True, text=True)
+                                  cwd=E2E, capture_output=True, text=True)
             self.assertEqual(case.returncode, 0, case.stderr)
             self.assertIn('skipped "' + NO_32, case.stderr)
             self.assertIn('OK (skipped=1)', case.stderr)
@@ -184,8 +184,9 @@ class ConformanceBatchTest(unittest.TestCase):
 """
 
     def case(self, state, name):
-        return subprocess.run([sys.executable, os.path.join(HERE, 'conformance_batch.py'), state,
-                               'conformance_tests.exe', name], capture_output=True, text=True)
+        return subprocess.run([sys.executable, os.path.join(E2E, 'conformance_batch.py'), state,
+                               'python3', 'run_console.py', 'conformance_tests.exe',
+                               '--gtest_filter=' + name], capture_output=True, text=True)
 
     def test_each_case_gets_its_own_result(self):
         with tempfile.TemporaryDirectory() as state:
@@ -208,6 +209,53 @@ class ConformanceBatchTest(unittest.TestCase):
             said = self.case(state, 'TextTest.FindForward')
             self.assertEqual(said.returncode, 1)
             self.assertIn('ended with 255', said.stdout)
+
+
+class PlacementTest(unittest.TestCase):
+    """in-slot sends each case where its labels say."""
+
+    def in_slot(self, labels, *command, vm=False, bits=32, **extra):
+        with tempfile.TemporaryDirectory() as build:
+            env = {k: v for k, v in os.environ.items() if not k.startswith(('TG_', 'CTEST_'))}
+            env.update(TG_BUILD=build, TG_LABELS=labels, **extra)
+            if bits == 32:
+                env['TG_WINE_ROOT'] = build
+            if vm:
+                # A machine that was started but answers nowhere.
+                os.makedirs(os.path.join(build, 'vm32'))
+                with open(os.path.join(build, 'vm32', 'vm32.env'), 'w') as f:
+                    f.write('ACCEL=tcg\n')
+            said = subprocess.run([os.path.join(E2E, 'in-slot')] + list(command), env=env,
+                                  capture_output=True, text=True, timeout=120)
+            return said.returncode, said.stdout + said.stderr
+
+    def test_in_the_machine_the_default_set_goes_in_and_the_rest_skip(self):
+        code, out = self.in_slot('', 'echo', 'ran', vm=True)
+        self.assertEqual(code, 77)
+        self.assertIn('TG_VM32_ALL=1 runs it', out)
+        for labels, extra in (('vm32,windows', {}), ('', {'TG_VM32_ALL': '1'})):
+            code, out = self.in_slot(labels, 'echo', 'ran', vm=True, **extra)
+            self.assertEqual((code, 'ran' in out), (1, False), out)
+            self.assertIn('no machine running', out)
+
+    def test_conformance_cases_share_one_run_that_goes_in_the_same_way(self):
+        code, out = self.in_slot('conformance', sys.executable, 'run_console.py', 'x.exe',
+                                 '--gtest_filter=TextTest.FindForward', vm=True)
+        self.assertEqual(code, 1)
+        self.assertIn('conformance: the run of every case ended with 1', out)
+
+    def test_outside_the_machine_a_case_runs_where_it_is(self):
+        self.assertEqual(self.in_slot('', 'echo', 'ran')[1], 'ran\n')
+        self.assertEqual(self.in_slot('vm32', 'echo', 'ran', bits=64)[1], 'ran\n')
+
+    def test_the_64_bit_suite_spares_what_the_32_bit_one_runs(self):
+        self.assertEqual(self.in_slot('spared_at_64', 'echo', 'ran', bits=64,
+                                      TG_HOST32_PRETEND='no'), (0, 'ran\n'))
+        here32 = subprocess.run(['bash', os.path.join(REPO, 'tools', 'host32.sh')],
+                                capture_output=True).returncode == 0
+        code, out = self.in_slot('spared_at_64', 'echo', 'ran', bits=64)
+        self.assertEqual(code, 77 if here32 else 0, out)
+        self.assertEqual(self.in_slot('spared_at_64', 'echo', 'ran')[1], 'ran\n')
 
 
 class SummaryTest(unittest.TestCase):

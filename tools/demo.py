@@ -26,11 +26,12 @@ import sys
 import threading
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-REPO = os.path.dirname(os.path.dirname(HERE))
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+E2E = os.path.join(REPO, 'tests', 'e2e')
+sys.path.insert(0, E2E)
 sys.path.insert(0, os.path.join(REPO, 'payload'))
 import validate_payloads  # noqa: E402  (the reader of the table of versions)
-SESSION = os.path.join(HERE, 'wine-session')
+SESSION = os.path.join(E2E, 'wine-session')
 
 
 def parse_args(argv):
@@ -242,7 +243,6 @@ def main(argv):
         print('no installer in %s: build its preset first' % build, file=sys.stderr)
         return 2
     set_environment(build)
-    sys.path.insert(0, HERE)
     if subprocess.run([SESSION, 'start', build]).returncode != 0:
         print('could not start the Wine session', file=sys.stderr)
         return 2

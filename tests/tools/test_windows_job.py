@@ -14,10 +14,10 @@ import unittest
 
 import yaml
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-REPO = os.path.dirname(os.path.dirname(HERE))
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+E2E = os.path.join(REPO, 'tests', 'e2e')
 WORKFLOW = os.path.join(REPO, '.github', 'workflows', 'windows-release.yml')
-sys.path.insert(0, HERE)
+sys.path.insert(0, E2E)
 import windows_cases  # noqa: E402
 
 
@@ -78,35 +78,34 @@ class WorkflowTest(unittest.TestCase):
 
 
 class CaseListTest(unittest.TestCase):
-    def write(self, folder, text):
-        path = os.path.join(folder, 'cases.txt')
-        with open(path, 'w', encoding='utf-8') as f:
+    def write(self, folder, name, text):
+        with open(os.path.join(folder, name), 'w', encoding='utf-8') as f:
             f.write(text)
-        return path
 
-    def test_the_repository_list_names_existing_cases_and_its_count(self):
+    def run_cases(self, folder, *args):
+        return subprocess.run([sys.executable, os.path.join(E2E, 'windows_cases.py'),
+                               '--report', os.path.join(folder, 'r'), '--folder', folder] + list(args),
+                              capture_output=True, text=True, timeout=120,
+                              env=dict(os.environ, PYTHONPATH=E2E))
+
+    def test_the_marked_cases_are_cases_of_the_suite(self):
         import list_tests
-        names = windows_cases.read_list(windows_cases.LIST)
+        names = windows_cases.listed()
         self.assertGreaterEqual(len(names), 6)
-        self.assertLessEqual(set(names), set(list_tests.cases(HERE)))
+        self.assertLessEqual(set(names), {case for case, _ in list_tests.cases(E2E)})
 
-    def test_a_count_that_is_not_the_names_fails(self):
+    def test_a_wrong_mark_or_none_fails(self):
         with tempfile.TemporaryDirectory() as folder:
-            path = self.write(folder, 'count: 3\ntest_a.A.test_x\ntest_b.B.test_y\n')
-            with self.assertRaisesRegex(windows_cases.BadList, 'count: 3 but names 2'):
-                windows_cases.read_list(path)
-            said = subprocess.run([sys.executable, os.path.join(HERE, 'windows_cases.py'),
-                                   '--report', folder, '--list', path], capture_output=True, text=True)
-            self.assertEqual(said.returncode, 1)
-
-    def test_outcomes_of_a_unittest_run(self):
-        ok = 'test_x (m.C.test_x) ... ok\n\nRan 1 test in 2.0s\n\nOK\n'
-        skipped = "test_x (m.C.test_x) ... skipped 'no such thing here'\n\nRan 1 test in 0.0s\n\nOK (skipped=1)\n"
-        failed = 'test_x (m.C.test_x) ... FAIL\n\nRan 1 test in 1.0s\n\nFAILED (failures=1)\n'
-        self.assertEqual(windows_cases.outcome(0, ok), ('passed', ''))
-        self.assertEqual(windows_cases.outcome(0, skipped), ('skipped', "'no such thing here'"))
-        self.assertEqual(windows_cases.outcome(1, failed)[0], 'failed')
-        self.assertEqual(windows_cases.outcome(5, '\nRan 0 tests in 0.0s\n\nNO TESTS RAN\n')[0], 'missing')
+            self.write(folder, 'test_a.py', 'import placement\nimport unittest\n\n\n'
+                       'class A(unittest.TestCase):\n    def test_x(self):\n        pass\n')
+            with self.assertRaisesRegex(windows_cases.BadList, 'no case in .* is marked'):
+                windows_cases.listed(folder)
+            self.write(folder, 'test_b.py', 'import placement\nimport unittest\n\n\n'
+                       'class B(unittest.TestCase):\n    @placement.runs("window")\n'
+                       '    def test_y(self):\n        pass\n')
+            with self.assertRaisesRegex(windows_cases.BadList, 'test_b.py:6: not a placement label'):
+                windows_cases.listed(folder)
+            self.assertEqual(self.run_cases(folder).returncode, 1)
 
     def report(self, folder, listed, cases, transcripts=True):
         for case in cases:
@@ -126,7 +125,7 @@ class CaseListTest(unittest.TestCase):
             self.assertEqual(self.report(folder, listed, passed), [])
         with tempfile.TemporaryDirectory() as folder:
             problems = self.report(folder, listed, passed[:1])
-            self.assertEqual(problems, ['1 of 2 listed cases ran; not run: test_b.B.test_y'])
+            self.assertEqual(problems, ['1 of 2 marked cases ran; not run: test_b.B.test_y'])
         with tempfile.TemporaryDirectory() as folder:
             skipped = [passed[0], dict(passed[1], state='skipped', detail='no screen')]
             self.assertEqual(self.report(folder, listed, skipped), ['test_b.B.test_y skipped: no screen'])
@@ -138,16 +137,17 @@ class CaseListTest(unittest.TestCase):
             self.assertEqual(len(windows_cases.verify(folder, listed)), 1)   # no report
 
     def test_a_case_that_does_not_run_fails_the_runner(self):
-        # A listed name that names no test: unittest runs nothing there.
+        # Marked, but not a test case: unittest runs nothing there.
         with tempfile.TemporaryDirectory() as folder:
-            path = self.write(folder, 'count: 1\ntest_windows_job.CaseListTest.test_gone\n')
-            said = subprocess.run([sys.executable, os.path.join(HERE, 'windows_cases.py'),
-                                   '--report', os.path.join(folder, 'r'), '--list', path],
-                                  capture_output=True, text=True, timeout=120)
+            self.write(folder, 'test_gone.py', 'import placement\n\n\n'
+                       'class Gone:\n    @placement.runs("windows")\n    def test_gone(self):\n'
+                       '        pass\n')
+            said = self.run_cases(folder)
             self.assertEqual(said.returncode, 1, said.stdout)
             self.assertIn('0 passed, 1 failed, 0 skipped', said.stdout)
             self.assertNotEqual(windows_cases.verify(os.path.join(folder, 'r'),
-                                                     ['test_windows_job.CaseListTest.test_gone']), [])
+                                                     ['test_gone.Gone.test_gone']), [])
+            self.assertIn('not marked', self.run_cases(folder, 'test_gone.Gone.test_other').stdout)
 
     def test_gtest_reports_that_prove_nothing_fail(self):
         good = ('<testsuites><testsuite name="S"><testcase name="a" status="run" result="completed" '

@@ -1,0 +1,34 @@
+"""Where a Windows case runs beyond the two Wine suites, marked on the case
+or its class:
+
+    @placement.runs('vm32', 'windows')
+    def test_...
+
+list_tests.py reads the marks from the source; CTest gets them as the
+case's labels and hands them to tests/e2e/in-slot (TG_LABELS), which
+decides by them. A case without a mark runs in both Wine suites only."""
+
+LABELS = {
+    # Run by default in the machine for the 32-bit runs (a host whose
+    # kernel runs no 32-bit code); the rest there only with TG_VM32_ALL.
+    'vm32': 'by default in the machine for the 32-bit runs',
+    # The 64-bit suite only repeats what the 32-bit suite shows of the same
+    # code: it skips the case where the 32-bit suite runs.
+    'spared_at_64': 'by the 64-bit suite only where the 32-bit one cannot run',
+    # Also over the console driver: under Wine (e2e.driver.*) and on hosted
+    # Windows in the windows-release workflow. A case Windows cannot run
+    # is not marked, never skipped there.
+    'windows': 'also on Windows itself, over the console driver',
+}
+
+
+def runs(*labels):
+    """Marks a test case or class with where it runs; see LABELS."""
+    unknown = [label for label in labels if label not in LABELS]
+    if unknown:
+        raise ValueError('unknown placement %s' % ', '.join(unknown))
+
+    def mark(target):
+        target.placement = tuple(labels)
+        return target
+    return mark
