@@ -27,7 +27,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def run_batch(state, command):
-    """Runs every case of `exe` once in the machine; returns the report's
+    """Runs `command` (every case) once in the machine; returns the report's
     path, or None with the reason written beside it."""
     report = os.path.join(state, 'conformance.xml')
     partial = report + '.partial'
