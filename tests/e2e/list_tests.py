@@ -2,7 +2,7 @@
 the labels placement.runs gives it after a space each, so that CTest can run
 and name each on its own. Reads the sources; imports none of them.
 
-    list_tests.py [FOLDER] [--label LABEL]   only the cases with that label"""
+    list_tests.py [FOLDER]"""
 
 import ast
 import os
@@ -56,19 +56,10 @@ def labelled(label, folder=None):
 
 
 def main(argv):
-    args = argv[1:]
-    label = None
-    if '--label' in args:
-        at = args.index('--label')
-        label = args[at + 1]
-        del args[at:at + 2]
-    folder = args[0] if args else os.path.dirname(os.path.abspath(__file__))
+    folder = argv[1] if len(argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     try:
         for case, labels in cases(folder):
-            if label is None:
-                print(' '.join([case] + labels))
-            elif label in labels:
-                print(case)
+            print(' '.join([case] + labels))
     except BadMark as e:
         print('list_tests.py: %s' % e, file=sys.stderr)
         return 1

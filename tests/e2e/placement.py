@@ -23,12 +23,7 @@ LABELS = {
 
 
 def runs(*labels):
-    """Marks a test case or class with where it runs; see LABELS."""
-    unknown = [label for label in labels if label not in LABELS]
-    if unknown:
-        raise ValueError('unknown placement %s' % ', '.join(unknown))
-
-    def mark(target):
-        target.placement = tuple(labels)
-        return target
-    return mark
+    """Marks a test case or class with where it runs; see LABELS. The mark
+    is read from the source (an unknown label fails there), so at run time
+    it changes nothing."""
+    return lambda target: target
