@@ -49,8 +49,9 @@ class GuardedSession(unittest.TestCase):
         # Linked, not copied: the session copies it into its slot.
         subprocess.run(['cp', '-al', os.path.join(self.build, 'wineprefix'),
                         os.path.join(self.base, 'wineprefix')], check=True)
-        self.session('start', '--slots', '1')
+        # Stopped however the start ends: it may have started its X server.
         self.addCleanup(self.session, 'stop')
+        self.session('start', '--slots', '1')
         self.slot = os.path.join(self.base, 'slots', '1')
 
     def session(self, *args):
