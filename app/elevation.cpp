@@ -1,7 +1,11 @@
 #include "app/elevation.h"
 
 #include <array>
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include "discovery/image_path.h"
 
 #include "fsproc/file_ops.h"
 #include "install/output_layout.h"
@@ -14,12 +18,11 @@
 
 namespace {
 
-// The mutex by which the asking run lets its elevated part past the one-run
-// mutex: it exists only while that run waits for it.
-constexpr std::u16string_view kHandshakePrefix = u"Local\\ThistlegardenPatch.Elevated.";
-constexpr std::size_t kLongestToken = 24;
-constexpr std::size_t kLongestSize = 12;
+constexpr std::size_t kLongestNumber = 20;
+constexpr std::size_t kLongestLabel = 24;
 constexpr win::DWORD kModuleRoom = 32768;
+constexpr win::DWORD kProcessRights = win::PROCESS_QUERY_LIMITED_INFORMATION | win::SYNCHRONIZE;
+constexpr std::string_view kGameImageName = "thistlegarden.exe";
 
 std::u16string Ascii(std::string_view text) { return std::u16string(text.begin(), text.end()); }
 
@@ -38,69 +41,176 @@ std::optional<Text> Narrow(std::u16string_view units, std::string_view allowed,
   return text;
 }
 
-// True when the named mutex exists already (it is opened and let go again).
-bool MutexExists(win::Api& api, const std::u16string& name) {
-  UniqueHandle mutex(api, api.CreateMutexW(win::FALSE, name.c_str()));
-  return mutex && api.GetLastError() == win::ERROR_ALREADY_EXISTS;
+std::optional<std::uint64_t> Number(std::u16string_view units) {
+  const std::optional<Text> digits = Narrow(units, "0123456789", kLongestNumber);
+  if (!digits || (digits->size() > 1 && digits->front() == '0')) return std::nullopt;
+  std::uint64_t n = 0;
+  for (char digit : *digits) {
+    const std::uint64_t next = n * 10 + static_cast<std::uint64_t>(digit - '0');
+    if (next / 10 != n) return std::nullopt;
+    n = next;
+  }
+  return n;
 }
 
-// The facts the asking run hands over, checked where they are used.
+// What the asking run hands over: who it is and which game it found, by
+// process ID and start time, and the version the player confirmed. Never a
+// path: the elevated part finds the folder itself.
 struct Facts {
-  std::u16string token;
+  win::DWORD askerId = 0;
+  std::uint64_t askerStart = 0;
+  win::DWORD gameId = 0;
+  std::uint64_t gameStart = 0;
   Text label;
   std::int64_t size = -1;
-  Text folder;
 };
 
-std::optional<Facts> ReadFacts(win::Api& api, win::WCHAR** argv, int count) {
-  if (count != 6) return std::nullopt;
-  Facts facts;
-  const auto token = Narrow(argv[2], "0123456789-", kLongestToken);
-  const auto label = Narrow(argv[3], "", kLongestToken);
-  const auto size = Narrow(argv[4], "0123456789", kLongestSize);
-  if (!token || !label || !size) return std::nullopt;
-  facts.token = Ascii(*token);
-  facts.label = *label;
-  facts.size = 0;
-  for (char digit : *size) facts.size = facts.size * 10 + (digit - '0');
-  // The folder as the system spells it; a name that does not come back as
-  // itself would be another folder.
-  const std::u16string_view folder(argv[5]);
-  facts.folder = WideToText(api, UnitsToWide(folder), kPathCodePage);
-  const WideText back = TextToWide(api, facts.folder, kPathCodePage);
-  if (facts.folder.empty() || facts.folder.back() != '\\' ||
-      TrimWideAtNul(back, false) != UnitsToWide(folder))
+std::optional<Facts> ReadFacts(win::WCHAR** argv, int count) {
+  if (count != 8) return std::nullopt;
+  std::optional<std::uint64_t> numbers[5];
+  for (int i = 0; i < 4; ++i) numbers[i] = Number(argv[2 + i]);
+  numbers[4] = Number(argv[7]);
+  const std::optional<Text> label = Narrow(argv[6], "", kLongestLabel);
+  for (const auto& n : numbers)
+    if (!n) return std::nullopt;
+  if (!label || *numbers[0] > 0xFFFFFFFFu || *numbers[2] > 0xFFFFFFFFu ||
+      *numbers[4] > static_cast<std::uint64_t>(INT64_MAX))
     return std::nullopt;
-  return facts;
+  return Facts{static_cast<win::DWORD>(*numbers[0]), *numbers[1], static_cast<win::DWORD>(*numbers[2]),
+               *numbers[3], *label, static_cast<std::int64_t>(*numbers[4])};
 }
 
+std::uint64_t StartTime(win::Api& api, win::HANDLE process) {
+  win::FILETIME times[4] = {};
+  if (!api.GetProcessTimes(process, &times[0], &times[1], &times[2], &times[3])) return 0;
+  return (std::uint64_t{times[0].dwHighDateTime} << 32) | times[0].dwLowDateTime;
+}
+
+// Another account's process (an administrator elevating for a standard
+// user) opens only with the debug privilege.
+UniqueHandle OpenRunningProcess(win::Api& api, win::DWORD processId) {
+  win::BOOL wasEnabled = win::FALSE;
+  api.RtlAdjustPrivilege(win::SE_DEBUG_PRIVILEGE, win::TRUE, win::FALSE, &wasEnabled);
+  UniqueHandle process(api, api.OpenProcess(kProcessRights, win::FALSE, processId));
+  api.RtlAdjustPrivilege(win::SE_DEBUG_PRIVILEGE, wasEnabled, win::FALSE, &wasEnabled);
+  if (process && api.WaitForSingleObject(process.get(), 0) != win::WAIT_TIMEOUT) process.reset();
+  return process;
+}
+
+win::DWORD ParentId(win::Api& api) {
+  win::PROCESS_BASIC_INFORMATION info{};
+  win::ULONG length = 0;
+  if (api.NtQueryInformationProcess(api.GetCurrentProcess(), win::ProcessBasicInformation, &info,
+                                    sizeof(info), &length) != win::STATUS_SUCCESS)
+    return 0;
+  return static_cast<win::DWORD>(info.InheritedFromUniqueProcessId);
+}
+
+// The run that asked is this copy's parent, running, started before it and
+// at the time it said, and the same program file.
+bool AskedByOwnRun(win::Api& api, const Facts& facts) {
+  if (facts.askerId == 0 || ParentId(api) != facts.askerId) return false;
+  const UniqueHandle asker = OpenRunningProcess(api, facts.askerId);
+  if (!asker) return false;
+  const std::uint64_t started = StartTime(api, asker.get());
+  const Text ownImage = GetOpenProcessImagePath(api, api.GetCurrentProcess(), kPathCodePage);
+  return started != 0 && started == facts.askerStart &&
+         started < StartTime(api, api.GetCurrentProcess()) && !ownImage.empty() &&
+         GetOpenProcessImagePath(api, asker.get(), kPathCodePage) == ownImage;
+}
+
+bool SameNameAnyCase(std::string_view name, std::string_view lower) {
+  if (name.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i] >= 'A' && name[i] <= 'Z' ? static_cast<char>(name[i] - 'A' + 'a') : name[i];
+    if (c != lower[i]) return false;
+  }
+  return true;
+}
+
+// The folder of the game that runs, from its own process: "X:\...\" on a
+// drive letter this copy sees; empty when the process is gone, another one
+// now, or not the game.
+Text RunningGameFolder(win::Api& api, const Facts& facts) {
+  const UniqueHandle game = OpenRunningProcess(api, facts.gameId);
+  if (!game || StartTime(api, game.get()) != facts.gameStart) return Text();
+  const Text image = GetOpenProcessImagePath(api, game.get(), kPathCodePage);
+  const Text folder = PathFolderPart(image);
+  if (folder.empty() || !SameNameAnyCase(std::string_view(image).substr(folder.size()), kGameImageName))
+    return Text();
+  return folder;
+}
+
+// Only a drive of this machine's own: "X:\" followed by a path, on a fixed
+// (or RAM) disk. A network share, a letter this session lacks, a device
+// path or a relative one is not.
+bool OnLocalDrive(win::Api& api, const Text& folder) {
+  const auto letter = static_cast<unsigned char>(folder.empty() ? 0 : folder[0]);
+  if (folder.size() < 3 || !((letter | 0x20) >= 'a' && (letter | 0x20) <= 'z') || folder[1] != ':' ||
+      folder[2] != '\\')
+    return false;
+  const win::WCHAR root[4] = {static_cast<win::WCHAR>(letter), u':', u'\\', 0};
+  const win::UINT type = api.GetDriveTypeW(root);
+  return type == win::DRIVE_FIXED || type == win::DRIVE_RAMDISK;
+}
+
+// Every folder from below the drive's root down to `last` (ending in "\"),
+// held open for as long as this lives: opened without following links and
+// without delete sharing, so that none is a junction or symbolic link, and
+// none can be renamed, removed or swapped for one while the files in them
+// are worked on.
+class HeldFolders {
+ public:
+  HeldFolders(win::Api& api, const Text& last) {
+    const WideText wide = TrimWideAtNul(TextToWide(api, last, kPathCodePage), false);
+    const std::u16string units = WideToUnits(wide);
+    held_ = !units.empty() && units.back() == u'\\';
+    for (std::size_t end = units.find(u'\\', 3); held_ && end != std::u16string::npos;
+         end = units.find(u'\\', end + 1))
+      held_ = Hold(api, units.substr(0, end));
+  }
+  bool held() const { return held_; }
+
+ private:
+  bool Hold(win::Api& api, const std::u16string& folder) {
+    UniqueFileHandle handle(api, api.CreateFileW(folder.c_str(), win::FILE_LIST_DIRECTORY | win::FILE_READ_ATTRIBUTES,
+                                                 win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING,
+                                                 win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT));
+    win::BY_HANDLE_FILE_INFORMATION info{};
+    if (!handle || !api.GetFileInformationByHandle(handle.get(), &info) ||
+        !(info.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY) ||
+        (info.dwFileAttributes & win::FILE_ATTRIBUTE_REPARSE_POINT))
+      return false;
+    handles_.push_back(std::move(handle));
+    return true;
+  }
+  std::vector<UniqueFileHandle> handles_;
+  bool held_ = false;
+};
+
 int ElevatedPart(win::Api& api, win::WCHAR** argv, int count) {
-  const std::optional<Facts> facts = ReadFacts(api, argv, count);
-  // Only the run that asked, while it waits: the one-run mutex is held and
-  // the asking run's own mutex exists.
-  if (!facts || !MutexExists(api, kOneRunMutex) ||
-      !MutexExists(api, std::u16string(kHandshakePrefix) + facts->token))
-    return static_cast<int>(kElevatedRefused);
+  const std::optional<Facts> facts = ReadFacts(argv, count);
+  if (!facts || !AskedByOwnRun(api, *facts)) return static_cast<int>(kElevatedRefused);
   const PayloadBlob* payload = FindPayload(facts->label);
-  const Text assemblyPath = GameAssemblyPath(facts->folder);
-  const FileLookup assembly = LookUpFile(api, assemblyPath);
-  if (!payload || !assembly.found() || assembly.size != facts->size)
-    return static_cast<int>(kElevatedRefused);
+  if (!payload) return static_cast<int>(kElevatedRefused);
+  const Text folder = RunningGameFolder(api, *facts);
+  if (folder.empty()) return static_cast<int>(kElevatedGameGone);
+  if (!OnLocalDrive(api, folder)) return static_cast<int>(kElevatedNotLocal);
+  const Text assemblyPath = GameAssemblyPath(folder);
+  const HeldFolders held(api, PathFolderPart(assemblyPath));
+  if (!held.held()) return static_cast<int>(kElevatedLinked);
   if (!PayloadIsIntact(facts->label)) return static_cast<int>(kElevatedDamaged);
   const PatchedAssemblies patches = GamePatches();
-  RemoveLeftovers(api, kPathCodePage, patches, facts->folder, assemblyPath);
-  const ReplaceResult result = WritePatchedAssembly(api, kPathCodePage, patches, facts->folder,
-                                                    assemblyPath, facts->label, assembly,
-                                                    payload->bytes());
+  // An original an earlier run set aside goes back first: the size the run
+  // identified may be the aside's.
+  RemoveLeftovers(api, kPathCodePage, patches, folder, assemblyPath);
+  const FileLookup assembly = LookUpFile(api, assemblyPath);
+  if (!assembly.found() || assembly.size != facts->size) return static_cast<int>(kElevatedChanged);
+  const ReplaceResult result = WritePatchedAssembly(api, kPathCodePage, patches, folder, assemblyPath,
+                                                    facts->label, assembly, payload->bytes());
   if (result) return static_cast<int>(kElevatedReplaced);
   return static_cast<int>(result.error != 0 && result.error < kElevatedReplaced ? result.error
                                                                                 : kElevatedFailed);
-}
-
-// A token no other run of the session has while it waits.
-std::u16string NewToken(win::Api& api) {
-  return Ascii(ConcatTexts(ValueToText(static_cast<std::int32_t>(api.GetCurrentProcessId())), "-",
-                           ValueToText(static_cast<std::int32_t>(api.GetTickCount() & 0x7FFFFFFF))));
 }
 
 std::u16string OwnPath(win::Api& api) {
@@ -109,6 +219,20 @@ std::u16string OwnPath(win::Api& api) {
   if (n == 0 || n >= kModuleRoom) return {};
   path.resize(n);
   return path;
+}
+
+std::u16string Decimal(std::uint64_t n) { return Ascii(std::to_string(n)); }
+
+// Whether a process's token has an administrator's rights in force.
+std::optional<bool> TokenElevated(win::Api& api, win::HANDLE process) {
+  win::HANDLE token = 0;
+  if (!api.OpenProcessToken(process, win::TOKEN_QUERY, &token)) return std::nullopt;
+  UniqueHandle owned(api, token);
+  win::TOKEN_ELEVATION elevation{};
+  win::DWORD length = 0;
+  if (!api.GetTokenInformation(token, win::TokenElevation, &elevation, sizeof(elevation), &length))
+    return std::nullopt;
+  return elevation.TokenIsElevated != 0;
 }
 
 }  // namespace
@@ -121,23 +245,6 @@ PatchedAssemblies GamePatches() {
     return bytes;
   }();
   return {payloads, kKeptOriginalPart, kKeptOriginalEnd, kKeptOriginalDraftPart, kAsideSuffix};
-}
-
-std::u16string QuotedArgument(std::u16string_view argument) {
-  std::u16string quoted = u"\"";
-  std::size_t slashes = 0;
-  for (char16_t unit : argument) {
-    if (unit == u'\\') {
-      ++slashes;
-      continue;
-    }
-    // Backslashes before a quote are doubled, and the quote escaped.
-    quoted.append(unit == u'"' ? 2 * slashes + 1 : slashes, u'\\');
-    slashes = 0;
-    quoted += unit;
-  }
-  quoted.append(2 * slashes, u'\\');
-  return quoted + u"\"";
 }
 
 std::optional<int> RunElevatedPartIfAsked(win::Api& api) {
@@ -156,17 +263,31 @@ std::optional<int> RunElevatedPartIfAsked(win::Api& api) {
   return ElevatedPart(api, argv, count);
 }
 
-ElevationResult ReplaceAsAdministrator(win::Api& api, const Text& gameFolder, const Text& label,
-                                       std::int64_t size) {
-  const std::u16string token = NewToken(api);
-  UniqueHandle handshake(api, api.CreateMutexW(win::FALSE, (std::u16string(kHandshakePrefix) + token).c_str()));
+bool RunsElevated(win::Api& api) { return TokenElevated(api, api.GetCurrentProcess()).value_or(false); }
+
+ShellRights DesktopShellRights(win::Api& api) {
+  const win::HWND shell = api.GetShellWindow();
+  win::DWORD processId = 0;
+  if (!shell || !api.GetWindowThreadProcessId(shell, &processId) || processId == 0)
+    return ShellRights::kNoShell;
+  // A shell this run cannot read is another account's: not elevated.
+  const UniqueHandle process = OpenRunningProcess(api, processId);
+  const std::optional<bool> elevated = process ? TokenElevated(api, process.get()) : std::nullopt;
+  return elevated.value_or(false) ? ShellRights::kElevated : ShellRights::kNotElevated;
+}
+
+ElevationResult ReplaceAsAdministrator(win::Api& api, win::DWORD gameId, const Text& label,
+                                       std::int64_t size, void (*waiting)(void*), void* context) {
   const std::u16string program = OwnPath(api);
-  const std::u16string folder = WideToUnits(TrimWideAtNul(TextToWide(api, gameFolder, kPathCodePage), false));
-  if (!handshake || program.empty() || folder.empty())
+  const std::uint64_t ownStart = StartTime(api, api.GetCurrentProcess());
+  const UniqueHandle game = OpenRunningProcess(api, gameId);
+  const std::uint64_t gameStart = game ? StartTime(api, game.get()) : 0;
+  if (program.empty() || ownStart == 0 || gameStart == 0)
     return {ElevationResult::kNotStarted, api.GetLastError()};
-  const std::u16string parameters = std::u16string(kElevatedPartSwitch) + u" " + token + u" " +
-                                    Ascii(label) + u" " + Ascii(std::to_string(size)) +
-                                    u" " + QuotedArgument(folder);
+  const std::u16string parameters =
+      std::u16string(kElevatedPartSwitch) + u" " + Decimal(api.GetCurrentProcessId()) + u" " +
+      Decimal(ownStart) + u" " + Decimal(gameId) + u" " + Decimal(gameStart) + u" " + Ascii(label) +
+      u" " + Decimal(static_cast<std::uint64_t>(size));
   win::SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
   info.fMask = win::SEE_MASK_NOCLOSEPROCESS | win::SEE_MASK_NOASYNC | win::SEE_MASK_FLAG_NO_UI;
@@ -180,20 +301,17 @@ ElevationResult ReplaceAsAdministrator(win::Api& api, const Text& gameFolder, co
             error};
   }
   UniqueHandle process(api, info.hProcess);
-  win::DWORD code = 0;
-  if (process) {
-    const win::DWORD waited = api.WaitForSingleObject(process.get(), kElevatedPartWait);
-    if (waited != win::WAIT_OBJECT_0)
-      code = waited == win::WAIT_TIMEOUT ? waited : api.GetLastError();
-    else if (!api.GetExitCodeProcess(process.get(), &code))
-      code = api.GetLastError();
-    else if (code == kElevatedReplaced)
-      return {ElevationResult::kReplaced, 0};
+  if (!process) return {ElevationResult::kUnknown, 0};
+  // The copy's own waits are bounded, but while it may still write this run
+  // keeps its one-run guard: after a while it says so and waits on.
+  win::DWORD waited = api.WaitForSingleObject(process.get(), kElevatedPartWait);
+  if (waited == win::WAIT_TIMEOUT) {
+    if (waiting) waiting(context);
+    waited = api.WaitForSingleObject(process.get(), win::INFINITE);
   }
-  // What the part did is not known from it: the assembly read back tells.
-  const PayloadBlob* payload = FindPayload(label);
-  if (code != kElevatedRefused && payload &&
-      FileHolds(api, GameAssemblyPath(gameFolder), payload->bytes()))
-    return {ElevationResult::kReplaced, 0};
+  win::DWORD code = 0;
+  if (waited != win::WAIT_OBJECT_0 || !api.GetExitCodeProcess(process.get(), &code))
+    return {ElevationResult::kUnknown, 0};
+  if (code == kElevatedReplaced) return {ElevationResult::kReplaced, 0};
   return {ElevationResult::kFailed, code};
 }

@@ -19,17 +19,26 @@ inline constexpr win::WCHAR kOneRunMutex[] = u"Local\\ThistlegardenPatch.OneRun"
 inline constexpr win::WCHAR kElevatedPartSwitch[] = u"--elevated-part";
 
 // The elevated part's exit codes of its own (bit 29, which no Windows error
-// has): the assembly was replaced; its command line or the facts it checks
-// did not hold; the replacement failed without a Windows error; the payload
-// is damaged. Any other code is the Windows error of the step that failed.
-inline constexpr win::DWORD kElevatedReplaced = 0x20000000;
+// has). Any other code is the Windows error of the step that failed.
+inline constexpr win::DWORD kElevatedReplaced = 0x20000000;  // the assembly was replaced
+// Its command line did not hold, or it was not started by the run of this
+// program that waits for it: nothing was touched.
 inline constexpr win::DWORD kElevatedRefused = 0x20000001;
-inline constexpr win::DWORD kElevatedFailed = 0x20000002;
-// The payload it was to write is damaged.
-inline constexpr win::DWORD kElevatedDamaged = 0x20000003;
+inline constexpr win::DWORD kElevatedFailed = 0x20000002;   // failed without a Windows error
+inline constexpr win::DWORD kElevatedDamaged = 0x20000003;  // the payload is damaged
+// The game no longer runs (or its process is another program now).
+inline constexpr win::DWORD kElevatedGameGone = 0x20000004;
+// The game is not on a local drive this copy sees (a network share, a
+// mapped or subst letter of the player's own session).
+inline constexpr win::DWORD kElevatedNotLocal = 0x20000005;
+// A folder on the way to the assembly is a link (a junction or symbolic
+// link) or could not be held.
+inline constexpr win::DWORD kElevatedLinked = 0x20000006;
+// The assembly is no longer the one the run identified.
+inline constexpr win::DWORD kElevatedChanged = 0x20000007;
 
-// How long the run waits for the elevated part: its lock waits are bounded
-// well within this.
+// How long the run waits for the elevated part before it says it still
+// waits (and waits on): the part's lock waits are bounded well within this.
 inline constexpr win::DWORD kElevatedPartWait = 600000;
 
 // The patched assemblies the program carries and where the replacement puts
@@ -48,16 +57,26 @@ struct ElevationResult {
     kDeclined,    // the player declined the prompt
     kNotStarted,  // Windows did not start the elevated part
     kFailed,      // it ran and did not replace the assembly
+    kUnknown,     // it ran, and what it did cannot be read from it
   };
   Outcome outcome = kFailed;
   win::DWORD code = 0;  // the Windows error, or the elevated part's exit code
 };
 
-// Starts the elevated part for the game in `gameFolder` (ending in "\"),
-// whose assembly of `size` bytes was identified as `label`, and waits for
-// it. Asks once; the caller asks at most once a run.
-ElevationResult ReplaceAsAdministrator(win::Api& api, const Text& gameFolder, const Text& label,
-                                       std::int64_t size);
+// Starts the elevated part for the running game of process `gameId`, whose
+// assembly of `size` bytes was identified as `label`, and waits for it to
+// end, however long it takes: `waiting` is called once when it takes long.
+// The part is told who asks and which game, by process ID and start time,
+// never a path. Asks once; the caller asks at most once a run.
+ElevationResult ReplaceAsAdministrator(win::Api& api, win::DWORD gameId, const Text& label,
+                                       std::int64_t size, void (*waiting)(void*) = nullptr,
+                                       void* context = nullptr);
 
-// `argument` quoted so that CommandLineToArgvW gives it back whole.
-std::u16string QuotedArgument(std::u16string_view argument);
+// Whether this program runs with an administrator's rights in force (false
+// when its token cannot be read).
+bool RunsElevated(win::Api& api);
+
+// The rights of the desktop's shell: none found, elevated, or not (also
+// when its token cannot be read: another account's).
+enum class ShellRights { kNoShell, kElevated, kNotElevated };
+ShellRights DesktopShellRights(win::Api& api);

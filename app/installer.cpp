@@ -2,6 +2,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/elevation.h"
 #include "app/run_log.h"
@@ -111,30 +112,117 @@ struct Run {
   RunLog log{api};
 };
 
+// What the run can see of the files an elevated part may touch: the
+// assembly, what it writes beside it, and the kept originals of the version.
+struct ManagedFiles {
+  std::vector<std::pair<Text, FileLookup>> entries;
+};
+
+ManagedFiles LookAtManaged(Run& run, const Text& label) {
+  const Text& folder = run.game.folder;
+  std::vector<Text> paths = {run.assemblyPath, ConcatTexts(run.assemblyPath, kNewFileSuffix),
+                             ConcatTexts(run.assemblyPath, kAsideSuffix),
+                             JoinPath(folder, kKeptOriginalDraftPart)};
+  for (int n = 1; n <= 9; ++n)
+    paths.push_back(ConcatTexts(JoinPath(folder, kKeptOriginalPart), label,
+                                n > 1 ? ConcatTexts("-", ValueToText(n)) : Text(), kKeptOriginalEnd));
+  ManagedFiles files;
+  for (Text& path : paths) files.entries.emplace_back(path, LookUpFile(run.api, path));
+  return files;
+}
+
+// What is on disk after an elevated part that did not replace the assembly,
+// compared with before it ran: nothing changed, an original kept (where),
+// or something else left.
+Text WhatIsOnDisk(Run& run, const ManagedFiles& before, const Text& label) {
+  const ManagedFiles after = LookAtManaged(run, label);
+  Text kept;
+  bool other = false;
+  for (std::size_t i = 0; i < after.entries.size(); ++i) {
+    const auto& [path, now] = after.entries[i];
+    if (now == before.entries[i].second) continue;
+    if (i >= 4 && now.found() && !before.entries[i].second.found())
+      kept = path;
+    else
+      other = true;
+  }
+  if (!kept.empty())
+    return ConcatTexts("。游戏文件未被替换，原版已另存为 ", ShownText(run.api, kept),
+                       other ? "，另有未完成的临时文件留在游戏文件夹中（下次运行时清除）。" : "。");
+  if (other) return "。游戏文件未被替换，游戏文件夹中留下了未完成的临时文件（下次运行时清除）。";
+  return "，游戏文件未作任何改动。";
+}
+
+// Why the elevated part did not replace the assembly, and what the player
+// can do; never its own codes as numbers.
+std::pair<Text, Text> WhyNotReplaced(const ElevationResult& asked) {
+  const Text code = ValueToText(static_cast<std::int32_t>(asked.code));
+  constexpr const char* kAsAdministrator = "请右键点击本程序，选择“以管理员身份运行”后再试。";
+  constexpr const char* kBlocked = "可能是文件夹的权限设置或安全软件阻止了修改。";
+  switch (asked.outcome) {
+    case ElevationResult::kDeclined: return {"没有获得管理员权限", kAsAdministrator};
+    case ElevationResult::kNotStarted:
+      return {ConcatTexts("无法以管理员身份启动本程序（错误代码", code, "）"), kAsAdministrator};
+    case ElevationResult::kUnknown: return {"无法得知以管理员权限修改的结果", kBlocked};
+    default: break;
+  }
+  switch (asked.code) {
+    case kElevatedRefused: return {"以管理员权限运行的部分未能确认这是本次运行的请求", "请重新运行本程序。"};
+    case kElevatedGameGone: return {"游戏已经关闭或重新启动", "请在游戏运行时再运行本程序。"};
+    case kElevatedNotLocal:
+      return {"游戏不在本机的硬盘上（网络驱动器或映射、subst的驱动器号在管理员权限下看不到）",
+              "请把游戏移到本机硬盘的文件夹中后再试。"};
+    case kElevatedLinked:
+      return {"游戏所在的路径中有联接点或符号链接，为安全起见不予修改", "请把游戏移到普通文件夹中后再试。"};
+    case kElevatedDamaged: return {"补丁程序已损坏（内置的补丁文件校验不符）", "请重新下载本程序。"};
+    case kElevatedChanged: return {"Assembly-CSharp.dll已不是刚才识别的文件", "请重新运行本程序。"};
+    case kElevatedFailed: return {"以管理员权限修改游戏文件也未成功", kBlocked};
+    default: break;
+  }
+  return {ConcatTexts("以管理员权限修改游戏文件也未成功（错误代码", code, "）"), kBlocked};
+}
+
+void SayStillWaiting(void* context) {
+  static_cast<Run*>(context)->console.write(
+      kBrightYellow, kBlack, "以管理员权限运行的部分仍在修改游戏文件，请等待它完成……\r\n");
+}
+
 // The game's folder refused the patch: asked once for an administrator's
 // rights, the elevated part does the replacement. The player is told why
-// Windows asks, and what to do when it came to nothing.
+// Windows asks, and afterwards exactly what is on disk.
 ReplaceResult ReplaceWithRights(Run& run, const VersionChoice& choice) {
   ConsoleWriter& console = run.console;
   console.write(kBrightYellow, kBlack,
                 "游戏所在的文件夹需要管理员权限才能修改，Windows将询问是否允许本程序修改；"
                 "选择“否”不会改动任何文件。\r\n");
-  const ElevationResult asked =
-      ReplaceAsAdministrator(run.api, run.game.folder, choice.label, choice.assembly.size);
-  if (asked.outcome == ElevationResult::kReplaced) {
+  const ManagedFiles before = LookAtManaged(run, choice.label);
+  const ElevationResult asked = ReplaceAsAdministrator(run.api, run.game.processId, choice.label,
+                                                       choice.assembly.size, SayStillWaiting, &run);
+  const PayloadBlob* payload = FindPayload(choice.label);
+  const bool ran = asked.outcome == ElevationResult::kFailed || asked.outcome == ElevationResult::kUnknown;
+  // What the part did is read back where it did not say it replaced.
+  if (asked.outcome == ElevationResult::kReplaced ||
+      (ran && payload && FileHolds(run.api, run.assemblyPath, payload->bytes()))) {
     run.log.Add("管理员权限", "已请求，已完成");
     return {ReplaceResult::kReplaced};
   }
-  const Text code = ValueToText(static_cast<std::int32_t>(asked.code));
-  const Text what = asked.outcome == ElevationResult::kDeclined
-                        ? Text("没有获得管理员权限")
-                    : asked.outcome == ElevationResult::kNotStarted
-                        ? ConcatTexts("无法以管理员身份启动本程序（错误代码", code, "）")
-                        : ConcatTexts("以管理员权限修改游戏文件也未成功（错误代码", code, "）");
-  run.log.Add("管理员权限", ConcatTexts("已请求，", what));
-  console.write(kBrightYellow, kBlack,
-                ConcatTexts(what, "，游戏文件未作任何改动。请右键点击本程序，选择“以管理员身份运行”后再试。\r\n"));
-  return {ReplaceResult::kFailed, asked.code};
+  const auto [why, advice] = WhyNotReplaced(asked);
+  const Text onDisk = ran ? WhatIsOnDisk(run, before, choice.label) : Text("，游戏文件未作任何改动。");
+  run.log.Add("管理员权限", ConcatTexts("已请求，", why, onDisk));
+  console.write(kBrightYellow, kBlack, ConcatTexts(why, onDisk, advice, "\r\n"));
+  const bool ownCode = asked.code >= kElevatedReplaced;
+  return {ReplaceResult::kFailed, ownCode || asked.outcome == ElevationResult::kUnknown ? 0 : asked.code};
+}
+
+// A folder that refuses a run that has an administrator's rights already:
+// asking again would bring nothing.
+ReplaceResult RefusedToAdministrator(Run& run, win::DWORD error) {
+  const Text line = ConcatTexts("游戏所在的文件夹拒绝修改（错误代码", ValueToText(static_cast<std::int32_t>(error)),
+                                "），本程序已有管理员权限也无法修改，可能是文件夹的权限设置或安全软件阻止了修改。"
+                                "游戏文件未作任何改动。\r\n");
+  run.log.Add("管理员权限", "本程序已有管理员权限，文件夹仍拒绝修改");
+  run.console.write(kBrightYellow, kBlack, line);
+  return {ReplaceResult::kFailed, error};
 }
 
 
@@ -202,11 +290,16 @@ void Patch(Run& run, const VersionChoice& choice) {
     return;
   }
   const PatchedAssemblies patches = GamePatches();
-  RemoveLeftovers(run.api, kPathCodePage, patches, run.game.folder, run.assemblyPath);
-  ReplaceResult result = WritePatchedAssembly(run.api, kPathCodePage, patches, run.game.folder,
-                                              run.assemblyPath, choice.label, choice.assembly,
-                                              payload->bytes());
-  if (result.outcome == ReplaceResult::kNeedsRights) result = ReplaceWithRights(run, choice);
+  // An original set aside that the folder will not let go back is part of
+  // the file work that needs rights.
+  const win::DWORD leftover = RemoveLeftovers(run.api, kPathCodePage, patches, run.game.folder, run.assemblyPath);
+  ReplaceResult result = leftover == win::ERROR_ACCESS_DENIED
+                             ? ReplaceResult{ReplaceResult::kNeedsRights, leftover}
+                             : WritePatchedAssembly(run.api, kPathCodePage, patches, run.game.folder,
+                                                    run.assemblyPath, choice.label, choice.assembly,
+                                                    payload->bytes());
+  if (result.outcome == ReplaceResult::kNeedsRights)
+    result = RunsElevated(run.api) ? RefusedToAdministrator(run, result.error) : ReplaceWithRights(run, choice);
   run.patched = static_cast<bool>(result);
   run.patchError = result.error;
 }
@@ -259,6 +352,15 @@ void RestartTheGame(Run& run) {
                       ConcatTexts("未重新运行 ", name, kNotEndedText));
     return;
   }
+  // A game started by this run has its rights: never more than the
+  // player's desktop gives it (an administrator's account, another profile).
+  if (RunsElevated(run.api) && DesktopShellRights(run.api) == ShellRights::kNotElevated) {
+    run.log.Add("重新运行游戏", "否：本程序以管理员权限运行");
+    run.console.write(kBrightGreen, kBlack,
+                      ConcatTexts("未重新运行 ", name,
+                                  "：本程序以管理员身份运行，为免游戏也以管理员身份运行，请自行启动游戏\r\n"));
+    return;
+  }
   // By its full path, quoted so that a folder with blanks works, in its own
   // folder as a launcher would start it.
   if (RunCommandLine(run.api, Quoted(ConcatTexts(run.game.folder, run.game.displayedName)), false,
@@ -297,6 +399,13 @@ void LeaveTheComparisonImages(Run& run) {
 std::int32_t RunInstaller(ProgramState& state) {
   Run run(state);
   PrintBanner(run.console);
+  // Without its guard a second run could work on the same files.
+  if (!state.oneRunMutex) {
+    run.console.write(kBrightYellow, kBlack,
+                      "无法确认没有另一个补丁程序在运行，本程序不作任何改动，请稍后再试。\r\n");
+    Delay(run.api, 10000);
+    return 0;
+  }
   FindTheGame(run);
   PrintWhatWasFound(run);
   // Found, but its path cannot be read, or spelt (a folder name holding a

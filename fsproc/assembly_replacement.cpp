@@ -38,7 +38,7 @@ bool KeepOriginal(win::Api& api, std::int32_t codePage, const PatchedAssemblies&
   return false;
 }
 
-void RemoveLeftovers(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
+win::DWORD RemoveLeftovers(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
                      const Text& gameFolder, const Text& assemblyPath) {
   // Either removal may fail; the file is then truncated by the next write of
   // that name, or removed by the next run.
@@ -48,11 +48,12 @@ void RemoveLeftovers(win::Api& api, std::int32_t codePage, const PatchedAssembli
   // assembly: only then does the aside go back, by a move that replaces
   // nothing. Beside an assembly it is left alone; nothing is known of it.
   const Text aside = ConcatTexts(assemblyPath, patches.asideSuffix);
-  if (!LookUpFile(api, aside).found() || !LookUpFile(api, assemblyPath).missing()) return;
+  if (!LookUpFile(api, aside).found() || !LookUpFile(api, assemblyPath).missing()) return 0;
   const WideText from = TextToWide(api, aside, codePage);
   const WideText to = TextToWide(api, assemblyPath, codePage);
-  if (!from.empty() && !to.empty())
-    api.MoveFileExW(WideArg(from).get(), WideArg(to).get(), win::MOVEFILE_WRITE_THROUGH);
+  if (from.empty() || to.empty()) return 0;
+  if (api.MoveFileExW(WideArg(from).get(), WideArg(to).get(), win::MOVEFILE_WRITE_THROUGH)) return 0;
+  return api.GetLastError();
 }
 
 ReplaceResult WritePatchedAssembly(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,

@@ -49,9 +49,11 @@ bool KeepOriginal(win::Api& api, std::int32_t codePage, const PatchedAssemblies&
 // draft of a kept original are removed. The assembly itself is never
 // replaced or removed here: an original set aside by an earlier build goes
 // back only where there is no assembly at all (moved, never over a file), and
-// otherwise stays where it is. Returns nothing: whatever cannot be removed or
-// put back stays for the next run, and the patch goes on.
-void RemoveLeftovers(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
+// otherwise stays where it is. Whatever cannot be removed or put back stays
+// for the next run; returns the Windows error of putting the aside back
+// when that failed (0 otherwise), so that a folder that refused it can be
+// worked on with more rights.
+win::DWORD RemoveLeftovers(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
                      const Text& gameFolder, const Text& assemblyPath);
 
 // Replaces the assembly at `path` (under `gameFolder`) with `payload`: written beside it, flushed

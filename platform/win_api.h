@@ -64,6 +64,7 @@ constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 constexpr DWORD ERROR_CANCELLED = 1223;
 constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr DWORD ERROR_NOACCESS = 998;
 
 // Console.
 struct COORD {
@@ -114,6 +115,17 @@ struct PROCESS_INFORMATION {
   DWORD dwProcessId;
   DWORD dwThreadId;
 };
+constexpr DWORD PROCESS_QUERY_LIMITED_INFORMATION = 0x1000;
+// A process's creation, exit, kernel and user times, in 100 ns units.
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+constexpr DWORD TOKEN_QUERY = 0x0008;
+constexpr int TokenElevation = 20;
+struct TOKEN_ELEVATION {
+  DWORD TokenIsElevated;
+};
 constexpr DWORD STILL_ACTIVE = 259;
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_TIMEOUT = 258;
@@ -127,6 +139,16 @@ constexpr NTSTATUS STATUS_ACCESS_DENIED = static_cast<NTSTATUS>(0xC0000022u);
 constexpr NTSTATUS STATUS_INVALID_HANDLE = static_cast<NTSTATUS>(0xC0000008u);
 constexpr NTSTATUS STATUS_PRIVILEGE_NOT_HELD = static_cast<NTSTATUS>(0xC0000061u);
 constexpr ULONG ProcessImageFileName = 27;
+constexpr ULONG ProcessBasicInformation = 0;
+// What ProcessBasicInformation gives, in the platform's own layout.
+struct PROCESS_BASIC_INFORMATION {
+  NTSTATUS ExitStatus;
+  void* PebBaseAddress;
+  std::uintptr_t AffinityMask;
+  LONG BasePriority;
+  std::uintptr_t UniqueProcessId;
+  std::uintptr_t InheritedFromUniqueProcessId;
+};
 constexpr ULONG SE_DEBUG_PRIVILEGE = 20;
 // The record at the start of an image-name buffer, in the platform's own layout.
 struct UNICODE_STRING {
@@ -152,6 +174,29 @@ constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 // Files written beside and swapped in.
 constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
 constexpr DWORD FILE_SHARE_READ = 0x1;
+constexpr DWORD FILE_SHARE_WRITE = 0x2;
+// Folders held open while the elevated part works in them.
+constexpr DWORD FILE_LIST_DIRECTORY = 0x0001;
+constexpr DWORD FILE_READ_ATTRIBUTES = 0x0080;
+constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
+constexpr DWORD FILE_FLAG_OPEN_REPARSE_POINT = 0x00200000;
+struct BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime, ftLastAccessTime, ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh, nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh, nFileIndexLow;
+};
+// GetDriveTypeW.
+constexpr UINT DRIVE_UNKNOWN = 0;
+constexpr UINT DRIVE_NO_ROOT_DIR = 1;
+constexpr UINT DRIVE_REMOVABLE = 2;
+constexpr UINT DRIVE_FIXED = 3;
+constexpr UINT DRIVE_REMOTE = 4;
+constexpr UINT DRIVE_CDROM = 5;
+constexpr UINT DRIVE_RAMDISK = 6;
 
 struct WIN32_FIND_DATAA {
   DWORD dwFileAttributes;

@@ -94,4 +94,26 @@ win::BOOL Backend::SHGetSpecialFolderPathA(win::HWND owner, char* path, int fold
   return TRUE;
 }
 
+win::HANDLE Backend::CreateFileW(const win::WCHAR* path, win::DWORD access, win::DWORD shareMode,
+                                 win::DWORD disposition, win::DWORD flags) {
+  return From(::CreateFileW(Wide(path), access, shareMode, nullptr, disposition, flags, nullptr));
+}
+
+win::BOOL Backend::GetFileInformationByHandle(win::HANDLE file, win::BY_HANDLE_FILE_INFORMATION* info) {
+  ::BY_HANDLE_FILE_INFORMATION real{};
+  if (!::GetFileInformationByHandle(To<::HANDLE>(file), &real)) return FALSE;
+  if (info != nullptr) {
+    info->dwFileAttributes = real.dwFileAttributes;
+    info->dwVolumeSerialNumber = real.dwVolumeSerialNumber;
+    info->nFileSizeHigh = real.nFileSizeHigh;
+    info->nFileSizeLow = real.nFileSizeLow;
+    info->nNumberOfLinks = real.nNumberOfLinks;
+    info->nFileIndexHigh = real.nFileIndexHigh;
+    info->nFileIndexLow = real.nFileIndexLow;
+  }
+  return TRUE;
+}
+
+win::UINT Backend::GetDriveTypeW(const win::WCHAR* root) { return ::GetDriveTypeW(Wide(root)); }
+
 }  // namespace real

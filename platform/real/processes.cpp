@@ -103,6 +103,32 @@ win::DWORD Backend::WaitForSingleObject(win::HANDLE object, win::DWORD milliseco
   return ::WaitForSingleObject(To<::HANDLE>(object), milliseconds);
 }
 
+win::BOOL Backend::GetProcessTimes(win::HANDLE process, win::FILETIME* creation, win::FILETIME* exit,
+                                   win::FILETIME* kernel, win::FILETIME* user) {
+  ::FILETIME times[4] = {};
+  if (!::GetProcessTimes(To<::HANDLE>(process), &times[0], &times[1], &times[2], &times[3])) return FALSE;
+  win::FILETIME* out[4] = {creation, exit, kernel, user};
+  for (int i = 0; i < 4; ++i)
+    if (out[i] != nullptr) *out[i] = {times[i].dwLowDateTime, times[i].dwHighDateTime};
+  return TRUE;
+}
+
+win::BOOL Backend::OpenProcessToken(win::HANDLE process, win::DWORD access, win::HANDLE* token) {
+  ::HANDLE opened = nullptr;
+  const ::BOOL ok = ::OpenProcessToken(To<::HANDLE>(process), access, &opened);
+  if (ok && token != nullptr) *token = From(opened);
+  return ok;
+}
+
+win::BOOL Backend::GetTokenInformation(win::HANDLE token, int infoClass, void* info, win::DWORD length,
+                                       win::DWORD* returnLength) {
+  ::DWORD needed = 0;
+  const ::BOOL ok = ::GetTokenInformation(To<::HANDLE>(token), static_cast<::TOKEN_INFORMATION_CLASS>(infoClass),
+                                          info, length, &needed);
+  if (returnLength != nullptr) *returnLength = needed;
+  return ok;
+}
+
 // ntdll.
 win::NTSTATUS Backend::RtlGetVersion(win::OSVERSIONINFOW* info) {
   using RtlGetVersionFn = ::LONG(NTAPI*)(::OSVERSIONINFOW*);

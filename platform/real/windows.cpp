@@ -331,4 +331,6 @@ win::BOOL Backend::IsDialogMessageA(win::HWND dialog, win::MSG* msg) {
 
 win::HWND Backend::SetFocus(win::HWND window) { return From(::SetFocus(To<::HWND>(window))); }
 
+win::HWND Backend::GetShellWindow() { return From(::GetShellWindow()); }
+
 }  // namespace real

@@ -210,6 +210,62 @@ HANDLE Model::CreateFileA(const char* path, DWORD access, DWORD, DWORD dispositi
   return NewHandle(kFile, reinterpret_cast<std::uintptr_t>(new OpenFile{key, access, 0}));
 }
 
+// Folders open only with backup semantics, and are then held: while the
+// handle is open the folder is neither removed nor renamed (no delete
+// sharing is modelled for any handle). A link is never followed: a node
+// marked FILE_ATTRIBUTE_REPARSE_POINT stands for a junction or symbolic
+// link, opened as itself with FILE_FLAG_OPEN_REPARSE_POINT and refused
+// (as an unreachable target would be) without it. Files go to CreateFileA.
+HANDLE Model::CreateFileW(const WCHAR* path, DWORD access, DWORD shareMode, DWORD disposition,
+                          DWORD flags) {
+  if (NoPath(path)) return win::INVALID_HANDLE_VALUE;
+  const std::string narrow = NarrowPath(path);
+  const std::string full = AbsolutePath(narrow);
+  const Node* node = files.Find(full);
+  if (node && (node->attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) &&
+      !(flags & win::FILE_FLAG_OPEN_REPARSE_POINT)) {
+    SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  if (!node || !node->directory)
+    return CreateFileA(narrow.c_str(), access, shareMode, disposition, flags & 0xFFFF);
+  if (!(flags & win::FILE_FLAG_BACKUP_SEMANTICS) || disposition != win::OPEN_EXISTING) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  SetLastError(win::ERROR_SUCCESS);
+  return NewHandle(kFile, reinterpret_cast<std::uintptr_t>(new OpenFile{FileSystem::Key(full), access, 0}));
+}
+
+BOOL Model::GetFileInformationByHandle(HANDLE file, win::BY_HANDLE_FILE_INFORMATION* info) {
+  const OpenFile* open = File(file);
+  const Node* node = open ? files.nodes.count(open->key) ? &files.nodes[open->key] : nullptr : nullptr;
+  if (!node || !info) {
+    SetLastError(node ? win::ERROR_NOACCESS : win::ERROR_INVALID_HANDLE);
+    return win::FALSE;
+  }
+  *info = {};
+  info->dwFileAttributes = node->attributes | (node->directory ? win::FILE_ATTRIBUTE_DIRECTORY : 0);
+  const auto size = static_cast<unsigned long long>(SizeOf(*node));
+  info->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  info->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+  info->nNumberOfLinks = 1;
+  return win::TRUE;
+}
+
+// "X:\" alone; the player's own letters are not seen with an
+// administrator's rights (another logon session).
+UINT Model::GetDriveTypeW(const WCHAR* root) {
+  if (!root || root[0] >= 0x80 || root[1] != u':' || root[2] != u'\\' || root[3] != 0)
+    return win::DRIVE_NO_ROOT_DIR;
+  char letter = static_cast<char>(root[0]);
+  if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+  if (!drives.targets.count(letter) || (self.elevated && drives.playerSessionOnly.count(letter)))
+    return win::DRIVE_NO_ROOT_DIR;
+  const auto type = drives.types.find(letter);
+  return type == drives.types.end() ? win::DRIVE_FIXED : type->second;
+}
+
 BOOL Model::CopyFileA(const char* existing, const char* target, BOOL failIfExists) {
   if (!existing || !target) {
     SetLastError(win::ERROR_INVALID_PARAMETER);

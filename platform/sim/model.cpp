@@ -79,6 +79,7 @@ BOOL Model::CloseHandle(HANDLE handle) {
     if (--processes.mutexes[*name] <= 0) {
       processes.mutexes.erase(*name);
       processes.elevatedMutexes.erase(*name);
+      processes.mutexAccounts.erase(*name);
     }
     delete name;
   }

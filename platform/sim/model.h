@@ -73,6 +73,11 @@ struct SelfProcess {
   // The program runs with an administrator's rights: folders only
   // administrators may change (FileSystem::Node::adminOnly) take its writes.
   bool elevated = false;
+  // The account it runs as: another account's named objects refuse it.
+  std::string account = "Player";
+  // The process that started it, and when it was started (FILETIME units).
+  DWORD parentId = 1200;
+  unsigned long long startTime = 134000000000000000ull;
   // What RtlGetVersion reports: major, minor, build.
   DWORD version[3] = {10, 0, 19045};
 };
@@ -91,6 +96,18 @@ struct Elevation {
   DWORD failure = win::ERROR_ACCESS_DENIED;
   // A granted elevation that brings no more rights, as under Wine.
   bool sameRights = false;
+  // The account the elevated copy runs as: another one when an administrator
+  // typed a password for a standard user (over the shoulder). That account's
+  // temporary folder; its copy opens the player's processes only with the
+  // debug privilege.
+  std::string account = "Player";
+  std::string accountTemp = "C:\\Users\\Admin\\AppData\\Local\\Temp\\";
+  // Runs after the copy ran, before its exit code is read (what another
+  // program does meanwhile).
+  std::function<void()> afterCopy;
+  // > 0: the copy's process ends this many ms of virtual time after its
+  // work is done (it is slow to finish, as on a busy machine).
+  DWORD copyTakes = 0;
   struct Request {
     std::u16string verb, file, parameters;
     int show = 0;
@@ -149,6 +166,7 @@ struct WindowSystem {
   win::HGDIOBJ nextObject = 0x0B000000;
 
   HWND focus = 0;                     // the window that has the keyboard focus
+  HWND shellWindow = 0;               // GetShellWindow's answer: 0, no shell
   std::set<win::WPARAM> keysDown;     // as the program's thread last saw them
   std::vector<Window> windows;  // z-order: first is topmost
   std::vector<Class> classes;
@@ -193,9 +211,13 @@ struct ProcessTable {
     bool startedByProgram = false;
     bool elevated = false;  // started with an administrator's rights
     DWORD showWindow = 0;
+    unsigned long long startTime = 0;  // FILETIME units; set by Add
+    std::string account = "Player";  // another account's process opens only with the debug privilege
   };
   std::vector<Process> list;
   DWORD nextProcessId = 9000;
+  // Processes added later start later than the program itself.
+  unsigned long long nextStartTime = 134000000100000000ull;
   // The program's own image path in the kernel's form.
   std::u16string selfImagePath = u"\\Device\\HarddiskVolume3\\Games\\Tools\\ThistlegardenPatch.exe";
   bool debugPrivilegeHeld = true;     // the token has the privilege to enable
@@ -219,6 +241,8 @@ struct ProcessTable {
   // Those of them an elevated program made: a program without an
   // administrator's rights is refused them (ERROR_ACCESS_DENIED).
   std::set<std::u16string> elevatedMutexes;
+  // The account that made each named mutex: another account is refused it.
+  std::map<std::u16string, std::string> mutexAccounts;
 
   Process* Find(DWORD processId);
   DWORD Add(const std::string& exeName, const std::u16string& imagePath);
@@ -229,6 +253,11 @@ struct DriveTable {
   // Letter -> the target list, each target ending in a zero unit, the list in
   // another (as QueryDosDeviceW writes it).
   std::map<char, std::u16string> targets = {{'C', u"\\Device\\HarddiskVolume3"}};
+  // What GetDriveTypeW says of a letter (DRIVE_FIXED when not listed).
+  std::map<char, UINT> types;
+  // Letters of the player's own logon session (mapped network drives, subst):
+  // an elevated program does not see them.
+  std::set<char> playerSessionOnly;
 };
 
 // HKEY_CURRENT_USER values, in the 64-bit and the 32-bit registry views.
@@ -330,7 +359,7 @@ class Model final : public win::Api {
   // Does the next thing the user does in the program's window; false when
   // the program shows no window.
   bool PerformUserAction();
-  enum HandleKind { kFile = 1, kFind, kSnapshot, kProcess, kThread, kKey, kMemory, kMutex };
+  enum HandleKind { kFile = 1, kFind, kSnapshot, kProcess, kThread, kKey, kMemory, kMutex, kToken };
   struct HandleEntry {
     int kind;
     std::uintptr_t object;  // what the handle refers to, by kind
@@ -346,6 +375,11 @@ class Model final : public win::Api {
   };
   OpenFile* File(HANDLE handle);
   BOOL MoveEntry(const std::string& existing, const std::string& target, DWORD flags);
+  // The process a handle refers to (the program itself included), or nullptr
+  // with the last error set; `right` is checked when nonzero.
+  bool ProcessOf(HANDLE handle, DWORD right, DWORD* processId);
+  // The elevated copy, run to its end inside ShellExecuteExW.
+  UINT RunElevatedCopy(DWORD processId, const std::u16string& parameters);
   int ToText(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount, char* text,
              int textSize);
   int ToWide(UINT codePage, DWORD flags, const char* text, int textCount, WCHAR* wide,

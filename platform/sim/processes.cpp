@@ -64,6 +64,8 @@ DWORD ProcessTable::Add(const std::string& exeName, const std::u16string& imageP
   nextProcessId += 4;
   process.exeName = exeName;
   process.imagePath = imagePath;
+  process.startTime = nextStartTime;
+  nextStartTime += 10000000;
   list.push_back(process);
   return process.processId;
 }
@@ -116,8 +118,8 @@ HANDLE Model::OpenProcess(DWORD access, BOOL, DWORD processId) {
       SetLastError(win::ERROR_INVALID_PARAMETER);
       return 0;
     }
-    if ((access & ~process->openableRights) != 0 ||
-        (process->needsDebugPrivilege && !processes.debugPrivilegeEnabled)) {
+    const bool needsDebug = process->needsDebugPrivilege || process->account != self.account;
+    if ((access & ~process->openableRights) != 0 || (needsDebug && !processes.debugPrivilegeEnabled)) {
       SetLastError(win::ERROR_ACCESS_DENIED);
       return 0;
     }
@@ -296,11 +298,13 @@ HANDLE Model::CreateMutexW(BOOL, const WCHAR* name) {
   }
   const std::u16string key(reinterpret_cast<const char16_t*>(name));
   const bool existed = processes.mutexes.count(key) > 0;
-  if (existed && processes.elevatedMutexes.count(key) && !self.elevated) {
+  if (existed && ((processes.elevatedMutexes.count(key) && !self.elevated) ||
+                  processes.mutexAccounts[key] != self.account)) {
     SetLastError(win::ERROR_ACCESS_DENIED);
     return 0;
   }
   if (!existed && self.elevated) processes.elevatedMutexes.insert(key);
+  if (!existed) processes.mutexAccounts[key] = self.account;
   ++processes.mutexes[key];
   const HANDLE handle = NewHandle(kMutex, reinterpret_cast<std::uintptr_t>(new std::u16string(key)));
   SetLastError(existed ? win::ERROR_ALREADY_EXISTS : win::ERROR_SUCCESS);
@@ -361,9 +365,95 @@ win::NTSTATUS Model::RtlAdjustPrivilege(win::ULONG privilege, BOOL enable, BOOL 
   return win::STATUS_SUCCESS;
 }
 
+bool Model::ProcessOf(HANDLE handle, DWORD right, DWORD* processId) {
+  if (handle == kCurrentProcess) {
+    *processId = self.processId;
+    return true;
+  }
+  const HandleEntry* entry = Handle(handle, kProcess);
+  if (!entry) {
+    SetLastError(win::ERROR_INVALID_HANDLE);
+    return false;
+  }
+  if (right && LacksRight(handle, right)) return false;
+  *processId = static_cast<DWORD>(entry->object);
+  return true;
+}
+
+BOOL Model::GetProcessTimes(HANDLE process, win::FILETIME* creation, win::FILETIME* exit,
+                            win::FILETIME* kernel, win::FILETIME* userTime) {
+  DWORD processId = 0;
+  if (!ProcessOf(process, 0, &processId)) return win::FALSE;
+  const auto rights = processes.grantedRights.find(process);
+  if (rights != processes.grantedRights.end() && (rights->second & kQueryRights) == 0) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
+    return win::FALSE;
+  }
+  const auto* found = processes.Find(processId);
+  const unsigned long long start = processId == self.processId ? self.startTime
+                                   : found                     ? found->startTime
+                                                               : 0;
+  if (!creation || !exit || !kernel || !userTime) {
+    SetLastError(win::ERROR_NOACCESS);
+    return win::FALSE;
+  }
+  *creation = {static_cast<DWORD>(start & 0xFFFFFFFFu), static_cast<DWORD>(start >> 32)};
+  *exit = *kernel = *userTime = {0, 0};
+  return win::TRUE;
+}
+
+// Tokens carry whether the process has an administrator's rights in force.
+BOOL Model::OpenProcessToken(HANDLE process, DWORD, HANDLE* token) {
+  DWORD processId = 0;
+  if (!token || !ProcessOf(process, 0, &processId)) {
+    if (!token) SetLastError(win::ERROR_INVALID_PARAMETER);
+    return win::FALSE;
+  }
+  *token = NewHandle(kToken, processId);
+  return win::TRUE;
+}
+
+BOOL Model::GetTokenInformation(HANDLE token, int infoClass, void* info, DWORD length,
+                                DWORD* returnLength) {
+  const HandleEntry* entry = Handle(token, kToken);
+  if (!entry) {
+    SetLastError(win::ERROR_INVALID_HANDLE);
+    return win::FALSE;
+  }
+  if (infoClass != win::TokenElevation) {
+    SetLastError(win::ERROR_INVALID_PARAMETER);
+    return win::FALSE;
+  }
+  if (returnLength) *returnLength = sizeof(win::TOKEN_ELEVATION);
+  if (!info || length < sizeof(win::TOKEN_ELEVATION)) {
+    SetLastError(win::ERROR_INSUFFICIENT_BUFFER);
+    return win::FALSE;
+  }
+  const auto processId = static_cast<DWORD>(entry->object);
+  const auto* found = processes.Find(processId);
+  const bool elevated = processId == self.processId ? self.elevated : found && found->elevated;
+  static_cast<win::TOKEN_ELEVATION*>(info)->TokenIsElevated = elevated ? 1 : 0;
+  return win::TRUE;
+}
+
 win::NTSTATUS Model::NtQueryInformationProcess(HANDLE process, win::ULONG infoClass,
                                                  void* buffer, win::ULONG length,
                                                  win::ULONG* returnLength) {
+  if (infoClass == win::ProcessBasicInformation) {
+    DWORD processId = 0;
+    if (!ProcessOf(process, 0, &processId)) return win::STATUS_INVALID_HANDLE;
+    if (returnLength) *returnLength = sizeof(win::PROCESS_BASIC_INFORMATION);
+    if (length != sizeof(win::PROCESS_BASIC_INFORMATION)) return win::STATUS_INFO_LENGTH_MISMATCH;
+    if (!buffer) return kStatusAccessViolation;
+    const auto* found = processes.Find(processId);
+    win::PROCESS_BASIC_INFORMATION info{};
+    info.UniqueProcessId = processId;
+    info.InheritedFromUniqueProcessId = processId == self.processId ? self.parentId
+                                        : found                     ? found->parentId
+                                                                    : 0;
+    std::memcpy(buffer, &info, sizeof(info));
+    return win::STATUS_SUCCESS;
+  }
   if (infoClass != win::ProcessImageFileName) return kStatusInvalidInfoClass;
 
   const std::u16string* name = nullptr;
@@ -412,7 +502,8 @@ DWORD Model::QueryDosDeviceW(const WCHAR* device, WCHAR* target, DWORD maxUnits)
     if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
   }
   const auto it = drives.targets.find(letter);
-  if (letter == 0 || it == drives.targets.end()) {
+  if (letter == 0 || it == drives.targets.end() ||
+      (self.elevated && drives.playerSessionOnly.count(letter))) {
     SetLastError(win::ERROR_FILE_NOT_FOUND);
     return 0;
   }

@@ -343,6 +343,46 @@ WCHAR** Model::CommandLineToArgvW(const WCHAR* commandLine, int* count) {
   return pointers;
 }
 
+// The copy runs as the program again, in a console of its own, with the
+// asking run in the process table as its running parent; what it changes on
+// the machine stays.
+UINT Model::RunElevatedCopy(DWORD processId, const std::u16string& parameters) {
+  if (!elevation.program) return 0xC0000135u;
+  const ProcessTable::Process copy = *processes.Find(processId);
+  const SelfProcess parent = self;
+  const std::string parentTemp = folders.temp;
+  ConsoleState parentConsole = std::move(console);
+  const std::size_t boxes = dialogs.shown.size();
+  ProcessTable::Process asking;
+  asking.processId = parent.processId;
+  asking.exeName = copy.exeName;
+  asking.imagePath = processes.selfImagePath;
+  asking.parentId = parent.parentId;
+  asking.startTime = parent.startTime;
+  asking.elevated = parent.elevated;
+  asking.account = parent.account;
+  processes.list.push_back(asking);
+  console = ConsoleState{};
+  self.processId = processId;
+  self.threadId = processId + 1;
+  self.parentId = parent.processId;
+  self.startTime = copy.startTime;
+  self.arguments = parameters;
+  self.elevated = copy.elevated;
+  self.account = copy.account;
+  if (copy.account != parent.account) folders.temp = elevation.accountTemp;
+  self.oleInitialized = 0;
+  self.dllDirectories = 0;
+  const UINT exitCode = elevation.program();
+  elevation.copyConsole += console.Text();
+  elevation.copyBoxes += dialogs.shown.size() - boxes;
+  console = std::move(parentConsole);
+  self = parent;
+  folders.temp = parentTemp;
+  std::erase_if(processes.list, [&](const auto& p) { return p.processId == parent.processId; });
+  return exitCode;
+}
+
 BOOL Model::ShellExecuteExW(win::SHELLEXECUTEINFOW* info) {
   if (!info || info->cbSize != sizeof(*info) || !info->lpFile) {
     SetLastError(win::ERROR_INVALID_PARAMETER);
@@ -371,30 +411,16 @@ BOOL Model::ShellExecuteExW(win::SHELLEXECUTEINFOW* info) {
   started->startedByProgram = true;
   started->elevated = self.elevated || !elevation.sameRights;
   started->parentId = self.processId;
+  started->account = elevation.account;
   started->commandLine = NarrowPath((u"\"" + request.file + u"\" " + request.parameters).c_str());
   started->showWindow = static_cast<DWORD>(request.show);
-  // The copy runs to its end here, in a console of its own.
-  UINT exitCode = 0xC0000135u;
-  if (elevation.program) {
-    const SelfProcess parent = self;
-    ConsoleState parentConsole = std::move(console);
-    const std::size_t boxes = dialogs.shown.size();
-    console = ConsoleState{};
-    self.processId = processId;
-    self.threadId = processId + 1;
-    self.arguments = request.parameters;
-    self.elevated = parent.elevated || !elevation.sameRights;
-    self.oleInitialized = 0;
-    self.dllDirectories = 0;
-    exitCode = elevation.program();
-    elevation.copyConsole += console.Text();
-    elevation.copyBoxes += dialogs.shown.size() - boxes;
-    console = std::move(parentConsole);
-    self = parent;
-  }
-  started = processes.Find(processId);
-  started->running = false;
-  started->exitCode = exitCode;
+  const UINT exitCode = RunElevatedCopy(processId, request.parameters);
+  if (elevation.afterCopy) elevation.afterCopy();
+  ProcessTable::Process* ended = processes.Find(processId);
+  ended->exitCode = exitCode;
+  ended->running = elevation.copyTakes > 0;
+  ended->ending = elevation.copyTakes > 0;
+  ended->goesAt = clock.tick + elevation.copyTakes;
   if (info->fMask & win::SEE_MASK_NOCLOSEPROCESS) info->hProcess = NewHandle(kProcess, processId);
   return win::TRUE;
 }

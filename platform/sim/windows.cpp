@@ -641,4 +641,6 @@ BOOL Model::IsDialogMessageA(HWND dialog, win::MSG* msg) {
   return win::TRUE;
 }
 
+HWND Model::GetShellWindow() { return windows.shellWindow; }
+
 }  // namespace sim

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string_view>
 
 #include "app/elevation.h"
 #include "app/startup.h"
@@ -22,7 +23,9 @@ constexpr win::WORD kStep = 0x0A, kNotice = 0x0E;
 const char kAsking[] =
     "游戏所在的文件夹需要管理员权限才能修改，Windows将询问是否允许本程序修改；"
     "选择“否”不会改动任何文件。\r\n";
-const char kWhatToDo[] = "，游戏文件未作任何改动。请右键点击本程序，选择“以管理员身份运行”后再试。\r\n";
+const char kUnchanged[] = "，游戏文件未作任何改动。";
+const char kAsAdministrator[] = "请右键点击本程序，选择“以管理员身份运行”后再试。";
+const char kBlocked[] = "可能是文件夹的权限设置或安全软件阻止了修改。";
 
 struct ProtectedRun {
   sim::Machine machine;
@@ -70,9 +73,9 @@ void ExpectNothingChanged(const ProtectedRun& run) {
   EXPECT_TRUE(run.machine.processes.mutexes.empty());
 }
 
-std::vector<Line> FailedSteps(const std::string& what) {
+std::vector<Line> FailedSteps(const std::string& told) {
   return {{kAsking, kNotice},
-          {what + kWhatToDo, kNotice},
+          {told + "\r\n", kNotice},
           {"执行过程[1]:假\r\n", kStep},
           {"执行过程[2]:假\r\n", kStep},
           {scenario::kRunLogLine, kNotice},
@@ -103,7 +106,17 @@ TEST(ElevationTest, GrantedTheElevatedPartPatchesAndTheRunRestartsTheGame) {
   EXPECT_EQ(request.verb, u"runas");
   EXPECT_EQ(request.file, u"C:\\Games\\Tools\\ThistlegardenPatch.exe");
   EXPECT_TRUE(request.parameters.starts_with(u"--elevated-part "));
-  EXPECT_TRUE(request.parameters.ends_with(u" 0.25c 3240100 \"D:\\Games\\Thistlegarden\\\\\""));
+  // Who asks and which game, by process ID and start time; never a path.
+  const std::string n = [&] {
+    std::string text;
+    for (const auto& [pid, start] : {std::pair{run.machine.self.processId, run.machine.self.startTime},
+                                     std::pair{run.game.processId,
+                                               run.machine.processes.Find(run.game.processId)->startTime}})
+      text += " " + std::to_string(pid) + " " + std::to_string(start);
+    return text;
+  }();
+  EXPECT_EQ(std::string(request.parameters.begin(), request.parameters.end()),
+            "--elevated-part" + n + " 0.25c 3240100");
   EXPECT_EQ(request.show, win::SW_HIDE);
   EXPECT_EQ(run.machine.elevation.copyConsole, "");
   EXPECT_EQ(run.machine.elevation.copyBoxes, 0u);
@@ -127,12 +140,15 @@ TEST(ElevationTest, AnElevationThatCameToNothingIsAskedOnceAndReported) {
   struct Case {
     sim::Elevation::Consent consent;
     bool sameRights;
-    const char* told;
+    std::string told;
   };
   const Case cases[] = {
-      {sim::Elevation::Consent::kDeclined, false, "没有获得管理员权限"},
-      {sim::Elevation::Consent::kGranted, true, "以管理员权限修改游戏文件也未成功（错误代码5）"},
-      {sim::Elevation::Consent::kFails, false, "无法以管理员身份启动本程序（错误代码1155）"},
+      {sim::Elevation::Consent::kDeclined, false, std::string("没有获得管理员权限") + kUnchanged + kAsAdministrator},
+      // A folder that refuses administrators too: no advice to become one.
+      {sim::Elevation::Consent::kGranted, true,
+       std::string("以管理员权限修改游戏文件也未成功（错误代码5）") + kUnchanged + kBlocked},
+      {sim::Elevation::Consent::kFails, false,
+       std::string("无法以管理员身份启动本程序（错误代码1155）") + kUnchanged + kAsAdministrator},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.told);
@@ -177,27 +193,285 @@ TEST(ElevationTest, AFolderThatRefusesIsNotWaitedOut) {
   EXPECT_EQ(run.machine.clock.slept, 16000u);
 }
 
+// An administrator's password typed for a standard user: the copy runs as
+// another account, to which the run's named objects and processes belong to
+// someone else. It needs none of them: the game is patched.
+TEST(ElevationTest, AnotherAccountsElevationPatches) {
+  ProtectedRun run;
+  run.machine.elevation.account = "Admin";
+  EXPECT_EQ(run.Start(), 0);
+  EXPECT_TRUE(run.Assembly() == FindPayload("0.25c")->bytes());
+  EXPECT_EQ(run.BesideTheAssembly(), std::vector<std::string>{scenario::KeptOriginalName(scenario::kLabel)});
+  EXPECT_EQ(run.StepLines()[3], (Line{"执行过程[1]:真\r\n", kStep}));
+  auto started = scenario::Started(run.machine);
+  ASSERT_EQ(started.size(), 3u);
+  EXPECT_EQ(started[0]->account, "Admin");
+  EXPECT_FALSE(started[1]->elevated);
+}
+
+// A game the copy must not or cannot work on is told in words, with what to
+// do, never as a number: on a drive only the player's session has (a mapped
+// or subst letter), on a network drive, or under a junction.
+TEST(ElevationTest, AGameTheElevatedPartCannotReachIsToldInWords) {
+  const std::string notLocal = std::string("游戏不在本机的硬盘上（网络驱动器或映射、subst的驱动器号在管理员权限下看不到）") +
+                               kUnchanged + "请把游戏移到本机硬盘的文件夹中后再试。";
+  const std::string linked = std::string("游戏所在的路径中有联接点或符号链接，为安全起见不予修改") + kUnchanged +
+                             "请把游戏移到普通文件夹中后再试。";
+  struct Case {
+    const char* what;
+    void (*arrange)(ProtectedRun&);
+    std::string told;
+  };
+  const Case cases[] = {
+      {"a letter of the player's session", [](ProtectedRun& r) { r.machine.drives.playerSessionOnly = {'D'}; },
+       notLocal},
+      {"a network drive", [](ProtectedRun& r) { r.machine.drives.types['D'] = win::DRIVE_REMOTE; }, notLocal},
+      {"a junction above the game",
+       [](ProtectedRun& r) { r.machine.files.Find("D:\\Games")->attributes |= win::FILE_ATTRIBUTE_REPARSE_POINT; },
+       linked},
+      {"a link for the Managed folder",
+       [](ProtectedRun& r) {
+         r.machine.files.Find(r.game.folder + "Thistlegarden_Data\\Managed")->attributes |=
+             win::FILE_ATTRIBUTE_REPARSE_POINT;
+       },
+       linked},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ProtectedRun run;
+    c.arrange(run);
+    EXPECT_EQ(run.Start(), 0);
+    EXPECT_EQ(run.StepLines(), FailedSteps(c.told));
+    ExpectNothingChanged(run);
+  }
+}
+
+// The copy swapped nothing in, but kept the original (the assembly held by
+// another program all the while): the run says so, and where.
+TEST(ElevationTest, ThePlayerIsToldWhatTheElevatedPartLeft) {
+  ProtectedRun run;
+  run.machine.elevation.program = [&run] {
+    // Only the copy meets the lock: from its second open of the assembly on.
+    run.machine.files.Find(run.game.AssemblyPath())->refusals = 0;
+    const auto code = static_cast<win::UINT>(ProgramEntry(run.machine));
+    return code;
+  };
+  run.machine.files.onRenamed = [&run](sim::FileSystem::Node& node) {
+    if (node.name.ends_with(".dll.bak")) run.machine.files.Find(run.game.AssemblyPath())->locked = true;
+  };
+  EXPECT_EQ(run.Start(), 0);
+  const std::string kept = scenario::KeptOriginalPath(run.game.folder, "0.25c");
+  ASSERT_GE(run.StepLines().size(), 2u);
+  EXPECT_EQ(run.StepLines()[1].text, std::string("以管理员权限修改游戏文件也未成功（错误代码5）。游戏文件未被替换，原版已另存为 ") +
+                                         kept + "。" + kBlocked + "\r\n");
+  EXPECT_EQ(run.machine.files.Find(kept)->data, run.original);
+  EXPECT_EQ(run.Assembly(), run.original);
+}
+
+// An original an earlier build set aside, in a folder only administrators
+// may change: the version comes from it, the prompt is asked once, and the
+// elevated part puts it back and patches.
+TEST(ElevationTest, AnAsideInAProtectedFolderIsPartOfTheElevatedWork) {
+  ProtectedRun run;
+  auto& files = run.machine.files;
+  files.AddFile(run.game.AssemblyPath() + ".aside1", run.original);
+  files.nodes.erase(sim::FileSystem::Key(run.game.AssemblyPath()));
+  files.Find(run.game.AssemblyPath() + ".aside1")->adminOnly = true;
+  EXPECT_EQ(run.Start(), 0);
+  EXPECT_EQ(run.machine.elevation.requests.size(), 1u);
+  EXPECT_TRUE(run.Assembly() == FindPayload("0.25c")->bytes());
+  EXPECT_EQ(run.machine.files.Find(scenario::KeptOriginalPath(run.game.folder, "0.25c"))->data, run.original);
+  EXPECT_EQ(files.Find(run.game.AssemblyPath() + ".aside1"), nullptr);
+}
+
+// A copy slow to end: the run says it still waits, and waits; its one-run
+// guard stays while the copy may write.
+TEST(ElevationTest, ARunWaitsForItsCopyHoweverLong) {
+  ProtectedRun run;
+  run.machine.elevation.copyTakes = 30 * 60 * 1000;
+  bool guardHeld = false;
+  run.machine.elevation.afterCopy = [&] {
+    guardHeld = run.machine.processes.mutexes.count(u"Local\\ThistlegardenPatch.OneRun") > 0;
+  };
+  EXPECT_EQ(run.Start(), 0);
+  EXPECT_TRUE(guardHeld);
+  const auto lines = run.StepLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[1], (Line{"以管理员权限运行的部分仍在修改游戏文件，请等待它完成……\r\n", kNotice}));
+  EXPECT_EQ(lines[4], (Line{"执行过程[1]:真\r\n", kStep}));
+  EXPECT_TRUE(run.Assembly() == FindPayload("0.25c")->bytes());
+}
+
+// A folder that refuses even a run with an administrator's rights: no
+// prompt, no advice to become what it is.
+TEST(ElevationTest, AnElevatedRunDoesNotAskAgain) {
+  struct Refusing : win::ApiWrapper {
+    using win::ApiWrapper::ApiWrapper;
+    win::HANDLE CreateFileA(const char* path, win::DWORD access, win::DWORD share, win::DWORD disposition,
+                            win::DWORD attributes) override {
+      if (std::string_view(path).find("Managed") != std::string_view::npos && disposition != win::OPEN_EXISTING) {
+        SetLastError(win::ERROR_ACCESS_DENIED);
+        return win::INVALID_HANDLE_VALUE;
+      }
+      return win::ApiWrapper::CreateFileA(path, access, share, disposition, attributes);
+    }
+  };
+  ProtectedRun run(false);
+  run.machine.self.elevated = true;
+  Refusing refusing(run.machine);
+  EXPECT_EQ(ProgramEntry(refusing), 0);
+  EXPECT_TRUE(run.machine.elevation.requests.empty());
+  const auto lines = run.StepLines();
+  ASSERT_GE(lines.size(), 1u);
+  EXPECT_EQ(lines[0].text,
+            "游戏所在的文件夹拒绝修改（错误代码5），本程序已有管理员权限也无法修改，可能是文件夹的权限设置或安全软件阻止了修改。"
+            "游戏文件未作任何改动。\r\n");
+  EXPECT_EQ(run.Assembly(), run.original);
+}
+
+// The game never runs with more rights than the desktop gives: a run with an
+// administrator's rights under a shell without them leaves the start to the
+// player; with an elevated shell, or none to ask, it starts the game.
+TEST(ElevationTest, TheGameNeverRunsWithMoreRightsThanTheDesktop) {
+  for (const int shell : {0, 1, 2}) {  // none, not elevated, elevated
+    SCOPED_TRACE(shell);
+    ProtectedRun run(false);
+    run.machine.self.elevated = true;
+    if (shell) {
+      const win::DWORD explorer = run.machine.processes.Add("explorer.exe", u"\\Device\\HarddiskVolume3\\Windows\\explorer.exe");
+      run.machine.processes.Find(explorer)->elevated = shell == 2;
+      run.machine.windows.shellWindow = run.machine.windows.AddForeign("", "Progman", explorer);
+    }
+    EXPECT_EQ(run.Start(), 0);
+    EXPECT_TRUE(run.Assembly() == FindPayload("0.25c")->bytes());
+    const bool started = !scenario::Started(run.machine).empty() &&
+                         scenario::Started(run.machine)[0]->commandLine == "\"" + run.game.ExePath() + "\"";
+    EXPECT_EQ(started, shell != 1);
+    const auto lines = run.StepLines();
+    if (shell == 1) {
+      EXPECT_NE(std::find(lines.begin(), lines.end(),
+                          Line{"未重新运行 Thistlegarden.exe：本程序以管理员身份运行，为免游戏也以管理员身份运行，请自行启动游戏\r\n",
+                               kStep}),
+                lines.end());
+    }
+  }
+}
+
+// A run that could not make its one-run guard changes nothing.
+TEST(ElevationTest, ARunWithoutItsGuardStopsBeforeAnyChange) {
+  ProtectedRun run(false);
+  run.machine.faults.Fail("CreateMutexW");
+  EXPECT_EQ(run.Start(), 0);
+  EXPECT_EQ(run.Assembly(), run.original);
+  EXPECT_TRUE(run.machine.dialogs.shown.empty());
+  const auto lines = scenario::Lines(run.machine.console);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), (Line{"无法确认没有另一个补丁程序在运行，本程序不作任何改动，请稍后再试。\r\n", kNotice}));
+  EXPECT_TRUE(run.machine.processes.Find(run.game.processId)->running);
+}
+
+// The elevated part cut off at each of its calls (the copy alone killed; the
+// run goes on): what the run then says is on disk is what is on disk, and
+// the original exists whole throughout.
+TEST(ElevationTest, TheReportAfterACopyCutOffIsTheTruth) {
+  long copyCalls = 0;
+  {
+    ProtectedRun clean;
+    clean.machine.elevation.program = [&] {
+      const std::size_t before = clean.machine.faults.calls.size();
+      const auto code = static_cast<win::UINT>(ProgramEntry(clean.machine));
+      copyCalls = static_cast<long>(clean.machine.faults.calls.size() - before);
+      return code;
+    };
+    clean.Start();
+  }
+  ASSERT_GT(copyCalls, 20);
+  int said[3] = {};
+  for (long n = 1; n <= copyCalls; ++n) {
+    SCOPED_TRACE("copy killed before its call " + std::to_string(n));
+    ProtectedRun run;
+    const std::string managed = run.game.folder + "Thistlegarden_Data\\Managed\\";
+    run.machine.elevation.program = [&] {
+      run.machine.faults.CrashAtCall(n);
+      const auto code = static_cast<win::UINT>(ProgramEntry(run.machine));
+      const bool killed = run.machine.faults.crashed;
+      run.machine.faults.Clear();
+      run.machine.faults.crashed = false;
+      return killed ? 1u : code;
+    };
+    long lostAt = 0;
+    const std::string assemblyPath = run.game.AssemblyPath();
+    scenario::WatchOriginal(run.machine, assemblyPath, run.original, &lostAt);
+    run.Start();
+    EXPECT_EQ(lostAt, 0);
+    const std::string payload(FindPayload("0.25c")->bytes());
+    const bool replaced = run.Assembly() == payload;
+    EXPECT_TRUE(replaced || run.Assembly() == run.original);
+    const auto lines = run.StepLines();
+    ASSERT_GE(lines.size(), 2u);
+    const std::string& told = lines[1].text;
+    const auto names = run.BesideTheAssembly();
+    const bool keptNow = run.machine.files.Find(scenario::KeptOriginalPath(run.game.folder, "0.25c")) != nullptr;
+    if (replaced) {
+      EXPECT_NE(std::find(lines.begin(), lines.end(), Line{"执行过程[1]:真\r\n", kStep}), lines.end());
+      continue;
+    }
+    if (told.find("游戏文件未作任何改动") != std::string::npos) {
+      ++said[0];
+      EXPECT_TRUE(names.empty()) << told;
+    } else if (told.find("原版已另存为") != std::string::npos) {
+      ++said[1];
+      EXPECT_TRUE(keptNow);
+      EXPECT_EQ(run.machine.files.Find(scenario::KeptOriginalPath(run.game.folder, "0.25c"))->data, run.original);
+    } else {
+      ++said[2];
+      EXPECT_NE(told.find("留下了未完成的临时文件"), std::string::npos) << told;
+      EXPECT_FALSE(names.empty());
+      EXPECT_FALSE(keptNow);
+    }
+    if (::testing::Test::HasFailure()) break;
+  }
+  // Each kind of report was met.
+  EXPECT_GT(said[0], 0);
+  EXPECT_GT(said[1], 0);
+}
+
 // ---------------------------------------------------------------- the elevated part
 
-// A start with the given arguments while (or not while) a run asks.
+// A start of the elevated part itself, with the given arguments. By default
+// it was started by the run that asks: this program, running, started
+// before it, its parent.
 struct ElevatedStart {
   ProtectedRun run;
-  std::u16string token = u"4242-77";
+  win::DWORD askerId = 0;
 
   ElevatedStart() {
-    run.machine.self.elevated = true;
-    run.machine.processes.mutexes[u"Local\\ThistlegardenPatch.OneRun"] = 1;
-    run.machine.processes.mutexes[u"Local\\ThistlegardenPatch.Elevated." + token] = 1;
+    auto& m = run.machine;
+    m.self.elevated = true;
+    askerId = m.processes.Add("ThistlegardenPatch.exe", m.processes.selfImagePath);
+    m.processes.Find(askerId)->startTime = m.self.startTime - 50000000;
+    m.self.parentId = askerId;
   }
   int Start(const std::u16string& arguments) {
     run.machine.self.arguments = arguments;
     return run.Start();
   }
-  std::u16string Arguments(const std::u16string& label = u"0.25c",
-                           const std::u16string& size = u"3240100",
-                           const std::u16string& folder = u"D:\\Games\\Thistlegarden\\") const {
-    return std::u16string(kElevatedPartSwitch) + u" " + token + u" " + label + u" " + size + u" " +
-           QuotedArgument(folder);
+  static std::u16string N(unsigned long long n) {
+    const std::string text = std::to_string(n);
+    return std::u16string(text.begin(), text.end());
+  }
+  std::u16string Arguments(const std::u16string& label = u"0.25c", const std::u16string& size = u"3240100") {
+    auto& m = run.machine;
+    return std::u16string(kElevatedPartSwitch) + u" " + N(askerId) + u" " +
+           N(m.processes.Find(askerId)->startTime) + u" " + N(run.game.processId) + u" " +
+           N(m.processes.Find(run.game.processId)->startTime) + u" " + label + u" " + size;
+  }
+  // Nothing on the disk changed, nothing shown, nothing left open.
+  void ExpectUntouched() const {
+    EXPECT_EQ(run.machine.files.changes(), 0);
+    EXPECT_TRUE(run.machine.console.written.empty());
+    EXPECT_TRUE(run.machine.dialogs.shown.empty());
+    EXPECT_EQ(run.machine.OpenHandleCount(), 0u);
   }
 };
 
@@ -215,42 +489,110 @@ TEST(ElevatedPartTest, DoesTheFileWorkAloneAndSaysSoByItsExitCode) {
   EXPECT_TRUE(scenario::Started(start.run.machine).empty());
   EXPECT_TRUE(start.run.machine.processes.Find(start.run.game.processId)->running);
   EXPECT_EQ(start.run.machine.OpenHandleCount(), 0u);
+  // It needs no named object of the run's: another account's are refused.
+  EXPECT_TRUE(start.run.machine.processes.mutexes.empty());
 }
 
-// Started by anyone with any arguments: only the asking run's facts, while
-// it asks, let it touch anything.
+// Whoever starts it, with whatever arguments: only this program's waiting
+// run, as its parent, gets anything done, and only on the game that runs.
 TEST(ElevatedPartTest, RefusesWhatItWasNotAskedFor) {
   const std::u16string sw(kElevatedPartSwitch);
+  using Arrange = void (*)(ElevatedStart&);
   struct Case {
     const char* what;
-    std::u16string arguments;
-    bool noRun = false, noHandshake = false;
+    Arrange setup;
+    std::u16string (*arguments)(ElevatedStart&);
+    win::DWORD expected = kElevatedRefused;
   };
-  ElevatedStart base;
+  const auto standard = [](ElevatedStart& s) { return s.Arguments(); };
   const std::vector<Case> cases = {
-      {"no run going", base.Arguments(), true, false},
-      {"not the run that asked", base.Arguments(), false, true},
-      {"another token", sw + u" 1-2 0.25c 3240100 \"D:\\Games\\Thistlegarden\\\\\""},
-      {"a label not in the table", base.Arguments(u"0.26")},
-      {"a size other than found", base.Arguments(u"0.25c", u"3240101")},
-      {"a size that is no number", base.Arguments(u"0.25c", u"32401e0")},
-      {"a folder without the assembly", base.Arguments(u"0.25c", u"3240100", u"D:\\Games\\")},
-      {"a folder not ending in a backslash", base.Arguments(u"0.25c", u"3240100", u"D:\\Games\\Thistlegarden")},
-      {"a lone surrogate", base.Arguments(u"0.25c", u"3240100", u"D:\\Games\\\xD800\\")},
-      {"too few", sw + u" 4242-77 0.25c"},
-      {"too many", base.Arguments() + u" extra"},
+      {"the asking run has ended", [](ElevatedStart& s) { s.run.machine.processes.Find(s.askerId)->running = false; },
+       standard},
+      {"its process ID now another program's",
+       [](ElevatedStart& s) { s.run.machine.processes.Find(s.askerId)->imagePath = u"\\Device\\HarddiskVolume3\\x.exe"; },
+       standard},
+      {"another start time than said",
+       [](ElevatedStart& s) {
+         auto* asker = s.run.machine.processes.Find(s.askerId);
+         const std::u16string arguments = s.Arguments();
+         asker->startTime += 1;
+         s.run.machine.self.arguments = arguments;
+       },
+       [](ElevatedStart& s) { return s.run.machine.self.arguments; }},
+      {"started after the copy",
+       [](ElevatedStart& s) { s.run.machine.processes.Find(s.askerId)->startTime = s.run.machine.self.startTime + 1; },
+       standard},
+      {"not the copy's parent", [](ElevatedStart& s) { s.run.machine.self.parentId = 1200; }, standard},
+      {"a label not in the table", nullptr, [](ElevatedStart& s) { return s.Arguments(u"0.26"); }},
+      {"a size that is no number", nullptr, [](ElevatedStart& s) { return s.Arguments(u"0.25c", u"32401e0"); }},
+      {"a number with a leading zero", nullptr, [](ElevatedStart& s) { return s.Arguments(u"0.25c", u"03240100"); }},
+      {"a number too big", nullptr,
+       [](ElevatedStart& s) { return s.Arguments(u"0.25c", u"99999999999999999999"); }},
+      {"too many", nullptr, [](ElevatedStart& s) { return s.Arguments() + u" extra"; }},
+      {"a folder, as older builds took",
+       nullptr, [](ElevatedStart&) { return std::u16string(u"--elevated-part 4242-77 0.25c 3240100 \"D:\\Games\\Thistlegarden\\\\\""); }},
+      {"the game has ended", [](ElevatedStart& s) { s.run.machine.processes.Find(s.run.game.processId)->running = false; },
+       standard, kElevatedGameGone},
+      {"the game's ID now another process's",
+       [](ElevatedStart& s) {
+         const std::u16string arguments = s.Arguments();
+         s.run.machine.processes.Find(s.run.game.processId)->startTime += 10;
+         s.run.machine.self.arguments = arguments;
+       },
+       [](ElevatedStart& s) { return s.run.machine.self.arguments; }, kElevatedGameGone},
+      {"a process that is not the game",
+       [](ElevatedStart& s) {
+         s.run.machine.processes.Find(s.run.game.processId)->imagePath =
+             u"\\Device\\HarddiskVolume4\\Games\\Thistlegarden\\Launcher.exe";
+       },
+       standard, kElevatedGameGone},
+      {"a size other than found", nullptr, [](ElevatedStart& s) { return s.Arguments(u"0.25c", u"3240101"); },
+       kElevatedChanged},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ElevatedStart start;
-    if (c.noRun) start.run.machine.processes.mutexes.erase(u"Local\\ThistlegardenPatch.OneRun");
-    if (c.noHandshake) start.run.machine.processes.mutexes.erase(u"Local\\ThistlegardenPatch.Elevated.4242-77");
-    EXPECT_EQ(start.Start(c.arguments), static_cast<int>(kElevatedRefused));
-    EXPECT_EQ(start.run.machine.files.changes(), 0);
-    EXPECT_TRUE(start.run.machine.console.written.empty());
-    EXPECT_TRUE(start.run.machine.dialogs.shown.empty());
-    EXPECT_EQ(start.run.machine.OpenHandleCount(), 0u);
+    if (c.setup) c.setup(start);
+    const std::u16string arguments = c.arguments(start);
+    EXPECT_EQ(start.Start(arguments), static_cast<int>(c.expected));
+    start.ExpectUntouched();
+    EXPECT_EQ(start.run.Assembly(), start.run.original);
   }
+}
+
+// Another program of the session does all a run could: makes the named
+// objects, starts a game-named program in a folder of its choosing, and
+// starts the copy with the facts of that program or of the real game. The
+// copy is not its own run's child: nothing anywhere changes.
+TEST(ElevatedPartTest, AnotherProgramCannotAimIt) {
+  ElevatedStart start;
+  auto& m = start.run.machine;
+  const win::DWORD evil = m.processes.Add("evil.exe", u"\\Device\\HarddiskVolume3\\Users\\Player\\Downloads\\evil.exe");
+  m.processes.Find(evil)->startTime = m.self.startTime - 10;
+  m.self.parentId = evil;
+  m.processes.mutexes[u"Local\\ThistlegardenPatch.OneRun"] = 1;
+  m.processes.mutexes[u"Local\\ThistlegardenPatch.Elevated.4242-77"] = 1;
+  m.files.AddDirectory("C:\\Program Files\\Victim\\Thistlegarden_Data\\Managed");
+  m.files.AddFile("C:\\Program Files\\Victim\\Thistlegarden_Data\\Managed\\Assembly-CSharp.dll",
+                  std::string(3240100, 'v'));
+  m.files.AddFile("C:\\Program Files\\Victim\\Thistlegarden_Data\\Managed\\Assembly-CSharp.dll.patch-new", "x");
+  const win::DWORD fake = m.processes.Add("Thistlegarden.exe",
+                                          u"\\Device\\HarddiskVolume3\\Program Files\\Victim\\Thistlegarden.exe");
+  m.processes.Find(fake)->parentId = evil;
+  const std::u16string N[] = {ElevatedStart::N(evil), ElevatedStart::N(m.processes.Find(evil)->startTime),
+                              ElevatedStart::N(fake), ElevatedStart::N(m.processes.Find(fake)->startTime)};
+  for (const std::u16string& arguments :
+       {u"--elevated-part " + N[0] + u" " + N[1] + u" " + N[2] + u" " + N[3] + u" 0.25c 3240100",
+        start.Arguments(),
+        std::u16string(u"--elevated-part 4242-77 0.25c 3240100 \"C:\\Program Files\\Victim\\\\\""),
+        std::u16string(u"--elevated-part 4242-77 0.25c 3240100 \"..\\..\\Program Files\\Victim\\\\\""),
+        std::u16string(u"--elevated-part 4242-77 0.25c 3240100 \"\\\\server\\share\\Victim\\\\\"")}) {
+    SCOPED_TRACE(std::string(arguments.begin(), arguments.end()));
+    EXPECT_EQ(start.Start(arguments), static_cast<int>(kElevatedRefused));
+    start.ExpectUntouched();
+  }
+  EXPECT_EQ(m.files.Find("C:\\Program Files\\Victim\\Thistlegarden_Data\\Managed\\Assembly-CSharp.dll")->data,
+            std::string(3240100, 'v'));
 }
 
 // A damaged payload never reaches the game, whoever was to write it.
@@ -269,6 +611,8 @@ TEST(ElevatedPartTest, RefusesADamagedPayload) {
 // run going still stops.
 TEST(ElevatedPartTest, OtherArgumentsStartAnOrdinaryRun) {
   ElevatedStart start;
+  start.run.machine.processes.mutexes[u"Local\\ThistlegardenPatch.OneRun"] = 1;
+  start.run.machine.processes.mutexAccounts[u"Local\\ThistlegardenPatch.OneRun"] = "Player";
   EXPECT_EQ(start.Start(u"--elevated-parts 4242-77"), 0);
   ASSERT_EQ(start.run.machine.dialogs.shown.size(), 1u);
   EXPECT_EQ(start.run.machine.dialogs.shown[0].text, "补丁程序已经在运行，请在先打开的窗口中继续。");
