@@ -72,12 +72,18 @@ Text RunLog::Save() {
   if (path_.empty()) {
     const Text folder = JoinPath(SpecialFolderPath(api_, kTemporaryFilesFolder), kLogFolderPart);
     MakeDirectoryTree(api_, folder, kPathCodePage);
-    // The oldest goes; the others move down one.
-    RemoveFile(api_, LogPath(folder, kKeptRunLogs));
+    // The others move down one, each over the one below it; one that cannot
+    // be replaced is stepped over, so that no record newer than it is lost
+    // to it and the newest is always the first.
     for (int n = kKeptRunLogs - 1; n >= 1; --n) {
       const WideText from = TextToWide(api_, LogPath(folder, n), kPathCodePage);
-      const WideText to = TextToWide(api_, LogPath(folder, n + 1), kPathCodePage);
-      if (!from.empty() && !to.empty()) api_.MoveFileExW(WideArg(from).get(), WideArg(to).get(), 0);
+      if (from.empty() || !LookUpFile(api_, LogPath(folder, n)).found()) continue;
+      for (int to = n + 1; to <= kKeptRunLogs; ++to) {
+        const WideText target = TextToWide(api_, LogPath(folder, to), kPathCodePage);
+        if (!target.empty() &&
+            api_.MoveFileExW(WideArg(from).get(), WideArg(target).get(), win::MOVEFILE_REPLACE_EXISTING))
+          break;
+      }
     }
     path_ = LogPath(folder, 1);
   }

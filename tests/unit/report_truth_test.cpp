@@ -179,34 +179,48 @@ TEST(RunLogTest, AFailedRunsRecordSaysWhatHappenedAndWhy) {
                 "询问：识别Assembly-CSharp.dll大小版本自动识别为 0.25c，是否确认为该版本？：确定",
                 "Assembly-CSharp.dll：3240100 字节（0.25c）",
                 "版本：0.25c",
-                "管理员权限：已请求，没有获得管理员权限",
+                "管理员权限：已请求，没有获得管理员权限，游戏文件未作任何改动。",
                 "执行过程[1] 替换Assembly-CSharp.dll：假（错误代码 1223：操作已被用户取消。）",
                 "执行过程[2] 复制到临时文件夹：假",
             }));
 }
 
-// A declined run keeps a record too; never more than five are kept.
-TEST(RunLogTest, TheLastFiveRunsAreKept) {
-  auto machine = std::make_unique<sim::Machine>();
-  scenario::InstallGame(*machine, kSize025c);
-  for (int run = 1; run <= 7; ++run) {
-    if (run > 1) {
-      auto next = std::make_unique<sim::Machine>();
-      scenario::RestartOn(*next, *machine);
-      machine = std::move(next);
-    }
-    machine->user.answers = {kIdCancel, kIdCancel};
-    EXPECT_EQ(ProgramEntry(*machine), 0);
-  }
+// A declined run keeps a record too; never more than five are kept, the
+// newest first. A record that cannot be replaced (held open by an editor)
+// is stepped over: the run before keeps its record.
+TEST(RunLogTest, TheLastFiveRunsAreKeptNewestFirst) {
   const std::string folder = std::string(scenario::kTemp) + "Thistlegarden补丁程序\\";
-  for (int n = 1; n <= 5; ++n) {
-    const auto lines = RecordLines(*machine, folder + "运行记录" + std::to_string(n) + ".txt");
-    ASSERT_FALSE(lines.empty()) << n;
-    EXPECT_NE(std::find(lines.begin(), lines.end(),
-                        "询问：未能成功检测到你的游戏版本，是否手动选择？否则退出。：否"),
-              lines.end());
+  const auto recordOf = [&](const sim::Machine& machine, int n) {
+    const auto lines = RecordLines(machine, folder + "运行记录" + std::to_string(n) + ".txt");
+    return lines.size() > 1 ? lines[1] : std::string("none");
+  };
+  const auto timeOf = [](int run) { return "时间：2026-12-10 20:30:" + std::string(run < 10 ? "0" : "") + std::to_string(run); };
+  for (const int locked : {0, 5, 3}) {
+    SCOPED_TRACE(locked);
+    auto machine = std::make_unique<sim::Machine>();
+    scenario::InstallGame(*machine, kSize025c);
+    for (int run = 1; run <= 7; ++run) {
+      if (run > 1) {
+        auto next = std::make_unique<sim::Machine>();
+        scenario::RestartOn(*next, *machine);
+        machine = std::move(next);
+      }
+      machine->clock.localTime.wSecond = static_cast<win::WORD>(run);
+      if (locked && run == 6)
+        if (auto* held = machine->files.Find(folder + "运行记录" + std::to_string(locked) + ".txt")) held->locked = true;
+      machine->user.answers = {kIdCancel, kIdCancel};
+      EXPECT_EQ(ProgramEntry(*machine), 0);
+      const auto lines = RecordLines(*machine, folder + "运行记录1.txt");
+      EXPECT_NE(std::find(lines.begin(), lines.end(), "询问：未能成功检测到你的游戏版本，是否手动选择？否则退出。：否"),
+                lines.end());
+    }
+    EXPECT_EQ(recordOf(*machine, 1), timeOf(7));
+    EXPECT_EQ(recordOf(*machine, 2), timeOf(6));
+    if (!locked) {
+      for (int n = 3; n <= 5; ++n) EXPECT_EQ(recordOf(*machine, n), timeOf(8 - n)) << n;
+    }
+    EXPECT_EQ(scenario::File(*machine, folder + "运行记录6.txt"), nullptr);
   }
-  EXPECT_EQ(scenario::File(*machine, folder + "运行记录6.txt"), nullptr);
 }
 
 }  // namespace
