@@ -365,8 +365,14 @@ BOOL Model::MoveEntry(const std::string& existing, const std::string& target, DW
     return win::FALSE;
   }
   const bool folder = source->directory;
-  if (Refuses(*source) || HeldOpen<OpenFile>(handles_, kFile, fromKey, folder)) {
-    SetLastError(folder ? win::ERROR_ACCESS_DENIED : win::ERROR_SHARING_VIOLATION);
+  // A folder open itself without delete sharing refuses as a file does; one
+  // with something open below it, as access denied.
+  if (Refuses(*source) || HeldOpen<OpenFile>(handles_, kFile, fromKey)) {
+    SetLastError(win::ERROR_SHARING_VIOLATION);
+    return win::FALSE;
+  }
+  if (folder && HeldOpen<OpenFile>(handles_, kFile, fromKey, true)) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
     return win::FALSE;
   }
   const Node* toParent = files.Find(FileSystem::Parent(to));

@@ -71,6 +71,10 @@ TEST_F(ElevationConformanceTest, TheTokensElevationIsRead) {
   EXPECT_EQ(length, sizeof elevation);
   EXPECT_LE(elevation.TokenIsElevated, 1u);
   std::printf("token elevated: %u\n", static_cast<unsigned>(elevation.TokenIsElevated));
+  EXPECT_EQ(RunsElevated(api()), elevation.TokenIsElevated != 0);
+  // What the desktop's shell reads: a run restarts the game with no more.
+  static const char* const kShell[] = {"none", "elevated", "not elevated"};
+  std::printf("the desktop's shell: %s\n", kShell[static_cast<int>(DesktopShellRights(api()))]);
 }
 
 // The program name comes first, in quotes, and an empty line gives it alone.
@@ -148,7 +152,7 @@ TEST_F(HeldFolderTest, AFolderHeldOpenStaysWhereItIs) {
 
   const std::u16string away = Wide(root_ + "Elsewhere");
   EXPECT_FALSE(api().MoveFileExW(wide.c_str(), away.c_str(), 0));
-  std::printf("renaming a held folder: error %u\n", static_cast<unsigned>(api().GetLastError()));
+  EXPECT_EQ(api().GetLastError(), win::ERROR_SHARING_VIOLATION);
   held.reset();
   EXPECT_TRUE(api().MoveFileExW(wide.c_str(), away.c_str(), 0)) << LastError(api());
 }
