@@ -4,8 +4,10 @@ something, and the case runner's checks fail a run that proves less than
 the list of cases (a case not run, skipped, failed or without transcript).
 These test the checks, not Windows."""
 
+import hashlib
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -19,6 +21,8 @@ REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 E2E = os.path.join(REPO, 'tests', 'e2e')
 WORKFLOW = os.path.join(REPO, '.github', 'workflows', 'windows-release.yml')
 sys.path.insert(0, E2E)
+sys.path.insert(0, os.path.join(REPO, 'tools'))
+import lint_workflow_shells  # noqa: E402
 import windows_cases  # noqa: E402
 
 # A console driver's result.json: attached, one line read after the end.
@@ -30,8 +34,10 @@ SCREEN_RESULT = {'pid': 1, 'exit_code': 0, 'elapsed_ms': 10, 'stopped': False, '
 # A marked case as the runner starts it: it leaves a console transcript in
 # TG_TRANSCRIPTS as a run over the driver does, prints what it is told and
 # passes or fails.
-MARKED_CASE = """import json
+MARKED_CASE = """import hashlib
+import json
 import os
+import re
 import unittest
 
 import placement
@@ -92,9 +98,15 @@ class WorkflowTest(unittest.TestCase):
     def runs(self, job):
         return '\n'.join(s.get('run', '') for s in self.flow['jobs'][job]['steps'])
 
+    def step(self, job, needle):
+        """The job's step whose script holds needle, and its index."""
+        found = [(i, st) for i, st in enumerate(self.flow['jobs'][job]['steps'])
+                 if needle in st.get('run', '')]
+        self.assertEqual(len(found), 1, 'steps of %s running %r' % (job, needle))
+        return found[0][1], found[0][0]
+
     def test_the_release_is_built_on_linux_and_only_run_on_windows(self):
         build, windows = self.flow['jobs']['build'], self.flow['jobs']['windows']
-        self.assertEqual(build['container'], 'debian:12')
         self.assertIn('bash tools/release.sh', self.runs('build'))
         self.assertIn('sha256', build['outputs'])
         self.assertEqual(windows['needs'], 'build')
@@ -108,15 +120,279 @@ class WorkflowTest(unittest.TestCase):
         uses = [s.get('uses', '') for s in windows['steps']]
         self.assertEqual(sum(u.startswith('actions/download-artifact') for u in uses), 2)
 
+    def test_what_decides_the_bytes_is_pinned_and_checked(self):
+        build, image = self.flow['jobs']['build'], self.flow['jobs']['image']
+        # debian:12 by the digest the image job hands on; the committed
+        # digest is a digest or not yet set, never a made-up word.
+        self.assertEqual(build['needs'], 'image')
+        self.assertEqual(build['container'], '${{ needs.image.outputs.image }}')
+        self.assertIn('bash tools/build_image.sh', self.runs('image'))
+        self.assertRegex(self.flow['env']['DEBIAN12_DIGEST'], r'^(sha256:[0-9a-f]{64})?$')
+        # The toolchain is checked before the release is built, and two
+        # more builds must give the released bytes.
+        _, checked = self.step('build', 'bash tools/check_toolchain.sh .github/toolchain-debian12.txt')
+        release, built = self.step('build', 'bash tools/release.sh --out dist')
+        again, rebuilt = self.step('build', 'bash tools/release.sh --check')
+        self.assertLess(checked, built)
+        self.assertLess(built, rebuilt)
+        self.assertEqual(again['env']['RELEASED'], '${{ steps.release.outputs.sha256 }}')
+        # Every compiler, linker and build tool the build job installs is
+        # on the committed list.
+        install, _ = self.step('build', 'apt-get install')
+        named = set(re.findall(r'[a-z0-9][a-z0-9+.-]+', install['run'].split('--no-install-recommends')[1]))
+        toolchain = {n for n in named if re.search(r'mingw|^cmake$|^ninja|^python3$|^googletest$', n)}
+        with open(os.path.join(REPO, '.github', 'toolchain-debian12.txt'), encoding='utf-8') as f:
+            listed = {line.split()[0] for line in f if line.strip() and not line.startswith('#')}
+        self.assertGreaterEqual(len(toolchain), 7)
+        self.assertLessEqual(toolchain, listed)
+
+    def run_pinned(self, pinned):
+        script = self.flow['jobs']['pinned']['steps'][0]
+        return subprocess.run(['bash', '-eo', 'pipefail', '-c', script['run']], capture_output=True,
+                              text=True,
+                              env=dict(os.environ, PINNED=pinned, IMAGE='debian@sha256:' + 'ab' * 32),
+                              timeout=60)
+
+    def test_an_image_not_pinned_fails_the_run_on_its_own(self):
+        # The release is still built and run on Windows; the run is red.
+        pinned = self.flow['jobs']['pinned']
+        self.assertEqual(pinned['needs'], 'image')
+        self.assertNotIn('pinned', str(self.flow['jobs']['build'].get('needs')))
+        said = self.run_pinned('false')
+        self.assertEqual(said.returncode, 1)
+        self.assertIn('commit its digest as DEBIAN12_DIGEST', said.stdout)
+        self.assertEqual(self.run_pinned('true').returncode, 0)
+
     def test_the_windows_job_runs_and_verifies_the_whole_list(self):
         steps = self.flow['jobs']['windows']['steps']
         runs = self.runs('windows')
-        self.assertIn('windows_cases.py --report results/cases\n', runs)
+        self.assertIn('windows_cases.py --report results/cases --timeout 300\n', runs)
         self.assertIn('windows_cases.py --verify results/cases', runs)
         self.assertIn('windows_cases.py --gtest', runs)
         upload = [s for s in steps if s.get('uses', '').startswith('actions/upload-artifact')]
         self.assertEqual(upload[-1]['if'], '${{ always() }}')
         self.assertEqual(upload[-1]['with']['path'], 'results/')
+
+    def test_the_interpreter_is_pinned_before_python_runs(self):
+        steps = self.flow['jobs']['windows']['steps']
+        setup = [i for i, st in enumerate(steps) if st.get('uses', '').startswith('actions/setup-python@')]
+        self.assertEqual(len(setup), 1)
+        # Debian 12's Python, to the patch level.
+        self.assertEqual(str(steps[setup[0]]['with']['python-version']), '3.11.2')
+        first_python = min(i for i, st in enumerate(steps) if re.search(r'^python ', st.get('run', ''), re.M)
+                           or '$(python' in st.get('run', ''))
+        self.assertLess(setup[0], first_python)
+
+    def test_a_desktop_is_checked_before_the_cases(self):
+        desktop, checked = self.step('windows', 'windows_cases.py --desktop results/machine.txt')
+        self.assertIn('if ($LASTEXITCODE -ne 0) { throw', desktop['run'])
+        self.assertNotIn('continue-on-error', desktop)
+        _, conformance = self.step('windows', 'console_driver.exe')
+        _, cases = self.step('windows', 'windows_cases.py --report')
+        self.assertLess(checked, conformance)
+        self.assertLess(checked, cases)
+
+    def test_the_time_limits_hold_every_marked_case(self):
+        # Each case, the conformance run and the steps around them end
+        # within their steps' limits, and the steps within the job's: a
+        # job cut off by its own limit would skip the verify step.
+        windows = self.flow['jobs']['windows']
+        cases_step, _ = self.step('windows', 'windows_cases.py --report')
+        per_case = int(re.search(r'--timeout (\d+)', cases_step['run']).group(1))
+        self.assertEqual(per_case, windows_cases.CASE_SECONDS)
+        marked = len(windows_cases.listed())
+        self.assertGreaterEqual(cases_step['timeout-minutes'] * 60, marked * per_case + 120,
+                                '%d cases of %d s' % (marked, per_case))
+        conformance_step, _ = self.step('windows', 'console_driver.exe')
+        conformance = int(re.search(r'--timeout-ms (\d+)', conformance_step['run']).group(1)) // 1000
+        self.assertGreaterEqual(conformance_step['timeout-minutes'] * 60, conformance + 60)
+        self.assertGreaterEqual(windows['timeout-minutes'],
+                                cases_step['timeout-minutes'] + conformance_step['timeout-minutes'] + 10)
+        self.assertIn('!cancelled()', self.step('windows', '--verify results/cases')[0]['if'])
+
+
+class ShellStepTest(unittest.TestCase):
+    def setUp(self):
+        with open(WORKFLOW, encoding='utf-8') as f:
+            self.text = f.read()
+
+    def lint(self, text):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, 'flow.yml')
+            with open(path, 'w', encoding='utf-8') as f:
+                f.write(text)
+            return subprocess.run([sys.executable, os.path.join(REPO, 'tools', 'lint_workflow_shells.py'),
+                                   path], capture_output=True, text=True, timeout=300)
+
+    def test_the_linux_steps_are_bash_and_the_windows_steps_powershell(self):
+        shells = {}
+        for job, _, shell, _, _ in lint_workflow_shells.steps(self.text):
+            shells.setdefault(job, set()).add(shell)
+        self.assertEqual(shells, {'image': {'bash'}, 'pinned': {'bash'}, 'build': {'bash'},
+                                  'windows': {'pwsh'}})
+
+    def test_shellcheck_finds_nothing_and_catches_an_unquoted_word_and_a_pipe_without_pipefail(self):
+        said = self.lint(self.text)
+        self.assertEqual(said.returncode, 0, said.stdout + said.stderr)
+        self.assertIn('0 finding(s)', said.stdout)
+        lines = self.text.split('\n')
+        echo = lines.index('          echo "image: $IMAGE"') + 1
+        release = lines.index('          bash tools/release.sh --out dist | tee dist-release.txt') + 1
+        broken = self.text.replace('echo "image: $IMAGE"', 'echo image: $IMAGE').replace(
+            '    # bash -eo pipefail: a failure anywhere in a pipe fails its step.\n'
+            '    defaults:\n      run:\n        shell: bash\n', '')
+        said = self.lint(broken)
+        self.assertEqual(said.returncode, 1, said.stdout + said.stderr)
+        found = [line.split(': ', 1)[0].split(':')[1:] + [line.rsplit('[', 1)[1]]
+                 for line in said.stdout.splitlines() if line.startswith(os.path.sep)]
+        self.assertIn([str(echo - 4), '23', 'SC2086]'], found, said.stdout)
+        self.assertIn([str(release - 4), '11', 'pipefail]'], found, said.stdout)
+
+    def test_a_failed_build_inside_a_pipe_fails_its_step(self):
+        # The release step run as the runner runs it, with a release.sh that
+        # leaves an installer behind and fails.
+        release = [(shell, script) for job, _, shell, script, _ in lint_workflow_shells.steps(self.text)
+                   if job == 'build' and 'tools/release.sh --out dist' in script]
+        self.assertEqual(len(release), 1)
+        shell, script = release[0]
+
+        def run_step(shell):
+            with tempfile.TemporaryDirectory() as work:
+                os.makedirs(os.path.join(work, 'tools'))
+                with open(os.path.join(work, 'tools', 'release.sh'), 'w') as f:
+                    f.write('mkdir -p dist; echo left over > dist/ThistlegardenPatch.exe\n'
+                            'echo "release: the build failed" >&2; exit 1\n')
+                with open(os.path.join(work, 'step.sh'), 'w') as f:
+                    f.write(script)
+                output = os.path.join(work, 'output')
+                said = subprocess.run(lint_workflow_shells.command(shell, os.path.join(work, 'step.sh')),
+                                      cwd=work, capture_output=True, text=True, timeout=60,
+                                      env=dict(os.environ, GITHUB_OUTPUT=output))
+                with open(output, 'a+') as f:
+                    f.seek(0)
+                    return said.returncode, f.read()
+
+        code, outputs = run_step(shell)
+        self.assertNotEqual(code, 0)
+        self.assertNotIn('sha256=', outputs)
+        # Without a shell named the runner's bash -e lets it pass.
+        self.assertEqual(run_step(None), (0, 'sha256=%s\n' % hashlib.sha256(b'left over\n').hexdigest()))
+
+
+# Stands in for docker: debian:12 has the digest $TAG_DIGEST, and the
+# digests in $PULLABLE can be pulled by digest.
+FAKE_DOCKER = r"""#!/bin/bash
+ref=${!#}
+case "$1 $2" in
+  "pull -q")
+    case $ref in
+      debian:12) exit 0 ;;
+      debian@*) [[ " $PULLABLE " == *" ${ref#debian@} "* ]] && exit 0
+                echo "manifest unknown" >&2; exit 1 ;;
+    esac ;;
+  "image inspect")
+    case $ref in
+      debian:12) echo "debian@$TAG_DIGEST" ;;
+      debian@*) echo "debian@${ref#debian@}" ;;
+    esac
+    exit 0 ;;
+esac
+echo "fake docker: $*" >&2
+exit 2
+"""
+
+# Stands in for dpkg-query: the packages and versions of $INSTALLED
+# ("name=version" words) are installed.
+FAKE_DPKG_QUERY = r"""#!/bin/bash
+name=${!#}
+for pair in $INSTALLED; do
+  if [ "${pair%%=*}" = "$name" ]; then
+    case $2 in
+      *Status*) echo -n "install ok installed" ;;
+      *) echo -n "${pair#*=}" ;;
+    esac
+    exit 0
+  fi
+done
+echo "dpkg-query: no packages found matching $name" >&2
+exit 1
+"""
+
+
+class PinTest(unittest.TestCase):
+    NOW, OLD = 'sha256:' + '1' * 64, 'sha256:' + '2' * 64
+
+    @staticmethod
+    def handed_on(digest, pinned):
+        return 'image=debian@%s\ndigest=%s\npinned=%s\n' % (digest, digest, pinned)
+
+    def fake(self, folder, name, text):
+        os.makedirs(os.path.join(folder, 'bin'), exist_ok=True)
+        path = os.path.join(folder, 'bin', name)
+        with open(path, 'w') as f:
+            f.write(text)
+        os.chmod(path, 0o755)
+        return os.path.join(folder, 'bin') + os.pathsep + os.environ['PATH']
+
+    def build_image(self, committed, pullable=''):
+        with tempfile.TemporaryDirectory() as folder:
+            output = os.path.join(folder, 'output')
+            said = subprocess.run(['bash', os.path.join(REPO, 'tools', 'build_image.sh')],
+                                  capture_output=True, text=True, timeout=60,
+                                  env=dict(os.environ, PATH=self.fake(folder, 'docker', FAKE_DOCKER),
+                                           DEBIAN12_DIGEST=committed, TAG_DIGEST=self.NOW,
+                                           PULLABLE=pullable, GITHUB_OUTPUT=output))
+            with open(output, 'a+') as f:
+                f.seek(0)
+                return said.returncode, said.stdout + said.stderr, f.read()
+
+    def test_the_committed_digest_is_used_and_a_moved_tag_only_noted(self):
+        code, said, output = self.build_image(self.NOW, self.NOW)
+        self.assertEqual((code, output), (0, self.handed_on(self.NOW, 'true')), said)
+        self.assertNotIn('::notice::', said)
+        code, said, output = self.build_image(self.OLD, self.OLD + ' ' + self.NOW)
+        self.assertEqual((code, output), (0, self.handed_on(self.OLD, 'true')), said)
+        self.assertIn('::notice::debian:12 has moved on to %s' % self.NOW, said)
+        self.assertIn('build image: debian@%s (the committed digest)' % self.OLD, said)
+
+    def test_no_digest_builds_in_the_tag_and_says_so_a_wrong_one_fails(self):
+        code, said, output = self.build_image('')
+        self.assertEqual((code, output), (0, self.handed_on(self.NOW, 'false')), said)
+        self.assertIn('::warning::no digest committed', said)
+        code, said, output = self.build_image(self.OLD, self.NOW)      # no longer to be had
+        self.assertEqual((code, output), (1, ''))
+        self.assertIn('the committed debian@%s cannot be pulled' % self.OLD, said)
+        code, said, output = self.build_image('sha256:feed')
+        self.assertEqual((code, output), (1, ''))
+        self.assertIn('DEBIAN12_DIGEST is not a digest', said)
+
+    def check_toolchain(self, installed, *args):
+        with tempfile.TemporaryDirectory() as folder:
+            listed = os.path.join(folder, 'toolchain.txt')
+            with open(listed, 'w') as f:
+                f.write('# the toolchain\ncmake 3.25.1-1\n\n'
+                        'g++-mingw-w64-i686-posix 12.2.0-14+deb12u1+25.2+b1\n')
+            said = subprocess.run(['bash', os.path.join(REPO, 'tools', 'check_toolchain.sh')] + list(args) +
+                                  [listed], capture_output=True, text=True, timeout=60,
+                                  env=dict(os.environ, INSTALLED=installed,
+                                           PATH=self.fake(folder, 'dpkg-query', FAKE_DPKG_QUERY)))
+            with open(listed) as f:
+                return said.returncode, said.stdout + said.stderr, f.read()
+
+    def test_the_toolchain_is_held_to_the_committed_versions(self):
+        same = 'cmake=3.25.1-1 g++-mingw-w64-i686-posix=12.2.0-14+deb12u1+25.2+b1 git=1:2.39'
+        code, said, _ = self.check_toolchain(same)
+        self.assertEqual(code, 0, said)
+        self.assertIn('the 2 packages of', said)
+        # A point release moved the compiler on; cmake is gone.
+        code, said, _ = self.check_toolchain('g++-mingw-w64-i686-posix=12.2.0-14+deb12u2+25.2')
+        self.assertEqual(code, 1, said)
+        self.assertIn('  cmake: committed 3.25.1-1, not installed\n'
+                      '  g++-mingw-w64-i686-posix: committed 12.2.0-14+deb12u1+25.2+b1,'
+                      ' installed 12.2.0-14+deb12u2+25.2\n', said)
+        code, said, written = self.check_toolchain('cmake=3.25.1-2 g++-mingw-w64-i686-posix=12.3', '--write')
+        self.assertEqual(code, 0, said)
+        self.assertEqual(written, '# the toolchain\ncmake 3.25.1-2\ng++-mingw-w64-i686-posix 12.3\n')
 
 
 class CaseListTest(unittest.TestCase):
