@@ -22,7 +22,9 @@ E2E = os.path.join(REPO, 'tests', 'e2e')
 WORKFLOW = os.path.join(REPO, '.github', 'workflows', 'windows-release.yml')
 sys.path.insert(0, E2E)
 sys.path.insert(0, os.path.join(REPO, 'tools'))
+import console_driver  # noqa: E402
 import lint_workflow_shells  # noqa: E402
+import scenario  # noqa: E402
 import windows_cases  # noqa: E402
 
 # A console driver's result.json: attached, one line read after the end.
@@ -620,6 +622,118 @@ class DesktopTest(unittest.TestCase):
             with open(record, encoding='utf-8') as f:
                 self.assertEqual(f.read(), 'Windows: none\ndesktop: none (not Windows)\n'
                                            'no desktop: this is not Windows\n')
+
+
+# The end of a good install as the driver reads it from a console whose
+# code page went back to 437 with a raster font: each double-width character
+# once, unmarked, and an empty cell (character and attribute 0) at the end
+# of its line for each.
+RASTER_SCREEN = {
+    'cols': 250, 'rows': 300, 'title': 'ThistlegardenPatch', 'host': 'windows', 'codepage': 437,
+    'font': {'face': 'Terminal', 'truetype': False, 'size': [8, 12], 'shows_chinese': False},
+    'lines': [
+        {'text': '窗口句柄ID 1234', 'attrs': [3] * 7 + [7] * 4, 'padding': 4},
+        {'text': '', 'attrs': []},
+        {'text': '补丁安装结束，程序在10秒后自动关闭......', 'attrs': [0x5F] * 24, 'padding': 16},
+    ]}
+ROWS = [[(c, 3) for c in '窗口句柄ID '] + [(c, 7) for c in '1234'], [],
+        [(c, 0x5F) for c in '补丁安装结束，程序在10秒后自动关闭......']]
+
+
+def marked(screen):
+    """The same screen read with a TrueType font: each double-width
+    character in two cells, marked leading and trailing."""
+    lines = []
+    for line in screen['lines']:
+        text, attrs = '', []
+        for ch, attr in zip(line['text'], line['attrs']):
+            if console_driver._wide(ch):
+                text += ch * 2
+                attrs += [attr | console_driver.LEADING, attr | console_driver.TRAILING]
+            else:
+                text += ch
+                attrs.append(attr)
+        lines.append({'text': text, 'attrs': attrs})
+    return dict(screen, codepage=936, lines=lines,
+                font={'face': 'NSimSun', 'truetype': True, 'size': [8, 16], 'shows_chinese': True})
+
+
+class DriverScreenTest(unittest.TestCase):
+    def test_every_form_of_double_width_characters_reads_as_the_same_screen(self):
+        raster = console_driver.DriverScreen(RASTER_SCREEN)
+        self.assertEqual((raster.rows, raster.form), (ROWS, 'raster'))
+        truetype = console_driver.DriverScreen(marked(RASTER_SCREEN))
+        self.assertEqual((truetype.rows, truetype.form), (ROWS, 'marked'))
+        unpadded = [{'text': line['text'], 'attrs': line['attrs']} for line in RASTER_SCREEN['lines']]
+        wine = console_driver.DriverScreen(dict(RASTER_SCREEN, host='wine', lines=unpadded))
+        self.assertEqual((wine.rows, wine.form), (ROWS, 'single'))
+        self.assertEqual(raster.describe(), "on windows, code page 437, font 'Terminal' (raster, 8 x 12,"
+                                            " no Chinese characters); double-width characters once, the"
+                                            " line padded at its end")
+
+    def unreadable(self, screen, why):
+        with self.assertRaises(console_driver.UnreadableScreen) as caught:
+            console_driver.DriverScreen(screen)
+        self.assertIn(why, str(caught.exception))
+        return str(caught.exception)
+
+    def test_a_form_the_driver_does_not_understand_fails_saying_where_and_on_what(self):
+        first, gap, last = RASTER_SCREEN['lines']
+        said = self.unreadable(dict(RASTER_SCREEN, lines=[dict(first, padding=3)]),
+                               'line 1: 3 empty cells at the end for 4 double-width characters given once')
+        self.assertIn("(on windows, code page 437, font 'Terminal' (raster, 8 x 12, no Chinese"
+                      " characters))", said)
+        # Once each and nothing left over: Wine's form, not a Windows one.
+        self.unreadable(dict(RASTER_SCREEN, lines=[{'text': last['text'], 'attrs': last['attrs']}]),
+                        'line 1: 16 double-width characters in one cell each and no empty cell')
+        halves = marked(RASTER_SCREEN)['lines'][0]
+        self.unreadable(dict(RASTER_SCREEN, lines=[dict(halves, text=halves['text'][1:],
+                                                        attrs=halves['attrs'][1:])]),
+                        "line 1: the trailing half of '窗' at column 0 without its leading half")
+        self.unreadable(dict(RASTER_SCREEN, lines=[dict(halves, text=halves['text'][:1] + 'x',
+                                                        attrs=halves['attrs'][:1] + [3])]),
+                        "line 1: the leading half of '窗' at column 0 without its trailing half")
+        self.unreadable(dict(RASTER_SCREEN, lines=[gap, {'text': 'a\0b', 'attrs': [7, 0, 7]}]),
+                        'line 2: an empty cell at column 1, inside the line')
+        self.unreadable(dict(RASTER_SCREEN, lines=[halves, last]),
+                        'double-width characters in the forms marked and raster at once')
+
+    def test_a_windows_without_a_font_for_chinese_fails_plainly(self):
+        self.assertEqual(console_driver.font_problem({'pid': 1, 'host': 'windows', 'chinese_fonts': []}),
+                         'this Windows has no font for Chinese text (none for GB2312): its console shows'
+                         " the installer's text as empty boxes")
+        self.assertIsNone(console_driver.font_problem({'pid': 1, 'host': 'windows',
+                                                       'chinese_fonts': ['NSimSun', 'SimSun']}))
+
+
+class FolderWindowTest(unittest.TestCase):
+    FOLDER = r'C:\Users\runneradmin\AppData\Local\Temp\Thistlegarden补丁程序\补丁对比图'
+
+    def test_a_file_explorer_window_is_found_by_the_folder_it_shows(self):
+        # Server 2025: the title ends with the program's name; the shell
+        # says which folder the window shows.
+        window = {'class': 'CabinetWClass', 'title': '补丁对比图 - File Explorer',
+                  'folders': [self.FOLDER.lower() + '\\']}
+        self.assertTrue(scenario.shows_folder(window, self.FOLDER))
+        self.assertFalse(scenario.shows_folder(dict(window, folders=[self.FOLDER[:-6]]), self.FOLDER))
+        self.assertFalse(scenario.shows_folder(dict(window, folders=[]), self.FOLDER))
+        # The installer names the folder by a short (8.3) path; the shell
+        # gives the long one: the same folder on disk.
+        with tempfile.TemporaryDirectory() as root:
+            long_name = os.path.join(root, 'runneradmin', '补丁对比图')
+            os.makedirs(long_name)
+            short = os.path.join(root, 'RUNNER~1')
+            os.symlink(os.path.join(root, 'runneradmin'), short)
+            self.assertTrue(scenario.shows_folder(dict(window, folders=[long_name]),
+                                                  os.path.join(short, '补丁对比图')))
+
+    def test_without_the_shell_the_title_shows_the_folder(self):
+        # Wine's file manager, or a shell that cannot say: the title.
+        for title in ('补丁对比图', '补丁对比图 - File Explorer', '补丁对比图 - 文件资源管理器',
+                      self.FOLDER, self.FOLDER + ' - File Explorer'):
+            self.assertTrue(scenario.shows_folder({'title': title}, self.FOLDER + '\\'), title)
+        for title in ('Thistlegarden补丁程序', '补丁对比图2', 'File Explorer', ''):
+            self.assertFalse(scenario.shows_folder({'title': title}, self.FOLDER), title)
 
 
 if __name__ == '__main__':
