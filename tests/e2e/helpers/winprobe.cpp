@@ -208,11 +208,13 @@ int ListShellFolders() {
   int status = 0;
   {
     Held<IShellWindows> windows;
-    const HRESULT made = CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows,
-                                          windows.out());
+    HRESULT hr = CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows,
+                                  windows.out());
     long count = 0;
-    if (FAILED(made) || FAILED(windows.p->get_Count(&count))) {
-      Print("{\"error\":\"no shell windows\",\"code\":" + Number(static_cast<ULONG>(made)) + "}");
+    if (SUCCEEDED(hr)) hr = windows.p->get_Count(&count);
+    if (FAILED(hr)) {
+      count = 0;
+      Print("{\"error\":\"no shell windows\",\"code\":" + Number(static_cast<ULONG>(hr)) + "}");
       status = 1;
     }
     for (long i = 0; i < count; ++i) {
