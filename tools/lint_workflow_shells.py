@@ -2,13 +2,15 @@
 finds a step whose pipe can fail unseen: one that runs in bash without
 pipefail (a step without `shell:` runs `bash -e`).
 
-    lint_workflow_shells.py [FILE...]     default: .github/workflows/*.yml
+    lint_workflow_shells.py [--root DIR] [FILE...]   default: .github/workflows/*.yml
 
 Each step's script is checked as the runner runs it: the shell of the step,
 else of its job's or the workflow's defaults, else bash (pwsh on Windows).
-${{ }} expressions are replaced by a word of their length first. Prints one
-line per finding (FILE:LINE:COLUMN: message [code]); exit 1 with findings,
-2 when it cannot lint (no shellcheck)."""
+${{ }} expressions are replaced by a word of their length first. The
+scripts of the repository (DIR, default this one) that a step runs with
+`bash PATH` are checked too, once each. Prints one line per finding
+(FILE:LINE:COLUMN: message [code]); exit 1 with findings, 2 when it cannot
+lint (no shellcheck)."""
 
 import json
 import os
@@ -28,6 +30,7 @@ SHELLS = {
     None: ['bash', '-e', '{0}'],           # no shell named, not on Windows
 }
 EXPRESSION = re.compile(r'\$\{\{.*?\}\}', re.S)
+SCRIPT = re.compile(r'(?:^|[;&|(]\s*|\s)bash\s+((?:\./)?[\w./-]+\.sh)\b', re.M)
 PIPE = re.compile(r'(?<![|>])\|(?![|&])')
 
 
@@ -82,27 +85,53 @@ def command(shell, script_path):
     return [script_path if part == '{0}' else part for part in SHELLS[shell]]
 
 
-def findings(path, shellcheck):
-    """[(line, column, message, code)] of one workflow file."""
+def shellcheck_comments(shellcheck, dialect, text, what):
+    """shellcheck's comments on a script's text."""
+    said = subprocess.run([shellcheck, '--shell=' + dialect, '--format=json1', '-'], input=text,
+                          capture_output=True, text=True, timeout=120)
+    if said.returncode not in (0, 1):
+        raise RuntimeError('shellcheck failed on %s: %s' % (what, said.stderr))
+    return json.loads(said.stdout or '{"comments": []}')['comments']
+
+
+def scripts_run(script, root):
+    """The repository's shell scripts a step's script runs with bash."""
+    found = []
+    for name in SCRIPT.findall(script):
+        path = os.path.normpath(os.path.join(root, name))
+        if os.path.isfile(path) and path not in found:
+            found.append(path)
+    return found
+
+
+def findings(path, shellcheck, root=REPO, seen=None):
+    """[(file, line, column, message, code)] of one workflow file and the
+    scripts its steps run (those in seen, a set, only once)."""
     with open(path, encoding='utf-8') as f:
         text = f.read()
+    seen = set() if seen is None else seen
     out = []
     for job, name, shell, script, (first, indent) in steps(text):
         if shell not in SHELLS:
             continue
         plain = EXPRESSION.sub(lambda m: '_' * len(m.group(0)), script)
         dialect = 'sh' if shell == 'sh' else 'bash'
-        said = subprocess.run([shellcheck, '--shell=' + dialect, '--format=json1', '-'], input=plain,
-                              capture_output=True, text=True, timeout=120)
-        if said.returncode not in (0, 1):
-            raise RuntimeError('shellcheck failed on %s, step "%s": %s' % (job, name, said.stderr))
-        for c in json.loads(said.stdout or '{"comments": []}')['comments']:
-            out.append((first + c['line'] - 1, indent + c['column'] - 1, '%s: %s' % (job, c['message']),
-                        'SC%d' % c['code']))
+        for c in shellcheck_comments(shellcheck, dialect, plain, '%s, step "%s"' % (job, name)):
+            out.append((path, first + c['line'] - 1, indent + c['column'] - 1,
+                        '%s: %s' % (job, c['message']), 'SC%d' % c['code']))
+        for called in scripts_run(plain, root):
+            if called in seen:
+                continue
+            seen.add(called)
+            with open(called, encoding='utf-8') as f:
+                body = f.read()
+            for c in shellcheck_comments(shellcheck, 'bash', body, called):
+                out.append((called, c['line'], c['column'], '%s (run by %s): %s' % (
+                    os.path.basename(called), job, c['message']), 'SC%d' % c['code']))
         if shell is None and 'pipefail' not in script:
             for n, line in enumerate(script.split('\n')):
                 if PIPE.search(line.split('#')[0]):
-                    out.append((first + n, indent, '%s: a pipe in step "%s" runs without pipefail (the '
+                    out.append((path, first + n, indent, '%s: a pipe in step "%s" runs without pipefail (the '
                                 'default bash -e): its failure passes unseen; set shell: bash'
                                 % (job, name), 'pipefail'))
                     break
@@ -110,6 +139,9 @@ def findings(path, shellcheck):
 
 
 def main(argv):
+    root = REPO
+    if argv[:1] == ['--root']:
+        root, argv = os.path.abspath(argv[1]), argv[2:]
     files = argv
     if not files:
         flows = os.path.join(REPO, '.github', 'workflows')
@@ -119,13 +151,14 @@ def main(argv):
     if not shellcheck:
         print('lint_workflow_shells: no shellcheck (tools/setup.sh installs it)', file=sys.stderr)
         return 2
-    count = 0
+    def shown(path):
+        relative = os.path.relpath(os.path.abspath(path), root)
+        return path if relative.startswith('..') else relative
+
+    count, seen = 0, set()
     for path in files:
-        shown = os.path.relpath(os.path.abspath(path), REPO)
-        if shown.startswith('..'):
-            shown = path
-        for line, column, message, code in findings(path, shellcheck):
-            print('%s:%d:%d: %s [%s]' % (shown, line, column, message, code))
+        for where, line, column, message, code in findings(path, shellcheck, root, seen):
+            print('%s:%d:%d: %s [%s]' % (shown(where), line, column, message, code))
             count += 1
     print('lint_workflow_shells: %d file(s), %d finding(s)' % (len(files), count))
     return 1 if count else 0

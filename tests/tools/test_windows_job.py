@@ -218,13 +218,13 @@ class ShellStepTest(unittest.TestCase):
         with open(WORKFLOW, encoding='utf-8') as f:
             self.text = f.read()
 
-    def lint(self, text):
+    def lint(self, text, *root):
         with tempfile.TemporaryDirectory() as folder:
             path = os.path.join(folder, 'flow.yml')
             with open(path, 'w', encoding='utf-8') as f:
                 f.write(text)
-            return subprocess.run([sys.executable, os.path.join(REPO, 'tools', 'lint_workflow_shells.py'),
-                                   path], capture_output=True, text=True, timeout=300)
+            return subprocess.run([sys.executable, os.path.join(REPO, 'tools', 'lint_workflow_shells.py')]
+                                  + list(root) + [path], capture_output=True, text=True, timeout=300)
 
     def test_the_linux_steps_are_bash_and_the_windows_steps_powershell(self):
         shells = {}
@@ -249,6 +249,18 @@ class ShellStepTest(unittest.TestCase):
                  for line in said.stdout.splitlines() if line.startswith(os.path.sep)]
         self.assertIn([str(echo - 4), '23', 'SC2086]'], found, said.stdout)
         self.assertIn([str(release - 4), '11', 'pipefail]'], found, said.stdout)
+
+    def test_the_scripts_a_step_runs_are_checked_too(self):
+        flow = ('on: push\njobs:\n  build:\n    runs-on: ubuntu-latest\n    steps:\n'
+                '      - run: bash tools/x.sh --out dist\n')
+        with tempfile.TemporaryDirectory() as root:
+            os.makedirs(os.path.join(root, 'tools'))
+            with open(os.path.join(root, 'tools', 'x.sh'), 'w') as f:
+                f.write('#!/usr/bin/env bash\necho $1\n')
+            said = self.lint(flow, '--root', root)
+        self.assertEqual(said.returncode, 1, said.stdout + said.stderr)
+        self.assertIn('tools/x.sh:2:6: x.sh (run by build): Double quote to prevent globbing and word'
+                      ' splitting. [SC2086]', said.stdout)
 
     def test_a_failed_build_inside_a_pipe_fails_its_step(self):
         # The release step run as the runner runs it, with a release.sh that
