@@ -146,20 +146,39 @@ bool SetFace(HANDLE out, const std::wstring& face) {
   return set(out, FALSE, &font) != 0;
 }
 
-// {"face", "truetype", "size", "shows_chinese"} of the console's font, or null.
-std::string FontJson(HANDLE out, const std::vector<Face>& faces, bool* truetype = nullptr) {
+// The console's font; known false when it cannot be read.
+struct Font {
+  bool known = false;
+  std::wstring face;
+  bool truetype = false;
+  COORD size{};
+};
+
+Font CurrentFont(HANDLE out) {
+  Font font;
   FontCall get = ConsoleFontCall("GetCurrentConsoleFontEx");
-  CONSOLE_FONT_INFOEX font{};
-  font.cbSize = sizeof font;
-  if (!get || !get(out, FALSE, &font)) return "null";
-  const std::wstring face = font.FaceName;
-  bool chinese = false;
-  for (const Face& f : faces) chinese = chinese || f.name == face;
-  const bool tt = (font.FontFamily & TMPF_TRUETYPE) != 0;
-  if (truetype) *truetype = tt;
-  return "{\"face\":" + Json(face) + ",\"truetype\":" + (tt ? "true" : "false") + ",\"size\":[" +
-         Number(font.dwFontSize.X) + "," + Number(font.dwFontSize.Y) +
-         "],\"shows_chinese\":" + (chinese ? "true" : "false") + "}";
+  CONSOLE_FONT_INFOEX info{};
+  info.cbSize = sizeof info;
+  if (!get || !get(out, FALSE, &info)) return font;
+  font.known = true;
+  font.face = info.FaceName;
+  font.truetype = (info.FontFamily & TMPF_TRUETYPE) != 0;
+  font.size = info.dwFontSize;
+  return font;
+}
+
+bool ShowsChinese(const Font& font, const std::vector<Face>& faces) {
+  for (const Face& face : faces)
+    if (face.name == font.face) return true;
+  return false;
+}
+
+// {"face", "truetype", "size", "shows_chinese"} of the console's font, or null.
+std::string FontJson(const Font& font, const std::vector<Face>& faces) {
+  if (!font.known) return "null";
+  return "{\"face\":" + Json(font.face) + ",\"truetype\":" + (font.truetype ? "true" : "false") +
+         ",\"size\":[" + Number(font.size.X) + "," + Number(font.size.Y) +
+         "],\"shows_chinese\":" + (ShowsChinese(font, faces) ? "true" : "false") + "}";
 }
 
 // One line of cells as JSON: every cell up to the last that is neither
@@ -212,7 +231,7 @@ std::string ReadScreen(HANDLE out, const std::vector<Face>& faces, SHORT& lastUs
                      ",\"title\":" + Json(title) + ",\"host\":" +
                      (OnWine() ? "\"wine\"" : "\"windows\"") +
                      ",\"codepage\":" + Number(GetConsoleOutputCP()) +
-                     ",\"font\":" + FontJson(out, faces) + ",\"lines\":[";
+                     ",\"font\":" + FontJson(CurrentFont(out), faces) + ",\"lines\":[";
   for (size_t i = 0; i < lines.size(); ++i) json += (i ? ",\n" : "\n") + lines[i];
   return json + "]}";
 }
@@ -367,11 +386,10 @@ int main() {
   const ULONGLONG elapsed = GetTickCount64() - start;
   // A program that changed the console's code page and back may leave it
   // with the code page's own font: a raster one, or one without Chinese.
-  bool truetype = false;
-  if (out != INVALID_HANDLE_VALUE && !face.empty() &&
-      (FontJson(out, faces, &truetype).find("\"shows_chinese\":true") == std::string::npos ||
-       !truetype))
-    fontSetAgain = SetFace(out, face);
+  if (out != INVALID_HANDLE_VALUE && !face.empty()) {
+    const Font font = CurrentFont(out);
+    if (!font.truetype || !ShowsChinese(font, faces)) fontSetAgain = SetFace(out, face);
+  }
   std::string after =
       out != INVALID_HANDLE_VALUE ? ReadScreen(out, faces, lastUsed) : std::string();
   DWORD code = STILL_ACTIVE;
