@@ -128,6 +128,7 @@ class WorkflowTest(unittest.TestCase):
         # digest is a digest or not yet set, never a made-up word.
         self.assertEqual(build['needs'], 'image')
         self.assertEqual(build['container'], '${{ needs.image.outputs.image }}')
+        self.assertEqual(image['outputs']['image'], '${{ steps.image.outputs.image }}')
         self.assertIn('bash tools/build_image.sh', self.runs('image'))
         self.assertRegex(self.flow['env']['DEBIAN12_DIGEST'], r'^(sha256:[0-9a-f]{64})?$')
         # The toolchain is checked before the release is built, and two
