@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb x11-apps imagemagick locales clang libclang-rt-14-dev llvm-14
   mmdebstrap python3-pefile python3-pyte python3-yaml util-linux procps
-  osslsigncode openssl fonts-wqy-microhei
+  osslsigncode openssl fonts-wqy-microhei shellcheck
 )
 
 missing=()

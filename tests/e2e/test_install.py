@@ -27,9 +27,10 @@ class InstallTest(sc.InstallRunTest):
         self.assertTrue(game['window'])
 
     def assertFileManager(self, s, installer_pid):
-        window = s.file_manager_window(installer_pid)
-        self.assertIsNotNone(window, 'no file manager window')
-        self.assertEqual(window['title'], sc.COMPARISON_FOLDER)
+        """A file manager window, started by the installer, on the
+        comparison images' folder."""
+        images = os.path.join(sc.output_folder(), sc.COMPARISON_FOLDER)
+        self.assertTrue(s.file_manager_window(installer_pid, sc.to_windows(images)))
 
     def assertKept(self, s, label, original):
         """The original of `label` kept beside the assembly, and nothing left

@@ -2,36 +2,53 @@
 the console driver, each in a unittest run of its own, and fails unless
 every one of them ran and passed.
 
-  windows_cases.py --report DIR [--folder F] [--skip-code N] [CASE...]
+  windows_cases.py --report DIR [--folder F] [--timeout S] [--skip-code N] [CASE...]
   windows_cases.py --verify DIR [--folder F]
   windows_cases.py --gtest XML
+  windows_cases.py --desktop FILE
 
 With no CASE, every marked case runs (on hosted Windows); with names, those
 (each must be marked: a CTest case runs one under Wine). The cases are read
 from F, tests/e2e by default. Each case's output and its console transcripts
-(TG_TRANSCRIPTS) go to DIR/CASE/, and DIR/report.json says what ran. The
-exit status is 1 when no case is marked, when fewer cases ran than were
-asked for, when any failed or was skipped (a case that cannot run on
-Windows is not marked, not skipped), or when one left no console
-transcript; 0 otherwise. --skip-code N: when every case asked for was
-skipped, exit N instead of 1 (CTest's skip on a host that cannot run them).
+(TG_TRANSCRIPTS) go to DIR/CASE/, and DIR/report.json says what ran; it is
+written again after every case, so a run cut short leaves what it did. A
+case gets S seconds (default 300, scaled by TG_WAIT_SCALE); one that takes
+longer is ended with every process it started and fails. The exit status
+is 1 when no case is marked, when fewer cases ran than were asked for, when
+any failed or was skipped (a case that cannot run on Windows is not marked,
+not skipped), or when one left no console transcript or one from a console
+the driver never read; 0 otherwise. --skip-code N: when every case asked
+for was skipped, exit N instead of 1 (CTest's skip on a host that cannot
+run them).
 
 --verify reads DIR/report.json again: every marked case must be in it,
 passed, with its transcripts still on disk. --gtest reads a GoogleTest XML
-report and fails unless cases ran and none failed or was skipped."""
+report and fails unless cases ran and none failed or was skipped.
+--desktop says whether this Windows session has a desktop a person would
+see (its session, window station and input desktop, the shell, the
+screen), appends that to FILE, and fails, saying why, when it has none.
+
+Whatever encoding its output has (Python writes a pipe in the ANSI code
+page on Windows), what it cannot encode is written escaped."""
 
 import argparse
 import json
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
 import xml.etree.ElementTree as ElementTree
 
 import list_tests
+from waiting import scaled
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+
+# The time one case may take on hosted Windows; the workflow's time-outs are
+# reckoned from it.
+CASE_SECONDS = 300
 
 
 class BadList(Exception):
@@ -65,34 +82,94 @@ def outcome(returncode, output):
 
 
 def transcripts(folder):
-    """The console transcripts a case left: run-N/result.json."""
+    """(runs, problems) of the console transcripts a case left in folder
+    (run-N/result.json): the runs whose console the driver attached to and
+    read, and what is wrong with the others."""
     if not os.path.isdir(folder):
-        return []
-    return sorted(name for name in os.listdir(folder)
-                  if os.path.isfile(os.path.join(folder, name, 'result.json')))
+        return [], []
+    runs, problems = [], []
+    for name in sorted(os.listdir(folder)):
+        path = os.path.join(folder, name, 'result.json')
+        if not os.path.isfile(path):
+            continue
+        try:
+            with open(path, 'rb') as f:
+                result = json.loads(f.read().decode('utf-8'))
+        except (OSError, ValueError) as e:
+            problems.append('%s: unreadable result.json (%s)' % (name, e))
+            continue
+        if not isinstance(result, dict):
+            problems.append('%s: result.json holds no result' % name)
+        elif result.get('error'):
+            problems.append('%s: the program did not start (%s, code %s)'
+                            % (name, result['error'], result.get('code')))
+        elif result.get('attached') is not True:
+            problems.append("%s: the driver never attached to the program's console" % name)
+        elif not (result.get('running') or result.get('after')):
+            problems.append("%s: the driver read nothing of the program's console" % name)
+        else:
+            runs.append(name)
+    return runs, problems
+
+
+def transcript_problem(folder):
+    """Why the transcripts in folder do not count, or None when they do:
+    at least one, each from a console the driver read."""
+    runs, problems = transcripts(folder)
+    if problems:
+        return 'a console transcript that does not count: ' + '; '.join(problems)
+    if not runs:
+        return 'no console transcript'
+    return None
+
+
+def _end_tree(proc):
+    """Ends proc and every process it started."""
+    if os.name == 'nt':
+        try:
+            subprocess.run(['taskkill', '/T', '/F', '/PID', str(proc.pid)], stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        except (OSError, subprocess.SubprocessError):
+            pass
+    else:
+        try:
+            os.killpg(proc.pid, signal.SIGKILL)
+        except OSError:
+            pass
+    proc.kill()
 
 
 def run_case(case, folder, timeout, cases_folder=HERE):
+    """Runs one case in a unittest run of its own; (result, output)."""
+    folder = os.path.abspath(folder)
     os.makedirs(folder, exist_ok=True)
     env = dict(os.environ, TG_CONSOLE='driver', TG_TRANSCRIPTS=os.path.join(folder, 'console'),
                PYTHONDONTWRITEBYTECODE='1', PYTHONIOENCODING='utf-8')
     started = time.monotonic()
+    # A group of its own (POSIX) or its process tree (Windows): a case
+    # that runs out of time is ended with what it started.
+    proc = subprocess.Popen([sys.executable, '-m', 'unittest', '-v', case], cwd=cases_folder,
+                            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, start_new_session=os.name != 'nt')
     try:
-        done = subprocess.run([sys.executable, '-m', 'unittest', '-v', case], cwd=cases_folder, env=env,
-                              stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
-        code, output = done.returncode, (done.stdout + done.stderr).decode('utf-8', 'replace')
-    except subprocess.TimeoutExpired as late:
+        out, _ = proc.communicate(timeout=timeout)
+        code = proc.returncode
+    except subprocess.TimeoutExpired:
+        _end_tree(proc)
+        out, _ = proc.communicate()
         code = None
-        output = ((late.stdout or b'') + (late.stderr or b'')).decode('utf-8', 'replace')
-        output += '\n(timed out after %d s)\n' % timeout
+    output = (out or b'').decode('utf-8', 'replace')
+    if code is None:
+        output += '\n(timed out after %d s: ended with every process it started)\n' % timeout
     with open(os.path.join(folder, 'output.txt'), 'w', encoding='utf-8') as f:
         f.write(output)
     state, detail = outcome(code if code is not None else 1, output)
     if code is None:
         state, detail = 'failed', 'timed out after %d s' % timeout
-    runs = transcripts(os.path.join(folder, 'console'))
-    if state == 'passed' and not runs:
-        state, detail = 'failed', 'no console transcript'
+    runs, _ = transcripts(os.path.join(folder, 'console'))
+    problem = transcript_problem(os.path.join(folder, 'console'))
+    if state == 'passed' and problem:
+        state, detail = 'failed', problem
     return {'case': case, 'state': state, 'detail': detail, 'transcripts': runs,
             'seconds': round(time.monotonic() - started, 1)}, output
 
@@ -118,8 +195,10 @@ def verify(folder, listed):
             continue
         if r['state'] != 'passed':
             problems.append('%s %s: %s' % (case, r['state'], r['detail']))
-        elif not transcripts(os.path.join(folder, case, 'console')):
-            problems.append('%s left no console transcript' % case)
+            continue
+        problem = transcript_problem(os.path.join(folder, case, 'console'))
+        if problem:
+            problems.append('%s left %s' % (case, problem))
     return problems
 
 
@@ -147,16 +226,156 @@ def gtest_problems(path):
     return counts, problems
 
 
+def desktop_facts():
+    """What this Windows session has of a desktop: {session, station,
+    input_desktop, own_desktop, shell, shell_pid, screen}; ctypes, Windows
+    only."""
+    import ctypes
+    from ctypes import wintypes
+    user32 = ctypes.WinDLL('user32', use_last_error=True)
+    kernel32 = ctypes.WinDLL('kernel32', use_last_error=True)
+    user32.GetProcessWindowStation.restype = wintypes.HANDLE
+    user32.GetThreadDesktop.restype = wintypes.HANDLE
+    user32.GetThreadDesktop.argtypes = [wintypes.DWORD]
+    user32.OpenInputDesktop.restype = wintypes.HANDLE
+    user32.OpenInputDesktop.argtypes = [wintypes.DWORD, wintypes.BOOL, wintypes.DWORD]
+    user32.CloseDesktop.argtypes = [wintypes.HANDLE]
+    user32.GetUserObjectInformationW.argtypes = [wintypes.HANDLE, ctypes.c_int, ctypes.c_void_p,
+                                                 wintypes.DWORD, ctypes.POINTER(wintypes.DWORD)]
+    user32.GetShellWindow.restype = wintypes.HWND
+    user32.GetWindowThreadProcessId.argtypes = [wintypes.HWND, ctypes.POINTER(wintypes.DWORD)]
+    kernel32.OpenProcess.restype = wintypes.HANDLE
+    kernel32.OpenProcess.argtypes = [wintypes.DWORD, wintypes.BOOL, wintypes.DWORD]
+    kernel32.QueryFullProcessImageNameW.argtypes = [wintypes.HANDLE, wintypes.DWORD, wintypes.LPWSTR,
+                                                    ctypes.POINTER(wintypes.DWORD)]
+    kernel32.CloseHandle.argtypes = [wintypes.HANDLE]
+    kernel32.ProcessIdToSessionId.argtypes = [wintypes.DWORD, ctypes.POINTER(wintypes.DWORD)]
+
+    def name_of(handle):
+        if not handle:
+            return None
+        buf = ctypes.create_unicode_buffer(256)
+        needed = wintypes.DWORD()
+        if not user32.GetUserObjectInformationW(handle, 2, buf, ctypes.sizeof(buf),
+                                                ctypes.byref(needed)):   # UOI_NAME
+            return None
+        return buf.value
+
+    session = wintypes.DWORD()
+    facts = {'session': (session.value if kernel32.ProcessIdToSessionId(os.getpid(),
+                                                                        ctypes.byref(session))
+                         else None)}
+    facts['station'] = name_of(user32.GetProcessWindowStation())
+    facts['own_desktop'] = name_of(user32.GetThreadDesktop(kernel32.GetCurrentThreadId()))
+    desk = user32.OpenInputDesktop(0, False, 0x0001)      # DESKTOP_READOBJECTS
+    facts['input_desktop'] = name_of(desk)
+    if desk:
+        user32.CloseDesktop(desk)
+    shell = user32.GetShellWindow()
+    facts['shell'] = facts['shell_pid'] = None
+    if shell:
+        pid = wintypes.DWORD()
+        user32.GetWindowThreadProcessId(shell, ctypes.byref(pid))
+        facts['shell_pid'] = pid.value
+        process = kernel32.OpenProcess(0x1000, False, pid.value)   # QUERY_LIMITED_INFORMATION
+        if process:
+            buf = ctypes.create_unicode_buffer(32768)
+            size = wintypes.DWORD(len(buf))
+            if kernel32.QueryFullProcessImageNameW(process, 0, buf, ctypes.byref(size)):
+                facts['shell'] = os.path.basename(buf.value)
+            kernel32.CloseHandle(process)
+    facts['screen'] = [user32.GetSystemMetrics(0), user32.GetSystemMetrics(1)]   # SM_CX/CYSCREEN
+    return facts
+
+
+def describe_desktop(facts):
+    screen = facts.get('screen') or [0, 0]
+    return ('desktop: session %s, window station %s, this process on desktop %s, input desktop %s,'
+            ' shell %s (PID %s), screen %d x %d'
+            % (facts.get('session'), facts.get('station'), facts.get('own_desktop'),
+               facts.get('input_desktop'), facts.get('shell'), facts.get('shell_pid'),
+               screen[0], screen[1]))
+
+
+def desktop_problems(facts):
+    """Why the session described by facts (desktop_facts()) has no desktop
+    a person would see; empty when it has one."""
+    problems = []
+    if facts.get('session') in (None, 0):
+        problems.append('the job runs in session %s, where services run, not in a logged-on'
+                        " user's session" % facts.get('session'))
+    if (facts.get('station') or '').lower() != 'winsta0':
+        problems.append('its window station is %s, not the interactive WinSta0'
+                        % facts.get('station'))
+    if facts.get('input_desktop') is None:
+        problems.append('no input desktop can be opened (no one is logged on, or the screen'
+                        ' is locked)')
+    elif facts['input_desktop'].lower() != 'default':
+        problems.append('the input desktop is %s (a locked screen or a secure desktop), not'
+                        ' Default' % facts['input_desktop'])
+    if (facts.get('own_desktop') or '').lower() != 'default':
+        problems.append('the job\'s programs run on desktop %s, not on Default, the one shown'
+                        % facts.get('own_desktop'))
+    if (facts.get('shell') or '').lower() != 'explorer.exe':
+        problems.append('no shell runs on the desktop (the shell window belongs to %s)'
+                        % (facts.get('shell') or 'no process'))
+    screen = facts.get('screen') or [0, 0]
+    if screen[0] <= 0 or screen[1] <= 0:
+        problems.append('the desktop has no screen (%d x %d)' % (screen[0], screen[1]))
+    return problems
+
+
+def check_desktop(record):
+    """--desktop: says what desktop the session has, appends it to record
+    and fails without one."""
+    if os.name != 'nt':
+        problems, line = ['this is not Windows'], 'desktop: none (not Windows)'
+    else:
+        facts = desktop_facts()
+        problems, line = desktop_problems(facts), describe_desktop(facts)
+    lines = [line] + ['no desktop: ' + p for p in problems]
+    with open(record, 'a', encoding='utf-8') as f:
+        f.write(''.join(x + '\n' for x in lines))
+    for x in lines:
+        print('windows_cases: ' + x)
+    return 1 if problems else 0
+
+
+def write_report(folder, marked, wanted, results, finished):
+    """DIR/report.json: what ran so far; (counts, problems)."""
+    counts = {s: sum(r['state'] == s for r in results)
+              for s in ('passed', 'failed', 'skipped', 'missing')}
+    problems = []
+    if len(results) < len(wanted) or counts['passed'] + counts['failed'] + counts['skipped'] < len(wanted):
+        problems.append('%d of %d cases ran' % (len(results) - counts['missing'], len(wanted)))
+    if counts['skipped']:
+        problems.append('%d skipped' % counts['skipped'])
+    if counts['failed']:
+        problems.append('%d failed' % counts['failed'])
+    report = {'listed': len(marked), 'asked': len(wanted), 'finished': finished, 'counts': counts,
+              'problems': problems, 'cases': results}
+    with open(os.path.join(folder, 'report.json'), 'w', encoding='utf-8') as f:
+        json.dump(report, f, ensure_ascii=False, indent=1)
+    return counts, problems
+
+
 def main(argv):
+    # What the output's encoding cannot hold is written escaped, never a crash.
+    for stream in (sys.stdout, sys.stderr):
+        stream.reconfigure(errors='backslashreplace')
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     parser.add_argument('--report')
     parser.add_argument('--verify')
     parser.add_argument('--gtest')
+    parser.add_argument('--desktop', metavar='FILE')
     parser.add_argument('--folder', default=HERE)
     parser.add_argument('--skip-code', type=int, default=None)
-    parser.add_argument('--timeout', type=int, default=900, help='seconds for one case')
+    parser.add_argument('--timeout', type=int, default=int(scaled(CASE_SECONDS)),
+                        help='seconds for one case')
     parser.add_argument('cases', nargs='*')
     args = parser.parse_args(argv)
+    if args.desktop:
+        return check_desktop(args.desktop)
     if args.gtest:
         counts, problems = gtest_problems(args.gtest)
         print('%d passed, %d failed, %d skipped' % (counts.get('passed', 0), counts.get('failed', 0),
@@ -165,14 +384,14 @@ def main(argv):
             print('windows_cases: ' + problem)
         return 1 if problems else 0
     if not (args.report or args.verify):
-        parser.error('one of --report, --verify or --gtest is needed')
+        parser.error('one of --report, --verify, --gtest or --desktop is needed')
     try:
         marked = listed(args.folder)
     except BadList as bad:
         print('windows_cases: %s' % bad)
         return 1
     if args.verify:
-        problems = verify(args.verify, marked)
+        problems = verify(os.path.abspath(args.verify), marked)
         for problem in problems:
             print('windows_cases: ' + problem)
         print('windows_cases: %s' % ('every one of the %d marked cases passed' % len(marked)
@@ -183,27 +402,20 @@ def main(argv):
         print('windows_cases: not marked to run on Windows: %s' % ', '.join(unmarked))
         return 1
     wanted = args.cases or marked
-    os.makedirs(args.report, exist_ok=True)
+    # The cases run in their own folder: the report's is made absolute.
+    report = os.path.abspath(args.report)
+    os.makedirs(report, exist_ok=True)
     results = []
+    write_report(report, marked, wanted, results, False)
     for case in wanted:
-        result, output = run_case(case, os.path.join(args.report, case), args.timeout, args.folder)
+        result, output = run_case(case, os.path.join(report, case), args.timeout, args.folder)
         results.append(result)
+        write_report(report, marked, wanted, results, False)
         print('%-8s %s (%.0f s) %s' % (result['state'], case, result['seconds'], result['detail']))
         if result['state'] != 'passed':
             sys.stdout.write(output[-6000:])
-    counts = {s: sum(r['state'] == s for r in results)
-              for s in ('passed', 'failed', 'skipped', 'missing')}
-    problems = []
-    if len(results) < len(wanted) or counts['passed'] + counts['failed'] + counts['skipped'] < len(wanted):
-        problems.append('%d of %d cases ran' % (len(wanted) - counts['missing'], len(wanted)))
-    if counts['skipped']:
-        problems.append('%d skipped' % counts['skipped'])
-    if counts['failed']:
-        problems.append('%d failed' % counts['failed'])
-    report = {'listed': len(marked), 'asked': len(wanted), 'counts': counts,
-              'problems': problems, 'cases': results}
-    with open(os.path.join(args.report, 'report.json'), 'w', encoding='utf-8') as f:
-        json.dump(report, f, ensure_ascii=False, indent=1)
+        sys.stdout.flush()
+    counts, problems = write_report(report, marked, wanted, results, True)
     print('%d passed, %d failed, %d skipped' % (counts['passed'], counts['failed'] + counts['missing'],
                                                 counts['skipped']))
     if not problems:

@@ -5,18 +5,28 @@
 //                  [--shot] -- PROGRAM [ARGS...]
 //
 // PROGRAM starts with CREATE_NEW_CONSOLE (a buffer of N x N, default 250 x
-// 300); the driver attaches to that console and reads it through CONOUT$
-// with ReadConsoleOutputW every 50 ms. Files in DIR (UTF-8 JSON):
-//   started.json  {"pid": the program's process ID}, once it started
+// 300); the driver attaches to that console, gives it a font that shows
+// Chinese text where this Windows has one, and reads it through CONOUT$
+// with ReadConsoleOutputW every 50 ms, one line a call. Files in DIR (UTF-8
+// JSON):
+//   started.json  {"pid": the program's process ID, "host": "windows" or
+//                 "wine", "chinese_fonts": [the font faces for Simplified
+//                 Chinese]}, once it started
 //   screen.json   the latest read, replaced whenever the screen changed
 //   result.json   once the program ended or was ended: exit code, why it
-//                 ended, the time from its start, the last screen read while
-//                 it ran and one read after
+//                 ended, the time from its start, the font chosen, the last
+//                 screen read while it ran and one read after
 //   screen.bmp    the desktop when the program ended (--shot)
 // A file DIR/stop, made by whoever runs the driver, ends the program.
-// A screen is {"cols", "rows": buffer rows, "title", "lines": [{"text",
-// "attrs": [one per character]}]}: a double-width character's trailing
-// cell is left out, trailing grey blanks and empty lines are dropped.
+// A screen is {"cols", "rows": buffer rows, "title", "host", "codepage",
+// "font": {"face", "truetype", "size", "shows_chinese"} or null, "lines":
+// [{"text", "attrs", "padding"}]}: a line holds every cell as read, its
+// whole attribute word included (a double-width character's halves are
+// marked COMMON_LVB_LEADING_BYTE and _TRAILING_BYTE), without the blank
+// cells at its end; "padding" counts the empty cells (character and
+// attribute 0) among those, which a raster font's read leaves at the end of
+// a line for each double-width character it gave once. Empty lines at the
+// end are dropped. tests/e2e/console_driver.py reads the forms.
 // Exit code: 0 once result.json is written, 2 usage, 3 the program did not
 // start, 4 its console could not be read.
 #include <windows.h>
@@ -72,42 +82,156 @@ void WriteSurely(const std::wstring& path, const std::string& data) {
   for (int attempt = 0; attempt < 200 && !WriteAtomically(path, data); ++attempt) Sleep(25);
 }
 
-std::string ReadScreen(HANDLE out) {
+bool OnWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// The console font calls, looked up: not every Windows (or Wine) has them.
+using FontCall = BOOL(WINAPI*)(HANDLE, BOOL, PCONSOLE_FONT_INFOEX);
+
+FontCall ConsoleFontCall(const char* name) {
+  return reinterpret_cast<FontCall>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+}
+
+struct Face {
+  std::wstring name;
+  bool fixed;
+  bool truetype;
+};
+
+int CALLBACK AddFace(const LOGFONTW* font, const TEXTMETRICW*, DWORD type, LPARAM param) {
+  auto* faces = reinterpret_cast<std::vector<Face>*>(param);
+  const std::wstring name = font->lfFaceName;
+  if (name.empty() || name[0] == L'@') return 1;   // the vertical forms
+  for (const Face& face : *faces)
+    if (face.name == name) return 1;
+  faces->push_back({name, (font->lfPitchAndFamily & 3) == FIXED_PITCH,
+                    (type & TRUETYPE_FONTTYPE) != 0});
+  return 1;
+}
+
+// The font faces this Windows has for Simplified Chinese text.
+std::vector<Face> ChineseFaces() {
+  std::vector<Face> faces;
+  HDC screen = GetDC(nullptr);
+  if (!screen) return faces;
+  LOGFONTW wanted{};
+  wanted.lfCharSet = GB2312_CHARSET;
+  EnumFontFamiliesExW(screen, &wanted, AddFace, reinterpret_cast<LPARAM>(&faces), 0);
+  ReleaseDC(nullptr, screen);
+  return faces;
+}
+
+// The face a Chinese console shows, else another fixed-pitch TrueType one
+// for Chinese; empty when there is none.
+std::wstring ConsoleFace(const std::vector<Face>& faces) {
+  for (const wchar_t* wanted : {L"\u65B0\u5B8B\u4F53", L"NSimSun", L"\u5B8B\u4F53", L"SimSun"})
+    for (const Face& face : faces)
+      if (face.name == wanted && face.truetype) return face.name;
+  for (const Face& face : faces)
+    if (face.fixed && face.truetype) return face.name;
+  return {};
+}
+
+bool SetFace(HANDLE out, const std::wstring& face) {
+  FontCall set = ConsoleFontCall("SetCurrentConsoleFontEx");
+  if (!set || face.empty()) return false;
+  CONSOLE_FONT_INFOEX font{};
+  font.cbSize = sizeof font;
+  font.dwFontSize.Y = 16;
+  font.FontFamily = FF_DONTCARE;
+  font.FontWeight = FW_NORMAL;
+  lstrcpynW(font.FaceName, face.c_str(), LF_FACESIZE);
+  return set(out, FALSE, &font) != 0;
+}
+
+// The console's font; known false when it cannot be read.
+struct Font {
+  bool known = false;
+  std::wstring face;
+  bool truetype = false;
+  COORD size{};
+};
+
+Font CurrentFont(HANDLE out) {
+  Font font;
+  FontCall get = ConsoleFontCall("GetCurrentConsoleFontEx");
+  CONSOLE_FONT_INFOEX info{};
+  info.cbSize = sizeof info;
+  if (!get || !get(out, FALSE, &info)) return font;
+  font.known = true;
+  font.face = info.FaceName;
+  font.truetype = (info.FontFamily & TMPF_TRUETYPE) != 0;
+  font.size = info.dwFontSize;
+  return font;
+}
+
+bool ShowsChinese(const Font& font, const std::vector<Face>& faces) {
+  for (const Face& face : faces)
+    if (face.name == font.face) return true;
+  return false;
+}
+
+// {"face", "truetype", "size", "shows_chinese"} of the console's font, or null.
+std::string FontJson(const Font& font, const std::vector<Face>& faces) {
+  if (!font.known) return "null";
+  return "{\"face\":" + Json(font.face) + ",\"truetype\":" + (font.truetype ? "true" : "false") +
+         ",\"size\":[" + Number(font.size.X) + "," + Number(font.size.Y) +
+         "],\"shows_chinese\":" + (ShowsChinese(font, faces) ? "true" : "false") + "}";
+}
+
+// One line of cells as JSON: every cell up to the last that is neither
+// blank nor empty, and how many empty ones were among those after it.
+std::string LineJson(const CHAR_INFO* cells, SHORT cols) {
+  size_t end = static_cast<size_t>(cols);
+  int padding = 0;
+  for (; end > 0; --end) {
+    const CHAR_INFO& cell = cells[end - 1];
+    if (cell.Char.UnicodeChar == 0 && cell.Attributes == 0) ++padding;
+    else if (!(cell.Char.UnicodeChar == L' ' && cell.Attributes == 0x07)) break;
+  }
+  std::wstring text;
+  std::string attrs;
+  for (size_t x = 0; x < end; ++x) {
+    text += cells[x].Char.UnicodeChar;
+    attrs += (x ? "," : "") + Number(cells[x].Attributes);
+  }
+  std::string line = "{\"text\":" + Json(text) + ",\"attrs\":[" + attrs + "]";
+  if (padding) line += ",\"padding\":" + Number(padding);
+  return line + "}";
+}
+
+// The screen buffer, one line a call: a raster font's read moves the rest
+// of the region left past each double-width character it gives once, so a
+// region of several lines would shift every line after the first.
+std::string ReadScreen(HANDLE out, const std::vector<Face>& faces, SHORT& lastUsed) {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (!GetConsoleScreenBufferInfo(out, &info)) return {};
   const SHORT cols = info.dwSize.X, rows = info.dwSize.Y;
+  // Lines below the cursor, the window and any line written before are blank.
+  SHORT last = info.dwCursorPosition.Y;
+  if (info.srWindow.Bottom > last) last = info.srWindow.Bottom;
+  if (lastUsed > last) last = lastUsed;
+  if (last >= rows) last = static_cast<SHORT>(rows - 1);
   std::vector<std::string> lines;
-  const SHORT chunk = static_cast<SHORT>(cols > 0 ? (16000 / cols > 0 ? 16000 / cols : 1) : 1);
-  std::vector<CHAR_INFO> cells;
-  for (SHORT top = 0; top < rows; top = static_cast<SHORT>(top + chunk)) {
-    const SHORT height = static_cast<SHORT>(rows - top < chunk ? rows - top : chunk);
-    cells.assign(static_cast<size_t>(cols) * height, CHAR_INFO{});
-    SMALL_RECT region{0, top, static_cast<SHORT>(cols - 1), static_cast<SHORT>(top + height - 1)};
-    if (!ReadConsoleOutputW(out, cells.data(), COORD{cols, height}, COORD{0, 0}, &region))
-      return {};
-    for (SHORT y = 0; y < height; ++y) {
-      std::wstring text;
-      std::vector<int> attrs;
-      for (SHORT x = 0; x < cols; ++x) {
-        const CHAR_INFO& cell = cells[static_cast<size_t>(y) * cols + x];
-        if (cell.Attributes & COMMON_LVB_TRAILING_BYTE) continue;
-        text += cell.Char.UnicodeChar ? cell.Char.UnicodeChar : L' ';
-        attrs.push_back(cell.Attributes & 0xFF);
-      }
-      while (!text.empty() && text.back() == L' ' && attrs.back() == 0x07) {
-        text.pop_back();
-        attrs.pop_back();
-      }
-      std::string line = "{\"text\":" + Json(text) + ",\"attrs\":[";
-      for (size_t i = 0; i < attrs.size(); ++i) line += (i ? "," : "") + Number(attrs[i]);
-      lines.push_back(line + "]}");
-    }
+  std::vector<CHAR_INFO> cells(static_cast<size_t>(cols));
+  const std::string empty = "{\"text\":\"\",\"attrs\":[]}";
+  for (SHORT y = 0; y <= last; ++y) {
+    cells.assign(static_cast<size_t>(cols), CHAR_INFO{});
+    SMALL_RECT region{0, y, static_cast<SHORT>(cols - 1), y};
+    if (!ReadConsoleOutputW(out, cells.data(), COORD{cols, 1}, COORD{0, 0}, &region)) return {};
+    lines.push_back(LineJson(cells.data(), cols));
+    if (lines.back() != empty && y > lastUsed) lastUsed = y;
   }
-  while (!lines.empty() && lines.back() == "{\"text\":\"\",\"attrs\":[]}") lines.pop_back();
+  while (!lines.empty() && lines.back() == empty) lines.pop_back();
   wchar_t title[1024] = {};
   GetConsoleTitleW(title, 1024);
   std::string json = "{\"cols\":" + Number(cols) + ",\"rows\":" + Number(rows) +
-                     ",\"title\":" + Json(title) + ",\"lines\":[";
+                     ",\"title\":" + Json(title) + ",\"host\":" +
+                     (OnWine() ? "\"wine\"" : "\"windows\"") +
+                     ",\"codepage\":" + Number(GetConsoleOutputCP()) +
+                     ",\"font\":" + FontJson(CurrentFont(out), faces) + ",\"lines\":[";
   for (size_t i = 0; i < lines.size(); ++i) json += (i ? ",\n" : "\n") + lines[i];
   return json + "]}";
 }
@@ -190,6 +314,11 @@ int main() {
   std::wstring line;
   for (const std::wstring& arg : options.command) line += (line.empty() ? L"" : L" ") + Quote(arg);
 
+  const std::vector<Face> faces = ChineseFaces();
+  const std::wstring face = ConsoleFace(faces);
+  std::string names;
+  for (const Face& f : faces) names += (names.empty() ? "" : ",") + Json(f.name);
+
   // The driver's own console (if any) is let go: it reads the program's only.
   FreeConsole();
   STARTUPINFOW startup{};
@@ -205,7 +334,9 @@ int main() {
     return 3;
   }
   CloseHandle(process.hThread);
-  WriteSurely(dir + L"started.json", "{\"pid\":" + Number(process.dwProcessId) + "}\n");
+  WriteSurely(dir + L"started.json", "{\"pid\":" + Number(process.dwProcessId) + ",\"host\":" +
+                                         (OnWine() ? "\"wine\"" : "\"windows\"") +
+                                         ",\"chinese_fonts\":[" + names + "]}\n");
 
   // The program's console exists once its start-up made it.
   const ULONGLONG start = GetTickCount64();
@@ -214,6 +345,7 @@ int main() {
          WaitForSingleObject(process.hProcess, 5) == WAIT_TIMEOUT) {
   }
   HANDLE out = INVALID_HANDLE_VALUE;
+  bool fontSet = false, fontSetAgain = false;
   if (attached) {
     SetConsoleCtrlHandler(nullptr, TRUE);
     out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -224,15 +356,19 @@ int main() {
       SetConsoleScreenBufferSize(out, COORD{info.dwSize.X < options.cols ? options.cols : info.dwSize.X,
                                             info.dwSize.Y < options.rows ? options.rows : info.dwSize.Y});
     }
+    // A font that shows the program's Chinese text, and two cells marked
+    // leading and trailing for each double-width character read.
+    if (out != INVALID_HANDLE_VALUE) fontSet = SetFace(out, face);
   }
 
   std::string running, shown;
   bool stopped = false, timedOut = false;
+  SHORT lastUsed = 0;
   for (;;) {
     const bool ended = WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0;
     if (ended) break;
     if (out != INVALID_HANDLE_VALUE) {
-      std::string screen = ReadScreen(out);
+      std::string screen = ReadScreen(out, faces, lastUsed);
       if (!screen.empty()) running = screen;
       if (!screen.empty() && screen != shown && WriteAtomically(dir + L"screen.json", screen + "\n"))
         shown = screen;
@@ -248,7 +384,14 @@ int main() {
     }
   }
   const ULONGLONG elapsed = GetTickCount64() - start;
-  std::string after = out != INVALID_HANDLE_VALUE ? ReadScreen(out) : std::string();
+  // A program that changed the console's code page and back may leave it
+  // with the code page's own font: a raster one, or one without Chinese.
+  if (out != INVALID_HANDLE_VALUE && !face.empty()) {
+    const Font font = CurrentFont(out);
+    if (!font.truetype || !ShowsChinese(font, faces)) fontSetAgain = SetFace(out, face);
+  }
+  std::string after =
+      out != INVALID_HANDLE_VALUE ? ReadScreen(out, faces, lastUsed) : std::string();
   DWORD code = STILL_ACTIVE;
   GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hProcess);
@@ -259,6 +402,9 @@ int main() {
                        ",\"stopped\":" + (stopped ? "true" : "false") +
                        ",\"timed_out\":" + (timedOut ? "true" : "false") +
                        ",\"attached\":" + (attached ? "true" : "false") +
+                       ",\"font_chosen\":" + (face.empty() ? "null" : Json(face)) +
+                       ",\"font_set\":" + (fontSet ? "true" : "false") +
+                       ",\"font_set_again\":" + (fontSetAgain ? "true" : "false") +
                        ",\"running\":" + (running.empty() ? "null" : running) +
                        ",\"after\":" + (after.empty() ? "null" : after) + "}\n";
   WriteSurely(dir + L"result.json", result);

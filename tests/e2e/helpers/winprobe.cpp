@@ -13,9 +13,16 @@
 //   winprobe temp               the temporary-files folder (GetTempPathW)
 //   winprobe chinese-fonts      one line per font family the desktop has for
 //                               Simplified Chinese text (GB2312_CHARSET)
+//   winprobe folders            one line per folder the shell's windows show
+//                               (IShellWindows; a File Explorer tab each):
+//                               hwnd, folder (a file system path or ""), url
 #include <windows.h>
 
 #include "json_text.h"
+#include <exdisp.h>
+#include <servprov.h>
+#include <shlguid.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <cstdlib>
@@ -158,6 +165,82 @@ int ListChineseFonts() {
   return 0;
 }
 
+// Releases a COM interface when it goes out of scope.
+template <typename T>
+struct Held {
+  T* p = nullptr;
+  ~Held() {
+    if (p) p->Release();
+  }
+  void** out() { return reinterpret_cast<void**>(&p); }
+};
+
+// The file system folder a shell window shows, by its view; "" for another
+// kind of place.
+std::wstring FolderShown(IWebBrowserApp* app) {
+  Held<IServiceProvider> provider;
+  Held<IShellBrowser> browser;
+  Held<IShellView> view;
+  Held<IFolderView> folderView;
+  Held<IPersistFolder2> folder;
+  if (FAILED(app->QueryInterface(IID_IServiceProvider, provider.out())) ||
+      FAILED(provider.p->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.out())) ||
+      FAILED(browser.p->QueryActiveShellView(&view.p)) ||
+      FAILED(view.p->QueryInterface(IID_IFolderView, folderView.out())) ||
+      FAILED(folderView.p->GetFolder(IID_IPersistFolder2, folder.out())))
+    return {};
+  PIDLIST_ABSOLUTE pidl = nullptr;
+  if (FAILED(folder.p->GetCurFolder(&pidl)) || !pidl) return {};
+  std::wstring path(32768, L'\0');
+  if (!SHGetPathFromIDListEx(pidl, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT))
+    path.clear();
+  CoTaskMemFree(pidl);
+  path.resize(wcslen(path.c_str()));
+  return path;
+}
+
+int ListShellFolders() {
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (FAILED(init)) {
+    Print("{\"error\":\"CoInitializeEx failed\",\"code\":" + Number(static_cast<ULONG>(init)) + "}");
+    return 1;
+  }
+  int status = 0;
+  {
+    Held<IShellWindows> windows;
+    HRESULT hr = CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows,
+                                  windows.out());
+    long count = 0;
+    if (SUCCEEDED(hr)) hr = windows.p->get_Count(&count);
+    if (FAILED(hr)) {
+      count = 0;
+      Print("{\"error\":\"no shell windows\",\"code\":" + Number(static_cast<ULONG>(hr)) + "}");
+      status = 1;
+    }
+    for (long i = 0; i < count; ++i) {
+      VARIANT index;
+      VariantInit(&index);
+      index.vt = VT_I4;
+      index.lVal = i;
+      Held<IDispatch> item;
+      Held<IWebBrowserApp> app;
+      if (FAILED(windows.p->Item(index, &item.p)) || !item.p ||
+          FAILED(item.p->QueryInterface(IID_IWebBrowserApp, app.out())))
+        continue;
+      SHANDLE_PTR hwnd = 0;
+      app.p->get_HWND(&hwnd);
+      BSTR url = nullptr;
+      std::wstring location;
+      if (SUCCEEDED(app.p->get_LocationURL(&url)) && url) location = url;
+      SysFreeString(url);
+      Print("{\"hwnd\":" + Number(static_cast<ULONG_PTR>(hwnd)) + ",\"folder\":" +
+            Json(FolderShown(app.p)) + ",\"url\":" + Json(location) + "}");
+    }
+  }
+  CoUninitialize();
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -182,7 +265,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "chinese-fonts") return ListChineseFonts();
+  if (command == "folders") return ListShellFolders();
   Print("{\"error\":\"usage: winprobe procs|windows|end PID...|close PID...|closewindow HWND...|temp|"
-        "chinese-fonts\"}");
+        "chinese-fonts|folders\"}");
   return 2;
 }
