@@ -76,6 +76,8 @@ echo tg-vm32 >"$root/etc/hostname"'
 
 packages=linux-image-amd64,initramfs-tools,kmod,wine64,libwine,locales,xvfb,python3,python3-pyte
 packages+=,openssh-server,iproute2,procps,util-linux,tini,fonts-wqy-microhei,osslsigncode,openssl,python3-pefile
+# chattr, for the cases that make a folder nobody may change
+packages+=,e2fsprogs
 if ! mmdebstrap --quiet --variant=apt --include="$packages" \
     --customize-hook="$hook" trixie "$work/root" "deb $mirror trixie main" \
     >"$cache/build.log" 2>&1; then

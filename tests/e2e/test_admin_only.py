@@ -25,7 +25,10 @@ REFUSED_TO_ADMINISTRATOR = ('游戏所在的文件夹拒绝修改（错误代码
 
 
 def chattr(flag, *paths):
-    return subprocess.run(['chattr', flag, *paths], capture_output=True, text=True)
+    try:
+        return subprocess.run(['chattr', flag, *paths], capture_output=True, text=True)
+    except FileNotFoundError:
+        return subprocess.CompletedProcess(['chattr'], 127, '', 'chattr is not installed')
 
 
 class AdminOnlyTest(sc.InstallRunTest):
