@@ -133,23 +133,28 @@ ManagedFiles LookAtManaged(Run& run, const Text& label) {
 
 // What is on disk after an elevated part that did not replace the assembly,
 // compared with before it ran: nothing changed, an original kept (where),
-// or something else left.
+// something else left, or not known (a look-up failed).
 Text WhatIsOnDisk(Run& run, const ManagedFiles& before, const Text& label) {
   const ManagedFiles after = LookAtManaged(run, label);
   Text kept;
-  bool other = false;
+  bool other = false, unknown = false;
   for (std::size_t i = 0; i < after.entries.size(); ++i) {
     const auto& [path, now] = after.entries[i];
-    if (now == before.entries[i].second) continue;
-    if (i >= 4 && now.found() && !before.entries[i].second.found())
-      kept = path;
-    else
-      other = true;
+    const FileLookup& was = before.entries[i].second;
+    if (now.state == FileLookup::kFailed || was.state == FileLookup::kFailed) {
+      unknown = true;
+    } else if (now != was) {
+      if (i >= 4 && now.found() && was.missing())
+        kept = path;
+      else
+        other = true;
+    }
   }
   if (!kept.empty())
     return ConcatTexts("。游戏文件未被替换，原版已另存为 ", ShownText(run.api, kept),
                        other ? "，另有未完成的临时文件留在游戏文件夹中（下次运行时清除）。" : "。");
   if (other) return "。游戏文件未被替换，游戏文件夹中留下了未完成的临时文件（下次运行时清除）。";
+  if (unknown) return "。游戏文件未被替换。";
   return "，游戏文件未作任何改动。";
 }
 

@@ -31,6 +31,7 @@ struct Outcome {
   std::string failedCall;
   std::vector<std::string> failableNames;
   std::set<std::string> failedCalls;
+  std::string elevation;  // what the run said after its elevated part, when it asked
 };
 
 // How the faults are laid out around the `failAt`-th failable call.
@@ -106,6 +107,9 @@ Outcome RunOnce(std::deque<int> answers, long failAt, bool window = true,
     if (line.text.starts_with("执行过程[")) out.steps.push_back(line.text.substr(line.text.size() - 4, 2));
   for (const auto& box : machine.dialogs.shown)
     if (box.text.starts_with("程序执行过程中出现错误！")) out.failureReport = box.text;
+  const auto lines = scenario::Lines(machine.console);
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+    if (lines[i].text.starts_with("游戏所在的文件夹需要管理员权限")) out.elevation = lines[i + 1].text;
   return out;
 }
 
@@ -148,6 +152,19 @@ void CheckInvariant(const Outcome& out, const std::string& original, const std::
     EXPECT_FALSE(said && backedUp);
   } else if (out.steps.size() == 2 && !out.failedCalls.count("MessageBoxTimeoutA")) {
     EXPECT_TRUE(said && backedUp) << "a failed step went unreported";
+  }
+  // What the run said of the disk after its elevated part is what is there.
+  const auto says = [&out](const char* text) { return out.elevation.find(text) != std::string::npos; };
+  if (says("游戏文件未作任何改动")) {
+    EXPECT_EQ(out.assembly, original) << out.elevation;
+    EXPECT_EQ(out.kept, "missing");
+    EXPECT_FALSE(out.asideLeft);
+  }
+  if (says("原版已另存为")) {
+    EXPECT_EQ(out.kept, original);
+  }
+  if (says("留下了未完成的临时文件")) {
+    EXPECT_TRUE(out.asideLeft);
   }
   // Only a failing release leaves something open.
   static const std::set<std::string> kReleases = {"HeapFree", "LocalFree", "FindClose",
