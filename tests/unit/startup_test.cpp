@@ -236,14 +236,17 @@ TEST(StartupTest, AMutexRefusedToThisStartMeansARunIsGoing) {
   EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
 
-// Without the mutex the run goes on as before.
-TEST(StartupTest, AMutexThatCannotBeMadeDoesNotStopTheRun) {
+// Without its mutex a second run could work on the same files: the run
+// says so and changes nothing (ElevationTest has its screen).
+TEST(StartupTest, AMutexThatCannotBeMadeStopsTheRunBeforeAnyChange) {
   sim::Machine machine;
   scenario::Game game = scenario::InstallGame(machine, scenario::kAssemblySize);
   machine.user.answers = {scenario::kIdOk};
+  const std::string original = machine.files.Find(game.AssemblyPath())->data;
   machine.faults.Fail(win::Call::CreateMutexW);
   EXPECT_EQ(ProgramEntry(machine), 0);
-  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload(scenario::kLabel)->bytes());
+  EXPECT_EQ(machine.files.Find(game.AssemblyPath())->data, original);
+  EXPECT_EQ(machine.files.changes(), 0);
 }
 
 TEST(RuntimeErrorTest, ReportSkipsTheCleanupRoutines) {
