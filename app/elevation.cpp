@@ -106,17 +106,18 @@ win::DWORD ParentId(win::Api& api) {
   return static_cast<win::DWORD>(info.InheritedFromUniqueProcessId);
 }
 
-// The run that asked is this copy's parent, running, started before it and
-// at the time it said, and the same program file.
-bool AskedByOwnRun(win::Api& api, const Facts& facts) {
-  if (facts.askerId == 0 || ParentId(api) != facts.askerId) return false;
-  const UniqueHandle asker = OpenRunningProcess(api, facts.askerId);
-  if (!asker) return false;
+// The run that asked, open: this copy's parent, running, started before it
+// and at the time it said, and the same program file. Empty otherwise.
+UniqueHandle AskingRun(win::Api& api, const Facts& facts) {
+  if (facts.askerId == 0 || ParentId(api) != facts.askerId) return UniqueHandle(api, 0);
+  UniqueHandle asker = OpenRunningProcess(api, facts.askerId);
+  if (!asker) return asker;
   const std::uint64_t started = StartTime(api, asker.get());
   const Text ownImage = GetOpenProcessImagePath(api, api.GetCurrentProcess(), kPathCodePage);
-  return started != 0 && started == facts.askerStart &&
-         started < StartTime(api, api.GetCurrentProcess()) && !ownImage.empty() &&
-         GetOpenProcessImagePath(api, asker.get(), kPathCodePage) == ownImage;
+  if (!(started != 0 && started == facts.askerStart && started < StartTime(api, api.GetCurrentProcess()) &&
+        !ownImage.empty() && GetOpenProcessImagePath(api, asker.get(), kPathCodePage) == ownImage))
+    asker.reset();
+  return asker;
 }
 
 bool SameNameAnyCase(std::string_view name, std::string_view lower) {
@@ -168,8 +169,11 @@ class HeldFolders {
     for (std::size_t end = units.find(u'\\', 3); held_ && end != std::u16string::npos;
          end = units.find(u'\\', end + 1))
       held_ = Hold(api, units.substr(0, end));
+    if (held_) last_ = units.substr(0, units.size() - 1);
   }
   bool held() const { return held_; }
+  // The last folder, without its "\\".
+  const std::u16string& last() const { return last_; }
 
  private:
   bool Hold(win::Api& api, const std::u16string& folder) {
@@ -185,12 +189,39 @@ class HeldFolders {
     return true;
   }
   std::vector<UniqueFileHandle> handles_;
+  std::u16string last_;
   bool held_ = false;
 };
 
+// Whether the account of the run that asked may change `folder` (add or
+// remove what is in it, make it a link, or give itself those rights); true
+// too when that cannot be told. Whoever may change the folder can swap a
+// name in it for a link between this copy's checks and its writes.
+bool AskerMayChange(win::Api& api, win::HANDLE asker, const std::u16string& folder) {
+  static constexpr win::DWORD kRights[] = {win::FILE_ADD_FILE, win::FILE_ADD_SUBDIRECTORY, win::FILE_DELETE_CHILD,
+                                           win::FILE_WRITE_ATTRIBUTES, win::WRITE_DAC, win::WRITE_OWNER};
+  win::HANDLE token = 0;
+  if (!api.OpenProcessToken(asker, win::TOKEN_QUERY | win::TOKEN_DUPLICATE, &token)) return true;
+  const UniqueHandle owned(api, token);
+  if (!api.ImpersonateLoggedOnUser(token)) return true;
+  bool may = false;
+  for (const win::DWORD right : kRights) {
+    const UniqueFileHandle probe(
+        api, api.CreateFileW(folder.c_str(), right, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+                             win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT));
+    if (probe || api.GetLastError() != win::ERROR_ACCESS_DENIED) {
+      may = true;
+      break;
+    }
+  }
+  // A thread still acting as the other account does nothing more.
+  return !api.RevertToSelf() || may;
+}
+
 int ElevatedPart(win::Api& api, win::WCHAR** argv, int count) {
   const std::optional<Facts> facts = ReadFacts(argv, count);
-  if (!facts || !AskedByOwnRun(api, *facts)) return static_cast<int>(kElevatedRefused);
+  const UniqueHandle asker = facts ? AskingRun(api, *facts) : UniqueHandle(api, 0);
+  if (!asker) return static_cast<int>(kElevatedRefused);
   const PayloadBlob* payload = FindPayload(facts->label);
   if (!payload) return static_cast<int>(kElevatedRefused);
   const Text folder = RunningGameFolder(api, *facts);
@@ -199,6 +230,7 @@ int ElevatedPart(win::Api& api, win::WCHAR** argv, int count) {
   const Text assemblyPath = GameAssemblyPath(folder);
   const HeldFolders held(api, PathFolderPart(assemblyPath));
   if (!held.held()) return static_cast<int>(kElevatedLinked);
+  if (AskerMayChange(api, asker.get(), held.last())) return static_cast<int>(kElevatedMayChange);
   if (!PayloadIsIntact(facts->label)) return static_cast<int>(kElevatedDamaged);
   const PatchedAssemblies patches = GamePatches();
   // An original an earlier run set aside goes back first: the size the run

@@ -36,6 +36,9 @@ inline constexpr win::DWORD kElevatedNotLocal = 0x20000005;
 inline constexpr win::DWORD kElevatedLinked = 0x20000006;
 // The assembly is no longer the one the run identified.
 inline constexpr win::DWORD kElevatedChanged = 0x20000007;
+// The asking run's account may change the Managed folder (or it could not
+// be told): a folder it may change takes no administrator's work.
+inline constexpr win::DWORD kElevatedMayChange = 0x20000008;
 
 // How long the run waits for the elevated part before it says it still
 // waits (and waits on): the part's lock waits are bounded well within this.

@@ -181,6 +181,9 @@ std::pair<Text, Text> WhyNotReplaced(const ElevationResult& asked) {
       return {"游戏所在的路径中有联接点或符号链接，为安全起见不予修改", "请把游戏移到普通文件夹中后再试。"};
     case kElevatedDamaged: return {"补丁程序已损坏（内置的补丁文件校验不符）", "请重新下载本程序。"};
     case kElevatedChanged: return {"Assembly-CSharp.dll已不是刚才识别的文件", "请重新运行本程序。"};
+    case kElevatedMayChange:
+      return {"游戏的文件夹不用管理员权限也能修改，为安全起见，以管理员权限运行的部分不予修改",
+              "修改被拒绝可能是安全软件所致，请检查安全软件的设置后再试。"};
     case kElevatedFailed: return {"以管理员权限修改游戏文件也未成功", kBlocked};
     default: break;
   }

@@ -121,6 +121,7 @@ struct FILETIME {
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
 };
+constexpr DWORD TOKEN_DUPLICATE = 0x0002;
 constexpr DWORD TOKEN_QUERY = 0x0008;
 constexpr int TokenElevation = 20;
 struct TOKEN_ELEVATION {
@@ -177,6 +178,14 @@ constexpr DWORD FILE_SHARE_READ = 0x1;
 constexpr DWORD FILE_SHARE_WRITE = 0x2;
 // Folders held open while the elevated part works in them.
 constexpr DWORD FILE_LIST_DIRECTORY = 0x0001;
+// Rights over a folder that change what is in it, or who may.
+constexpr DWORD FILE_ADD_FILE = 0x0002;
+constexpr DWORD FILE_ADD_SUBDIRECTORY = 0x0004;
+constexpr DWORD FILE_DELETE_CHILD = 0x0040;
+constexpr DWORD FILE_WRITE_ATTRIBUTES = 0x0100;
+constexpr DWORD WRITE_DAC = 0x00040000;
+constexpr DWORD WRITE_OWNER = 0x00080000;
+constexpr DWORD FILE_SHARE_DELETE = 0x4;
 constexpr DWORD FILE_READ_ATTRIBUTES = 0x0080;
 constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;

@@ -120,6 +120,12 @@ win::BOOL Backend::OpenProcessToken(win::HANDLE process, win::DWORD access, win:
   return ok;
 }
 
+win::BOOL Backend::ImpersonateLoggedOnUser(win::HANDLE token) {
+  return ::ImpersonateLoggedOnUser(To<::HANDLE>(token));
+}
+
+win::BOOL Backend::RevertToSelf() { return ::RevertToSelf(); }
+
 win::BOOL Backend::GetTokenInformation(win::HANDLE token, int infoClass, void* info, win::DWORD length,
                                        win::DWORD* returnLength) {
   ::DWORD needed = 0;

@@ -75,8 +75,14 @@ DWORD FolderInto(const std::string& folder, char* buffer, DWORD size) {
 
 // ---------------------------------------------------------------- files
 
+bool Model::ActsAsAdministrator() {
+  if (self.impersonated == 0 || self.impersonated == self.processId) return self.elevated;
+  const ProcessTable::Process* process = processes.Find(self.impersonated);
+  return process && process->elevated;
+}
+
 bool Model::NeedsAdministrator(const Node* node) {
-  if (!node || !node->adminOnly || self.elevated) return false;
+  if (!node || !node->adminOnly || ActsAsAdministrator()) return false;
   SetLastError(win::ERROR_ACCESS_DENIED);
   return true;
 }
@@ -233,6 +239,12 @@ HANDLE Model::CreateFileW(const WCHAR* path, DWORD access, DWORD shareMode, DWOR
     SetLastError(win::ERROR_ACCESS_DENIED);
     return win::INVALID_HANDLE_VALUE;
   }
+  // A right to change the folder is granted only where the rights allow it.
+  constexpr DWORD kDelete = 0x00010000, kGenericAll = 0x10000000;
+  constexpr DWORD kChanging = win::FILE_ADD_FILE | win::FILE_ADD_SUBDIRECTORY | win::FILE_DELETE_CHILD |
+                              win::FILE_WRITE_ATTRIBUTES | win::WRITE_DAC | win::WRITE_OWNER | kDelete |
+                              win::GENERIC_WRITE | kGenericAll;
+  if ((access & kChanging) && NeedsAdministrator(node)) return win::INVALID_HANDLE_VALUE;
   SetLastError(win::ERROR_SUCCESS);
   return NewHandle(kFile, reinterpret_cast<std::uintptr_t>(new OpenFile{FileSystem::Key(full), access, 0}));
 }

@@ -75,6 +75,9 @@ struct SelfProcess {
   bool elevated = false;
   // The account it runs as: another account's named objects refuse it.
   std::string account = "Player";
+  // The process whose token its thread impersonates (0: none): the files
+  // see that process's rights.
+  DWORD impersonated = 0;
   // The process that started it, and when it was started (FILETIME units).
   DWORD parentId = 1200;
   unsigned long long startTime = 134000000000000000ull;
@@ -396,6 +399,9 @@ class Model final : public win::Api {
   // True, with ERROR_ACCESS_DENIED set, when `node` is one only an
   // administrator may change and the program runs without those rights.
   bool NeedsAdministrator(const FileSystem::Node* node);
+  // Whether the files see an administrator: the program's own rights, or
+  // those of the process whose token its thread impersonates.
+  bool ActsAsAdministrator();
   // True, with ERROR_PATH_NOT_FOUND set, for a null or empty path.
   template <typename Char>
   bool NoPath(const Char* path) {

@@ -413,6 +413,23 @@ BOOL Model::OpenProcessToken(HANDLE process, DWORD, HANDLE* token) {
   return win::TRUE;
 }
 
+// The program's one thread takes the rights of the token's process (an
+// administrator's or not); the token's own access is not checked.
+BOOL Model::ImpersonateLoggedOnUser(HANDLE token) {
+  const HandleEntry* entry = Handle(token, kToken);
+  if (!entry) {
+    SetLastError(win::ERROR_INVALID_HANDLE);
+    return win::FALSE;
+  }
+  self.impersonated = static_cast<DWORD>(entry->object);
+  return win::TRUE;
+}
+
+BOOL Model::RevertToSelf() {
+  self.impersonated = 0;
+  return win::TRUE;
+}
+
 BOOL Model::GetTokenInformation(HANDLE token, int infoClass, void* info, DWORD length,
                                 DWORD* returnLength) {
   const HandleEntry* entry = Handle(token, kToken);

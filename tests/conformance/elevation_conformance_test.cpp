@@ -157,4 +157,28 @@ TEST_F(HeldFolderTest, AFolderHeldOpenStaysWhereItIs) {
   EXPECT_TRUE(api().MoveFileExW(wide.c_str(), away.c_str(), 0)) << LastError(api());
 }
 
+// Acting as the account of a process's token, the program may change a
+// folder that account made; a folder it may not change refuses each of
+// those rights with access denied (not shown here: a temporary folder is
+// the account's own). The thread reverts to its own rights.
+TEST_F(HeldFolderTest, AFolderItsOwnAccountMayChange) {
+  const Text folder = root_ + "Managed";
+  ASSERT_TRUE(MakeDirectoryTree(api(), folder, kCodePage));
+  const std::u16string wide = Wide(folder);
+  win::HANDLE token = 0;
+  ASSERT_TRUE(api().OpenProcessToken(api().GetCurrentProcess(), win::TOKEN_QUERY | win::TOKEN_DUPLICATE, &token))
+      << LastError(api());
+  UniqueHandle owned(api(), token);
+  ASSERT_TRUE(api().ImpersonateLoggedOnUser(token)) << LastError(api());
+  for (const win::DWORD right : {win::FILE_ADD_FILE, win::FILE_ADD_SUBDIRECTORY, win::FILE_DELETE_CHILD,
+                                 win::FILE_WRITE_ATTRIBUTES, win::WRITE_DAC}) {
+    UniqueFileHandle probe(api(), api().CreateFileW(wide.c_str(), right,
+                                                    win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+                                                    win::OPEN_EXISTING,
+                                                    win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT));
+    EXPECT_TRUE(probe) << right << ": " << LastError(api());
+  }
+  EXPECT_TRUE(api().RevertToSelf()) << LastError(api());
+}
+
 }  // namespace

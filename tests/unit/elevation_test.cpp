@@ -445,7 +445,7 @@ struct ElevatedStart {
   ProtectedRun run;
   win::DWORD askerId = 0;
 
-  ElevatedStart() {
+  explicit ElevatedStart(bool adminOnly = true) : run(adminOnly) {
     auto& m = run.machine;
     m.self.elevated = true;
     askerId = m.processes.Add("ThistlegardenPatch.exe", m.processes.selfImagePath);
@@ -593,6 +593,63 @@ TEST(ElevatedPartTest, AnotherProgramCannotAimIt) {
   }
   EXPECT_EQ(m.files.Find("C:\\Program Files\\Victim\\Thistlegarden_Data\\Managed\\Assembly-CSharp.dll")->data,
             std::string(3240100, 'v'));
+}
+
+// A Managed folder the asking run's account may change gets no
+// administrator's work: whoever may change it can turn a name in it (or the
+// folder itself, once emptied) into a link between the copy's checks and
+// its writes, and send the kept original, which it wrote itself, anywhere.
+// So for the game's own folder, a game-named program's folder in the
+// player's downloads, and the assembly swapped for a link: nothing changes.
+TEST(ElevatedPartTest, AFolderTheAskingAccountMayChangeGetsNoWork) {
+  {
+    SCOPED_TRACE("the game's own Managed folder");
+    ElevatedStart start(false);
+    EXPECT_EQ(start.Start(start.Arguments()), static_cast<int>(kElevatedMayChange));
+    start.ExpectUntouched();
+    EXPECT_EQ(start.run.Assembly(), start.run.original);
+  }
+  {
+    SCOPED_TRACE("a game-named program in the downloads");
+    ElevatedStart start;
+    auto& m = start.run.machine;
+    const std::string fake = "C:\\Users\\Player\\Downloads\\g\\";
+    m.files.AddFile(fake + "Thistlegarden.exe", "MZ");
+    m.files.AddDirectory(fake + "Thistlegarden_Data\\Managed");
+    m.files.AddFile(fake + "Thistlegarden_Data\\Managed\\Assembly-CSharp.dll", std::string(kSize, 'e'));
+    const win::DWORD id =
+        m.processes.Add("Thistlegarden.exe", u"\\Device\\HarddiskVolume3\\Users\\Player\\Downloads\\g\\Thistlegarden.exe");
+    start.run.game.processId = id;
+    EXPECT_EQ(start.Start(start.Arguments()), static_cast<int>(kElevatedMayChange));
+    start.ExpectUntouched();
+    EXPECT_EQ(m.files.Find(fake + "Thistlegarden_Data\\Managed\\Assembly-CSharp.dll")->data, std::string(kSize, 'e'));
+  }
+}
+
+// A run whose writes something refused though the folder's rights let the
+// player change it (a security program's guard): the copy does nothing and
+// the player is told why in words, not by a number.
+TEST(ElevationTest, AFolderThePlayerMayChangeIsToldInWords) {
+  struct Guarded : win::ApiWrapper {
+    sim::Machine& machine;
+    explicit Guarded(sim::Machine& m) : win::ApiWrapper(m), machine(m) {}
+    win::HANDLE CreateFileA(const char* path, win::DWORD access, win::DWORD share, win::DWORD disposition,
+                            win::DWORD attributes) override {
+      if (std::string_view(path).find("Managed") != std::string_view::npos && disposition != win::OPEN_EXISTING) {
+        SetLastError(win::ERROR_ACCESS_DENIED);
+        return win::INVALID_HANDLE_VALUE;
+      }
+      return win::ApiWrapper::CreateFileA(path, access, share, disposition, attributes);
+    }
+  };
+  ProtectedRun run(false);
+  Guarded guarded(run.machine);
+  EXPECT_EQ(ProgramEntry(guarded), 0);
+  EXPECT_EQ(run.machine.elevation.requests.size(), 1u);
+  EXPECT_EQ(run.StepLines(),
+            FailedSteps(std::string("游戏的文件夹不用管理员权限也能修改，为安全起见，以管理员权限运行的部分不予修改") + kUnchanged +
+                        "修改被拒绝可能是安全软件所致，请检查安全软件的设置后再试。"));
+  ExpectNothingChanged(run);
 }
 
 // A damaged payload never reaches the game, whoever was to write it.
