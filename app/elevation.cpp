@@ -200,8 +200,14 @@ class HeldFolders {
 bool AskerMayChange(win::Api& api, win::HANDLE asker, const std::u16string& folder) {
   static constexpr win::DWORD kRights[] = {win::FILE_ADD_FILE, win::FILE_ADD_SUBDIRECTORY, win::FILE_DELETE_CHILD,
                                            win::FILE_WRITE_ATTRIBUTES, win::WRITE_DAC, win::WRITE_OWNER};
+  // Another account's token (an administrator elevating for a standard
+  // user) opens only with the debug privilege.
   win::HANDLE token = 0;
-  if (!api.OpenProcessToken(asker, win::TOKEN_QUERY | win::TOKEN_DUPLICATE, &token)) return true;
+  win::BOOL wasEnabled = win::FALSE;
+  api.RtlAdjustPrivilege(win::SE_DEBUG_PRIVILEGE, win::TRUE, win::FALSE, &wasEnabled);
+  const win::BOOL opened = api.OpenProcessToken(asker, win::TOKEN_QUERY | win::TOKEN_DUPLICATE, &token);
+  api.RtlAdjustPrivilege(win::SE_DEBUG_PRIVILEGE, wasEnabled, win::FALSE, &wasEnabled);
+  if (!opened) return true;
   const UniqueHandle owned(api, token);
   if (!api.ImpersonateLoggedOnUser(token)) return true;
   bool may = false;

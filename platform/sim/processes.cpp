@@ -403,10 +403,17 @@ BOOL Model::GetProcessTimes(HANDLE process, win::FILETIME* creation, win::FILETI
 }
 
 // Tokens carry whether the process has an administrator's rights in force.
+// Another account's token opens only with the debug privilege on.
 BOOL Model::OpenProcessToken(HANDLE process, DWORD, HANDLE* token) {
   DWORD processId = 0;
   if (!token || !ProcessOf(process, 0, &processId)) {
     if (!token) SetLastError(win::ERROR_INVALID_PARAMETER);
+    return win::FALSE;
+  }
+  const ProcessTable::Process* found = processes.Find(processId);
+  if (found && processId != self.processId && found->account != self.account &&
+      !processes.debugPrivilegeEnabled) {
+    SetLastError(win::ERROR_ACCESS_DENIED);
     return win::FALSE;
   }
   *token = NewHandle(kToken, processId);
