@@ -81,17 +81,17 @@ int ElevatedPart(win::Api& api, win::WCHAR** argv, int count) {
   if (!facts || !MutexExists(api, kOneRunMutex) ||
       !MutexExists(api, std::u16string(kHandshakePrefix) + facts->token))
     return static_cast<int>(kElevatedRefused);
-  const PayloadBlob* payload = FindPayload(facts->label);
   const Text assemblyPath = GameAssemblyPath(facts->folder);
   const FileLookup assembly = LookUpFile(api, assemblyPath);
-  if (!payload || !assembly.found() || assembly.size != facts->size)
+  if (!FindPayload(facts->label) || !assembly.found() || assembly.size != facts->size)
     return static_cast<int>(kElevatedRefused);
-  if (!PayloadIsIntact(facts->label)) return static_cast<int>(kElevatedDamaged);
+  const Bytes payload = DecodedPayload(facts->label);
+  if (payload.empty()) return static_cast<int>(kElevatedDamaged);
   const PatchedAssemblies patches = GamePatches();
   RemoveLeftovers(api, kPathCodePage, patches, facts->folder, assemblyPath);
   const ReplaceResult result = WritePatchedAssembly(api, kPathCodePage, patches, facts->folder,
                                                     assemblyPath, facts->label, assembly,
-                                                    payload->bytes());
+                                                    payload);
   if (result) return static_cast<int>(kElevatedReplaced);
   return static_cast<int>(result.error != 0 && result.error < kElevatedReplaced ? result.error
                                                                                 : kElevatedFailed);
@@ -114,11 +114,13 @@ std::u16string OwnPath(win::Api& api) {
 }  // namespace
 
 PatchedAssemblies GamePatches() {
-  static const std::array<std::string_view, kKnownVersionCount> payloads = [] {
-    std::array<std::string_view, kKnownVersionCount> bytes;
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-      bytes[i] = FindPayload(kKnownVersions[i].label)->bytes();
-    return bytes;
+  static const std::array<PatchDigest, kKnownVersionCount> payloads = [] {
+    std::array<PatchDigest, kKnownVersionCount> digests;
+    for (std::size_t i = 0; i < digests.size(); ++i) {
+      const PayloadInfo* payload = FindPayload(kKnownVersions[i].label);
+      digests[i] = {payload->byteCount, payload->digest};
+    }
+    return digests;
   }();
   return {payloads, kKeptOriginalPart, kKeptOriginalEnd, kKeptOriginalDraftPart, kAsideSuffix};
 }
@@ -191,9 +193,7 @@ ElevationResult ReplaceAsAdministrator(win::Api& api, const Text& gameFolder, co
       return {ElevationResult::kReplaced, 0};
   }
   // What the part did is not known from it: the assembly read back tells.
-  const PayloadBlob* payload = FindPayload(label);
-  if (code != kElevatedRefused && payload &&
-      FileHolds(api, GameAssemblyPath(gameFolder), payload->bytes()))
+  if (code != kElevatedRefused && FileIsPayload(api, GameAssemblyPath(gameFolder), label))
     return {ElevationResult::kReplaced, 0};
   return {ElevationResult::kFailed, code};
 }

@@ -192,10 +192,10 @@ void PrintWhatWasFound(Run& run) {
 // Step 1, once the player agreed: what an interrupted run left is cleared,
 // then the assembly is replaced, by an elevated copy where the folder needs it.
 void Patch(Run& run, const VersionChoice& choice) {
-  const PayloadBlob* payload = FindPayload(choice.label);
-  if (!payload) return;
+  if (!FindPayload(choice.label)) return;
   // A damaged download or disk never reaches the game.
-  if (!PayloadIsIntact(choice.label)) {
+  const Bytes payload = DecodedPayload(choice.label);
+  if (payload.empty()) {
     run.log.Add("补丁文件校验", "不符：本程序已损坏");
     run.console.write(kBrightYellow, kBlack,
                       "补丁程序已损坏（内置的补丁文件校验不符），游戏文件未作任何改动。请重新下载本程序。\r\n");
@@ -205,7 +205,7 @@ void Patch(Run& run, const VersionChoice& choice) {
   RemoveLeftovers(run.api, kPathCodePage, patches, run.game.folder, run.assemblyPath);
   ReplaceResult result = WritePatchedAssembly(run.api, kPathCodePage, patches, run.game.folder,
                                               run.assemblyPath, choice.label, choice.assembly,
-                                              payload->bytes());
+                                              payload);
   if (result.outcome == ReplaceResult::kNeedsRights) result = ReplaceWithRights(run, choice);
   run.patched = static_cast<bool>(result);
   run.patchError = result.error;
@@ -282,8 +282,10 @@ void LeaveTheComparisonImages(Run& run) {
   const Text folder = ComparisonFolderPath(temp);
   MakeDirectoryTree(api, folder, kPathCodePage);
   WriteBytesToFile(api, MarkerFilePath(temp), {});
-  WriteBytesToFile(api, BeforeImagePath(temp), {BeforeImage().bytes()});
-  WriteBytesToFile(api, AfterImagePath(temp), {AfterImage().bytes()});
+  // Each image decoded as it is written; a damaged one is not written.
+  for (const auto& [path, image] : {std::pair{BeforeImagePath(temp), &BeforeImage()},
+                                    std::pair{AfterImagePath(temp), &AfterImage()}})
+    if (const Bytes bytes = DecodedPayload(*image); !bytes.empty()) WriteBytesToFile(api, path, {bytes});
   // The file manager by its full path, so that no program of that name beside
   // the installer runs instead; without the Windows folder it is not opened.
   const Text windowsFolder = SpecialFolderPath(api, kWindowsFolder);
