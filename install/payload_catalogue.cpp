@@ -1,7 +1,6 @@
 #include "install/payload_catalogue.h"
 
 #include "fsproc/file_ops.h"
-#include "install/payload_stream.h"
 #include "install/versions.h"
 #include "runtime/sha256.h"
 
@@ -55,17 +54,20 @@ constexpr std::uint64_t OffsetOf(std::size_t index) {
   return offset;
 }
 
+// A stream's method and decoded size, from its two words.
+StreamMethod MethodIn(const std::uint32_t* words) { return static_cast<StreamMethod>(words[0]); }
+
 #if TG_PAYLOADS_COMPRESSED
 constexpr PayloadBlob kAssemblyStream{tg_payload_assemblies};
-#define TG_STREAM_OF(symbol) &kAssemblyStream
-#define TG_OFFSET_OF(index) OffsetOf(index)
+#define TG_STREAM_OF(symbol, index) \
+  &kAssemblyStream, MethodIn(tg_stream_assemblies), tg_stream_assemblies[1], OffsetOf(index)
 #else
 #define TG_VERSION(symbol, label, sizeCode, otherSizeCode, file, bytes) \
   constexpr PayloadBlob kStream_##symbol{tg_payload_##symbol};
 #include TG_VERSION_TABLE
 #undef TG_VERSION
-#define TG_STREAM_OF(symbol) &kStream_##symbol
-#define TG_OFFSET_OF(index) 0
+#define TG_STREAM_OF(symbol, index) \
+  &kStream_##symbol, StreamMethod::kStored, kStream_##symbol.byteCount(), 0
 #endif
 
 enum : std::size_t {
@@ -74,35 +76,19 @@ enum : std::size_t {
 #undef TG_VERSION
 };
 
-constexpr Entry kAssemblies[] = {
+const Entry kAssemblies[] = {
 #define TG_VERSION(symbol, label, sizeCode, otherSizeCode, file, bytes) \
-  {label, {TG_STREAM_OF(symbol), TG_OFFSET_OF(kIndex_##symbol), bytes, tg_digest_##symbol}},
+  {label, {TG_STREAM_OF(symbol, kIndex_##symbol), bytes, tg_digest_##symbol}},
 #include TG_VERSION_TABLE
 #undef TG_VERSION
 };
 
 constexpr PayloadBlob kBeforeStream{tg_payload_before};
 constexpr PayloadBlob kAfterStream{tg_payload_after};
-const PayloadInfo kBeforeImage{&kBeforeStream, 0, tg_stream_before[1], tg_digest_before};
-const PayloadInfo kAfterImage{&kAfterStream, 0, tg_stream_after[1], tg_digest_after};
-
-// The method and decoded size of the stream `blob`.
-struct StreamForm {
-  StreamMethod method;
-  std::uint64_t size;
-};
-StreamForm FormOf(const PayloadBlob* blob) {
-  const auto form = [](const std::uint32_t* words) {
-    return StreamForm{static_cast<StreamMethod>(words[0]), words[1]};
-  };
-  if (blob == &kBeforeStream) return form(tg_stream_before);
-  if (blob == &kAfterStream) return form(tg_stream_after);
-#if TG_PAYLOADS_COMPRESSED
-  return form(tg_stream_assemblies);
-#else
-  return {StreamMethod::kStored, blob->byteCount()};
-#endif
-}
+const PayloadInfo kBeforeImage{&kBeforeStream, MethodIn(tg_stream_before), tg_stream_before[1], 0,
+                               tg_stream_before[1], tg_digest_before};
+const PayloadInfo kAfterImage{&kAfterStream, MethodIn(tg_stream_after), tg_stream_after[1], 0,
+                              tg_stream_after[1], tg_digest_after};
 
 const Entry* FindEntry(std::string_view label) {
   for (const Entry& entry : kAssemblies)
@@ -129,9 +115,8 @@ const unsigned char* ExpectedPayloadDigest(std::string_view label) {
 }
 
 Bytes DecodedPayload(const PayloadInfo& payload) {
-  const StreamForm form = FormOf(payload.stream);
   Bytes bytes;
-  if (!DecodeStreamPart(payload.stream->bytes(), form.method, form.size, payload.offset,
+  if (!DecodeStreamPart(payload.stream->bytes(), payload.method, payload.streamSize, payload.offset,
                         payload.byteCount, &bytes) ||
       !BytesHaveDigest(bytes, payload.digest))
     return {};

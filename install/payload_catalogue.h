@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "install/payload_stream.h"
 #include "platform/win_api.h"
 #include "runtime/types.h"
 
@@ -28,6 +29,8 @@ struct PayloadBlob {
 // What the program knows of one payload without decoding it.
 struct PayloadInfo {
   const PayloadBlob* stream;    // the embedded stream that holds it
+  StreamMethod method;          // how the stream is held
+  std::uint64_t streamSize;     // the whole stream's decoded size
   std::uint64_t offset;         // where it starts in the stream once decoded
   std::uint32_t byteCount;      // the file's size
   const unsigned char* digest;  // its SHA-256, 32 bytes

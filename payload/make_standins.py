@@ -203,6 +203,17 @@ def fixed_up(source, data, il_end, label):
     return bytes(out)
 
 
+def small_assembly(size=0x1000):
+    """The shipped assembly's first `size` bytes, its section table cut to
+    them: a small file the checker takes for an assembly."""
+    source = il_source()
+    out = bytearray(source.data[:size])
+    for index, (_, _, _, raw_offset) in enumerate(source.sections):
+        entry = source.table + 40 * index + 8
+        struct.pack_into("<II", out, entry + 8, size - raw_offset if index == 0 else 0, raw_offset if index == 0 else 0)
+    return bytes(out)
+
+
 def assemblies(versions):
     """{label: bytes} of the table's versions, each an edit of the one before."""
     source = il_source()
@@ -325,17 +336,6 @@ DISTANCE_BASES = [1, 2, 3, 4, 5, 7, 9, 13, 17, 25, 33, 49, 65, 97, 129, 193, 257
 DISTANCE_EXTRA = [0, 0, 0, 0] + [n for n in range(1, 14) for _ in (0, 1)]
 
 
-def fixed_symbol(writer, symbol):
-    if symbol < 144:
-        writer.code(0x30 + symbol, 8)
-    elif symbol < 256:
-        writer.code(0x190 + symbol - 144, 9)
-    elif symbol < 280:
-        writer.code(symbol - 256, 7)
-    else:
-        writer.code(0xC0 + symbol - 280, 8)
-
-
 def last_index(bases, value):
     index = 0
     while index + 1 < len(bases) and bases[index + 1] <= value:
@@ -343,7 +343,7 @@ def last_index(bases, value):
     return index
 
 
-def copy(writer, distance, length):
+def copy(tokens, distance, length):
     """Repeats `length` bytes from `distance` back; `length` is 0 or at least 3."""
     while length:
         if length <= 258:
@@ -352,40 +352,127 @@ def copy(writer, distance, length):
             take = length - 3
         else:
             take = 258
-        code = last_index(LENGTH_BASES, take)
-        fixed_symbol(writer, 257 + code)
-        writer.bits(take - LENGTH_BASES[code], LENGTH_EXTRA[code])
-        code = last_index(DISTANCE_BASES, distance)
-        writer.code(code, 5)
-        writer.bits(distance - DISTANCE_BASES[code], DISTANCE_EXTRA[code])
+        tokens.append((take, distance))
         length -= take
 
 
-def deflate(scanlines):
-    """One fixed-Huffman block: repeated rows and runs of pixels become copies."""
-    writer = BitWriter()
-    writer.bits(1, 1)  # final block
-    writer.bits(1, 2)  # fixed codes
+def tokens_of(scanlines):
+    """Literal bytes and (length, distance) copies: a row the same as the one
+    above is filtered to zeros ("Up"), and runs of pixels become copies."""
+    tokens = []
     previous = None
     for line in scanlines:
         if line == previous:
-            copy(writer, len(line), len(line))
-            continue
-        previous = line
-        fixed_symbol(writer, line[0])
+            line = b"\2" + bytes(len(line) - 1)
+        else:
+            previous = line
+        tokens.append(line[0])
         x = 1
         while x < len(line):
             pixel = line[x:x + 4]
             run = 1
             while x + 4 * run < len(line) and line[x + 4 * run:x + 4 * run + 4] == pixel:
                 run += 1
-            for byte in pixel:
-                fixed_symbol(writer, byte)
-            copy(writer, 4, 4 * (run - 1))
+            tokens.extend(pixel)
+            copy(tokens, 4, 4 * (run - 1))
             x += 4 * run
-    fixed_symbol(writer, 256)
-    raw = b"".join(scanlines)
-    return b"\x78\x01" + writer.finish() + struct.pack(">I", zlib.adler32(raw))
+    return tokens
+
+
+def unfiltered_rows(tokens):
+    """The bytes the tokens stand for (what the zlib stream's check covers)."""
+    out = bytearray()
+    for token in tokens:
+        if isinstance(token, int):
+            out.append(token)
+        else:
+            length, distance = token
+            for _ in range(length):
+                out.append(out[-distance])
+    return bytes(out)
+
+
+def code_lengths(counts, limit):
+    """Huffman code lengths of at most `limit` bits for the symbols counted
+    (at least two get one), the same on every machine: ties go by symbol."""
+    counts = list(counts)
+    if sum(1 for c in counts if c) < 2:
+        for symbol in range(len(counts)):
+            if not counts[symbol] and sum(1 for c in counts if c) < 2:
+                counts[symbol] = 1
+    while True:
+        trees = sorted((count, symbol, [symbol]) for symbol, count in enumerate(counts) if count)
+        lengths = [0] * len(counts)
+        while len(trees) > 1:
+            (a, first, left), (b, _, right) = trees[0], trees[1]
+            for symbol in left + right:
+                lengths[symbol] += 1
+            trees = sorted(trees[2:] + [(a + b, first, left + right)])
+        if max(lengths) <= limit:
+            return lengths
+        counts = [(c + 1) // 2 if c else 0 for c in counts]
+
+
+def canonical(lengths):
+    """The codes of canonical Huffman code lengths (RFC 1951, 3.2.2)."""
+    codes, code = [0] * len(lengths), 0
+    for bits in range(1, max(lengths) + 1):
+        for symbol, length in enumerate(lengths):
+            if length == bits:
+                codes[symbol] = code
+                code += 1
+        code <<= 1
+    return codes
+
+
+CODE_LENGTH_ORDER = [16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15]
+
+
+def deflate(scanlines):
+    """One block with codes made for it, so that what the picture repeats
+    takes a bit or two and the stream, as a real PNG's, hardly compresses."""
+    tokens = tokens_of(scanlines)
+    literal_counts, distance_counts = [0] * 286, [0] * 30
+    for token in tokens:
+        if isinstance(token, int):
+            literal_counts[token] += 1
+        else:
+            literal_counts[257 + last_index(LENGTH_BASES, token[0])] += 1
+            distance_counts[last_index(DISTANCE_BASES, token[1])] += 1
+    literal_counts[256] += 1
+    literal_lengths = code_lengths(literal_counts, 15)
+    distance_lengths = code_lengths(distance_counts, 15)
+    literal_codes, distance_codes = canonical(literal_lengths), canonical(distance_lengths)
+    all_lengths = literal_lengths + distance_lengths
+    length_lengths = code_lengths([all_lengths.count(n) for n in range(19)], 7)
+    length_codes = canonical(length_lengths)
+    count = 19
+    while length_lengths[CODE_LENGTH_ORDER[count - 1]] == 0:
+        count -= 1
+
+    writer = BitWriter()
+    writer.bits(1, 1)  # final block
+    writer.bits(2, 2)  # its own codes
+    writer.bits(286 - 257, 5)
+    writer.bits(30 - 1, 5)
+    writer.bits(count - 4, 4)
+    for symbol in CODE_LENGTH_ORDER[:count]:
+        writer.bits(length_lengths[symbol], 3)
+    for length in all_lengths:
+        writer.code(length_codes[length], length_lengths[length])
+    for token in tokens:
+        if isinstance(token, int):
+            writer.code(literal_codes[token], literal_lengths[token])
+            continue
+        length, distance = token
+        code = last_index(LENGTH_BASES, length)
+        writer.code(literal_codes[257 + code], literal_lengths[257 + code])
+        writer.bits(length - LENGTH_BASES[code], LENGTH_EXTRA[code])
+        code = last_index(DISTANCE_BASES, distance)
+        writer.code(distance_codes[code], distance_lengths[code])
+        writer.bits(distance - DISTANCE_BASES[code], DISTANCE_EXTRA[code])
+    writer.code(literal_codes[256], literal_lengths[256])
+    return b"\x78\x01" + writer.finish() + struct.pack(">I", zlib.adler32(unfiltered_rows(tokens)))
 
 
 def chunk(kind, data):

@@ -82,7 +82,7 @@ std::vector<Line> FailedSteps(const std::string& what) {
 TEST(ElevationTest, GrantedTheElevatedPartPatchesAndTheRunRestartsTheGame) {
   ProtectedRun run;
   EXPECT_EQ(run.Start(), 0);
-  const std::string payload(FindPayload("0.25c")->bytes());
+  const std::string payload(scenario::PayloadBytes("0.25c"));
   EXPECT_EQ(run.StepLines(),
             (std::vector<Line>{{kAsking, kNotice},
                                {"替换Assembly-CSharp.dll\r\n", kStep},
@@ -152,20 +152,20 @@ TEST(ElevationTest, NoPromptWhereTheRunMayWrite) {
   ProtectedRun writable(false);
   EXPECT_EQ(writable.Start(), 0);
   EXPECT_TRUE(writable.machine.elevation.requests.empty());
-  EXPECT_TRUE(writable.Assembly() == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(writable.Assembly() == scenario::PayloadBytes("0.25c"));
 
   ProtectedRun asAdministrator;
   asAdministrator.machine.self.elevated = true;
   EXPECT_EQ(asAdministrator.Start(), 0);
   EXPECT_TRUE(asAdministrator.machine.elevation.requests.empty());
-  EXPECT_TRUE(asAdministrator.Assembly() == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(asAdministrator.Assembly() == scenario::PayloadBytes("0.25c"));
 
   // A scanner holding the assembly for a moment: waited out, no prompt.
   ProtectedRun scanned(false);
   scanned.machine.files.Find(scanned.game.AssemblyPath())->refusals = 3;
   EXPECT_EQ(scanned.Start(), 0);
   EXPECT_TRUE(scanned.machine.elevation.requests.empty());
-  EXPECT_TRUE(scanned.Assembly() == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(scanned.Assembly() == scenario::PayloadBytes("0.25c"));
 }
 
 // The folder refuses at once: the prompt comes without the lock's wait.
@@ -206,7 +206,7 @@ TEST(ElevatedPartTest, DoesTheFileWorkAloneAndSaysSoByItsExitCode) {
   // What an interrupted run left is cleared first.
   start.run.machine.files.AddFile(start.run.game.AssemblyPath() + ".patch-new", "half");
   EXPECT_EQ(start.Start(start.Arguments()), static_cast<int>(kElevatedReplaced));
-  EXPECT_TRUE(start.run.Assembly() == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(start.run.Assembly() == scenario::PayloadBytes("0.25c"));
   EXPECT_EQ(start.run.BesideTheAssembly(),
             std::vector<std::string>{scenario::KeptOriginalName(scenario::kLabel)});
   EXPECT_TRUE(start.run.machine.console.written.empty());

@@ -50,7 +50,7 @@ TEST(BeforeThePlayerAgreesTest, NothingOnDiskChanges) {
   EXPECT_EQ(ProgramEntry(agreed), 0);
   EXPECT_EQ(agreed.files.Find(again.AssemblyPath() + ".patch-new"), nullptr);
   EXPECT_EQ(agreed.files.Find(scenario::KeptDraftPath(again.folder)), nullptr);
-  EXPECT_TRUE(agreed.files.Find(again.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(agreed.files.Find(again.AssemblyPath())->data == scenario::PayloadBytes("0.25c"));
 }
 
 // With no assembly, the aside an earlier build left is what the player is
@@ -73,7 +73,7 @@ TEST(BeforeThePlayerAgreesTest, AnAsideIsAskedAboutAndMovedOnlyAfterAYes) {
       EXPECT_EQ(machine.files.Find(game.AssemblyPath()), nullptr);
       continue;
     }
-    EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload(kOlder.label)->bytes());
+    EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == scenario::PayloadBytes(kOlder.label));
     EXPECT_EQ(machine.files.Find(scenario::KeptOriginalPath(game.folder, kOlder.label))->data, older);
     EXPECT_EQ(machine.files.Find(game.AssemblyPath() + ".aside1"), nullptr);
   }
@@ -224,7 +224,7 @@ TEST(ZeroLengthAssemblyTest, IsPickedByHandReplacedAndKept) {
   EXPECT_EQ(ProgramEntry(machine), 0);
   ASSERT_GE(machine.dialogs.shown.size(), 1u);
   EXPECT_EQ(machine.dialogs.shown[0].style, 0x31u);
-  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == scenario::PayloadBytes("0.25c"));
   const auto* kept = machine.files.Find(scenario::KeptOriginalPath(game.folder, "0.25c"));
   ASSERT_NE(kept, nullptr);
   EXPECT_EQ(kept->data, "");

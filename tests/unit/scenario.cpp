@@ -144,6 +144,29 @@ std::vector<std::string> CallsAmong(const sim::Machine& machine,
   return seen;
 }
 
+namespace {
+
+const std::string& Kept(std::map<std::string, std::string, std::less<>>& kept, std::string_view key,
+                        const PayloadInfo* payload) {
+  static const std::string kNothing;
+  if (const auto found = kept.find(key); found != kept.end()) return found->second;
+  Bytes bytes = payload ? DecodedPayload(*payload) : Bytes();
+  if (bytes.empty()) return kNothing;
+  return kept.emplace(std::string(key), std::move(bytes)).first->second;
+}
+
+}  // namespace
+
+const std::string& PayloadBytes(std::string_view label) {
+  static std::map<std::string, std::string, std::less<>> kept;
+  return Kept(kept, label, FindPayload(label));
+}
+
+const std::string& ImageBytes(const PayloadInfo& image) {
+  static std::map<std::string, std::string, std::less<>> kept;
+  return Kept(kept, &image == &BeforeImage() ? "before" : "after", &image);
+}
+
 const sim::FileSystem::Node* File(const sim::Machine& machine, const std::string& path) {
   return machine.files.Find(path);
 }
