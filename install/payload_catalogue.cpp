@@ -90,6 +90,8 @@ const PayloadInfo kBeforeImage{&kBeforeStream, MethodIn(tg_stream_before), tg_st
 const PayloadInfo kAfterImage{&kAfterStream, MethodIn(tg_stream_after), tg_stream_after[1], 0,
                               tg_stream_after[1], tg_digest_after};
 
+StreamDecoder decoder = DecodeStreamPart;
+
 const Entry* FindEntry(std::string_view label) {
   for (const Entry& entry : kAssemblies)
     if (entry.label == label) return &entry;
@@ -114,9 +116,11 @@ const unsigned char* ExpectedPayloadDigest(std::string_view label) {
   return entry ? entry->payload.digest : nullptr;
 }
 
+void SetStreamDecoder(StreamDecoder chosen) { decoder = chosen ? chosen : DecodeStreamPart; }
+
 Bytes DecodedPayload(const PayloadInfo& payload) {
   Bytes bytes;
-  if (!DecodeStreamPart(payload.stream->bytes(), payload.method, payload.streamSize, payload.offset,
+  if (!decoder(payload.stream->bytes(), payload.method, payload.streamSize, payload.offset,
                         payload.byteCount, &bytes) ||
       !BytesHaveDigest(bytes, payload.digest))
     return {};

@@ -54,6 +54,13 @@ Bytes DecodedPayload(std::string_view label);
 // True when DecodedPayload(label) gives its bytes (it decodes them).
 bool PayloadIsIntact(std::string_view label);
 
+// How the catalogue decodes a stream part: DecodeStreamPart, unless a test
+// that runs the program hundreds of times hands in one that keeps what it
+// decoded (nullptr: DecodeStreamPart again).
+using StreamDecoder = bool (*)(std::string_view stream, StreamMethod method, std::uint64_t streamSize,
+                               std::uint64_t offset, std::uint32_t size, Bytes* out);
+void SetStreamDecoder(StreamDecoder decoder);
+
 // True when the file at `path` can be read and is the patched assembly of
 // `label`, by its size and digest (nothing is decoded).
 bool FileIsPayload(win::Api& api, const Text& path, std::string_view label);

@@ -82,20 +82,24 @@ TEST(PayloadDigestTest, AnyChangeToTheBytesIsSeen) {
   EXPECT_TRUE(BytesHaveDigest(original, digest));
 }
 
-// What decoding and checking the largest payload costs (reported, not judged).
+// What decoding and checking the largest payload costs, with the decoder the
+// program uses (the tests' own keeps what it decoded): reported, not judged.
 TEST(PayloadDigestTest, CostOfCheckingTheLargestPayload) {
-  const char* largest = nullptr;
-  std::size_t size = 0;
+  const PayloadInfo* largest = nullptr;
+  const char* label = nullptr;
   for (const KnownVersion& version : kKnownVersions) {
-    if (FindPayload(version.label)->byteCount > size) {
-      size = FindPayload(version.label)->byteCount;
-      largest = version.label;
+    if (!largest || FindPayload(version.label)->byteCount > largest->byteCount) {
+      largest = FindPayload(version.label);
+      label = version.label;
     }
   }
   const std::clock_t start = std::clock();
-  EXPECT_TRUE(PayloadIsIntact(largest));
+  Bytes bytes;
+  EXPECT_TRUE(DecodeStreamPart(largest->stream->bytes(), largest->method, largest->streamSize,
+                               largest->offset, largest->byteCount, &bytes));
+  EXPECT_TRUE(BytesHaveDigest(bytes, largest->digest));
   const double spent = 1000.0 * static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-  std::printf("decoding and checking %s (%zu bytes): %.2f ms of CPU\n", largest, size, spent);
+  std::printf("decoding and checking %s (%zu bytes): %.2f ms of CPU\n", label, bytes.size(), spent);
 }
 
 }  // namespace
