@@ -61,10 +61,10 @@ def encoder_version():
 
 
 def dictionary_for(largest):
-    """The smallest power of two that holds the largest payload and a
-    mebibyte more: a version's predecessor is always within reach."""
+    """The smallest power of two that holds the largest payload and a quarter
+    more: the same bytes in a version's predecessor are within reach."""
     size = MIB
-    while size < largest + MIB:
+    while size < largest + largest // 4:
         size *= 2
     return min(size, LARGEST_DICTIONARY)
 
