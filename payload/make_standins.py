@@ -210,7 +210,8 @@ def small_assembly(size=0x1000):
     out = bytearray(source.data[:size])
     for index, (_, _, _, raw_offset) in enumerate(source.sections):
         entry = source.table + 40 * index + 8
-        struct.pack_into("<II", out, entry + 8, size - raw_offset if index == 0 else 0, raw_offset if index == 0 else 0)
+        kept = index == 0
+        struct.pack_into("<II", out, entry + 8, size - raw_offset if kept else 0, raw_offset if kept else 0)
     return bytes(out)
 
 
