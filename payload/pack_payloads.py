@@ -123,10 +123,13 @@ def pack(folder, out, table=payloads.TABLE, raw=False):
         embedded = raw_bytes
     else:
         solid = b"".join(data[name] for name, _ in assemblies)
-        dictionary = dictionary_for(max(len(data[name]) for name, _ in assemblies))
-        parts = [("assemblies", solid)] + [(label, data[name]) for name, label in images]
+        largest = max(len(data[name]) for name, _ in assemblies)
+        # A dictionary for each stream that holds what it repeats: in the
+        # assemblies' stream, the version before.
+        parts = [("assemblies", solid, dictionary_for(largest))] + [
+            (label, data[name], dictionary_for(len(data[name]))) for name, label in images]
         embedded = 0
-        for name, whole in parts:
+        for name, whole, dictionary in parts:
             method, stream = packed(whole, dictionary)
             (out / f"{name}.bin").write_bytes(stream)
             streams.append((f"tg_stream_{name}", (method, len(whole))))
