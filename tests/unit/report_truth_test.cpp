@@ -160,6 +160,26 @@ std::vector<std::string> RecordLines(const sim::Machine& machine, const std::str
   return lines;
 }
 
+// An image decoded as it is written: a damaged one is left out, and nothing
+// else of the run changes.
+TEST(DamagedPayloadTest, ADamagedImageIsNotWrittenAndTheRunGoesOn) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kSize025c);
+  machine.user.answers = {kIdOk};
+  {
+    scenario::FlippedPayloadByte damaged(BeforeImage());
+    EXPECT_TRUE(DecodedPayload(BeforeImage()).empty());
+    EXPECT_EQ(ProgramEntry(machine), 0);
+  }
+  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == scenario::PayloadBytes("0.25c"));
+  EXPECT_TRUE(HasLine(machine, "执行过程[1]:真\r\n"));
+  const std::string images = std::string(scenario::kTemp) + "Thistlegarden补丁程序\\补丁对比图\\";
+  EXPECT_EQ(machine.files.Find(images + "安装前.PNG"), nullptr);
+  ASSERT_NE(machine.files.Find(images + "安装后.PNG"), nullptr);
+  EXPECT_TRUE(machine.files.Find(images + "安装后.PNG")->data == scenario::ImageBytes(AfterImage()));
+  EXPECT_EQ(machine.dialogs.shown.size(), 1u);
+}
+
 TEST(RunLogTest, AFailedRunsRecordSaysWhatHappenedAndWhy) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kSize025c);

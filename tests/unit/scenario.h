@@ -141,14 +141,15 @@ std::vector<std::string> CallsAmong(const sim::Machine& machine,
 const std::string& PayloadBytes(std::string_view label);
 const std::string& ImageBytes(const PayloadInfo& image);
 
-// One byte of the embedded stream that holds an assembly flipped in the
-// program's own memory (its 1000th, before the assembly's end: the bytes
-// the stream decodes to from there on differ), as a damaged download or disk
+// One byte of the embedded stream that holds a payload flipped in the
+// program's own memory (its 1000th, before the payload's end: the bytes the
+// stream decodes to from there on differ), as a damaged download or disk
 // would leave it; put back when the test ends.
 class FlippedPayloadByte {
  public:
-  explicit FlippedPayloadByte(const char* label)
-      : byte_(const_cast<unsigned char*>(FindPayload(label)->stream->data()) + 1000) {
+  explicit FlippedPayloadByte(const char* label) : FlippedPayloadByte(*FindPayload(label)) {}
+  explicit FlippedPayloadByte(const PayloadInfo& payload)
+      : byte_(const_cast<unsigned char*>(payload.stream->data()) + 1000) {
     Protect(PROT_READ | PROT_WRITE);
     *byte_ ^= 0x5A;
   }
