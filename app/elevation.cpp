@@ -228,8 +228,7 @@ int ElevatedPart(win::Api& api, win::WCHAR** argv, int count) {
   const std::optional<Facts> facts = ReadFacts(argv, count);
   const UniqueHandle asker = facts ? AskingRun(api, *facts) : UniqueHandle(api, 0);
   if (!asker) return static_cast<int>(kElevatedRefused);
-  const PayloadBlob* payload = FindPayload(facts->label);
-  if (!payload) return static_cast<int>(kElevatedRefused);
+  if (!FindPayload(facts->label)) return static_cast<int>(kElevatedRefused);
   const Text folder = RunningGameFolder(api, *facts);
   if (folder.empty()) return static_cast<int>(kElevatedGameGone);
   if (!OnLocalDrive(api, folder)) return static_cast<int>(kElevatedNotLocal);
@@ -237,7 +236,8 @@ int ElevatedPart(win::Api& api, win::WCHAR** argv, int count) {
   const HeldFolders held(api, PathFolderPart(assemblyPath));
   if (!held.held()) return static_cast<int>(kElevatedLinked);
   if (AskerMayChange(api, asker.get(), held.last())) return static_cast<int>(kElevatedMayChange);
-  if (!PayloadIsIntact(facts->label)) return static_cast<int>(kElevatedDamaged);
+  const Bytes payload = DecodedPayload(facts->label);
+  if (payload.empty()) return static_cast<int>(kElevatedDamaged);
   const PatchedAssemblies patches = GamePatches();
   // An original an earlier run set aside goes back first: the size the run
   // identified may be the aside's.
@@ -245,7 +245,7 @@ int ElevatedPart(win::Api& api, win::WCHAR** argv, int count) {
   const FileLookup assembly = LookUpFile(api, assemblyPath);
   if (!assembly.found() || assembly.size != facts->size) return static_cast<int>(kElevatedChanged);
   const ReplaceResult result = WritePatchedAssembly(api, kPathCodePage, patches, folder, assemblyPath,
-                                                    facts->label, assembly, payload->bytes());
+                                                    facts->label, assembly, payload);
   if (result) return static_cast<int>(kElevatedReplaced);
   return static_cast<int>(result.error != 0 && result.error < kElevatedReplaced ? result.error
                                                                                 : kElevatedFailed);
@@ -276,11 +276,13 @@ std::optional<bool> TokenElevated(win::Api& api, win::HANDLE process) {
 }  // namespace
 
 PatchedAssemblies GamePatches() {
-  static const std::array<std::string_view, kKnownVersionCount> payloads = [] {
-    std::array<std::string_view, kKnownVersionCount> bytes;
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-      bytes[i] = FindPayload(kKnownVersions[i].label)->bytes();
-    return bytes;
+  static const std::array<PatchDigest, kKnownVersionCount> payloads = [] {
+    std::array<PatchDigest, kKnownVersionCount> digests;
+    for (std::size_t i = 0; i < digests.size(); ++i) {
+      const PayloadInfo* payload = FindPayload(kKnownVersions[i].label);
+      digests[i] = {payload->byteCount, payload->digest};
+    }
+    return digests;
   }();
   return {payloads, kKeptOriginalPart, kKeptOriginalEnd, kKeptOriginalDraftPart, kAsideSuffix};
 }

@@ -206,11 +206,10 @@ ReplaceResult ReplaceWithRights(Run& run, const VersionChoice& choice) {
   const ManagedFiles before = LookAtManaged(run, choice.label);
   const ElevationResult asked = ReplaceAsAdministrator(run.api, run.game.processId, choice.label,
                                                        choice.assembly.size, SayStillWaiting, &run);
-  const PayloadBlob* payload = FindPayload(choice.label);
   const bool ran = asked.outcome == ElevationResult::kFailed || asked.outcome == ElevationResult::kUnknown;
   // What the part did is read back where it did not say it replaced.
   if (asked.outcome == ElevationResult::kReplaced ||
-      (ran && payload && FileHolds(run.api, run.assemblyPath, payload->bytes()))) {
+      (ran && FileIsPayload(run.api, run.assemblyPath, choice.label))) {
     run.log.Add("管理员权限", "已请求，已完成");
     return {ReplaceResult::kReplaced};
   }
@@ -288,10 +287,10 @@ void PrintWhatWasFound(Run& run) {
 // Step 1, once the player agreed: what an interrupted run left is cleared,
 // then the assembly is replaced, by an elevated copy where the folder needs it.
 void Patch(Run& run, const VersionChoice& choice) {
-  const PayloadBlob* payload = FindPayload(choice.label);
-  if (!payload) return;
+  if (!FindPayload(choice.label)) return;
   // A damaged download or disk never reaches the game.
-  if (!PayloadIsIntact(choice.label)) {
+  const Bytes payload = DecodedPayload(choice.label);
+  if (payload.empty()) {
     run.log.Add("补丁文件校验", "不符：本程序已损坏");
     run.console.write(kBrightYellow, kBlack,
                       "补丁程序已损坏（内置的补丁文件校验不符），游戏文件未作任何改动。请重新下载本程序。\r\n");
@@ -305,7 +304,7 @@ void Patch(Run& run, const VersionChoice& choice) {
                              ? ReplaceResult{ReplaceResult::kNeedsRights, leftover}
                              : WritePatchedAssembly(run.api, kPathCodePage, patches, run.game.folder,
                                                     run.assemblyPath, choice.label, choice.assembly,
-                                                    payload->bytes());
+                                                    payload);
   if (result.outcome == ReplaceResult::kNeedsRights)
     result = RunsElevated(run.api) ? RefusedToAdministrator(run, result.error) : ReplaceWithRights(run, choice);
   run.patched = static_cast<bool>(result);
@@ -392,8 +391,10 @@ void LeaveTheComparisonImages(Run& run) {
   const Text folder = ComparisonFolderPath(temp);
   MakeDirectoryTree(api, folder, kPathCodePage);
   WriteBytesToFile(api, MarkerFilePath(temp), {});
-  WriteBytesToFile(api, BeforeImagePath(temp), {BeforeImage().bytes()});
-  WriteBytesToFile(api, AfterImagePath(temp), {AfterImage().bytes()});
+  // Each image decoded as it is written; a damaged one is not written.
+  for (const auto& [path, image] : {std::pair{BeforeImagePath(temp), &BeforeImage()},
+                                    std::pair{AfterImagePath(temp), &AfterImage()}})
+    if (const Bytes bytes = DecodedPayload(*image); !bytes.empty()) WriteBytesToFile(api, path, {bytes});
   // The file manager by its full path, so that no program of that name beside
   // the installer runs instead; without the Windows folder it is not opened.
   const Text windowsFolder = SpecialFolderPath(api, kWindowsFolder);

@@ -1,6 +1,7 @@
 #include "fsproc/assembly_replacement.h"
 
 #include "fsproc/file_ops.h"
+#include "runtime/sha256.h"
 #include "runtime/text_encoding.h"
 #include "runtime/values.h"
 
@@ -16,8 +17,8 @@ Text KeptOriginalPath(const PatchedAssemblies& patches, const Text& gameFolder, 
 }  // namespace
 
 bool IsPayload(const PatchedAssemblies& patches, std::string_view bytes) {
-  for (std::string_view payload : patches.payloads)
-    if (payload == bytes) return true;
+  for (const PatchDigest& payload : patches.payloads)
+    if (payload.size == bytes.size() && BytesHaveDigest(bytes, payload.sha256)) return true;
   return false;
 }
 

@@ -12,11 +12,17 @@
 #include "platform/win_api.h"
 #include "runtime/types.h"
 
+// A patched assembly the program carries, known by its size and SHA-256.
+struct PatchDigest {
+  std::uint64_t size = 0;
+  const unsigned char* sha256 = nullptr;  // 32 bytes
+};
+
 // What the caller knows about the patch: the assemblies it carries and where
 // things go. The parts are relative to the game folder.
 struct PatchedAssemblies {
-  // Every patched assembly the program carries, whole.
-  std::span<const std::string_view> payloads;
+  // Every patched assembly the program carries.
+  std::span<const PatchDigest> payloads;
   // A kept original's path starts with this; the version label, from the
   // second one of a version on "-" and a number, then keptOriginalEnd follow.
   std::string_view keptOriginalPart;
@@ -30,8 +36,8 @@ struct PatchedAssemblies {
 // The largest original read into memory, to be kept and put back.
 inline constexpr std::size_t kOriginalLimit = 64u << 20;
 
-// True when `bytes` are one of the patched assemblies, whole; false for
-// anything else.
+// True when `bytes` are one of the patched assemblies, whole (its size and
+// digest); false for anything else.
 bool IsPayload(const PatchedAssemblies& patches, std::string_view bytes);
 
 // Keeps the player's original assembly under `gameFolder`, named by the

@@ -2,7 +2,9 @@
 # Measures the payload embedding in the 32-bit release build:
 #   - the time to assemble payloads.S (the embedding step alone),
 #   - the time to rebuild the installer after one payload file changed,
-#   - the installer's size less the payload bytes it carries.
+#   - the installer's size less the payload bytes it carries (as embedded:
+#     compressed unless TG_COMPRESS_PAYLOADS is off), and those bytes beside
+#     the files' own.
 # usage: payload/measure.sh [WORK_FOLDER]   (default: a fresh temporary folder)
 set -euo pipefail
 
@@ -33,7 +35,7 @@ for _ in $(seq $runs); do (cd "$build" && eval "$command"); done
 end=$(now)
 embed=$(awk -v t="$(elapsed "$start" "$end")" -v n=$runs 'BEGIN { printf "%.3f", t / n }')
 
-touch "$files/Assembly-CSharp-0.25b.dll"
+touch "$files/Assembly-CSharp-0.25b.dll"  # packed again with the others
 start=$(now)
 ninja -C "$build" ThistlegardenPatch >"$work/rebuild.log"
 end=$(now)
@@ -41,10 +43,10 @@ rebuild=$(elapsed "$start" "$end")
 grep -q 'payloads\.S' "$work/rebuild.log" || { echo "rebuild did not re-embed" >&2; exit 1; }
 
 exe=$(stat -c %s "$build/ThistlegardenPatch.exe")
-payload=$(cat "$files"/* | wc -c)
+read -r payload raw <"$build/payload/packed/payload_bytes.txt"
 
 echo "embed_step_seconds: $embed (assembling payloads.S, mean of $runs)"
-echo "rebuild_after_payload_change_seconds: $rebuild (check, assemble, archive, link)"
+echo "rebuild_after_payload_change_seconds: $rebuild (check, pack, assemble, archive, link)"
 echo "exe_bytes: $exe"
-echo "payload_bytes: $payload"
+echo "payload_bytes: $payload (embedded; the files themselves: $raw)"
 echo "exe_minus_payload_bytes: $((exe - payload))"

@@ -76,6 +76,18 @@ def describe_installer(installer):
     return '64-bit build (x86-64), under wine64'
 
 
+def describe_payloads(installer):
+    """The installer's size, split as tools/release.sh splits it."""
+    size = os.path.getsize(installer)
+    try:
+        with open(os.path.join(os.path.dirname(installer), 'payload', 'packed', 'payload_bytes.txt')) as f:
+            embedded, raw = (int(n) for n in f.read().split())
+    except (OSError, ValueError):
+        return '%d bytes' % size
+    return ('%d bytes: the program %d, its payloads %d as carried (compressed, decoded as the run '
+            'needs them), %d as files' % (size, size - embedded, embedded, raw))
+
+
 def ansi(segments):
     """Screen segments [(utf8, attr)] as text with ANSI colours."""
     import winetool
@@ -154,6 +166,7 @@ def demo(args):
     sc.clear_output_folder()
     print('Installer: %s' % winetool.installer_path())
     print('  the %s' % describe_installer(winetool.installer_path()))
+    print('  %s' % describe_payloads(winetool.installer_path()))
 
     with sc.Scenario('demo', game_folder='我的 游戏/Thistlegarden') as s:
         s.make_game(assembly=sc.VERSION_SIZES[args.version])

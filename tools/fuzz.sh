@@ -15,7 +15,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILE
   -DCMAKE_CXX_COMPILER="$cxx" -DTG_FUZZ=ON -DTG_BUILD_TESTS=OFF >/dev/null || exit 2
 ninja -C "$build" fuzz_targets >/dev/null || { ninja -C "$build" fuzz_targets; exit 2; }
 
-targets=(text_search_fuzz text_cut_fuzz floor_fuzz wide_text_fuzz drive_path_fuzz folder_part_fuzz)
+targets=(text_search_fuzz text_cut_fuzz floor_fuzz wide_text_fuzz drive_path_fuzz folder_part_fuzz
+         payload_stream_fuzz)
 failed=0
 printf '%-20s %12s %8s %s\n' target executions corpus findings
 for t in "${targets[@]}"; do

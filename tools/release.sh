@@ -15,6 +15,11 @@
 #
 # --check builds twice, in two folders of different path lengths, and
 # compares the two installers byte for byte; exit status 1 when they differ.
+#
+# Either way it prints, on a line of its own, what the installer holds:
+#   release: program N bytes, payloads M bytes (R bytes uncompressed)
+# M being the payload streams as embedded, R the payload files' own bytes and
+# N the rest (the code, the blobs' headers and what aligns them).
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -57,6 +62,13 @@ build_in() {
   echo "$dir/build/ThistlegardenPatch.exe"
 }
 
+# The line that splits the installer at $1 into program and payloads.
+split_line() {
+  local exe=$1 embedded raw
+  read -r embedded raw <"$(dirname "$exe")/payload/packed/payload_bytes.txt"
+  echo "release: program $(($(stat -c %s "$exe") - embedded)) bytes, payloads $embedded bytes ($raw bytes uncompressed)"
+}
+
 if [ "$check" = 1 ]; then
   first=$(build_in "$work/a")
   second=$(build_in "$work/a-second-folder-with-a-much-longer-path/b")
@@ -65,6 +77,7 @@ if [ "$check" = 1 ]; then
   echo "commit $commit"
   echo "$sum1  $(stat -c %s "$first") bytes, built in $(dirname "$(dirname "$first")")"
   echo "$sum2  $(stat -c %s "$second") bytes, built in $(dirname "$(dirname "$second")")"
+  split_line "$first"
   if cmp -s "$first" "$second"; then
     echo "release: the two builds are identical"
     exit 0
@@ -80,6 +93,7 @@ unsigned=$out/ThistlegardenPatch.exe
 cp "$exe" "$unsigned"
 echo "commit $commit"
 echo "$(sha256sum "$unsigned" | cut -d' ' -f1)  $unsigned (unsigned, $(stat -c %s "$unsigned") bytes)"
+split_line "$exe"
 status=0
 bash "$repo/tools/sign.sh" "${sign_opts[@]}" "$unsigned" "$work/signed.exe" || status=$?
 case $status in

@@ -8,6 +8,7 @@ packages=(
   wine64 xvfb x11-apps imagemagick locales clang libclang-rt-14-dev llvm-14
   mmdebstrap python3-pefile python3-pyte python3-yaml util-linux procps
   osslsigncode openssl fonts-wqy-microhei shellcheck
+  lzma-dev libmono-system-xml4.0-cil xz-utils
 )
 
 missing=()

@@ -4,6 +4,10 @@
 // line of figures per way; it reports, it does not judge.
 //
 //   replace_bench FOLDER [ROUNDS]    FOLDER: a Windows path, ending in "\"
+//   replace_bench --decode LABEL [ROUNDS]
+//                                    the time to decode the embedded payload of
+//                                    LABEL and check its digest, as the run
+//                                    does before it changes anything
 #include <algorithm>
 #include <cstdlib>
 #include <string>
@@ -51,17 +55,39 @@ double Median(std::vector<double> values) {
   return values.empty() ? 0.0 : values[values.size() / 2];
 }
 
+// Decoding and checking LABEL's payload, ROUNDS times.
+int TimeDecoding(const std::string& label, int rounds) {
+  std::vector<double> times;
+  std::size_t size = 0;
+  for (int round = 0; round < rounds; ++round) {
+    const double start = Now();
+    const Bytes payload = DecodedPayload(label);
+    times.push_back(Now() - start);
+    if (payload.empty()) {
+      Print("cannot decode the payload of " + label);
+      return 1;
+    }
+    size = payload.size();
+  }
+  Print("decoding and checking " + label + " (" + std::to_string(size) + " bytes): median " +
+        Ms(Median(times)) + " of " + std::to_string(rounds));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    Print("usage: replace_bench FOLDER [ROUNDS]");
+    Print("usage: replace_bench FOLDER [ROUNDS] | --decode LABEL [ROUNDS]");
     return 2;
   }
+  if (std::string(argv[1]) == "--decode" && argc > 2)
+    return TimeDecoding(argv[2], argc > 3 && std::atoi(argv[3]) > 0 ? std::atoi(argv[3]) : 5);
   win::Api& api = RealApi();
   const std::string folder = argv[1];
   const int rounds = argc > 2 && std::atoi(argv[2]) > 0 ? std::atoi(argv[2]) : 7;
-  const std::string_view payload = FindPayload("0.25c")->bytes();
+  const Bytes payloadBytes = DecodedPayload("0.25c");
+  const std::string_view payload = payloadBytes;
   const std::string path = folder + "Assembly-CSharp.dll";
   const std::string beside = path + std::string(kNewFileSuffix);
   const std::string original(3240100, 'o');

@@ -8,6 +8,7 @@
 #include "conformance/scratch_folder.h"
 #include "fsproc/assembly_replacement.h"
 #include "platform/faulting_api.h"
+#include "runtime/sha256.h"
 
 namespace {
 
@@ -33,8 +34,9 @@ class AssemblyFaultSweepTest : public ScratchFolderTest {
 
   static constexpr std::string_view kOriginal = "original assembly, as the player has it";
   static constexpr std::string_view kPayload = "patched assembly, shorter";
-  static constexpr std::string_view kPayloads[] = {kPayload};
-  const PatchedAssemblies patches_{kPayloads, "kept-", ".dll.bak", "kept.dll.new", ".aside"};
+  const Sha256Digest digest_ = Sha256(kPayload);
+  const PatchDigest payloads_[1] = {{kPayload.size(), digest_.data()}};
+  const PatchedAssemblies patches_{payloads_, "kept-", ".dll.bak", "kept.dll.new", ".aside"};
 };
 
 TEST_F(AssemblyFaultSweepTest, EachFailedCallLeavesTheAssemblyWholeAndTheReportTrue) {

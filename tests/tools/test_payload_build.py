@@ -4,12 +4,16 @@ Runs on the build host; needs no Wine. The embedding cases configure a small
 native build (tests off) of this tree and are skipped without cmake/ninja.
 """
 
+import hashlib
+import lzma
+import re
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
 import unittest
+import unittest.mock
 import zlib
 from pathlib import Path
 
@@ -17,6 +21,8 @@ ROOT = Path(__file__).resolve().parents[2]
 PAYLOAD = ROOT / "payload"
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(PAYLOAD))
+import make_standins as standin_maker  # noqa: E402
+import pack_payloads  # noqa: E402
 import validate_payloads as payloads  # noqa: E402
 
 SIZES = {name: size for name, _, _, size in payloads.FILES}
@@ -71,6 +77,16 @@ def decode_rgba(png):
     return width, height, rows
 
 
+def cli_offset(dll):
+    """Where the CLI header of a stand-in lies in the file (its first section holds it)."""
+    (pe,) = struct.unpack_from("<I", dll, 0x3C)
+    optional = pe + 24
+    (rva,) = struct.unpack_from("<I", dll, optional + 96 + 14 * 8)
+    section = optional + struct.unpack_from("<H", dll, pe + 20)[0]
+    address, _, raw_offset = struct.unpack_from("<III", dll, section + 12)
+    return raw_offset + rva - address
+
+
 def cli_header(dll):
     """The CLI header and metadata root of a one-section stand-in."""
     (pe,) = struct.unpack_from("<I", dll, 0x3C)
@@ -122,6 +138,34 @@ class StandIns(unittest.TestCase):
                 for other in labels:
                     if other != label:
                         self.assertNotIn(f"stand-in assembly {other}\0".encode(), self.files[name])
+
+    def test_assemblies_are_real_il_and_each_version_an_edit_of_the_one_before(self):
+        assemblies = [name for name, _, kind, _ in payloads.FILES if kind == payloads.ASSEMBLY]
+        source = standin_maker.il_source().data
+        for name in assemblies:
+            with self.subTest(name):
+                data = self.files[name]
+                self.assertGreaterEqual(len(data) / len(lzma.compress(data, preset=9 | lzma.PRESET_EXTREME)), 2)
+                # Most of it is the shipped IL and metadata, moved about.
+                spots = range(0, len(data) - 32, len(data) // 200)
+                found = sum(data[at:at + 32] in source for at in spots)
+                self.assertGreater(found, len(spots) * 0.6)
+        for earlier, later in zip(assemblies, assemblies[1:]):
+            with self.subTest(f"{earlier} -> {later}"):
+                a, b = self.files[earlier], self.files[later]
+                count = min(len(a), len(b)) // 4096
+                differ = sum(a[i * 4096:(i + 1) * 4096] != b[i * 4096:(i + 1) * 4096] for i in range(count))
+                self.assertGreaterEqual(differ / count, 0.05)
+                # An edit, not a new file: the pair compresses far better together.
+                alone = len(lzma.compress(b, preset=9 | lzma.PRESET_EXTREME))
+                together = len(lzma.compress(a + b, preset=9 | lzma.PRESET_EXTREME)) - len(
+                    lzma.compress(a, preset=9 | lzma.PRESET_EXTREME))
+                self.assertLess(together, alone / 3)
+
+    def test_images_hardly_compress(self):
+        for name in ("before.png", "after.png"):
+            data = self.files[name]
+            self.assertGreater(len(lzma.compress(data, preset=9 | lzma.PRESET_EXTREME)), len(data) * 0.95, name)
 
     def test_images_decode_to_distinct_plain_pictures(self):
         pictures = {}
@@ -183,6 +227,7 @@ class Checker(unittest.TestCase):
         png = (self.good / png_name).read_bytes()
         (pe,) = struct.unpack_from("<I", dll, 0x3C)
         com = pe + 24 + 96 + 14 * 8
+        cli = cli_offset(dll)
         cases = [
             (dll_name, None, "missing"),
             (dll_name, dll[:-1], "3,228,159 bytes, expected exactly 3,228,160"),
@@ -194,7 +239,7 @@ class Checker(unittest.TestCase):
             (dll_name, patched(dll, pe + 24, "<H", 0x20B), "not PE32"),
             (dll_name, patched(dll, com, "<II", 0, 0), "empty COM descriptor"),
             (dll_name, patched(dll, com, "<I", 0x7FFF0000), "outside every section"),
-            (dll_name, patched(dll, 0x200, "<I", 68), "CLI header size 68"),
+            (dll_name, patched(dll, cli, "<I", 68), "CLI header size 68"),
             (dll_name, png[:len(png)] + dll[len(png):], "no MZ header"),
             (png_name, b"\x89PNG\r\n\x1a\0" + png[8:], "no PNG signature"),
             (png_name, png_with_ihdr(png, 1295, 759, 8, 6), "1295 x 759 pixels"),
@@ -224,6 +269,33 @@ class Checker(unittest.TestCase):
         self.assertIn("before.png: missing", result.stderr)
         self.assertIn(first + ": 2 bytes", result.stderr)
         self.assertIn(first + ": truncated DOS header", result.stderr)
+
+
+def embedded_blobs(obj, scratch):
+    """The (dimension count, bytes) blobs in the .rodata of payloads.S.o."""
+    subprocess.run(["objcopy", "-O", "binary", "--only-section=.rodata", str(obj), str(scratch)], check=True)
+    data, at, blobs = scratch.read_bytes(), 0, []
+    while at < len(data):
+        dimensions, count = struct.unpack_from("<II", data, at)
+        blobs.append((dimensions, data[at + 8:at + 8 + count]))
+        at = (at + 8 + count + 3) // 4 * 4
+    return blobs
+
+
+def stream_forms(index):
+    """{stream: (method, decoded size)} from payload_index.S."""
+    found = re.findall(r"^tg_stream_(\w+):\n  \.long (\d+), (\d+)$", index.read_text(), re.M)
+    return {name: (int(method), int(size)) for name, method, size in found}
+
+
+def decoded(stream, method, size):
+    """A stream's bytes: stored ones as they are, an LZMA one decoded (its
+    header must name its size)."""
+    if method == pack_payloads.STORED:
+        return stream
+    (named,) = struct.unpack_from("<Q", stream, 5)
+    assert size is None or named == size, (named, size)
+    return lzma.decompress(stream, format=lzma.FORMAT_ALONE)
 
 
 def tools_missing():
@@ -257,32 +329,40 @@ class Embedding(unittest.TestCase):
         return subprocess.run(["ninja", "-C", str(self.build), "tg_payload"], capture_output=True, text=True)
 
     def embedded(self):
-        section = Path(self.tmp.name) / "rodata.bin"
-        subprocess.run(["objcopy", "-O", "binary", "--only-section=.rodata", str(self.object), str(section)],
-                       check=True)
-        data, at, blobs = section.read_bytes(), 0, []
-        while at < len(data):
-            dimensions, count = struct.unpack_from("<II", data, at)
-            blobs.append((dimensions, data[at + 8:at + 8 + count]))
-            at = (at + 8 + count + 3) // 4 * 4
-        return blobs
+        return embedded_blobs(self.object, Path(self.tmp.name) / "rodata.bin")
 
-    def test_each_file_is_one_blob_in_catalogue_order(self):
+    def test_the_blobs_are_the_packed_streams_of_the_files(self):
         result = self.build_payloads()
         self.assertEqual(result.returncode, 0, result.stdout)
-        expected = [(1, (self.real / name).read_bytes()) for name, _, _, _ in payloads.FILES]
-        self.assertTrue(self.embedded() == expected, "embedded blobs differ from the files")
+        blobs = self.embedded()
+        self.assertEqual([dimensions for dimensions, _ in blobs], [1, 1, 1])
+        packed = self.build / "payload" / "packed"
+        self.assertTrue([blob for _, blob in blobs] ==
+                        [(packed / f"{name}.bin").read_bytes() for name in ("assemblies", "before", "after")])
+        forms = stream_forms(packed / "payload_index.S")
+        self.assertEqual(forms["assemblies"][0], pack_payloads.LZMA)
+        assemblies = [(self.real / name).read_bytes() for name, _, kind, _ in payloads.FILES
+                      if kind == payloads.ASSEMBLY]
+        self.assertTrue(decoded(blobs[0][1], *forms["assemblies"]) == b"".join(assemblies),
+                        "the stream is not the assemblies in the table's order")
+        for (_, blob), name in zip(blobs[1:], ("before", "after")):
+            self.assertTrue(decoded(blob, *forms[name]) == (self.real / f"{name}.png").read_bytes(), name)
+        embedded, raw = map(int, (packed / "payload_bytes.txt").read_text().split())
+        self.assertEqual(embedded, sum(len(blob) for _, blob in blobs))
+        self.assertEqual(raw, sum(size for _, _, _, size in payloads.FILES))
 
     def test_a_changed_file_is_embedded_again_and_a_bad_one_stops_the_build(self):
         path = self.real / "Assembly-CSharp-0.25c.dll"
         original = path.read_bytes()
+        offset = sum(size for _, label, kind, size in payloads.FILES[:3])
         try:
             self.assertEqual(self.build_payloads().returncode, 0)
             changed = original[:-1] + bytes([original[-1] ^ 0xFF])
             path.write_bytes(changed)
             result = self.build_payloads()
             self.assertEqual(result.returncode, 0, result.stdout)
-            self.assertTrue(self.embedded()[3][1] == changed, "the old bytes are still embedded")
+            stream = decoded(self.embedded()[0][1], pack_payloads.LZMA, None)
+            self.assertTrue(stream[offset:offset + len(changed)] == changed, "the old bytes are still embedded")
             path.write_bytes(original[:-512])
             result = self.build_payloads()
             self.assertNotEqual(result.returncode, 0)
@@ -302,6 +382,72 @@ class Embedding(unittest.TestCase):
             self.assertIn("before.png: 462,645 bytes, expected exactly 407,011", result.stderr)
         finally:
             self.configure(self.real).check_returncode()
+
+
+@unittest.skipIf(tools_missing(), "build tools missing")
+class RawLayout(unittest.TestCase):
+    """TG_COMPRESS_PAYLOADS=OFF: each file is one stored blob, in catalogue order."""
+
+    def test_each_file_is_one_blob_in_catalogue_order(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            real, build = Path(tmp) / "real files", Path(tmp) / "build"
+            make_standins(real)
+            subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja", "-DTG_BUILD_TESTS=OFF",
+                            f"-DTG_PAYLOAD_DIR={real}", "-DTG_COMPRESS_PAYLOADS=OFF"],
+                           capture_output=True, check=True)
+            result = subprocess.run(["ninja", "-C", str(build), "tg_payload"], capture_output=True, text=True)
+            self.assertEqual(result.returncode, 0, result.stdout)
+            blobs = embedded_blobs(build / "payload/CMakeFiles/tg_payload.dir/payloads.S.o", Path(tmp) / "rodata")
+            expected = [(1, (real / name).read_bytes()) for name, _, _, _ in payloads.FILES]
+            self.assertTrue(blobs == expected, "embedded blobs differ from the files")
+            forms = stream_forms(build / "payload/packed/payload_index.S")
+            self.assertEqual(forms, {"before": (pack_payloads.STORED, 407_011),
+                                     "after": (pack_payloads.STORED, 462_645)})
+            self.assertEqual((build / "payload/packed/payload_bytes.txt").read_text().split(),
+                             [str(sum(len(b) for _, b in blobs))] * 2)
+
+
+class Packing(unittest.TestCase):
+    # Every setting that decides the encoder's output is given: the same
+    # bytes give the same stream, which this digest pins with the pinned
+    # liblzma. Another encoder shows here first.
+    SAMPLE_DIGEST = "9d0c2e909f7ab032e1620ac866aefee048482cf4a7cec51e253056cc28960bdb"
+
+    def test_the_pinned_encoder_gives_the_pinned_stream(self):
+        sample = standin_maker.small_assembly(0x10000) * 3
+        stream = pack_payloads.compress(sample, pack_payloads.dictionary_for(len(sample)))
+        self.assertEqual(struct.unpack_from("<Q", stream, 5)[0], len(sample))
+        self.assertEqual(lzma.decompress(stream, format=lzma.FORMAT_ALONE), sample)
+        self.assertEqual(hashlib.sha256(stream).hexdigest(), self.SAMPLE_DIGEST,
+                         f"liblzma {pack_payloads.encoder_version()} (pinned: {pack_payloads.PINNED_ENCODER}) "
+                         "writes other bytes: the release would differ")
+
+    def test_a_stream_lzma_does_not_shrink_is_stored_and_the_dictionary_reaches_back_a_version(self):
+        noise = hashlib.shake_256(b"noise").digest(100_000)
+        self.assertEqual(pack_payloads.packed(noise, 1 << 20), (pack_payloads.STORED, noise))
+        text = b"Thistlegarden " * 10_000
+        method, stream = pack_payloads.packed(text, 1 << 20)
+        self.assertEqual(method, pack_payloads.LZMA)
+        self.assertEqual(lzma.decompress(stream, format=lzma.FORMAT_ALONE), text)
+        self.assertEqual(pack_payloads.dictionary_for(3_256_832), 4 << 20)
+        self.assertEqual(pack_payloads.dictionary_for(3 << 20), 4 << 20)
+        self.assertEqual(pack_payloads.dictionary_for((4 << 20) * 4 // 5 + 1), 8 << 20)
+        self.assertEqual(pack_payloads.dictionary_for(1 << 30), pack_payloads.LARGEST_DICTIONARY)
+
+
+class IlSource(unittest.TestCase):
+    def test_a_changed_package_stops_the_stand_ins_plainly(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            changed = Path(tmp) / "System.Xml.dll"
+            data = bytearray(standin_maker.IL_SOURCE.read_bytes())
+            data[5000] ^= 1
+            changed.write_bytes(data)
+            for path, expected in ((changed, "SHA-256"), (Path(tmp) / "missing.dll", "cannot be read")):
+                with self.subTest(expected), unittest.mock.patch.object(standin_maker, "IL_SOURCE", path):
+                    with self.assertRaises(SystemExit) as stop:
+                        standin_maker.il_source()
+                    self.assertIn(expected, str(stop.exception))
+                    self.assertIn(standin_maker.IL_SOURCE_PACKAGE, str(stop.exception))
 
 
 # A sixth version, as payload/README.md says to add one.
@@ -361,22 +507,20 @@ class AddedVersion(unittest.TestCase):
         self.assertEqual(len(made), size)
         self.assertIn(f"stand-in assembly {label}\0".encode(), made)
 
-        section = Path(self.tmp.name) / "rodata.bin"
-        subprocess.run(["objcopy", "-O", "binary", "--only-section=.rodata",
-                        str(self.build / "payload/CMakeFiles/tg_payload.dir/payloads.S.o"), str(section)],
-                       check=True)
-        data, at, blobs = section.read_bytes(), 0, []
-        while at < len(data):
-            count = struct.unpack_from("<I", data, at + 4)[0]
-            blobs.append(data[at + 8:at + 8 + count])
-            at = (at + 8 + count + 3) // 4 * 4
-        self.assertEqual(len(blobs), 8)
-        self.assertTrue(blobs[5] == made, "the sixth blob is not the new version's payload")
+        blobs = embedded_blobs(self.build / "payload/CMakeFiles/tg_payload.dir/payloads.S.o",
+                               Path(self.tmp.name) / "rodata.bin")
+        self.assertEqual(len(blobs), 3)
+        offset = sum(f[3] for f in files[:5])
+        stream = decoded(blobs[0][1], pack_payloads.LZMA, offset + size)
+        self.assertTrue(stream[offset:] == made, "the stream does not end with the new version's payload")
 
-        # The benchmark's payload figure counts it.
+        # The benchmark's payload figures count it.
         figure = subprocess.run([sys.executable, "-B", str(PAYLOAD / "validate_payloads.py"), "--table",
                                  str(self.table), "--blob-bytes"], capture_output=True, text=True)
         self.assertEqual(int(figure.stdout), payloads.blob_bytes() + 8 + size)
+        embedded, raw = map(int, (self.build / "payload/packed/payload_bytes.txt").read_text().split())
+        self.assertEqual(raw, sum(f[3] for f in files))
+        self.assertEqual(embedded, sum(len(blob) for _, blob in blobs))
 
         # A folder without the new file is refused, naming it.
         folder = Path(self.tmp.name) / "without"

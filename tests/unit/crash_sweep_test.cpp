@@ -68,7 +68,7 @@ std::map<std::string, std::string> FilesUnder(const sim::Machine& machine, const
 // each loss; counts the crashes checked.
 void Sweep(const Run& run, int* checked) {
   const std::string original(kAssemblySize, 'o');
-  const std::string payload(FindPayload("0.25c")->bytes());
+  const std::string payload(scenario::PayloadBytes("0.25c"));
   const std::string managed = std::string(scenario::kGameFolder) + "Thistlegarden_Data\\Managed\\";
   const std::string ours = std::string(scenario::kTemp) + "Thistlegarden补丁程序\\";
 

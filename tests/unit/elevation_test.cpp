@@ -85,7 +85,7 @@ std::vector<Line> FailedSteps(const std::string& told) {
 TEST(ElevationTest, GrantedTheElevatedPartPatchesAndTheRunRestartsTheGame) {
   ProtectedRun run;
   EXPECT_EQ(run.Start(), 0);
-  const std::string payload(FindPayload("0.25c")->bytes());
+  const std::string payload(scenario::PayloadBytes("0.25c"));
   EXPECT_EQ(run.StepLines(),
             (std::vector<Line>{{kAsking, kNotice},
                                {"替换Assembly-CSharp.dll\r\n", kStep},
@@ -168,20 +168,20 @@ TEST(ElevationTest, NoPromptWhereTheRunMayWrite) {
   ProtectedRun writable(false);
   EXPECT_EQ(writable.Start(), 0);
   EXPECT_TRUE(writable.machine.elevation.requests.empty());
-  EXPECT_TRUE(writable.Assembly() == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(writable.Assembly() == scenario::PayloadBytes("0.25c"));
 
   ProtectedRun asAdministrator;
   asAdministrator.machine.self.elevated = true;
   EXPECT_EQ(asAdministrator.Start(), 0);
   EXPECT_TRUE(asAdministrator.machine.elevation.requests.empty());
-  EXPECT_TRUE(asAdministrator.Assembly() == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(asAdministrator.Assembly() == scenario::PayloadBytes("0.25c"));
 
   // A scanner holding the assembly for a moment: waited out, no prompt.
   ProtectedRun scanned(false);
   scanned.machine.files.Find(scanned.game.AssemblyPath())->refusals = 3;
   EXPECT_EQ(scanned.Start(), 0);
   EXPECT_TRUE(scanned.machine.elevation.requests.empty());
-  EXPECT_TRUE(scanned.Assembly() == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(scanned.Assembly() == scenario::PayloadBytes("0.25c"));
 }
 
 // The folder refuses at once: the prompt comes without the lock's wait.
@@ -200,7 +200,7 @@ TEST(ElevationTest, AnotherAccountsElevationPatches) {
   ProtectedRun run;
   run.machine.elevation.account = "Admin";
   EXPECT_EQ(run.Start(), 0);
-  EXPECT_TRUE(run.Assembly() == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(run.Assembly() == scenario::PayloadBytes("0.25c"));
   EXPECT_EQ(run.BesideTheAssembly(), std::vector<std::string>{scenario::KeptOriginalName(scenario::kLabel)});
   EXPECT_EQ(run.StepLines()[3], (Line{"执行过程[1]:真\r\n", kStep}));
   auto started = scenario::Started(run.machine);
@@ -279,7 +279,7 @@ TEST(ElevationTest, AnAsideInAProtectedFolderIsPartOfTheElevatedWork) {
   files.Find(run.game.AssemblyPath() + ".aside1")->adminOnly = true;
   EXPECT_EQ(run.Start(), 0);
   EXPECT_EQ(run.machine.elevation.requests.size(), 1u);
-  EXPECT_TRUE(run.Assembly() == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(run.Assembly() == scenario::PayloadBytes("0.25c"));
   EXPECT_EQ(run.machine.files.Find(scenario::KeptOriginalPath(run.game.folder, "0.25c"))->data, run.original);
   EXPECT_EQ(files.Find(run.game.AssemblyPath() + ".aside1"), nullptr);
 }
@@ -299,7 +299,7 @@ TEST(ElevationTest, ARunWaitsForItsCopyHoweverLong) {
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[1], (Line{"以管理员权限运行的部分仍在修改游戏文件，请等待它完成……\r\n", kNotice}));
   EXPECT_EQ(lines[4], (Line{"执行过程[1]:真\r\n", kStep}));
-  EXPECT_TRUE(run.Assembly() == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(run.Assembly() == scenario::PayloadBytes("0.25c"));
 }
 
 // A folder that refuses even a run with an administrator's rights: no
@@ -343,7 +343,7 @@ TEST(ElevationTest, TheGameNeverRunsWithMoreRightsThanTheDesktop) {
       run.machine.windows.shellWindow = run.machine.windows.AddForeign("", "Progman", explorer);
     }
     EXPECT_EQ(run.Start(), 0);
-    EXPECT_TRUE(run.Assembly() == FindPayload("0.25c")->bytes());
+    EXPECT_TRUE(run.Assembly() == scenario::PayloadBytes("0.25c"));
     const bool started = !scenario::Started(run.machine).empty() &&
                          scenario::Started(run.machine)[0]->commandLine == "\"" + run.game.ExePath() + "\"";
     EXPECT_EQ(started, shell != 1);
@@ -404,7 +404,7 @@ TEST(ElevationTest, TheReportAfterACopyCutOffIsTheTruth) {
     scenario::WatchOriginal(run.machine, assemblyPath, run.original, &lostAt);
     run.Start();
     EXPECT_EQ(lostAt, 0);
-    const std::string payload(FindPayload("0.25c")->bytes());
+    const std::string payload(scenario::PayloadBytes("0.25c"));
     const bool replaced = run.Assembly() == payload;
     EXPECT_TRUE(replaced || run.Assembly() == run.original);
     const auto lines = run.StepLines();
@@ -480,7 +480,7 @@ TEST(ElevatedPartTest, DoesTheFileWorkAloneAndSaysSoByItsExitCode) {
   // What an interrupted run left is cleared first.
   start.run.machine.files.AddFile(start.run.game.AssemblyPath() + ".patch-new", "half");
   EXPECT_EQ(start.Start(start.Arguments()), static_cast<int>(kElevatedReplaced));
-  EXPECT_TRUE(start.run.Assembly() == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(start.run.Assembly() == scenario::PayloadBytes("0.25c"));
   EXPECT_EQ(start.run.BesideTheAssembly(),
             std::vector<std::string>{scenario::KeptOriginalName(scenario::kLabel)});
   EXPECT_TRUE(start.run.machine.console.written.empty());

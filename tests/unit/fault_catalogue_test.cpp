@@ -114,8 +114,8 @@ std::string Images(const sim::Machine& machine, const std::string& temp) {
   const std::string folder = temp + "Thistlegarden补丁程序\\补丁对比图\\";
   const std::pair<const char*, std::string> files[] = {
       {"该文件夹没用可以直接删除", ""},
-      {"安装前.PNG", std::string(BeforeImage().bytes())},
-      {"安装后.PNG", std::string(AfterImage().bytes())}};
+      {"安装前.PNG", scenario::ImageBytes(BeforeImage())},
+      {"安装后.PNG", scenario::ImageBytes(AfterImage())}};
   std::string out;
   for (const auto& [name, data] : files) {
     const auto* node = scenario::File(machine, folder + name);
@@ -190,7 +190,7 @@ void RunCase(const Case& c) {
 
   const auto* assembly = scenario::File(machine, game.AssemblyPath());
   ASSERT_NE(assembly, nullptr) << "the assembly is missing";
-  const std::string payload(FindPayload("0.25c")->bytes());
+  const std::string payload(scenario::PayloadBytes("0.25c"));
   if (e.patched)
     EXPECT_TRUE(assembly->data == payload) << "not patched";
   else
@@ -323,7 +323,7 @@ TEST(FaultCatalogueTest, FileFaults) {
   Expect newLeft = kWriteFailed;
   newLeft.newLeft = true;
   const Expect failedNotKept = Without(kWriteFailed, false);
-  const auto payloadSize = static_cast<long long>(FindPayload("0.25c")->bytes().size());
+  const auto payloadSize = static_cast<long long>(scenario::PayloadBytes("0.25c").size());
   const Case cases[] = {
       {"FindFirstFileA, the size checked again before writing",
        {{"FindFirstFileA", 2, "MessageBoxTimeoutA"}}, failedNotKept},
@@ -377,7 +377,7 @@ TEST(FaultCatalogueTest, AnAsideGoesBackOnlyWhereThereIsNoAssembly) {
     machine.user.answers = {kIdOk};
     EXPECT_EQ(ProgramEntry(machine), 0);
     EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".aside1"), nullptr);
-    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == scenario::PayloadBytes("0.25c"));
     const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c"));
     ASSERT_NE(kept, nullptr);
     EXPECT_TRUE(kept->data == original);
@@ -401,7 +401,7 @@ TEST(FaultCatalogueTest, AnAsideGoesBackOnlyWhereThereIsNoAssembly) {
     EXPECT_EQ(machine.dialogs.shown[0].text, std::string("识别Assembly-CSharp.dll大小版本自动识别为 "
                                                          "0.25e，是否确认为该版本？"));
     EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data ==
-                (confirms ? std::string(FindPayload("0.25e")->bytes()) : current));
+                (confirms ? std::string(scenario::PayloadBytes("0.25e")) : current));
     const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25e"));
     EXPECT_EQ(kept != nullptr, confirms);
     if (kept) {
@@ -437,7 +437,7 @@ TEST(FaultCatalogueTest, LeftoversAreRemovedAndKeptOriginalsStay) {
   again.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(again), 0);
   EXPECT_EQ(scenario::DiskWithoutRunLogs(again).size(), scenario::DiskWithoutRunLogs(machine).size());
-  EXPECT_TRUE(scenario::File(again, game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(scenario::File(again, game.AssemblyPath())->data == scenario::PayloadBytes("0.25c"));
 }
 
 // An original that cannot be kept is not replaced: step 1 fails as any
@@ -669,7 +669,7 @@ TEST(FaultCatalogueTest, NoAssemblyAndAFailedReadBackLeaveNone) {
       EXPECT_EQ(assembly, nullptr);
     } else {
       ASSERT_NE(assembly, nullptr);
-      EXPECT_TRUE(assembly->data == FindPayload("0.25c")->bytes());
+      EXPECT_TRUE(assembly->data == scenario::PayloadBytes("0.25c"));
     }
     EXPECT_EQ(scenario::File(machine, scenario::KeptOriginalPath(game.folder, "0.25c")), nullptr);
     EXPECT_EQ(scenario::File(machine, game.AssemblyPath() + ".patch-new"), nullptr);

@@ -180,7 +180,7 @@ void CheckInvariant(const Outcome& out, const std::string& original, const std::
 std::set<std::string> Sweep(const std::deque<int>& answers, bool window = true,
                             Pattern pattern = Pattern::kOnce, Setup setup = nullptr) {
   const std::string original(kAssemblySize, 'o');
-  const std::string payload(FindPayload("0.25c")->bytes());
+  const std::string payload(scenario::PayloadBytes("0.25c"));
   Outcome clean = RunOnce(answers, 0, window, Pattern::kOnce, nullptr, setup);
   CheckInvariant(clean, original, payload, 0, false);
   EXPECT_GT(clean.failable, 20);
@@ -214,7 +214,7 @@ std::set<std::string> Sweep(const std::deque<int>& answers, bool window = true,
 }
 
 TEST(FaultLoopTest, ConfirmedVersion) {
-  const std::string payload(FindPayload("0.25c")->bytes());
+  const std::string payload(scenario::PayloadBytes("0.25c"));
   Outcome clean = RunOnce({scenario::kIdOk}, 0);
   EXPECT_TRUE(clean.assembly == payload);
   EXPECT_TRUE(clean.failureReport.empty());
@@ -224,7 +224,7 @@ TEST(FaultLoopTest, ConfirmedVersion) {
 
 TEST(FaultLoopTest, DeclinedVersionThenManualPick) {
   Outcome clean = RunOnce({scenario::kIdCancel, scenario::kIdOk}, 0);
-  EXPECT_TRUE(clean.assembly == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(clean.assembly == scenario::PayloadBytes("0.25c"));
   EXPECT_EQ(Sweep({scenario::kIdCancel, scenario::kIdOk}), std::set<std::string>{});
 }
 

@@ -56,7 +56,6 @@ std::string VariableLines(win::DWORD pid, win::HWND window, const std::string& f
          "\r\n程序命名：" + name;
 }
 
-std::string Bytes(const PayloadBlob* blob) { return std::string(blob->bytes()); }
 
 // ---------------------------------------------------------------- finding the game
 
@@ -105,7 +104,7 @@ TEST(InstallerRunTest, TheFileManagerOnTheGamesFolderIsNotTakenForTheGame) {
   auto lines = AfterBanner(machine);
   lines.resize(6);
   EXPECT_EQ(lines, Discovery(game.window, game.processId, game.ExePath()));
-  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload(scenario::kLabel)));
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == scenario::PayloadBytes(scenario::kLabel));
   EXPECT_TRUE(machine.processes.Find(explorer)->running);
   EXPECT_FALSE(machine.processes.Find(game.processId)->running);
   ASSERT_EQ(machine.dialogs.shown.size(), 1u);
@@ -162,8 +161,8 @@ TEST_P(GoodInstallTest, PatchesRestartsAndLeavesTheImages) {
   machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
 
-  const PayloadBlob* payload = FindPayload(GetParam().label);
-  ASSERT_NE(payload, nullptr);
+  ASSERT_NE(FindPayload(GetParam().label), nullptr);
+  const std::string& payload = scenario::PayloadBytes(GetParam().label);
   const auto good = scenario::GoodInstallLines(game.window, game.processId, game.ExePath(), game.exeName);
   EXPECT_EQ(AfterBanner(machine), std::vector<Line>(good.begin() + scenario::kBannerLines, good.end()));
 
@@ -175,15 +174,14 @@ TEST_P(GoodInstallTest, PatchesRestartsAndLeavesTheImages) {
   EXPECT_EQ(machine.dialogs.shown[0].caption, "欧尼酱~这个事情很重要！");
 
   // The patched assembly, its backup and the comparison folder.
-  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(payload));
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == payload);
   std::string temp = kTemp;
-  EXPECT_EQ(scenario::File(machine, temp + "Thistlegarden补丁程序\\Assembly-CSharp.dll")->data,
-            Bytes(payload));
+  EXPECT_TRUE(scenario::File(machine, temp + "Thistlegarden补丁程序\\Assembly-CSharp.dll")->data == payload);
   const std::string images = temp + "Thistlegarden补丁程序\\补丁对比图\\";
   ASSERT_NE(scenario::File(machine, images + "该文件夹没用可以直接删除"), nullptr);
   EXPECT_EQ(scenario::File(machine, images + "该文件夹没用可以直接删除")->data, "");
-  EXPECT_TRUE(scenario::File(machine, images + "安装前.PNG")->data == Bytes(&BeforeImage()));
-  EXPECT_TRUE(scenario::File(machine, images + "安装后.PNG")->data == Bytes(&AfterImage()));
+  EXPECT_TRUE(scenario::File(machine, images + "安装前.PNG")->data == scenario::ImageBytes(BeforeImage()));
+  EXPECT_TRUE(scenario::File(machine, images + "安装后.PNG")->data == scenario::ImageBytes(AfterImage()));
   // The original kept beside it, and nothing else left in the game's folder.
   const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, GetParam().label));
   ASSERT_NE(kept, nullptr);
@@ -380,7 +378,7 @@ TEST(InstallerRunTest, AnEarlierComparisonFolderIsOverwritten) {
   machine.files.AddFile(images + "mine.txt", "kept");
   machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
-  EXPECT_TRUE(scenario::File(machine, images + "安装前.PNG")->data == Bytes(&BeforeImage()));
+  EXPECT_TRUE(scenario::File(machine, images + "安装前.PNG")->data == scenario::ImageBytes(BeforeImage()));
   EXPECT_EQ(scenario::File(machine, images + "该文件夹没用可以直接删除")->data, "");
   EXPECT_EQ(scenario::File(machine, images + "mine.txt")->data, "kept");
   (void)game;
@@ -395,7 +393,7 @@ TEST(InstallerRunTest, FoldersWithBlanksAndChineseCharacters) {
   machine.files.AddFile("D:\\Program.exe", "MZ stray");
   machine.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(machine), 0);
-  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload(scenario::kLabel)));
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == scenario::PayloadBytes(scenario::kLabel));
   auto started = scenario::Started(machine);
   ASSERT_EQ(started.size(), 2u);
   EXPECT_EQ(started[0]->commandLine, "\"D:\\Program Files\\游戏 目录\\Thistlegarden.exe\"");
@@ -423,7 +421,7 @@ TEST(InstallerRunTest, FoldersWithCharactersBeyond936) {
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_EQ(machine.self.currentDirectory, own);
 
-  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload(scenario::kLabel)));
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == scenario::PayloadBytes(scenario::kLabel));
   const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, scenario::kLabel));
   ASSERT_NE(kept, nullptr);
   EXPECT_EQ(kept->data, std::string(kAssemblySize, 'o'));
@@ -462,7 +460,7 @@ TEST(InstallerRunTest, FoldersEndingInEuroOrTwoByteCharactersBeyond936) {
     machine.user.answers = {kIdOk};
     EXPECT_EQ(ProgramEntry(machine), 0);
     EXPECT_EQ(machine.self.currentDirectory, own);
-    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload(scenario::kLabel)));
+    EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == scenario::PayloadBytes(scenario::kLabel));
     EXPECT_NE(scenario::File(machine, scenario::KeptOriginalPath(game.folder, scenario::kLabel)), nullptr);
     EXPECT_TRUE(machine.dialogs.shown.size() == 1u) << "no version asked for";
     auto started = scenario::Started(machine);
@@ -607,7 +605,7 @@ TEST(InstallerRunTest, AGameThatClosedMeanwhileIsNotEndedAgain) {
   };
   EXPECT_EQ(ProgramEntry(machine), 0);
   EXPECT_TRUE(machine.processes.Find(game.processId)->running);
-  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == Bytes(FindPayload(scenario::kLabel)));
+  EXPECT_TRUE(scenario::File(machine, game.AssemblyPath())->data == scenario::PayloadBytes(scenario::kLabel));
   // Nor is the game started: the program now under that ID was not ended.
   ASSERT_EQ(scenario::Started(machine).size(), 1u);
   EXPECT_EQ(scenario::Started(machine)[0]->exeName, "explorer.exe");

@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "install/output_layout.h"
 #include "install/payload_catalogue.h"
+#include "install/payload_stream.h"
 #include "unit/scenario.h"
 
 namespace {
@@ -82,31 +84,82 @@ std::string PngProblem(std::string_view d) {
   return "";
 }
 
-void ExpectBlobOfSize(const PayloadBlob& payload, std::uint32_t size) {
-  EXPECT_EQ(payload.byteCount(), size);
-  EXPECT_EQ(payload.bytes().size(), size);
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(payload.blob) % 4, 0u);
+std::uint64_t Le64(std::string_view d, std::size_t at) {
+  return Le32(d, at) | static_cast<std::uint64_t>(Le32(d, at + 4)) << 32;
 }
 
-TEST(PayloadCatalogue, EachAssemblyIsItsVersionsPe32DotNetDll) {
-  std::vector<const PayloadBlob*> seen;
-  for (const scenario::Version& expected : scenario::kVersions) {
-    SCOPED_TRACE(expected.label);
-    const PayloadBlob* payload = FindPayload(expected.label);
-    ASSERT_NE(payload, nullptr);
-    ExpectBlobOfSize(*payload, expected.payloadBytes);
-    EXPECT_EQ(PeProblem(payload->bytes()), "");
-    for (const PayloadBlob* other : seen) EXPECT_NE(other->bytes(), payload->bytes());
-    seen.push_back(payload);
+// The blob holds its stream whole, 4-byte aligned; a stream's header names
+// its decoded size.
+void ExpectStream(const PayloadInfo& payload) {
+  const std::string_view stream = payload.stream->bytes();
+  EXPECT_EQ(Le32(std::string_view(reinterpret_cast<const char*>(payload.stream->blob), 8), 0), 1u);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(payload.stream->blob) % 4, 0u);
+  if (payload.method == StreamMethod::kStored) {
+    EXPECT_EQ(stream.size(), payload.streamSize);
+  } else {
+    ASSERT_EQ(payload.method, StreamMethod::kLzma);
+    ASSERT_GT(stream.size(), kLzmaHeaderBytes);
+    EXPECT_EQ(Le64(stream, 5), payload.streamSize);
+    EXPECT_LT(stream.size(), payload.streamSize);
   }
 }
 
+TEST(PayloadCatalogue, EachAssemblyIsItsVersionsPe32DotNetDll) {
+  std::vector<Bytes> seen;
+  for (const scenario::Version& expected : scenario::kVersions) {
+    SCOPED_TRACE(expected.label);
+    const PayloadInfo* payload = FindPayload(expected.label);
+    ASSERT_NE(payload, nullptr);
+    EXPECT_EQ(payload->byteCount, expected.payloadBytes);
+    const Bytes bytes = DecodedPayload(expected.label);
+    EXPECT_EQ(bytes.size(), expected.payloadBytes);
+    EXPECT_EQ(PeProblem(bytes), "");
+    for (const Bytes& other : seen) EXPECT_TRUE(other != bytes);
+    seen.push_back(bytes);
+  }
+}
+
+// The assemblies follow each other in one stream, in the table's order (or,
+// in the raw layout, each is a stream of its own); each image is one.
+TEST(PayloadCatalogue, StreamsHoldThePayloadsInTheTablesOrder) {
+  const PayloadInfo* first = FindPayload(scenario::kVersions[0].label);
+  ASSERT_NE(first, nullptr);
+  std::uint64_t end = 0;
+  for (const scenario::Version& version : scenario::kVersions) {
+    SCOPED_TRACE(version.label);
+    const PayloadInfo& payload = *FindPayload(version.label);
+    ExpectStream(payload);
+    if (TG_PAYLOADS_COMPRESSED) {
+      EXPECT_EQ(payload.stream, first->stream);
+      EXPECT_EQ(payload.offset, end);
+      end += payload.byteCount;
+      EXPECT_EQ(payload.method, StreamMethod::kLzma);
+    } else {
+      EXPECT_EQ(payload.offset, 0u);
+      EXPECT_EQ(payload.streamSize, payload.byteCount);
+      EXPECT_EQ(payload.method, StreamMethod::kStored);
+    }
+  }
+  if (TG_PAYLOADS_COMPRESSED) {
+    EXPECT_EQ(first->streamSize, end);
+  }
+  for (const PayloadInfo* image : {&BeforeImage(), &AfterImage()}) {
+    ExpectStream(*image);
+    EXPECT_EQ(image->offset, 0u);
+    EXPECT_EQ(image->streamSize, image->byteCount);
+    EXPECT_NE(image->stream, first->stream);
+  }
+  EXPECT_NE(BeforeImage().stream, AfterImage().stream);
+}
+
 TEST(PayloadCatalogue, ImagesAreWhole1296x759RgbaPngs) {
-  ExpectBlobOfSize(BeforeImage(), 407'011);
-  ExpectBlobOfSize(AfterImage(), 462'645);
-  EXPECT_EQ(PngProblem(BeforeImage().bytes()), "");
-  EXPECT_EQ(PngProblem(AfterImage().bytes()), "");
-  EXPECT_NE(BeforeImage().bytes(), AfterImage().bytes());
+  const Bytes before = DecodedPayload(BeforeImage());
+  const Bytes after = DecodedPayload(AfterImage());
+  EXPECT_EQ(before.size(), 407'011u);
+  EXPECT_EQ(after.size(), 462'645u);
+  EXPECT_EQ(PngProblem(before), "");
+  EXPECT_EQ(PngProblem(after), "");
+  EXPECT_TRUE(before != after);
 }
 
 TEST(PayloadCatalogue, OnlyTheFiveLabelsExactlyHaveAPayload) {

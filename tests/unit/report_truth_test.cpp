@@ -50,7 +50,7 @@ TEST(BeforeThePlayerAgreesTest, NothingOnDiskChanges) {
   EXPECT_EQ(ProgramEntry(agreed), 0);
   EXPECT_EQ(agreed.files.Find(again.AssemblyPath() + ".patch-new"), nullptr);
   EXPECT_EQ(agreed.files.Find(scenario::KeptDraftPath(again.folder)), nullptr);
-  EXPECT_TRUE(agreed.files.Find(again.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(agreed.files.Find(again.AssemblyPath())->data == scenario::PayloadBytes("0.25c"));
 }
 
 // With no assembly, the aside an earlier build left is what the player is
@@ -73,7 +73,7 @@ TEST(BeforeThePlayerAgreesTest, AnAsideIsAskedAboutAndMovedOnlyAfterAYes) {
       EXPECT_EQ(machine.files.Find(game.AssemblyPath()), nullptr);
       continue;
     }
-    EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload(kOlder.label)->bytes());
+    EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == scenario::PayloadBytes(kOlder.label));
     EXPECT_EQ(machine.files.Find(scenario::KeptOriginalPath(game.folder, kOlder.label))->data, older);
     EXPECT_EQ(machine.files.Find(game.AssemblyPath() + ".aside1"), nullptr);
   }
@@ -160,6 +160,26 @@ std::vector<std::string> RecordLines(const sim::Machine& machine, const std::str
   return lines;
 }
 
+// An image decoded as it is written: a damaged one is left out, and nothing
+// else of the run changes.
+TEST(DamagedPayloadTest, ADamagedImageIsNotWrittenAndTheRunGoesOn) {
+  sim::Machine machine;
+  Game game = scenario::InstallGame(machine, kSize025c);
+  machine.user.answers = {kIdOk};
+  {
+    scenario::FlippedPayloadByte damaged(BeforeImage());
+    EXPECT_TRUE(DecodedPayload(BeforeImage()).empty());
+    EXPECT_EQ(ProgramEntry(machine), 0);
+  }
+  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == scenario::PayloadBytes("0.25c"));
+  EXPECT_TRUE(HasLine(machine, "执行过程[1]:真\r\n"));
+  const std::string images = std::string(scenario::kTemp) + "Thistlegarden补丁程序\\补丁对比图\\";
+  EXPECT_EQ(machine.files.Find(images + "安装前.PNG"), nullptr);
+  ASSERT_NE(machine.files.Find(images + "安装后.PNG"), nullptr);
+  EXPECT_TRUE(machine.files.Find(images + "安装后.PNG")->data == scenario::ImageBytes(AfterImage()));
+  EXPECT_EQ(machine.dialogs.shown.size(), 1u);
+}
+
 TEST(RunLogTest, AFailedRunsRecordSaysWhatHappenedAndWhy) {
   sim::Machine machine;
   Game game = scenario::InstallGame(machine, kSize025c);
@@ -238,7 +258,7 @@ TEST(ZeroLengthAssemblyTest, IsPickedByHandReplacedAndKept) {
   EXPECT_EQ(ProgramEntry(machine), 0);
   ASSERT_GE(machine.dialogs.shown.size(), 1u);
   EXPECT_EQ(machine.dialogs.shown[0].style, 0x31u);
-  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == scenario::PayloadBytes("0.25c"));
   const auto* kept = machine.files.Find(scenario::KeptOriginalPath(game.folder, "0.25c"));
   ASSERT_NE(kept, nullptr);
   EXPECT_EQ(kept->data, "");

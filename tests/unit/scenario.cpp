@@ -144,6 +144,59 @@ std::vector<std::string> CallsAmong(const sim::Machine& machine,
   return seen;
 }
 
+namespace {
+
+// The program runs hundreds of times in a sweep, each time decoding the same
+// stream: a part decoded once is kept, with a copy of the stream it came
+// from, and given again only for the same bytes (a flipped byte decodes
+// afresh).
+struct DecodedPart {
+  std::string stream;
+  StreamMethod method;
+  std::uint64_t streamSize, offset;
+  std::uint32_t size;
+  Bytes bytes;
+};
+
+bool KeepingDecoder(std::string_view stream, StreamMethod method, std::uint64_t streamSize,
+                    std::uint64_t offset, std::uint32_t size, Bytes* out) {
+  static std::vector<DecodedPart> kept;
+  for (const DecodedPart& part : kept) {
+    if (part.method == method && part.streamSize == streamSize && part.offset == offset &&
+        part.size == size && part.stream == stream) {
+      *out = part.bytes;
+      return true;
+    }
+  }
+  if (!DecodeStreamPart(stream, method, streamSize, offset, size, out)) return false;
+  if (kept.size() == 8) kept.erase(kept.begin());
+  kept.push_back({std::string(stream), method, streamSize, offset, size, *out});
+  return true;
+}
+
+const bool kDecoderKept = (SetStreamDecoder(KeepingDecoder), true);
+
+const std::string& Kept(std::map<std::string, std::string, std::less<>>& kept, std::string_view key,
+                        const PayloadInfo* payload) {
+  static const std::string kNothing;
+  if (const auto found = kept.find(key); found != kept.end()) return found->second;
+  Bytes bytes = payload ? DecodedPayload(*payload) : Bytes();
+  if (bytes.empty()) return kNothing;
+  return kept.emplace(std::string(key), std::move(bytes)).first->second;
+}
+
+}  // namespace
+
+const std::string& PayloadBytes(std::string_view label) {
+  static std::map<std::string, std::string, std::less<>> kept;
+  return Kept(kept, label, FindPayload(label));
+}
+
+const std::string& ImageBytes(const PayloadInfo& image) {
+  static std::map<std::string, std::string, std::less<>> kept;
+  return Kept(kept, &image == &BeforeImage() ? "before" : "after", &image);
+}
+
 const sim::FileSystem::Node* File(const sim::Machine& machine, const std::string& path) {
   return machine.files.Find(path);
 }

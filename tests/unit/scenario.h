@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "install/payload_catalogue.h"
@@ -134,12 +135,21 @@ long CallCount(const sim::Machine& machine, const std::string& name);
 std::vector<std::string> CallsAmong(const sim::Machine& machine,
                                     const std::vector<std::string>& names);
 
-// One byte of an embedded assembly flipped in the program's own memory, as a
-// damaged download or disk would leave it; put back when the test ends.
+// The bytes of an embedded payload as the program decodes them, decoded once
+// (the program under test decodes its own); empty, and not kept, while the
+// embedded stream is damaged.
+const std::string& PayloadBytes(std::string_view label);
+const std::string& ImageBytes(const PayloadInfo& image);
+
+// One byte of the embedded stream that holds a payload flipped in the
+// program's own memory (its 1000th, before the payload's end: the bytes the
+// stream decodes to from there on differ), as a damaged download or disk
+// would leave it; put back when the test ends.
 class FlippedPayloadByte {
  public:
-  explicit FlippedPayloadByte(const char* label)
-      : byte_(const_cast<unsigned char*>(FindPayload(label)->data()) + 1000) {
+  explicit FlippedPayloadByte(const char* label) : FlippedPayloadByte(*FindPayload(label)) {}
+  explicit FlippedPayloadByte(const PayloadInfo& payload)
+      : byte_(const_cast<unsigned char*>(payload.stream->data()) + 1000) {
     Protect(PROT_READ | PROT_WRITE);
     *byte_ ^= 0x5A;
   }

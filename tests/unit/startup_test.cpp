@@ -191,7 +191,7 @@ TEST(StartupTest, ASecondStartWhileARunIsGoingOnlySaysSo) {
   EXPECT_EQ(box.style, 0x10040u);
   EXPECT_EQ(box.timeout, 5000u);
   // One patch, one restarted game, no failure report.
-  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload(scenario::kLabel)->bytes());
+  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == scenario::PayloadBytes(scenario::kLabel));
   EXPECT_EQ(scenario::Started(machine).size(), 2u);
   EXPECT_EQ(machine.dialogs.shown[1].caption, "欧尼酱~这个事情很重要！");
   // The mutex goes with the run: the next start runs.

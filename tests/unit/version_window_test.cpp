@@ -196,7 +196,7 @@ TEST(ManualPickTest, APickedLabelIsInstalledWhateverTheSize) {
   machine.user.answers = {scenario::kIdOk};
   machine.user.actions = {{Action::kPick, "0.25b"}, {Action::kPressOk, ""}};
   EXPECT_EQ(ProgramEntry(machine), 0);
-  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload("0.25b")->bytes());
+  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == scenario::PayloadBytes("0.25b"));
   EXPECT_EQ(machine.dialogs.shown.size(), 1u);  // the manual question alone
   EXPECT_EQ(machine.clock.slept, 17000u);
 }
@@ -207,7 +207,7 @@ TEST(ManualPickTest, PickedWithTheKeyboard) {
   machine.user.answers = {scenario::kIdOk};
   machine.user.actions = {{Action::kType, scenario::kVersions[0].label}, {Action::kKey, "enter"}};
   EXPECT_EQ(ProgramEntry(machine), 0);
-  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == FindPayload(scenario::kVersions[0].label)->bytes());
+  EXPECT_TRUE(machine.files.Find(game.AssemblyPath())->data == scenario::PayloadBytes(scenario::kVersions[0].label));
 }
 
 TEST(ManualPickTest, ATypedTextThatIsNoLabelInstallsNothing) {
