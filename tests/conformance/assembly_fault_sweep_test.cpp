@@ -34,7 +34,11 @@ class AssemblyFaultSweepTest : public ScratchFolderTest {
   static constexpr std::string_view kOriginal = "original assembly, as the player has it";
   static constexpr std::string_view kPayload = "patched assembly, shorter";
   static constexpr std::string_view kPayloads[] = {kPayload};
-  const PatchedAssemblies patches_{kPayloads, "kept-", ".dll.bak", "kept.dll.new", ".aside"};
+  static const unsigned char* DigestOf(std::string_view label) {
+    static const Sha256Digest digest = Sha256(kPayload);
+    return label == "1.0" ? digest.data() : nullptr;
+  }
+  const PatchedAssemblies patches_{kPayloads, "kept-", ".dll.bak", "kept.dll.new", ".aside", "kept.record", DigestOf};
 };
 
 TEST_F(AssemblyFaultSweepTest, EachFailedCallLeavesTheAssemblyWholeAndTheReportTrue) {
@@ -57,9 +61,12 @@ TEST_F(AssemblyFaultSweepTest, EachFailedCallLeavesTheAssemblyWholeAndTheReportT
     const bool patched = now == kPayload;
     EXPECT_TRUE(patched || now == kOriginal) << now;
     EXPECT_EQ(reported, patched);
-    // Nothing is replaced that is not kept.
+    // Nothing is replaced that is not kept, nor without the record of it.
     if (patched) {
       EXPECT_TRUE(FileHolds(api(), folder + "kept-1.0.dll.bak", kOriginal));
+      const auto record = ReadKeptRecord(api(), folder + "kept.record");
+      ASSERT_TRUE(record.has_value());
+      EXPECT_EQ(*record, (std::vector<KeptEntry>{{"1.0", Sha256(kOriginal), "1.0", Sha256(kPayload)}}));
     }
   }
 }

@@ -430,13 +430,15 @@ TEST(FaultCatalogueTest, LeftoversAreRemovedAndKeptOriginalsStay) {
   ASSERT_NE(second, nullptr);
   EXPECT_TRUE(second->data == std::string(kAssemblySize, 'o'));
 
-  // A second run on the patched game keeps nothing more.
+  // A second run on the patched game puts back the original that patch
+  // replaced, the second kept one, and keeps nothing more.
   sim::Machine again;
   scenario::RestartOn(again, machine);
   again.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(again), 0);
   EXPECT_EQ(scenario::DiskWithoutRunLogs(again).size(), scenario::DiskWithoutRunLogs(machine).size());
-  EXPECT_TRUE(scenario::File(again, game.AssemblyPath())->data == FindPayload("0.25c")->bytes());
+  EXPECT_TRUE(scenario::File(again, game.AssemblyPath())->data == std::string(kAssemblySize, 'o'));
+  EXPECT_TRUE(scenario::File(again, scenario::KeptOriginalPath(game.folder, "0.25c"))->data == earlier);
 }
 
 // An original that cannot be kept is not replaced: step 1 fails as any
