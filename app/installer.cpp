@@ -444,6 +444,11 @@ ReplaceResult RestoreWithRights(Run& run, const InstalledPatch& installed, std::
     run.log.Add("管理员权限", "已请求，已完成");
     return {ReplaceResult::kReplaced};
   }
+  // Unread, the part's own read back stands.
+  if (!now && asked.outcome == ElevationResult::kReplaced) {
+    run.log.Add("管理员权限", "已请求，已完成（本程序未能读取恢复后的文件）");
+    return {ReplaceResult::kReplaced};
+  }
   const bool ran = asked.outcome == ElevationResult::kFailed || asked.outcome == ElevationResult::kUnknown ||
                    asked.outcome == ElevationResult::kReplaced;
   const auto [why, advice] = asked.outcome == ElevationResult::kReplaced
@@ -466,6 +471,8 @@ Text NoOriginalLine(win::Api& api, const InstalledPatch& installed, const KeptOr
       return ConcatTexts("保存的原版文件 ", path, " 已被改动，不予恢复，游戏文件未作任何改动。\r\n");
     case KeptOriginalFound::kUnreadable:
       return ConcatTexts("无法读取保存的原版文件 ", path, "，游戏文件未作任何改动。\r\n");
+    case KeptOriginalFound::kAssemblyChanged:
+      return "Assembly-CSharp.dll已不是刚才识别的补丁，游戏文件未作任何改动。\r\n";
     default: break;
   }
   return ConcatTexts("没有找到 ", installed.label, " 补丁替换下来的原版文件，游戏文件未作任何改动。\r\n");
