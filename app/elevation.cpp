@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/own_patch.h"
 #include "discovery/image_path.h"
 
 #include "fsproc/file_ops.h"
@@ -63,21 +64,26 @@ struct Facts {
   std::uint64_t gameStart = 0;
   Text label;
   std::int64_t size = -1;
+  ElevatedWork work = ElevatedWork::kPatch;
 };
 
+// "--elevated-part ASKER START GAME START [restore] LABEL SIZE".
 std::optional<Facts> ReadFacts(win::WCHAR** argv, int count) {
-  if (count != 8) return std::nullopt;
+  const bool restore = count == 9 && std::u16string_view(argv[6]) == kElevatedRestoreWord;
+  if (count != 8 && !restore) return std::nullopt;
+  const int labelAt = restore ? 7 : 6;
   std::optional<std::uint64_t> numbers[5];
   for (int i = 0; i < 4; ++i) numbers[i] = Number(argv[2 + i]);
-  numbers[4] = Number(argv[7]);
-  const std::optional<Text> label = Narrow(argv[6], "", kLongestLabel);
+  numbers[4] = Number(argv[labelAt + 1]);
+  const std::optional<Text> label = Narrow(argv[labelAt], "", kLongestLabel);
   for (const auto& n : numbers)
     if (!n) return std::nullopt;
   if (!label || *numbers[0] > 0xFFFFFFFFu || *numbers[2] > 0xFFFFFFFFu ||
       *numbers[4] > static_cast<std::uint64_t>(INT64_MAX))
     return std::nullopt;
   return Facts{static_cast<win::DWORD>(*numbers[0]), *numbers[1], static_cast<win::DWORD>(*numbers[2]),
-               *numbers[3], *label, static_cast<std::int64_t>(*numbers[4])};
+               *numbers[3], *label, static_cast<std::int64_t>(*numbers[4]),
+               restore ? ElevatedWork::kRestore : ElevatedWork::kPatch};
 }
 
 std::uint64_t StartTime(win::Api& api, win::HANDLE process) {
@@ -87,13 +93,15 @@ std::uint64_t StartTime(win::Api& api, win::HANDLE process) {
 }
 
 // Another account's process (an administrator elevating for a standard
-// user) opens only with the debug privilege.
-UniqueHandle OpenRunningProcess(win::Api& api, win::DWORD processId) {
+// user) opens only with the debug privilege. A process that has ended is
+// refused unless `ended` allows it (one whose handle another holds keeps
+// its ID, start time and image).
+UniqueHandle OpenRunningProcess(win::Api& api, win::DWORD processId, bool ended = false) {
   win::BOOL wasEnabled = win::FALSE;
   api.RtlAdjustPrivilege(win::SE_DEBUG_PRIVILEGE, win::TRUE, win::FALSE, &wasEnabled);
   UniqueHandle process(api, api.OpenProcess(kProcessRights, win::FALSE, processId));
   api.RtlAdjustPrivilege(win::SE_DEBUG_PRIVILEGE, wasEnabled, win::FALSE, &wasEnabled);
-  if (process && api.WaitForSingleObject(process.get(), 0) != win::WAIT_TIMEOUT) process.reset();
+  if (process && !ended && api.WaitForSingleObject(process.get(), 0) != win::WAIT_TIMEOUT) process.reset();
   return process;
 }
 
@@ -131,9 +139,10 @@ bool SameNameAnyCase(std::string_view name, std::string_view lower) {
 
 // The folder of the game that runs, from its own process: "X:\...\" on a
 // drive letter this copy sees; empty when the process is gone, another one
-// now, or not the game.
+// now, or not the game. For a restore the asking run has ended the game
+// and holds it: its process is still the game's.
 Text RunningGameFolder(win::Api& api, const Facts& facts) {
-  const UniqueHandle game = OpenRunningProcess(api, facts.gameId);
+  const UniqueHandle game = OpenRunningProcess(api, facts.gameId, facts.work == ElevatedWork::kRestore);
   if (!game || StartTime(api, game.get()) != facts.gameStart) return Text();
   const Text image = GetOpenProcessImagePath(api, game.get(), kPathCodePage);
   const Text folder = PathFolderPart(image);
@@ -224,11 +233,28 @@ bool AskerMayChange(win::Api& api, win::HANDLE asker, const std::u16string& fold
   return !api.RevertToSelf() || may;
 }
 
+// The original put back: what is put back and what it goes over are
+// checked against their digests here, whatever the command line said.
+int RestoreInPart(win::Api& api, const Text& folder, const Text& assemblyPath, const Text& label) {
+  KeptOriginalFound kept;
+  const ReplaceResult result = RestoreOriginal(api, folder, assemblyPath, PatchOfLabel(label), &kept);
+  if (result) return static_cast<int>(kElevatedReplaced);
+  switch (kept.state) {
+    case KeptOriginalFound::kNone:
+    case KeptOriginalFound::kGone:
+    case KeptOriginalFound::kChanged: return static_cast<int>(kElevatedNoOriginal);
+    case KeptOriginalFound::kAssemblyChanged: return static_cast<int>(kElevatedChanged);
+    default: break;
+  }
+  return static_cast<int>(result.error != 0 && result.error < kElevatedReplaced ? result.error : kElevatedFailed);
+}
+
 int ElevatedPart(win::Api& api, win::WCHAR** argv, int count) {
   const std::optional<Facts> facts = ReadFacts(argv, count);
   const UniqueHandle asker = facts ? AskingRun(api, *facts) : UniqueHandle(api, 0);
   if (!asker) return static_cast<int>(kElevatedRefused);
   if (!FindPayload(facts->label)) return static_cast<int>(kElevatedRefused);
+  const bool restore = facts->work == ElevatedWork::kRestore;
   const Text folder = RunningGameFolder(api, *facts);
   if (folder.empty()) return static_cast<int>(kElevatedGameGone);
   if (!OnLocalDrive(api, folder)) return static_cast<int>(kElevatedNotLocal);
@@ -236,14 +262,15 @@ int ElevatedPart(win::Api& api, win::WCHAR** argv, int count) {
   const HeldFolders held(api, PathFolderPart(assemblyPath));
   if (!held.held()) return static_cast<int>(kElevatedLinked);
   if (AskerMayChange(api, asker.get(), held.last())) return static_cast<int>(kElevatedMayChange);
-  const Bytes payload = DecodedPayload(facts->label);
-  if (payload.empty()) return static_cast<int>(kElevatedDamaged);
+  const Bytes payload = restore ? Bytes() : DecodedPayload(facts->label);
+  if (!restore && payload.empty()) return static_cast<int>(kElevatedDamaged);
   const PatchedAssemblies patches = GamePatches();
   // An original an earlier run set aside goes back first: the size the run
   // identified may be the aside's.
   RemoveLeftovers(api, kPathCodePage, patches, folder, assemblyPath);
   const FileLookup assembly = LookUpFile(api, assemblyPath);
   if (!assembly.found() || assembly.size != facts->size) return static_cast<int>(kElevatedChanged);
+  if (restore) return RestoreInPart(api, folder, assemblyPath, facts->label);
   const ReplaceResult result = WritePatchedAssembly(api, kPathCodePage, patches, folder, assemblyPath,
                                                     facts->label, assembly, payload);
   if (result) return static_cast<int>(kElevatedReplaced);
@@ -284,7 +311,8 @@ PatchedAssemblies GamePatches() {
     }
     return digests;
   }();
-  return {payloads, kKeptOriginalPart, kKeptOriginalEnd, kKeptOriginalDraftPart, kAsideSuffix};
+  return {payloads, kKeptOriginalPart, kKeptOriginalEnd, kKeptOriginalDraftPart, kAsideSuffix, kKeptRecordPart,
+          ExpectedPayloadDigest};
 }
 
 std::optional<int> RunElevatedPartIfAsked(win::Api& api) {
@@ -316,18 +344,22 @@ ShellRights DesktopShellRights(win::Api& api) {
   return elevated.value_or(false) ? ShellRights::kElevated : ShellRights::kNotElevated;
 }
 
-ElevationResult ReplaceAsAdministrator(win::Api& api, win::DWORD gameId, const Text& label,
-                                       std::int64_t size, void (*waiting)(void*), void* context) {
+namespace {
+
+ElevationResult AskElevatedPart(win::Api& api, ElevatedWork work, win::DWORD gameId, win::HANDLE heldGame,
+                                const Text& label, std::int64_t size, void (*waiting)(void*), void* context) {
   const std::u16string program = OwnPath(api);
   const std::uint64_t ownStart = StartTime(api, api.GetCurrentProcess());
-  const UniqueHandle game = OpenRunningProcess(api, gameId);
-  const std::uint64_t gameStart = game ? StartTime(api, game.get()) : 0;
+  const UniqueHandle opened = heldGame ? UniqueHandle(api, 0) : OpenRunningProcess(api, gameId);
+  const win::HANDLE game = heldGame ? heldGame : opened.get();
+  const std::uint64_t gameStart = game ? StartTime(api, game) : 0;
   if (program.empty() || ownStart == 0 || gameStart == 0)
     return {ElevationResult::kNotStarted, api.GetLastError()};
   const std::u16string parameters =
       std::u16string(kElevatedPartSwitch) + u" " + Decimal(api.GetCurrentProcessId()) + u" " +
-      Decimal(ownStart) + u" " + Decimal(gameId) + u" " + Decimal(gameStart) + u" " + Ascii(label) +
-      u" " + Decimal(static_cast<std::uint64_t>(size));
+      Decimal(ownStart) + u" " + Decimal(gameId) + u" " + Decimal(gameStart) + u" " +
+      (work == ElevatedWork::kRestore ? std::u16string(kElevatedRestoreWord) + u" " : std::u16string()) +
+      Ascii(label) + u" " + Decimal(static_cast<std::uint64_t>(size));
   win::SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
   info.fMask = win::SEE_MASK_NOCLOSEPROCESS | win::SEE_MASK_NOASYNC | win::SEE_MASK_FLAG_NO_UI;
@@ -354,4 +386,17 @@ ElevationResult ReplaceAsAdministrator(win::Api& api, win::DWORD gameId, const T
     return {ElevationResult::kUnknown, 0};
   if (code == kElevatedReplaced) return {ElevationResult::kReplaced, 0};
   return {ElevationResult::kFailed, code};
+}
+
+}  // namespace
+
+ElevationResult ReplaceAsAdministrator(win::Api& api, win::DWORD gameId, const Text& label, std::int64_t size,
+                                       void (*waiting)(void*), void* context) {
+  return AskElevatedPart(api, ElevatedWork::kPatch, gameId, 0, label, size, waiting, context);
+}
+
+ElevationResult RestoreAsAdministrator(win::Api& api, win::DWORD gameId, win::HANDLE game, const Text& label,
+                                       std::int64_t size, void (*waiting)(void*), void* context) {
+  if (!game) return {ElevationResult::kNotStarted, win::ERROR_INVALID_HANDLE};
+  return AskElevatedPart(api, ElevatedWork::kRestore, gameId, game, label, size, waiting, context);
 }

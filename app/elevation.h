@@ -39,6 +39,13 @@ inline constexpr win::DWORD kElevatedChanged = 0x20000007;
 // The asking run's account may change the Managed folder (or it could not
 // be told): a folder it may change takes no administrator's work.
 inline constexpr win::DWORD kElevatedMayChange = 0x20000008;
+// A restore found no kept original of the installed patch as recorded
+// (none recorded, gone, or its bytes changed).
+inline constexpr win::DWORD kElevatedNoOriginal = 0x20000009;
+
+// The word before the label that makes the elevated part put the original
+// back instead of patching.
+inline constexpr win::WCHAR kElevatedRestoreWord[] = u"restore";
 
 // How long the run waits for the elevated part before it says it still
 // waits (and waits on): the part's lock waits are bounded well within this.
@@ -66,12 +73,22 @@ struct ElevationResult {
   win::DWORD code = 0;  // the Windows error, or the elevated part's exit code
 };
 
+// What the elevated part is asked to do.
+enum class ElevatedWork { kPatch, kRestore };
+
 // Starts the elevated part for the running game of process `gameId`, whose
 // assembly of `size` bytes was identified as `label`, and waits for it to
 // end, however long it takes: `waiting` is called once when it takes long.
 // The part is told who asks and which game, by process ID and start time,
 // never a path. Asks once; the caller asks at most once a run.
 ElevationResult ReplaceAsAdministrator(win::Api& api, win::DWORD gameId, const Text& label,
+                                       std::int64_t size, void (*waiting)(void*) = nullptr,
+                                       void* context = nullptr);
+
+// The same for putting back the original the installed patch `label`
+// replaced, in a game this run has ended already: `game` is the run's handle
+// to it, held open so that its process and ID stay until the part is done.
+ElevationResult RestoreAsAdministrator(win::Api& api, win::DWORD gameId, win::HANDLE game, const Text& label,
                                        std::int64_t size, void (*waiting)(void*) = nullptr,
                                        void* context = nullptr);
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/elevation.h"
+#include "app/own_patch.h"
 #include "app/run_log.h"
 #include "app/version_questions.h"
 
@@ -13,11 +14,13 @@
 #include "discovery/image_path.h"
 #include "fsproc/assembly_replacement.h"
 #include "fsproc/file_ops.h"
+#include "fsproc/kept_record.h"
 #include "fsproc/process_ops.h"
 #include "install/output_layout.h"
 #include "install/payload_catalogue.h"
 #include "install/version_id.h"
 #include "install/versions.h"
+#include "runtime/handles.h"
 #include "runtime/system.h"
 #include "runtime/text_encoding.h"
 #include "runtime/values.h"
@@ -105,10 +108,15 @@ struct Run {
   // it is ended.
   Text imagePath;
   Text assemblyPath;
-  bool patched = false;  // step 1: the patched assembly is in place
+  bool patched = false;  // step 1: the patched assembly (or the original) is in place
   bool copied = false;   // step 2: its copy beside the comparison images
   win::DWORD patchError = 0, copyError = 0;
   EndOutcome gameEnd = EndOutcome::kEnded;
+  // Whether this run ended the game, and so starts it again.
+  bool endedGame = false;
+  // The game's process, held while its original goes back: an elevated part
+  // still finds the game this run ended.
+  UniqueHandle heldGame{api, 0};
   RunLog log{api};
 };
 
@@ -117,12 +125,15 @@ struct Run {
 struct ManagedFiles {
   std::vector<std::pair<Text, FileLookup>> entries;
 };
+// The entries from this one on are the kept originals.
+constexpr std::size_t kFirstKept = 5;
 
 ManagedFiles LookAtManaged(Run& run, const Text& label) {
   const Text& folder = run.game.folder;
   std::vector<Text> paths = {run.assemblyPath, ConcatTexts(run.assemblyPath, kNewFileSuffix),
                              ConcatTexts(run.assemblyPath, kAsideSuffix),
-                             JoinPath(folder, kKeptOriginalDraftPart)};
+                             JoinPath(folder, kKeptOriginalDraftPart),
+                             ConcatTexts(JoinPath(folder, kKeptRecordPart), kNewFileSuffix)};
   for (int n = 1; n <= 9; ++n)
     paths.push_back(ConcatTexts(JoinPath(folder, kKeptOriginalPart), label,
                                 n > 1 ? ConcatTexts("-", ValueToText(n)) : Text(), kKeptOriginalEnd));
@@ -144,7 +155,7 @@ Text WhatIsOnDisk(Run& run, const ManagedFiles& before, const Text& label) {
     if (now.state == FileLookup::kFailed || was.state == FileLookup::kFailed) {
       unknown = true;
     } else if (now != was) {
-      if (i >= 4 && now.found() && was.missing())
+      if (i >= kFirstKept && now.found() && was.missing())
         kept = path;
       else
         other = true;
@@ -185,6 +196,7 @@ std::pair<Text, Text> WhyNotReplaced(const ElevationResult& asked) {
       return {"游戏的文件夹不用管理员权限也能修改，为安全起见，以管理员权限运行的部分不予修改",
               "修改被拒绝可能是安全软件所致，请检查安全软件的设置后再试。"};
     case kElevatedFailed: return {"以管理员权限修改游戏文件也未成功", kBlocked};
+    case kElevatedNoOriginal: return {"保存的原版文件已不存在或已被改动，不予恢复", ""};
     default: break;
   }
   return {ConcatTexts("以管理员权限修改游戏文件也未成功（错误代码", code, "）"), kBlocked};
@@ -311,6 +323,14 @@ void Patch(Run& run, const VersionChoice& choice) {
   run.patchError = result.error;
 }
 
+void EndTheGame(Run& run) {
+  // The game may have closed meanwhile and its ID gone to another program:
+  // it is checked and ended through the same handle.
+  SameImage same{run.api, run.imagePath, kPathCodePage};
+  EndProcessById(run.api, run.game.processId, IsSameImage, &same, kEndProcessWait, &run.gameEnd);
+  run.endedGame = true;
+}
+
 // Step 2: the game ended, and a copy of the patched assembly kept beside
 // the comparison images.
 void EndTheGameAndCopy(Run& run) {
@@ -318,10 +338,7 @@ void EndTheGameAndCopy(Run& run) {
   run.console.write(kBrightGreen, kBlack,
                     ConcatTexts("结束进程 ", ValueToText(static_cast<std::int32_t>(run.game.processId)),
                                 "\r\n"));
-  // The game may have closed meanwhile and its ID gone to another program:
-  // it is checked and ended through the same handle.
-  SameImage same{run.api, run.imagePath, kPathCodePage};
-  EndProcessById(run.api, run.game.processId, IsSameImage, &same, kEndProcessWait, &run.gameEnd);
+  EndTheGame(run);
   Delay(run.api, 1000);
   const Text temp = SpecialFolderPath(run.api, kTemporaryFilesFolder);
   MakeDirectoryTree(run.api, JoinPath(temp, kOwnFolderPart), kPathCodePage);
@@ -346,7 +363,7 @@ void PrintStepLines(Run& run) {
 // game that was never ended still runs the old code.
 void RestartTheGame(Run& run) {
   const Text name = ShownText(run.api, run.game.displayedName);
-  if (!run.patched) return;
+  if (!run.endedGame) return;
   static constexpr const char* kEnds[] = {"已结束", "未见关闭", "未能结束", "已自行关闭"};
   run.log.Add("结束游戏", kEnds[static_cast<int>(run.gameEnd)]);
   if (run.gameEnd == EndOutcome::kStillThere) {
@@ -403,6 +420,140 @@ void LeaveTheComparisonImages(Run& run) {
                    false);
 }
 
+// Where the patch's kept original is, for the run's record.
+Text KeptOriginalText(const Text& path, const Sha256Digest& digest) {
+  return ConcatTexts(path, "（SHA-256 ", DigestHex(digest), "）");
+}
+
+// The patch in place: the record beside the kept originals names the one
+// it replaced.
+void LogKeptOriginal(Run& run, const Text& label) {
+  const InstalledPatch patch = PatchOfLabel(label);
+  const auto entries = ReadKeptRecord(run.api, JoinPath(run.game.folder, kKeptRecordPart));
+  const auto entry = patch && entries ? KeptForPatch(*entries, patch.label, patch.digest) : std::nullopt;
+  if (entry)
+    run.log.Add("原版已保存为",
+                KeptOriginalText(KeptOriginalPath(GamePatches(), run.game.folder, entry->kept), entry->original));
+}
+
+// The elevated part puts the original back; the run reads the assembly
+// itself afterwards to tell what is on disk.
+ReplaceResult RestoreWithRights(Run& run, const InstalledPatch& installed, std::int64_t size,
+                                const KeptOriginalFound& kept) {
+  ConsoleWriter& console = run.console;
+  console.write(kBrightYellow, kBlack,
+                "游戏所在的文件夹需要管理员权限才能修改，Windows将询问是否允许本程序修改；"
+                "选择“否”不会改动任何文件。\r\n");
+  const ManagedFiles before = LookAtManaged(run, installed.label);
+  const ElevationResult asked = RestoreAsAdministrator(run.api, run.game.processId, run.heldGame.get(),
+                                                       installed.label, size, SayStillWaiting, &run);
+  LockWait wait(run.api);
+  const std::optional<Sha256Digest> now = FileDigest(run.api, run.assemblyPath, &wait);
+  if (now && *now == kept.digest) {
+    run.log.Add("管理员权限", "已请求，已完成");
+    return {ReplaceResult::kReplaced};
+  }
+  // Unread, the part's own read back stands.
+  if (!now && asked.outcome == ElevationResult::kReplaced) {
+    run.log.Add("管理员权限", "已请求，已完成（本程序未能读取恢复后的文件）");
+    return {ReplaceResult::kReplaced};
+  }
+  const bool ran = asked.outcome == ElevationResult::kFailed || asked.outcome == ElevationResult::kUnknown ||
+                   asked.outcome == ElevationResult::kReplaced;
+  const auto [why, advice] = asked.outcome == ElevationResult::kReplaced
+                                 ? std::pair<Text, Text>{"无法确认以管理员权限恢复的结果", ""}
+                                 : WhyNotReplaced(asked);
+  const Text onDisk = ran ? WhatIsOnDisk(run, before, installed.label) : Text("，游戏文件未作任何改动。");
+  run.log.Add("管理员权限", ConcatTexts("已请求，", why, onDisk));
+  console.write(kBrightYellow, kBlack, ConcatTexts(why, onDisk, advice, "\r\n"));
+  const bool ownCode = asked.code >= kElevatedReplaced;
+  return {ReplaceResult::kFailed, ownCode || asked.outcome != ElevationResult::kFailed ? 0 : asked.code};
+}
+
+// Why the kept original cannot go back, as one line.
+Text NoOriginalLine(win::Api& api, const InstalledPatch& installed, const KeptOriginalFound& kept) {
+  const Text path = ShownText(api, kept.path);
+  switch (kept.state) {
+    case KeptOriginalFound::kGone:
+      return ConcatTexts("保存的原版文件 ", path, " 已不存在，游戏文件未作任何改动。\r\n");
+    case KeptOriginalFound::kChanged:
+      return ConcatTexts("保存的原版文件 ", path, " 已被改动，不予恢复，游戏文件未作任何改动。\r\n");
+    case KeptOriginalFound::kUnreadable:
+      return ConcatTexts("无法读取保存的原版文件 ", path, "，游戏文件未作任何改动。\r\n");
+    case KeptOriginalFound::kAssemblyChanged:
+      return "Assembly-CSharp.dll已不是刚才识别的补丁，游戏文件未作任何改动。\r\n";
+    default: break;
+  }
+  return ConcatTexts("没有找到 ", installed.label, " 补丁替换下来的原版文件，游戏文件未作任何改动。\r\n");
+}
+
+// The original back, as carefully as the patch went in: the game ended
+// first, the kept original written beside, swapped in and read back (by an
+// elevated part where the folder needs it), the game started again.
+void PutTheOriginalBack(Run& run, const InstalledPatch& installed, const FileLookup& assembly,
+                        const KeptOriginalFound& kept) {
+  run.console.write(kBrightGreen, kBlack, "恢复原版Assembly-CSharp.dll\r\n");
+  run.console.write(kBrightGreen, kBlack,
+                    ConcatTexts("结束进程 ", ValueToText(static_cast<std::int32_t>(run.game.processId)), "\r\n"));
+  run.heldGame.reset(run.api.OpenProcess(win::PROCESS_QUERY_LIMITED_INFORMATION | win::SYNCHRONIZE, win::FALSE,
+                                         run.game.processId));
+  EndTheGame(run);
+  Delay(run.api, 1000);
+  const PatchedAssemblies patches = GamePatches();
+  const win::DWORD leftover = RemoveLeftovers(run.api, kPathCodePage, patches, run.game.folder, run.assemblyPath);
+  KeptOriginalFound found;
+  ReplaceResult result = leftover == win::ERROR_ACCESS_DENIED
+                             ? ReplaceResult{ReplaceResult::kNeedsRights, leftover}
+                             : RestoreOriginal(run.api, run.game.folder, run.assemblyPath, installed, &found);
+  if (result.outcome == ReplaceResult::kNeedsRights)
+    result = RunsElevated(run.api) ? RefusedToAdministrator(run, result.error)
+                                   : RestoreWithRights(run, installed, assembly.size, kept);
+  else if (!result && found.state != KeptOriginalFound::kWhole)
+    run.console.write(kBrightYellow, kBlack, NoOriginalLine(run.api, installed, found));
+  run.heldGame.reset();
+  run.patched = static_cast<bool>(result);
+  run.patchError = result.error;
+  if (run.patched) run.log.Add("已恢复原版", KeptOriginalText(kept.path, kept.digest));
+  if (!run.patched) ShowError(run.state, "运行出错！，请联系开发者Orrinvale&Tamsk_Olu！");
+  Delay(run.api, 2000);
+  run.console.write(kBrightGreen, kBlack, ConcatTexts("执行过程[1]:", TruthToText(run.patched), "\r\n"));
+  run.log.AddStep("执行过程[1] 恢复原版Assembly-CSharp.dll", run.patched, run.patchError);
+  if (!run.patched) ShowError(run.state, RunFailureReport(run.game, false, false));
+  Delay(run.api, 2000);
+  RestartTheGame(run);
+}
+
+// A game patched with one of this program's payloads: one question, and on
+// OK the original that patch replaced goes back. Nothing is asked when no
+// kept original of it is there to go back.
+void OfferTheOriginal(Run& run, const InstalledPatch& installed, const FileLookup& assembly) {
+  run.log.Add("已安装的补丁", installed.label);
+  const KeptOriginalFound kept = FindKeptOriginal(run.api, run.game.folder, installed);
+  if (kept.state != KeptOriginalFound::kWhole) {
+    const Text line = NoOriginalLine(run.api, installed, kept);
+    run.log.Add("保存的原版", kept.path.empty() ? Text("没有记录")
+                                                : ConcatTexts(kept.path, "：", line.substr(0, line.size() - 2)));
+    run.console.write(kBrightYellow, kBlack, line);
+    run.log.Save();
+    // Nothing more is touched; the line stays on screen for a while.
+    ReleaseOneRun(run.state);
+    Delay(run.api, 10000);
+    return;
+  }
+  run.log.Add("保存的原版", KeptOriginalText(kept.path, kept.digest));
+  if (!AskToRestore(run.api, kPathCodePage, installed.label, run.log)) {
+    run.log.Save();
+    return;
+  }
+  PutTheOriginalBack(run, installed, assembly, kept);
+  const Text saved = run.log.Save();
+  if (!run.patched && !saved.empty())
+    run.console.write(kBrightYellow, kBlack, ConcatTexts("运行记录已保存到 ", saved, "，求助时请附上这个文件。\r\n"));
+  run.console.write(kBrightWhite, kDarkMagenta, "补丁安装结束，程序在10秒后自动关闭......\r\n");
+  ReleaseOneRun(run.state);
+  Delay(run.api, 10000);
+}
+
 }  // namespace
 
 std::int32_t RunInstaller(ProgramState& state) {
@@ -429,8 +580,14 @@ std::int32_t RunInstaller(ProgramState& state) {
     return 0;
   }
 
-  const VersionChoice choice =
-      AskForVersion(run.api, kPathCodePage, run.game.folder, PickByHand, &run, run.log);
+  const FileLookup assembly = LookUpGameAssembly(run.api, run.game.folder);
+  // The game patched already by one of ours: the way back is offered.
+  if (const InstalledPatch installed = RecognisePatch(run.api, run.assemblyPath, assembly)) {
+    LogAssembly(run, assembly);
+    OfferTheOriginal(run, installed, assembly);
+    return 0;
+  }
+  const VersionChoice choice = AskForVersion(run.api, kPathCodePage, assembly, PickByHand, &run, run.log);
   LogAssembly(run, choice.assembly);
   if (!choice.proceed) {
     run.log.Save();
@@ -449,6 +606,7 @@ std::int32_t RunInstaller(ProgramState& state) {
   RestartTheGame(run);
   LeaveTheComparisonImages(run);
 
+  if (run.patched) LogKeptOriginal(run, choice.label);
   // Where a step failed, the player is told where the record is.
   const Text saved = run.log.Save();
   if ((!run.patched || !run.copied) && !saved.empty())

@@ -43,8 +43,14 @@ Text PickByHand(void* context) {
 
 }  // namespace
 
-VersionChoice AskForVersion(win::Api& api, std::int32_t codePage, const Text& folder,
+VersionChoice AskForVersion(win::Api& api, std::int32_t codePage, const FileLookup& assembly,
                             PickVersionByHand pickByHand, void* context, RunLog& log) {
   BoxQuestions boxes{api, codePage, pickByHand, context, log};
-  return IdentifyVersion(api, folder, VersionQuestions{Confirm, OfferPickByHand, PickByHand, &boxes});
+  return IdentifyVersion(assembly, VersionQuestions{Confirm, OfferPickByHand, PickByHand, &boxes});
+}
+
+bool AskToRestore(win::Api& api, std::int32_t codePage, const Text& label, RunLog& log) {
+  BoxQuestions boxes{api, codePage, nullptr, nullptr, log};
+  const Text question = ConcatTexts("检测到游戏已经安装了 ", label, " 补丁，是否恢复为原版？");
+  return Ask(boxes, question.c_str(), kBoxIconQuestion, "欧尼酱~这个事情很重要！");
 }

@@ -1,17 +1,38 @@
 #include "fsproc/assembly_replacement.h"
 
+#include <algorithm>
+
 #include "fsproc/file_ops.h"
 #include "runtime/sha256.h"
 #include "runtime/text_encoding.h"
 #include "runtime/values.h"
 
+Text KeptName(std::string_view label, std::int32_t n) {
+  return ConcatTexts(label, n > 1 ? ConcatTexts("-", ValueToText(n)) : Text());
+}
+
+Text KeptOriginalPath(const PatchedAssemblies& patches, const Text& gameFolder, std::string_view keptName) {
+  return ConcatTexts(JoinPath(gameFolder, patches.keptOriginalPart), keptName, patches.keptOriginalEnd);
+}
+
 namespace {
 
 Text KeptOriginalPath(const PatchedAssemblies& patches, const Text& gameFolder, const Text& label,
                       std::int32_t n) {
-  return ConcatTexts(JoinPath(gameFolder, patches.keptOriginalPart), label,
-                     n > 1 ? ConcatTexts("-", ValueToText(n)) : Text(),
-                     Text(patches.keptOriginalEnd));
+  return KeptOriginalPath(patches, gameFolder, KeptName(label, n));
+}
+
+// The kept original `keptAs` of `label` holds `original`, and `label`'s
+// payload is written over it: so says the record, before the swap.
+bool RecordKept(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches, const Text& gameFolder,
+                const Text& label, std::int32_t keptAs, std::string_view original, LockWait* wait) {
+  if (patches.recordPart.empty()) return true;
+  const unsigned char* payload = patches.digestOf ? patches.digestOf(label) : nullptr;
+  if (!payload) return false;
+  KeptEntry entry{KeptName(label, keptAs), Sha256(original), label, {}};
+  std::copy(payload, payload + entry.payload.size(), entry.payload.begin());
+  const Text path = JoinPath(gameFolder, patches.recordPart);
+  return RecordKeptOriginal(api, codePage, path, ConcatTexts(path, kNewFileSuffix), entry, wait);
 }
 
 }  // namespace
@@ -24,11 +45,12 @@ bool IsPayload(const PatchedAssemblies& patches, std::string_view bytes) {
 
 bool KeepOriginal(win::Api& api, std::int32_t codePage, const PatchedAssemblies& patches,
                   const Text& gameFolder, const Text& label, std::string_view original,
-                  LockWait* wait) {
+                  LockWait* wait, std::int32_t* keptAs) {
   if (IsPayload(patches, original)) return false;
   for (std::int32_t n = 1; n <= 9; ++n) {
     const Text path = KeptOriginalPath(patches, gameFolder, label, n);
     const FileLookup kept = LookUpFile(api, path);
+    if (keptAs) *keptAs = n;
     if (kept.missing())
       return WriteBesideAndSwap(api, codePage, JoinPath(gameFolder, patches.keptDraftPart), path,
                                 {original}, false, wait);
@@ -45,6 +67,7 @@ win::DWORD RemoveLeftovers(win::Api& api, std::int32_t codePage, const PatchedAs
   // that name, or removed by the next run.
   RemoveFile(api, ConcatTexts(assemblyPath, kNewFileSuffix));
   RemoveFile(api, JoinPath(gameFolder, patches.keptDraftPart));
+  if (!patches.recordPart.empty()) RemoveFile(api, ConcatTexts(JoinPath(gameFolder, patches.recordPart), kNewFileSuffix));
   // An earlier build that stopped after setting the original aside left no
   // assembly: only then does the aside go back, by a move that replaces
   // nothing. Beside an assembly it is left alone; nothing is known of it.
@@ -81,13 +104,50 @@ ReplaceResult WritePatchedAssembly(win::Api& api, std::int32_t codePage, const P
       !ReadWholeFile(api, path, &original, kOriginalLimit, &wait) ||
       original.size() != static_cast<std::uint64_t>(now.size))
     return failed();
-  // Nothing is replaced that is not kept.
-  if (!IsPayload(patches, original) && !KeepOriginal(api, codePage, patches, gameFolder, label, original, &wait))
+  // Nothing is replaced that is not kept, nor without the record of which
+  // kept original it replaced.
+  std::int32_t keptAs = 0;
+  if (!IsPayload(patches, original) &&
+      (!KeepOriginal(api, codePage, patches, gameFolder, label, original, &wait, &keptAs) ||
+       !RecordKept(api, codePage, patches, gameFolder, label, keptAs, original, &wait)))
     return failed();
   if (!WriteBesideAndSwap(api, codePage, newPath, path, {payload}, true, &wait)) return failed();
   if (FileHolds(api, path, payload, &wait)) return {ReplaceResult::kReplaced};
   // Putting the original back has a wait of its own.
   LockWait restoring(api);
   WriteBesideAndSwap(api, codePage, newPath, path, {original}, true, &restoring);
+  return failed();
+}
+
+ReplaceResult PutOriginalBack(win::Api& api, std::int32_t codePage, const Text& path, const Text& keptPath,
+                              const Sha256Digest& kept, const Sha256Digest& installed, KeptState* state) {
+  KeptState ignored;
+  KeptState& said = state ? *state : ignored;
+  said = KeptState::kWhole;
+  LockWait wait(api);
+  const auto failed = [&wait]() -> ReplaceResult {
+    return {wait.refused() ? ReplaceResult::kNeedsRights : ReplaceResult::kFailed, wait.error()};
+  };
+  Bytes installedBytes;
+  if (!ReadWholeFile(api, path, &installedBytes, kOriginalLimit, &wait)) return failed();
+  if (Sha256(installedBytes) != installed) {
+    said = KeptState::kNotThePatch;
+    return {};
+  }
+  Bytes original;
+  if (!ReadWholeFile(api, keptPath, &original, kOriginalLimit, &wait)) {
+    said = LookUpFile(api, keptPath).missing() ? KeptState::kGone : KeptState::kUnreadable;
+    return failed();
+  }
+  if (Sha256(original) != kept) {
+    said = KeptState::kChanged;
+    return {};
+  }
+  const Text newPath = ConcatTexts(path, kNewFileSuffix);
+  if (!WriteBesideAndSwap(api, codePage, newPath, path, {original}, true, &wait)) return failed();
+  if (FileHolds(api, path, original, &wait)) return {ReplaceResult::kReplaced};
+  // The patched assembly goes back with a wait of its own.
+  LockWait restoring(api);
+  WriteBesideAndSwap(api, codePage, newPath, path, {installedBytes}, true, &restoring);
   return failed();
 }

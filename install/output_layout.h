@@ -29,6 +29,9 @@ inline constexpr std::string_view kKeptOriginalPart = "Thistlegarden_Data\\Manag
 inline constexpr std::string_view kKeptOriginalEnd = ".dll.bak";
 inline constexpr std::string_view kKeptOriginalDraftPart =
     "Thistlegarden_Data\\Managed\\原版Assembly-CSharp.dll.patch-new";
+// Which kept original each patch replaced (fsproc/kept_record.h), beside
+// the kept originals.
+inline constexpr std::string_view kKeptRecordPart = "Thistlegarden_Data\\Managed\\原版Assembly-CSharp记录.txt";
 // Where an earlier build of the installer set the original aside.
 inline constexpr std::string_view kAsideSuffix = ".aside1";
 

@@ -29,7 +29,7 @@ Text VersionForSizeCode(std::int32_t sizeCode) {
   return row ? Text(row->label) : Text();
 }
 
-VersionChoice IdentifyVersion(win::Api& api, const Text& folder, const VersionQuestions& ask) {
+FileLookup LookUpGameAssembly(win::Api& api, const Text& folder) {
   FileLookup assembly = LookUpFile(api, GameAssemblyPath(folder));
   // With no assembly, an original an earlier build set aside is what goes
   // back before the write: its size is the one asked about.
@@ -37,6 +37,14 @@ VersionChoice IdentifyVersion(win::Api& api, const Text& folder, const VersionQu
     const FileLookup aside = LookUpFile(api, ConcatTexts(GameAssemblyPath(folder), kAsideSuffix));
     if (aside.found()) assembly = aside;
   }
+  return assembly;
+}
+
+VersionChoice IdentifyVersion(win::Api& api, const Text& folder, const VersionQuestions& ask) {
+  return IdentifyVersion(LookUpGameAssembly(api, folder), ask);
+}
+
+VersionChoice IdentifyVersion(const FileLookup& assembly, const VersionQuestions& ask) {
   Text label = "0.00";
   const KnownVersion* row = assembly.found() ? RowFor(AssemblySizeCode(assembly.size)) : nullptr;
   if (row && ask.confirm(ask.context, row->question)) label = row->label;

@@ -40,4 +40,10 @@ std::int32_t AssemblySizeCode(std::int64_t size);
 // The label whose row of the version table has `sizeCode`, or empty.
 Text VersionForSizeCode(std::int32_t sizeCode);
 
+// The look-up IdentifyVersion goes by: the game's assembly or, where there
+// is none, an original an earlier build set aside.
+FileLookup LookUpGameAssembly(win::Api& api, const Text& folder);
+
 VersionChoice IdentifyVersion(win::Api& api, const Text& folder, const VersionQuestions& ask);
+// The same with the look-up made already.
+VersionChoice IdentifyVersion(const FileLookup& assembly, const VersionQuestions& ask);

@@ -14,6 +14,7 @@ struct KnownVersion {
   std::int32_t sizeCode;
   std::int32_t otherSizeCode;  // 0: none
   const char* question;        // the confirmation question, whole
+  std::uint32_t payloadBytes;  // the size of its patched assembly
 };
 
 inline constexpr std::size_t kKnownVersionCount = 0

@@ -114,7 +114,11 @@ HANDLE Model::OpenProcess(DWORD access, BOOL, DWORD processId) {
 
   if (processId != self.processId) {
     const auto* process = processes.Find(processId);
-    if (!process || !process->running) {
+    // An ended process stays, and keeps its ID, while a handle to it is open.
+    const bool held = std::any_of(handles_.begin(), handles_.end(), [&](const auto& open) {
+      return open.second.kind == kProcess && open.second.object == processId;
+    });
+    if (!process || (!process->running && !held)) {
       SetLastError(win::ERROR_INVALID_PARAMETER);
       return 0;
     }

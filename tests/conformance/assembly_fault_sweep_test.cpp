@@ -36,7 +36,11 @@ class AssemblyFaultSweepTest : public ScratchFolderTest {
   static constexpr std::string_view kPayload = "patched assembly, shorter";
   const Sha256Digest digest_ = Sha256(kPayload);
   const PatchDigest payloads_[1] = {{kPayload.size(), digest_.data()}};
-  const PatchedAssemblies patches_{payloads_, "kept-", ".dll.bak", "kept.dll.new", ".aside"};
+  static const unsigned char* DigestOf(std::string_view label) {
+    static const Sha256Digest digest = Sha256(kPayload);
+    return label == "1.0" ? digest.data() : nullptr;
+  }
+  const PatchedAssemblies patches_{payloads_, "kept-", ".dll.bak", "kept.dll.new", ".aside", "kept.record", DigestOf};
 };
 
 TEST_F(AssemblyFaultSweepTest, EachFailedCallLeavesTheAssemblyWholeAndTheReportTrue) {
@@ -59,9 +63,12 @@ TEST_F(AssemblyFaultSweepTest, EachFailedCallLeavesTheAssemblyWholeAndTheReportT
     const bool patched = now == kPayload;
     EXPECT_TRUE(patched || now == kOriginal) << now;
     EXPECT_EQ(reported, patched);
-    // Nothing is replaced that is not kept.
+    // Nothing is replaced that is not kept, nor without the record of it.
     if (patched) {
       EXPECT_TRUE(FileHolds(api(), folder + "kept-1.0.dll.bak", kOriginal));
+      const auto record = ReadKeptRecord(api(), folder + "kept.record");
+      ASSERT_TRUE(record.has_value());
+      EXPECT_EQ(*record, (std::vector<KeptEntry>{{"1.0", Sha256(kOriginal), "1.0", Sha256(kPayload)}}));
     }
   }
 }

@@ -66,6 +66,26 @@ def kept_original_name(label):
     """The player's original of `label`, kept beside the assembly."""
     return '原版Assembly-CSharp-%s.dll.bak' % label
 
+
+# Beside the kept originals: which of them each patch replaced.
+KEPT_RECORD = '原版Assembly-CSharp记录.txt'
+
+
+def restore_text(label):
+    """The one question on a game patched with one of the installer's own."""
+    return '检测到游戏已经安装了 %s 补丁，是否恢复为原版？' % label
+
+
+def restore_writes(pid, name, restored=True):
+    """The writes after the discovery lines of a run that puts the
+    original back (or fails to)."""
+    out = [('恢复原版Assembly-CSharp.dll\r\n', STEP_ATTR), ('结束进程 %d\r\n' % pid, STEP_ATTR),
+           ('执行过程[1]:%s\r\n' % ('真' if restored else '假'), STEP_ATTR),
+           ('重新运行 %s\r\n' % name, STEP_ATTR)]
+    if not restored:
+        out.append(run_log_line())
+    return out + [(CLOSING_TEXT + '\r\n', CLOSING_ATTR)]
+
 # Variables given to every Wine process started here (e.g. another DISPLAY).
 EXTRA_ENV = {}
 

@@ -44,6 +44,7 @@ class ElevatedPartTest(sc.E2ETest):
                 ['--elevated-part', '1-2', '0.25c', size, sc.to_windows(victim) + '\\'],
                 ['--elevated-part', '1-2', '0.25c', size, 'Victim\\'],
                 ['--elevated-part', pid, '1', pid, '1', '0.25c', size],
+                ['--elevated-part', pid, '1', pid, '1', 'restore', '0.25c', size],
             ]
             for args in attempts:
                 with self.subTest(args=args):

@@ -34,9 +34,10 @@ class InstallTest(sc.InstallRunTest):
 
     def assertKept(self, s, label, original):
         """The original of `label` kept beside the assembly, and nothing left
-        there but the assembly and kept originals (of earlier runs too)."""
+        there but the assembly, kept originals (of earlier runs too) and
+        their record."""
         managed = os.path.dirname(s.assembly_path)
-        kept = {sc.kept_original_name(v) for v in sc.VERSION_SIZES}
+        kept = {sc.kept_original_name(v) for v in sc.VERSION_SIZES} | {sc.KEPT_RECORD}
         names = set(os.listdir(managed))
         self.assertIn(sc.kept_original_name(label), names)
         self.assertEqual(names - kept, {sc.ASSEMBLY[-1]})

@@ -96,7 +96,7 @@ TEST(ElevationTest, GrantedTheElevatedPartPatchesAndTheRunRestartsTheGame) {
                                {"补丁安装结束，程序在10秒后自动关闭......\r\n", 0x5F}}));
   EXPECT_TRUE(run.Assembly() == payload);
   EXPECT_EQ(run.BesideTheAssembly(),
-            std::vector<std::string>{scenario::KeptOriginalName(scenario::kLabel)});
+            (std::vector<std::string>{scenario::KeptOriginalName(scenario::kLabel), scenario::kKeptRecordName}));
   EXPECT_EQ(run.machine.files.Find(scenario::KeptOriginalPath(run.game.folder, "0.25c"))->data,
             run.original);
   // Asked once, for the program itself, hidden; the copy printed and showed
@@ -201,7 +201,8 @@ TEST(ElevationTest, AnotherAccountsElevationPatches) {
   run.machine.elevation.account = "Admin";
   EXPECT_EQ(run.Start(), 0);
   EXPECT_TRUE(run.Assembly() == scenario::PayloadBytes("0.25c"));
-  EXPECT_EQ(run.BesideTheAssembly(), std::vector<std::string>{scenario::KeptOriginalName(scenario::kLabel)});
+  EXPECT_EQ(run.BesideTheAssembly(),
+            (std::vector<std::string>{scenario::KeptOriginalName(scenario::kLabel), scenario::kKeptRecordName}));
   EXPECT_EQ(run.StepLines()[3], (Line{"执行过程[1]:真\r\n", kStep}));
   auto started = scenario::Started(run.machine);
   ASSERT_EQ(started.size(), 3u);
@@ -482,7 +483,7 @@ TEST(ElevatedPartTest, DoesTheFileWorkAloneAndSaysSoByItsExitCode) {
   EXPECT_EQ(start.Start(start.Arguments()), static_cast<int>(kElevatedReplaced));
   EXPECT_TRUE(start.run.Assembly() == scenario::PayloadBytes("0.25c"));
   EXPECT_EQ(start.run.BesideTheAssembly(),
-            std::vector<std::string>{scenario::KeptOriginalName(scenario::kLabel)});
+            (std::vector<std::string>{scenario::KeptOriginalName(scenario::kLabel), scenario::kKeptRecordName}));
   EXPECT_TRUE(start.run.machine.console.written.empty());
   EXPECT_TRUE(start.run.machine.dialogs.shown.empty());
   EXPECT_TRUE(start.run.machine.windows.windows.size() == 1u);  // the game's alone

@@ -24,6 +24,9 @@ using scenario::kAssemblySize;
 // What a first run's record takes: its file; there is no older record to
 // move down.
 constexpr int kRunLogCreates = 1, kRunLogMoves = 0;
+// What the record of the kept original takes in a patch: its file read (none
+// yet) and written, and read again for the run's record; one move.
+constexpr int kKeptRecordCreates = 3, kKeptRecordMoves = 1;
 constexpr char kAdvanced[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced";
 constexpr char kOwnFolder[] = "C:\\Games\\Tools\\";
 constexpr char kOwnPath[] = "C:\\Games\\Tools\\ThistlegardenPatch.exe";
@@ -308,7 +311,7 @@ TEST(FaultCatalogueTest, BoxesNotShown) {
       {"confirmation box: counts as Cancel", {{"MessageBoxTimeoutA", 1}}, confirmLost},
       {"manual-selection question: the run ends", {{"MessageBoxTimeoutA", 2}}, manualLost,
        {kIdCancel}},
-      {"developer-contact box", {{"CreateFileA", 3}, {"MessageBoxTimeoutA", 2}}, devLost},
+      {"developer-contact box", {{"CreateFileA", 5}, {"MessageBoxTimeoutA", 2}}, devLost},
       {"failure report", {{"CopyFileA"}, {"MessageBoxTimeoutA", 2}}, reportLost},
   };
   for (const Case& c : cases) RunCase(c);
@@ -332,22 +335,24 @@ TEST(FaultCatalogueTest, FileFaults) {
       {"CreateFileA, the kept original's draft", {{"CreateFileA", 2}}, failedNotKept},
       {"FlushFileBuffers, the kept original's draft", {{"FlushFileBuffers", 1}}, failedNotKept},
       {"MoveFileExW, the kept original", {{"MoveFileExW", 1}}, failedNotKept},
-      {"CreateFileA, the new assembly", {{"CreateFileA", 3}}, kWriteFailed},
-      {"WriteFile, the new assembly", {{"WriteFile", 1, "CreateFileA", 3}}, kWriteFailed},
+      {"CreateFileA, the record of the kept original", {{"CreateFileA", 4}}, kWriteFailed},
+      {"MoveFileExW, the record of the kept original", {{"MoveFileExW", 2}}, kWriteFailed},
+      {"CreateFileA, the new assembly", {{"CreateFileA", 5}}, kWriteFailed},
+      {"WriteFile, the new assembly", {{"WriteFile", 1, "CreateFileA", 5}}, kWriteFailed},
       {"short write of the new assembly", {}, failedNotKept, {kIdOk},
        [payloadSize](sim::Machine& m, const Game&) { m.files.freeBytes = payloadSize / 2; }},
-      {"FlushFileBuffers, the new assembly", {{"FlushFileBuffers", 2}}, kWriteFailed},
-      {"CloseHandle, the new assembly", {{"CloseHandle", 1, "FlushFileBuffers", 2}}, kWriteFailed},
-      {"MoveFileExW, the swap", {{"MoveFileExW", 2}}, kWriteFailed},
+      {"FlushFileBuffers, the new assembly", {{"FlushFileBuffers", 3}}, kWriteFailed},
+      {"CloseHandle, the new assembly", {{"CloseHandle", 1, "FlushFileBuffers", 3}}, kWriteFailed},
+      {"MoveFileExW, the swap", {{"MoveFileExW", 3}}, kWriteFailed},
       {"MoveFileExW, the swap, and removing the new file",
-       {{"MoveFileExW", 2}, {"DeleteFileA", 1, "MoveFileExW", 2}}, newLeft},
-      {"CreateFileA, reading the assembly back", {{"CreateFileA", 4}}, kWriteFailed},
-      {"ReadFile, reading the assembly back", {{"ReadFile", 1, "CreateFileA", 4}}, kWriteFailed},
+       {{"MoveFileExW", 3}, {"DeleteFileA", 1, "MoveFileExW", 3}}, newLeft},
+      {"CreateFileA, reading the assembly back", {{"CreateFileA", 6}}, kWriteFailed},
+      {"ReadFile, reading the assembly back", {{"ReadFile", 1, "CreateFileA", 6}}, kWriteFailed},
       {"CopyFileA, the backup", {{"CopyFileA"}}, copyFailed},
       {"CreateDirectoryW, the installer's folder before the copy, first run",
        {{"CreateDirectoryW", 6}}, copyFailed},
       {"CreateDirectoryW, the comparison folder", {{"CreateDirectoryW", 13}}, noImagesFolder},
-      {"CreateFileA, the marker file", {{"CreateFileA", 5}}, noMarker},
+      {"CreateFileA, the marker file", {{"CreateFileA", 7}}, noMarker},
       {"a security program rewrites the assembly right after the swap", {}, kWriteFailed, {kIdOk},
        [](sim::Machine& m, const Game& g) {
          m.files.onRenamed = [path = g.AssemblyPath()](sim::FileSystem::Node& node) {
@@ -431,13 +436,15 @@ TEST(FaultCatalogueTest, LeftoversAreRemovedAndKeptOriginalsStay) {
   ASSERT_NE(second, nullptr);
   EXPECT_TRUE(second->data == std::string(kAssemblySize, 'o'));
 
-  // A second run on the patched game keeps nothing more.
+  // A second run on the patched game puts back the original that patch
+  // replaced, the second kept one, and keeps nothing more.
   sim::Machine again;
   scenario::RestartOn(again, machine);
   again.user.answers = {kIdOk};
   EXPECT_EQ(ProgramEntry(again), 0);
   EXPECT_EQ(scenario::DiskWithoutRunLogs(again).size(), scenario::DiskWithoutRunLogs(machine).size());
-  EXPECT_TRUE(scenario::File(again, game.AssemblyPath())->data == scenario::PayloadBytes("0.25c"));
+  EXPECT_TRUE(scenario::File(again, game.AssemblyPath())->data == std::string(kAssemblySize, 'o'));
+  EXPECT_TRUE(scenario::File(again, scenario::KeptOriginalPath(game.folder, "0.25c"))->data == earlier);
 }
 
 // An original that cannot be kept is not replaced: step 1 fails as any
@@ -544,20 +551,20 @@ TEST(FaultCatalogueTest, AMomentsLockIsWaitedOut) {
        [](sim::Machine& m, const Game& g) { m.files.Find(g.AssemblyPath())->refusals = 3; },
        [](const sim::Machine& m, const Game&) {
          EXPECT_EQ(m.clock.slept, kDelays + 50 + 100 + 200);
-         EXPECT_EQ(scenario::CallCount(m, "CreateFileA"), 7 + kRunLogCreates + 3);
+         EXPECT_EQ(scenario::CallCount(m, "CreateFileA"), 7 + kKeptRecordCreates + kRunLogCreates + 3);
        }},
       {"the assembly, held from the keep on, let go after 8 tries", {}, kGood, {kIdOk}, lockOnKeep(8),
        [](const sim::Machine& m, const Game&) {
          // 50 + 100 + ... + 1600, then 1600 twice.
          EXPECT_EQ(m.clock.slept, kDelays + 3150 + 3200);
-         EXPECT_EQ(scenario::CallCount(m, "MoveFileExW"), 2 + kRunLogMoves + 8);
+         EXPECT_EQ(scenario::CallCount(m, "MoveFileExW"), 2 + kKeptRecordMoves + 8);
        }},
       {"the assembly, held from the keep on for good", {}, kWriteFailed, {kIdOk}, lockOnKeep(-1),
        [](const sim::Machine& m, const Game&) {
          // A failed write's run has a second less of delays.
          EXPECT_EQ(m.clock.slept, kDelays - 1000 + kLockWaitLimit);
          // Waits of 50 ms to 1.6 s, then 1.6 s four times and the 450 ms left.
-         EXPECT_EQ(scenario::CallCount(m, "MoveFileExW"), 1 + kRunLogMoves + 12);
+         EXPECT_EQ(scenario::CallCount(m, "MoveFileExW"), 1 + kKeptRecordMoves + 12);
        }},
   };
   for (const Case& c : cases) RunCase(c);

@@ -182,14 +182,16 @@ TEST_P(GoodInstallTest, PatchesRestartsAndLeavesTheImages) {
   EXPECT_EQ(scenario::File(machine, images + "该文件夹没用可以直接删除")->data, "");
   EXPECT_TRUE(scenario::File(machine, images + "安装前.PNG")->data == scenario::ImageBytes(BeforeImage()));
   EXPECT_TRUE(scenario::File(machine, images + "安装后.PNG")->data == scenario::ImageBytes(AfterImage()));
-  // The original kept beside it, and nothing else left in the game's folder.
+  // The original kept beside it with the record of it, and nothing else
+  // left in the game's folder.
   const auto* kept = scenario::File(machine, scenario::KeptOriginalPath(game.folder, GetParam().label));
   ASSERT_NE(kept, nullptr);
   EXPECT_EQ(kept->data, std::string(static_cast<std::size_t>(scenario::SizeOf(GetParam())), 'o'));
   int managed = 0;
   for (const auto& [key, node] : machine.files.nodes)
     if (key.find("thistlegarden_data\\managed\\") != std::string::npos) ++managed;
-  EXPECT_EQ(managed, 2);
+  EXPECT_EQ(managed, 3);
+  EXPECT_NE(scenario::File(machine, game.folder + "Thistlegarden_Data\\Managed\\" + scenario::kKeptRecordName), nullptr);
 
   // The game was ended, started again, and the file manager opened.
   EXPECT_FALSE(machine.processes.Find(game.processId)->running);

@@ -111,6 +111,8 @@ inline std::string KeptOriginalName(const std::string& label) {
 inline std::string KeptOriginalPath(const std::string& gameFolder, const std::string& label) {
   return gameFolder + "Thistlegarden_Data\\Managed\\" + KeptOriginalName(label);
 }
+// The record of which kept original each patch replaced, beside them.
+inline constexpr char kKeptRecordName[] = "原版Assembly-CSharp记录.txt";
 // Where a kept original is written first.
 inline std::string KeptDraftPath(const std::string& gameFolder) {
   return gameFolder + "Thistlegarden_Data\\Managed\\原版Assembly-CSharp.dll.patch-new";
