@@ -121,7 +121,8 @@ void WatchOriginal(sim::Machine& machine, const std::string& assemblyPath,
                    const std::string& original, long* lostAt) {
   auto inner = machine.faults.stamp;
   auto checkedAt = std::make_shared<long>(-1);
-  machine.faults.stamp = [&machine, &assemblyPath, &original, lostAt, inner, checkedAt] {
+  // Copies: a caller may hand in temporaries.
+  machine.faults.stamp = [&machine, assemblyPath, original, lostAt, inner, checkedAt] {
     const long stamp = inner ? inner() : 0;
     if (*lostAt == 0 && stamp != *checkedAt) {
       *checkedAt = stamp;
