@@ -303,23 +303,26 @@ TEST(ElevationTest, ARunWaitsForItsCopyHoweverLong) {
   EXPECT_TRUE(run.Assembly() == scenario::PayloadBytes("0.25c"));
 }
 
+// A folder that refuses new files in Managed whatever the rights (a
+// security program, an access list that refuses administrators too).
+struct RefusesNewFilesInManaged : win::ApiWrapper {
+  using win::ApiWrapper::ApiWrapper;
+  win::HANDLE CreateFileA(const char* path, win::DWORD access, win::DWORD share, win::DWORD disposition,
+                          win::DWORD attributes) override {
+    if (std::string_view(path).find("Managed") != std::string_view::npos && disposition != win::OPEN_EXISTING) {
+      SetLastError(win::ERROR_ACCESS_DENIED);
+      return win::INVALID_HANDLE_VALUE;
+    }
+    return win::ApiWrapper::CreateFileA(path, access, share, disposition, attributes);
+  }
+};
+
 // A folder that refuses even a run with an administrator's rights: no
 // prompt, no advice to become what it is.
 TEST(ElevationTest, AnElevatedRunDoesNotAskAgain) {
-  struct Refusing : win::ApiWrapper {
-    using win::ApiWrapper::ApiWrapper;
-    win::HANDLE CreateFileA(const char* path, win::DWORD access, win::DWORD share, win::DWORD disposition,
-                            win::DWORD attributes) override {
-      if (std::string_view(path).find("Managed") != std::string_view::npos && disposition != win::OPEN_EXISTING) {
-        SetLastError(win::ERROR_ACCESS_DENIED);
-        return win::INVALID_HANDLE_VALUE;
-      }
-      return win::ApiWrapper::CreateFileA(path, access, share, disposition, attributes);
-    }
-  };
   ProtectedRun run(false);
   run.machine.self.elevated = true;
-  Refusing refusing(run.machine);
+  RefusesNewFilesInManaged refusing(run.machine);
   EXPECT_EQ(ProgramEntry(refusing), 0);
   EXPECT_TRUE(run.machine.elevation.requests.empty());
   const auto lines = run.StepLines();
@@ -631,20 +634,8 @@ TEST(ElevatedPartTest, AFolderTheAskingAccountMayChangeGetsNoWork) {
 // player change it (a security program's guard): the copy does nothing and
 // the player is told why in words, not by a number.
 TEST(ElevationTest, AFolderThePlayerMayChangeIsToldInWords) {
-  struct Guarded : win::ApiWrapper {
-    sim::Machine& machine;
-    explicit Guarded(sim::Machine& m) : win::ApiWrapper(m), machine(m) {}
-    win::HANDLE CreateFileA(const char* path, win::DWORD access, win::DWORD share, win::DWORD disposition,
-                            win::DWORD attributes) override {
-      if (std::string_view(path).find("Managed") != std::string_view::npos && disposition != win::OPEN_EXISTING) {
-        SetLastError(win::ERROR_ACCESS_DENIED);
-        return win::INVALID_HANDLE_VALUE;
-      }
-      return win::ApiWrapper::CreateFileA(path, access, share, disposition, attributes);
-    }
-  };
   ProtectedRun run(false);
-  Guarded guarded(run.machine);
+  RefusesNewFilesInManaged guarded(run.machine);
   EXPECT_EQ(ProgramEntry(guarded), 0);
   EXPECT_EQ(run.machine.elevation.requests.size(), 1u);
   EXPECT_EQ(run.StepLines(),
