@@ -152,7 +152,7 @@ case $cmd in
       vars+=("TG_WAIT_SCALE=${TG_VM32_WAIT_SCALE:-4}")
     for v in $(compgen -e); do
       case $v in
-        TG_WINE_ROOT|TG_WINE_BINDS|TG_HOST32_PRETEND|TG_SESSION|TG_VM32_*|TG_SLOTS_ROOT|TG_WAIT_SCALE) ;;
+        TG_WINE_ROOT|TG_HOST32_PRETEND|TG_SESSION|TG_VM32_*|TG_SLOTS_ROOT|TG_WAIT_SCALE) ;;
         TG_*|CTEST_RESOURCE_GROUP_*|PYTHONDONTWRITEBYTECODE) vars+=("$v=${!v}") ;;
       esac
     done

@@ -24,6 +24,7 @@ import tempfile
 import time
 import unicodedata
 
+import settings
 import terminal
 import wineenv
 from waiting import scaled, wait_until
@@ -33,7 +34,7 @@ NATIVE = os.name == 'nt'
 
 def in_use():
     """Whether console runs go over the driver."""
-    return NATIVE or os.environ.get('TG_CONSOLE') == 'driver'
+    return NATIVE or settings.get('TG_CONSOLE') == 'driver'
 
 
 def windows_path(path):
@@ -190,7 +191,7 @@ def _read_json(path):
 def _transcript_dir():
     """A new folder for one run's files: under TG_TRANSCRIPTS, kept; else
     a temporary one, removed after the run."""
-    keep = os.environ.get('TG_TRANSCRIPTS')
+    keep = settings.get('TG_TRANSCRIPTS')
     if not keep:
         return tempfile.mkdtemp(prefix='tg-console-'), False
     os.makedirs(keep, exist_ok=True)
@@ -215,7 +216,7 @@ class DriverRun:
         self.cols, self.rows = cols, max(rows, 300)
         command = [driver, '--out', windows_path(self.folder), '--cols', str(cols),
                    '--rows', str(self.rows)]
-        if os.environ.get('TG_SHOTS') == '1':
+        if settings.get('TG_SHOTS'):
             command.append('--shot')
         command += ['--', windows_path(exe)] + [str(a) for a in args]
         self.start_time = time.monotonic()

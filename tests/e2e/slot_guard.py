@@ -2,7 +2,7 @@
 
     slot_guard.py BASE SLOT COMMAND ARGS...
 
-BASE/slots/SLOT is the session the test uses (in-slot picks it). Wine 10's
+BASE/slots/SLOT is the session the test uses (runner.py picks it). Wine 10's
 wineserver can loop for good inside one request (listing a window's
 siblings while their owner destroys one of them), and then every program of
 the slot waits on it until the test times out. The guard tells that apart
@@ -27,8 +27,10 @@ import subprocess
 import sys
 import time
 
+import settings
+
 HERE = os.path.dirname(os.path.abspath(__file__))
-SPIN_SECONDS = float(os.environ.get('TG_WINE_SPIN_SECONDS') or 20)
+SPIN_SECONDS = settings.get('TG_WINE_SPIN_SECONDS')
 TICK = os.sysconf('SC_CLK_TCK')
 
 
@@ -201,7 +203,7 @@ def run(command, prefix):
 def main(argv):
     base, slot, command = argv[1], argv[2], argv[3:]
     prefix = os.path.join(base, 'slots', slot, 'wineprefix')
-    rerun = os.environ.get('TG_WINE_SPIN_RERUN', '1') != '0'
+    rerun = settings.get('TG_WINE_SPIN_RERUN')
     for attempt in (1, 2):
         result, spin = run(command, prefix)
         if not spin:
