@@ -28,43 +28,11 @@ import sys
 import time
 
 import settings
+from wineenv import read, wine_processes as slot_processes
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SPIN_SECONDS = settings.get('TG_WINE_SPIN_SECONDS')
 TICK = os.sysconf('SC_CLK_TCK')
-
-
-def read(path, mode='r'):
-    try:
-        with open(path, mode) as f:
-            return f.read()
-    except OSError:
-        return None
-
-
-def slot_processes(prefix):
-    """{pid: (state, utime, stime, exe, cmdline)} of the processes whose
-    WINEPREFIX is the slot's."""
-    mark = ('WINEPREFIX=%s' % prefix).encode()
-    out = {}
-    for pid in os.listdir('/proc'):
-        if not pid.isdigit():
-            continue
-        env = read('/proc/%s/environ' % pid, 'rb')
-        if not env or mark not in env.split(b'\0'):
-            continue
-        stat = read('/proc/%s/stat' % pid)
-        if not stat:
-            continue
-        fields = stat[stat.rindex(')') + 2:].split()
-        try:
-            exe = os.readlink('/proc/%s/exe' % pid)
-        except OSError:
-            exe = ''
-        cmd = (read('/proc/%s/cmdline' % pid, 'rb') or b'').replace(b'\0', b' ')
-        out[int(pid)] = (fields[0], int(fields[11]), int(fields[12]), exe,
-                         cmd.decode('utf-8', 'replace').strip())
-    return out
 
 
 def is_server(exe):
@@ -131,8 +99,7 @@ def keep_diagnostics(folder, prefix, spin):
     os.makedirs(folder, exist_ok=True)
     pid = spin['pid']
     lines = []
-    for p, (state, utime, stime, exe, cmd) in sorted(slot_processes(prefix).items()):
-        wchan = read('/proc/%d/wchan' % p) or '-'
+    for p, (state, utime, stime, exe, cmd, wchan) in slot_processes(prefix).items():
         lines.append('%7d %s %-24s %7.2f %7.2f %s' % (p, state, wchan, utime / TICK,
                                                      stime / TICK, cmd))
     with open(os.path.join(folder, 'processes.txt'), 'w') as f:

@@ -212,30 +212,43 @@ def wine_env(env=None, lang='zh_CN.UTF-8'):
     return e
 
 
+def read(path, mode='r'):
+    """A file's content, None when it cannot be read."""
+    try:
+        with open(path, mode) as f:
+            return f.read()
+    except OSError:
+        return None
+
+
+def wine_processes(prefix):
+    """{pid: (state, utime, stime, exe, command line, wchan)} of the processes
+    whose WINEPREFIX is `prefix`, as Linux sees them."""
+    mark = ('WINEPREFIX=%s' % prefix).encode()
+    out = {}
+    for pid in sorted((int(d) for d in os.listdir('/proc') if d.isdigit())):
+        env, stat = read('/proc/%d/environ' % pid, 'rb'), read('/proc/%d/stat' % pid)
+        if not env or not stat or mark not in env.split(b'\0'):
+            continue
+        fields = stat[stat.rindex(')') + 2:].split()
+        try:
+            exe = os.readlink('/proc/%d/exe' % pid)
+        except OSError:
+            exe = ''
+        cmd = (read('/proc/%d/cmdline' % pid, 'rb') or b'').replace(b'\0', b' ')
+        out[pid] = (fields[0], int(fields[11]), int(fields[12]), exe,
+                    cmd.decode('utf-8', 'replace').strip(), read('/proc/%d/wchan' % pid) or '-')
+    return out
+
+
 def session_processes():
-    """The Wine processes of this session as Linux sees them, one line each:
-    PID, state, the kernel function it waits in, command line. What a test
-    shows of a session that stopped answering."""
+    """The Wine processes of this session, one line each: PID, state, the
+    kernel function it waits in, command line. What a test shows of a
+    session that stopped answering."""
     if NATIVE:
         return '(Windows itself: no Wine session)'
-    mark = ('WINEPREFIX=%s' % wine_prefix()).encode()
-    lines = []
-    for pid in sorted((d for d in os.listdir('/proc') if d.isdigit()), key=int):
-        try:
-            with open('/proc/%s/environ' % pid, 'rb') as f:
-                if mark not in f.read().split(b'\0'):
-                    continue
-            with open('/proc/%s/stat' % pid) as f:
-                stat = f.read()
-            with open('/proc/%s/wchan' % pid) as f:
-                wchan = f.read() or '-'
-            with open('/proc/%s/cmdline' % pid, 'rb') as f:
-                command = f.read().replace(b'\0', b' ').decode('utf-8', 'replace').strip()
-        except OSError:
-            continue
-        state = stat[stat.rindex(')') + 2:].split()[0]
-        lines.append('%7s %s %-28s %s' % (pid, state, wchan, command))
-    return '\n'.join(lines) or '(none)'
+    return '\n'.join('%7s %s %-28s %s' % (pid, p[0], p[5], p[4])
+                     for pid, p in wine_processes(wine_prefix()).items()) or '(none)'
 
 
 def run_wine(exe, args=(), env=None, timeout=60, lang='zh_CN.UTF-8', cwd=None):
