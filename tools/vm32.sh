@@ -172,8 +172,8 @@ case $cmd in
     boot "$state" "$machine/disk.img" raw "$repo" || exit 1
     port=$(sed -n 's/^SSH_PORT=//p' "$state/vm32.env")
     echo "vm32: booted in $(sed -n 's/^BOOT_SECONDS=//p' "$state/vm32.env") s; making the Wine prefix"
-    ssh_to "$port" "mkdir -p $GUEST_SESSIONS && TG_WINE_ROOT= bash $(printf %q "$repo/tests/e2e/wine-session") start $GUEST_SESSIONS --slots 4 &&
-      TG_WINE_ROOT= bash $(printf %q "$repo/tests/e2e/wine-session") stop $GUEST_SESSIONS && rm -rf $GUEST_SESSIONS/slots/*/wine-session.env && sync" ||
+    ssh_to "$port" "mkdir -p $GUEST_SESSIONS && bash $(printf %q "$repo/tests/e2e/wine-session") start $GUEST_SESSIONS --slots 4 &&
+      bash $(printf %q "$repo/tests/e2e/wine-session") stop $GUEST_SESSIONS && rm -rf $GUEST_SESSIONS/slots/*/wine-session.env && sync" ||
       exit 1
     ;;
   *) usage ;;

@@ -144,6 +144,17 @@ def where_of(output):
     return said[-1] if said else None
 
 
+def where_ran(report):
+    """What ran where, in one line, from a CTest JUnit report (the root of
+    build/PRESET/ctest.xml): "12 in this host's Wine, 3 in the machine ...";
+    empty when no case said."""
+    import collections
+    places = collections.Counter(where_of(c.findtext('system-out') or '') for c in report.iter('testcase')
+                                 if c.get('status') in ('run', 'fail'))
+    places.pop(None, None)
+    return ', '.join('%d in %s' % (n, PLACES[p]) for p, n in places.most_common())
+
+
 def say_where(place, more=''):
     print('where: %s (%s%s)' % (place, PLACES[place], more), flush=True)
 
@@ -153,16 +164,16 @@ def in_wine(command):
     `wineslot`), watched by slot_guard.py; else in the build's session."""
     slot = os.environ.get('CTEST_RESOURCE_GROUP_0_WINESLOT', '')
     build = settings.get('TG_BUILD')
-    where = ', Wine 10 in the machine' if settings.get('TG_VM32_GUEST') else (
-        ', the Wine 10 root' if settings.get('TG_WINE_ROOT') else ', wine64')
+    place, where = ('machine', '') if settings.get('TG_VM32_GUEST') else (
+        'wine', ', the Wine 10 root' if settings.get('TG_WINE_ROOT') else ', wine64')
     if not (slot and build):
-        say_where('wine', where)
+        say_where(place, where)
         return subprocess.run(command).returncode
     number = slot.split(',')[0].removeprefix('id:')
     base = settings.get('TG_SLOTS_ROOT') or build
     session = os.environ['TG_SESSION'] = os.path.join(base, 'slots', number)
     os.environ['WINEPREFIX'] = os.path.join(session, 'wineprefix')
-    say_where('wine', where + ', slot ' + number)
+    say_where(place, where + ', slot ' + number)
     import slot_guard
     return slot_guard.main(['slot_guard.py', base, number] + command)
 

@@ -42,7 +42,7 @@ def ctest_environment(build):
 def session_dir():
     """The Wine session this process uses: its prefix, X server and
     wineserver. A test run in parallel gets a slot of its own (TG_SESSION,
-    set by in-slot); otherwise the build tree's own session."""
+    set by runner.py); otherwise the build tree's own session."""
     return settings.get('TG_SESSION') or build_dir()
 
 

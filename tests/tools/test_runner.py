@@ -113,6 +113,15 @@ class DecisionTest(unittest.TestCase):
         self.assertEqual(runner.where_of('x\nwhere: wine (wine64, slot 2)\nOK\n'), 'wine')
         self.assertEqual(runner.where_of('where: machine (...)\nwhere: batch (...)\n'), 'batch')
         self.assertIsNone(runner.where_of('skipped: why\n'))
+        import xml.etree.ElementTree as ET
+        report = ET.fromstring(
+            '<testsuite><testcase name="a" status="run"><system-out>where: wine (x)</system-out></testcase>'
+            '<testcase name="b" status="fail"><system-out>where: batch (x)</system-out></testcase>'
+            '<testcase name="c" status="run"><system-out>where: wine (x)</system-out></testcase>'
+            '<testcase name="d" status="notrun"><system-out>where: wine (x)</system-out></testcase>'
+            '<testcase name="e" status="run"><system-out>ok</system-out></testcase></testsuite>')
+        self.assertEqual(runner.where_ran(report), "2 in this host's Wine, 1 in the machine's one run "
+                                                   "of every conformance case")
 
 
 class RunTest(unittest.TestCase):
