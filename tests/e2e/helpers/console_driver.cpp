@@ -49,12 +49,6 @@ struct Options {
   std::vector<std::wstring> command;
 };
 
-std::string Number(long long value) {
-  char buf[32];
-  wsprintfA(buf, "%I64d", value);
-  return buf;
-}
-
 bool Exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
