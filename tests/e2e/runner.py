@@ -371,7 +371,11 @@ def main(argv):
             return 1
         return 0
     if kind in ('case', 'driver', 'conformance', 'command') and args:
-        return run(kind, args)
+        try:
+            return run(kind, args)
+        except (BadMark, RuntimeError) as e:
+            print('runner: %s' % e)
+            return 1
     if kind in ('console', 'wine') and args:
         return (console if kind == 'console' else wine)(args)
     if kind == 'setup' and len(args) == 3 and args[1] == '--slots':

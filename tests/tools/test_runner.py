@@ -155,6 +155,12 @@ class RunTest(unittest.TestCase):
         self.assertEqual(code, 1)
         self.assertIn('no case test_no_such.Case.test', out)
 
+    def test_a_probe_that_cannot_tell_fails_the_case_saying_so(self):
+        with tempfile.TemporaryDirectory(prefix='tg-no-root-') as cache:
+            code, out, _ = self.run_runner('case', UNMARKED, TG_WINE32_CACHE=cache)
+        self.assertEqual(code, 1, out)
+        self.assertIn('runner: cannot tell whether this host runs 32-bit code', out)
+
     def test_conformance_cases_share_one_run_that_goes_in_the_same_way(self):
         code, out, _ = self.run_runner('conformance', 'x.exe', '--gtest_filter=TextTest.FindForward',
                                        vm=True)
