@@ -104,7 +104,7 @@ for preset in win32 win64; do
     env+=(TG_HELPERS="$build/tests/e2e/helpers")
   fi
   end_wine_session_on_exit "$build"
-  env "${env[@]}" tests/e2e/wine-session start "$build" >/dev/null
+  env "${env[@]}" /usr/bin/python3 tests/e2e/runner.py setup "$build" --slots 0 >/dev/null
   guarded env "${env[@]}" /usr/bin/python3 tools/bench_wine.py "$build" 3 > build/.bench-wine.txt
   sed 's/^/under Wine: /' build/.bench-wine.txt
   largest=$(python3 -B -c 'import sys; sys.path.insert(0, "payload"); import validate_payloads as vp

@@ -256,7 +256,9 @@ def main(argv):
         print('no installer in %s: build its preset first' % build, file=sys.stderr)
         return 2
     set_environment(build)
-    if subprocess.run([SESSION, 'start', build]).returncode != 0:
+    # The runner knows which Wine the build's run uses (set_environment said).
+    if subprocess.run([sys.executable, os.path.join(E2E, 'runner.py'), 'setup', build,
+                       '--slots', '0']).returncode != 0:
         print('could not start the Wine session', file=sys.stderr)
         return 2
     try:

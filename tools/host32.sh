@@ -75,16 +75,17 @@ i686-w64-mingw32-gcc -Os -s -DPROBE_BITS='"32"' -o "$bin/probe32.exe" "$here/hos
   say error "the probes do not build: $(tail -n 3 "$bin/cc.log")"
 
 # A prefix of the probe's own, kept beside the answers.
-export WINEPREFIX=$work/prefix WINEDEBUG=-all TG_WINE_ROOT=$root TG_WINE_BINDS=$work
+export WINEPREFIX=$work/prefix WINEDEBUG=-all
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
-unset DISPLAY TG_BUILD
+unset DISPLAY
+chrooted=("$repo/tests/e2e/wine-chroot" --bind "$work" "$root")
 run() {   # EXE: its output and exit code, in $out and $rc
-  out=$(cd "$bin" && timeout 300 "$repo/tests/e2e/wine-chroot" wine64 "$bin/$1" </dev/null 2>&1)
+  out=$(cd "$bin" && timeout 300 "${chrooted[@]}" wine64 "$bin/$1" </dev/null 2>&1)
   rc=$?
 }
 end_wine() {
-  timeout 60 "$repo/tests/e2e/wine-chroot" wineserver -k >/dev/null 2>&1
-  timeout 60 "$repo/tests/e2e/wine-chroot" wineserver -w >/dev/null 2>&1
+  timeout 60 "${chrooted[@]}" wineserver -k >/dev/null 2>&1
+  timeout 60 "${chrooted[@]}" wineserver -w >/dev/null 2>&1
 }
 trap end_wine EXIT
 

@@ -152,7 +152,7 @@ case $cmd in
       vars+=("TG_WAIT_SCALE=${TG_VM32_WAIT_SCALE:-4}")
     for v in $(compgen -e); do
       case $v in
-        TG_WINE_ROOT|TG_WINE_BINDS|TG_HOST32_PRETEND|TG_SESSION|TG_VM32_*|TG_SLOTS_ROOT|TG_WAIT_SCALE) ;;
+        TG_WINE_ROOT|TG_HOST32_PRETEND|TG_SESSION|TG_VM32_*|TG_SLOTS_ROOT|TG_WAIT_SCALE) ;;
         TG_*|CTEST_RESOURCE_GROUP_*|PYTHONDONTWRITEBYTECODE) vars+=("$v=${!v}") ;;
       esac
     done
@@ -172,8 +172,8 @@ case $cmd in
     boot "$state" "$machine/disk.img" raw "$repo" || exit 1
     port=$(sed -n 's/^SSH_PORT=//p' "$state/vm32.env")
     echo "vm32: booted in $(sed -n 's/^BOOT_SECONDS=//p' "$state/vm32.env") s; making the Wine prefix"
-    ssh_to "$port" "mkdir -p $GUEST_SESSIONS && TG_WINE_ROOT= bash $(printf %q "$repo/tests/e2e/wine-session") start $GUEST_SESSIONS --slots 4 &&
-      TG_WINE_ROOT= bash $(printf %q "$repo/tests/e2e/wine-session") stop $GUEST_SESSIONS && rm -rf $GUEST_SESSIONS/slots/*/wine-session.env && sync" ||
+    ssh_to "$port" "mkdir -p $GUEST_SESSIONS && bash $(printf %q "$repo/tests/e2e/wine-session") start $GUEST_SESSIONS --slots 4 &&
+      bash $(printf %q "$repo/tests/e2e/wine-session") stop $GUEST_SESSIONS && rm -rf $GUEST_SESSIONS/slots/*/wine-session.env && sync" ||
       exit 1
     ;;
   *) usage ;;

@@ -24,6 +24,7 @@ import tempfile
 import time
 import unicodedata
 
+import settings
 import terminal
 import wineenv
 from waiting import scaled, wait_until
@@ -33,7 +34,7 @@ NATIVE = os.name == 'nt'
 
 def in_use():
     """Whether console runs go over the driver."""
-    return NATIVE or os.environ.get('TG_CONSOLE') == 'driver'
+    return NATIVE or settings.get('TG_CONSOLE') == 'driver'
 
 
 def windows_path(path):
@@ -152,6 +153,27 @@ def font_problem(started):
     return None
 
 
+class ScreenReading:
+    """What a run's console shows, read the same way over a pseudo-terminal
+    or the driver: screen() and ended() are the run's own."""
+
+    def screen_text(self):
+        return self.screen().text()
+
+    def segments(self):
+        return self.screen().segments()
+
+    def wait_for_output(self, needle, timeout=30):
+        """Waits until the screen shows needle (str) and returns True; fails
+        (WaitTimeout, with the screen) when the time is up or the program
+        ends without showing it."""
+        wait_until(lambda: needle in self.screen_text(), timeout,
+                   'the console to show %r' % needle, interval=0.05, stop=self.ended,
+                   detail=lambda: 'the screen:\n' + self.screen_text() +
+                   "\nthe session's processes:\n" + wineenv.session_processes())
+        return True
+
+
 class DriverScreen:
     """A screen the driver read: rows of (character, attribute) cells."""
 
@@ -190,7 +212,7 @@ def _read_json(path):
 def _transcript_dir():
     """A new folder for one run's files: under TG_TRANSCRIPTS, kept; else
     a temporary one, removed after the run."""
-    keep = os.environ.get('TG_TRANSCRIPTS')
+    keep = settings.get('TG_TRANSCRIPTS')
     if not keep:
         return tempfile.mkdtemp(prefix='tg-console-'), False
     os.makedirs(keep, exist_ok=True)
@@ -204,7 +226,7 @@ def _transcript_dir():
             n += 1
 
 
-class DriverRun:
+class DriverRun(ScreenReading):
     """A program running in a console of its own, read by the driver."""
 
     def __init__(self, exe, args=(), env=None, cols=250, rows=300, lang='zh_CN.UTF-8', cwd=None):
@@ -215,7 +237,7 @@ class DriverRun:
         self.cols, self.rows = cols, max(rows, 300)
         command = [driver, '--out', windows_path(self.folder), '--cols', str(cols),
                    '--rows', str(self.rows)]
-        if os.environ.get('TG_SHOTS') == '1':
+        if settings.get('TG_SHOTS'):
             command.append('--shot')
         command += ['--', windows_path(exe)] + [str(a) for a in args]
         self.start_time = time.monotonic()
@@ -266,12 +288,6 @@ class DriverRun:
         running, after = DriverScreen(done.get('running')), DriverScreen(done.get('after'))
         return done.get('after') if len(after.rows) >= len(running.rows) else done.get('running')
 
-    def screen_text(self):
-        return self.screen().text()
-
-    def segments(self):
-        return self.screen().segments()
-
     def output(self):
         """The transcript so far: the driver's last screen file, as bytes."""
         for name in ('result.json', 'screen.json'):
@@ -282,14 +298,9 @@ class DriverRun:
                 pass
         return b''
 
-    def wait_for_output(self, needle, timeout=30):
-        def ended():
-            return 'the program ended (exit code %s)' % self._result['exit_code'] \
-                if self.result_info() else self._driver_gone()
-        wait_until(lambda: needle in self.screen_text(), timeout,
-                   'the console to show %r' % needle, interval=0.05, stop=ended,
-                   detail=lambda: 'the screen:\n' + self.screen_text())
-        return True
+    def ended(self):
+        return 'the program ended (exit code %s)' % self._result['exit_code'] \
+            if self.result_info() else self._driver_gone()
 
     def kill(self):
         """Ends the program: the driver is asked, then ended with it."""

@@ -18,8 +18,8 @@ except ImportError:         # Windows itself: only the console driver's way
 
 import console_driver
 from terminal import parse_terminal
-from waiting import scaled, wait_until
-from wineenv import session_processes, wine_command, wine_env
+from waiting import scaled
+from wineenv import wine_command, wine_env
 
 
 @dataclasses.dataclass
@@ -41,7 +41,7 @@ class Result:
         return self.text.split('\r\n') if self.text else []
 
 
-class ConsoleRun:
+class ConsoleRun(console_driver.ScreenReading):
     """A program running under wine64 on a pseudo-terminal; the terminal
     is read continuously by a thread. Use wait() for the Result."""
 
@@ -113,26 +113,13 @@ class ConsoleRun:
         with self._lock:
             return b''.join(self._chunks)
 
-    def screen_text(self):
-        """What the terminal shows so far, as text."""
-        return parse_terminal(self.output(), self.rows).text()
+    def screen(self):
+        """What the terminal shows so far."""
+        return parse_terminal(self.output(), self.rows)
 
-    def segments(self):
-        """What the terminal shows so far, as segments."""
-        return parse_terminal(self.output(), self.rows).segments()
-
-    def wait_for_output(self, needle, timeout=30):
-        """Waits until the screen shows needle (str) and returns True; fails
-        (WaitTimeout, with the screen) when the time is up or the program
-        ends without showing it."""
-        def ended():
-            code = self.proc.poll()
-            return None if code is None else 'the program ended (exit code %s)' % code
-        wait_until(lambda: needle in self.screen_text(), timeout,
-                   'the console to show %r' % needle, interval=0.05, stop=ended,
-                   detail=lambda: 'the screen:\n' + self.screen_text() +
-                   "\nthe session's processes:\n" + session_processes())
-        return True
+    def ended(self):
+        code = self.proc.poll()
+        return None if code is None else 'the program ended (exit code %s)' % code
 
     def kill(self):
         """End the wine process by its PID."""

@@ -4,14 +4,15 @@ or its class:
     @placement.runs('vm32', 'windows')
     def test_...
 
-list_tests.py reads the marks from the source; CTest gets them as the
-case's labels and hands them to tests/e2e/in-slot (TG_LABELS), which
-decides by them. A case without a mark runs in both Wine suites only."""
+runner.py reads the marks from the source and decides by them; CTest gets
+them as the case's labels. A case without a mark runs in both Wine suites."""
 
 LABELS = {
     # Run by default in the machine for the 32-bit runs (a host whose
     # kernel runs no 32-bit code); the rest there only with TG_VM32_ALL.
     'vm32': 'by default in the machine for the 32-bit runs',
+    # Never in that machine: the case checks the Wine of the host itself.
+    'host_only': 'never in the machine for the 32-bit runs',
     # The 64-bit suite only repeats what the 32-bit suite shows of the same
     # code: it skips the case where the 32-bit suite runs.
     'spared_at_64': 'by the 64-bit suite only where the 32-bit one cannot run',

@@ -21,6 +21,7 @@ import unittest
 
 import console_model
 import console_run
+import settings
 import terminal
 import wineenv
 from waiting import scaled, wait_until
@@ -274,7 +275,7 @@ def payload_dir():
     if _payload_dir:
         return _payload_dir
     build = wineenv.build_dir()
-    for folder in (os.environ.get('TG_PAYLOADS'),
+    for folder in (settings.get('TG_PAYLOADS'),
                    build and os.path.join(build, 'payload', 'standins')):
         if folder and os.path.isfile(os.path.join(folder, 'before.png')):
             _payload_dir = folder

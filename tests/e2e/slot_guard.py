@@ -2,7 +2,7 @@
 
     slot_guard.py BASE SLOT COMMAND ARGS...
 
-BASE/slots/SLOT is the session the test uses (in-slot picks it). Wine 10's
+BASE/slots/SLOT is the session the test uses (runner.py picks it). Wine 10's
 wineserver can loop for good inside one request (listing a window's
 siblings while their owner destroys one of them), and then every program of
 the slot waits on it until the test times out. The guard tells that apart
@@ -27,42 +27,12 @@ import subprocess
 import sys
 import time
 
+import settings
+from wineenv import read, wine_processes as slot_processes
+
 HERE = os.path.dirname(os.path.abspath(__file__))
-SPIN_SECONDS = float(os.environ.get('TG_WINE_SPIN_SECONDS') or 20)
+SPIN_SECONDS = settings.get('TG_WINE_SPIN_SECONDS')
 TICK = os.sysconf('SC_CLK_TCK')
-
-
-def read(path, mode='r'):
-    try:
-        with open(path, mode) as f:
-            return f.read()
-    except OSError:
-        return None
-
-
-def slot_processes(prefix):
-    """{pid: (state, utime, stime, exe, cmdline)} of the processes whose
-    WINEPREFIX is the slot's."""
-    mark = ('WINEPREFIX=%s' % prefix).encode()
-    out = {}
-    for pid in os.listdir('/proc'):
-        if not pid.isdigit():
-            continue
-        env = read('/proc/%s/environ' % pid, 'rb')
-        if not env or mark not in env.split(b'\0'):
-            continue
-        stat = read('/proc/%s/stat' % pid)
-        if not stat:
-            continue
-        fields = stat[stat.rindex(')') + 2:].split()
-        try:
-            exe = os.readlink('/proc/%s/exe' % pid)
-        except OSError:
-            exe = ''
-        cmd = (read('/proc/%s/cmdline' % pid, 'rb') or b'').replace(b'\0', b' ')
-        out[int(pid)] = (fields[0], int(fields[11]), int(fields[12]), exe,
-                         cmd.decode('utf-8', 'replace').strip())
-    return out
 
 
 def is_server(exe):
@@ -129,8 +99,7 @@ def keep_diagnostics(folder, prefix, spin):
     os.makedirs(folder, exist_ok=True)
     pid = spin['pid']
     lines = []
-    for p, (state, utime, stime, exe, cmd) in sorted(slot_processes(prefix).items()):
-        wchan = read('/proc/%d/wchan' % p) or '-'
+    for p, (state, utime, stime, exe, cmd, wchan) in slot_processes(prefix).items():
         lines.append('%7d %s %-24s %7.2f %7.2f %s' % (p, state, wchan, utime / TICK,
                                                      stime / TICK, cmd))
     with open(os.path.join(folder, 'processes.txt'), 'w') as f:
@@ -201,7 +170,7 @@ def run(command, prefix):
 def main(argv):
     base, slot, command = argv[1], argv[2], argv[3:]
     prefix = os.path.join(base, 'slots', slot, 'wineprefix')
-    rerun = os.environ.get('TG_WINE_SPIN_RERUN', '1') != '0'
+    rerun = settings.get('TG_WINE_SPIN_RERUN')
     for attempt in (1, 2):
         result, spin = run(command, prefix)
         if not spin:

@@ -7,6 +7,7 @@ import unittest
 
 import placement
 import scenario as sc
+import settings
 import winetool
 
 GAME_FOLDER = '我的 游戏/Thistlegarden'
@@ -115,7 +116,7 @@ class InstallTest(sc.InstallRunTest):
             waiting = []
             try:
                 # TG_E2E_VERSIONS: the labels to install, all by default.
-                labels = os.environ.get('TG_E2E_VERSIONS', '').split() or list(sc.VERSION_SIZES)
+                labels = (settings.get('TG_E2E_VERSIONS') or '').split() or list(sc.VERSION_SIZES)
                 for label in labels:
                     with self.subTest(label):
                         sc.clear_output_folder()

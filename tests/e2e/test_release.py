@@ -10,6 +10,7 @@ import sys
 import unittest
 
 import scenario as sc
+import settings
 import winetool
 
 sys.path.insert(0, os.path.join(sc.REPO, 'tools'))
@@ -25,7 +26,7 @@ LABEL = '0.25b'
 def build_version():
     """The version the build under test defines (its CMake project version,
     which CTest gives as TG_VERSION)."""
-    version = os.environ.get('TG_VERSION')
+    version = settings.get('TG_VERSION')
     if not version:
         raise AssertionError('the build defines no version (TG_VERSION is not set)')
     return version
@@ -70,7 +71,7 @@ class SignedReleaseTest(sc.InstallRunTest):
             winetool.missing('pefile is not installed (tools/setup.sh)')
 
     def sign(self, folder, *args):
-        env = {k: v for k, v in os.environ.items() if not k.startswith('TG_SIGN_')}
+        env = settings.without('TG_SIGN_')
         return subprocess.run(['bash', SIGN, *args], cwd=folder, env=env, capture_output=True,
                               text=True)
 

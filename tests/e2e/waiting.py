@@ -1,12 +1,13 @@
 """Waiting for what other processes do: one helper that polls and, when the
 time is up, fails loudly, naming what it waited for."""
 
-import os
 import time
+
+import settings
 
 # How much longer than on the host a wait may take: the machine for the
 # 32-bit runs emulates its processor in software and sets this.
-SLOWER = float(os.environ.get('TG_WAIT_SCALE') or 1)
+SLOWER = settings.get('TG_WAIT_SCALE')
 
 
 def scaled(seconds):

@@ -41,7 +41,7 @@ import sys
 import time
 import xml.etree.ElementTree as ElementTree
 
-import list_tests
+import runner
 from waiting import scaled
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -59,8 +59,8 @@ def listed(folder=HERE):
     """The names of the cases marked to run on Windows; BadList when a mark
     is wrong or no case has one."""
     try:
-        names = list_tests.labelled('windows', folder)
-    except list_tests.BadMark as bad:
+        names = runner.labelled('windows', folder)
+    except runner.BadMark as bad:
         raise BadList(str(bad)) from None
     if not names:
         raise BadList('no case in %s is marked to run on Windows' % folder)

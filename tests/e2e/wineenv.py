@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import unittest
 
+import settings
 from waiting import scaled
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -18,7 +19,7 @@ NATIVE = os.name == 'nt'
 
 
 def build_dir():
-    return os.environ.get('TG_BUILD') or None
+    return settings.get('TG_BUILD')
 
 
 def ctest_environment(build):
@@ -41,8 +42,8 @@ def ctest_environment(build):
 def session_dir():
     """The Wine session this process uses: its prefix, X server and
     wineserver. A test run in parallel gets a slot of its own (TG_SESSION,
-    set by in-slot); otherwise the build tree's own session."""
-    return os.environ.get('TG_SESSION') or build_dir()
+    set by runner.py); otherwise the build tree's own session."""
+    return settings.get('TG_SESSION') or build_dir()
 
 
 def wine_prefix():
@@ -53,11 +54,11 @@ def wine_prefix():
 
 
 def installer_path():
-    return os.environ.get('TG_INSTALLER') or None
+    return settings.get('TG_INSTALLER')
 
 
 def helpers_dir():
-    return os.environ.get('TG_HELPERS') or None
+    return settings.get('TG_HELPERS')
 
 
 def helper_path(name):
@@ -73,7 +74,7 @@ def helper_path(name):
 def helper32_path(name):
     """Path of a 32-bit helper exe in TG_HELPERS32, None when the build has
     none."""
-    d = os.environ.get('TG_HELPERS32')
+    d = settings.get('TG_HELPERS32')
     if not d:
         return None
     path = os.path.join(d, name if name.lower().endswith('.exe') else name + '.exe')
@@ -83,13 +84,13 @@ def helper32_path(name):
 def wine_root():
     """The Wine 10 root that runs 32-bit programs (TG_WINE_ROOT), or None
     for the system's wine64."""
-    return os.environ.get('TG_WINE_ROOT') or None
+    return settings.get('TG_WINE_ROOT')
 
 
 def wine_10():
     """Whether Wine 10 runs the test: the Wine 10 root, or the machine for
     the 32-bit runs, whose own Wine is 10. Otherwise Debian 12's Wine 8."""
-    return bool(wine_root() or os.environ.get('TG_VM32_GUEST'))
+    return bool(wine_root() or settings.get('TG_VM32_GUEST'))
 
 
 def wine_command():
@@ -99,7 +100,7 @@ def wine_command():
     if NATIVE:
         return []
     if wine_root():
-        return [os.path.join(HERE, 'wine-chroot'), 'wine64']
+        return chrooted('wine64')
     w = shutil.which('wine64')
     if w:
         return [w]
@@ -108,10 +109,17 @@ def wine_command():
     return None
 
 
+def chrooted(program):
+    """The command that runs `program` (wine64, wineserver) of the Wine 10
+    root, with the build tree bound in."""
+    binds = ['--bind', build_dir()] if build_dir() else []
+    return [os.path.join(HERE, 'wine-chroot')] + binds + [wine_root(), program]
+
+
 def restart_wineserver():
     """Ends the prefix's wineserver and every Wine process of it; the next
     Wine program starts a new one."""
-    server = [os.path.join(HERE, 'wine-chroot'), 'wineserver'] if wine_root() else ['wineserver']
+    server = chrooted('wineserver') if wine_root() else ['wineserver']
     env = wine_env()
     subprocess.run(server + ['-k'], env=env, capture_output=True, timeout=60)
     subprocess.run(server + ['-w'], env=env, capture_output=True, timeout=60)
@@ -156,45 +164,22 @@ class MissingSetup(AssertionError):
 def missing(reason):
     # Under CTest (TG_E2E_REQUIRED set) a missing piece fails the test
     # instead of skipping it, so that a broken set-up cannot pass quietly.
-    if os.environ.get('TG_E2E_REQUIRED'):
+    if settings.get('TG_E2E_REQUIRED'):
         raise MissingSetup(reason)
     raise unittest.SkipTest(reason)
-
-
-def host32_probe():
-    return subprocess.run(['bash', os.path.join(REPO, 'tools', 'host32.sh'), '--reason'],
-                          capture_output=True, text=True, timeout=900)
-
-
-def no_32_bit_code():
-    """Why this host cannot run 32-bit Windows programs (its kernel runs no
-    32-bit code), or None when it can. A probe that cannot tell is an
-    error, never a "cannot"."""
-    probe = host32_probe()
-    if probe.returncode == 0:
-        return None
-    if probe.returncode == 1:
-        return probe.stdout.strip()
-    raise MissingSetup('cannot tell whether this host runs 32-bit code: '
-                       + (probe.stdout + probe.stderr).strip())
 
 
 def require_wine(need_installer=False, need_helpers=False):
     """Skip (or, with TG_E2E_REQUIRED, fail) unless wine64 and an
     initialised prefix are there (and TG_INSTALLER / TG_HELPERS when asked
-    for). A 32-bit run on a host that runs no 32-bit code is skipped,
-    saying so, whatever TG_E2E_REQUIRED says. On Windows itself only the
-    programs are looked for."""
+    for). Where a 32-bit run can go at all, runner.py has decided. On
+    Windows itself only the programs are looked for."""
     if NATIVE:
         if need_installer and not (installer_path() and os.path.isfile(installer_path())):
             missing('TG_INSTALLER not set or missing')
         if need_helpers and not (helpers_dir() and os.path.isdir(helpers_dir())):
             missing('TG_HELPERS not set or missing')
         return
-    if wine_root():
-        why = no_32_bit_code()
-        if why:
-            raise unittest.SkipTest(why)
     why = wine_missing()
     if why:
         missing(why)
@@ -227,30 +212,43 @@ def wine_env(env=None, lang='zh_CN.UTF-8'):
     return e
 
 
+def read(path, mode='r'):
+    """A file's content, None when it cannot be read."""
+    try:
+        with open(path, mode) as f:
+            return f.read()
+    except OSError:
+        return None
+
+
+def wine_processes(prefix):
+    """{pid: (state, utime, stime, exe, command line, wchan)} of the processes
+    whose WINEPREFIX is `prefix`, as Linux sees them."""
+    mark = ('WINEPREFIX=%s' % prefix).encode()
+    out = {}
+    for pid in sorted((int(d) for d in os.listdir('/proc') if d.isdigit())):
+        env, stat = read('/proc/%d/environ' % pid, 'rb'), read('/proc/%d/stat' % pid)
+        if not env or not stat or mark not in env.split(b'\0'):
+            continue
+        fields = stat[stat.rindex(')') + 2:].split()
+        try:
+            exe = os.readlink('/proc/%d/exe' % pid)
+        except OSError:
+            exe = ''
+        cmd = (read('/proc/%d/cmdline' % pid, 'rb') or b'').replace(b'\0', b' ')
+        out[pid] = (fields[0], int(fields[11]), int(fields[12]), exe,
+                    cmd.decode('utf-8', 'replace').strip(), read('/proc/%d/wchan' % pid) or '-')
+    return out
+
+
 def session_processes():
-    """The Wine processes of this session as Linux sees them, one line each:
-    PID, state, the kernel function it waits in, command line. What a test
-    shows of a session that stopped answering."""
+    """The Wine processes of this session, one line each: PID, state, the
+    kernel function it waits in, command line. What a test shows of a
+    session that stopped answering."""
     if NATIVE:
         return '(Windows itself: no Wine session)'
-    mark = ('WINEPREFIX=%s' % wine_prefix()).encode()
-    lines = []
-    for pid in sorted((d for d in os.listdir('/proc') if d.isdigit()), key=int):
-        try:
-            with open('/proc/%s/environ' % pid, 'rb') as f:
-                if mark not in f.read().split(b'\0'):
-                    continue
-            with open('/proc/%s/stat' % pid) as f:
-                stat = f.read()
-            with open('/proc/%s/wchan' % pid) as f:
-                wchan = f.read() or '-'
-            with open('/proc/%s/cmdline' % pid, 'rb') as f:
-                command = f.read().replace(b'\0', b' ').decode('utf-8', 'replace').strip()
-        except OSError:
-            continue
-        state = stat[stat.rindex(')') + 2:].split()[0]
-        lines.append('%7s %s %-28s %s' % (pid, state, wchan, command))
-    return '\n'.join(lines) or '(none)'
+    return '\n'.join('%7s %s %-28s %s' % (pid, p[0], p[5], p[4])
+                     for pid, p in wine_processes(wine_prefix()).items()) or '(none)'
 
 
 def run_wine(exe, args=(), env=None, timeout=60, lang='zh_CN.UTF-8', cwd=None):

@@ -19,8 +19,8 @@ from terminal import (  # noqa: F401
     sgr_for_change, trim_rows)
 from waiting import WaitTimeout, wait_until  # noqa: F401
 from wineenv import (  # noqa: F401
-    HERE, REPO, MissingSetup, build_dir, ctest_environment, helper32_path, helper_path, helpers_dir, host32_probe,
-    installer_path, missing, no_32_bit_code, require_wine, restart_wineserver, run_wine,
+    HERE, REPO, MissingSetup, build_dir, ctest_environment, helper32_path, helper_path, helpers_dir,
+    installer_path, missing, require_wine, restart_wineserver, run_wine,
     session_dir, session_env, wine_command, wine_env, wine_missing, wine_popen, wine_prefix,
     wine_10, wine_root)
 

@@ -521,10 +521,10 @@ class Slow(unittest.TestCase):
                 self.assertEqual(json.load(f)['cases'][0]['state'], 'failed')
 
     def test_the_marked_cases_are_cases_of_the_suite(self):
-        import list_tests
+        import runner
         names = windows_cases.listed()
         self.assertGreaterEqual(len(names), 6)
-        self.assertLessEqual(set(names), {case for case, _ in list_tests.cases(E2E)})
+        self.assertLessEqual(set(names), {case for case, _ in runner.cases(E2E)})
 
     def test_a_wrong_mark_or_none_fails(self):
         with tempfile.TemporaryDirectory() as folder:

@@ -36,12 +36,6 @@ constexpr UINT kSendTimeout = 5000;
 
 // ---------------------------------------------------------------- text
 
-std::string Number(long long value) {
-  char buf[32];
-  wsprintfA(buf, "%I64d", value);
-  return buf;
-}
-
 std::string Handle(HWND window) {
   return Number(static_cast<long long>(reinterpret_cast<ULONG_PTR>(window)));
 }
@@ -71,12 +65,6 @@ std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
 }
 
 // ---------------------------------------------------------------- windows
-
-std::wstring ClassName(HWND window) {
-  wchar_t buf[260] = {};
-  GetClassNameW(window, buf, 260);
-  return buf;
-}
 
 // Text of a window of any process; WM_GETTEXT is marshalled, and a combo box
 // answers it with its edit field's text.

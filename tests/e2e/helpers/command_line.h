@@ -1,11 +1,12 @@
-// The helpers' own command line, split into arguments.
+// The helpers' command lines: split into arguments, and joined from them.
 #pragma once
 
 #include <string>
 #include <vector>
 
 // Arguments as the C runtime splits them, without backslash escapes (enough
-// for paths, which never end in a backslash before a quote here).
+// for paths, which never end in a backslash before a quote here); JoinArgument
+// quotes one the same way.
 inline std::vector<std::wstring> SplitCommandLine(const wchar_t* line) {
   std::vector<std::wstring> args;
   std::wstring current;
@@ -25,4 +26,9 @@ inline std::vector<std::wstring> SplitCommandLine(const wchar_t* line) {
   }
   if (any) args.push_back(current);
   return args;
+}
+
+inline std::wstring JoinArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  return L"\"" + arg + L"\"";
 }

@@ -49,17 +49,6 @@ struct Options {
   std::vector<std::wstring> command;
 };
 
-std::string Number(long long value) {
-  char buf[32];
-  wsprintfA(buf, "%I64d", value);
-  return buf;
-}
-
-std::wstring Quote(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-  return L"\"" + arg + L"\"";
-}
-
 bool Exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -312,7 +301,8 @@ int main() {
   }
   const std::wstring dir = options.out + L"\\";
   std::wstring line;
-  for (const std::wstring& arg : options.command) line += (line.empty() ? L"" : L" ") + Quote(arg);
+  for (const std::wstring& arg : options.command)
+    line += (line.empty() ? L"" : L" ") + JoinArgument(arg);
 
   const std::vector<Face> faces = ChineseFaces();
   const std::wstring face = ConsoleFace(faces);

@@ -1,9 +1,30 @@
-// UTF-8 and JSON strings for the helpers' logs.
+// The text the helpers print and log: numbers, UTF-8 and JSON strings, lines,
+// and the class name of a window.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+
+inline std::string Number(long long value) {
+  char buf[32];
+  wsprintfA(buf, "%I64d", value);
+  return buf;
+}
+
+// One line on standard output, written whole.
+inline void Print(const std::string& line) {
+  const std::string text = line + "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
+            &written, nullptr);
+}
+
+inline std::wstring ClassName(HWND window) {
+  wchar_t buf[260] = {};
+  GetClassNameW(window, buf, 260);
+  return buf;
+}
 
 inline std::string Utf8(const std::wstring& text) {
   if (text.empty()) return {};

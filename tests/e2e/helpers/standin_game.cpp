@@ -102,29 +102,18 @@ void AppendMarker(const Options& options, HWND window, bool held, DWORD holdErro
   if (options.marker.empty()) return;
   std::wstring cwd(32768, L'\0');
   cwd.resize(GetCurrentDirectoryW(static_cast<DWORD>(cwd.size()), cwd.data()));
-  char number[64];
-  std::string line = "{\"pid\":";
-  wsprintfA(number, "%lu", GetCurrentProcessId());
-  line += number;
-  wsprintfA(number, "%lu", ParentProcessId(GetCurrentProcessId()));
-  line += ",\"ppid\":";
-  line += number;
   // The handle as the installer prints it: a 32-bit number.
-  wsprintfA(number, "%lu", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window)));
-  line += ",\"hwnd\":";
-  line += number;
-  line += ",\"window\":";
-  line += window ? "true" : "false";
+  std::string line = "{\"pid\":" + Number(GetCurrentProcessId()) + ",\"ppid\":" +
+                     Number(ParentProcessId(GetCurrentProcessId())) + ",\"hwnd\":" +
+                     Number(static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window))) +
+                     ",\"window\":" + (window ? "true" : "false");
   line += ",\"cmdline\":" + Json(GetCommandLineW());
   line += ",\"exe\":" + Json(ModulePath());
   line += ",\"cwd\":" + Json(cwd);
   if (!options.hold.empty()) {
     line += ",\"hold\":" + Json(options.hold);
-    line += ",\"held\":";
-    line += held ? "true" : "false";
-    wsprintfA(number, "%lu", holdError);
-    line += ",\"hold_error\":";
-    line += number;
+    line += std::string(",\"held\":") + (held ? "true" : "false") + ",\"hold_error\":" +
+            Number(holdError);
   }
   line += "}\n";
 

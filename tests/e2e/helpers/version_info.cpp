@@ -16,19 +16,6 @@
 
 namespace {
 
-void Print(const std::string& line) {
-  std::string text = line + "\n";
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
-            &written, nullptr);
-}
-
-std::string Number(unsigned long value) {
-  char buf[16];
-  wsprintfA(buf, "%lu", value);
-  return buf;
-}
-
 std::string FourParts(DWORD high, DWORD low) {
   return Number(HIWORD(high)) + "." + Number(LOWORD(high)) + "." + Number(HIWORD(low)) + "." +
          Number(LOWORD(low));

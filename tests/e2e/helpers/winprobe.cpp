@@ -31,19 +31,6 @@
 
 namespace {
 
-std::string Number(unsigned long long value) {
-  char buf[32];
-  wsprintfA(buf, "%I64u", value);
-  return buf;
-}
-
-void Print(const std::string& line) {
-  std::string text = line + "\n";
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
-            &written, nullptr);
-}
-
 std::wstring ImagePath(DWORD pid) {
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
   if (!process) return {};
@@ -73,12 +60,6 @@ int ListProcesses() {
 std::wstring WindowText(HWND window) {
   wchar_t buf[1024] = {};
   GetWindowTextW(window, buf, 1024);
-  return buf;
-}
-
-std::wstring ClassName(HWND window) {
-  wchar_t buf[260] = {};
-  GetClassNameW(window, buf, 260);
   return buf;
 }
 

@@ -1,0 +1,388 @@
+"""Where a Windows case runs, and how: the one place that reads the marks
+of placement.py, asks the host probe (tools/host32.sh) and decides.
+
+    runner.py list [FOLDER]          the cases and their labels, for CMake
+    runner.py case NAME              an end-to-end case (CTest)
+    runner.py driver NAME            a case marked `windows`, over the console driver
+    runner.py conformance EXE ARGS   a conformance case (CTest's emulator)
+    runner.py command -- CMD...      a command that is no case, in this run's Wine
+    runner.py console EXE ARGS       EXE under Wine in a pseudo-terminal, printing its console
+    runner.py wine EXE ARGS          EXE under Wine, its exit code passed on
+    runner.py setup BUILD --slots N  the Wine sessions of a test run (wine_setup)
+
+A case is skipped, run in its slot of this host's Wine (watched by
+slot_guard.py), sent into the machine for the 32-bit runs (tools/vm32.sh,
+where the runner inside decides again), or, for a conformance case there,
+read from the machine's one run of them all. Each case says where it ran
+in a line `where: PLACE ...` (where_of reads it back)."""
+
+import ast
+import os
+import subprocess
+import sys
+import time
+
+import settings
+from placement import LABELS
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+VM32 = os.path.join(REPO, 'tools', 'vm32.sh')
+SKIPPED = 77
+# Within CTest's limit for the conformance case that makes the machine's run.
+BATCH_SECONDS = 540
+# Where a case ran, as its `where:` line names it.
+PLACES = {'wine': "this host's Wine", 'machine': 'the machine for the 32-bit runs',
+          'batch': "the machine's one run of every conformance case"}
+
+
+class BadMark(Exception):
+    pass
+
+
+def marks(node, where):
+    """The labels of `node`'s @runs(...) or @placement.runs(...) marks."""
+    labels = []
+    for dec in node.decorator_list:
+        func = getattr(dec, 'func', None)
+        if (func.attr if isinstance(func, ast.Attribute) else getattr(func, 'id', '')) != 'runs':
+            continue
+        for arg in dec.args:
+            if not (isinstance(arg, ast.Constant) and arg.value in LABELS):
+                raise BadMark('%s:%d: not a placement label: %s' % (where, dec.lineno, ast.unparse(arg)))
+            labels.append(arg.value)
+    return labels
+
+
+def cases(folder=HERE):
+    """(name, labels) of every test case of the folder's test_*.py."""
+    for name in sorted(os.listdir(folder)):
+        if not (name.startswith('test_') and name.endswith('.py')):
+            continue
+        with open(os.path.join(folder, name), encoding='utf-8') as f:
+            tree = ast.parse(f.read(), name)
+        for node in tree.body:
+            if isinstance(node, ast.ClassDef):
+                own = marks(node, name)
+                for item in node.body:
+                    if isinstance(item, ast.FunctionDef) and item.name.startswith('test'):
+                        labels = own + [x for x in marks(item, name) if x not in own]
+                        yield '%s.%s.%s' % (name[:-3], node.name, item.name), labels
+
+
+def labelled(label, folder=HERE):
+    """The names of the cases with `label`."""
+    return [case for case, labels in cases(folder) if label in labels]
+
+
+class Host:
+    """What the decision depends on besides the labels. The probe runs at
+    most once, and only when a decision needs it."""
+
+    def __init__(self, bits32=None, guest=None, machine=None, vm32_all=None, probe=None):
+        build = settings.get('TG_BUILD')
+        self.bits32 = bool(settings.get('TG_WINE_ROOT')) if bits32 is None else bits32
+        self.guest = settings.get('TG_VM32_GUEST') if guest is None else guest
+        self.machine = (bool(build) and os.path.isfile(os.path.join(build, 'vm32', 'vm32.env'))
+                        if machine is None else machine)
+        self.vm32_all = settings.get('TG_VM32_ALL') if vm32_all is None else vm32_all
+        self._probe, self._answer = probe or host32_probe, None
+
+    def answer(self):
+        """(0 runs 32-bit code, 1 does not, 2 cannot tell; what it said)."""
+        if self._answer is None:
+            self._answer = self._probe()
+        return self._answer
+
+    def no_32_bit_code(self):
+        """Why this host's kernel runs no 32-bit code, or None when it runs
+        it; an error when the probe cannot tell."""
+        code, said = self.answer()
+        if code == 2:
+            raise RuntimeError('cannot tell whether this host runs 32-bit code: ' + said)
+        return said if code == 1 else None
+
+
+def host32_probe():
+    done = subprocess.run(['bash', os.path.join(REPO, 'tools', 'host32.sh'), '--reason'],
+                          capture_output=True, text=True, timeout=900)
+    return min(done.returncode, 2), (done.stdout + done.stderr).strip()
+
+
+def decide(kind, labels, host):
+    """('skip', why), ('wine', None), ('machine', None) or ('batch', None)
+    for a `kind` of run (case, driver, conformance, command) with `labels`."""
+    unknown = [x for x in labels if x not in LABELS]
+    if unknown:
+        raise BadMark('not a placement label: %s' % ', '.join(unknown))
+    if kind == 'driver' and 'windows' not in labels:
+        raise BadMark('not marked to run over the console driver (windows)')
+    if host.guest:
+        return 'wine', None
+    if not host.bits32:
+        if 'spared_at_64' in labels and host.answer()[0] == 0:
+            return 'skip', 'the 32-bit suite runs this case on this host'
+        return 'wine', None
+    if host.machine:
+        if kind == 'conformance':
+            return 'batch', None
+        if kind != 'command':
+            if 'host_only' in labels:
+                return 'skip', 'checked against the Wine of the host, not in the machine'
+            if not (host.vm32_all or 'vm32' in labels):
+                return 'skip', ('not run in the machine for the 32-bit runs by default '
+                                '(TG_VM32_ALL=1 runs it)')
+        return 'machine', None
+    why = host.no_32_bit_code()
+    return ('skip', why) if why else ('wine', None)
+
+
+def where_of(output):
+    """The place (a key of PLACES) the last `where:` line of a case's output
+    names, or None: for the summary of what ran where."""
+    said = [line[7:].split()[0] for line in output.splitlines() if line.startswith('where: ')]
+    return said[-1] if said else None
+
+
+def where_ran(report):
+    """What ran where, in one line, from a CTest JUnit report (the root of
+    build/PRESET/ctest.xml): "12 in this host's Wine, 3 in the machine ...";
+    empty when no case said."""
+    import collections
+    places = collections.Counter(where_of(c.findtext('system-out') or '') for c in report.iter('testcase')
+                                 if c.get('status') in ('run', 'fail'))
+    places.pop(None, None)
+    return ', '.join('%d in %s' % (n, PLACES[p]) for p, n in places.most_common())
+
+
+def say_where(place, more=''):
+    print('where: %s (%s%s)' % (place, PLACES[place], more), flush=True)
+
+
+def in_wine(command):
+    """Runs command in the slot CTest gave the case (its resource group
+    `wineslot`), watched by slot_guard.py; else in the build's session."""
+    slot = os.environ.get('CTEST_RESOURCE_GROUP_0_WINESLOT', '')
+    build = settings.get('TG_BUILD')
+    place, where = ('machine', '') if settings.get('TG_VM32_GUEST') else (
+        'wine', ', the Wine 10 root' if settings.get('TG_WINE_ROOT') else ', wine64')
+    if not (slot and build):
+        say_where(place, where)
+        return subprocess.run(command).returncode
+    number = slot.split(',')[0].removeprefix('id:')
+    base = settings.get('TG_SLOTS_ROOT') or build
+    session = os.environ['TG_SESSION'] = os.path.join(base, 'slots', number)
+    os.environ['WINEPREFIX'] = os.path.join(session, 'wineprefix')
+    say_where(place, where + ', slot ' + number)
+    import slot_guard
+    return slot_guard.main(['slot_guard.py', base, number] + command)
+
+
+def into_machine(argv):
+    """The same runner command, in the machine (tools/vm32.sh run)."""
+    return subprocess.run([VM32, 'run', settings.get('TG_BUILD'), sys.executable, __file__]
+                          + argv).returncode
+
+
+def batch_result(state, command, case):
+    """The exit code of conformance case `case` (Suite.Name) from the
+    machine's one run of every case: the first case to arrive makes it, the
+    others wait for it. Its report stays in `state` (build/vm32) until the
+    machine starts again."""
+    import fcntl
+    report, failed = os.path.join(state, 'conformance.xml'), os.path.join(state, 'conformance.failed')
+    with open(os.path.join(state, 'conformance.lock'), 'w') as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.isfile(report) and not os.path.isfile(failed):
+            run_batch(state, command)
+    if not os.path.isfile(report):
+        with open(failed) as f:
+            print('conformance: ' + f.read().strip())
+        return 1
+    result = case_result(report, case)
+    if result is None:
+        print('conformance: %s is not in the run of every case (%s)' % (case, report))
+        return 1
+    passed, skipped, messages = result
+    for m in messages:
+        print(m)
+    if skipped:
+        print('skipped: %s skipped itself in the machine' % case)
+        return SKIPPED
+    say_where('batch')
+    print('%s %s in the machine, in its one run of every case' % (case, 'passed' if passed else 'FAILED'))
+    return 0 if passed else 1
+
+
+def run_batch(state, command):
+    """Runs `command` (every case) once in the machine; leaves the report,
+    or the reason there is none."""
+    import signal
+    from scenario import to_windows
+    report, log = os.path.join(state, 'conformance.xml'), os.path.join(state, 'conformance.log')
+    partial, failed = report + '.partial', os.path.join(state, 'conformance.failed')
+    if os.path.exists(partial):
+        os.remove(partial)
+    # Said in advance: a run cut off (by CTest's time limit, say) is not
+    # made again by every case after it.
+    with open(failed, 'w') as f:
+        f.write('the run of every case did not finish (its console: %s)\n' % log)
+    started = time.monotonic()
+    cmd = [sys.executable, __file__, 'command', '--'] + command + [
+        '--gtest_output=xml:' + to_windows(partial)]
+    with open(log, 'wb') as out:
+        proc = subprocess.Popen(cmd, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                                env=dict(os.environ, TG_BUILD=os.path.dirname(state)),
+                                start_new_session=True)
+        try:
+            code = proc.wait(timeout=BATCH_SECONDS)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
+            code = 'a kill at the time limit'
+    took = time.monotonic() - started
+    if os.path.isfile(partial):
+        os.replace(partial, report)
+        os.remove(failed)
+        with open(report + '.seconds', 'w') as f:
+            f.write('%.1f\n' % took)
+        return
+    with open(failed, 'w') as f:
+        f.write('the run of every case ended with %s after %.0f s and left no report '
+                '(its console: %s)\n' % (code, took, log))
+
+
+def case_result(report, case):
+    """(passed, skipped, messages) of `case` (Suite.Name) in a GoogleTest
+    XML report, or None when the report does not hold it."""
+    import xml.etree.ElementTree as ET
+    suite, _, name = case.partition('.')
+    for tc in ET.parse(report).getroot().iter('testcase'):
+        if tc.get('classname') == suite and tc.get('name') == name:
+            messages = [f.get('message') or f.text or '' for f in tc.iter('failure')]
+            skipped = tc.get('result') == 'skipped' or tc.find('skipped') is not None
+            return not messages, skipped, messages
+    return None
+
+
+def command_of(kind, args):
+    """The command a kind of run stands for."""
+    if kind == 'case':
+        return [sys.executable, '-m', 'unittest', '-v', args[0]]
+    if kind == 'driver':
+        report = os.path.join(settings.get('TG_BUILD') or HERE, 'artefacts', 'driver', args[0])
+        return [sys.executable, os.path.join(HERE, 'windows_cases.py'), '--report', report,
+                '--timeout', '600', '--skip-code', str(SKIPPED), args[0]]
+    if kind == 'conformance':
+        return [sys.executable, __file__, 'console'] + args
+    return args[1:] if args[:1] == ['--'] else args
+
+
+def run(kind, args, host=None):
+    """Runs a case (or command) where decide() says; its exit code."""
+    labels = []
+    if kind in ('case', 'driver'):
+        found = dict(cases())
+        if args[0] not in found:
+            print('runner: no case %s in %s' % (args[0], HERE))
+            return 1
+        labels = found[args[0]]
+    host = host or Host()
+    action, why = decide(kind, labels, host)
+    command = command_of(kind, args)
+    if action == 'skip':
+        print('skipped: ' + why)
+        return SKIPPED
+    if action == 'batch':
+        case = [a for a in args if a.startswith('--gtest_filter=')][0].split('=', 1)[1]
+        return batch_result(os.path.join(settings.get('TG_BUILD'), 'vm32'),
+                            [a for a in command if not a.startswith('--gtest_filter=')], case)
+    if action == 'machine':
+        if kind in ('case', 'driver') and not host.vm32_all and not settings.get('TG_E2E_VERSIONS'):
+            # One good install stands for every version there.
+            os.environ['TG_E2E_VERSIONS'] = '0.25e'
+        return into_machine([kind] + args)
+    return in_wine(command)
+
+
+def console(args):
+    """EXE under Wine in a pseudo-terminal (console calls need a real
+    console): prints what the console showed; its exit code."""
+    import winetool
+    try:
+        winetool.require_wine()
+    except winetool.unittest.SkipTest as skip:
+        print('skipped: %s' % skip)
+        return SKIPPED
+    result = winetool.run_in_console(args[0], args[1:], timeout=600)
+    sys.stdout.write(result.text + '\n')
+    if result.timed_out:
+        print('timed out', file=sys.stderr)
+        return 1
+    return result.exit_code
+
+
+def wine(args):
+    import wineenv
+    command = wineenv.wine_command()
+    if command is None:
+        print('wine-run: wine64 not found (PATH or /usr/lib/wine/wine64)', file=sys.stderr)
+        return 127
+    os.execve(command[0], command + args, wineenv.wine_env())
+
+
+def setup(build, slots):
+    """The Wine sessions of a run: a 32-bit run (TG_WINE_ROOT) on a host
+    whose kernel runs no 32-bit code makes them in the machine of
+    tools/vm32.sh where that can be had; where not (or with TG_VM32=off) it
+    starts nothing, says why, and is skipped."""
+    session = [os.path.join(HERE, 'wine-session'), 'start', build, '--slots', slots]
+    root = settings.get('TG_WINE_ROOT')
+    if not root:
+        return subprocess.run(session).returncode
+    why = Host().no_32_bit_code()
+    if not why:
+        return subprocess.run(session + ['--root', root]).returncode
+    if settings.get('TG_VM32') == 'off':
+        print('skipped: %s (and TG_VM32=off: no machine for the 32-bit runs)' % why)
+        return SKIPPED
+    available = subprocess.run(['bash', VM32, 'available'], capture_output=True, text=True)
+    if available.returncode != 0:
+        print('skipped: %s (and no machine for the 32-bit runs: %s)' % (why, available.stdout.strip()))
+        return SKIPPED
+    print('wine-session: %s; the 32-bit runs go into the machine of tools/vm32.sh' % why, flush=True)
+    if subprocess.run(['bash', VM32, 'start', build]).returncode != 0:
+        return 1
+    state = os.path.join(build, 'vm32')
+    with open(os.path.join(state, 'vm32.env')) as f, open(os.path.join(state, 'used'), 'w') as used:
+        used.write(f.read())
+    return subprocess.run(['bash', VM32, 'run', build, 'bash', session[0], 'start', '/var/lib/tg/win32',
+                           '--slots', slots]).returncode
+
+
+def main(argv):
+    kind, args = (argv[1], argv[2:]) if len(argv) > 1 else ('', [])
+    if kind == 'list':
+        try:
+            for case, labels in cases(args[0] if args else HERE):
+                print(' '.join([case] + labels))
+        except BadMark as e:
+            print('runner: %s' % e, file=sys.stderr)
+            return 1
+        return 0
+    if kind in ('case', 'driver', 'conformance', 'command') and args:
+        try:
+            return run(kind, args)
+        except (BadMark, RuntimeError) as e:
+            print('runner: %s' % e)
+            return 1
+    if kind in ('console', 'wine') and args:
+        return (console if kind == 'console' else wine)(args)
+    if kind == 'setup' and len(args) == 3 and args[1] == '--slots':
+        return setup(os.path.abspath(args[0]), args[2])
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv))
