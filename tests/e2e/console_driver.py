@@ -16,6 +16,7 @@ empty cell at the end of the line for each; once, unmarked, with nothing
 left over, from Wine's conhost. A screen in any other form, or a run on a
 Windows without a font for Chinese, fails, saying so."""
 
+import dataclasses
 import json
 import os
 import shutil
@@ -35,19 +36,6 @@ NATIVE = os.name == 'nt'
 def in_use():
     """Whether console runs go over the driver."""
     return NATIVE or settings.get('TG_CONSOLE') == 'driver'
-
-
-def windows_path(path):
-    """The path as the driver's Windows sees it: under Wine, C: inside the
-    prefix's drive_c, else Z: (which is /)."""
-    if NATIVE:
-        return os.path.abspath(str(path))
-    real = os.path.realpath(str(path))
-    prefix = wineenv.wine_prefix()
-    root = os.path.realpath(os.path.join(prefix, 'drive_c')) if prefix else None
-    if root and (real == root or real.startswith(root + os.sep)):
-        return 'C:\\' + real[len(root):].lstrip(os.sep).replace('/', '\\')
-    return 'Z:' + real.replace('/', '\\')
 
 
 LEADING, TRAILING = 0x0100, 0x0200      # COMMON_LVB_LEADING_BYTE, _TRAILING_BYTE
@@ -153,6 +141,21 @@ def font_problem(started):
     return None
 
 
+@dataclasses.dataclass
+class Result:
+    """How a console run ended and what its console showed last."""
+    exit_code: object          # int, or None when timed out
+    segments: list             # [(utf8_bytes, attr)] of the final screen
+    timed_out: bool = False
+    duration: float = 0.0
+    screen: object = None      # the TerminalScreen or DriverScreen
+
+    @property
+    def text(self):
+        """The screen as str, rows joined with \\r\\n."""
+        return self.screen.text() if self.screen else ''
+
+
 class ScreenReading:
     """What a run's console shows, read the same way over a pseudo-terminal
     or the driver: screen() and ended() are the run's own."""
@@ -229,20 +232,20 @@ def _transcript_dir():
 class DriverRun(ScreenReading):
     """A program running in a console of its own, read by the driver."""
 
-    def __init__(self, exe, args=(), env=None, cols=250, rows=300, lang='zh_CN.UTF-8', cwd=None):
+    def __init__(self, exe, args=(), env=None, lang='zh_CN.UTF-8', cols=250, rows=300):
         driver = wineenv.helper_path('console_driver')
         if not (driver and os.path.isfile(driver)):
             wineenv.missing('helper console_driver missing in TG_HELPERS')
         self.folder, self.keep = _transcript_dir()
-        self.cols, self.rows = cols, max(rows, 300)
-        command = [driver, '--out', windows_path(self.folder), '--cols', str(cols),
+        self.cols, self.rows = cols, rows
+        command = [driver, '--out', wineenv.to_windows(self.folder), '--cols', str(cols),
                    '--rows', str(self.rows)]
         if settings.get('TG_SHOTS'):
             command.append('--shot')
-        command += ['--', windows_path(exe)] + [str(a) for a in args]
+        command += ['--', wineenv.to_windows(exe)] + [str(a) for a in args]
         self.start_time = time.monotonic()
         self.proc = subprocess.Popen(wineenv.wine_command() + command, env=wineenv.wine_env(env, lang),
-                                     cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
         started = wait_until(lambda: _read_json(self._file('started.json')) or
                              _read_json(self._file('result.json')), 60,
@@ -319,8 +322,7 @@ class DriverRun(ScreenReading):
             if self.pid:
                 wineenv.run_wine(wineenv.helper_path('winprobe'), ['end', str(self.pid)], timeout=60)
 
-    def wait(self, timeout=60, drain=0.2):
-        from console_run import Result
+    def wait(self, timeout=60):
         timed_out = False
         try:
             wait_until(self.result_info, timeout, 'the program to end', interval=0.05,
@@ -334,7 +336,6 @@ class DriverRun(ScreenReading):
             self.proc.kill()
         done = self.result_info() or {}
         screen = DriverScreen(self._final(done) if done else None)
-        raw = self.output()
         if self.keep:
             with open(self._file('screen.txt'), 'w', encoding='utf-8') as f:
                 f.write('# %s\n' % screen.describe() if done else '')
@@ -346,5 +347,4 @@ class DriverRun(ScreenReading):
             duration = done['elapsed_ms'] / 1000.0
         else:
             duration = (self._end_time or time.monotonic()) - self.start_time
-        return Result(code, raw, screen.segments(), timed_out or bool(done.get('timed_out')),
-                      duration, b'', screen)
+        return Result(code, screen.segments(), timed_out or bool(done.get('timed_out')), duration, screen)

@@ -9,8 +9,8 @@ class ConsoleModel:
     WriteFile text (processed output, wrap at end of line; one cell per
     character; '\\n' also returns the carriage), and what the terminal
     shows of it: conhost sends each update's cells with the SGR changes
-    of sgr_for_change, which loses a background after ESC[m. cells()
-    gives the buffer's attributes, shown_cells() the terminal's."""
+    of sgr_for_change, which loses a background after ESC[m. segments()
+    gives the terminal's attributes, or the buffer's (as_shown False)."""
 
     BLANK = (' ', DEFAULT_ATTR)
 
@@ -113,44 +113,23 @@ class ConsoleModel:
             rect = self._wrap(rect)
         self._update(rect)
 
-    def set_cursor(self, x, y):
-        """SetConsoleCursorPosition: moves the cursor, draws nothing."""
-        self.x, self.y = x, y
-
-    def _rows(self, shown):
-        out = []
-        for i, line in enumerate(self.lines):
-            if shown:
-                out.append([(ch, self.shown[i][x]) for x, (ch, _) in enumerate(line)])
-            else:
-                out.append(list(line))
-        return trim_rows(out)
-
-    def cells(self):
-        return self._rows(False)
-
-    def shown_cells(self):
-        return self._rows(True)
-
     def segments(self, as_shown=True):
-        return rows_to_segments(self._rows(as_shown))
+        return rows_to_segments(trim_rows(
+            [[(ch, self.shown[i][x] if as_shown else attr) for x, (ch, attr) in enumerate(line)]
+             for i, line in enumerate(self.lines)]))
 
 
-def expected_segments(writes, cols=250, rows=50, codepage='gbk', as_shown=None):
+def expected_segments(writes, cols=250, codepage='gbk', as_shown=None):
     """[(utf8_bytes, attr)] for the writes [(bytes_in_codepage, attr)], in
     the form of Result.segments: by default the attributes as the terminal
     shows them (equal to the written ones except after Wine's ESC[m
     background loss), with as_shown=False the buffer's own attributes.
-    An item ('cursor', x, y) moves the cursor as SetConsoleCursorPosition.
     Over the console driver, which reads the buffer itself, the default is
     the buffer's attributes."""
     if as_shown is None:
         import console_driver
         as_shown = not console_driver.in_use()
-    model = ConsoleModel(cols, rows, codepage)
-    for item in writes:
-        if len(item) == 3 and item[0] == 'cursor':
-            model.set_cursor(item[1], item[2])
-        else:
-            model.write(item[0], item[1])
+    model = ConsoleModel(cols, codepage=codepage)
+    for data, attr in writes:
+        model.write(data, attr)
     return model.segments(as_shown)

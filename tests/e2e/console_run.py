@@ -1,7 +1,6 @@
 """Windows console programs under Wine on a pseudo-terminal: the terminal
 is read all the while, and what it shows is read back as a TerminalScreen."""
 
-import dataclasses
 import os
 import select
 import signal
@@ -17,36 +16,17 @@ except ImportError:         # Windows itself: only the console driver's way
     fcntl = termios = None
 
 import console_driver
+from console_driver import Result
 from terminal import parse_terminal
 from waiting import scaled
 from wineenv import wine_command, wine_env
-
-
-@dataclasses.dataclass
-class Result:
-    exit_code: object          # int, or None when timed out
-    raw_bytes: bytes           # everything the terminal received
-    segments: list             # [(utf8_bytes, attr)] of the final screen
-    timed_out: bool = False
-    duration: float = 0.0
-    stderr: bytes = b''        # only with stderr='pipe'
-    screen: object = None      # the TerminalScreen
-
-    @property
-    def text(self):
-        """The screen as str, rows joined with \\r\\n."""
-        return self.screen.text() if self.screen else ''
-
-    def lines(self):
-        return self.text.split('\r\n') if self.text else []
 
 
 class ConsoleRun(console_driver.ScreenReading):
     """A program running under wine64 on a pseudo-terminal; the terminal
     is read continuously by a thread. Use wait() for the Result."""
 
-    def __init__(self, exe, args=(), env=None, cols=250, rows=50,
-                 lang='zh_CN.UTF-8', cwd=None, stderr='pty'):
+    def __init__(self, exe, args=(), env=None, lang='zh_CN.UTF-8', cols=250, rows=50):
         wine = wine_command()
         if not wine:
             raise FileNotFoundError('wine64 not found')
@@ -69,23 +49,14 @@ class ConsoleRun(console_driver.ScreenReading):
         self.start_time = time.monotonic()
         try:
             self.proc = subprocess.Popen(
-                wine + [str(exe)] + [str(a) for a in args],
-                stdin=slave, stdout=slave,
-                stderr=subprocess.PIPE if stderr == 'pipe' else slave,
-                env=wine_env(env, lang), cwd=cwd, preexec_fn=child_setup,
-                close_fds=True)
+                wine + [str(exe)] + [str(a) for a in args], stdin=slave, stdout=slave, stderr=slave,
+                env=wine_env(env, lang), preexec_fn=child_setup, close_fds=True)
         finally:
             os.close(slave)
         self.pid = self.proc.pid
-        self._stderr = b''
         self._reader = threading.Thread(target=self._read_loop, daemon=True)
         self._stop = False
         self._reader.start()
-        if stderr == 'pipe':
-            self._err_reader = threading.Thread(target=self._read_err, daemon=True)
-            self._err_reader.start()
-        else:
-            self._err_reader = None
 
     def _read_loop(self):
         while not self._stop:
@@ -104,9 +75,6 @@ class ConsoleRun(console_driver.ScreenReading):
             with self._lock:
                 self._chunks.append(data)
                 self._last_data = time.monotonic()
-
-    def _read_err(self):
-        self._stderr = self.proc.stderr.read()
 
     def output(self):
         """Bytes received so far."""
@@ -129,7 +97,7 @@ class ConsoleRun(console_driver.ScreenReading):
             except ProcessLookupError:
                 pass
 
-    def wait(self, timeout=60, drain=0.2):
+    def wait(self, timeout=60):
         timed_out = False
         try:
             code = self.proc.wait(timeout=scaled(timeout))
@@ -144,7 +112,7 @@ class ConsoleRun(console_driver.ScreenReading):
         while time.monotonic() < end:
             with self._lock:
                 quiet = time.monotonic() - self._last_data
-            if quiet >= drain or not self._reader.is_alive():
+            if quiet >= 0.2 or not self._reader.is_alive():
                 break
             time.sleep(0.02)
         self._stop = True
@@ -153,27 +121,18 @@ class ConsoleRun(console_driver.ScreenReading):
             os.close(self._master)
         except OSError:
             pass
-        if self._err_reader:
-            self._err_reader.join(2)
-        duration = time.monotonic() - self.start_time
-        raw = self.output()
-        screen = parse_terminal(raw, self.rows)
-        return Result(code, raw, screen.segments(), timed_out, duration,
-                      self._stderr, screen)
+        screen = parse_terminal(self.output(), self.rows)
+        return Result(code, screen.segments(), timed_out, time.monotonic() - self.start_time, screen)
 
 
-def start_in_console(exe, args=(), env=None, cols=250, rows=50,
-                     lang='zh_CN.UTF-8', cwd=None, stderr='pty'):
-    """Start exe under wine64 on a pty and return the ConsoleRun; over the
-    console driver (a DriverRun) where console_driver.in_use()."""
-    if console_driver.in_use():
-        return console_driver.DriverRun(exe, args, env, cols, rows, lang, cwd)
-    return ConsoleRun(exe, args, env, cols, rows, lang, cwd, stderr)
+def start_in_console(exe, args=(), env=None, lang='zh_CN.UTF-8'):
+    """Starts exe under wine64 on a pty; the ConsoleRun, or a DriverRun over
+    the console driver where console_driver.in_use()."""
+    run = console_driver.DriverRun if console_driver.in_use() else ConsoleRun
+    return run(exe, args, env, lang)
 
 
-def run_in_console(exe, args=(), env=None, timeout=60, cols=250, lang='zh_CN.UTF-8',
-                   rows=50, cwd=None, stderr='pty'):
-    """Run exe under wine64 in a cols x rows pseudo-terminal until it exits;
-    Result(exit_code, raw_bytes, segments, ...). On time-out the process
-    is killed, exit_code is None and timed_out is True."""
-    return start_in_console(exe, args, env, cols, rows, lang, cwd, stderr).wait(timeout)
+def run_in_console(exe, args=(), env=None, timeout=60):
+    """Runs exe until it exits; its Result (exit_code None and timed_out
+    True when it was ended at the time-out)."""
+    return start_in_console(exe, args, env).wait(timeout)

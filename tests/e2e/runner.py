@@ -218,7 +218,7 @@ def run_batch(state, command):
     """Runs `command` (every case) once in the machine; leaves the report,
     or the reason there is none."""
     import signal
-    from scenario import to_windows
+    from wineenv import to_windows
     report, log = os.path.join(state, 'conformance.xml'), os.path.join(state, 'conformance.log')
     partial, failed = report + '.partial', os.path.join(state, 'conformance.failed')
     if os.path.exists(partial):

@@ -8,6 +8,7 @@ Wine processes it started by their Unix PID, processes the installer
 started by their Windows PID through winprobe.
 """
 
+import ast
 import hashlib
 import json
 import ntpath
@@ -25,6 +26,7 @@ import settings
 import terminal
 import wineenv
 from waiting import scaled, wait_until
+from wineenv import drive_c, to_unix, to_windows  # noqa: F401  (sc.to_windows in the cases)
 
 REPO = wineenv.REPO
 
@@ -104,25 +106,11 @@ GOOD_INSTALL_FILE = os.path.join(REPO, 'tests', 'expected', 'good_install.txt')
 
 def _read_good_install():
     """The writes of tests/expected/good_install.txt: (text with its {...}
-    fields, attributes)."""
-    escapes = {'r': '\r', 'n': '\n'}
-    writes = []
+    fields, attributes); the texts are Python string literals."""
     with open(GOOD_INSTALL_FILE, encoding='utf-8') as f:
-        for line in f:
-            if line.startswith('#') or '"' not in line:
-                continue
-            attr, quoted = line.split(' ', 1)
-            text, body = '', quoted.strip()[1:-1]
-            i = 0
-            while i < len(body):
-                if body[i] == '\\' and i + 1 < len(body):
-                    i += 1
-                    text += escapes.get(body[i], body[i])
-                else:
-                    text += body[i]
-                i += 1
-            writes.append((text, int(attr, 16)))
-    return writes
+        return [(ast.literal_eval(quoted.strip()), int(attr, 16))
+                for attr, quoted in (line.split(' ', 1) for line in f
+                                     if not line.startswith('#') and '"' in line)]
 
 
 _GOOD_INSTALL = _read_good_install()
@@ -201,9 +189,9 @@ def good_install_writes(game, shown_path):
             + step_writes(game['pid'], GAME_EXE, True, True))
 
 
-def expected_screen(writes, cols=250):
+def expected_screen(writes):
     """What the console shows for these writes (texts as str), as segments."""
-    return console_model.expected_segments([(t.encode('gbk'), a) for t, a in writes], cols=cols)
+    return console_model.expected_segments([(t.encode('gbk'), a) for t, a in writes])
 
 
 def require(installer=True, helpers=True):
@@ -215,37 +203,6 @@ def require(installer=True, helpers=True):
 
 
 # ---------------------------------------------------------------- paths
-
-def drive_c():
-    if wineenv.NATIVE:
-        return os.environ.get('SystemDrive', 'C:') + '\\'
-    return os.path.join(wineenv.wine_prefix(), 'drive_c')
-
-
-def to_windows(path):
-    """Windows form of a Unix path: C:\\... inside drive_c, else Z:\\..."""
-    path = os.path.abspath(path)
-    if wineenv.NATIVE:
-        return path
-    root = os.path.realpath(drive_c())
-    real = os.path.realpath(path)
-    if real == root or real.startswith(root + os.sep):
-        rest = real[len(root):].lstrip(os.sep)
-        return 'C:\\' + rest.replace('/', '\\')
-    return 'Z:' + real.replace('/', '\\')
-
-
-def to_unix(path):
-    """Unix form of a C:\\ or Z:\\ path (as Wine maps its drives)."""
-    if wineenv.NATIVE:
-        return path
-    drive, rest = path[:2].upper(), path[2:].replace('\\', '/').lstrip('/')
-    if drive == 'C:':
-        return os.path.join(drive_c(), rest)
-    if drive == 'Z:':
-        return '/' + rest
-    raise ValueError('no Unix form for %r' % path)
-
 
 def sha256(data):
     return hashlib.sha256(data).hexdigest()
@@ -304,9 +261,6 @@ def after_image():
 def wine_popen(exe, args=(), lang='zh_CN.UTF-8'):
     """Starts exe under Wine with EXTRA_ENV, without a terminal."""
     return wineenv.wine_popen(exe, args, EXTRA_ENV, lang)
-
-
-_wine_popen = wine_popen  # the name tests used before
 
 
 def _json_lines(data):
@@ -412,13 +366,12 @@ def clear_output_folder():
     shutil.rmtree(output_folder(), ignore_errors=True)
 
 
-def list_folder(path, records=False):
-    """{relative path: size} of every file below path; the runs' records
-    only with `records`."""
+def list_folder(path):
+    """{relative path: size} of every file below path but the runs' records."""
     out = {}
     for base, _, files in os.walk(path):
         for name in files:
-            if name.startswith(RUN_LOG_PREFIX) and not records:
+            if name.startswith(RUN_LOG_PREFIX):
                 continue
             full = os.path.join(base, name)
             out[os.path.relpath(full, path)] = os.path.getsize(full)
@@ -716,9 +669,9 @@ class E2ETest(unittest.TestCase):
     def setUp(self):
         require()
 
-    def assertScreen(self, result, writes, cols=250):
+    def assertScreen(self, result, writes):
         """The console showed exactly these writes, in their colours."""
-        expected = expected_screen(writes, cols)
+        expected = expected_screen(writes)
         self.assertEqual(result.segments, expected, terminal.diff_segments(result.segments, expected))
 
     def assertBox(self, entry, title, text, icon, buttons):

@@ -242,10 +242,6 @@ def apply_sgr_bytes(seq, attr):
     return attr
 
 
-def gbk_to_utf8(data):
-    return data.decode('gbk').encode('utf-8')
-
-
 def same_text(terminal_bytes, gbk_bytes):
     """True when UTF-8 text from the terminal equals GBK-encoded text."""
     return terminal_bytes.decode('utf-8', 'replace') == gbk_bytes.decode('gbk', 'replace')

@@ -53,6 +53,35 @@ def wine_prefix():
     return p
 
 
+def drive_c():
+    if NATIVE:
+        return os.environ.get('SystemDrive', 'C:') + '\\'
+    return os.path.join(wine_prefix(), 'drive_c')
+
+
+def to_windows(path):
+    """Windows form of a Unix path: C:\\... inside drive_c, else Z:\\..."""
+    if NATIVE:
+        return os.path.abspath(str(path))
+    real = os.path.realpath(str(path))
+    root = os.path.realpath(drive_c()) if wine_prefix() else None
+    if root and (real == root or real.startswith(root + os.sep)):
+        return 'C:\\' + real[len(root):].lstrip(os.sep).replace('/', '\\')
+    return 'Z:' + real.replace('/', '\\')
+
+
+def to_unix(path):
+    """Unix form of a C:\\ or Z:\\ path (as Wine maps its drives)."""
+    if NATIVE:
+        return path
+    drive, rest = path[:2].upper(), path[2:].replace('\\', '/').lstrip('/')
+    if drive == 'C:':
+        return os.path.join(drive_c(), rest)
+    if drive == 'Z:':
+        return '/' + rest
+    raise ValueError('no Unix form for %r' % path)
+
+
 def installer_path():
     return settings.get('TG_INSTALLER')
 
@@ -251,13 +280,13 @@ def session_processes():
                      for pid, p in wine_processes(wine_prefix()).items()) or '(none)'
 
 
-def run_wine(exe, args=(), env=None, timeout=60, lang='zh_CN.UTF-8', cwd=None):
+def run_wine(exe, args=(), env=None, timeout=60, lang='zh_CN.UTF-8'):
     """Run exe under wine64 without a terminal; CompletedProcess. A program
     that outlasts `timeout` raises TimeoutExpired, noting the session's
     processes."""
     try:
         return subprocess.run(wine_command() + [str(exe)] + [str(a) for a in args],
-                              env=wine_env(env, lang), cwd=cwd, timeout=scaled(timeout),
+                              env=wine_env(env, lang), timeout=scaled(timeout),
                               stdin=subprocess.DEVNULL, capture_output=True)
     except subprocess.TimeoutExpired as e:
         e.add_note("the session's processes:\n" + session_processes())
