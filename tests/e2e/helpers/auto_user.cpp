@@ -2,7 +2,6 @@
 // version selection window of any process, and logs what it saw.
 //
 //   auto_user --log PATH [--answers A,B,...] [--count N] [--timeout-ms MS]
-//             [--settle-ms MS]
 //
 // It watches the visible top-level windows: a message box (class "#32770",
 // its text in the static control 0xFFFF) or a selection window (a window with
@@ -12,9 +11,7 @@
 //                (WM_COMMAND for that button), close (WM_CLOSE), none
 //   window:      pick:TEXT (CB_SELECTSTRING, then CBN_SELCHANGE to the parent),
 //                type:TEXT (the combo's edit text, then CBN_EDITCHANGE),
-//                ok (BM_CLICK posted to "确定"), okcmd (WM_COMMAND for it, posted),
-//                sendok (BM_CLICK sent),
-//                altf4 (the Alt+F4 keystroke messages), close (WM_CLOSE),
+//                ok (BM_CLICK posted to "确定"), altf4 (the Alt+F4 keystroke messages), close (WM_CLOSE),
 //                key:tab, key:shift+tab, key:enter, key:escape (typed on the
 //                keyboard into the window, brought to the foreground), none
 //   both:        wait:MS
@@ -209,19 +206,11 @@ long long Distance(const std::vector<DWORD>& a, const std::vector<DWORD>& b) {
 // The icon a static control shows: the system icon with the same handle
 // (system icons are shared on Windows), else the one whose drawing matches
 // the control's pixels on the screen (icon handles are per process in Wine).
-std::string IdentifyIcon(HWND box, HWND control, std::string& via) {
+std::string IdentifyIcon(HWND box, HWND control) {
   HICON shown = reinterpret_cast<HICON>(Send(control, STM_GETICON, 0, 0));
-  if (!shown || !IsWindowVisible(control)) {
-    via = "control";
-    return "none";
-  }
-  for (const IconKind& kind : kIcons) {
-    if (LoadIconW(nullptr, kind.id) == shown) {
-      via = "handle";
-      return kind.name;
-    }
-  }
-  via = "pixels";
+  if (!shown || !IsWindowVisible(control)) return "none";
+  for (const IconKind& kind : kIcons)
+    if (LoadIconW(nullptr, kind.id) == shown) return kind.name;
   RECT r;
   GetWindowRect(control, &r);
   const int w = r.right - r.left, h = r.bottom - r.top;
@@ -263,16 +252,6 @@ std::string IdentifyIcon(HWND box, HWND control, std::string& via) {
 
 // ---------------------------------------------------------------- log
 
-struct Log {
-  HANDLE file = INVALID_HANDLE_VALUE;
-  void Write(const std::string& line) {
-    std::string text = line + "\n";
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    FlushFileBuffers(file);
-  }
-};
-
 std::string Common(HWND window, DWORD elapsed, int index) {
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
@@ -280,26 +259,20 @@ std::string Common(HWND window, DWORD elapsed, int index) {
   GetWindowRect(window, &r);
   wchar_t title[1024] = {};
   GetWindowTextW(window, title, 1024);
-  const LONG_PTR exStyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
   const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
   HWND owner = GetWindow(window, GW_OWNER);
-  DWORD ownerPid = 0;
-  if (owner) GetWindowThreadProcessId(owner, &ownerPid);
   return "\"n\":" + Number(index) + ",\"t\":" + Number(elapsed) + ",\"hwnd\":" + Handle(window) +
          ",\"pid\":" + Number(pid) + ",\"class\":" + Json(ClassName(window)) +
          ",\"title\":" + Json(title) + ",\"rect\":" + Rect(r) +
          ",\"screen\":[" + Number(GetSystemMetrics(SM_CXSCREEN)) + "," +
          Number(GetSystemMetrics(SM_CYSCREEN)) + "]" +
-         ",\"topmost\":" + Bool((exStyle & WS_EX_TOPMOST) != 0) +
+         ",\"topmost\":" + Bool((GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0) +
          ",\"style\":" + Number(static_cast<long long>(style & 0xFFFFFFFF)) +
-         ",\"exstyle\":" + Number(static_cast<long long>(exStyle & 0xFFFFFFFF)) +
-         ",\"owner\":" + Handle(owner) + ",\"owner_pid\":" + Number(ownerPid) +
-         ",\"owner_class\":" + Json(owner ? ClassName(owner) : L"") +
-         ",\"owner_visible\":" + Bool(owner && IsWindowVisible(owner));
+         ",\"owner\":" + Handle(owner) + ",\"owner_visible\":" + Bool(owner && IsWindowVisible(owner));
 }
 
-std::string DescribeBox(HWND box, std::vector<std::string>& buttonNames) {
-  std::vector<std::string> texts;
+std::string DescribeBox(HWND box) {
+  std::vector<std::string> buttonNames;
   HWND iconControl = nullptr;
   for (HWND child : Children(box)) {
     if (GetParent(child) != box) continue;
@@ -307,18 +280,15 @@ std::string DescribeBox(HWND box, std::vector<std::string>& buttonNames) {
       const char* name = ButtonIdName(GetDlgCtrlID(child));
       buttonNames.push_back(name ? Json(std::wstring(name, name + lstrlenA(name)))
                                  : Json(L"id" + std::to_wstring(GetDlgCtrlID(child))));
-      texts.push_back(Json(Text(child)));
     } else if (IsClass(child, L"Static") &&
                (GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
       iconControl = child;
     }
   }
-  std::string via = "control";
-  std::string icon = iconControl ? IdentifyIcon(box, iconControl, via) : "none";
   HWND textControl = ChildWithId(box, 0xFFFF);
   return ",\"kind\":\"box\",\"text\":" + Json(textControl ? Text(textControl) : L"") +
-         ",\"icon\":\"" + icon + "\",\"icon_via\":\"" + via +
-         "\",\"buttons\":" + JsonList(buttonNames) + ",\"button_texts\":" + JsonList(texts);
+         ",\"icon\":\"" + (iconControl ? IdentifyIcon(box, iconControl) : "none") +
+         "\",\"buttons\":" + JsonList(buttonNames);
 }
 
 std::string DescribeWindow(HWND window) {
@@ -338,19 +308,11 @@ std::string DescribeWindow(HWND window) {
     RECT r{};
     GetWindowRect(child, &r);
     MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-    children.push_back(
-        "{\"class\":" + Json(ClassName(child)) + ",\"id\":" + Number(GetDlgCtrlID(child)) +
-        ",\"text\":" + Json(Text(child)) + ",\"rect\":" + Rect(r) + ",\"parent\":" +
-        Handle(GetParent(child)) + ",\"style\":" +
-        Number(static_cast<long long>(GetWindowLongPtrW(child, GWL_STYLE) & 0xFFFFFFFF)) +
-        ",\"visible\":" + Bool(IsWindowVisible(child)) + "}");
+    children.push_back("{\"class\":" + Json(ClassName(child)) + ",\"text\":" + Json(Text(child)) +
+                       ",\"rect\":" + Rect(r) + "}");
   }
-  RECT client{};
-  GetClientRect(window, &client);
-  return ",\"kind\":\"window\",\"client\":" + Rect(client) + ",\"combo\":{\"items\":" +
-         JsonList(items) + ",\"text\":" + Json(Text(combo)) +
-         ",\"cursel\":" + Number(Send(combo, CB_GETCURSEL, 0, 0)) +
-         "},\"children\":" + JsonList(children);
+  return ",\"kind\":\"window\",\"combo\":{\"items\":" + JsonList(items) + ",\"text\":" +
+         Json(Text(combo)) + "},\"children\":" + JsonList(children);
 }
 
 // ---------------------------------------------------------------- actions
@@ -439,7 +401,6 @@ std::string Act(HWND window, bool box, const std::wstring& action, std::vector<s
     return "";
   }
   HWND combo = ChildOfClass(window, L"ComboBox");
-  HWND ok = ButtonWithText(window, L"确定");
   const int comboId = GetDlgCtrlID(combo);
   if (name == "pick") {
     if (Send(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1),
@@ -454,19 +415,9 @@ std::string Act(HWND window, bool box, const std::wstring& action, std::vector<s
     Send(window, WM_COMMAND, MAKEWPARAM(comboId, CBN_EDITCHANGE), reinterpret_cast<LPARAM>(combo));
     return "";
   }
-  // Posted, as a click arrives through the queue; "sendok" delivers it as a
-  // sent message instead, which no real click does.
+  // Posted, as a click arrives through the queue.
   if (name == "ok") {
-    PostMessageW(ok, BM_CLICK, 0, 0);
-    return "";
-  }
-  if (name == "sendok") {
-    Send(ok, BM_CLICK, 0, 0);
-    return "";
-  }
-  if (name == "okcmd") {
-    PostMessageW(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(ok), BN_CLICKED),
-                 reinterpret_cast<LPARAM>(ok));
+    PostMessageW(ButtonWithText(window, L"确定"), BM_CLICK, 0, 0);
     return "";
   }
   return "unknown action";
@@ -484,7 +435,7 @@ int main() {
   std::wstring logPath;
   std::vector<std::wstring> answers;
   long long count = 0;
-  DWORD timeout = 120000, settle = 300;
+  DWORD timeout = 120000;
   for (size_t i = 1; i + 1 < args.size(); i += 2) {
     const std::wstring& key = args[i];
     const std::wstring& value = args[i + 1];
@@ -492,13 +443,12 @@ int main() {
     else if (key == L"--answers") answers = Split(value, L',');
     else if (key == L"--count") count = _wtoi(value.c_str());
     else if (key == L"--timeout-ms") timeout = static_cast<DWORD>(_wtoi(value.c_str()));
-    else if (key == L"--settle-ms") settle = static_cast<DWORD>(_wtoi(value.c_str()));
   }
-  Log log;
-  if (!logPath.empty())
-    log.file = CreateFileW(logPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (log.file == INVALID_HANDLE_VALUE) return 2;
+  HANDLE log = logPath.empty() ? INVALID_HANDLE_VALUE
+                               : CreateFileW(logPath.c_str(), GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (log == INVALID_HANDLE_VALUE) return 2;
 
   const ULONGLONG start = GetTickCount64();
   std::vector<HWND> seen;
@@ -538,13 +488,12 @@ int main() {
         continue;
       }
       seen.push_back(window);
-      Sleep(settle);  // let it finish painting
+      Sleep(300);  // let it finish painting
       if (!IsWindow(window)) continue;
 
       const DWORD elapsed = static_cast<DWORD>(GetTickCount64() - start);
-      std::vector<std::string> buttons;
       std::string line = "{" + Common(window, elapsed, static_cast<int>(handled));
-      line += box ? DescribeBox(window, buttons) : DescribeWindow(window);
+      line += box ? DescribeBox(window) : DescribeWindow(window);
 
       const std::wstring answer = nextAnswer < answers.size() ? answers[nextAnswer] : L"none";
       ++nextAnswer;
@@ -576,14 +525,16 @@ int main() {
       }
       line += ",\"pressed\":" + Json(answer) + ",\"problem\":" +
               Json(std::wstring(problem.begin(), problem.end())) + ",\"gone_ms\":" + goneMs +
-              ",\"focus\":" + JsonList(focusJson) + "}";
-      log.Write(line);
+              ",\"focus\":" + JsonList(focusJson) + "}\n";
+      DWORD written = 0;
+      WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+      FlushFileBuffers(log);
       ++handled;
       acted = true;
       break;
     }
     if (!acted) Sleep(50);
   }
-  CloseHandle(log.file);
+  CloseHandle(log);
   return 0;
 }

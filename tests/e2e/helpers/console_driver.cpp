@@ -1,8 +1,7 @@
 // Runs a program in a console of its own and reads that console as the
 // player sees it: the characters and colours of its screen buffer.
 //
-//   console_driver --out DIR [--cols N] [--rows N] [--timeout-ms N] [--cwd DIR]
-//                  [--shot] -- PROGRAM [ARGS...]
+//   console_driver --out DIR [--cols N] [--rows N] [--timeout-ms N] [--shot] -- PROGRAM [ARGS...]
 //
 // PROGRAM starts with CREATE_NEW_CONSOLE (a buffer of N x N, default 250 x
 // 300); the driver attaches to that console, gives it a font that shows
@@ -41,7 +40,6 @@ namespace {
 
 struct Options {
   std::wstring out;
-  std::wstring cwd;
   SHORT cols = 250;
   SHORT rows = 300;
   DWORD timeoutMs = 0;
@@ -277,7 +275,6 @@ bool ParseOptions(Options& options) {
     if (i + 1 >= args.size()) return false;
     const std::wstring& value = args[++i];
     if (key == L"--out") options.out = value;
-    else if (key == L"--cwd") options.cwd = value;
     else if (key == L"--cols") options.cols = static_cast<SHORT>(_wtoi(value.c_str()));
     else if (key == L"--rows") options.rows = static_cast<SHORT>(_wtoi(value.c_str()));
     else if (key == L"--timeout-ms") options.timeoutMs = static_cast<DWORD>(_wtoi(value.c_str()));
@@ -294,7 +291,7 @@ int main() {
   Options options;
   if (!ParseOptions(options)) {
     const char usage[] = "usage: console_driver --out DIR [--cols N] [--rows N] [--timeout-ms N]"
-                         " [--cwd DIR] [--shot] -- PROGRAM [ARGS...]\n";
+                         " [--shot] -- PROGRAM [ARGS...]\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), usage, sizeof usage - 1, &written, nullptr);
     return 2;
@@ -318,7 +315,7 @@ int main() {
   startup.dwYCountChars = static_cast<DWORD>(options.rows);
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
-                      options.cwd.empty() ? nullptr : options.cwd.c_str(), &startup, &process)) {
+                      nullptr, &startup, &process)) {
     WriteSurely(dir + L"result.json", "{\"error\":\"CreateProcessW failed\",\"code\":" +
                                           Number(GetLastError()) + "}\n");
     return 3;

@@ -1,6 +1,6 @@
 // A stand-in for the game, for the end-to-end runs of the installer.
 //
-//   standin_game [--no-window] [--marker PATH] [--hold PATH] [--title TEXT]
+//   standin_game [--no-window] [--marker PATH] [--hold PATH]
 //   standin_game --marker PATH --hold PATH --hold-after TRIGGER --hold-ms N
 //
 // With no options it shows a top-level window titled "Thistlegarden" and runs
@@ -8,7 +8,7 @@
 // about itself to the marker file: the installer restarts the game without
 // arguments, so options missing from the command line are read from
 // standin.cfg beside the executable (lines "key=value": marker, no-window,
-// title, hold). --hold opens PATH with no sharing and keeps it open, so that
+// hold). --hold opens PATH with no sharing and keeps it open, so that
 // other processes can neither open nor delete it. With --hold-after it
 // appends a marker line, waits for TRIGGER to exist, holds PATH for N ms
 // (appending a line once it holds it), lets go and ends: a lock that lasts a
@@ -30,7 +30,6 @@ struct Options {
   std::wstring hold;
   std::wstring holdAfter;
   DWORD holdMs = 0;
-  std::wstring title = L"Thistlegarden";
 };
 
 std::wstring FromUtf8(const std::string& text) {
@@ -48,9 +47,8 @@ std::wstring ModulePath() {
   return path;
 }
 
-// Reads standin.cfg beside the executable into options not given as arguments.
-void ReadConfig(Options& options, bool haveMarker, bool haveHold, bool haveTitle,
-                bool haveNoWindow) {
+// Reads standin.cfg beside the executable into options.
+void ReadConfig(Options& options) {
   std::wstring path = ModulePath();
   size_t slash = path.find_last_of(L"\\/");
   path = (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) +
@@ -74,10 +72,9 @@ void ReadConfig(Options& options, bool haveMarker, bool haveHold, bool haveTitle
     size_t eq = line.find('=');
     std::string key = line.substr(0, eq);
     std::wstring value = eq == std::string::npos ? std::wstring() : FromUtf8(line.substr(eq + 1));
-    if (key == "marker" && !haveMarker) options.marker = value;
-    if (key == "hold" && !haveHold) options.hold = value;
-    if (key == "title" && !haveTitle) options.title = value;
-    if (key == "no-window" && !haveNoWindow) options.noWindow = value != L"0";
+    if (key == "marker") options.marker = value;
+    if (key == "hold") options.hold = value;
+    if (key == "no-window") options.noWindow = value != L"0";
   }
 }
 
@@ -134,7 +131,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-HWND CreateGameWindow(const Options& options) {
+HWND CreateGameWindow() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSW wc{};
   wc.lpfnWndProc = WindowProc;
@@ -143,7 +140,7 @@ HWND CreateGameWindow(const Options& options) {
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   wc.lpszClassName = L"StandinGameWindow";
   RegisterClassW(&wc);
-  HWND window = CreateWindowExW(0, wc.lpszClassName, options.title.c_str(),
+  HWND window = CreateWindowExW(0, wc.lpszClassName, L"Thistlegarden",
                                 WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 480, 300, nullptr,
                                 nullptr, instance, nullptr);
   if (window) {
@@ -159,30 +156,19 @@ int main() {
   // A restarted instance inherits the installer's console; the game has none.
   FreeConsole();
 
+  // The command line's options override the file's.
   Options options;
-  bool haveMarker = false, haveHold = false, haveTitle = false, haveNoWindow = false;
+  ReadConfig(options);
   std::vector<std::wstring> argv = SplitCommandLine(GetCommandLineW());
   const size_t argc = argv.size();
   for (size_t i = 1; i < argc; ++i) {
     const std::wstring& arg = argv[i];
-    if (arg == L"--no-window") {
-      options.noWindow = haveNoWindow = true;
-    } else if (arg == L"--marker" && i + 1 < argc) {
-      options.marker = argv[++i];
-      haveMarker = true;
-    } else if (arg == L"--hold" && i + 1 < argc) {
-      options.hold = argv[++i];
-      haveHold = true;
-    } else if (arg == L"--hold-after" && i + 1 < argc) {
-      options.holdAfter = argv[++i];
-    } else if (arg == L"--hold-ms" && i + 1 < argc) {
-      options.holdMs = static_cast<DWORD>(_wtoi(argv[++i].c_str()));
-    } else if (arg == L"--title" && i + 1 < argc) {
-      options.title = argv[++i];
-      haveTitle = true;
-    }
+    if (arg == L"--no-window") options.noWindow = true;
+    else if (arg == L"--marker" && i + 1 < argc) options.marker = argv[++i];
+    else if (arg == L"--hold" && i + 1 < argc) options.hold = argv[++i];
+    else if (arg == L"--hold-after" && i + 1 < argc) options.holdAfter = argv[++i];
+    else if (arg == L"--hold-ms" && i + 1 < argc) options.holdMs = _wtoi(argv[++i].c_str());
   }
-  ReadConfig(options, haveMarker, haveHold, haveTitle, haveNoWindow);
 
   HANDLE held = INVALID_HANDLE_VALUE;
   DWORD holdError = 0;
@@ -218,7 +204,7 @@ int main() {
     for (;;) Sleep(60000);
   }
 
-  HWND window = CreateGameWindow(options);
+  HWND window = CreateGameWindow();
   AppendMarker(options, window, held != INVALID_HANDLE_VALUE, holdError);
   if (!window) return 1;
   MSG msg;
