@@ -9,6 +9,7 @@ started by their Windows PID through winprobe.
 """
 
 import ast
+import functools
 import hashlib
 import json
 import ntpath
@@ -202,7 +203,7 @@ def require(installer=True, helpers=True):
             wineenv.missing('helper %s missing in TG_HELPERS' % name)
 
 
-# ---------------------------------------------------------------- paths
+# ---------------------------------------------------------------- files
 
 def sha256(data):
     return hashlib.sha256(data).hexdigest()
@@ -221,26 +222,19 @@ def sized_assembly(size, seed=0):
 
 # ---------------------------------------------------------------- payloads
 
-_payload_dir = None
-
-
+@functools.cache
 def payload_dir():
     """Folder with the seven payloads the installer under test embeds: the
     build's (TG_PAYLOADS, which CTest gives), else the stand-ins a default
     build makes, else stand-ins made here."""
-    global _payload_dir
-    if _payload_dir:
-        return _payload_dir
     build = wineenv.build_dir()
     for folder in (settings.get('TG_PAYLOADS'),
                    build and os.path.join(build, 'payload', 'standins')):
         if folder and os.path.isfile(os.path.join(folder, 'before.png')):
-            _payload_dir = folder
             return folder
     folder = tempfile.mkdtemp(prefix='tg-payloads-')
     subprocess.run(['python3', '-B', os.path.join(REPO, 'payload', 'make_standins.py'), folder],
                    check=True, capture_output=True)
-    _payload_dir = folder
     return folder
 
 
@@ -346,16 +340,11 @@ def end_windows_processes(pids, politely=False):
     return winprobe('close' if politely else 'end', *pids) if pids else []
 
 
-_temp = None
-
-
+@functools.cache
 def temp_folder():
     """(Windows path, Unix path) of the temporary-files folder Wine gives."""
-    global _temp
-    if not _temp:
-        win = winprobe('temp')[0]['temp']
-        _temp = (win, to_unix(win))
-    return _temp
+    win = winprobe('temp')[0]['temp']
+    return win, to_unix(win)
 
 
 def output_folder():
@@ -699,8 +688,8 @@ class E2ETest(unittest.TestCase):
         started again by its full path in its own folder. Returns the boxes."""
         closed = run.wait_for_output(CLOSING_TEXT, timeout=90)
         time.sleep(0.3)
-        screen = terminal.parse_segments(run.output())
-        self.assertTrue(closed, terminal.parse_terminal(run.output()).text())
+        screen = run.segments()
+        self.assertTrue(closed, run.screen_text())
         expected = (screen_of or expected_screen)(good_install_writes(game, shown))
         self.assertEqual(screen, expected, terminal.diff_segments(screen, expected))
         boxes = self.boxes(user, 1)

@@ -51,15 +51,11 @@ def sgr_for_change(prev, attr):
     """The bytes Wine's conhost sends when the cell attribute goes from
     prev to attr (empty when nothing changes on the terminal)."""
     out = b''
-    if (attr & 0x0F) != (prev & 0x0F):
-        if (attr & 0x0F) != 7:
-            n = 30 + _WIN_TO_ANSI[attr & 7] + (60 if attr & 0x08 else 0)
-            out += b'\x1b[%dm' % n
-        else:
-            out += b'\x1b[m'
-    if (attr & 0xF0) != (prev & 0xF0) and attr != 7:
-        n = 40 + _WIN_TO_ANSI[(attr >> 4) & 7] + (60 if attr & 0x80 else 0)
-        out += b'\x1b[%dm' % n
+    if (attr ^ prev) & 0x0F:
+        fg = fg_sgr(attr & 0x0F)
+        out += b'\x1b[%dm' % fg if fg else b'\x1b[m'
+    if (attr ^ prev) & 0xF0 and attr != 7:
+        out += b'\x1b[%dm' % bg_sgr(attr >> 4)
     return out
 
 
@@ -80,11 +76,7 @@ def bg_sgr(bg):
 def apply_sgr(params, attr):
     """New Windows attribute after an SGR sequence with these parameters."""
     fg, bg = attr & 0x0F, (attr >> 4) & 0x0F
-    if not params:
-        params = [0]
-    i = 0
-    while i < len(params):
-        p = params[i]
+    for p in params or [0]:
         if p is None or p == 0:
             fg, bg = 7, 0
         elif p == 1:
@@ -103,16 +95,6 @@ def apply_sgr(params, attr):
             fg = 7
         elif p == 49:
             bg = 0
-        elif p in (38, 48) and i + 2 < len(params) and params[i + 1] == 5:
-            n = params[i + 2] or 0
-            if n < 16:
-                v = _ANSI_TO_WIN[n & 7] | (8 if n >= 8 else 0)
-                if p == 38:
-                    fg = v
-                else:
-                    bg = v
-            i += 2
-        i += 1
     return fg | (bg << 4)
 
 

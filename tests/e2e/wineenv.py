@@ -90,24 +90,19 @@ def helpers_dir():
     return settings.get('TG_HELPERS')
 
 
-def helper_path(name):
-    """Path of a helper exe in TG_HELPERS (name with or without .exe)."""
-    d = helpers_dir()
-    if not d:
-        return None
-    if not name.lower().endswith('.exe'):
-        name += '.exe'
-    return os.path.join(d, name)
+def helper_path(name, folder=None):
+    """Path of a helper exe (name with or without .exe) in TG_HELPERS, or in
+    folder; None without a folder."""
+    folder = folder or helpers_dir()
+    return folder and os.path.join(folder, name if name.lower().endswith('.exe') else name + '.exe')
 
 
 def helper32_path(name):
     """Path of a 32-bit helper exe in TG_HELPERS32, None when the build has
     none."""
-    d = settings.get('TG_HELPERS32')
-    if not d:
-        return None
-    path = os.path.join(d, name if name.lower().endswith('.exe') else name + '.exe')
-    return path if os.path.isfile(path) else None
+    folder = settings.get('TG_HELPERS32')
+    path = folder and helper_path(name, folder)
+    return path if path and os.path.isfile(path) else None
 
 
 def wine_root():
@@ -203,17 +198,11 @@ def require_wine(need_installer=False, need_helpers=False):
     initialised prefix are there (and TG_INSTALLER / TG_HELPERS when asked
     for). Where a 32-bit run can go at all, runner.py has decided. On
     Windows itself only the programs are looked for."""
-    if NATIVE:
-        if need_installer and not (installer_path() and os.path.isfile(installer_path())):
-            missing('TG_INSTALLER not set or missing')
-        if need_helpers and not (helpers_dir() and os.path.isdir(helpers_dir())):
-            missing('TG_HELPERS not set or missing')
-        return
-    why = wine_missing()
+    why = None if NATIVE else wine_missing()
     if why:
         missing(why)
     prefix = wine_prefix()
-    if not prefix or not os.path.isfile(os.path.join(prefix, 'system.reg')):
+    if not NATIVE and not (prefix and os.path.isfile(os.path.join(prefix, 'system.reg'))):
         missing('no Wine prefix (WINEPREFIX=%s); run wine-session start' % prefix)
     if need_installer and not (installer_path() and os.path.isfile(installer_path())):
         missing('TG_INSTALLER not set or missing')
