@@ -177,7 +177,7 @@ class ScreenReading:
         return True
 
 
-class DriverScreen:
+class DriverScreen(terminal.Cells):
     """A screen the driver read: rows of (character, attribute) cells."""
 
     def __init__(self, screen):
@@ -196,12 +196,6 @@ class DriverScreen:
 
     def cells(self):
         return self.rows
-
-    def segments(self):
-        return terminal.rows_to_segments(self.rows)
-
-    def text(self):
-        return '\r\n'.join(''.join(c for c, _ in row) for row in self.rows)
 
 
 def _read_json(path):

@@ -98,7 +98,17 @@ def apply_sgr(params, attr):
     return fg | (bg << 4)
 
 
-class TerminalScreen(pyte.Screen):
+class Cells:
+    """segments() and text() of a screen's cells() (rows of (ch, attr))."""
+
+    def segments(self):
+        return rows_to_segments(self.cells())
+
+    def text(self):
+        return '\r\n'.join(''.join(c for c, _ in row) for row in self.cells())
+
+
+class TerminalScreen(Cells, pyte.Screen):
     """A terminal fed with the bytes conhost writes: pyte's parser, cursor
     and scrolling, with the attributes read back as Windows console
     attributes. Rows scrolled off the top stay readable."""
@@ -157,12 +167,6 @@ class TerminalScreen(pyte.Screen):
         """Rows of (ch, attr) cells, gaps filled with grey spaces, trailing
         grey spaces and trailing empty rows dropped."""
         return trim_rows(self._all_rows())
-
-    def segments(self):
-        return rows_to_segments(self.cells())
-
-    def text(self):
-        return '\r\n'.join(''.join(c for c, _ in row) for row in self.cells())
 
 
 def _cell_attr(char):

@@ -33,12 +33,6 @@ constexpr UINT kSendTimeout = 5000;
 
 // ---------------------------------------------------------------- text
 
-std::string Handle(HWND window) {
-  return Number(static_cast<long long>(reinterpret_cast<ULONG_PTR>(window)));
-}
-
-std::string Bool(bool value) { return value ? "true" : "false"; }
-
 std::string JsonList(const std::vector<std::string>& items) {
   std::string out = "[";
   for (size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + items[i];
@@ -253,22 +247,17 @@ std::string IdentifyIcon(HWND box, HWND control) {
 // ---------------------------------------------------------------- log
 
 std::string Common(HWND window, DWORD elapsed, int index) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
   RECT r{};
   GetWindowRect(window, &r);
-  wchar_t title[1024] = {};
-  GetWindowTextW(window, title, 1024);
   const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
   HWND owner = GetWindow(window, GW_OWNER);
-  return "\"n\":" + Number(index) + ",\"t\":" + Number(elapsed) + ",\"hwnd\":" + Handle(window) +
-         ",\"pid\":" + Number(pid) + ",\"class\":" + Json(ClassName(window)) +
-         ",\"title\":" + Json(title) + ",\"rect\":" + Rect(r) +
+  return "\"n\":" + Number(index) + ",\"t\":" + Number(elapsed) + "," + WindowFields(window) +
+         ",\"rect\":" + Rect(r) +
          ",\"screen\":[" + Number(GetSystemMetrics(SM_CXSCREEN)) + "," +
          Number(GetSystemMetrics(SM_CYSCREEN)) + "]" +
          ",\"topmost\":" + Bool((GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0) +
          ",\"style\":" + Number(static_cast<long long>(style & 0xFFFFFFFF)) +
-         ",\"owner\":" + Handle(owner) + ",\"owner_visible\":" + Bool(owner && IsWindowVisible(owner));
+         ",\"owner_visible\":" + Bool(owner && IsWindowVisible(owner));
 }
 
 std::string DescribeBox(HWND box) {

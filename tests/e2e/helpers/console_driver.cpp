@@ -163,9 +163,9 @@ bool ShowsChinese(const Font& font, const std::vector<Face>& faces) {
 // {"face", "truetype", "size", "shows_chinese"} of the console's font, or null.
 std::string FontJson(const Font& font, const std::vector<Face>& faces) {
   if (!font.known) return "null";
-  return "{\"face\":" + Json(font.face) + ",\"truetype\":" + (font.truetype ? "true" : "false") +
+  return "{\"face\":" + Json(font.face) + ",\"truetype\":" + Bool(font.truetype) +
          ",\"size\":[" + Number(font.size.X) + "," + Number(font.size.Y) +
-         "],\"shows_chinese\":" + (ShowsChinese(font, faces) ? "true" : "false") + "}";
+         "],\"shows_chinese\":" + Bool(ShowsChinese(font, faces)) + "}";
 }
 
 // One line of cells as JSON: every cell up to the last that is neither
@@ -386,12 +386,10 @@ int main() {
   if (!after.empty()) WriteSurely(dir + L"screen.json", after + "\n");
   std::string result = "{\"pid\":" + Number(process.dwProcessId) + ",\"exit_code\":" +
                        Number(code) + ",\"elapsed_ms\":" + Number(static_cast<long long>(elapsed)) +
-                       ",\"stopped\":" + (stopped ? "true" : "false") +
-                       ",\"timed_out\":" + (timedOut ? "true" : "false") +
-                       ",\"attached\":" + (attached ? "true" : "false") +
-                       ",\"font_chosen\":" + (face.empty() ? "null" : Json(face)) +
-                       ",\"font_set\":" + (fontSet ? "true" : "false") +
-                       ",\"font_set_again\":" + (fontSetAgain ? "true" : "false") +
+                       ",\"stopped\":" + Bool(stopped) + ",\"timed_out\":" + Bool(timedOut) +
+                       ",\"attached\":" + Bool(attached) + ",\"font_chosen\":" +
+                       (face.empty() ? "null" : Json(face)) + ",\"font_set\":" + Bool(fontSet) +
+                       ",\"font_set_again\":" + Bool(fontSetAgain) +
                        ",\"running\":" + (running.empty() ? "null" : running) +
                        ",\"after\":" + (after.empty() ? "null" : after) + "}\n";
   WriteSurely(dir + L"result.json", result);

@@ -1,5 +1,5 @@
-// The text the helpers print and log: numbers, UTF-8 and JSON strings, lines,
-// and the class name of a window.
+// The text the helpers print and log: numbers, booleans, UTF-8 and JSON
+// strings, lines, and what every helper says of a window.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +11,8 @@ inline std::string Number(long long value) {
   wsprintfA(buf, "%I64d", value);
   return buf;
 }
+
+inline std::string Bool(bool value) { return value ? "true" : "false"; }
 
 // One line on standard output, written whole.
 inline void Print(const std::string& line) {
@@ -52,4 +54,17 @@ inline std::string Json(const std::wstring& text) {
     }
   }
   return out + "\"";
+}
+
+// "hwnd", "pid", "class", "title", "visible" and "owner" of a window, as JSON
+// fields.
+inline std::string WindowFields(HWND window) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  wchar_t title[1024] = {};
+  GetWindowTextW(window, title, 1024);
+  return "\"hwnd\":" + Number(reinterpret_cast<ULONG_PTR>(window)) + ",\"pid\":" + Number(pid) +
+         ",\"class\":" + Json(ClassName(window)) + ",\"title\":" + Json(title) +
+         ",\"visible\":" + Bool(IsWindowVisible(window)) +
+         ",\"owner\":" + Number(reinterpret_cast<ULONG_PTR>(GetWindow(window, GW_OWNER)));
 }

@@ -103,15 +103,13 @@ void AppendMarker(const Options& options, HWND window, bool held, DWORD holdErro
   std::string line = "{\"pid\":" + Number(GetCurrentProcessId()) + ",\"ppid\":" +
                      Number(ParentProcessId(GetCurrentProcessId())) + ",\"hwnd\":" +
                      Number(static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window))) +
-                     ",\"window\":" + (window ? "true" : "false");
+                     ",\"window\":" + Bool(window);
   line += ",\"cmdline\":" + Json(GetCommandLineW());
   line += ",\"exe\":" + Json(ModulePath());
   line += ",\"cwd\":" + Json(cwd);
-  if (!options.hold.empty()) {
-    line += ",\"hold\":" + Json(options.hold);
-    line += std::string(",\"held\":") + (held ? "true" : "false") + ",\"hold_error\":" +
-            Number(holdError);
-  }
+  if (!options.hold.empty())
+    line += ",\"hold\":" + Json(options.hold) + ",\"held\":" + Bool(held) +
+            ",\"hold_error\":" + Number(holdError);
   line += "}\n";
 
   HANDLE file = CreateFileW(options.marker.c_str(), FILE_APPEND_DATA,

@@ -57,19 +57,8 @@ int ListProcesses() {
   return 0;
 }
 
-std::wstring WindowText(HWND window) {
-  wchar_t buf[1024] = {};
-  GetWindowTextW(window, buf, 1024);
-  return buf;
-}
-
 BOOL CALLBACK PrintWindowLine(HWND window, LPARAM) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  Print("{\"hwnd\":" + Number(reinterpret_cast<ULONG_PTR>(window)) + ",\"pid\":" + Number(pid) +
-        ",\"class\":" + Json(ClassName(window)) + ",\"title\":" + Json(WindowText(window)) +
-        ",\"visible\":" + (IsWindowVisible(window) ? "true" : "false") + ",\"owner\":" +
-        Number(reinterpret_cast<ULONG_PTR>(GetWindow(window, GW_OWNER))) + "}");
+  Print("{" + WindowFields(window) + "}");
   return TRUE;
 }
 
@@ -125,8 +114,8 @@ int EndProcesses(int argc, char** argv, bool politely) {
       CloseHandle(t.process);
     }
     if (!ended) ++failed;
-    Print("{\"pid\":" + Number(t.pid) + ",\"ended\":" + (ended ? "true" : "false") +
-          ",\"closed\":" + (closed ? "true" : "false") + ",\"error\":" + Number(t.error) + "}");
+    Print("{\"pid\":" + Number(t.pid) + ",\"ended\":" + Bool(ended) +
+          ",\"closed\":" + Bool(closed) + ",\"error\":" + Number(t.error) + "}");
   }
   return failed;
 }
@@ -235,7 +224,7 @@ int main(int argc, char** argv) {
       const unsigned long long value = strtoull(argv[i], nullptr, 10);
       const BOOL posted = PostMessageW(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(value)),
                                        WM_CLOSE, 0, 0);
-      Print("{\"hwnd\":" + Number(value) + ",\"posted\":" + (posted ? "true" : "false") + "}");
+      Print("{\"hwnd\":" + Number(value) + ",\"posted\":" + Bool(posted) + "}");
     }
     return 0;
   }
