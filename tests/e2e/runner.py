@@ -199,19 +199,19 @@ def batch_result(state, command, case):
         with open(failed) as f:
             print('conformance: ' + f.read().strip())
         return 1
-    result = case_result(report, case)
-    if result is None:
+    state, messages = gtest_cases(report).get(case, (None, []))
+    if state is None:
         print('conformance: %s is not in the run of every case (%s)' % (case, report))
         return 1
-    passed, skipped, messages = result
     for m in messages:
         print(m)
-    if skipped:
+    if state == 'skipped':
         print('skipped: %s skipped itself in the machine' % case)
         return SKIPPED
     say_where('batch')
-    print('%s %s in the machine, in its one run of every case' % (case, 'passed' if passed else 'FAILED'))
-    return 0 if passed else 1
+    print('%s %s in the machine, in its one run of every case'
+          % (case, 'passed' if state == 'passed' else 'FAILED'))
+    return 0 if state == 'passed' else 1
 
 
 def run_batch(state, command):
@@ -252,17 +252,18 @@ def run_batch(state, command):
                 '(its console: %s)\n' % (code, took, log))
 
 
-def case_result(report, case):
-    """(passed, skipped, messages) of `case` (Suite.Name) in a GoogleTest
-    XML report, or None when the report does not hold it."""
+def gtest_cases(report):
+    """{Suite.Name: (passed, failed or skipped; failure messages)} of the
+    cases of a GoogleTest XML report."""
     import xml.etree.ElementTree as ET
-    suite, _, name = case.partition('.')
+    cases = {}
     for tc in ET.parse(report).getroot().iter('testcase'):
-        if tc.get('classname') == suite and tc.get('name') == name:
-            messages = [f.get('message') or f.text or '' for f in tc.iter('failure')]
-            skipped = tc.get('result') == 'skipped' or tc.find('skipped') is not None
-            return not messages, skipped, messages
-    return None
+        messages = [f.get('message') or f.text or '' for f in tc.iter() if f.tag in ('failure', 'error')]
+        skipped = (tc.get('result') == 'skipped' or tc.get('status') == 'notrun'
+                   or tc.find('skipped') is not None)
+        cases['%s.%s' % (tc.get('classname'), tc.get('name'))] = (
+            'failed' if messages else 'skipped' if skipped else 'passed', messages)
+    return cases
 
 
 def command_of(kind, args):

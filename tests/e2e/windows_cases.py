@@ -205,22 +205,15 @@ def verify(folder, listed):
 def gtest_problems(path):
     """(counts, problems) of a GoogleTest XML report."""
     try:
-        root = ElementTree.parse(path).getroot()
+        cases = runner.gtest_cases(path)
     except (OSError, ElementTree.ParseError) as e:
         return {}, ['no GoogleTest report: %s' % e]
     counts = {'passed': 0, 'failed': 0, 'skipped': 0}
     problems = []
-    for case in root.iter('testcase'):
-        name = '%s.%s' % (case.get('classname'), case.get('name'))
-        if case.find('failure') is not None or case.find('error') is not None:
-            counts['failed'] += 1
-            problems.append(name + ' failed')
-        elif (case.get('result') == 'skipped' or case.get('status') == 'notrun'
-              or case.find('skipped') is not None):
-            counts['skipped'] += 1
-            problems.append(name + ' skipped')
-        else:
-            counts['passed'] += 1
+    for name, (state, _) in cases.items():
+        counts[state] += 1
+        if state != 'passed':
+            problems.append('%s %s' % (name, state))
     if not sum(counts.values()):
         problems.append('no case ran')
     return counts, problems
