@@ -26,7 +26,7 @@ import console_run
 import settings
 import terminal
 import wineenv
-from waiting import scaled, wait_until
+from waiting import WaitTimeout, scaled, wait_until
 from wineenv import drive_c, to_unix, to_windows  # noqa: F401  (sc.to_windows in the cases)
 
 REPO = wineenv.REPO
@@ -800,14 +800,12 @@ class SmallDrive:
             # the next tests get one that never saw it.
             wineenv.restart_wineserver()
         if self.mounted:
-            for attempt in range(20):
-                if subprocess.run(['umount', self.mount_point], capture_output=True).returncode == 0:
-                    self.mounted = False
-                    break
-                time.sleep(0.25)        # a Wine process may still hold a file there
-            if self.mounted:
+            try:        # a Wine process may still hold a file there
+                wait_until(lambda: subprocess.run(['umount', self.mount_point], capture_output=True)
+                           .returncode == 0, 5, 'the small drive to unmount', interval=0.25)
+            except WaitTimeout:
                 subprocess.run(['umount', '-l', self.mount_point], capture_output=True)
-                self.mounted = False
+            self.mounted = False
         try:
             os.rmdir(self.mount_point)
         except OSError:

@@ -23,6 +23,7 @@
 #include "command_line.h"
 #include "json_text.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -367,7 +368,7 @@ std::string Act(HWND window, bool box, const std::wstring& action, std::vector<s
     std::string problem = TypeKey(window, arg);
     for (int i = 0; i < 100 && IsWindow(window) && (closes || FocusWindow(window) == before); ++i)
       Sleep(20);
-    focus.push_back(IsWindow(window) ? FocusClass(window) : "gone");
+    focus.push_back("\"" + (IsWindow(window) ? FocusClass(window) : "gone") + "\"");
     return problem;
   }
   if (name == "close") {
@@ -452,25 +453,17 @@ int main() {
   while (count == 0 || handled < count) {
     if (GetTickCount64() - start >= timeout) return 3;
     // Forget windows that are gone, so that a reused handle counts as new.
-    std::vector<HWND> still;
-    for (HWND w : seen)
-      if (IsWindow(w)) still.push_back(w);
-    seen.swap(still);
+    std::erase_if(seen, [](HWND w) { return !IsWindow(w); });
     const ULONGLONG now = GetTickCount64();
-    std::vector<std::pair<HWND, ULONGLONG>> recent;
-    for (const auto& o : other)
-      if (now - o.second < kRecheckMs && IsWindow(o.first)) recent.push_back(o);
-    other.swap(recent);
+    std::erase_if(other, [&](const auto& o) { return now - o.second >= kRecheckMs || !IsWindow(o.first); });
 
     std::vector<HWND> windows;
     EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&windows));
     bool acted = false;
     for (HWND window : windows) {
-      bool known = false;
-      for (HWND w : seen) known = known || w == window;
-      if (known) continue;
-      for (const auto& o : other) known = known || o.first == window;
-      if (known) continue;
+      if (std::find(seen.begin(), seen.end(), window) != seen.end() ||
+          std::any_of(other.begin(), other.end(), [&](const auto& o) { return o.first == window; }))
+        continue;
       const bool box = IsMessageBox(window);
       if (!box && !IsSelectionWindow(window)) {
         other.emplace_back(window, now);
@@ -498,8 +491,6 @@ int main() {
         problem = Act(window, box, action, focus);
         if (!problem.empty()) break;
       }
-      std::vector<std::string> focusJson;
-      for (const std::string& f : focus) focusJson.push_back("\"" + f + "\"");
       // How long the window took to go after the answer (null: still there).
       std::string goneMs = "null";
       if (answer != L"none") {
@@ -514,7 +505,7 @@ int main() {
       }
       line += ",\"pressed\":" + Json(answer) + ",\"problem\":" +
               Json(std::wstring(problem.begin(), problem.end())) + ",\"gone_ms\":" + goneMs +
-              ",\"focus\":" + JsonList(focusJson) + "}\n";
+              ",\"focus\":" + JsonList(focus) + "}\n";
       DWORD written = 0;
       WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
       FlushFileBuffers(log);
