@@ -200,9 +200,8 @@ class DriverScreen(terminal.Cells):
 
 def _read_json(path):
     try:
-        with open(path, 'rb') as f:
-            return json.loads(f.read().decode('utf-8'))
-    except (OSError, ValueError):
+        return json.loads((wineenv.read(path, 'rb') or b'').decode('utf-8'))
+    except ValueError:
         return None
 
 
@@ -226,14 +225,12 @@ def _transcript_dir():
 class DriverRun(ScreenReading):
     """A program running in a console of its own, read by the driver."""
 
-    def __init__(self, exe, args=(), env=None, lang='zh_CN.UTF-8', cols=250, rows=300):
+    def __init__(self, exe, args=(), env=None, lang='zh_CN.UTF-8'):
         driver = wineenv.helper_path('console_driver')
         if not (driver and os.path.isfile(driver)):
             wineenv.missing('helper console_driver missing in TG_HELPERS')
         self.folder, self.keep = _transcript_dir()
-        self.cols, self.rows = cols, rows
-        command = [driver, '--out', wineenv.to_windows(self.folder), '--cols', str(cols),
-                   '--rows', str(self.rows)]
+        command = [driver, '--out', wineenv.to_windows(self.folder), '--cols', '250', '--rows', '300']
         if settings.get('TG_SHOTS'):
             command.append('--shot')
         command += ['--', wineenv.to_windows(exe)] + [str(a) for a in args]
@@ -287,13 +284,8 @@ class DriverRun(ScreenReading):
 
     def output(self):
         """The transcript so far: the driver's last screen file, as bytes."""
-        for name in ('result.json', 'screen.json'):
-            try:
-                with open(self._file(name), 'rb') as f:
-                    return f.read()
-            except OSError:
-                pass
-        return b''
+        return (wineenv.read(self._file('result.json'), 'rb') or wineenv.read(self._file('screen.json'), 'rb')
+                or b'')
 
     def ended(self):
         return 'the program ended (exit code %s)' % self._result['exit_code'] \

@@ -26,16 +26,16 @@ class ConsoleRun(console_driver.ScreenReading):
     """A program running under wine64 on a pseudo-terminal; the terminal
     is read continuously by a thread. Use wait() for the Result."""
 
-    def __init__(self, exe, args=(), env=None, lang='zh_CN.UTF-8', cols=250, rows=50):
+    def __init__(self, exe, args=(), env=None, lang='zh_CN.UTF-8'):
         wine = wine_command()
         if not wine:
             raise FileNotFoundError('wine64 not found')
-        self.cols, self.rows = cols, rows
         self._chunks = []
         self._lock = threading.Lock()
         self._last_data = time.monotonic()
         master, slave = os.openpty()
-        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', rows, cols, 0, 0))
+        # 50 rows of 250 columns, as parse_terminal reads them and the expected screens wrap
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', 50, 250, 0, 0))
         attrs = termios.tcgetattr(slave)
         attrs[1] &= ~termios.ONLCR            # keep conhost's "\r\n" as sent
         termios.tcsetattr(slave, termios.TCSANOW, attrs)
@@ -83,7 +83,7 @@ class ConsoleRun(console_driver.ScreenReading):
 
     def screen(self):
         """What the terminal shows so far."""
-        return parse_terminal(self.output(), self.rows)
+        return parse_terminal(self.output())
 
     def ended(self):
         code = self.proc.poll()
@@ -121,7 +121,7 @@ class ConsoleRun(console_driver.ScreenReading):
             os.close(self._master)
         except OSError:
             pass
-        screen = parse_terminal(self.output(), self.rows)
+        screen = parse_terminal(self.output())
         return Result(code, screen.segments(), timed_out, time.monotonic() - self.start_time, screen)
 
 
