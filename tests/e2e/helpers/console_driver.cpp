@@ -47,10 +47,6 @@ struct Options {
   std::vector<std::wstring> command;
 };
 
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // Writes a file whole under its name: a reader sees the old or the new one.
 bool WriteAtomically(const std::wstring& path, const std::string& data) {
   const std::wstring temp = path + L".tmp";
@@ -360,7 +356,7 @@ int main() {
       if (!screen.empty() && screen != shown && WriteAtomically(dir + L"screen.json", screen + "\n"))
         shown = screen;
     }
-    const bool stop = Exists(dir + L"stop");
+    const bool stop = GetFileAttributesW((dir + L"stop").c_str()) != INVALID_FILE_ATTRIBUTES;
     const bool late = options.timeoutMs && GetTickCount64() - start > options.timeoutMs;
     if (stop || late) {
       stopped = stop;

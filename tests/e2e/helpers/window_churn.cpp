@@ -8,8 +8,9 @@
 //                              many look-ups and destroyed windows it made
 #include <windows.h>
 
+#include "json_text.h"
+
 #include <cstdlib>
-#include <string>
 
 namespace {
 
@@ -49,10 +50,6 @@ int main(int argc, char** argv) {
   }
   stop = 1;
   WaitForSingleObject(looker, 5000);
-  const std::string line = "look-ups " + std::to_string(lookups) + ", windows destroyed " +
-                           std::to_string(destroyed) + "\n";
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()),
-            &written, nullptr);
+  Print("look-ups " + Number(lookups) + ", windows destroyed " + Number(destroyed));
   return 0;
 }
