@@ -26,7 +26,7 @@ import console_run
 import settings
 import terminal
 import wineenv
-from waiting import WaitTimeout, scaled, wait_until
+from waiting import WaitTimeout, wait_until
 from wineenv import drive_c, to_unix, to_windows  # noqa: F401  (sc.to_windows in the cases)
 
 REPO = wineenv.REPO
@@ -388,15 +388,13 @@ def _stop_popen(proc):
 class AutoUser:
     """The auto_user helper answering boxes; its log is read back as dicts."""
 
-    def __init__(self, scenario, answers, count, timeout_ms, name):
+    def __init__(self, scenario, answers, name):
         self.log_path = os.path.join(scenario.root, name + '.jsonl')
         if os.path.exists(self.log_path):
             os.remove(self.log_path)
-        args = ['--log', to_windows(self.log_path), '--timeout-ms', str(timeout_ms)]
+        args = ['--log', to_windows(self.log_path), '--timeout-ms', '300000']
         if answers:
             args += ['--answers', ','.join(answers)]
-        if count:
-            args += ['--count', str(count)]
         self.proc = wine_popen(wineenv.helper_path('auto_user'), args)
         wait_until(lambda: os.path.exists(self.log_path), 30, 'the automated user to start',
                    interval=0.05, stop=lambda: exited(self.proc, 'auto_user'))
@@ -411,12 +409,6 @@ class AutoUser:
                    'the automated user to log %d windows' % n,
                    detail=lambda: 'it logged: %r' % self.entries())
         return True
-
-    def wait(self, timeout=30):
-        try:
-            return self.proc.wait(scaled(timeout))
-        except subprocess.TimeoutExpired:
-            return None
 
     def stop(self):
         _stop_popen(self.proc)
@@ -541,8 +533,8 @@ class Scenario:
             raise RuntimeError('could not hold %s: error %s' % (path, info.get('hold_error')))
         return info
 
-    def start_auto_user(self, answers=(), count=None, timeout_ms=300000, name='auto_user'):
-        user = AutoUser(self, list(answers), count, timeout_ms, name)
+    def start_auto_user(self, answers=(), name='auto_user'):
+        user = AutoUser(self, list(answers), name)
         self._users.append(user)
         self._popens.append(user.proc)
         return user

@@ -1,7 +1,7 @@
 // An automated user for the end-to-end tests: answers message boxes and the
 // version selection window of any process, and logs what it saw.
 //
-//   auto_user --log PATH [--answers A,B,...] [--count N] [--timeout-ms MS]
+//   auto_user --log PATH [--answers A,B,...] [--timeout-ms MS]
 //
 // It watches the visible top-level windows: a message box (class "#32770",
 // its text in the static control 0xFFFF) or a selection window (a window with
@@ -17,7 +17,7 @@
 //   both:        wait:MS
 // After each key the class of the window's focus is logged in "focus".
 // Answers run out: "none". One UTF-8 JSON line per window goes to the log,
-// flushed at once. Exits 0 after N windows, 3 when the time limit passes.
+// flushed at once. Exits 3 when the time limit passes.
 #include <windows.h>
 
 #include "command_line.h"
@@ -424,14 +424,12 @@ int main() {
   std::vector<std::wstring> args = SplitCommandLine(GetCommandLineW());
   std::wstring logPath;
   std::vector<std::wstring> answers;
-  long long count = 0;
   DWORD timeout = 120000;
   for (size_t i = 1; i + 1 < args.size(); i += 2) {
     const std::wstring& key = args[i];
     const std::wstring& value = args[i + 1];
     if (key == L"--log") logPath = value;
     else if (key == L"--answers") answers = Split(value, L',');
-    else if (key == L"--count") count = _wtoi(value.c_str());
     else if (key == L"--timeout-ms") timeout = static_cast<DWORD>(_wtoi(value.c_str()));
   }
   HANDLE log = logPath.empty() ? INVALID_HANDLE_VALUE
@@ -450,8 +448,7 @@ int main() {
   std::vector<std::pair<HWND, ULONGLONG>> other;
   size_t nextAnswer = 0;
   long long handled = 0;
-  while (count == 0 || handled < count) {
-    if (GetTickCount64() - start >= timeout) return 3;
+  while (GetTickCount64() - start < timeout) {
     // Forget windows that are gone, so that a reused handle counts as new.
     std::erase_if(seen, [](HWND w) { return !IsWindow(w); });
     const ULONGLONG now = GetTickCount64();
@@ -516,5 +513,5 @@ int main() {
     if (!acted) Sleep(50);
   }
   CloseHandle(log);
-  return 0;
+  return 3;
 }
