@@ -91,11 +91,10 @@ def get(name):
     return (text or None) if kind is str else kind(text or default)
 
 
-def without(prefix, env=None):
-    """A copy of the environment (or of env) without the variables whose
-    names start with prefix."""
-    return {k: v for k, v in (os.environ if env is None else env).items()
-            if not k.startswith(prefix)}
+def without(prefix):
+    """A copy of the environment without the variables whose names start
+    with prefix."""
+    return {k: v for k, v in os.environ.items() if not k.startswith(prefix)}
 
 
 def table():

@@ -28,7 +28,7 @@ import sys
 import time
 
 import settings
-from wineenv import read, wine_processes as slot_processes
+from wineenv import PROCESS_COLUMNS, read, session_processes, wine_processes as slot_processes
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SPIN_SECONDS = settings.get('TG_WINE_SPIN_SECONDS')
@@ -98,13 +98,8 @@ def keep_diagnostics(folder, prefix, spin):
     backtrace; returns the folder."""
     os.makedirs(folder, exist_ok=True)
     pid = spin['pid']
-    lines = []
-    for p, (state, utime, stime, exe, cmd, wchan) in slot_processes(prefix).items():
-        lines.append('%7d %s %-24s %7.2f %7.2f %s' % (p, state, wchan, utime / TICK,
-                                                     stime / TICK, cmd))
     with open(os.path.join(folder, 'processes.txt'), 'w') as f:
-        f.write('    pid state wchan                   user-s   sys-s command\n')
-        f.write('\n'.join(lines) + '\n')
+        f.write(PROCESS_COLUMNS + '\n' + session_processes(prefix) + '\n')
     with open(os.path.join(folder, 'server.txt'), 'w') as f:
         f.write('wineserver %d ran %.1f s in user space (%.2f s of system time) in %.1f s without\n'
                 'blocking once, while no Wine program of the slot ran.\n\n'

@@ -259,14 +259,19 @@ def wine_processes(prefix):
     return out
 
 
-def session_processes():
-    """The Wine processes of this session, one line each: PID, state, the
-    kernel function it waits in, command line. What a test shows of a
+PROCESS_COLUMNS = '    pid state wchan                   user-s   sys-s command'
+
+
+def session_processes(prefix=None):
+    """The Wine processes of this session (or of prefix's), one line each
+    (PROCESS_COLUMNS): PID, state, the kernel function it waits in, seconds
+    in user space and in the kernel, command line. What a test shows of a
     session that stopped answering."""
     if NATIVE:
         return '(Windows itself: no Wine session)'
-    return '\n'.join('%7s %s %-28s %s' % (pid, p[0], p[5], p[4])
-                     for pid, p in wine_processes(wine_prefix()).items()) or '(none)'
+    tick = os.sysconf('SC_CLK_TCK')
+    return '\n'.join('%7d %s %-24s %7.2f %7.2f %s' % (pid, p[0], p[5], p[1] / tick, p[2] / tick, p[4])
+                     for pid, p in wine_processes(prefix or wine_prefix()).items()) or '(none)'
 
 
 def run_wine(exe, args=(), env=None, timeout=60, lang='zh_CN.UTF-8'):
