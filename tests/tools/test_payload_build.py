@@ -465,10 +465,16 @@ class AddedVersion(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
-        cls.table = Path(cls.tmp.name) / "versions.def"
-        cls.table.write_text((PAYLOAD / "versions.def").read_text(encoding="utf-8") + SIXTH_ROW,
-                             encoding="utf-8")
-        cls.build = Path(cls.tmp.name) / "build"
+        # The build tree is kept between runs (tool_cache.py): ninja builds
+        # again what changed, as in any build tree, and nothing else. The
+        # table is written only when it changes, so that it is not taken for new.
+        kept = tool_cache.folder() / "added-version"
+        kept.mkdir(exist_ok=True)
+        cls.table = kept / "versions.def"
+        table = (PAYLOAD / "versions.def").read_text(encoding="utf-8") + SIXTH_ROW
+        if not cls.table.exists() or cls.table.read_text(encoding="utf-8") != table:
+            cls.table.write_text(table, encoding="utf-8")
+        cls.build = kept / "build"
         configured = cls.configure(cls.table)
         configured.check_returncode()
         built = subprocess.run(["ninja", "-C", str(cls.build), "ThistlegardenPatch-sim"],

@@ -12,6 +12,8 @@ change to an input is another key, made afresh. Without TG_TOOLS_CACHE a
 process keeps its own, in a temporary folder, and shares nothing.
 
 A kept folder is the cache's: a test that changes files copies it first.
+A test may also keep a build tree there (folder()), which ninja brings up
+to date as it does any build tree.
 """
 
 import atexit
