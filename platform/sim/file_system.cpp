@@ -70,7 +70,7 @@ void FileSystem::AddFile(const std::string& path, std::string data, win::DWORD a
   node.name = path;
   node.data = std::move(data);
   node.attributes = attributes ? attributes : win::FILE_ATTRIBUTE_NORMAL;
-  nodes[Key(path)] = node;
+  nodes[Key(path)] = std::move(node);
 }
 
 const FileSystem::Node* FileSystem::Find(const std::string& path) const {

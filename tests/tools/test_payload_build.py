@@ -25,6 +25,8 @@ import make_standins as standin_maker  # noqa: E402
 import pack_payloads  # noqa: E402
 import validate_payloads as payloads  # noqa: E402
 
+import tool_cache  # noqa: E402
+
 SIZES = {name: size for name, _, _, size in payloads.FILES}
 
 
@@ -104,8 +106,9 @@ class StandIns(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
-        cls.folder = Path(cls.tmp.name) / "standins"
-        make_standins(cls.folder)
+        # Made once for every case that reads them (tool_cache.py); the
+        # determinism case below makes them afresh and compares.
+        cls.folder = tool_cache.standins()
         cls.files = {name: (cls.folder / name).read_bytes() for name in SIZES}
 
     @classmethod
@@ -145,7 +148,7 @@ class StandIns(unittest.TestCase):
         for name in assemblies:
             with self.subTest(name):
                 data = self.files[name]
-                self.assertGreaterEqual(len(data) / len(lzma.compress(data, preset=9 | lzma.PRESET_EXTREME)), 2)
+                self.assertGreaterEqual(len(data) / tool_cache.compressed_size(data), 2)
                 # Most of it is the shipped IL and metadata, moved about.
                 spots = range(0, len(data) - 32, len(data) // 200)
                 found = sum(data[at:at + 32] in source for at in spots)
@@ -157,15 +160,14 @@ class StandIns(unittest.TestCase):
                 differ = sum(a[i * 4096:(i + 1) * 4096] != b[i * 4096:(i + 1) * 4096] for i in range(count))
                 self.assertGreaterEqual(differ / count, 0.05)
                 # An edit, not a new file: the pair compresses far better together.
-                alone = len(lzma.compress(b, preset=9 | lzma.PRESET_EXTREME))
-                together = len(lzma.compress(a + b, preset=9 | lzma.PRESET_EXTREME)) - len(
-                    lzma.compress(a, preset=9 | lzma.PRESET_EXTREME))
+                alone = tool_cache.compressed_size(b)
+                together = tool_cache.compressed_size(a + b) - tool_cache.compressed_size(a)
                 self.assertLess(together, alone / 3)
 
     def test_images_hardly_compress(self):
         for name in ("before.png", "after.png"):
             data = self.files[name]
-            self.assertGreater(len(lzma.compress(data, preset=9 | lzma.PRESET_EXTREME)), len(data) * 0.95, name)
+            self.assertGreater(tool_cache.compressed_size(data), len(data) * 0.95, name)
 
     def test_images_decode_to_distinct_plain_pictures(self):
         pictures = {}
@@ -205,8 +207,7 @@ class Checker(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
-        cls.good = Path(cls.tmp.name) / "good"
-        make_standins(cls.good)
+        cls.good = tool_cache.standins()
 
     @classmethod
     def tearDownClass(cls):
@@ -259,8 +260,7 @@ class Checker(unittest.TestCase):
                 self.assertIn(expected, lines[0])
 
     def test_every_problem_is_listed(self):
-        folder = Path(self.tmp.name) / "several"
-        shutil.copytree(self.good, folder)
+        folder = tool_cache.copy_of_standins(Path(self.tmp.name) / "several")
         (folder / "before.png").unlink()
         first = payloads.FILES[0][0]
         (folder / first).write_bytes(b"MZ")
@@ -309,8 +309,7 @@ class Embedding(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
-        cls.real = Path(cls.tmp.name) / "real files"
-        make_standins(cls.real)
+        cls.real = tool_cache.copy_of_standins(Path(cls.tmp.name) / "real files")
         cls.build = Path(cls.tmp.name) / "build"
         cls.configure(cls.real).check_returncode()
         cls.object = cls.build / "payload/CMakeFiles/tg_payload.dir/payloads.S.o"
@@ -390,8 +389,8 @@ class RawLayout(unittest.TestCase):
 
     def test_each_file_is_one_blob_in_catalogue_order(self):
         with tempfile.TemporaryDirectory() as tmp:
-            real, build = Path(tmp) / "real files", Path(tmp) / "build"
-            make_standins(real)
+            real = tool_cache.copy_of_standins(Path(tmp) / "real files")
+            build = Path(tmp) / "build"
             subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja", "-DTG_BUILD_TESTS=OFF",
                             f"-DTG_PAYLOAD_DIR={real}", "-DTG_COMPRESS_PAYLOADS=OFF"],
                            capture_output=True, check=True)
@@ -466,10 +465,16 @@ class AddedVersion(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
-        cls.table = Path(cls.tmp.name) / "versions.def"
-        cls.table.write_text((PAYLOAD / "versions.def").read_text(encoding="utf-8") + SIXTH_ROW,
-                             encoding="utf-8")
-        cls.build = Path(cls.tmp.name) / "build"
+        # The build tree is kept between runs (tool_cache.py): ninja builds
+        # again what changed, as in any build tree, and nothing else. The
+        # table is written only when it changes, so that it is not taken for new.
+        kept = tool_cache.folder() / "added-version"
+        kept.mkdir(exist_ok=True)
+        cls.table = kept / "versions.def"
+        table = (PAYLOAD / "versions.def").read_text(encoding="utf-8") + SIXTH_ROW
+        if not cls.table.exists() or cls.table.read_text(encoding="utf-8") != table:
+            cls.table.write_text(table, encoding="utf-8")
+        cls.build = kept / "build"
         configured = cls.configure(cls.table)
         configured.check_returncode()
         built = subprocess.run(["ninja", "-C", str(cls.build), "ThistlegardenPatch-sim"],

@@ -39,7 +39,7 @@ std::string OriginalOf(long long size, char fill = 'o') { return std::string(sta
 // original of `size` bytes; the player then starts the game and the
 // installer again, on a fresh machine with the disk the first run left.
 struct PatchedGame {
-  std::unique_ptr<sim::Machine> first = std::make_unique<sim::Machine>();
+  std::shared_ptr<const sim::Machine> first = std::make_shared<sim::Machine>();
   std::unique_ptr<sim::Machine> machine = std::make_unique<sim::Machine>();
   Game game;
   std::string label;
@@ -58,6 +58,10 @@ struct PatchedGame {
     EXPECT_TRUE(scenario::File(*machine, installed.AssemblyPath())->data == Payload(label)) << "not patched";
     Again();
   }
+  // The game and the installer started once more on the disk `patched`'s
+  // first run left, that run not made again: a sweep starts hundreds of runs
+  // there, and a run on a fresh machine from the same disk is the same run.
+  static PatchedGame OnTheDiskOf(const PatchedGame& patched) { return PatchedGame(patched, 0); }
   // The player starts the game and the installer once more, on the disk
   // the last run left.
   void Again() {
@@ -87,6 +91,12 @@ struct PatchedGame {
       if (!node.directory && node.name.starts_with(Managed(game)))
         names.insert(node.name.substr(Managed(game).size()));
     return names;
+  }
+
+ private:
+  PatchedGame(const PatchedGame& patched, int)
+      : first(patched.first), label(patched.label), original(patched.original) {
+    game = scenario::RestartOn(*machine, *first);
   }
 };
 
@@ -505,40 +515,48 @@ void CheckRestoreRun(const PatchedGame& patched, long lostAt, const std::string&
   }
 }
 
-TEST(RestoreFaultLoopTest, EachCallFailingOnce) {
-  for (const bool adminOnly : {false, true}) {
-    SCOPED_TRACE(adminOnly ? "admin-only folder" : "writable folder");
-    long failable = 0;
-    {
-      PatchedGame clean(scenario::kVersions[3], adminOnly);
-      EXPECT_EQ(clean.Run(), 0);
-      EXPECT_TRUE(clean.Assembly() == clean.original);
-      failable = clean.machine->faults.failableCalls;
-    }
-    ASSERT_GT(failable, 20);
-    std::set<std::string> failed;
-    for (long n = 1; n <= failable; ++n) {
-      PatchedGame patched(scenario::kVersions[3], adminOnly);
-      long lostAt = 0;
-      scenario::WatchOriginal(*patched.machine, patched.game.AssemblyPath(), patched.original, &lostAt);
-      patched.machine->faults.FailAtCall(n);
-      patched.Run();
-      const std::string call = patched.machine->faults.failed.empty() ? "" : patched.machine->faults.failed[0];
-      failed.insert(call);
-      CheckRestoreRun(patched, lostAt, "call " + std::to_string(n) + ": " + call);
-      if (::testing::Test::HasFailure()) return;
-    }
-    for (const char* call : {"ReadFile", "CreateFileA", "MoveFileExW", "FlushFileBuffers", "TerminateProcess",
-                             "CreateProcessA", "MessageBoxTimeoutA"})
-      EXPECT_TRUE(failed.count(call)) << call;
+// A writable folder, and one only administrators may change (the elevated
+// part restores): each a case of its own, so that CTest runs them side by side.
+class RestoreFaultLoopTest : public ::testing::TestWithParam<bool> {};
+class RestoreCrashSweepTest : public ::testing::TestWithParam<bool> {};
+std::string FolderName(const ::testing::TestParamInfo<bool>& folder) {
+  return folder.param ? "AdminOnlyFolder" : "WritableFolder";
+}
+
+TEST_P(RestoreFaultLoopTest, EachCallFailingOnce) {
+  const bool adminOnly = GetParam();
+  SCOPED_TRACE(adminOnly ? "admin-only folder" : "writable folder");
+  const PatchedGame installed(scenario::kVersions[3], adminOnly);
+  long failable = 0;
+  {
+    PatchedGame clean = PatchedGame::OnTheDiskOf(installed);
+    EXPECT_EQ(clean.Run(), 0);
+    EXPECT_TRUE(clean.Assembly() == clean.original);
+    failable = clean.machine->faults.failableCalls;
   }
+  ASSERT_GT(failable, 20);
+  std::set<std::string> failed;
+  for (long n = 1; n <= failable; ++n) {
+    PatchedGame patched = PatchedGame::OnTheDiskOf(installed);
+    long lostAt = 0;
+    scenario::WatchOriginal(*patched.machine, patched.game.AssemblyPath(), patched.original, &lostAt);
+    patched.machine->faults.FailAtCall(n);
+    patched.Run();
+    const std::string call = patched.machine->faults.failed.empty() ? "" : patched.machine->faults.failed[0];
+    failed.insert(call);
+    CheckRestoreRun(patched, lostAt, "call " + std::to_string(n) + ": " + call);
+    if (::testing::Test::HasFailure()) return;
+  }
+  for (const char* call : {"ReadFile", "CreateFileA", "MoveFileExW", "FlushFileBuffers", "TerminateProcess",
+                           "CreateProcessA", "MessageBoxTimeoutA"})
+    EXPECT_TRUE(failed.count(call)) << call;
 }
 
 // The restore cut off at each call that follows a change to the disk,
 // under each way the machine may go down; then the player runs the
 // installer again and answers OK: a game still patched is restored, one
 // restored already is patched, and the original is never lost.
-TEST(RestoreCrashSweepTest, EveryCrashLeavesAWholeAssemblyAndTheKeptOriginal) {
+TEST_P(RestoreCrashSweepTest, EveryCrashLeavesAWholeAssemblyAndTheKeptOriginal) {
   struct Loss {
     const char* name;
     sim::FileSystem::Loss data;
@@ -547,47 +565,50 @@ TEST(RestoreCrashSweepTest, EveryCrashLeavesAWholeAssemblyAndTheKeptOriginal) {
   const Loss losses[] = {{"process killed", sim::FileSystem::Loss::kNothing, false},
                          {"power cut, data cut off, changes undone", sim::FileSystem::Loss::kTruncate, true},
                          {"power cut, data zeroed", sim::FileSystem::Loss::kZero, false}};
-  for (const bool adminOnly : {false, true}) {
-    std::vector<long> stamps;
-    {
-      PatchedGame clean(scenario::kVersions[3], adminOnly);
-      clean.Run();
-      stamps = clean.machine->faults.stamps;
-    }
-    int checked = 0;
-    for (std::size_t n = 1; n <= stamps.size(); ++n) {
-      if (n > 1 && stamps[n - 1] == stamps[n - 2]) continue;
-      for (const Loss& loss : losses) {
-        const std::string what = std::string(adminOnly ? "admin-only, " : "") + "crash at call " +
-                                 std::to_string(n) + ", " + loss.name;
-        PatchedGame patched(scenario::kVersions[3], adminOnly);
-        sim::Machine& m = *patched.machine;
-        m.files.unflushedLoss = loss.data;
-        m.files.uncommittedLost = loss.uncommitted;
-        m.faults.CrashAtCall(static_cast<long>(n));
-        long lostAt = 0;
-        scenario::WatchOriginal(m, patched.game.AssemblyPath(), patched.original, &lostAt);
-        patched.Run();
-        EXPECT_TRUE(m.faults.crashed) << what;
-        CheckRestoreRun(patched, lostAt, what);
-
-        const bool wasPatched = patched.Assembly() == Payload("0.25c");
-        patched.Again();
-        long lostAgainAt = 0;
-        scenario::WatchOriginal(*patched.machine, patched.game.AssemblyPath(), patched.original, &lostAgainAt);
-        EXPECT_EQ(patched.Run(), 0);
-        CheckRestoreRun(patched, lostAgainAt, what + ", the next run", wasPatched);
-        EXPECT_TRUE(patched.Assembly() == (wasPatched ? patched.original : Payload("0.25c"))) << what;
-        EXPECT_EQ(patched.InManaged(), (std::set<std::string>{"Assembly-CSharp.dll",
-                                                              scenario::KeptOriginalName("0.25c"), kRecordName}))
-            << what;
-        ++checked;
-        if (::testing::Test::HasFailure()) return;
-      }
-    }
-    EXPECT_GE(checked, 3 * 8);
+  const bool adminOnly = GetParam();
+  const PatchedGame installed(scenario::kVersions[3], adminOnly);
+  std::vector<long> stamps;
+  {
+    PatchedGame clean = PatchedGame::OnTheDiskOf(installed);
+    clean.Run();
+    stamps = clean.machine->faults.stamps;
   }
+  int checked = 0;
+  for (std::size_t n = 1; n <= stamps.size(); ++n) {
+    if (n > 1 && stamps[n - 1] == stamps[n - 2]) continue;
+    for (const Loss& loss : losses) {
+      const std::string what = std::string(adminOnly ? "admin-only, " : "") + "crash at call " +
+                               std::to_string(n) + ", " + loss.name;
+      PatchedGame patched = PatchedGame::OnTheDiskOf(installed);
+      sim::Machine& m = *patched.machine;
+      m.files.unflushedLoss = loss.data;
+      m.files.uncommittedLost = loss.uncommitted;
+      m.faults.CrashAtCall(static_cast<long>(n));
+      long lostAt = 0;
+      scenario::WatchOriginal(m, patched.game.AssemblyPath(), patched.original, &lostAt);
+      patched.Run();
+      EXPECT_TRUE(m.faults.crashed) << what;
+      CheckRestoreRun(patched, lostAt, what);
+
+      const bool wasPatched = patched.Assembly() == Payload("0.25c");
+      patched.Again();
+      long lostAgainAt = 0;
+      scenario::WatchOriginal(*patched.machine, patched.game.AssemblyPath(), patched.original, &lostAgainAt);
+      EXPECT_EQ(patched.Run(), 0);
+      CheckRestoreRun(patched, lostAgainAt, what + ", the next run", wasPatched);
+      EXPECT_TRUE(patched.Assembly() == (wasPatched ? patched.original : Payload("0.25c"))) << what;
+      EXPECT_EQ(patched.InManaged(), (std::set<std::string>{"Assembly-CSharp.dll",
+                                                            scenario::KeptOriginalName("0.25c"), kRecordName}))
+          << what;
+      ++checked;
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+  EXPECT_GE(checked, 3 * 8);
 }
+
+INSTANTIATE_TEST_SUITE_P(Restore, RestoreFaultLoopTest, ::testing::Bool(), FolderName);
+INSTANTIATE_TEST_SUITE_P(Restore, RestoreCrashSweepTest, ::testing::Bool(), FolderName);
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "unit/scenario.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -7,6 +9,7 @@
 
 #include "app/startup.h"
 #include "platform/sim/code_pages.h"
+#include "runtime/sha256.h"
 
 namespace scenario {
 
@@ -104,6 +107,14 @@ Game RestartOn(sim::Machine& machine, const sim::Machine& survivor, bool withWin
   return game;
 }
 
+Game RestartOn(sim::Machine& machine, sim::Machine&& survivor, bool withWindow) {
+  Game game = InstallGame(machine, -1, withWindow);
+  machine.files.nodes = std::move(survivor.files.nodes);
+  machine.files.freeBytes = survivor.files.freeBytes;
+  machine.registry = survivor.registry;
+  return game;
+}
+
 bool OriginalSomewhere(const sim::Machine& machine, const std::string& assemblyPath,
                        const std::string& original) {
   if (const auto* assembly = machine.files.Find(assemblyPath); assembly && assembly->data == original)
@@ -117,16 +128,28 @@ bool OriginalSomewhere(const sim::Machine& machine, const std::string& assemblyP
   return false;
 }
 
+namespace {
+
+// A copy of `text` to keep, shared with the last caller that kept the same:
+// a sweep watches for the same original of megabytes in every run.
+std::shared_ptr<const std::string> SharedCopy(const std::string& text) {
+  static std::shared_ptr<const std::string> last;
+  if (!last || *last != text) last = std::make_shared<const std::string>(text);
+  return last;
+}
+
+}  // namespace
+
 void WatchOriginal(sim::Machine& machine, const std::string& assemblyPath,
                    const std::string& original, long* lostAt) {
   auto inner = machine.faults.stamp;
   auto checkedAt = std::make_shared<long>(-1);
   // Copies: a caller may hand in temporaries.
-  machine.faults.stamp = [&machine, assemblyPath, original, lostAt, inner, checkedAt] {
+  machine.faults.stamp = [&machine, assemblyPath, kept = SharedCopy(original), lostAt, inner, checkedAt] {
     const long stamp = inner ? inner() : 0;
     if (*lostAt == 0 && stamp != *checkedAt) {
       *checkedAt = stamp;
-      if (!OriginalSomewhere(machine, assemblyPath, original))
+      if (!OriginalSomewhere(machine, assemblyPath, *kept))
         *lostAt = static_cast<long>(machine.faults.calls.size());
     }
     return stamp;
@@ -176,6 +199,32 @@ bool KeepingDecoder(std::string_view stream, StreamMethod method, std::uint64_t 
 }
 
 const bool kDecoderKept = (SetStreamDecoder(KeepingDecoder), true);
+
+// So it hashes the same few files (the payload it decoded, the original it
+// keeps, the images) again in every run: a digest of more than 64 KiB is
+// kept with a copy of the bytes it is of, and given again only for the same
+// bytes, compared whole; any other bytes are hashed afresh.
+Sha256Digest KeepingHasher(std::string_view bytes) {
+  struct Digested {
+    std::string bytes;
+    Sha256Digest digest;
+  };
+  static std::vector<Digested> kept;
+  if (bytes.size() <= (64u << 10)) return ComputeSha256(bytes);
+  for (const Digested& known : kept)
+    if (known.bytes == bytes) return known.digest;
+  const Sha256Digest digest = ComputeSha256(bytes);
+  if (kept.size() == 8) kept.erase(kept.begin());
+  kept.push_back({std::string(bytes), digest});
+  return digest;
+}
+
+const bool kHasherKept = (SetSha256Function(KeepingHasher), true);
+
+// Each run allocates and frees a few buffers of megabytes (the assembly, its
+// copies and the disk's): kept in the heap for the next run instead of
+// handed back to the system and faulted in again, page by page.
+const bool kHeapKept = (mallopt(M_MMAP_THRESHOLD, 32 << 20), mallopt(M_TRIM_THRESHOLD, 256 << 20), true);
 
 const std::string& Kept(std::map<std::string, std::string, std::less<>>& kept, std::string_view key,
                         const PayloadInfo* payload) {

@@ -101,6 +101,9 @@ void MakeAdminOnly(sim::Machine& machine, const Game& game);
 // A machine started afresh with the disk `survivor` left, the game installed
 // there started again (as after a crash and a restart).
 Game RestartOn(sim::Machine& machine, const sim::Machine& survivor, bool withWindow = true);
+// The same, the survivor's disk moved over rather than copied (a sweep does
+// it hundreds of times); the survivor is not looked at again.
+Game RestartOn(sim::Machine& machine, sim::Machine&& survivor, bool withWindow = true);
 
 // The name of the player's original of `label` a run keeps beside the
 // game's assembly; from the second of a version on, `label` ends in "-" and

@@ -2,6 +2,7 @@
 // payloads against the digests the build computed of them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -82,8 +83,9 @@ TEST(PayloadDigestTest, AnyChangeToTheBytesIsSeen) {
   EXPECT_TRUE(BytesHaveDigest(original, digest));
 }
 
-// What decoding and checking the largest payload costs, with the decoder the
-// program uses (the tests' own keeps what it decoded): reported, not judged.
+// What decoding and checking the largest payload costs, with the decoder and
+// the hash the program uses (the tests' own keep what they computed):
+// reported, not judged.
 TEST(PayloadDigestTest, CostOfCheckingTheLargestPayload) {
   const PayloadInfo* largest = nullptr;
   const char* label = nullptr;
@@ -97,7 +99,8 @@ TEST(PayloadDigestTest, CostOfCheckingTheLargestPayload) {
   Bytes bytes;
   EXPECT_TRUE(DecodeStreamPart(largest->stream->bytes(), largest->method, largest->streamSize,
                                largest->offset, largest->byteCount, &bytes));
-  EXPECT_TRUE(BytesHaveDigest(bytes, largest->digest));
+  const Sha256Digest digest = ComputeSha256(bytes);
+  EXPECT_TRUE(std::equal(digest.begin(), digest.end(), largest->digest));
   const double spent = 1000.0 * static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
   std::printf("decoding and checking %s (%zu bytes): %.2f ms of CPU\n", label, bytes.size(), spent);
 }
