@@ -80,6 +80,7 @@ VARIABLES = {
     'TG_SLOTS_ROOT': (HARNESS, str, '', 'where the slots lie, when not in the build tree (the machine)'),
     'TG_VM32_GUEST': (HARNESS, _flag, '', '`1`: the case runs inside the machine for the 32-bit runs'),
     'TG_TRANSCRIPTS': (HARNESS, str, '', "where the console driver keeps each run's files"),
+    'TG_TOOLS_CACHE': (HARNESS, str, '', "where the tools' own tests keep the stand-ins and compressed sizes they made"),
 }
 
 
