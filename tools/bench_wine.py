@@ -19,7 +19,8 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                                 'tests', 'e2e'))
 import scenario as sc  # noqa: E402
-import winetool  # noqa: E402
+import console_run  # noqa: E402
+import wineenv  # noqa: E402
 
 DELAYS = 17.0
 
@@ -28,7 +29,7 @@ def first_banner_line(runs):
     times = []
     for _ in range(runs):
         started = time.monotonic()
-        run = winetool.start_in_console(winetool.installer_path())
+        run = console_run.start_in_console(wineenv.installer_path())
         try:
             run.wait_for_output('免责声明', timeout=60)
             times.append(time.monotonic() - started)
@@ -142,7 +143,7 @@ def describe(times):
 
 def main(argv):
     runs = int(argv[2]) if len(argv) > 2 else 3
-    os.environ.setdefault('TG_PAYLOADS', winetool.ctest_environment(argv[1]).get('TG_PAYLOADS', ''))
+    os.environ.setdefault('TG_PAYLOADS', wineenv.ctest_environment(argv[1]).get('TG_PAYLOADS', ''))
     sc.require()
     name = os.path.basename(os.path.normpath(argv[1]))
     if argv[3:4] == ['--ok-to-managed']:

@@ -90,11 +90,11 @@ def describe_payloads(installer):
 
 def ansi(segments):
     """Screen segments [(utf8, attr)] as text with ANSI colours."""
-    import winetool
+    import terminal
     out = []
     for text, attr in segments:
-        fg = winetool.fg_sgr(attr & 0x0F)
-        codes = [str(fg) if fg else '39', str(winetool.bg_sgr((attr >> 4) & 0x0F))]
+        fg = terminal.fg_sgr(attr & 0x0F)
+        codes = [str(fg) if fg else '39', str(terminal.bg_sgr((attr >> 4) & 0x0F))]
         for i, line in enumerate(text.decode('utf-8', 'replace').split('\r\n')):
             if i:
                 out.append('\x1b[0m\n')
@@ -114,8 +114,8 @@ def describe(data):
 
 def screenshot(path):
     """The Wine session's whole X screen as a PNG; path, or None with the reason printed."""
-    import winetool
-    display = winetool.session_env().get('DISPLAY')
+    import wineenv
+    display = wineenv.session_env().get('DISPLAY')
     result = subprocess.run(['import', '-display', display or '', '-window', 'root', path],
                             capture_output=True, text=True)
     if result.returncode != 0 or not os.path.isfile(path):
@@ -146,8 +146,8 @@ class BoxShot(threading.Thread):
 
 def run_on_this_terminal(installer, env):
     """The installer attached to our terminal; its exit code."""
-    import winetool
-    proc = subprocess.Popen(winetool.wine_command() + [installer], env=winetool.wine_env(env))
+    import wineenv
+    proc = subprocess.Popen(wineenv.wine_command() + [installer], env=wineenv.wine_env(env))
     try:
         return proc.wait()
     except KeyboardInterrupt:
@@ -158,15 +158,15 @@ def run_on_this_terminal(installer, env):
 
 def demo(args):
     import scenario as sc
-    import winetool
+    import wineenv
 
     if args.manual and os.environ.get('DISPLAY'):
         sc.EXTRA_ENV['DISPLAY'] = os.environ['DISPLAY']
     sc.require()
     sc.clear_output_folder()
-    print('Installer: %s' % winetool.installer_path())
-    print('  the %s' % describe_installer(winetool.installer_path()))
-    print('  %s' % describe_payloads(winetool.installer_path()))
+    print('Installer: %s' % wineenv.installer_path())
+    print('  the %s' % describe_installer(wineenv.installer_path()))
+    print('  %s' % describe_payloads(wineenv.installer_path()))
 
     with sc.Scenario('demo', game_folder='我的 游戏/Thistlegarden') as s:
         s.make_game(assembly=sc.VERSION_SIZES[args.version])
@@ -175,7 +175,7 @@ def demo(args):
         print('Stand-in game: %s (process %d, window %d)' % (
             sc.to_windows(s.game_exe), game['pid'], game['hwnd']))
         print('Assembly before: %s' % describe(before))
-        shots = os.path.join(winetool.build_dir(), 'demo')
+        shots = os.path.join(wineenv.build_dir(), 'demo')
         os.makedirs(shots, exist_ok=True)
         for name in ('confirmation.png', 'end.png'):
             if os.path.exists(os.path.join(shots, name)):
@@ -193,7 +193,7 @@ def demo(args):
         started = time.monotonic()
         if sys.stdout.isatty():
             s.remember_processes()
-            code = run_on_this_terminal(winetool.installer_path(), sc.EXTRA_ENV)
+            code = run_on_this_terminal(wineenv.installer_path(), sc.EXTRA_ENV)
         else:
             result = s.run_installer(timeout=3600)
             print(ansi(result.segments))

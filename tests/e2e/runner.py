@@ -309,13 +309,15 @@ def run(kind, args, host=None):
 def console(args):
     """EXE under Wine in a pseudo-terminal (console calls need a real
     console): prints what the console showed; its exit code."""
-    import winetool
+    import console_run
+    import unittest
+    import wineenv
     try:
-        winetool.require_wine()
-    except winetool.unittest.SkipTest as skip:
+        wineenv.require_wine()
+    except unittest.SkipTest as skip:
         print('skipped: %s' % skip)
         return SKIPPED
-    result = winetool.run_in_console(args[0], args[1:], timeout=600)
+    result = console_run.run_in_console(args[0], args[1:], timeout=600)
     sys.stdout.write(result.text + '\n')
     if result.timed_out:
         print('timed out', file=sys.stderr)

@@ -8,7 +8,8 @@ import shutil
 import unittest
 
 import scenario as sc
-import winetool
+import console_run
+import wineenv
 
 GAME_FOLDER = 'Thistlegarden ♪'
 OWN_FOLDER = '下载 ♪ 게임'
@@ -24,7 +25,7 @@ class AnyFolderTest(sc.E2ETest):
             own = os.path.join(s.root, OWN_FOLDER)
             os.makedirs(own)
             installer = os.path.join(own, 'ThistlegardenPatch.exe')
-            shutil.copyfile(winetool.installer_path(), installer)
+            shutil.copyfile(wineenv.installer_path(), installer)
             temp = os.path.join(s.root, TEMP_FOLDER)
             os.makedirs(temp)
             game = s.start_game()
@@ -37,7 +38,7 @@ class AnyFolderTest(sc.E2ETest):
             # installer from its own folder. No quotes: Wine would escape them.
             command = 'set TEMP=%s&& set TMP=%s&& cd /d %s&& ThistlegardenPatch.exe' % (
                 sc.to_windows(temp), sc.to_windows(temp), sc.to_windows(own))
-            run = winetool.start_in_console('cmd.exe', ['/c', command], env=sc.EXTRA_ENV)
+            run = console_run.start_in_console('cmd.exe', ['/c', command], env=sc.EXTRA_ENV)
             s.adopt(run)
             try:
                 shown = sc.to_windows(s.game_exe).replace('♪', '?')

@@ -10,7 +10,8 @@ import unittest
 
 import console_model
 import scenario as sc
-import winetool
+import console_run
+import wineenv
 
 LABEL = '0.25c'
 
@@ -30,13 +31,13 @@ class AnyFolderGB18030Test(sc.E2ETest):
             original = s.write_assembly(sc.VERSION_SIZES[LABEL])
             own = os.path.join(s.root, own_folder)
             os.makedirs(own)
-            shutil.copyfile(winetool.installer_path(), os.path.join(own, 'ThistlegardenPatch.exe'))
+            shutil.copyfile(wineenv.installer_path(), os.path.join(own, 'ThistlegardenPatch.exe'))
             game = s.start_game()
             previous = len(s.instances())
             user = s.start_auto_user(['ok'])
             s.remember_processes()
             command = 'cd /d %s&& ThistlegardenPatch.exe' % sc.to_windows(own)
-            run = winetool.start_in_console('cmd.exe', ['/c', command], env=sc.EXTRA_ENV)
+            run = console_run.start_in_console('cmd.exe', ['/c', command], env=sc.EXTRA_ENV)
             s.adopt(run)
             try:
                 shown = sc.to_windows(s.game_exe).replace(game_folder, shown_folder)

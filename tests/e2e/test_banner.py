@@ -5,7 +5,10 @@ import unittest
 
 import placement
 import scenario as sc
-import winetool
+import console_model
+import console_run
+import terminal
+import wineenv
 
 BANNER = sc.BANNER
 
@@ -16,19 +19,19 @@ def gbk(writes):
 
 class BannerTest(unittest.TestCase):
     def setUp(self):
-        winetool.require_wine(need_installer=True)
+        wineenv.require_wine(need_installer=True)
 
     def check_banner(self, lang):
-        run = winetool.start_in_console(winetool.installer_path(), lang=lang)
+        run = console_run.start_in_console(wineenv.installer_path(), lang=lang)
         try:
             shown = run.wait_for_output("thistlegarden-patch", timeout=60)
             self.assertTrue(shown, run.output())
         finally:
             run.kill()
         result = run.wait(10)
-        expected = winetool.expected_segments(gbk(BANNER))
+        expected = console_model.expected_segments(gbk(BANNER))
         banner = result.segments[: len(expected)]
-        self.assertEqual(banner, expected, winetool.diff_segments(banner, expected))
+        self.assertEqual(banner, expected, terminal.diff_segments(banner, expected))
 
     @placement.runs('vm32')
     def test_banner_on_a_chinese_console(self):

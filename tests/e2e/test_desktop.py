@@ -10,7 +10,9 @@ import unittest
 
 import placement
 import scenario as sc
-import winetool
+import console_run
+import terminal
+import wineenv
 
 
 class DesktopTest(sc.E2ETest):
@@ -48,10 +50,10 @@ class DesktopTest(sc.E2ETest):
             user = s.start_auto_user(['ok'])
             run = s.start_installer()
             self.assertTrue(run.wait_for_output(sc.CLOSING_TEXT, timeout=90),
-                            winetool.parse_terminal(run.output()).text())
-            screen = winetool.parse_segments(run.output())
+                            terminal.parse_terminal(run.output()).text())
+            screen = terminal.parse_segments(run.output())
             expected = sc.expected_screen(sc.good_install_writes(game, sc.to_windows(s.game_exe)))
-            self.assertEqual(screen, expected, winetool.diff_segments(screen, expected))
+            self.assertEqual(screen, expected, terminal.diff_segments(screen, expected))
             boxes = self.boxes(user, 1)
             self.assertEqual([b['title'] for b in boxes], [sc.CONFIRM_TITLE])
             self.assertEqual(s.assembly(), sc.payload('0.25b'))
@@ -66,7 +68,7 @@ class DesktopTest(sc.E2ETest):
             downloads = os.path.join(s.root, 'Downloads')
             os.makedirs(downloads)
             installer = os.path.join(downloads, 'ThistlegardenPatch.exe')
-            shutil.copyfile(winetool.installer_path(), installer)
+            shutil.copyfile(wineenv.installer_path(), installer)
             planted = s.make_program(downloads, 'explorer.exe', {'no-window': '1'})
 
             user = s.start_auto_user(['ok'])
@@ -101,7 +103,7 @@ class DesktopTest(sc.E2ETest):
                 for n in range(2):
                     if n:
                         time.sleep(gap)
-                    runs.append(winetool.start_in_console(winetool.installer_path(),
+                    runs.append(console_run.start_in_console(wineenv.installer_path(),
                                                           env=sc.EXTRA_ENV))
                     s.adopt(runs[-1])
                 results = [run.wait(timeout=120) for run in runs]
@@ -110,7 +112,7 @@ class DesktopTest(sc.E2ETest):
                 full = sc.expected_screen(sc.good_install_writes(game, sc.to_windows(s.game_exe)))
                 empty = sc.expected_screen([])
                 self.assertEqual(sorted([r.segments == full for r in results]), [False, True],
-                                 [winetool.diff_segments(r.segments, full) for r in results])
+                                 [terminal.diff_segments(r.segments, full) for r in results])
                 self.assertIn(empty, [r.segments for r in results])
                 boxes = self.boxes(user, 2)
                 self.assertEqual(sorted((b['title'], b['text']) for b in boxes), sorted([

@@ -8,7 +8,7 @@ import unittest
 
 import placement
 import scenario as sc
-import winetool
+import wineenv
 
 
 class NoGameTest(sc.E2ETest):
@@ -25,7 +25,7 @@ class NoGameTest(sc.E2ETest):
             folder = os.path.join(s.root, '补丁 工具')
             os.makedirs(folder)
             installer = os.path.join(folder, 'ThistlegardenPatch.exe')
-            shutil.copyfile(winetool.installer_path(), installer)
+            shutil.copyfile(wineenv.installer_path(), installer)
             win_folder = sc.to_windows(folder) + '\\'
 
             user = s.start_auto_user(['ok'])

@@ -6,7 +6,7 @@ import os
 import unittest
 
 import scenario as sc
-import winetool
+import wineenv
 
 DRIVE = 'M'
 LABEL = '0.25c'
@@ -15,7 +15,7 @@ LABEL = '0.25c'
 class FullDriveTest(sc.InstallRunTest):
     def test_a_full_drive_keeps_the_original(self):
         size = sc.VERSION_SIZES[LABEL]
-        game_exe_bytes = os.path.getsize(winetool.helper_path('standin_game'))
+        game_exe_bytes = os.path.getsize(wineenv.helper_path('standin_game'))
         # Room for the game and its assembly and half a megabyte more: neither
         # the kept original nor the patched assembly fits beside it.
         room_kib = (game_exe_bytes + size) // 1024 + 512

@@ -8,7 +8,8 @@ import unittest
 import placement
 import scenario as sc
 import settings
-import winetool
+import terminal
+import wineenv
 
 GAME_FOLDER = '我的 游戏/Thistlegarden'
 
@@ -97,7 +98,7 @@ class InstallTest(sc.InstallRunTest):
         expected = sc.expected_screen(
             sc.BANNER + sc.discovery_writes(game['hwnd'], game['pid'], sc.to_windows(s.game_exe))
             + sc.step_writes(game['pid'], name, True, True))
-        self.assertEqual(screen, expected, winetool.diff_segments(screen, expected))
+        self.assertEqual(screen, expected, terminal.diff_segments(screen, expected))
 
         self.assertPatched(s, label)
         self.assertComparisonFolder(backup=sc.payload(label))
@@ -133,7 +134,7 @@ class InstallTest(sc.InstallRunTest):
                         self.assertGreaterEqual(result.duration, 17.0)
 
     def test_good_install_of_a_32_bit_game(self):
-        if not winetool.helper32_path('standin_game'):
+        if not wineenv.helper32_path('standin_game'):
             self.skipTest('this build has no 32-bit stand-in game')
         with sc.Scenario('install32', game_folder=GAME_FOLDER, game_bits=32) as s:
             s.make_game()

@@ -8,7 +8,7 @@ import unittest
 
 import placement
 import scenario as sc
-import winetool
+import wineenv
 
 ASIDE_SUFFIX = '.aside1'
 
@@ -99,7 +99,7 @@ class OriginalTest(sc.InstallRunTest):
             managed = os.path.dirname(s.assembly_path)
             draft = os.path.join(managed, '原版Assembly-CSharp.dll' + sc.NEW_FILE_SUFFIX)
             marker = os.path.join(s.root, 'holder.jsonl')
-            s.start_and_wait(winetool.helper_path('standin_game'),
+            s.start_and_wait(wineenv.helper_path('standin_game'),
                               ['--no-window', '--marker', sc.to_windows(marker),
                                '--hold', sc.to_windows(s.assembly_path),
                                '--hold-after', sc.to_windows(draft), '--hold-ms', '3500'], marker)

@@ -11,7 +11,7 @@ import unittest
 
 import scenario as sc
 import settings
-import winetool
+import wineenv
 
 sys.path.insert(0, os.path.join(sc.REPO, 'tools'))
 try:
@@ -43,8 +43,8 @@ def pe_directory(data, index):
 
 class VersionInfoTest(sc.E2ETest):
     def test_windows_reads_the_version_information(self):
-        r = winetool.run_wine(winetool.helper_path('version_info'),
-                              [sc.to_windows(winetool.installer_path())])
+        r = wineenv.run_wine(wineenv.helper_path('version_info'),
+                              [sc.to_windows(wineenv.installer_path())])
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         info = json.loads(r.stdout.decode('utf-8').strip().splitlines()[-1])
         version = build_version()
@@ -66,9 +66,9 @@ class SignedReleaseTest(sc.InstallRunTest):
         super().setUp()
         for tool in ('openssl', 'osslsigncode'):
             if not shutil.which(tool):
-                winetool.missing('%s is not installed (tools/setup.sh)' % tool)
+                wineenv.missing('%s is not installed (tools/setup.sh)' % tool)
         if inspect_pe is None:
-            winetool.missing('pefile is not installed (tools/setup.sh)')
+            wineenv.missing('pefile is not installed (tools/setup.sh)')
 
     def sign(self, folder, *args):
         env = settings.without('TG_SIGN_')
@@ -92,7 +92,7 @@ class SignedReleaseTest(sc.InstallRunTest):
         with sc.Scenario('signed') as s:
             publisher = os.path.join(s.root, 'publisher')
             os.makedirs(publisher)
-            unsigned = winetool.installer_path()
+            unsigned = wineenv.installer_path()
             signed = os.path.join(publisher, 'ThistlegardenPatch.exe')
 
             # Without a certificate nothing is signed, and it says so.

@@ -14,7 +14,7 @@ import tempfile
 import unittest
 
 import placement
-import winetool
+import wineenv
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SPIN_SECONDS = 5
@@ -38,11 +38,11 @@ class GuardedSession(unittest.TestCase):
     wine_10 = None
 
     def setUp(self):
-        winetool.require_wine(need_helpers=True)
-        if winetool.wine_10() != self.wine_10:
+        wineenv.require_wine(need_helpers=True)
+        if wineenv.wine_10() != self.wine_10:
             self.skipTest("Wine 10's wineserver loops on this churn, Wine 8's does not: "
                           "the case is for Wine %s" % (10 if self.wine_10 else 8))
-        self.build = winetool.build_dir()
+        self.build = wineenv.build_dir()
         self.base = tempfile.mkdtemp(prefix='guard-', dir=self.build)
         self.addCleanup(shutil.rmtree, self.base, ignore_errors=True)
         # Linked, not copied: the session copies it into its slot.
@@ -50,7 +50,7 @@ class GuardedSession(unittest.TestCase):
                         os.path.join(self.base, 'wineprefix')], check=True)
         # Stopped however the start ends: it may have started its X server.
         self.addCleanup(self.session, 'stop')
-        root = winetool.wine_root()
+        root = wineenv.wine_root()
         self.session('start', '--slots', '1', *(['--root', root] if root else []))
         self.slot = os.path.join(self.base, 'slots', '1')
 
@@ -66,7 +66,7 @@ class GuardedSession(unittest.TestCase):
                  TG_WINE_SPIN_SECONDS=str(SPIN_SECONDS), **env)
         done = subprocess.run(
             [sys.executable, os.path.join(HERE, 'slot_guard.py'), self.base, '1',
-             sys.executable, '-c', COMMAND, HERE, winetool.helper_path('window_churn'), marker,
+             sys.executable, '-c', COMMAND, HERE, wineenv.helper_path('window_churn'), marker,
              str(churn_seconds)],
             env=e, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=240)
         return done.returncode, done.stdout + done.stderr

@@ -8,7 +8,8 @@ import time
 
 import placement
 import scenario as sc
-import winetool
+import unittest
+import wineenv
 
 NO_VERSION_SIZE = 3229614  # size code 307: no version, straight to the manual question
 
@@ -17,7 +18,7 @@ def screenshot(path):
     """The whole X screen as a PNG; False when the tools are missing."""
     if not (shutil.which('xwd') and shutil.which('convert')):
         return False
-    display = winetool.session_env().get('DISPLAY') or os.environ.get('DISPLAY')
+    display = wineenv.session_env().get('DISPLAY') or os.environ.get('DISPLAY')
     xwd = subprocess.run(['xwd', '-root', '-silent', '-display', display],
                          capture_output=True, timeout=30)
     if xwd.returncode != 0:
@@ -46,7 +47,7 @@ class VersionWindowTest(sc.E2ETest):
         # The window stays up for 2.5 s after the manual question is answered.
         self.assertTrue(user.wait_for(1, timeout=60), user.entries())
         time.sleep(1.2)
-        artefacts = os.path.join(winetool.build_dir(), 'artefacts')
+        artefacts = os.path.join(wineenv.build_dir(), 'artefacts')
         os.makedirs(artefacts, exist_ok=True)
         shot = os.path.join(artefacts, 'version_window.png')
         took = screenshot(shot)
@@ -112,7 +113,7 @@ class VersionWindowTest(sc.E2ETest):
         self.assertEqual(s.assembly(), sc.payload('0.25a'))
 
     def test_enter_in_the_combo_box(self):
-        if not winetool.wine_10():
+        if not wineenv.wine_10():
             # Debian 12's Wine 8 sometimes closes the window on this Enter
             # with no label stored; Wine 10, which runs the release, does as
             # Windows does.
@@ -133,4 +134,4 @@ class VersionWindowTest(sc.E2ETest):
 
 
 if __name__ == '__main__':
-    winetool.unittest.main()
+    unittest.main()

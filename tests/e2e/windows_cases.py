@@ -4,8 +4,6 @@ every one of them ran and passed.
 
   windows_cases.py --report DIR [--folder F] [--timeout S] [--skip-code N] [CASE...]
   windows_cases.py --verify DIR [--folder F]
-  windows_cases.py --gtest XML
-  windows_cases.py --desktop FILE
 
 With no CASE, every marked case runs (on hosted Windows); with names, those
 (each must be marked: a CTest case runs one under Wine). The cases are read
@@ -22,11 +20,8 @@ for was skipped, exit N instead of 1 (CTest's skip on a host that cannot
 run them).
 
 --verify reads DIR/report.json again: every marked case must be in it,
-passed, with its transcripts still on disk. --gtest reads a GoogleTest XML
-report and fails unless cases ran and none failed or was skipped.
---desktop says whether this Windows session has a desktop a person would
-see (its session, window station and input desktop, the shell, the
-screen), appends that to FILE, and fails, saying why, when it has none.
+passed, with its transcripts still on disk. The job's other checks (its
+desktop, the conformance report) are tools/windows_job.py's.
 
 Whatever encoding its output has (Python writes a pipe in the ANSI code
 page on Windows), what it cannot encode is written escaped."""
@@ -39,7 +34,6 @@ import signal
 import subprocess
 import sys
 import time
-import xml.etree.ElementTree as ElementTree
 
 import runner
 from waiting import scaled
@@ -202,138 +196,6 @@ def verify(folder, listed):
     return problems
 
 
-def gtest_problems(path):
-    """(counts, problems) of a GoogleTest XML report."""
-    try:
-        cases = runner.gtest_cases(path)
-    except (OSError, ElementTree.ParseError) as e:
-        return {}, ['no GoogleTest report: %s' % e]
-    counts = {'passed': 0, 'failed': 0, 'skipped': 0}
-    problems = []
-    for name, (state, _) in cases.items():
-        counts[state] += 1
-        if state != 'passed':
-            problems.append('%s %s' % (name, state))
-    if not sum(counts.values()):
-        problems.append('no case ran')
-    return counts, problems
-
-
-def desktop_facts():
-    """What this Windows session has of a desktop: {session, station,
-    input_desktop, own_desktop, shell, shell_pid, screen}; ctypes, Windows
-    only."""
-    import ctypes
-    from ctypes import wintypes
-    user32 = ctypes.WinDLL('user32', use_last_error=True)
-    kernel32 = ctypes.WinDLL('kernel32', use_last_error=True)
-    user32.GetProcessWindowStation.restype = wintypes.HANDLE
-    user32.GetThreadDesktop.restype = wintypes.HANDLE
-    user32.GetThreadDesktop.argtypes = [wintypes.DWORD]
-    user32.OpenInputDesktop.restype = wintypes.HANDLE
-    user32.OpenInputDesktop.argtypes = [wintypes.DWORD, wintypes.BOOL, wintypes.DWORD]
-    user32.CloseDesktop.argtypes = [wintypes.HANDLE]
-    user32.GetUserObjectInformationW.argtypes = [wintypes.HANDLE, ctypes.c_int, ctypes.c_void_p,
-                                                 wintypes.DWORD, ctypes.POINTER(wintypes.DWORD)]
-    user32.GetShellWindow.restype = wintypes.HWND
-    user32.GetWindowThreadProcessId.argtypes = [wintypes.HWND, ctypes.POINTER(wintypes.DWORD)]
-    kernel32.OpenProcess.restype = wintypes.HANDLE
-    kernel32.OpenProcess.argtypes = [wintypes.DWORD, wintypes.BOOL, wintypes.DWORD]
-    kernel32.QueryFullProcessImageNameW.argtypes = [wintypes.HANDLE, wintypes.DWORD, wintypes.LPWSTR,
-                                                    ctypes.POINTER(wintypes.DWORD)]
-    kernel32.CloseHandle.argtypes = [wintypes.HANDLE]
-    kernel32.ProcessIdToSessionId.argtypes = [wintypes.DWORD, ctypes.POINTER(wintypes.DWORD)]
-
-    def name_of(handle):
-        if not handle:
-            return None
-        buf = ctypes.create_unicode_buffer(256)
-        needed = wintypes.DWORD()
-        if not user32.GetUserObjectInformationW(handle, 2, buf, ctypes.sizeof(buf),
-                                                ctypes.byref(needed)):   # UOI_NAME
-            return None
-        return buf.value
-
-    session = wintypes.DWORD()
-    facts = {'session': (session.value if kernel32.ProcessIdToSessionId(os.getpid(),
-                                                                        ctypes.byref(session))
-                         else None)}
-    facts['station'] = name_of(user32.GetProcessWindowStation())
-    facts['own_desktop'] = name_of(user32.GetThreadDesktop(kernel32.GetCurrentThreadId()))
-    desk = user32.OpenInputDesktop(0, False, 0x0001)      # DESKTOP_READOBJECTS
-    facts['input_desktop'] = name_of(desk)
-    if desk:
-        user32.CloseDesktop(desk)
-    shell = user32.GetShellWindow()
-    facts['shell'] = facts['shell_pid'] = None
-    if shell:
-        pid = wintypes.DWORD()
-        user32.GetWindowThreadProcessId(shell, ctypes.byref(pid))
-        facts['shell_pid'] = pid.value
-        process = kernel32.OpenProcess(0x1000, False, pid.value)   # QUERY_LIMITED_INFORMATION
-        if process:
-            buf = ctypes.create_unicode_buffer(32768)
-            size = wintypes.DWORD(len(buf))
-            if kernel32.QueryFullProcessImageNameW(process, 0, buf, ctypes.byref(size)):
-                facts['shell'] = os.path.basename(buf.value)
-            kernel32.CloseHandle(process)
-    facts['screen'] = [user32.GetSystemMetrics(0), user32.GetSystemMetrics(1)]   # SM_CX/CYSCREEN
-    return facts
-
-
-def describe_desktop(facts):
-    screen = facts.get('screen') or [0, 0]
-    return ('desktop: session %s, window station %s, this process on desktop %s, input desktop %s,'
-            ' shell %s (PID %s), screen %d x %d'
-            % (facts.get('session'), facts.get('station'), facts.get('own_desktop'),
-               facts.get('input_desktop'), facts.get('shell'), facts.get('shell_pid'),
-               screen[0], screen[1]))
-
-
-def desktop_problems(facts):
-    """Why the session described by facts (desktop_facts()) has no desktop
-    a person would see; empty when it has one."""
-    problems = []
-    if facts.get('session') in (None, 0):
-        problems.append('the job runs in session %s, where services run, not in a logged-on'
-                        " user's session" % facts.get('session'))
-    if (facts.get('station') or '').lower() != 'winsta0':
-        problems.append('its window station is %s, not the interactive WinSta0'
-                        % facts.get('station'))
-    if facts.get('input_desktop') is None:
-        problems.append('no input desktop can be opened (no one is logged on, or the screen'
-                        ' is locked)')
-    elif facts['input_desktop'].lower() != 'default':
-        problems.append('the input desktop is %s (a locked screen or a secure desktop), not'
-                        ' Default' % facts['input_desktop'])
-    if (facts.get('own_desktop') or '').lower() != 'default':
-        problems.append('the job\'s programs run on desktop %s, not on Default, the one shown'
-                        % facts.get('own_desktop'))
-    if (facts.get('shell') or '').lower() != 'explorer.exe':
-        problems.append('no shell runs on the desktop (the shell window belongs to %s)'
-                        % (facts.get('shell') or 'no process'))
-    screen = facts.get('screen') or [0, 0]
-    if screen[0] <= 0 or screen[1] <= 0:
-        problems.append('the desktop has no screen (%d x %d)' % (screen[0], screen[1]))
-    return problems
-
-
-def check_desktop(record):
-    """--desktop: says what desktop the session has, appends it to record
-    and fails without one."""
-    if os.name != 'nt':
-        problems, line = ['this is not Windows'], 'desktop: none (not Windows)'
-    else:
-        facts = desktop_facts()
-        problems, line = desktop_problems(facts), describe_desktop(facts)
-    lines = [line] + ['no desktop: ' + p for p in problems]
-    with open(record, 'a', encoding='utf-8') as f:
-        f.write(''.join(x + '\n' for x in lines))
-    for x in lines:
-        print('windows_cases: ' + x)
-    return 1 if problems else 0
-
-
 def write_report(folder, marked, wanted, results, finished):
     """DIR/report.json: what ran so far; (counts, problems)."""
     counts = {s: sum(r['state'] == s for r in results)
@@ -359,25 +221,14 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     parser.add_argument('--report')
     parser.add_argument('--verify')
-    parser.add_argument('--gtest')
-    parser.add_argument('--desktop', metavar='FILE')
     parser.add_argument('--folder', default=HERE)
     parser.add_argument('--skip-code', type=int, default=None)
     parser.add_argument('--timeout', type=int, default=int(scaled(CASE_SECONDS)),
                         help='seconds for one case')
     parser.add_argument('cases', nargs='*')
     args = parser.parse_args(argv)
-    if args.desktop:
-        return check_desktop(args.desktop)
-    if args.gtest:
-        counts, problems = gtest_problems(args.gtest)
-        print('%d passed, %d failed, %d skipped' % (counts.get('passed', 0), counts.get('failed', 0),
-                                                    counts.get('skipped', 0)))
-        for problem in problems:
-            print('windows_cases: ' + problem)
-        return 1 if problems else 0
     if not (args.report or args.verify):
-        parser.error('one of --report, --verify, --gtest or --desktop is needed')
+        parser.error('one of --report or --verify is needed')
     try:
         marked = listed(args.folder)
     except BadList as bad:

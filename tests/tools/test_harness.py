@@ -13,7 +13,9 @@ import unittest.mock
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 E2E = os.path.join(REPO, 'tests', 'e2e')
 sys.path.insert(0, E2E)
-import winetool as w  # noqa: E402
+import console_model  # noqa: E402
+import terminal  # noqa: E402
+import waiting  # noqa: E402
 
 NOTICE = '免责声明：'.encode('gbk')
 
@@ -40,32 +42,32 @@ LOSSY_RAW = (b'\x1b[?25l\x1b[91m\x1b[44mR\x1b[?25h\x1b[?25l\x1b[mG\x1b[?25h\x1b[
 
 class ParserTest(unittest.TestCase):
     def test_banner(self):
-        segs = w.parse_segments(BANNER_RAW)
-        self.assertEqual(segs, w.expected_segments([(d, a) for d, a in BANNER_WRITES]))
+        segs = terminal.parse_segments(BANNER_RAW)
+        self.assertEqual(segs, console_model.expected_segments([(d, a) for d, a in BANNER_WRITES]))
         self.assertEqual([a for _, a in segs], [0xFC, 0x5F, 0x03, 0x07, 0x9E, 0x0A])
-        self.assertTrue(w.same_text(segs[0][0], NOTICE + b'\r\n'))
+        self.assertTrue(terminal.same_text(segs[0][0], NOTICE + b'\r\n'))
 
     def test_wrap_and_erase(self):
-        segs = w.parse_segments(WRAP_RAW)
-        self.assertEqual(segs, w.expected_segments([(d, a) for d, a in WRAP_WRITES], cols=20))
+        segs = terminal.parse_segments(WRAP_RAW)
+        self.assertEqual(segs, console_model.expected_segments([(d, a) for d, a in WRAP_WRITES], cols=20))
         self.assertEqual(segs[1], (b'bbbbbbbb\r\nbbbbbb\r\n', 0x1F))
 
     def test_lost_background(self):
         writes = [(d, a) for d, a in LOSSY_WRITES]
-        segs = w.parse_segments(LOSSY_RAW)
-        self.assertEqual(segs, w.expected_segments(writes))
-        self.assertNotEqual(segs, w.expected_segments(writes, as_shown=False))
+        segs = terminal.parse_segments(LOSSY_RAW)
+        self.assertEqual(segs, console_model.expected_segments(writes))
+        self.assertNotEqual(segs, console_model.expected_segments(writes, as_shown=False))
         self.assertEqual([a for _, a in segs], [0x1C, 0x07, 0x08, 0x07])
 
     def test_every_attribute_from_default(self):
         for attr in range(256):
-            seq = w.sgr_for_change(w.DEFAULT_ATTR, attr)
-            self.assertEqual(w.parse_segments(seq + b'x'), [(b'x\r\n', attr)], hex(attr))
-        self.assertEqual(w.sgr_for_change(0x07, 0xFC), b'\x1b[91m\x1b[107m')
+            seq = terminal.sgr_for_change(terminal.DEFAULT_ATTR, attr)
+            self.assertEqual(terminal.parse_segments(seq + b'x'), [(b'x\r\n', attr)], hex(attr))
+        self.assertEqual(terminal.sgr_for_change(0x07, 0xFC), b'\x1b[91m\x1b[107m')
 
     def test_other_sequences_ignored(self):
         raw = b'\x1b]0;title\x07\x1b[2J\x1b[H\x1b[?25l\x1b[1;1Hab\x1b[2Dc\x1b[31mZ\x1b[m'
-        screen = w.parse_terminal(raw)
+        screen = terminal.parse_terminal(raw)
         self.assertEqual(screen.title, 'title')
         self.assertEqual(screen.segments(), [(b'c', 0x07), (b'Z\r\n', 0x04)])
 
@@ -73,14 +75,14 @@ class ParserTest(unittest.TestCase):
 class WaitUntilTest(unittest.TestCase):
     def test_gives_what_came_and_fails_naming_what_did_not(self):
         seen = iter([0, [], ['window']])
-        self.assertEqual(w.wait_until(lambda: next(seen), 5, 'a window', interval=0), ['window'])
-        with self.assertRaisesRegex(w.WaitTimeout, r'waited for a box: nothing after 0.05 s\nlog: \[\]'):
-            w.wait_until(lambda: False, 0.05, 'a box', interval=0.01, detail=lambda: 'log: []')
+        self.assertEqual(waiting.wait_until(lambda: next(seen), 5, 'a window', interval=0), ['window'])
+        with self.assertRaisesRegex(waiting.WaitTimeout, r'waited for a box: nothing after 0.05 s\nlog: \[\]'):
+            waiting.wait_until(lambda: False, 0.05, 'a box', interval=0.01, detail=lambda: 'log: []')
 
     def test_a_program_that_ended_ends_the_wait_at_once(self):
         calls = []
-        with self.assertRaisesRegex(w.WaitTimeout, 'waited for a line: it exited with 3'):
-            w.wait_until(lambda: calls.append(1), 60, 'a line', stop=lambda: 'it exited with 3')
+        with self.assertRaisesRegex(waiting.WaitTimeout, 'waited for a line: it exited with 3'):
+            waiting.wait_until(lambda: calls.append(1), 60, 'a line', stop=lambda: 'it exited with 3')
         self.assertEqual(len(calls), 2)     # and a last look after the end
 
     def test_a_session_that_stopped_answering_shows_its_processes(self):

@@ -26,6 +26,7 @@ import console_driver  # noqa: E402
 import lint_workflow_shells  # noqa: E402
 import scenario  # noqa: E402
 import windows_cases  # noqa: E402
+import windows_job  # noqa: E402
 
 # A console driver's result.json: attached, one line read after the end.
 SCREEN_RESULT = {'pid': 1, 'exit_code': 0, 'elapsed_ms': 10, 'stopped': False, 'timed_out': False,
@@ -171,7 +172,7 @@ class WorkflowTest(unittest.TestCase):
         runs = self.runs('windows')
         self.assertIn('windows_cases.py --report results/cases --timeout 300\n', runs)
         self.assertIn('windows_cases.py --verify results/cases', runs)
-        self.assertIn('windows_cases.py --gtest', runs)
+        self.assertIn('windows_job.py --gtest', runs)
         upload = [s for s in steps if s.get('uses', '').startswith('actions/upload-artifact')]
         self.assertEqual(upload[-1]['if'], '${{ always() }}')
         self.assertEqual(upload[-1]['with']['path'], 'results/')
@@ -187,7 +188,7 @@ class WorkflowTest(unittest.TestCase):
         self.assertLess(setup[0], first_python)
 
     def test_a_desktop_is_checked_before_the_cases(self):
-        desktop, checked = self.step('windows', 'windows_cases.py --desktop results/machine.txt')
+        desktop, checked = self.step('windows', 'windows_job.py --desktop results/machine.txt')
         self.assertIn('if ($LASTEXITCODE -ne 0) { throw', desktop['run'])
         self.assertNotIn('continue-on-error', desktop)
         _, conformance = self.step('windows', 'console_driver.exe')
@@ -596,8 +597,8 @@ class Slow(unittest.TestCase):
                 path = os.path.join(folder, 'r.xml')
                 with open(path, 'w') as f:
                     f.write(text)
-                self.assertEqual(windows_cases.gtest_problems(path)[1], problems)
-            self.assertTrue(windows_cases.gtest_problems(os.path.join(folder, 'none.xml'))[1])
+                self.assertEqual(windows_job.gtest_problems(path)[1], problems)
+            self.assertTrue(windows_job.gtest_problems(os.path.join(folder, 'none.xml'))[1])
 
 
 class DesktopTest(unittest.TestCase):
@@ -605,22 +606,22 @@ class DesktopTest(unittest.TestCase):
             'shell': 'explorer.exe', 'shell_pid': 4242, 'screen': [1920, 1080]}
 
     def test_a_logged_on_session_with_a_shell_has_a_desktop(self):
-        self.assertEqual(windows_cases.desktop_problems(self.GOOD), [])
-        self.assertEqual(windows_cases.describe_desktop(self.GOOD),
+        self.assertEqual(windows_job.desktop_problems(self.GOOD), [])
+        self.assertEqual(windows_job.describe_desktop(self.GOOD),
                          'desktop: session 1, window station WinSta0, this process on desktop Default,'
                          ' input desktop Default, shell explorer.exe (PID 4242), screen 1920 x 1080')
 
     def test_a_service_session_a_locked_screen_or_no_shell_has_none(self):
         service = dict(self.GOOD, session=0, station='Service-0x0-3e7$', input_desktop=None,
                        shell=None, shell_pid=None, screen=[1024, 768])
-        problems = windows_cases.desktop_problems(service)
+        problems = windows_job.desktop_problems(service)
         self.assertEqual(len(problems), 4, problems)
         self.assertIn('session 0, where services run', problems[0])
         self.assertIn('no shell runs on the desktop', problems[3])
-        locked = windows_cases.desktop_problems(dict(self.GOOD, input_desktop='Winlogon'))
+        locked = windows_job.desktop_problems(dict(self.GOOD, input_desktop='Winlogon'))
         self.assertEqual(locked, ['the input desktop is Winlogon (a locked screen or a secure'
                                   ' desktop), not Default'])
-        self.assertIn('no screen', windows_cases.desktop_problems(dict(self.GOOD, screen=[0, 0]))[0])
+        self.assertIn('no screen', windows_job.desktop_problems(dict(self.GOOD, screen=[0, 0]))[0])
 
     def test_the_check_records_and_fails_where_there_is_no_windows_desktop(self):
         if os.name == 'nt':
@@ -629,7 +630,7 @@ class DesktopTest(unittest.TestCase):
             record = os.path.join(folder, 'machine.txt')
             with open(record, 'w', encoding='utf-8') as f:
                 f.write('Windows: none\n')
-            said = subprocess.run([sys.executable, os.path.join(E2E, 'windows_cases.py'), '--desktop',
+            said = subprocess.run([sys.executable, os.path.join(REPO, 'tools', 'windows_job.py'), '--desktop',
                                    record], capture_output=True, text=True, timeout=60)
             self.assertEqual(said.returncode, 1, said.stdout + said.stderr)
             with open(record, encoding='utf-8') as f:
