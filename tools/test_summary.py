@@ -3,7 +3,8 @@ host proved: the time of each step the command noted (build/timings.txt:
 set-up, each preset's build and tests, the lints, the fuzz run), each
 preset's test time by kind of case and its slowest cases, from the JUnit
 reports CTest wrote (build/PRESET/ctest.xml); how many tests of each preset
-passed, failed and were skipped, and why they were skipped, which cases ran
+passed, failed and were skipped, why they were skipped and where the Windows
+cases ran (this host's Wine, the machine for the 32-bit runs), which cases ran
 a second time because their Wine slot's wineserver spun
 (tests/e2e/slot_guard.py), and what a host that runs no 32-bit code could
 not prove.
@@ -19,6 +20,8 @@ import sys
 import xml.etree.ElementTree as ET
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(REPO, 'tests', 'e2e'))
+import runner  # noqa: E402  (what ran where, as the cases said)
 # "skipped: why" (our runners), "... skipped 'why'" (unittest -v, which
 # quotes with " when the reason holds a ').
 SKIP_SAID = re.compile(r"""^skipped: (.+)$|\.\.\. skipped (['"])(.+)\2$""", re.M)
@@ -192,6 +195,9 @@ def main(argv):
         parts = ['%d %s' % (outcomes[k], k.upper() if k == 'failed' else k)
                  for k in ('passed', 'failed', 'skipped', 'disabled') if outcomes[k]]
         print('  %-6s %s' % (preset, ', '.join(parts) or 'no tests'))
+        where = runner.where_ran(report(preset))
+        if where:
+            print('         ran: ' + where)
         for reason, n in reasons.most_common():
             print('         %d skipped: %s' % (n, reason))
         for name, passed, folders in spin_reruns(preset):
