@@ -19,7 +19,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                                 'tests', 'e2e'))
 import scenario as sc  # noqa: E402
-import console_run  # noqa: E402
+import console_driver  # noqa: E402
 import wineenv  # noqa: E402
 
 DELAYS = 17.0
@@ -29,7 +29,7 @@ def first_banner_line(runs):
     times = []
     for _ in range(runs):
         started = time.monotonic()
-        run = console_run.start_in_console(wineenv.installer_path())
+        run = console_driver.start_in_console(wineenv.installer_path())
         try:
             run.wait_for_output('免责声明', timeout=60)
             times.append(time.monotonic() - started)

@@ -10,8 +10,8 @@ Starts the Wine session of the build (a prefix and an X server), lays
 out a game folder in the prefix, starts the stand-in game with its window and
 an automated user that answers OK to the version confirmation, and runs the
 installer. On a terminal the installer writes to this very terminal, so its
-real coloured console shows; otherwise it runs in a pseudo-terminal and what
-it showed is printed afterwards. The demo then lists what changed, saves
+real coloured console shows; otherwise it runs in a console of its own and
+what it showed is printed afterwards. The demo then lists what changed, saves
 screenshots of the version confirmation and of the desktop at the end (PNG,
 in BUILD/demo/, paths printed) and ends everything it started, the Wine
 session included.
@@ -88,13 +88,17 @@ def describe_payloads(installer):
             'needs them), %d as files' % (size, size - embedded, embedded, raw))
 
 
+# Windows colour bits (blue 1, green 2, red 4) as an ANSI colour number.
+ANSI = [0, 4, 2, 6, 1, 5, 3, 7]
+
+
 def ansi(segments):
     """Screen segments [(utf8, attr)] as text with ANSI colours."""
-    import terminal
     out = []
     for text, attr in segments:
-        fg = terminal.fg_sgr(attr & 0x0F)
-        codes = [str(fg) if fg else '39', str(terminal.bg_sgr((attr >> 4) & 0x0F))]
+        fg, bg = attr & 0x0F, (attr >> 4) & 0x0F
+        codes = ['%d' % (30 + ANSI[fg & 7] + (60 if fg & 8 else 0)),
+                 '%d' % (40 + ANSI[bg & 7] + (60 if bg & 8 else 0))]
         for i, line in enumerate(text.decode('utf-8', 'replace').split('\r\n')):
             if i:
                 out.append('\x1b[0m\n')

@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ python3 googletest libgtest-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb x11-apps imagemagick locales clang libclang-rt-14-dev llvm-14
-  mmdebstrap python3-pefile python3-pyte python3-yaml util-linux procps
+  mmdebstrap python3-pefile python3-yaml util-linux procps
   osslsigncode openssl fonts-wqy-microhei shellcheck
   lzma-dev libmono-system-xml4.0-cil xz-utils
 )

@@ -107,9 +107,7 @@ def step_times(path=None):
 
 def case_kind(name):
     """The kind of a CTest case, by its name: "sim", "tools", "conformance",
-    "e2e", "e2e.driver", or the name itself (wine_setup, inspect_...)."""
-    if name.startswith('e2e.driver.'):
-        return 'e2e.driver'
+    "e2e", or the name itself (wine_setup, inspect_...)."""
     head, dot, _ = name.partition('.')
     return head if dot else name
 

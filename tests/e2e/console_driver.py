@@ -1,13 +1,10 @@
-"""The second way to run a Windows console program: over console_driver.exe,
-a Windows program of the helpers that starts it in a console of its own and
-reads that console's screen buffer, text and colours, as the player sees it.
-Here the driver runs under Wine; on Windows itself it is started directly.
-
-start_in_console() (console_run) takes this way on Windows, and under Wine
-when TG_CONSOLE=driver. A DriverRun answers as a ConsoleRun does, so the
-same scenarios run over either way. With TG_TRANSCRIPTS set, each run keeps
-its files there (run-N/: result.json, screen.txt and, with TG_SHOTS=1, a
-screenshot of the desktop when the program ended).
+"""Windows console programs in a console of their own, read as the player
+sees them: console_driver.exe, a Windows program of the helpers, starts the
+program with a console of its own and reads that console's screen buffer,
+text and colours. Under Wine the driver runs under Wine; on Windows itself
+it is started directly. With TG_TRANSCRIPTS set, each run keeps its files
+there (run-N/: result.json, screen.txt and, with TG_SHOTS=1, a screenshot
+of the desktop when the program ended).
 
 How a double-width character comes back from ReadConsoleOutputW depends on
 the console's font: in two cells marked leading and trailing with a
@@ -25,18 +22,10 @@ import tempfile
 import time
 import unicodedata
 
+import console_model
 import settings
-import terminal
 import wineenv
 from waiting import scaled, wait_until
-
-NATIVE = os.name == 'nt'
-
-
-def in_use():
-    """Whether console runs go over the driver."""
-    return NATIVE or settings.get('TG_CONSOLE') == 'driver'
-
 
 LEADING, TRAILING = 0x0100, 0x0200      # COMMON_LVB_LEADING_BYTE, _TRAILING_BYTE
 
@@ -148,7 +137,7 @@ class Result:
     segments: list             # [(utf8_bytes, attr)] of the final screen
     timed_out: bool = False
     duration: float = 0.0
-    screen: object = None      # the TerminalScreen or DriverScreen
+    screen: object = None      # the DriverScreen
 
     @property
     def text(self):
@@ -156,35 +145,14 @@ class Result:
         return self.screen.text() if self.screen else ''
 
 
-class ScreenReading:
-    """What a run's console shows, read the same way over a pseudo-terminal
-    or the driver: screen() and ended() are the run's own."""
-
-    def screen_text(self):
-        return self.screen().text()
-
-    def segments(self):
-        return self.screen().segments()
-
-    def wait_for_output(self, needle, timeout=30):
-        """Waits until the screen shows needle (str) and returns True; fails
-        (WaitTimeout, with the screen) when the time is up or the program
-        ends without showing it."""
-        wait_until(lambda: needle in self.screen_text(), timeout,
-                   'the console to show %r' % needle, interval=0.05, stop=self.ended,
-                   detail=lambda: 'the screen:\n' + self.screen_text() +
-                   "\nthe session's processes:\n" + wineenv.session_processes())
-        return True
-
-
-class DriverScreen(terminal.Cells):
+class DriverScreen(console_model.Cells):
     """A screen the driver read: rows of (character, attribute) cells."""
 
     def __init__(self, screen):
         self.info = screen or {}
         rows, forms = decode_screen(self.info)
         self.form = forms.pop() if forms else None
-        self.rows = terminal.trim_rows(rows)
+        self.rows = console_model.trim_rows(rows)
 
     def describe(self):
         """Where it was read and how its double-width characters came."""
@@ -222,7 +190,7 @@ def _transcript_dir():
             n += 1
 
 
-class DriverRun(ScreenReading):
+class DriverRun:
     """A program running in a console of its own, read by the driver."""
 
     def __init__(self, exe, args=(), env=None, lang='zh_CN.UTF-8'):
@@ -233,7 +201,9 @@ class DriverRun(ScreenReading):
         command = [driver, '--out', wineenv.to_windows(self.folder), '--cols', '250', '--rows', '300']
         if settings.get('TG_SHOTS'):
             command.append('--shot')
-        command += ['--', wineenv.to_windows(exe)] + [str(a) for a in args]
+        # A program given by name alone (cmd.exe) is found as Windows finds it.
+        program = wineenv.to_windows(exe) if os.sep in str(exe) else str(exe)
+        command += ['--', program] + [str(a) for a in args]
         self.start_time = time.monotonic()
         self.proc = subprocess.Popen(wineenv.wine_command() + command, env=wineenv.wine_env(env, lang),
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -251,6 +221,22 @@ class DriverRun(ScreenReading):
         if problem:
             self.kill()
             raise AssertionError(problem)
+
+    def screen_text(self):
+        return self.screen().text()
+
+    def segments(self):
+        return self.screen().segments()
+
+    def wait_for_output(self, needle, timeout=30):
+        """Waits until the screen shows needle (str) and returns True; fails
+        (WaitTimeout, with the screen) when the time is up or the program
+        ends without showing it."""
+        wait_until(lambda: needle in self.screen_text(), timeout,
+                   'the console to show %r' % needle, interval=0.05, stop=self.ended,
+                   detail=lambda: 'the screen:\n' + self.screen_text() +
+                   "\nthe session's processes:\n" + wineenv.session_processes())
+        return True
 
     def _file(self, name):
         return os.path.join(self.folder, name)
@@ -325,7 +311,7 @@ class DriverRun(ScreenReading):
         if self.keep:
             with open(self._file('screen.txt'), 'w', encoding='utf-8') as f:
                 f.write('# %s\n' % screen.describe() if done else '')
-                f.write(terminal.format_segments(screen.segments()) + '\n')
+                f.write(console_model.format_segments(screen.segments()) + '\n')
         else:
             shutil.rmtree(self.folder, ignore_errors=True)
         code = None if timed_out or done.get('stopped') else done.get('exit_code')
@@ -334,3 +320,14 @@ class DriverRun(ScreenReading):
         else:
             duration = (self._end_time or time.monotonic()) - self.start_time
         return Result(code, screen.segments(), timed_out or bool(done.get('timed_out')), duration, screen)
+
+
+def start_in_console(exe, args=(), env=None, lang='zh_CN.UTF-8'):
+    """Starts exe in a console of its own, read by the driver; the DriverRun."""
+    return DriverRun(exe, args, env, lang)
+
+
+def run_in_console(exe, args=(), env=None, timeout=60):
+    """Runs exe until it exits; its Result (exit_code None and timed_out
+    True when it was ended at the time-out)."""
+    return start_in_console(exe, args, env).wait(timeout)

@@ -16,9 +16,9 @@ LABELS = {
     # The 64-bit suite only repeats what the 32-bit suite shows of the same
     # code: it skips the case where the 32-bit suite runs.
     'spared_at_64': 'by the 64-bit suite only where the 32-bit one cannot run',
-    # Also over the console driver: under Wine (e2e.driver.*) and on hosted
-    # Windows in the windows-release workflow. A case Windows cannot run
-    # is not marked, never skipped there.
+    # Also on hosted Windows in the windows-release workflow; under Wine it
+    # runs as that job runs it (windows_cases.py). A case Windows cannot
+    # run is not marked, never skipped there.
     'windows': 'also on Windows itself, over the console driver',
 }
 

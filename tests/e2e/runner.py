@@ -3,18 +3,18 @@ of placement.py, asks the host probe (tools/host32.sh) and decides.
 
     runner.py list [FOLDER]          the cases and their labels, for CMake
     runner.py case NAME              an end-to-end case (CTest)
-    runner.py driver NAME            a case marked `windows`, over the console driver
     runner.py conformance EXE ARGS   a conformance case (CTest's emulator)
     runner.py command -- CMD...      a command that is no case, in this run's Wine
-    runner.py console EXE ARGS       EXE under Wine in a pseudo-terminal, printing its console
+    runner.py console EXE ARGS       EXE under Wine in a console of its own, printing it
     runner.py wine EXE ARGS          EXE under Wine, its exit code passed on
     runner.py setup BUILD --slots N  the Wine sessions of a test run (wine_setup)
 
 A case is skipped, run in its slot of this host's Wine (watched by
 slot_guard.py), sent into the machine for the 32-bit runs (tools/vm32.sh,
 where the runner inside decides again), or, for a conformance case there,
-read from the machine's one run of them all. Each case says where it ran
-in a line `where: PLACE ...` (where_of reads it back)."""
+read from the machine's one run of them all. A case marked `windows` runs
+as the hosted Windows job runs it (windows_cases.py). Each case says where
+it ran in a line `where: PLACE ...` (where_of reads it back)."""
 
 import ast
 import os
@@ -111,12 +111,10 @@ def host32_probe():
 
 def decide(kind, labels, host):
     """('skip', why), ('wine', None), ('machine', None) or ('batch', None)
-    for a `kind` of run (case, driver, conformance, command) with `labels`."""
+    for a `kind` of run (case, conformance, command) with `labels`."""
     unknown = [x for x in labels if x not in LABELS]
     if unknown:
         raise BadMark('not a placement label: %s' % ', '.join(unknown))
-    if kind == 'driver' and 'windows' not in labels:
-        raise BadMark('not marked to run over the console driver (windows)')
     if host.guest:
         return 'wine', None
     if not host.bits32:
@@ -266,14 +264,14 @@ def gtest_cases(report):
     return cases
 
 
-def command_of(kind, args):
+def command_of(kind, args, labels=()):
     """The command a kind of run stands for."""
-    if kind == 'case':
-        return [sys.executable, '-m', 'unittest', '-v', args[0]]
-    if kind == 'driver':
-        report = os.path.join(settings.get('TG_BUILD') or HERE, 'artefacts', 'driver', args[0])
+    if kind == 'case' and 'windows' in labels:
+        report = os.path.join(settings.get('TG_BUILD') or HERE, 'artefacts', 'windows', args[0])
         return [sys.executable, os.path.join(HERE, 'windows_cases.py'), '--report', report,
                 '--timeout', '600', '--skip-code', str(SKIPPED), args[0]]
+    if kind == 'case':
+        return [sys.executable, '-m', 'unittest', '-v', args[0]]
     if kind == 'conformance':
         return [sys.executable, __file__, 'console'] + args
     return args[1:] if args[:1] == ['--'] else args
@@ -282,7 +280,7 @@ def command_of(kind, args):
 def run(kind, args, host=None):
     """Runs a case (or command) where decide() says; its exit code."""
     labels = []
-    if kind in ('case', 'driver'):
+    if kind == 'case':
         found = dict(cases())
         if args[0] not in found:
             print('runner: no case %s in %s' % (args[0], HERE))
@@ -290,7 +288,7 @@ def run(kind, args, host=None):
         labels = found[args[0]]
     host = host or Host()
     action, why = decide(kind, labels, host)
-    command = command_of(kind, args)
+    command = command_of(kind, args, labels)
     if action == 'skip':
         print('skipped: ' + why)
         return SKIPPED
@@ -299,7 +297,7 @@ def run(kind, args, host=None):
         return batch_result(os.path.join(settings.get('TG_BUILD'), 'vm32'),
                             [a for a in command if not a.startswith('--gtest_filter=')], case)
     if action == 'machine':
-        if kind in ('case', 'driver') and not host.vm32_all and not settings.get('TG_E2E_VERSIONS'):
+        if kind == 'case' and not host.vm32_all and not settings.get('TG_E2E_VERSIONS'):
             # One good install stands for every version there.
             os.environ['TG_E2E_VERSIONS'] = '0.25e'
         return into_machine([kind] + args)
@@ -307,9 +305,9 @@ def run(kind, args, host=None):
 
 
 def console(args):
-    """EXE under Wine in a pseudo-terminal (console calls need a real
+    """EXE under Wine in a console of its own (console calls need a real
     console): prints what the console showed; its exit code."""
-    import console_run
+    import console_driver
     import unittest
     import wineenv
     try:
@@ -317,7 +315,7 @@ def console(args):
     except unittest.SkipTest as skip:
         print('skipped: %s' % skip)
         return SKIPPED
-    result = console_run.run_in_console(args[0], args[1:], timeout=600)
+    result = console_driver.run_in_console(args[0], args[1:], timeout=600)
     sys.stdout.write(result.text + '\n')
     if result.timed_out:
         print('timed out', file=sys.stderr)
@@ -373,7 +371,7 @@ def main(argv):
             print('runner: %s' % e, file=sys.stderr)
             return 1
         return 0
-    if kind in ('case', 'driver', 'conformance', 'command') and args:
+    if kind in ('case', 'conformance', 'command') and args:
         try:
             return run(kind, args)
         except (BadMark, RuntimeError) as e:

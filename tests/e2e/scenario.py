@@ -22,9 +22,8 @@ import time
 import unittest
 
 import console_model
-import console_run
+import console_driver
 import settings
-import terminal
 import wineenv
 from waiting import WaitTimeout, wait_until
 from wineenv import drive_c, to_unix, to_windows  # noqa: F401  (sc.to_windows in the cases)
@@ -548,7 +547,7 @@ class Scenario:
     def start_installer(self, lang='zh_CN.UTF-8', installer=None):
         """Starts the installer in a console; the ConsoleRun."""
         self.remember_processes()
-        return self.adopt(console_run.start_in_console(installer or wineenv.installer_path(),
+        return self.adopt(console_driver.start_in_console(installer or wineenv.installer_path(),
                                                        lang=lang, env=EXTRA_ENV))
 
     def adopt(self, run):
@@ -653,7 +652,7 @@ class E2ETest(unittest.TestCase):
     def assertScreen(self, result, writes):
         """The console showed exactly these writes, in their colours."""
         expected = expected_screen(writes)
-        self.assertEqual(result.segments, expected, terminal.diff_segments(result.segments, expected))
+        self.assertEqual(result.segments, expected, console_model.diff_segments(result.segments, expected))
 
     def assertBox(self, entry, title, text, icon, buttons):
         """A message box as the automated user saw it."""
@@ -683,7 +682,7 @@ class E2ETest(unittest.TestCase):
         screen = run.segments()
         self.assertTrue(closed, run.screen_text())
         expected = (screen_of or expected_screen)(good_install_writes(game, shown))
-        self.assertEqual(screen, expected, terminal.diff_segments(screen, expected))
+        self.assertEqual(screen, expected, console_model.diff_segments(screen, expected))
         boxes = self.boxes(user, 1)
         self.assertEqual([b['title'] for b in boxes], [CONFIRM_TITLE])
         self.assertTrue(s.assembly() == payload(label), 'not patched')

@@ -47,8 +47,6 @@ VARIABLES = {
                            'running it again'),
     'TG_E2E_VERSIONS': (PERSON, str, 'all', 'the labels `test_good_install_of_every_version` installs '
                         '(`0.25e` in the machine)'),
-    'TG_CONSOLE': (PERSON, str, '', '`driver`: run the end-to-end cases over the console driver '
-                   'instead of a pseudo-terminal'),
     'TG_SHOTS': (PERSON, _flag, '', '`1`: the console driver saves a screenshot when a program ends'),
     'TG_ACTIONLINT_DIR': (PERSON, None, '/var/cache/thistlegarden/actionlint',
                           'where the workflow linter is installed'),

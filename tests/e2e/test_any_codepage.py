@@ -7,7 +7,6 @@ import unittest
 
 import placement
 import scenario as sc
-import terminal
 
 LANG = 'C.UTF-8'   # ANSI 1252, console 437
 GAME_FOLDER = '游戏 目录/Thistlegarden 补丁 测试'
@@ -26,7 +25,7 @@ class AnyCodePageTest(sc.InstallRunTest):
                 run = s.start_installer(lang=LANG)
                 closed = run.wait_for_output(sc.CLOSING_TEXT, timeout=90)
                 time.sleep(0.3)
-                self.assertTrue(closed, terminal.parse_terminal(run.output()).text())
+                self.assertTrue(closed, run.screen_text())
 
                 # The box's texts, logged by the auto user as UTF-8.
                 boxes = self.boxes(user, 1)

@@ -8,7 +8,7 @@ import shutil
 import unittest
 
 import scenario as sc
-import console_run
+import console_driver
 import wineenv
 
 GAME_FOLDER = 'Thistlegarden ♪'
@@ -38,7 +38,7 @@ class AnyFolderTest(sc.E2ETest):
             # installer from its own folder. No quotes: Wine would escape them.
             command = 'set TEMP=%s&& set TMP=%s&& cd /d %s&& ThistlegardenPatch.exe' % (
                 sc.to_windows(temp), sc.to_windows(temp), sc.to_windows(own))
-            run = console_run.start_in_console('cmd.exe', ['/c', command], env=sc.EXTRA_ENV)
+            run = console_driver.start_in_console('cmd.exe', ['/c', command], env=sc.EXTRA_ENV)
             s.adopt(run)
             try:
                 shown = sc.to_windows(s.game_exe).replace('♪', '?')

@@ -10,7 +10,7 @@ import unittest
 
 import console_model
 import scenario as sc
-import console_run
+import console_driver
 import wineenv
 
 LABEL = '0.25c'
@@ -37,7 +37,7 @@ class AnyFolderGB18030Test(sc.E2ETest):
             user = s.start_auto_user(['ok'])
             s.remember_processes()
             command = 'cd /d %s&& ThistlegardenPatch.exe' % sc.to_windows(own)
-            run = console_run.start_in_console('cmd.exe', ['/c', command], env=sc.EXTRA_ENV)
+            run = console_driver.start_in_console('cmd.exe', ['/c', command], env=sc.EXTRA_ENV)
             s.adopt(run)
             try:
                 shown = sc.to_windows(s.game_exe).replace(game_folder, shown_folder)

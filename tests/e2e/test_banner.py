@@ -6,8 +6,7 @@ import unittest
 import placement
 import scenario as sc
 import console_model
-import console_run
-import terminal
+import console_driver
 import wineenv
 
 BANNER = sc.BANNER
@@ -22,7 +21,7 @@ class BannerTest(unittest.TestCase):
         wineenv.require_wine(need_installer=True)
 
     def check_banner(self, lang):
-        run = console_run.start_in_console(wineenv.installer_path(), lang=lang)
+        run = console_driver.start_in_console(wineenv.installer_path(), lang=lang)
         try:
             shown = run.wait_for_output("thistlegarden-patch", timeout=60)
             self.assertTrue(shown, run.output())
@@ -31,7 +30,7 @@ class BannerTest(unittest.TestCase):
         result = run.wait(10)
         expected = console_model.expected_segments(gbk(BANNER))
         banner = result.segments[: len(expected)]
-        self.assertEqual(banner, expected, terminal.diff_segments(banner, expected))
+        self.assertEqual(banner, expected, console_model.diff_segments(banner, expected))
 
     @placement.runs('vm32')
     def test_banner_on_a_chinese_console(self):

@@ -10,8 +10,8 @@ import unittest
 
 import placement
 import scenario as sc
-import console_run
-import terminal
+import console_driver
+import console_model
 import wineenv
 
 
@@ -50,10 +50,10 @@ class DesktopTest(sc.E2ETest):
             user = s.start_auto_user(['ok'])
             run = s.start_installer()
             self.assertTrue(run.wait_for_output(sc.CLOSING_TEXT, timeout=90),
-                            terminal.parse_terminal(run.output()).text())
-            screen = terminal.parse_segments(run.output())
+                            run.screen_text())
+            screen = run.segments()
             expected = sc.expected_screen(sc.good_install_writes(game, sc.to_windows(s.game_exe)))
-            self.assertEqual(screen, expected, terminal.diff_segments(screen, expected))
+            self.assertEqual(screen, expected, console_model.diff_segments(screen, expected))
             boxes = self.boxes(user, 1)
             self.assertEqual([b['title'] for b in boxes], [sc.CONFIRM_TITLE])
             self.assertEqual(s.assembly(), sc.payload('0.25b'))
@@ -103,7 +103,7 @@ class DesktopTest(sc.E2ETest):
                 for n in range(2):
                     if n:
                         time.sleep(gap)
-                    runs.append(console_run.start_in_console(wineenv.installer_path(),
+                    runs.append(console_driver.start_in_console(wineenv.installer_path(),
                                                           env=sc.EXTRA_ENV))
                     s.adopt(runs[-1])
                 results = [run.wait(timeout=120) for run in runs]
@@ -112,7 +112,7 @@ class DesktopTest(sc.E2ETest):
                 full = sc.expected_screen(sc.good_install_writes(game, sc.to_windows(s.game_exe)))
                 empty = sc.expected_screen([])
                 self.assertEqual(sorted([r.segments == full for r in results]), [False, True],
-                                 [terminal.diff_segments(r.segments, full) for r in results])
+                                 [console_model.diff_segments(r.segments, full) for r in results])
                 self.assertIn(empty, [r.segments for r in results])
                 boxes = self.boxes(user, 2)
                 self.assertEqual(sorted((b['title'], b['text']) for b in boxes), sorted([

@@ -137,7 +137,7 @@ def run_case(case, folder, timeout, cases_folder=HERE):
     """Runs one case in a unittest run of its own; (result, output)."""
     folder = os.path.abspath(folder)
     os.makedirs(folder, exist_ok=True)
-    env = dict(os.environ, TG_CONSOLE='driver', TG_TRANSCRIPTS=os.path.join(folder, 'console'),
+    env = dict(os.environ, TG_TRANSCRIPTS=os.path.join(folder, 'console'),
                PYTHONDONTWRITEBYTECODE='1', PYTHONIOENCODING='utf-8')
     started = time.monotonic()
     # A group of its own (POSIX) or its process tree (Windows): a case

@@ -1,5 +1,5 @@
-"""Offline checks of the harness: the terminal parser on streams recorded
-from Wine, the waiting helper and the test summary (the Windows workflow:
+"""Offline checks of the harness: the model of a console's screen, the
+waiting helper and the test summary (the Windows workflow:
 test_windows_job)."""
 
 import os
@@ -14,62 +14,36 @@ REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 E2E = os.path.join(REPO, 'tests', 'e2e')
 sys.path.insert(0, E2E)
 import console_model  # noqa: E402
-import terminal  # noqa: E402
 import waiting  # noqa: E402
 
-NOTICE = '免责声明：'.encode('gbk')
+class ConsoleModelTest(unittest.TestCase):
+    """The expected side of every console check: the buffer a console keeps
+    for the writes, as segments."""
 
-# Recorded from a 64-bit probe program under wine64, cols 250.
-BANNER_WRITES = [(NOTICE + b'\r\n', 0xFC), (b'%d %s 100%', 0x5F), (b'\r\n', 0x07),
-                 (b'ID ', 0x03), (b'1234\r\n', 0x07), (NOTICE, 0x9E), (b'ok\r\n', 0x0A)]
-BANNER_RAW = (
-    b'\x1b[?25l\x1b[91m\x1b[107m\xe5\x85\x8d\xe8\xb4\xa3\xe5\xa3\xb0\xe6\x98\x8e\xef\xbc\x9a'
-    b'\r\n\x1b[?25h\x1b[?25l\x1b[97m\x1b[45m%d %s 100%\x1b[?25h\r\n\x1b[?25l\x1b[36m\x1b[40m'
-    b'ID \x1b[?25h\x1b[?25l\x1b[m1234\r\n\x1b[?25h\x1b[?25l\x1b[93m\x1b[104m\xe5\x85\x8d\xe8'
-    b'\xb4\xa3\xe5\xa3\xb0\xe6\x98\x8e\xef\xbc\x9a\x1b[?25h\x1b[?25l\x1b[92m\x1b[40mok\r\n'
-    b'\x1b[?25h\x1b[m')
+    def test_runs_of_one_colour_a_line_end_in_the_colour_before_it(self):
+        notice = '免责声明：'
+        writes = [((notice + '\r\n').encode('gbk'), 0xFC), (b'%d %s 100%', 0x5F), (b'\r\n', 0x07),
+                  (b'ID ', 0x03), (b'1234\r\n', 0x07), (b'ok\n', 0x0A)]
+        self.assertEqual(console_model.expected_segments(writes), [
+            ((notice + '\r\n').encode('utf-8'), 0xFC), (b'%d %s 100%\r\n', 0x5F), (b'ID ', 0x03), (b'1234\r\n', 0x07), (b'ok\r\n', 0x0A)])
 
-# cols 20: the wrapped row is sent again from column 0; 4+ grey spaces become ESC[K.
-WRAP_WRITES = [(b'y' * 12, 0x4E), (b'b' * 14, 0x1F), (b'\r\nnext    \r\n', 0x07)]
-WRAP_RAW = (b'\x1b[?25l\x1b[93m\x1b[41myyyyyyyyyyyy\x1b[?25h\x1b[?25l\ryyyyyyyyyyyy\x1b[97m'
-            b'\x1b[44mbbbbbbbb\r\nbbbbbb\x1b[m\x1b[K\x1b[?25h\r\n\x1b[?25lnext\x1b[K\r\n\x1b[?25h')
+    def test_wrap_tab_backspace_and_trailing_blanks(self):
+        writes = [(b'y' * 12, 0x4E), (b'b' * 14, 0x1F), (b'\r\nnext    \r\n', 0x07),
+                  (b'a\tb\bc\r\n', 0x07)]
+        self.assertEqual(console_model.expected_segments(writes, cols=20), [
+            (b'y' * 12, 0x4E), (b'b' * 8 + b'\r\n' + b'b' * 6 + b'\r\n', 0x1F),
+            (b'next\r\na       c\r\n', 0x07)])
 
-# Foreground 7 is sent as ESC[m, which also drops the background.
-LOSSY_WRITES = [(b'R', 0x1C), (b'G', 0x17), (b'D', 0x18), (b'N\r\n', 0x07)]
-LOSSY_RAW = (b'\x1b[?25l\x1b[91m\x1b[44mR\x1b[?25h\x1b[?25l\x1b[mG\x1b[?25h\x1b[?25l\x1b[90mD'
-             b'\x1b[?25h\x1b[?25l\x1b[mN\r\n\x1b[?25h')
+    def test_a_write_that_fills_the_line_ends_on_the_next(self):
+        full = console_model.expected_segments([(b'x' * 10, 0x07), (b'\r\ny\r\n', 0x07)], cols=10)
+        self.assertEqual(full, [(b'x' * 10 + b'\r\n\r\ny\r\n', 0x07)])
+        within = console_model.expected_segments([(b'x' * 10 + b'\r\ny\r\n', 0x07)], cols=10)
+        self.assertEqual(within, [(b'x' * 10 + b'\r\ny\r\n', 0x07)])
 
-
-class ParserTest(unittest.TestCase):
-    def test_banner(self):
-        segs = terminal.parse_segments(BANNER_RAW)
-        self.assertEqual(segs, console_model.expected_segments([(d, a) for d, a in BANNER_WRITES]))
-        self.assertEqual([a for _, a in segs], [0xFC, 0x5F, 0x03, 0x07, 0x9E, 0x0A])
-        self.assertTrue(terminal.same_text(segs[0][0], NOTICE + b'\r\n'))
-
-    def test_wrap_and_erase(self):
-        segs = terminal.parse_segments(WRAP_RAW)
-        self.assertEqual(segs, console_model.expected_segments([(d, a) for d, a in WRAP_WRITES], cols=20))
-        self.assertEqual(segs[1], (b'bbbbbbbb\r\nbbbbbb\r\n', 0x1F))
-
-    def test_lost_background(self):
-        writes = [(d, a) for d, a in LOSSY_WRITES]
-        segs = terminal.parse_segments(LOSSY_RAW)
-        self.assertEqual(segs, console_model.expected_segments(writes))
-        self.assertNotEqual(segs, console_model.expected_segments(writes, as_shown=False))
-        self.assertEqual([a for _, a in segs], [0x1C, 0x07, 0x08, 0x07])
-
-    def test_every_attribute_from_default(self):
-        for attr in range(256):
-            seq = terminal.sgr_for_change(terminal.DEFAULT_ATTR, attr)
-            self.assertEqual(terminal.parse_segments(seq + b'x'), [(b'x\r\n', attr)], hex(attr))
-        self.assertEqual(terminal.sgr_for_change(0x07, 0xFC), b'\x1b[91m\x1b[107m')
-
-    def test_other_sequences_ignored(self):
-        raw = b'\x1b]0;title\x07\x1b[2J\x1b[H\x1b[?25l\x1b[1;1Hab\x1b[2Dc\x1b[31mZ\x1b[m'
-        screen = terminal.parse_terminal(raw)
-        self.assertEqual(screen.title, 'title')
-        self.assertEqual(screen.segments(), [(b'c', 0x07), (b'Z\r\n', 0x04)])
+    def test_the_first_difference_is_named(self):
+        said = console_model.diff_segments([(b'a\r\n', 7), (b'b', 3)], [(b'a\r\n', 7), (b'b', 4)])
+        self.assertIn('segments differ at #1', said)
+        self.assertEqual(console_model.diff_segments([(b'a', 7)], [(b'a', 7)]), '')
 
 
 class WaitUntilTest(unittest.TestCase):

@@ -49,7 +49,7 @@ class DecisionTest(unittest.TestCase):
     def test_a_host_without_32_bit_code_sends_the_marked_cases_into_its_machine(self):
         machine = host(1, machine=True)
         self.assertEqual(runner.decide('case', ['vm32'], machine), ('machine', None))
-        self.assertEqual(runner.decide('driver', ['vm32', 'windows'], machine), ('machine', None))
+        self.assertEqual(runner.decide('case', ['vm32', 'windows'], machine), ('machine', None))
         self.assertEqual(runner.decide('conformance', [], machine), ('batch', None))
         # The batch's own run is no case: it goes in.
         self.assertEqual(runner.decide('command', [], machine), ('machine', None))
@@ -85,10 +85,13 @@ class DecisionTest(unittest.TestCase):
         self.assertEqual(runner.decide('case', ['vm32'], h), ('wine', None))
         self.assertEqual(h._probe.calls, 0)
 
-    def test_a_case_for_windows_runs_over_the_driver_and_nothing_else_does(self):
-        self.assertEqual(runner.decide('driver', ['windows'], host(0, bits32=False)), ('wine', None))
-        with self.assertRaisesRegex(runner.BadMark, 'console driver'):
-            runner.decide('driver', ['vm32'], host(0))
+    def test_a_case_for_windows_runs_as_the_windows_job_runs_it_and_no_other_does(self):
+        self.assertEqual(runner.decide('case', ['windows'], host(0, bits32=False)), ('wine', None))
+        marked = runner.command_of('case', ['test_a.A.test_b'], ['vm32', 'windows'])
+        self.assertEqual(os.path.basename(marked[1]), 'windows_cases.py')
+        self.assertEqual(marked[-1], 'test_a.A.test_b')
+        self.assertEqual(runner.command_of('case', ['test_a.A.test_b'], ['vm32'])[1:],
+                         ['-m', 'unittest', '-v', 'test_a.A.test_b'])
 
     def test_an_unknown_mark_is_refused(self):
         with self.assertRaisesRegex(runner.BadMark, 'vm64'):

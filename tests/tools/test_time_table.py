@@ -27,7 +27,7 @@ WIN64 = """<?xml version="1.0" encoding="UTF-8"?>
   <testcase name="wine_setup" time="20" status="run"/>
   <testcase name="conformance.FileTest.Reads" time="5" status="run"/>
   <testcase name="e2e.test_install.InstallTest.test_good_install" time="150" status="run"/>
-  <testcase name="e2e.driver.test_install.InstallTest.test_good_install" time="140" status="run"/>
+  <testcase name="e2e.test_banner.BannerTest.test_banner" time="140" status="run"/>
 </testsuite>
 """
 
@@ -56,9 +56,8 @@ class TimeTableTest(unittest.TestCase):
     def test_kinds_of_case(self):
         kinds = [test_summary.case_kind(name) for name in (
             "sim.FaultLoopTest.ConfirmedVersion", "tools.test_x.C.test_y", "conformance.FileTest.Reads",
-            "e2e.test_install.InstallTest.test_good_install", "e2e.driver.test_install.InstallTest.test_good_install",
-            "wine_setup")]
-        self.assertEqual(kinds, ["sim", "tools", "conformance", "e2e", "e2e.driver", "wine_setup"])
+            "e2e.test_install.InstallTest.test_good_install", "wine_setup")]
+        self.assertEqual(kinds, ["sim", "tools", "conformance", "e2e", "wine_setup"])
 
     def test_cases_slowest_first_and_one_without_a_time_left_out(self):
         self.assertEqual(test_summary.case_times("sim")[:2],
@@ -80,12 +79,12 @@ class TimeTableTest(unittest.TestCase):
         sim = lines[4]
         self.assertIn("4 cases, 142 s of case time (sim 101, tools 40, sim_program_run 2)", sim)
         self.assertIn("1.2 at once", sim)
-        self.assertIn("e2e 150, e2e.driver 140, wine_setup 20, conformance 5", lines[5])
+        self.assertIn("e2e 290, wine_setup 20, conformance 5", lines[5])
         self.assertIn("the whole test command after set-up", lines[7])
         self.assertEqual(lines[8], "  the slowest cases:")
         slowest = [line.split() for line in lines[9:]]
         self.assertEqual(slowest, [["150.0", "win64", "e2e.test_install.InstallTest.test_good_install"],
-                                   ["140.0", "win64", "e2e.driver.test_install.InstallTest.test_good_install"],
+                                   ["140.0", "win64", "e2e.test_banner.BannerTest.test_banner"],
                                    ["100.5", "sim", "sim.FaultLoopTest.ConfirmedVersion"]])
 
     def test_without_notes_a_preset_shows_ctests_own_time(self):
