@@ -8,15 +8,22 @@ cases it runs (tests/e2e/windows_cases.py):
                                   why, when it has none
   windows_job.py --gtest XML      fails unless a GoogleTest report shows cases
                                   run and none failed or was skipped
+  windows_job.py --verify DIR [--folder F]
+                                  reads the report windows_cases.py --report
+                                  left in DIR: every case marked in F
+                                  (tests/e2e) must be in it, passed, with its
+                                  console transcripts still on disk
 
 Whatever encoding its output has, what it cannot encode is written escaped."""
 
+import json
 import os
 import sys
 import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), 'tests', 'e2e'))
 import runner  # noqa: E402
+import windows_cases  # noqa: E402
 
 
 def gtest_problems(path):
@@ -151,11 +158,56 @@ def check_desktop(record):
     return 1 if problems else 0
 
 
+def verify(folder, listed):
+    """What is wrong with the report of a run of every marked case in
+    folder: a list of problems, empty when every one passed and left
+    transcripts."""
+    try:
+        with open(os.path.join(folder, 'report.json'), encoding='utf-8') as f:
+            report = json.load(f)
+    except (OSError, ValueError) as e:
+        return ['no report: %s' % e]
+    problems = []
+    seen = {r['case']: r for r in report.get('cases', [])}
+    missing = [c for c in listed if c not in seen]
+    if missing:
+        problems.append('%d of %d marked cases ran; not run: %s'
+                        % (len(listed) - len(missing), len(listed), ', '.join(missing)))
+    for case in listed:
+        r = seen.get(case)
+        if r is None:
+            continue
+        if r['state'] != 'passed':
+            problems.append('%s %s: %s' % (case, r['state'], r['detail']))
+            continue
+        problem = windows_cases.transcript_problem(os.path.join(folder, case, 'console'))
+        if problem:
+            problems.append('%s left %s' % (case, problem))
+    return problems
+
+
+def check_run(folder, cases_folder):
+    """--verify: what the run in folder proves of the marked cases."""
+    try:
+        marked = windows_cases.listed(cases_folder)
+    except windows_cases.BadList as bad:
+        print('windows_job: %s' % bad)
+        return 1
+    problems = verify(os.path.abspath(folder), marked)
+    for problem in problems:
+        print('windows_job: ' + problem)
+    print('windows_job: %s' % ('every one of the %d marked cases passed' % len(marked)
+                               if not problems else 'the run does not prove the list'))
+    return 1 if problems else 0
+
+
 def main(argv):
     for stream in (sys.stdout, sys.stderr):
         stream.reconfigure(errors='backslashreplace')
     if len(argv) == 2 and argv[0] == '--desktop':
         return check_desktop(argv[1])
+    if len(argv) in (2, 4) and argv[0] == '--verify' and argv[2:3] in ([], ['--folder']):
+        return check_run(argv[1], argv[3] if len(argv) == 4 else windows_cases.HERE)
     if len(argv) == 2 and argv[0] == '--gtest':
         counts, problems = gtest_problems(argv[1])
         print('%d passed, %d failed, %d skipped' % (counts.get('passed', 0), counts.get('failed', 0),

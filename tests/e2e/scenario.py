@@ -25,7 +25,7 @@ import console_model
 import console_driver
 import settings
 import wineenv
-from waiting import WaitTimeout, wait_until
+from waiting import wait_until
 from wineenv import drive_c, to_unix, to_windows  # noqa: F401  (sc.to_windows in the cases)
 
 REPO = wineenv.REPO
@@ -74,29 +74,10 @@ def kept_original_name(label):
 KEPT_RECORD = '原版Assembly-CSharp记录.txt'
 
 
-def restore_text(label):
-    """The one question on a game patched with one of the installer's own."""
-    return '检测到游戏已经安装了 %s 补丁，是否恢复为原版？' % label
-
-
-def restore_writes(pid, name, restored=True):
-    """The writes after the discovery lines of a run that puts the
-    original back (or fails to)."""
-    out = [('恢复原版Assembly-CSharp.dll\r\n', STEP_ATTR), ('结束进程 %d\r\n' % pid, STEP_ATTR),
-           ('执行过程[1]:%s\r\n' % ('真' if restored else '假'), STEP_ATTR),
-           ('重新运行 %s\r\n' % name, STEP_ATTR)]
-    if not restored:
-        out.append(run_log_line())
-    return out + [(CLOSING_TEXT + '\r\n', CLOSING_ATTR)]
-
 # Variables given to every Wine process started here (e.g. another DISPLAY).
 EXTRA_ENV = {}
 
 # Console attributes (foreground | background << 4) of the run's writes.
-BANNER_ATTR = 0xFC          # bright red on bright white
-LINK_ATTR = 0x9E            # bright yellow on bright blue
-LABEL_ATTR = 0x03           # dark cyan on black
-VALUE_ATTR = 0x07           # light grey on black
 STEP_ATTR = 0x0A            # bright green on black
 CLOSING_ATTR = 0x5F         # bright white on dark magenta
 NOTICE_ATTR = 0x0E          # bright yellow on black
@@ -725,79 +706,3 @@ class InstallRunTest(E2ETest):
     def setUp(self):
         super().setUp()
         clear_output_folder()
-
-
-# ---------------------------------------------------------------- small drives
-
-def small_drive_mount_point(name):
-    """Where a small file system for drive tests is mounted: under /tmp, so
-    that a run inside a chroot whose /tmp is bound from the host sees it (a
-    mount made after that bind must be bound into the chroot as well)."""
-    return os.path.join(tempfile.gettempdir(), 'tg-e2e-drive-%s-%d' % (name, os.getpid()))
-
-
-class SmallDrive:
-    """A tmpfs of `size_kib` KiB mounted at small_drive_mount_point(name)
-    and mapped as Wine drive `letter` by a link in the prefix's dosdevices.
-    Needs root. close() removes the link and unmounts, always."""
-
-    def __init__(self, name, letter, size_kib):
-        self.letter = letter.upper()
-        self.mount_point = small_drive_mount_point(name)
-        self.link = os.path.join(wineenv.wine_prefix(), 'dosdevices', letter.lower() + ':')
-        self.mounted = False
-        if os.geteuid() != 0:
-            wineenv.missing('mounting a small drive needs root')
-        os.makedirs(self.mount_point, exist_ok=True)
-        try:
-            subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=%dk,mode=0777' % size_kib,
-                            'tg-e2e-drive', self.mount_point], check=True, capture_output=True)
-            self.mounted = True
-            if os.path.lexists(self.link):
-                os.remove(self.link)
-            os.symlink(self.mount_point, self.link)
-            if wineenv.wine_root():
-                # Each Wine 10 process sees the mounts of the moment it
-                # started, and the wineserver opens files itself: a fresh one
-                # is needed to see this drive.
-                wineenv.restart_wineserver()
-        except BaseException:
-            self.close()
-            raise
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-        return False
-
-    def path(self, *parts):
-        return os.path.join(self.mount_point, *parts)
-
-    def windows(self, unix_path):
-        rest = os.path.relpath(unix_path, self.mount_point)
-        return self.letter + ':\\' + ('' if rest == '.' else rest.replace('/', '\\'))
-
-    def free_bytes(self):
-        st = os.statvfs(self.mount_point)
-        return st.f_bavail * st.f_frsize
-
-    def close(self):
-        if os.path.islink(self.link) and os.readlink(self.link) == self.mount_point:
-            os.remove(self.link)
-        if self.mounted and wineenv.wine_root():
-            # The wineserver that saw the drive keeps its own view of it:
-            # the next tests get one that never saw it.
-            wineenv.restart_wineserver()
-        if self.mounted:
-            try:        # a Wine process may still hold a file there
-                wait_until(lambda: subprocess.run(['umount', self.mount_point], capture_output=True)
-                           .returncode == 0, 5, 'the small drive to unmount', interval=0.25)
-            except WaitTimeout:
-                subprocess.run(['umount', '-l', self.mount_point], capture_output=True)
-            self.mounted = False
-        try:
-            os.rmdir(self.mount_point)
-        except OSError:
-            pass

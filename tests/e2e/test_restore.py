@@ -10,6 +10,19 @@ import scenario as sc
 GAME_FOLDER = '我的 游戏/Thistlegarden'
 
 
+def restore_text(label):
+    """The one question on a game patched with one of the installer's own."""
+    return '检测到游戏已经安装了 %s 补丁，是否恢复为原版？' % label
+
+
+def restore_writes(pid, name):
+    """The writes after the discovery lines of a run that puts the
+    original back."""
+    return [('恢复原版Assembly-CSharp.dll\r\n', sc.STEP_ATTR), ('结束进程 %d\r\n' % pid, sc.STEP_ATTR),
+            ('执行过程[1]:真\r\n', sc.STEP_ATTR), ('重新运行 %s\r\n' % name, sc.STEP_ATTR),
+            (sc.CLOSING_TEXT + '\r\n', sc.CLOSING_ATTR)]
+
+
 class RestoreTest(sc.InstallRunTest):
     def patch(self, s, label):
         """A good install of `label` on a fresh original; its bytes."""
@@ -31,10 +44,10 @@ class RestoreTest(sc.InstallRunTest):
         result = s.run_installer(timeout=120)
         self.assertEqual(result.exit_code, 0)
         self.assertScreen(result, sc.BANNER + sc.discovery_writes(game['hwnd'], game['pid'], sc.to_windows(s.game_exe))
-                          + sc.restore_writes(game['pid'], sc.GAME_EXE))
+                          + restore_writes(game['pid'], sc.GAME_EXE))
         boxes = self.boxes(user, 1)
         self.assertEqual(len(boxes), 1, boxes)
-        self.assertBox(boxes[0], sc.CONFIRM_TITLE, sc.restore_text(label), 'question', ['ok', 'cancel'])
+        self.assertBox(boxes[0], sc.CONFIRM_TITLE, restore_text(label), 'question', ['ok', 'cancel'])
         self.assertAnswered(boxes[0])
 
         # The player's original, byte for byte, and beside it only the kept

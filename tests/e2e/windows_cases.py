@@ -3,7 +3,6 @@ the console driver, each in a unittest run of its own, and fails unless
 every one of them ran and passed.
 
   windows_cases.py --report DIR [--folder F] [--timeout S] [--skip-code N] [CASE...]
-  windows_cases.py --verify DIR [--folder F]
 
 With no CASE, every marked case runs (on hosted Windows); with names, those
 (each must be marked: a CTest case runs one under Wine). The cases are read
@@ -19,9 +18,9 @@ the driver never read; 0 otherwise. --skip-code N: when every case asked
 for was skipped, exit N instead of 1 (CTest's skip on a host that cannot
 run them).
 
---verify reads DIR/report.json again: every marked case must be in it,
-passed, with its transcripts still on disk. The job's other checks (its
-desktop, the conformance report) are tools/windows_job.py's.
+The job's checks of what a run left (every marked case passed, its
+transcripts on disk), of its desktop and of the conformance report are
+tools/windows_job.py's.
 
 Whatever encoding its output has (Python writes a pipe in the ANSI code
 page on Windows), what it cannot encode is written escaped."""
@@ -168,34 +167,6 @@ def run_case(case, folder, timeout, cases_folder=HERE):
             'seconds': round(time.monotonic() - started, 1)}, output
 
 
-def verify(folder, listed):
-    """What is wrong with the report of a run of every marked case in
-    folder: a list of problems, empty when every one passed and left
-    transcripts."""
-    try:
-        with open(os.path.join(folder, 'report.json'), encoding='utf-8') as f:
-            report = json.load(f)
-    except (OSError, ValueError) as e:
-        return ['no report: %s' % e]
-    problems = []
-    seen = {r['case']: r for r in report.get('cases', [])}
-    missing = [c for c in listed if c not in seen]
-    if missing:
-        problems.append('%d of %d marked cases ran; not run: %s'
-                        % (len(listed) - len(missing), len(listed), ', '.join(missing)))
-    for case in listed:
-        r = seen.get(case)
-        if r is None:
-            continue
-        if r['state'] != 'passed':
-            problems.append('%s %s: %s' % (case, r['state'], r['detail']))
-            continue
-        problem = transcript_problem(os.path.join(folder, case, 'console'))
-        if problem:
-            problems.append('%s left %s' % (case, problem))
-    return problems
-
-
 def write_report(folder, marked, wanted, results, finished):
     """DIR/report.json: what ran so far; (counts, problems)."""
     counts = {s: sum(r['state'] == s for r in results)
@@ -220,27 +191,19 @@ def main(argv):
         stream.reconfigure(errors='backslashreplace')
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     parser.add_argument('--report')
-    parser.add_argument('--verify')
     parser.add_argument('--folder', default=HERE)
     parser.add_argument('--skip-code', type=int, default=None)
     parser.add_argument('--timeout', type=int, default=int(scaled(CASE_SECONDS)),
                         help='seconds for one case')
     parser.add_argument('cases', nargs='*')
     args = parser.parse_args(argv)
-    if not (args.report or args.verify):
-        parser.error('one of --report or --verify is needed')
+    if not args.report:
+        parser.error('--report is needed')
     try:
         marked = listed(args.folder)
     except BadList as bad:
         print('windows_cases: %s' % bad)
         return 1
-    if args.verify:
-        problems = verify(os.path.abspath(args.verify), marked)
-        for problem in problems:
-            print('windows_cases: ' + problem)
-        print('windows_cases: %s' % ('every one of the %d marked cases passed' % len(marked)
-                                     if not problems else 'the run does not prove the list'))
-        return 1 if problems else 0
     unmarked = [c for c in args.cases if c not in marked]
     if unmarked:
         print('windows_cases: not marked to run on Windows: %s' % ', '.join(unmarked))

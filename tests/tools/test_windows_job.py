@@ -171,7 +171,7 @@ class WorkflowTest(unittest.TestCase):
         steps = self.flow['jobs']['windows']['steps']
         runs = self.runs('windows')
         self.assertIn('windows_cases.py --report results/cases --timeout 300\n', runs)
-        self.assertIn('windows_cases.py --verify results/cases', runs)
+        self.assertIn('windows_job.py --verify results/cases', runs)
         self.assertIn('windows_job.py --gtest', runs)
         upload = [s for s in steps if s.get('uses', '').startswith('actions/upload-artifact')]
         self.assertEqual(upload[-1]['if'], '${{ always() }}')
@@ -453,7 +453,7 @@ class CaseListTest(unittest.TestCase):
             self.assertTrue(os.path.isfile(os.path.join(
                 work, 'results', 'cases', 'test_w.W.test_x', 'console', 'run-1', 'result.json')))
             self.assertFalse(os.path.exists(os.path.join(work, 'cases', 'results')))
-            verified = subprocess.run([sys.executable, os.path.join(E2E, 'windows_cases.py'), '--verify',
+            verified = subprocess.run([sys.executable, os.path.join(REPO, 'tools', 'windows_job.py'), '--verify',
                                        os.path.join('results', 'cases'), '--folder', 'cases'],
                                       cwd=work, capture_output=True, text=True, timeout=120,
                                       env=dict(os.environ, PYTHONPATH=E2E))
@@ -549,7 +549,7 @@ class Slow(unittest.TestCase):
                     json.dump(dict(SCREEN_RESULT, attached=attached), f)
         with open(os.path.join(folder, 'report.json'), 'w') as f:
             json.dump({'cases': cases}, f)
-        return windows_cases.verify(folder, listed)
+        return windows_job.verify(folder, listed)
 
     def test_verify_fails_a_run_that_proves_less_than_the_list(self):
         listed = ['test_a.A.test_x', 'test_b.B.test_y']
@@ -571,7 +571,7 @@ class Slow(unittest.TestCase):
             self.assertEqual(len(problems), 2)
             self.assertIn("run-1: the driver never attached to the program's console", problems[0])
         with tempfile.TemporaryDirectory() as folder:
-            self.assertEqual(len(windows_cases.verify(folder, listed)), 1)   # no report
+            self.assertEqual(len(windows_job.verify(folder, listed)), 1)   # no report
 
     def test_a_case_that_does_not_run_fails_the_runner(self):
         # Marked, but not a test case: unittest runs nothing there.
@@ -582,7 +582,7 @@ class Slow(unittest.TestCase):
             said = self.run_cases(folder)
             self.assertEqual(said.returncode, 1, said.stdout)
             self.assertIn('0 passed, 1 failed, 0 skipped', said.stdout)
-            self.assertNotEqual(windows_cases.verify(os.path.join(folder, 'r'),
+            self.assertNotEqual(windows_job.verify(os.path.join(folder, 'r'),
                                                      ['test_gone.Gone.test_gone']), [])
             self.assertIn('not marked', self.run_cases(folder, 'test_gone.Gone.test_other').stdout)
 
