@@ -8,55 +8,26 @@
 // a ComboBox child and a button "确定"). Each new one takes the next answer;
 // "+" chains actions on the same window, e.g. "pick:0.25c+ok".
 //   message box: ok cancel abort retry ignore yes no tryagain continue
-//                (WM_COMMAND for that button), close (WM_CLOSE), none
+//                (WM_COMMAND for that button), none
 //   window:      pick:TEXT (CB_SELECTSTRING, then CBN_SELCHANGE to the parent),
 //                type:TEXT (the combo's edit text, then CBN_EDITCHANGE),
-//                ok (BM_CLICK posted to "确定"), altf4 (the Alt+F4 keystroke messages), close (WM_CLOSE),
+//                ok (BM_CLICK posted to "确定"), altf4 (the Alt+F4 keystroke messages),
 //                key:tab, key:shift+tab, key:enter, key:escape (typed on the
 //                keyboard into the window, brought to the foreground), none
 //   both:        wait:MS
 // After each key the class of the window's focus is logged in "focus".
 // Answers run out: "none". One UTF-8 JSON line per window goes to the log,
 // flushed at once. Exits 3 when the time limit passes.
-#include <windows.h>
-
-#include "command_line.h"
-#include "json_text.h"
-
-#include <algorithm>
-#include <string>
-#include <utility>
-#include <vector>
+#include "helper.h"
 
 namespace {
 
 constexpr UINT kSendTimeout = 5000;
 
-// ---------------------------------------------------------------- text
-
-std::string JsonList(const std::vector<std::string>& items) {
-  std::string out = "[";
-  for (size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + items[i];
-  return out + "]";
-}
-
 std::string Rect(const RECT& r) {
   return "[" + Number(r.left) + "," + Number(r.top) + "," + Number(r.right) + "," +
          Number(r.bottom) + "]";
 }
-
-std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
-  std::vector<std::wstring> parts;
-  size_t start = 0;
-  for (;;) {
-    size_t end = text.find(separator, start);
-    parts.push_back(text.substr(start, end - start));
-    if (end == std::wstring::npos) return parts;
-    start = end + 1;
-  }
-}
-
-// ---------------------------------------------------------------- windows
 
 // Text of a window of any process; WM_GETTEXT is marshalled, and a combo box
 // answers it with its edit field's text.
@@ -82,17 +53,6 @@ LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return static_cast<LRESULT>(result);
 }
 
-BOOL CALLBACK CollectChild(HWND child, LPARAM list) {
-  reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
-  return TRUE;
-}
-
-std::vector<HWND> Children(HWND window) {
-  std::vector<HWND> children;
-  EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&children));
-  return children;
-}
-
 // The child with control ID `id`. Not GetDlgItem: Wine's lists the siblings
 // of the first child, and doing that while the owner destroys that child
 // makes Wine 10's wineserver loop for good; listing the children is safe.
@@ -102,19 +62,10 @@ HWND ChildWithId(HWND window, int id) {
   return nullptr;
 }
 
-bool IsClass(HWND window, const wchar_t* name) {
-  return lstrcmpiW(ClassName(window).c_str(), name) == 0;
-}
-
-HWND ChildOfClass(HWND window, const wchar_t* name) {
+// The first child of the class, with the text if one is given.
+HWND ChildOfClass(HWND window, const wchar_t* name, const wchar_t* text = nullptr) {
   for (HWND child : Children(window))
-    if (IsClass(child, name)) return child;
-  return nullptr;
-}
-
-HWND ButtonWithText(HWND window, const wchar_t* text) {
-  for (HWND child : Children(window))
-    if (IsClass(child, L"Button") && Text(child) == text) return child;
+    if (IsClass(child, name) && (!text || Text(child) == text)) return child;
   return nullptr;
 }
 
@@ -122,43 +73,25 @@ bool IsMessageBox(HWND window) { return ClassName(window) == L"#32770"; }
 
 bool IsSelectionWindow(HWND window) {
   return !IsMessageBox(window) && ChildOfClass(window, L"ComboBox") &&
-         ButtonWithText(window, L"确定");
+         ChildOfClass(window, L"Button", L"确定");
 }
 
-struct ButtonName {
-  int id;
-  const char* name;
-};
-constexpr ButtonName kButtons[] = {
-    {IDOK, "ok"},         {IDCANCEL, "cancel"}, {IDABORT, "abort"},       {IDRETRY, "retry"},
-    {IDIGNORE, "ignore"}, {IDYES, "yes"},       {IDNO, "no"},             {8, "close"},
-    {9, "help"},          {10, "tryagain"},     {11, "continue"},
-};
+// The message box buttons by control ID: IDOK (1) to IDCONTINUE (11).
+constexpr const wchar_t* kButtons[] = {
+    L"", L"ok", L"cancel", L"abort", L"retry", L"ignore",
+    L"yes", L"no", L"close", L"help", L"tryagain", L"continue"};
 
-const char* ButtonIdName(int id) {
-  for (const ButtonName& b : kButtons)
-    if (b.id == id) return b.name;
-  return nullptr;
-}
-
-int ButtonIdOf(const std::string& name) {
-  for (const ButtonName& b : kButtons)
-    if (name == b.name) return b.id;
+int ButtonIdOf(const std::wstring& name) {
+  for (int id = 1; id < 12; ++id)
+    if (name == kButtons[id]) return id;
   return 0;
 }
 
 // ---------------------------------------------------------------- icons
 
-struct IconKind {
-  LPCWSTR id;
-  const char* name;
-};
-const IconKind kIcons[] = {
-    {IDI_HAND, "error"},
-    {IDI_QUESTION, "question"},
-    {IDI_EXCLAMATION, "warning"},
-    {IDI_ASTERISK, "information"},
-};
+// The system icons a message box shows, by name.
+const std::pair<LPCWSTR, const char*> kIcons[] = {
+    {IDI_HAND, "error"}, {IDI_QUESTION, "question"}, {IDI_EXCLAMATION, "warning"}, {IDI_ASTERISK, "information"}};
 
 // 32-bit top-down pixels of a w x h DIB drawn by paint(dc).
 template <typename Paint>
@@ -204,8 +137,8 @@ long long Distance(const std::vector<DWORD>& a, const std::vector<DWORD>& b) {
 std::string IdentifyIcon(HWND box, HWND control) {
   HICON shown = reinterpret_cast<HICON>(Send(control, STM_GETICON, 0, 0));
   if (!shown || !IsWindowVisible(control)) return "none";
-  for (const IconKind& kind : kIcons)
-    if (LoadIconW(nullptr, kind.id) == shown) return kind.name;
+  for (const auto& [id, name] : kIcons)
+    if (LoadIconW(nullptr, id) == shown) return name;
   RECT r;
   GetWindowRect(control, &r);
   const int w = r.right - r.left, h = r.bottom - r.top;
@@ -220,8 +153,8 @@ std::string IdentifyIcon(HWND box, HWND control) {
     const DWORD back = screen.empty() ? 0 : screen[0];
     long long best = -1, second = -1;
     const char* bestName = "unknown";
-    for (const IconKind& kind : kIcons) {
-      HICON icon = LoadIconW(nullptr, kind.id);
+    for (const auto& [id, name] : kIcons) {
+      HICON icon = LoadIconW(nullptr, id);
       std::vector<DWORD> drawn = Pixels(w, h, [&](HDC dc, HDC) {
         HBRUSH brush = CreateSolidBrush(RGB((back >> 16) & 0xFF, (back >> 8) & 0xFF, back & 0xFF));
         RECT all = {0, 0, w, h};
@@ -233,7 +166,7 @@ std::string IdentifyIcon(HWND box, HWND control) {
       if (best < 0 || d < best) {
         second = best;
         best = d;
-        bestName = kind.name;
+        bestName = name;
       } else if (second < 0 || d < second) {
         second = d;
       }
@@ -247,12 +180,12 @@ std::string IdentifyIcon(HWND box, HWND control) {
 
 // ---------------------------------------------------------------- log
 
-std::string Common(HWND window, DWORD elapsed, int index) {
+std::string Common(HWND window, DWORD elapsed) {
   RECT r{};
   GetWindowRect(window, &r);
   const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
   HWND owner = GetWindow(window, GW_OWNER);
-  return "\"n\":" + Number(index) + ",\"t\":" + Number(elapsed) + "," + WindowFields(window) +
+  return "\"t\":" + Number(elapsed) + "," + WindowFields(window) +
          ",\"rect\":" + Rect(r) +
          ",\"screen\":[" + Number(GetSystemMetrics(SM_CXSCREEN)) + "," +
          Number(GetSystemMetrics(SM_CYSCREEN)) + "]" +
@@ -267,9 +200,8 @@ std::string DescribeBox(HWND box) {
   for (HWND child : Children(box)) {
     if (GetParent(child) != box) continue;
     if (IsClass(child, L"Button") && IsWindowVisible(child)) {
-      const char* name = ButtonIdName(GetDlgCtrlID(child));
-      buttonNames.push_back(name ? Json(std::wstring(name, name + lstrlenA(name)))
-                                 : Json(L"id" + std::to_wstring(GetDlgCtrlID(child))));
+      const int id = GetDlgCtrlID(child);
+      buttonNames.push_back(Json(id > 0 && id < 12 ? kButtons[id] : L"id" + std::to_wstring(id)));
     } else if (IsClass(child, L"Static") &&
                (GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
       iconControl = child;
@@ -324,12 +256,8 @@ std::string FocusClass(HWND window) {
   return Utf8(ClassName(focus));
 }
 
-// Types a key, with Shift held for "shift+...", as the keyboard would.
-std::string TypeKey(HWND window, const std::wstring& name) {
-  const bool shift = name.rfind(L"shift+", 0) == 0;
-  const std::wstring key = shift ? name.substr(6) : name;
-  const WORD vk = key == L"tab" ? VK_TAB : key == L"enter" ? VK_RETURN : key == L"escape" ? VK_ESCAPE : 0;
-  if (!vk) return "unknown key";
+// Types the key, with Shift held if asked, as the keyboard would.
+bool SendKey(HWND window, WORD vk, bool shift) {
   SetForegroundWindow(window);
   Sleep(100);
   std::vector<INPUT> inputs;
@@ -345,37 +273,38 @@ std::string TypeKey(HWND window, const std::wstring& name) {
   add(vk, false);
   add(vk, true);
   if (shift) add(VK_SHIFT, true);
-  if (SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) != inputs.size())
-    return "SendInput failed";
-  return "";
+  return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
+}
+
+// Types "tab", "enter" or "escape", "shift+" before it for Shift held, and
+// logs the focus class once it has been taken in; "" or what went wrong.
+std::string TypeKey(HWND window, const std::wstring& name, std::vector<std::string>& focus) {
+  const bool shift = name.rfind(L"shift+", 0) == 0;
+  const std::wstring key = shift ? name.substr(6) : name;
+  const WORD vk = key == L"tab" ? VK_TAB : key == L"enter" ? VK_RETURN : key == L"escape" ? VK_ESCAPE : 0;
+  const HWND before = FocusWindow(window);
+  const std::string problem = !vk ? "unknown key" : SendKey(window, vk, shift) ? "" : "SendInput failed";
+  // Tab has been taken in once the focus moves, Enter and Escape once the
+  // window goes (at most two seconds).
+  const bool closes = name == L"enter" || name == L"escape";
+  for (int i = 0; i < 100 && IsWindow(window) && (closes || FocusWindow(window) == before); ++i)
+    Sleep(20);
+  focus.push_back("\"" + (IsWindow(window) ? FocusClass(window) : "gone") + "\"");
+  return problem;
 }
 
 // Runs one action; returns "" when done, else what went wrong.
 std::string Act(HWND window, bool box, const std::wstring& action, std::vector<std::string>& focus) {
-  const std::string name = Utf8(action.substr(0, action.find(L':')));
-  const std::wstring arg =
-      action.find(L':') == std::wstring::npos ? L"" : action.substr(action.find(L':') + 1);
-  if (name == "none" || name.empty()) return "";
-  if (name == "wait") {
+  const size_t colon = action.find(L':');
+  const std::wstring name = action.substr(0, colon);
+  const std::wstring arg = colon == std::wstring::npos ? L"" : action.substr(colon + 1);
+  if (name == L"none" || name.empty()) return "";
+  if (name == L"wait") {
     Sleep(static_cast<DWORD>(_wtoi(arg.c_str())));
     return "";
   }
-  if (name == "key") {
-    // Tab has been taken in once the focus moves, Enter and Escape once the
-    // window goes (at most two seconds).
-    const HWND before = FocusWindow(window);
-    const bool closes = arg == L"enter" || arg == L"escape";
-    std::string problem = TypeKey(window, arg);
-    for (int i = 0; i < 100 && IsWindow(window) && (closes || FocusWindow(window) == before); ++i)
-      Sleep(20);
-    focus.push_back("\"" + (IsWindow(window) ? FocusClass(window) : "gone") + "\"");
-    return problem;
-  }
-  if (name == "close") {
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    return "";
-  }
-  if (name == "altf4") {
+  if (name == L"key") return TypeKey(window, arg, focus);
+  if (name == L"altf4") {
     // What the keyboard driver posts for Alt+F4 (context bit 29 = Alt held).
     const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(VK_F4, MAPVK_VK_TO_VSC)) << 16;
     PostMessageW(window, WM_SYSKEYDOWN, VK_F4, 1 | scan | (1 << 29));
@@ -392,46 +321,99 @@ std::string Act(HWND window, bool box, const std::wstring& action, std::vector<s
   }
   HWND combo = ChildOfClass(window, L"ComboBox");
   const int comboId = GetDlgCtrlID(combo);
-  if (name == "pick") {
+  if (name == L"pick") {
     if (Send(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1),
              reinterpret_cast<LPARAM>(arg.c_str())) == CB_ERR)
       return "no such item";
     Send(window, WM_COMMAND, MAKEWPARAM(comboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
     return "";
   }
-  if (name == "type") {
+  if (name == L"type") {
     HWND edit = ChildOfClass(combo, L"Edit");
     Send(edit ? edit : combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(arg.c_str()));
     Send(window, WM_COMMAND, MAKEWPARAM(comboId, CBN_EDITCHANGE), reinterpret_cast<LPARAM>(combo));
     return "";
   }
   // Posted, as a click arrives through the queue.
-  if (name == "ok") {
-    PostMessageW(ButtonWithText(window, L"确定"), BM_CLICK, 0, 0);
+  if (name == L"ok") {
+    PostMessageW(ChildOfClass(window, L"Button", L"确定"), BM_CLICK, 0, 0);
     return "";
   }
   return "unknown action";
 }
 
-BOOL CALLBACK CollectTopLevel(HWND window, LPARAM list) {
-  if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-  return TRUE;
+// Runs the actions of an answer; its log fields.
+std::string Answer(HWND window, bool box, const std::wstring& answer) {
+  std::string problem;
+  std::vector<std::string> focus;
+  // "shift+tab" is one key: split at "+" only before a new action.
+  std::vector<std::wstring> actions;
+  for (const std::wstring& part : Split(answer, L'+')) {
+    if (!actions.empty() && actions.back() == L"key:shift") actions.back() += L"+" + part;
+    else actions.push_back(part);
+  }
+  for (const std::wstring& action : actions) {
+    problem = Act(window, box, action, focus);
+    if (!problem.empty()) break;
+  }
+  // How long the window took to go after the answer (null: still there).
+  std::string goneMs = "null";
+  if (answer != L"none") {
+    const ULONGLONG acted = GetTickCount64();
+    while (GetTickCount64() - acted < 3000) {
+      if (!IsWindow(window) || !IsWindowVisible(window)) {
+        goneMs = Number(static_cast<long long>(GetTickCount64() - acted));
+        break;
+      }
+      Sleep(20);
+    }
+  }
+  return ",\"pressed\":" + Json(answer) + ",\"problem\":" +
+         Json(std::wstring(problem.begin(), problem.end())) + ",\"gone_ms\":" + goneMs +
+         ",\"focus\":" + JsonList(focus);
 }
+
+// The windows looked at so far.
+struct Seen {
+  std::vector<HWND> answered;
+  // Windows found to be neither kind, and when: their children are listed
+  // again only after kRecheckMs. Listing another process's children while
+  // it destroys one of them can hang Wine 10's wineserver for good, so
+  // each listing is one chance of that.
+  static constexpr ULONGLONG kRecheckMs = 1000;
+  std::vector<std::pair<HWND, ULONGLONG>> other;
+
+  // A visible top-level window of either kind not answered yet, or null.
+  HWND Next(bool& box) {
+    // Forget windows that are gone, so that a reused handle counts as new.
+    std::erase_if(answered, [](HWND w) { return !IsWindow(w); });
+    const ULONGLONG now = GetTickCount64();
+    std::erase_if(other, [&](const auto& o) { return now - o.second >= kRecheckMs || !IsWindow(o.first); });
+    for (HWND window : TopLevelWindows()) {
+      if (!IsWindowVisible(window) || std::ranges::find(answered, window) != answered.end() ||
+          std::ranges::any_of(other, [&](const auto& o) { return o.first == window; }))
+        continue;
+      box = IsMessageBox(window);
+      if (box || IsSelectionWindow(window)) {
+        answered.push_back(window);
+        return window;
+      }
+      other.emplace_back(window, now);
+    }
+    return nullptr;
+  }
+};
 
 }  // namespace
 
 int main() {
-  std::vector<std::wstring> args = SplitCommandLine(GetCommandLineW());
-  std::wstring logPath;
-  std::vector<std::wstring> answers;
-  DWORD timeout = 120000;
-  for (size_t i = 1; i + 1 < args.size(); i += 2) {
-    const std::wstring& key = args[i];
-    const std::wstring& value = args[i + 1];
-    if (key == L"--log") logPath = value;
-    else if (key == L"--answers") answers = Split(value, L',');
-    else if (key == L"--timeout-ms") timeout = static_cast<DWORD>(_wtoi(value.c_str()));
-  }
+  Options options{{L"--log", L""}, {L"--answers", L""}, {L"--timeout-ms", L"120000"}};
+  ReadOptions(Arguments(), options);
+  const std::wstring& answerList = options[L"--answers"];
+  const std::vector<std::wstring> answers =
+      answerList.empty() ? std::vector<std::wstring>() : Split(answerList, L',');
+  const DWORD timeout = static_cast<DWORD>(_wtoi(options[L"--timeout-ms"].c_str()));
+  const std::wstring& logPath = options[L"--log"];
   HANDLE log = logPath.empty() ? INVALID_HANDLE_VALUE
                                : CreateFileW(logPath.c_str(), GENERIC_WRITE,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -439,78 +421,23 @@ int main() {
   if (log == INVALID_HANDLE_VALUE) return 2;
 
   const ULONGLONG start = GetTickCount64();
-  std::vector<HWND> seen;
-  // Windows found to be neither kind, and when: their children are listed
-  // again only after kRecheckMs. Listing another process's children while
-  // it destroys one of them can hang Wine 10's wineserver for good, so
-  // each listing is one chance of that.
-  constexpr ULONGLONG kRecheckMs = 1000;
-  std::vector<std::pair<HWND, ULONGLONG>> other;
+  Seen seen;
   size_t nextAnswer = 0;
-  long long handled = 0;
   while (GetTickCount64() - start < timeout) {
-    // Forget windows that are gone, so that a reused handle counts as new.
-    std::erase_if(seen, [](HWND w) { return !IsWindow(w); });
-    const ULONGLONG now = GetTickCount64();
-    std::erase_if(other, [&](const auto& o) { return now - o.second >= kRecheckMs || !IsWindow(o.first); });
-
-    std::vector<HWND> windows;
-    EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&windows));
-    bool acted = false;
-    for (HWND window : windows) {
-      if (std::find(seen.begin(), seen.end(), window) != seen.end() ||
-          std::any_of(other.begin(), other.end(), [&](const auto& o) { return o.first == window; }))
-        continue;
-      const bool box = IsMessageBox(window);
-      if (!box && !IsSelectionWindow(window)) {
-        other.emplace_back(window, now);
-        continue;
-      }
-      seen.push_back(window);
-      Sleep(300);  // let it finish painting
-      if (!IsWindow(window)) continue;
-
-      const DWORD elapsed = static_cast<DWORD>(GetTickCount64() - start);
-      std::string line = "{" + Common(window, elapsed, static_cast<int>(handled));
-      line += box ? DescribeBox(window) : DescribeWindow(window);
-
-      const std::wstring answer = nextAnswer < answers.size() ? answers[nextAnswer] : L"none";
-      ++nextAnswer;
-      std::string problem;
-      std::vector<std::string> focus;
-      // "shift+tab" is one key: split at "+" only before a new action.
-      std::vector<std::wstring> actions;
-      for (const std::wstring& part : Split(answer, L'+')) {
-        if (!actions.empty() && actions.back() == L"key:shift") actions.back() += L"+" + part;
-        else actions.push_back(part);
-      }
-      for (const std::wstring& action : actions) {
-        problem = Act(window, box, action, focus);
-        if (!problem.empty()) break;
-      }
-      // How long the window took to go after the answer (null: still there).
-      std::string goneMs = "null";
-      if (answer != L"none") {
-        const ULONGLONG acted_at = GetTickCount64();
-        while (GetTickCount64() - acted_at < 3000) {
-          if (!IsWindow(window) || !IsWindowVisible(window)) {
-            goneMs = Number(static_cast<long long>(GetTickCount64() - acted_at));
-            break;
-          }
-          Sleep(20);
-        }
-      }
-      line += ",\"pressed\":" + Json(answer) + ",\"problem\":" +
-              Json(std::wstring(problem.begin(), problem.end())) + ",\"gone_ms\":" + goneMs +
-              ",\"focus\":" + JsonList(focus) + "}\n";
-      DWORD written = 0;
-      WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-      FlushFileBuffers(log);
-      ++handled;
-      acted = true;
-      break;
+    bool box = false;
+    HWND window = seen.Next(box);
+    if (!window) {
+      Sleep(50);
+      continue;
     }
-    if (!acted) Sleep(50);
+    Sleep(300);  // let it finish painting
+    if (!IsWindow(window)) continue;
+    std::string line = "{" + Common(window, static_cast<DWORD>(GetTickCount64() - start));
+    line += box ? DescribeBox(window) : DescribeWindow(window);
+    const std::wstring answer = nextAnswer < answers.size() ? answers[nextAnswer] : L"none";
+    ++nextAnswer;
+    WriteAll(log, line + Answer(window, box, answer) + "}\n");
+    FlushFileBuffers(log);
   }
   CloseHandle(log);
   return 3;

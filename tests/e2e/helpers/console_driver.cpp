@@ -28,24 +28,11 @@
 // end are dropped. tests/e2e/console_driver.py reads the forms.
 // Exit code: 0 once result.json is written, 2 usage, 3 the program did not
 // start, 4 its console could not be read.
-#include <windows.h>
+#include "helper.h"
 
-#include "command_line.h"
-#include "json_text.h"
-
-#include <string>
-#include <vector>
+#include <optional>
 
 namespace {
-
-struct Options {
-  std::wstring out;
-  SHORT cols = 250;
-  SHORT rows = 300;
-  DWORD timeoutMs = 0;
-  bool shot = false;
-  std::vector<std::wstring> command;
-};
 
 // Writes a file whole under its name: a reader sees the old or the new one.
 bool WriteAtomically(const std::wstring& path, const std::string& data) {
@@ -53,9 +40,7 @@ bool WriteAtomically(const std::wstring& path, const std::string& data) {
   HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool ok = WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written,
-                            nullptr) && written == data.size();
+  const bool ok = WriteAll(file, data);
   CloseHandle(file);
   return ok && MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
@@ -83,26 +68,16 @@ struct Face {
   bool truetype;
 };
 
-int CALLBACK AddFace(const LOGFONTW* font, const TEXTMETRICW*, DWORD type, LPARAM param) {
-  auto* faces = reinterpret_cast<std::vector<Face>*>(param);
-  const std::wstring name = font->lfFaceName;
-  if (name.empty() || name[0] == L'@') return 1;   // the vertical forms
-  for (const Face& face : *faces)
-    if (face.name == name) return 1;
-  faces->push_back({name, (font->lfPitchAndFamily & 3) == FIXED_PITCH,
-                    (type & TRUETYPE_FONTTYPE) != 0});
-  return 1;
-}
-
-// The font faces this Windows has for Simplified Chinese text.
+// The font faces this Windows has for Simplified Chinese text, once each.
 std::vector<Face> ChineseFaces() {
   std::vector<Face> faces;
-  HDC screen = GetDC(nullptr);
-  if (!screen) return faces;
-  LOGFONTW wanted{};
-  wanted.lfCharSet = GB2312_CHARSET;
-  EnumFontFamiliesExW(screen, &wanted, AddFace, reinterpret_cast<LPARAM>(&faces), 0);
-  ReleaseDC(nullptr, screen);
+  for (const auto& [font, type] : ChineseFonts()) {
+    const std::wstring name = font.lfFaceName;
+    if (name.empty() || name[0] == L'@' ||  // the vertical forms
+        std::ranges::any_of(faces, [&](const Face& face) { return face.name == name; }))
+      continue;
+    faces.push_back({name, (font.lfPitchAndFamily & 3) == FIXED_PITCH, (type & TRUETYPE_FONTTYPE) != 0});
+  }
   return faces;
 }
 
@@ -129,39 +104,26 @@ bool SetFace(HANDLE out, const std::wstring& face) {
   return set(out, FALSE, &font) != 0;
 }
 
-// The console's font; known false when it cannot be read.
-struct Font {
-  bool known = false;
-  std::wstring face;
-  bool truetype = false;
-  COORD size{};
-};
-
-Font CurrentFont(HANDLE out) {
-  Font font;
+// The console's font, or none when it cannot be read.
+std::optional<CONSOLE_FONT_INFOEX> CurrentFont(HANDLE out) {
   FontCall get = ConsoleFontCall("GetCurrentConsoleFontEx");
-  CONSOLE_FONT_INFOEX info{};
-  info.cbSize = sizeof info;
-  if (!get || !get(out, FALSE, &info)) return font;
-  font.known = true;
-  font.face = info.FaceName;
-  font.truetype = (info.FontFamily & TMPF_TRUETYPE) != 0;
-  font.size = info.dwFontSize;
+  CONSOLE_FONT_INFOEX font{};
+  font.cbSize = sizeof font;
+  if (!get || !get(out, FALSE, &font)) return std::nullopt;
   return font;
 }
 
-bool ShowsChinese(const Font& font, const std::vector<Face>& faces) {
-  for (const Face& face : faces)
-    if (face.name == font.face) return true;
-  return false;
+bool ShowsChinese(const std::wstring& name, const std::vector<Face>& faces) {
+  return std::ranges::any_of(faces, [&](const Face& face) { return face.name == name; });
 }
 
 // {"face", "truetype", "size", "shows_chinese"} of the console's font, or null.
-std::string FontJson(const Font& font, const std::vector<Face>& faces) {
-  if (!font.known) return "null";
-  return "{\"face\":" + Json(font.face) + ",\"truetype\":" + Bool(font.truetype) +
-         ",\"size\":[" + Number(font.size.X) + "," + Number(font.size.Y) +
-         "],\"shows_chinese\":" + Bool(ShowsChinese(font, faces)) + "}";
+std::string FontJson(const std::optional<CONSOLE_FONT_INFOEX>& font, const std::vector<Face>& faces) {
+  if (!font) return "null";
+  return "{\"face\":" + Json(font->FaceName) +
+         ",\"truetype\":" + Bool(font->FontFamily & TMPF_TRUETYPE) +
+         ",\"size\":[" + Number(font->dwFontSize.X) + "," + Number(font->dwFontSize.Y) +
+         "],\"shows_chinese\":" + Bool(ShowsChinese(font->FaceName, faces)) + "}";
 }
 
 // One line of cells as JSON: every cell up to the last that is neither
@@ -255,141 +217,148 @@ bool Screenshot(const std::wstring& path) {
   return WriteAtomically(path, data);
 }
 
-bool ParseOptions(Options& options) {
-  std::vector<std::wstring> args = SplitCommandLine(GetCommandLineW());
-  size_t i = 1;
-  for (; i < args.size(); ++i) {
-    const std::wstring& key = args[i];
-    if (key == L"--") {
-      ++i;
+// The options, and the program's command line as given after the "--";
+// false when they are not usable.
+bool ParseOptions(Options& options, std::wstring& command) {
+  const std::vector<std::wstring> args = Arguments();
+  size_t rest = 0;
+  if (!ReadOptions(args, options, {L"--shot"}, &rest)) return false;
+  // The first " -- " that has the arguments before the "--" before it.
+  const std::wstring line = GetCommandLineW();
+  for (size_t at = line.find(L" -- "); at != std::wstring::npos; at = line.find(L" -- ", at + 1)) {
+    if (Arguments(line.substr(0, at).c_str()) != std::vector(args.begin(), args.begin() + rest))
+      continue;
+    const size_t from = line.find_first_not_of(L" \t", at + 4);
+    if (from != std::wstring::npos) command = line.substr(from);
+    break;
+  }
+  return !options[L"--out"].empty() && !command.empty();
+}
+
+// A run of the program and what the driver saw of it.
+struct Run {
+  SHORT cols = 0, rows = 0;
+  std::wstring face;  // the font chosen, or none
+  std::vector<Face> faces;
+  PROCESS_INFORMATION process{};
+  HANDLE out = INVALID_HANDLE_VALUE;
+  bool attached = false, fontSet = false, fontSetAgain = false, stopped = false, timedOut = false;
+  ULONGLONG start = 0, elapsed = 0;
+  std::string running, after;
+  SHORT lastUsed = 0;
+};
+
+// Attaches to the program's console once its start-up made it, opens it,
+// makes its buffer at least cols x rows and sets the chosen font.
+void Attach(Run& run) {
+  run.start = GetTickCount64();
+  while (!(run.attached = AttachConsole(run.process.dwProcessId)) &&
+         GetTickCount64() - run.start < 20000 &&
+         WaitForSingleObject(run.process.hProcess, 5) == WAIT_TIMEOUT) {
+  }
+  if (!run.attached) return;
+  SetConsoleCtrlHandler(nullptr, TRUE);
+  run.out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+  if (run.out == INVALID_HANDLE_VALUE) return;
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(run.out, &info) &&
+      (info.dwSize.X < run.cols || info.dwSize.Y < run.rows)) {
+    SetConsoleScreenBufferSize(run.out, COORD{std::max(info.dwSize.X, run.cols),
+                                              std::max(info.dwSize.Y, run.rows)});
+  }
+  // A font that shows the program's Chinese text, and two cells marked
+  // leading and trailing for each double-width character read.
+  run.fontSet = SetFace(run.out, run.face);
+}
+
+// Reads the console until the program ends, or ends it on DIR/stop or
+// after timeoutMs (0: never); then reads it once more.
+void Watch(Run& run, const std::wstring& dir, DWORD timeoutMs) {
+  std::string shown;
+  while (WaitForSingleObject(run.process.hProcess, 50) != WAIT_OBJECT_0) {
+    if (run.out != INVALID_HANDLE_VALUE) {
+      std::string screen = ReadScreen(run.out, run.faces, run.lastUsed);
+      if (!screen.empty()) run.running = screen;
+      if (!screen.empty() && screen != shown && WriteAtomically(dir + L"screen.json", screen + "\n"))
+        shown = screen;
+    }
+    const bool stop = GetFileAttributesW((dir + L"stop").c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (stop || (timeoutMs && GetTickCount64() - run.start > timeoutMs)) {
+      run.stopped = stop;
+      run.timedOut = !stop;
+      TerminateProcess(run.process.hProcess, 1);
+      WaitForSingleObject(run.process.hProcess, 5000);
       break;
     }
-    if (key == L"--shot") {
-      options.shot = true;
-      continue;
-    }
-    if (i + 1 >= args.size()) return false;
-    const std::wstring& value = args[++i];
-    if (key == L"--out") options.out = value;
-    else if (key == L"--cols") options.cols = static_cast<SHORT>(_wtoi(value.c_str()));
-    else if (key == L"--rows") options.rows = static_cast<SHORT>(_wtoi(value.c_str()));
-    else if (key == L"--timeout-ms") options.timeoutMs = static_cast<DWORD>(_wtoi(value.c_str()));
-    else return false;
   }
-  options.command.assign(args.begin() + static_cast<long>(i < args.size() ? i : args.size()),
-                         args.end());
-  return !options.out.empty() && !options.command.empty() && options.cols > 0 && options.rows > 0;
+  run.elapsed = GetTickCount64() - run.start;
+  if (run.out == INVALID_HANDLE_VALUE) return;
+  // A program that changed the console's code page and back may leave it
+  // with the code page's own font: a raster one, or one without Chinese.
+  if (!run.face.empty()) {
+    const auto font = CurrentFont(run.out);
+    if (!font || !(font->FontFamily & TMPF_TRUETYPE) || !ShowsChinese(font->FaceName, run.faces))
+      run.fontSetAgain = SetFace(run.out, run.face);
+  }
+  run.after = ReadScreen(run.out, run.faces, run.lastUsed);
 }
 
 }  // namespace
 
 int main() {
-  Options options;
-  if (!ParseOptions(options)) {
-    const char usage[] = "usage: console_driver --out DIR [--cols N] [--rows N] [--timeout-ms N]"
-                         " [--shot] -- PROGRAM [ARGS...]\n";
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), usage, sizeof usage - 1, &written, nullptr);
+  Options options{{L"--out", L""}, {L"--cols", L"250"}, {L"--rows", L"300"}, {L"--timeout-ms", L"0"}};
+  std::wstring command;
+  Run run;
+  const bool usable = ParseOptions(options, command);
+  run.cols = static_cast<SHORT>(_wtoi(options[L"--cols"].c_str()));
+  run.rows = static_cast<SHORT>(_wtoi(options[L"--rows"].c_str()));
+  if (!usable || run.cols <= 0 || run.rows <= 0) {
+    WriteAll(GetStdHandle(STD_ERROR_HANDLE),
+             "usage: console_driver --out DIR [--cols N] [--rows N] [--timeout-ms N] [--shot] -- "
+             "PROGRAM [ARGS...]\n");
     return 2;
   }
-  const std::wstring dir = options.out + L"\\";
-  std::wstring line;
-  for (const std::wstring& arg : options.command)
-    line += (line.empty() ? L"" : L" ") + JoinArgument(arg);
-
-  const std::vector<Face> faces = ChineseFaces();
-  const std::wstring face = ConsoleFace(faces);
-  std::string names;
-  for (const Face& f : faces) names += (names.empty() ? "" : ",") + Json(f.name);
+  const std::wstring dir = options[L"--out"] + L"\\";
+  run.faces = ChineseFaces();
+  run.face = ConsoleFace(run.faces);
+  std::vector<std::string> names;
+  for (const Face& f : run.faces) names.push_back(Json(f.name));
 
   // The driver's own console (if any) is let go: it reads the program's only.
   FreeConsole();
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USECOUNTCHARS;
-  startup.dwXCountChars = static_cast<DWORD>(options.cols);
-  startup.dwYCountChars = static_cast<DWORD>(options.rows);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
-                      nullptr, &startup, &process)) {
+  startup.dwXCountChars = static_cast<DWORD>(run.cols);
+  startup.dwYCountChars = static_cast<DWORD>(run.rows);
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+                      nullptr, &startup, &run.process)) {
     WriteSurely(dir + L"result.json", "{\"error\":\"CreateProcessW failed\",\"code\":" +
                                           Number(GetLastError()) + "}\n");
     return 3;
   }
-  CloseHandle(process.hThread);
-  WriteSurely(dir + L"started.json", "{\"pid\":" + Number(process.dwProcessId) + ",\"host\":" +
+  CloseHandle(run.process.hThread);
+  WriteSurely(dir + L"started.json", "{\"pid\":" + Number(run.process.dwProcessId) + ",\"host\":" +
                                          (OnWine() ? "\"wine\"" : "\"windows\"") +
-                                         ",\"chinese_fonts\":[" + names + "]}\n");
-
-  // The program's console exists once its start-up made it.
-  const ULONGLONG start = GetTickCount64();
-  bool attached = false;
-  while (!(attached = AttachConsole(process.dwProcessId)) && GetTickCount64() - start < 20000 &&
-         WaitForSingleObject(process.hProcess, 5) == WAIT_TIMEOUT) {
-  }
-  HANDLE out = INVALID_HANDLE_VALUE;
-  bool fontSet = false, fontSetAgain = false;
-  if (attached) {
-    SetConsoleCtrlHandler(nullptr, TRUE);
-    out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      nullptr, OPEN_EXISTING, 0, nullptr);
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (out != INVALID_HANDLE_VALUE && GetConsoleScreenBufferInfo(out, &info) &&
-        (info.dwSize.X < options.cols || info.dwSize.Y < options.rows)) {
-      SetConsoleScreenBufferSize(out, COORD{info.dwSize.X < options.cols ? options.cols : info.dwSize.X,
-                                            info.dwSize.Y < options.rows ? options.rows : info.dwSize.Y});
-    }
-    // A font that shows the program's Chinese text, and two cells marked
-    // leading and trailing for each double-width character read.
-    if (out != INVALID_HANDLE_VALUE) fontSet = SetFace(out, face);
-  }
-
-  std::string running, shown;
-  bool stopped = false, timedOut = false;
-  SHORT lastUsed = 0;
-  for (;;) {
-    const bool ended = WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0;
-    if (ended) break;
-    if (out != INVALID_HANDLE_VALUE) {
-      std::string screen = ReadScreen(out, faces, lastUsed);
-      if (!screen.empty()) running = screen;
-      if (!screen.empty() && screen != shown && WriteAtomically(dir + L"screen.json", screen + "\n"))
-        shown = screen;
-    }
-    const bool stop = GetFileAttributesW((dir + L"stop").c_str()) != INVALID_FILE_ATTRIBUTES;
-    const bool late = options.timeoutMs && GetTickCount64() - start > options.timeoutMs;
-    if (stop || late) {
-      stopped = stop;
-      timedOut = !stop;
-      TerminateProcess(process.hProcess, 1);
-      WaitForSingleObject(process.hProcess, 5000);
-      break;
-    }
-  }
-  const ULONGLONG elapsed = GetTickCount64() - start;
-  // A program that changed the console's code page and back may leave it
-  // with the code page's own font: a raster one, or one without Chinese.
-  if (out != INVALID_HANDLE_VALUE && !face.empty()) {
-    const Font font = CurrentFont(out);
-    if (!font.truetype || !ShowsChinese(font, faces)) fontSetAgain = SetFace(out, face);
-  }
-  std::string after =
-      out != INVALID_HANDLE_VALUE ? ReadScreen(out, faces, lastUsed) : std::string();
+                                         ",\"chinese_fonts\":" + JsonList(names) + "}\n");
+  Attach(run);
+  Watch(run, dir, static_cast<DWORD>(_wtoi(options[L"--timeout-ms"].c_str())));
   DWORD code = STILL_ACTIVE;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hProcess);
-  if (options.shot) Screenshot(dir + L"screen.bmp");
-  if (!after.empty()) WriteSurely(dir + L"screen.json", after + "\n");
-  std::string result = "{\"pid\":" + Number(process.dwProcessId) + ",\"exit_code\":" +
-                       Number(code) + ",\"elapsed_ms\":" + Number(static_cast<long long>(elapsed)) +
-                       ",\"stopped\":" + Bool(stopped) + ",\"timed_out\":" + Bool(timedOut) +
-                       ",\"attached\":" + Bool(attached) + ",\"font_chosen\":" +
-                       (face.empty() ? "null" : Json(face)) + ",\"font_set\":" + Bool(fontSet) +
-                       ",\"font_set_again\":" + Bool(fontSetAgain) +
-                       ",\"running\":" + (running.empty() ? "null" : running) +
-                       ",\"after\":" + (after.empty() ? "null" : after) + "}\n";
-  WriteSurely(dir + L"result.json", result);
-  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  GetExitCodeProcess(run.process.hProcess, &code);
+  CloseHandle(run.process.hProcess);
+  if (options.contains(L"--shot")) Screenshot(dir + L"screen.bmp");
+  if (!run.after.empty()) WriteSurely(dir + L"screen.json", run.after + "\n");
+  WriteSurely(dir + L"result.json",
+              "{\"pid\":" + Number(run.process.dwProcessId) + ",\"exit_code\":" + Number(code) +
+                  ",\"elapsed_ms\":" + Number(static_cast<long long>(run.elapsed)) +
+                  ",\"stopped\":" + Bool(run.stopped) + ",\"timed_out\":" + Bool(run.timedOut) +
+                  ",\"attached\":" + Bool(run.attached) + ",\"font_chosen\":" +
+                  (run.face.empty() ? "null" : Json(run.face)) + ",\"font_set\":" +
+                  Bool(run.fontSet) + ",\"font_set_again\":" + Bool(run.fontSetAgain) +
+                  ",\"running\":" + (run.running.empty() ? "null" : run.running) +
+                  ",\"after\":" + (run.after.empty() ? "null" : run.after) + "}\n");
+  if (run.out != INVALID_HANDLE_VALUE) CloseHandle(run.out);
   FreeConsole();
-  return attached && out != INVALID_HANDLE_VALUE ? 0 : 4;
+  return run.attached && run.out != INVALID_HANDLE_VALUE ? 0 : 4;
 }

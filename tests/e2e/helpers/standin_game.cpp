@@ -7,30 +7,15 @@
 // a message loop; --no-window only sleeps. Every instance appends one JSON line
 // about itself to the marker file: the installer restarts the game without
 // arguments, so options missing from the command line are read from
-// standin.cfg beside the executable (lines "key=value": marker, no-window,
-// hold). --hold opens PATH with no sharing and keeps it open, so that
+// standin.cfg beside the executable (lines "key=value": marker, no-window).
+// --hold opens PATH with no sharing and keeps it open, so that
 // other processes can neither open nor delete it. With --hold-after it
 // appends a marker line, waits for TRIGGER to exist, holds PATH for N ms
 // (appending a line once it holds it), lets go and ends: a lock that lasts a
 // moment, started by what the installer does.
-#include <windows.h>
-
-#include "command_line.h"
-#include "json_text.h"
-#include <tlhelp32.h>
-
-#include <string>
-#include <vector>
+#include "helper.h"
 
 namespace {
-
-struct Options {
-  bool noWindow = false;
-  std::wstring marker;
-  std::wstring hold;
-  std::wstring holdAfter;
-  DWORD holdMs = 0;
-};
 
 std::wstring FromUtf8(const std::string& text) {
   if (text.empty()) return {};
@@ -50,9 +35,7 @@ std::wstring ModulePath() {
 // Reads standin.cfg beside the executable into options.
 void ReadConfig(Options& options) {
   std::wstring path = ModulePath();
-  size_t slash = path.find_last_of(L"\\/");
-  path = (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) +
-         L"standin.cfg";
+  path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"standin.cfg";
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
@@ -61,42 +44,25 @@ void ReadConfig(Options& options) {
   DWORD got = 0;
   while (ReadFile(file, buf, sizeof buf, &got, nullptr) && got > 0) content.append(buf, got);
   CloseHandle(file);
-
-  size_t start = 0;
-  while (start < content.size()) {
-    size_t end = content.find('\n', start);
-    if (end == std::string::npos) end = content.size();
-    std::string line = content.substr(start, end - start);
-    start = end + 1;
+  for (std::string line : Split(content, '\n')) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    size_t eq = line.find('=');
-    std::string key = line.substr(0, eq);
-    std::wstring value = eq == std::string::npos ? std::wstring() : FromUtf8(line.substr(eq + 1));
-    if (key == "marker") options.marker = value;
-    if (key == "hold") options.hold = value;
-    if (key == "no-window") options.noWindow = value != L"0";
+    const size_t eq = line.find('=');
+    const std::wstring value = eq == std::string::npos ? std::wstring() : FromUtf8(line.substr(eq + 1));
+    if (line.substr(0, eq) == "marker") options[L"--marker"] = value;
+    if (line.substr(0, eq) == "no-window") options[L"--no-window"] = value != L"0" ? L"1" : L"";
   }
 }
 
 DWORD ParentProcessId(DWORD pid) {
-  DWORD parent = 0;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more;
-       more = Process32NextW(snapshot, &entry)) {
-    if (entry.th32ProcessID == pid) {
-      parent = entry.th32ParentProcessID;
-      break;
-    }
-  }
-  CloseHandle(snapshot);
-  return parent;
+  for (const PROCESSENTRY32W& entry : Processes())
+    if (entry.th32ProcessID == pid) return entry.th32ParentProcessID;
+  return 0;
 }
 
-void AppendMarker(const Options& options, HWND window, bool held, DWORD holdError) {
-  if (options.marker.empty()) return;
+// Appends the marker line of this instance, with the window it shows (if
+// any) and whether it holds the file --hold names.
+void AppendMarker(Options& options, HWND window, bool held, DWORD holdError) {
+  if (options[L"--marker"].empty()) return;
   std::wstring cwd(32768, L'\0');
   cwd.resize(GetCurrentDirectoryW(static_cast<DWORD>(cwd.size()), cwd.data()));
   // The handle as the installer prints it: a 32-bit number.
@@ -107,18 +73,44 @@ void AppendMarker(const Options& options, HWND window, bool held, DWORD holdErro
   line += ",\"cmdline\":" + Json(GetCommandLineW());
   line += ",\"exe\":" + Json(ModulePath());
   line += ",\"cwd\":" + Json(cwd);
-  if (!options.hold.empty())
-    line += ",\"hold\":" + Json(options.hold) + ",\"held\":" + Bool(held) +
+  if (!options[L"--hold"].empty())
+    line += ",\"hold\":" + Json(options[L"--hold"]) + ",\"held\":" + Bool(held) +
             ",\"hold_error\":" + Number(holdError);
-  line += "}\n";
-
-  HANDLE file = CreateFileW(options.marker.c_str(), FILE_APPEND_DATA,
+  HANDLE file = CreateFileW(options[L"--marker"].c_str(), FILE_APPEND_DATA,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  WriteAll(file, line + "}\n");
   CloseHandle(file);
+}
+
+HANDLE Hold(const std::wstring& path, DWORD& error) {
+  HANDLE held = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (held == INVALID_HANDLE_VALUE) error = GetLastError();
+  return held;
+}
+
+// --hold-after: waits for the trigger, holds the file for --hold-ms, ends.
+int HoldAfter(Options& options) {
+  // TRIGGER may be there for a moment only: any name changing in its
+  // folder counts as well.
+  const std::wstring& trigger = options[L"--hold-after"];
+  const size_t slash = trigger.find_last_of(L"\\/");
+  const std::wstring folder = slash == std::wstring::npos ? L"." : trigger.substr(0, slash);
+  HANDLE change = FindFirstChangeNotificationW(folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+  AppendMarker(options, nullptr, false, 0);
+  while (GetFileAttributesW(trigger.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (change == INVALID_HANDLE_VALUE) Sleep(5);
+    else if (WaitForSingleObject(change, 5) == WAIT_OBJECT_0) break;
+  }
+  if (change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(change);
+  DWORD holdError = 0;
+  HANDLE held = Hold(options[L"--hold"], holdError);
+  AppendMarker(options, nullptr, held != INVALID_HANDLE_VALUE, holdError);
+  Sleep(static_cast<DWORD>(_wtoi(options[L"--hold-ms"].c_str())));
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  return 0;
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -155,49 +147,15 @@ int main() {
   FreeConsole();
 
   // The command line's options override the file's.
-  Options options;
+  Options options{{L"--marker", L""}, {L"--hold", L""}, {L"--hold-after", L""}, {L"--hold-ms", L"0"}};
   ReadConfig(options);
-  std::vector<std::wstring> argv = SplitCommandLine(GetCommandLineW());
-  const size_t argc = argv.size();
-  for (size_t i = 1; i < argc; ++i) {
-    const std::wstring& arg = argv[i];
-    if (arg == L"--no-window") options.noWindow = true;
-    else if (arg == L"--marker" && i + 1 < argc) options.marker = argv[++i];
-    else if (arg == L"--hold" && i + 1 < argc) options.hold = argv[++i];
-    else if (arg == L"--hold-after" && i + 1 < argc) options.holdAfter = argv[++i];
-    else if (arg == L"--hold-ms" && i + 1 < argc) options.holdMs = _wtoi(argv[++i].c_str());
-  }
-
+  ReadOptions(Arguments(), options, {L"--no-window"});
+  if (!options[L"--hold-after"].empty()) return HoldAfter(options);
   HANDLE held = INVALID_HANDLE_VALUE;
   DWORD holdError = 0;
-  if (!options.holdAfter.empty()) {
-    // TRIGGER may be there for a moment only: any name changing in its
-    // folder counts as well.
-    const std::wstring& trigger = options.holdAfter;
-    const size_t slash = trigger.find_last_of(L"\\/");
-    const std::wstring folder = slash == std::wstring::npos ? L"." : trigger.substr(0, slash);
-    HANDLE change = FindFirstChangeNotificationW(folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
-    AppendMarker(options, nullptr, false, 0);
-    while (GetFileAttributesW(trigger.c_str()) == INVALID_FILE_ATTRIBUTES) {
-      if (change == INVALID_HANDLE_VALUE) Sleep(5);
-      else if (WaitForSingleObject(change, 5) == WAIT_OBJECT_0) break;
-    }
-    if (change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(change);
-    held = CreateFileW(options.hold.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (held == INVALID_HANDLE_VALUE) holdError = GetLastError();
-    AppendMarker(options, nullptr, held != INVALID_HANDLE_VALUE, holdError);
-    Sleep(options.holdMs);
-    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-    return 0;
-  }
-  if (!options.hold.empty()) {
-    held = CreateFileW(options.hold.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (held == INVALID_HANDLE_VALUE) holdError = GetLastError();
-  }
+  if (!options[L"--hold"].empty()) held = Hold(options[L"--hold"], holdError);
 
-  if (options.noWindow) {
+  if (options[L"--no-window"] == L"1") {
     AppendMarker(options, nullptr, held != INVALID_HANDLE_VALUE, holdError);
     for (;;) Sleep(60000);
   }

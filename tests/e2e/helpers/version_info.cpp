@@ -6,13 +6,7 @@
 //    "strings":{"CompanyName":"...",...}}      (strings of the first translation)
 //
 // Exit code 0, or 1 with {"error":N} when the file has no version information.
-#include <windows.h>
-
-#include "command_line.h"
-#include "json_text.h"
-
-#include <string>
-#include <vector>
+#include "helper.h"
 
 namespace {
 
@@ -28,7 +22,7 @@ constexpr const wchar_t* kNames[] = {L"CompanyName",     L"FileDescription",  L"
 }  // namespace
 
 int main() {
-  const std::vector<std::wstring> args = SplitCommandLine(GetCommandLineW());
+  const std::vector<std::wstring> args = Arguments();
   if (args.size() != 2) {
     Print("{\"error\":\"usage: version_info PATH\"}");
     return 2;
@@ -52,28 +46,24 @@ int main() {
             "\",";
   }
 
-  std::vector<std::wstring> tables;
-  line += "\"translations\":[";
+  std::vector<std::string> translations;
+  std::wstring table;  // the first translation's
   if (VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length)) {
     const auto* pairs = static_cast<const WORD*>(value);
     for (UINT i = 0; i + 1 < length / sizeof(WORD); i += 2) {
       wchar_t name[16];
       wsprintfW(name, L"%04x%04x", pairs[i], pairs[i + 1]);
-      tables.push_back(name);
-      line += (i ? "," : "") + Json(name);
+      if (table.empty()) table = name;
+      translations.push_back(Json(name));
     }
   }
-  line += "],\"strings\":{";
-  bool first = true;
-  if (!tables.empty()) {
-    for (const wchar_t* name : kNames) {
-      std::wstring query = L"\\StringFileInfo\\" + tables[0] + L"\\" + name;
-      if (!VerQueryValueW(block.data(), query.c_str(), &value, &length) || length == 0) continue;
-      std::wstring text(static_cast<const wchar_t*>(value));
-      line += (first ? "" : ",") + Json(name) + ":" + Json(text);
-      first = false;
-    }
+  std::string strings;
+  for (const wchar_t* name : kNames) {
+    const std::wstring query = L"\\StringFileInfo\\" + table + L"\\" + name;
+    if (table.empty() || !VerQueryValueW(block.data(), query.c_str(), &value, &length) || !length)
+      continue;
+    strings += (strings.empty() ? "" : ",") + Json(name) + ":" + Json(static_cast<const wchar_t*>(value));
   }
-  Print(line + "}}");
+  Print(line + "\"translations\":" + JsonList(translations) + ",\"strings\":{" + strings + "}}");
   return 0;
 }

@@ -6,9 +6,7 @@
 //
 //   window_churn [SECONDS]     exit 0 after SECONDS (default 30) and print how
 //                              many look-ups and destroyed windows it made
-#include <windows.h>
-
-#include "json_text.h"
+#include "helper.h"
 
 #include <cstdlib>
 

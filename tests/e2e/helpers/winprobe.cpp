@@ -15,19 +15,15 @@
 //                               Simplified Chinese text (GB2312_CHARSET)
 //   winprobe folders            one line per folder the shell's windows show
 //                               (IShellWindows; a File Explorer tab each):
-//                               hwnd, folder (a file system path or ""), url
-#include <windows.h>
+//                               hwnd, folder (a file system path or "")
+#include "helper.h"
 
-#include "json_text.h"
 #include <exdisp.h>
 #include <servprov.h>
 #include <shlguid.h>
 #include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <cstdlib>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -42,40 +38,18 @@ std::wstring ImagePath(DWORD pid) {
   return path;
 }
 
-int ListProcesses() {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 1;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more;
-       more = Process32NextW(snapshot, &entry)) {
-    Print("{\"pid\":" + Number(entry.th32ProcessID) + ",\"ppid\":" +
-          Number(entry.th32ParentProcessID) + ",\"exe\":" + Json(entry.szExeFile) +
-          ",\"path\":" + Json(ImagePath(entry.th32ProcessID)) + "}");
+// Asks the visible unowned windows of a process to close; how many it asked.
+int CloseWindowsOf(DWORD pid) {
+  int posted = 0;
+  for (HWND window : TopLevelWindows()) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == pid && IsWindowVisible(window) && !GetWindow(window, GW_OWNER)) {
+      PostMessageW(window, WM_CLOSE, 0, 0);
+      ++posted;
+    }
   }
-  CloseHandle(snapshot);
-  return 0;
-}
-
-BOOL CALLBACK PrintWindowLine(HWND window, LPARAM) {
-  Print("{" + WindowFields(window) + "}");
-  return TRUE;
-}
-
-struct Closing {
-  DWORD pid;
-  int posted;
-};
-
-BOOL CALLBACK CloseWindowsOf(HWND window, LPARAM param) {
-  auto* closing = reinterpret_cast<Closing*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  if (pid == closing->pid && IsWindowVisible(window) && !GetWindow(window, GW_OWNER)) {
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    ++closing->posted;
-  }
-  return TRUE;
+  return posted;
 }
 
 int EndProcesses(int argc, char** argv, bool politely) {
@@ -90,11 +64,7 @@ int EndProcesses(int argc, char** argv, bool politely) {
     Target t{static_cast<DWORD>(strtoul(argv[i], nullptr, 10)), nullptr, 0, 0};
     t.process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, t.pid);
     if (!t.process) t.error = GetLastError();
-    if (t.process && politely) {
-      Closing closing{t.pid, 0};
-      EnumWindows(CloseWindowsOf, reinterpret_cast<LPARAM>(&closing));
-      t.posted = closing.posted;
-    }
+    if (t.process && politely) t.posted = CloseWindowsOf(t.pid);
     targets.push_back(t);
   }
   // All are asked at once, then given 5 s together.
@@ -114,25 +84,10 @@ int EndProcesses(int argc, char** argv, bool politely) {
       CloseHandle(t.process);
     }
     if (!ended) ++failed;
-    Print("{\"pid\":" + Number(t.pid) + ",\"ended\":" + Bool(ended) +
-          ",\"closed\":" + Bool(closed) + ",\"error\":" + Number(t.error) + "}");
+    Print("{\"pid\":" + Number(t.pid) + ",\"ended\":" + Bool(ended) + ",\"closed\":" +
+          Bool(closed) + ",\"error\":" + Number(t.error) + "}");
   }
   return failed;
-}
-
-int CALLBACK PrintFontFamily(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM) {
-  Print("{\"face\":" + Json(font->lfFaceName) + ",\"charset\":" + Number(font->lfCharSet) + "}");
-  return 1;
-}
-
-int ListChineseFonts() {
-  HDC screen = GetDC(nullptr);
-  if (!screen) return 1;
-  LOGFONTW wanted{};
-  wanted.lfCharSet = GB2312_CHARSET;
-  EnumFontFamiliesExW(screen, &wanted, PrintFontFamily, 0, 0);
-  ReleaseDC(nullptr, screen);
-  return 0;
 }
 
 // Releases a COM interface when it goes out of scope.
@@ -199,12 +154,8 @@ int ListShellFolders() {
         continue;
       SHANDLE_PTR hwnd = 0;
       app.p->get_HWND(&hwnd);
-      BSTR url = nullptr;
-      std::wstring location;
-      if (SUCCEEDED(app.p->get_LocationURL(&url)) && url) location = url;
-      SysFreeString(url);
       Print("{\"hwnd\":" + Number(static_cast<ULONG_PTR>(hwnd)) + ",\"folder\":" +
-            Json(FolderShown(app.p)) + ",\"url\":" + Json(location) + "}");
+            Json(FolderShown(app.p)) + "}");
     }
   }
   CoUninitialize();
@@ -215,8 +166,17 @@ int ListShellFolders() {
 
 int main(int argc, char** argv) {
   std::string command = argc > 1 ? argv[1] : "";
-  if (command == "procs") return ListProcesses();
-  if (command == "windows") return EnumWindows(PrintWindowLine, 0) ? 0 : 1;
+  if (command == "procs") {
+    for (const PROCESSENTRY32W& entry : Processes())
+      Print("{\"pid\":" + Number(entry.th32ProcessID) + ",\"ppid\":" +
+            Number(entry.th32ParentProcessID) + ",\"exe\":" + Json(entry.szExeFile) +
+            ",\"path\":" + Json(ImagePath(entry.th32ProcessID)) + "}");
+    return 0;
+  }
+  if (command == "windows") {
+    for (HWND window : TopLevelWindows()) Print("{" + WindowFields(window) + "}");
+    return 0;
+  }
   if (command == "end") return EndProcesses(argc, argv, false);
   if (command == "close") return EndProcesses(argc, argv, true);
   if (command == "closewindow") {
@@ -234,7 +194,11 @@ int main(int argc, char** argv) {
     Print("{\"temp\":" + Json(buf) + "}");
     return 0;
   }
-  if (command == "chinese-fonts") return ListChineseFonts();
+  if (command == "chinese-fonts") {
+    for (const auto& [font, type] : ChineseFonts())
+      Print("{\"face\":" + Json(font.lfFaceName) + ",\"charset\":" + Number(font.lfCharSet) + "}");
+    return 0;
+  }
   if (command == "folders") return ListShellFolders();
   Print("{\"error\":\"usage: winprobe procs|windows|end PID...|close PID...|closewindow HWND...|temp|"
         "chinese-fonts|folders\"}");
