@@ -101,7 +101,8 @@ ReplaceResult WritePatchedAssembly(win::Api& api, std::int32_t codePage, const P
   // An original that cannot be read could not be put back, nor kept.
   Bytes original;
   if (static_cast<std::uint64_t>(now.size) > kOriginalLimit ||
-      !ReadWholeFile(api, path, &original, kOriginalLimit, &wait) ||
+      !ReadWholeFile(api, path, &original, kOriginalLimit, &wait,
+                     static_cast<std::size_t>(now.size)) ||
       original.size() != static_cast<std::uint64_t>(now.size))
     return failed();
   // Nothing is replaced that is not kept, nor without the record of which

@@ -210,10 +210,12 @@ bool WriteBesideAndSwap(win::Api& api, std::int32_t codePage, const Text& newPat
 }
 
 bool ReadWholeFile(win::Api& api, const Text& path, Bytes* bytes, std::size_t limit,
-                   LockWait* wait) {
+                   LockWait* wait, std::size_t expected) {
   bytes->clear();
   UniqueFileHandle file = OpenForReading(api, path, wait);
   if (!file) return false;
+  // One block for the whole file, not one copy at each doubling.
+  bytes->reserve(expected < limit ? expected : limit);
   const bool read = ReadToEnd(api, file.get(), [&](std::string_view piece) {
     if (piece.size() > limit - bytes->size()) return false;
     bytes->append(piece);

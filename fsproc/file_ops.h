@@ -107,8 +107,10 @@ bool WriteBesideAndSwap(win::Api& api, std::int32_t codePage, const Text& newPat
 
 // Reads all of `path` into `bytes`; false when it cannot be opened or read,
 // or holds more than `limit` bytes. With `wait`, opening waits out a lock.
+// `expected`, the size the caller found the file to have, is made room for
+// at once (a file that changed size since is still read whole).
 bool ReadWholeFile(win::Api& api, const Text& path, Bytes* bytes, std::size_t limit,
-                   LockWait* wait = nullptr);
+                   LockWait* wait = nullptr, std::size_t expected = 0);
 
 // True when `path` can be read and holds exactly `bytes`.
 bool FileHolds(win::Api& api, const Text& path, std::string_view bytes, LockWait* wait = nullptr);

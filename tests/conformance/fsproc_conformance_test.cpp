@@ -219,6 +219,14 @@ TEST_F(FsprocConformanceTest, ReplacingAFileThroughANewOneBesideIt) {
   EXPECT_TRUE(read == payload + "end");
   EXPECT_FALSE(ReadWholeFile(api(), path, &read, payload.size()));
   EXPECT_TRUE(read.empty());
+  // A size expected beforehand that is not the file's changes nothing read,
+  // nor the limit.
+  for (const std::size_t expected : {std::size_t{10}, payload.size() + 3, payload.size() * 2}) {
+    EXPECT_TRUE(ReadWholeFile(api(), path, &read, payload.size() + 3, nullptr, expected));
+    EXPECT_TRUE(read == payload + "end") << expected;
+  }
+  EXPECT_FALSE(ReadWholeFile(api(), path, &read, payload.size(), nullptr, payload.size() + 3));
+  EXPECT_TRUE(read.empty());
   EXPECT_FALSE(ReadWholeFile(api(), root_ + "missing.dll", &read, 100));
   EXPECT_FALSE(FileHolds(api(), root_ + "missing.dll", ""));
 
