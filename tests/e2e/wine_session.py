@@ -61,24 +61,14 @@ class Wine:
     """The programs that run the sessions of a build tree."""
 
     def __init__(self, build, root):
-        if root:
-            if not os.path.isfile(os.path.join(root, '.tg-wine32-ready')):
-                raise Failed(wineenv.read(os.path.join(os.path.dirname(root), 'unavailable')) or
-                             'no Wine 10 root at %s (tools/setup-wine32.sh builds it)' % root)
-            chroot = [os.path.join(wineenv.HERE, 'wine-chroot'), '--bind', build, root]
-            self.wine, self.server = chroot + ['wine64'], chroot + ['wineserver']
-        else:
-            wine = shutil.which('wine64') or ('/usr/lib/wine/wine64'
-                                              if os.access('/usr/lib/wine/wine64', os.X_OK) else None)
-            if not wine:
-                raise Failed('wine64 not found (PATH or /usr/lib/wine/wine64)')
-            folder = os.path.dirname(os.path.realpath(wine))
-            found = [p for p in (os.path.join(folder, 'wineserver'), os.path.join(folder, 'wineserver64'),
-                                 shutil.which('wineserver')) if p and os.access(p, os.X_OK)]
-            if not found:
-                raise Failed('wineserver not found')
-            self.wine, self.server = [wine], [found[0]]
-        self.build, self.root = build, root or ''
+        if root and not os.path.isfile(os.path.join(root, '.tg-wine32-ready')):
+            raise Failed(wineenv.read(os.path.join(os.path.dirname(root), 'unavailable')) or
+                         'no Wine 10 root at %s (tools/setup-wine32.sh builds it)' % root)
+        found = wineenv.wine_programs(root, build)
+        if not (found and found[1]):
+            raise Failed('wine64 not found (PATH or /usr/lib/wine/wine64)' if not found
+                         else 'wineserver not found')
+        (self.wine, self.server), self.build, self.root = found, build, root or ''
 
 
 class Session:

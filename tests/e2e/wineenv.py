@@ -117,33 +117,38 @@ def wine_10():
     return bool(wine_root() or settings.get('TG_VM32_GUEST'))
 
 
+def wine_programs(root=None, build=None):
+    """([wine64], [wineserver]) that run Windows programs: those of the Wine
+    10 root (`root`, by default TG_WINE_ROOT), each call in a chroot with
+    the build tree bound in, else the system's; None without wine64, the
+    second [] without a wineserver."""
+    root, build = root or wine_root(), build or build_dir()
+    if root:
+        chroot = [os.path.join(HERE, 'wine-chroot')] + (['--bind', build] if build else []) + [root]
+        return chroot + ['wine64'], chroot + ['wineserver']
+    wine = shutil.which('wine64') or ('/usr/lib/wine/wine64'
+                                      if os.access('/usr/lib/wine/wine64', os.X_OK) else None)
+    if not wine:
+        return None
+    folder = os.path.dirname(os.path.realpath(wine))
+    servers = [p for p in (os.path.join(folder, 'wineserver'), os.path.join(folder, 'wineserver64'),
+                           shutil.which('wineserver')) if p and os.access(p, os.X_OK)]
+    return [wine], servers[:1]
+
+
 def wine_command():
-    """The command that runs a Windows program: [wine64] or, with a Wine
-    10 root, [wine-chroot, wine64]; None when there is no Wine; [] on
-    Windows itself."""
+    """The command that runs a Windows program (wine_programs); None when
+    there is no Wine; [] on Windows itself."""
     if NATIVE:
         return []
-    if wine_root():
-        return chrooted('wine64')
-    w = shutil.which('wine64')
-    if w:
-        return [w]
-    if os.access('/usr/lib/wine/wine64', os.X_OK):
-        return ['/usr/lib/wine/wine64']
-    return None
-
-
-def chrooted(program):
-    """The command that runs `program` (wine64, wineserver) of the Wine 10
-    root, with the build tree bound in."""
-    binds = ['--bind', build_dir()] if build_dir() else []
-    return [os.path.join(HERE, 'wine-chroot')] + binds + [wine_root(), program]
+    found = wine_programs()
+    return found and found[0]
 
 
 def restart_wineserver():
     """Ends the prefix's wineserver and every Wine process of it; the next
     Wine program starts a new one."""
-    server = chrooted('wineserver') if wine_root() else ['wineserver']
+    server = wine_programs()[1]
     env = wine_env()
     subprocess.run(server + ['-k'], env=env, capture_output=True, timeout=60)
     subprocess.run(server + ['-w'], env=env, capture_output=True, timeout=60)
