@@ -40,12 +40,6 @@ class Failed(Exception):
     pass
 
 
-def read_env(path):
-    """KEY=VALUE pairs of an env file ({} when absent)."""
-    pairs = (line.partition('=') for line in (wineenv.read(path) or '').splitlines())
-    return {k: v for k, sep, v in pairs if sep}
-
-
 def alive(pid, name=None):
     """Whether process pid runs (and, with name, is that program)."""
     if not (pid or '').isdigit():
@@ -137,7 +131,7 @@ class Session:
 
     def start(self):
         """Starts (or reuses) the session's X server and wineserver."""
-        old = read_env(self.envfile)
+        old = wineenv.read_env(self.envfile)
         if alive(old.get('XVFB_PID'), 'Xvfb') and old.get('DISPLAY'):
             xvfb, self.display = old['XVFB_PID'], old['DISPLAY']
         else:
@@ -179,7 +173,7 @@ class Session:
             f.write('WINESERVER_PID=%s\n' % pid)
 
     def stop(self):
-        old = read_env(self.envfile)
+        old = wineenv.read_env(self.envfile)
         if os.path.isdir(self.prefix):
             for flag in ('-k', '-w'):
                 try:
@@ -248,7 +242,7 @@ def main(argv):
     os.makedirs(build, exist_ok=True)
     # A session started with the Wine 10 root is stopped with the same.
     root = options.get('--root') or next(
-        (r for r in (read_env(f).get('WINE_ROOT') for f in [os.path.join(build, 'wine-session.env')] +
+        (r for r in (wineenv.read_env(f).get('WINE_ROOT') for f in [os.path.join(build, 'wine-session.env')] +
                      sorted(glob.glob(os.path.join(build, 'slots', '*', 'wine-session.env')))) if r), '')
     if cmd == 'stop' and os.path.isfile(os.path.join(build, 'vm32', 'vm32.env')):
         subprocess.run(['bash', os.path.join(wineenv.REPO, 'tools', 'vm32.sh'), 'stop', build])

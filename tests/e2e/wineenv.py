@@ -169,21 +169,15 @@ def wine_missing():
     return None if wine_command() else 'wine64 not found'
 
 
+def read_env(path):
+    """KEY=VALUE pairs of an env file ({} when absent)."""
+    pairs = (line.partition('=') for line in (read(path) or '').splitlines())
+    return {k: v for k, sep, v in pairs if sep}
+
+
 def session_env():
     """KEY=VALUE pairs from the session's wine-session.env ({} when absent)."""
-    d = session_dir()
-    out = {}
-    if not d:
-        return out
-    try:
-        with open(os.path.join(d, 'wine-session.env')) as f:
-            for line in f:
-                k, sep, v = line.rstrip('\n').partition('=')
-                if sep:
-                    out[k] = v
-    except OSError:
-        pass
-    return out
+    return read_env(os.path.join(session_dir(), 'wine-session.env')) if session_dir() else {}
 
 
 class MissingSetup(AssertionError):
