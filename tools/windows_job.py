@@ -180,7 +180,7 @@ def verify(folder, listed):
         if r['state'] != 'passed':
             problems.append('%s %s: %s' % (case, r['state'], r['detail']))
             continue
-        problem = windows_cases.transcript_problem(os.path.join(folder, case, 'console'))
+        problem = windows_cases.transcripts(os.path.join(folder, case, 'console'))[1]
         if problem:
             problems.append('%s left %s' % (case, problem))
     return problems

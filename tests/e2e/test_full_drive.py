@@ -22,6 +22,14 @@ def small_drive_mount_point(name):
     return os.path.join(tempfile.gettempdir(), 'tg-e2e-drive-%s-%d' % (name, os.getpid()))
 
 
+def restart_wineserver():
+    """Ends the prefix's wineserver and every Wine process of it; the next
+    Wine program starts a new one."""
+    server, env = wineenv.wine_programs()[1], wineenv.wine_env()
+    for flag in ('-k', '-w'):
+        subprocess.run(server + [flag], env=env, capture_output=True, timeout=60)
+
+
 class SmallDrive:
     """A tmpfs of `size_kib` KiB mounted at small_drive_mount_point(name)
     and mapped as Wine drive `letter` by a link in the prefix's dosdevices.
@@ -46,7 +54,7 @@ class SmallDrive:
                 # Each Wine 10 process sees the mounts of the moment it
                 # started, and the wineserver opens files itself: a fresh one
                 # is needed to see this drive.
-                wineenv.restart_wineserver()
+                restart_wineserver()
         except BaseException:
             self.close()
             raise
@@ -75,7 +83,7 @@ class SmallDrive:
         if self.mounted and wineenv.wine_root():
             # The wineserver that saw the drive keeps its own view of it:
             # the next tests get one that never saw it.
-            wineenv.restart_wineserver()
+            restart_wineserver()
         if self.mounted:
             try:        # a Wine process may still hold a file there
                 wait_until(lambda: subprocess.run(['umount', self.mount_point], capture_output=True)

@@ -18,6 +18,7 @@
 Whether a 32-bit run makes its sessions here or in the machine for the
 32-bit runs, runner.py decides."""
 
+import concurrent.futures
 import fcntl
 import glob
 import os
@@ -26,7 +27,6 @@ import shutil
 import signal
 import subprocess
 import sys
-import threading
 import time
 
 import wineenv
@@ -55,9 +55,8 @@ class Wine:
     """The programs that run the sessions of a build tree."""
 
     def __init__(self, build, root):
-        if root and not os.path.isfile(os.path.join(root, '.tg-wine32-ready')):
-            raise Failed(wineenv.read(os.path.join(os.path.dirname(root), 'unavailable')) or
-                         'no Wine 10 root at %s (tools/setup-wine32.sh builds it)' % root)
+        if root and wineenv.root_missing(root):
+            raise Failed(wineenv.root_missing(root))
         found = wineenv.wine_programs(root, build)
         if not (found and found[1]):
             raise Failed('wine64 not found (PATH or /usr/lib/wine/wine64)' if not found
@@ -215,20 +214,10 @@ class Session:
 
 def in_parallel(actions):
     """Runs the actions at once; the first failure, raised once all ended."""
-    failures = []
-
-    def run(action):
-        try:
-            action()
-        except Exception as e:      # noqa: BLE001  (raised again below)
-            failures.append(e)
-    threads = [threading.Thread(target=run, args=(a,)) for a in actions]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    if failures:
-        raise failures[0]
+    with concurrent.futures.ThreadPoolExecutor(max(len(actions), 1)) as pool:
+        done = [pool.submit(action) for action in actions]
+    for future in done:
+        future.result()
 
 
 def main(argv):

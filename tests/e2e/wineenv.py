@@ -47,10 +47,7 @@ def session_dir():
 
 
 def wine_prefix():
-    p = os.environ.get('WINEPREFIX')
-    if not p and session_dir():
-        p = os.path.join(session_dir(), 'wineprefix')
-    return p
+    return os.environ.get('WINEPREFIX') or (session_dir() and os.path.join(session_dir(), 'wineprefix'))
 
 
 def drive_c():
@@ -86,14 +83,10 @@ def installer_path():
     return settings.get('TG_INSTALLER')
 
 
-def helpers_dir():
-    return settings.get('TG_HELPERS')
-
-
 def helper_path(name, folder=None):
     """Path of a helper exe (name with or without .exe) in TG_HELPERS, or in
     folder; None without a folder."""
-    folder = folder or helpers_dir()
+    folder = folder or settings.get('TG_HELPERS')
     return folder and os.path.join(folder, name if name.lower().endswith('.exe') else name + '.exe')
 
 
@@ -145,28 +138,19 @@ def wine_command():
     return found and found[0]
 
 
-def restart_wineserver():
-    """Ends the prefix's wineserver and every Wine process of it; the next
-    Wine program starts a new one."""
-    server = wine_programs()[1]
-    env = wine_env()
-    subprocess.run(server + ['-k'], env=env, capture_output=True, timeout=60)
-    subprocess.run(server + ['-w'], env=env, capture_output=True, timeout=60)
+def root_missing(root):
+    """Why the Wine 10 root cannot run programs, or None."""
+    if os.path.isfile(os.path.join(root, '.tg-wine32-ready')):
+        return None
+    return ((read(os.path.join(os.path.dirname(root), 'unavailable')) or '').strip()
+            or 'no Wine 10 root at %s (tools/setup-wine32.sh builds it)' % root)
 
 
 def wine_missing():
     """Why no Wine can run here, or None."""
-    root = wine_root()
-    if root:
-        if os.path.isfile(os.path.join(root, '.tg-wine32-ready')):
-            return None
-        why = os.path.join(os.path.dirname(root), 'unavailable')
-        try:
-            with open(why) as f:
-                return f.read().strip()
-        except OSError:
-            return 'no Wine 10 root at %s (tools/setup-wine32.sh builds it)' % root
-    return None if wine_command() else 'wine64 not found'
+    if wine_root():
+        return root_missing(wine_root())
+    return None if wine_command() else 'wine64 not found (PATH or /usr/lib/wine/wine64)'
 
 
 def read_env(path):
@@ -205,7 +189,7 @@ def require_wine(need_installer=False, need_helpers=False):
         missing('no Wine prefix (WINEPREFIX=%s); run wine-session start' % prefix)
     if need_installer and not (installer_path() and os.path.isfile(installer_path())):
         missing('TG_INSTALLER not set or missing')
-    if need_helpers and not (helpers_dir() and os.path.isdir(helpers_dir())):
+    if need_helpers and not os.path.isdir(settings.get('TG_HELPERS') or ''):
         missing('TG_HELPERS not set or missing')
 
 
