@@ -131,7 +131,7 @@ case $cmd in
     state=$build/vm32
     mkdir -p "$state"
     halt "$state"
-    rm -f "$state/overlay.qcow2" "$state"/conformance.*
+    rm -f "$state/overlay.qcow2"
     qemu-img create -q -f qcow2 -F raw -b "$machine/disk.img" "$state/overlay.qcow2" || exit 1
     mapfile -t shares < <(shares_for "$build")
     boot "$state" "$state/overlay.qcow2" qcow2 "${shares[@]}" || { halt "$state"; exit 1; }

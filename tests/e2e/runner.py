@@ -3,16 +3,19 @@ of placement.py, asks the host probe (tools/host32.sh) and decides.
 
     runner.py list [FOLDER]          the cases and their labels, for CMake
     runner.py case NAME              an end-to-end case (CTest)
-    runner.py conformance EXE ARGS   a conformance case (CTest's emulator)
+    runner.py batch EXE              one run of every conformance case (CTest's conformance_run)
+    runner.py conformance EXE ARGS   a conformance case's result from it (CTest's emulator)
     runner.py command -- CMD...      a command that is no case, in this run's Wine
     runner.py console EXE ARGS       EXE under Wine in a console of its own, printing it
     runner.py wine EXE ARGS          EXE under Wine, its exit code passed on
     runner.py setup BUILD --slots N  the Wine sessions of a test run (wine_setup)
 
 A case is skipped, run in its slot of this host's Wine (watched by
-slot_guard.py), sent into the machine for the 32-bit runs (tools/vm32.sh,
-where the runner inside decides again), or, for a conformance case there,
-read from the machine's one run of them all. A case marked `windows` runs
+slot_guard.py) or sent into the machine for the 32-bit runs (tools/vm32.sh,
+where the runner inside decides again). The conformance cases run once, all
+in one console, where a case would; each case then reads its own result
+from that run's report (starting Wine is most of a case's cost, and the
+machine emulates it in software). A case marked `windows` runs
 as the hosted Windows job runs it (windows_cases.py). Each case says where
 it ran in a line `where: PLACE ...` (where_of reads it back)."""
 
@@ -24,16 +27,17 @@ import time
 
 import settings
 from placement import LABELS
+from wineenv import read
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 VM32 = os.path.join(REPO, 'tools', 'vm32.sh')
 SKIPPED = 77
-# Within CTest's limit for the conformance case that makes the machine's run.
+# Within CTest's limit for the run of every conformance case.
 BATCH_SECONDS = 540
 # Where a case ran, as its `where:` line names it.
 PLACES = {'wine': "this host's Wine", 'machine': 'the machine for the 32-bit runs',
-          'batch': "the machine's one run of every conformance case"}
+          'batch': 'the one run of every conformance case'}
 
 
 class BadMark(Exception):
@@ -111,20 +115,23 @@ def host32_probe():
 
 def decide(kind, labels, host):
     """('skip', why), ('wine', None), ('machine', None) or ('batch', None)
-    for a `kind` of run (case, conformance, command) with `labels`."""
+    for a `kind` of run (case, conformance, batch, command) with `labels`:
+    a conformance case reads its result from the batch, which goes where
+    a command goes."""
     unknown = [x for x in labels if x not in LABELS]
     if unknown:
         raise BadMark('not a placement label: %s' % ', '.join(unknown))
+    go = 'batch' if kind == 'conformance' else 'wine'
     if host.guest:
         return 'wine', None
     if not host.bits32:
         if 'spared_at_64' in labels and host.answer()[0] == 0:
             return 'skip', 'the 32-bit suite runs this case on this host'
-        return 'wine', None
+        return go, None
     if host.machine:
         if kind == 'conformance':
             return 'batch', None
-        if kind != 'command':
+        if kind == 'case':
             if 'host_only' in labels:
                 return 'skip', 'checked against the Wine of the host, not in the machine'
             if not (host.vm32_all or 'vm32' in labels):
@@ -132,7 +139,7 @@ def decide(kind, labels, host):
                                 '(TG_VM32_ALL=1 runs it)')
         return 'machine', None
     why = host.no_32_bit_code()
-    return ('skip', why) if why else ('wine', None)
+    return ('skip', why) if why else (go, None)
 
 
 def where_of(output):
@@ -182,20 +189,13 @@ def into_machine(argv):
                           + argv).returncode
 
 
-def batch_result(state, command, case):
-    """The exit code of conformance case `case` (Suite.Name) from the
-    machine's one run of every case: the first case to arrive makes it, the
-    others wait for it. Its report stays in `state` (build/vm32) until the
-    machine starts again."""
-    import fcntl
-    report, failed = os.path.join(state, 'conformance.xml'), os.path.join(state, 'conformance.failed')
-    with open(os.path.join(state, 'conformance.lock'), 'w') as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        if not os.path.isfile(report) and not os.path.isfile(failed):
-            run_batch(state, command)
+def batch_result(state, case):
+    """The exit code of conformance case `case` (Suite.Name) from the run of
+    every case, whose report (or the reason there is none) is in `state`."""
+    report = os.path.join(state, 'conformance.xml')
     if not os.path.isfile(report):
-        with open(failed) as f:
-            print('conformance: ' + f.read().strip())
+        print('conformance: ' + (read(os.path.join(state, 'conformance.failed'))
+                                 or 'no run of every case in %s\n' % state).strip())
         return 1
     state, messages = gtest_cases(report).get(case, (None, []))
     if state is None:
@@ -204,25 +204,26 @@ def batch_result(state, command, case):
     for m in messages:
         print(m)
     if state == 'skipped':
-        print('skipped: %s skipped itself in the machine' % case)
+        print('skipped: %s skipped itself in the run of every case' % case)
         return SKIPPED
     say_where('batch')
-    print('%s %s in the machine, in its one run of every case'
-          % (case, 'passed' if state == 'passed' else 'FAILED'))
+    print('%s %s in the run of every case' % (case, 'passed' if state == 'passed' else 'FAILED'))
     return 0 if state == 'passed' else 1
 
 
 def run_batch(state, command):
-    """Runs `command` (every case) once in the machine; leaves the report,
-    or the reason there is none."""
+    """Runs `command` (every case) once, where a command runs; leaves the
+    report, or the reason there is none, in `state`; the exit code."""
     import signal
     from wineenv import to_windows
     report, log = os.path.join(state, 'conformance.xml'), os.path.join(state, 'conformance.log')
     partial, failed = report + '.partial', os.path.join(state, 'conformance.failed')
-    if os.path.exists(partial):
-        os.remove(partial)
-    # Said in advance: a run cut off (by CTest's time limit, say) is not
-    # made again by every case after it.
+    os.makedirs(state, exist_ok=True)
+    for old in (report, partial):
+        if os.path.exists(old):
+            os.remove(old)
+    # Said in advance: a run cut off (by CTest's time limit, say) leaves
+    # every case its reason.
     with open(failed, 'w') as f:
         f.write('the run of every case did not finish (its console: %s)\n' % log)
     started = time.monotonic()
@@ -230,7 +231,6 @@ def run_batch(state, command):
         '--gtest_output=xml:' + to_windows(partial)]
     with open(log, 'wb') as out:
         proc = subprocess.Popen(cmd, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-                                env=dict(os.environ, TG_BUILD=os.path.dirname(state)),
                                 start_new_session=True)
         try:
             code = proc.wait(timeout=BATCH_SECONDS)
@@ -239,15 +239,20 @@ def run_batch(state, command):
             proc.wait()
             code = 'a kill at the time limit'
     took = time.monotonic() - started
+    for line in (read(log) or '').splitlines():
+        if line.startswith(('where: ', 'wine-spin: ')):
+            print(line)
     if os.path.isfile(partial):
         os.replace(partial, report)
         os.remove(failed)
-        with open(report + '.seconds', 'w') as f:
-            f.write('%.1f\n' % took)
-        return
+        print('the run of every case took %.0f s; its console: %s' % (took, log))
+        return 0
     with open(failed, 'w') as f:
         f.write('the run of every case ended with %s after %.0f s and left no report '
                 '(its console: %s)\n' % (code, took, log))
+    print('\n'.join((read(log) or '').splitlines()[-40:]))
+    print('conformance: ' + read(failed).strip())
+    return 1
 
 
 def gtest_cases(report):
@@ -292,10 +297,12 @@ def run(kind, args, host=None):
     if action == 'skip':
         print('skipped: ' + why)
         return SKIPPED
+    state = os.path.join(settings.get('TG_BUILD') or '.', 'conformance-run')
+    if kind == 'batch':
+        return run_batch(state, command_of('conformance', args))
     if action == 'batch':
         case = [a for a in args if a.startswith('--gtest_filter=')][0].split('=', 1)[1]
-        return batch_result(os.path.join(settings.get('TG_BUILD'), 'vm32'),
-                            [a for a in command if not a.startswith('--gtest_filter=')], case)
+        return batch_result(state, case)
     if action == 'machine':
         if kind == 'case' and not host.vm32_all and not settings.get('TG_E2E_VERSIONS'):
             # One good install stands for every version there.
@@ -371,7 +378,7 @@ def main(argv):
             print('runner: %s' % e, file=sys.stderr)
             return 1
         return 0
-    if kind in ('case', 'conformance', 'command') and args:
+    if kind in ('case', 'conformance', 'batch', 'command') and args:
         try:
             return run(kind, args)
         except (BadMark, RuntimeError) as e:

@@ -51,8 +51,9 @@ class DecisionTest(unittest.TestCase):
         self.assertEqual(runner.decide('case', ['vm32'], machine), ('machine', None))
         self.assertEqual(runner.decide('case', ['vm32', 'windows'], machine), ('machine', None))
         self.assertEqual(runner.decide('conformance', [], machine), ('batch', None))
-        # The batch's own run is no case: it goes in.
-        self.assertEqual(runner.decide('command', [], machine), ('machine', None))
+        # The run of every conformance case is no case: it goes in.
+        for kind in ('batch', 'command'):
+            self.assertEqual(runner.decide(kind, [], machine), ('machine', None))
         action, why = runner.decide('case', [], machine)
         self.assertEqual(action, 'skip')
         self.assertIn('TG_VM32_ALL=1 runs it', why)
@@ -68,6 +69,7 @@ class DecisionTest(unittest.TestCase):
         h = host(1)
         self.assertEqual(runner.decide('case', ['vm32'], h), ('skip', NO_32))
         self.assertEqual(runner.decide('conformance', [], h), ('skip', NO_32))
+        self.assertEqual(runner.decide('batch', [], h), ('skip', NO_32))
         self.assertEqual(h._probe.calls, 1)
         with self.assertRaisesRegex(RuntimeError, 'cannot tell'):
             runner.decide('case', [], host(2))
@@ -84,6 +86,11 @@ class DecisionTest(unittest.TestCase):
         h = host(0, bits32=False)
         self.assertEqual(runner.decide('case', ['vm32'], h), ('wine', None))
         self.assertEqual(h._probe.calls, 0)
+        # Every conformance case reads its result from the one run of them
+        # all, which runs in this host's Wine.
+        for h in (host(0), host(1, bits32=False)):
+            self.assertEqual(runner.decide('conformance', [], h), ('batch', None))
+            self.assertEqual(runner.decide('batch', [], h), ('wine', None))
 
     def test_a_case_for_windows_runs_as_the_windows_job_runs_it_and_no_other_does(self):
         self.assertEqual(runner.decide('case', ['windows'], host(0, bits32=False)), ('wine', None))
@@ -123,7 +130,7 @@ class DecisionTest(unittest.TestCase):
             '<testcase name="c" status="run"><system-out>where: wine (x)</system-out></testcase>'
             '<testcase name="d" status="notrun"><system-out>where: wine (x)</system-out></testcase>'
             '<testcase name="e" status="run"><system-out>ok</system-out></testcase></testsuite>')
-        self.assertEqual(runner.where_ran(report), "2 in this host's Wine, 1 in the machine's one run "
+        self.assertEqual(runner.where_ran(report), "2 in this host's Wine, 1 in the one run "
                                                    "of every conformance case")
 
 
@@ -132,13 +139,14 @@ class RunTest(unittest.TestCase):
     (TG_HOST32_PRETEND) or this host's answer, and a machine that was
     started but answers nowhere."""
 
-    def run_runner(self, *args, vm=False, bits=32, **extra):
-        with tempfile.TemporaryDirectory() as build:
+    def run_runner(self, *args, vm=False, bits=32, build=None, **extra):
+        with tempfile.TemporaryDirectory() as temporary:
+            build = build or temporary
             env = dict(CLEAN, TG_BUILD=build, PYTHONDONTWRITEBYTECODE='1', **extra)
             if bits == 32:
                 env.setdefault('TG_WINE_ROOT', build)
             if vm:
-                os.makedirs(os.path.join(build, 'vm32'))
+                os.makedirs(os.path.join(build, 'vm32'), exist_ok=True)
                 with open(os.path.join(build, 'vm32', 'vm32.env'), 'w') as f:
                     f.write('ACCEL=tcg\n')
             said = subprocess.run([sys.executable, os.path.join(E2E, 'runner.py')] + list(args),
@@ -165,10 +173,19 @@ class RunTest(unittest.TestCase):
         self.assertIn('runner: cannot tell whether this host runs 32-bit code', out)
 
     def test_conformance_cases_share_one_run_that_goes_in_the_same_way(self):
-        code, out, _ = self.run_runner('conformance', 'x.exe', '--gtest_filter=TextTest.FindForward',
-                                       vm=True)
-        self.assertEqual(code, 1)
-        self.assertIn('conformance: the run of every case ended with 1', out)
+        with tempfile.TemporaryDirectory() as build:
+            code, out, _ = self.run_runner('conformance', 'x.exe', '--gtest_filter=TextTest.FindForward',
+                                           vm=True, build=build)
+            self.assertEqual(code, 1)
+            self.assertIn('conformance: no run of every case in', out)
+            code, out, _ = self.run_runner('batch', 'x.exe', vm=True, build=build)
+            self.assertEqual(code, 1)
+            self.assertIn('no machine running', out)
+            self.assertIn('conformance: the run of every case ended with 1', out)
+            code, out, _ = self.run_runner('conformance', 'x.exe', '--gtest_filter=TextTest.FindForward',
+                                           vm=True, build=build)
+            self.assertEqual(code, 1)
+            self.assertIn('conformance: the run of every case ended with 1', out)
 
     def test_outside_the_machine_a_command_runs_where_it_is(self):
         self.assertEqual(self.run_runner('command', '--', 'echo', 'ran', bits=64)[:2],
@@ -178,6 +195,7 @@ class RunTest(unittest.TestCase):
         no = dict(TG_HOST32_PRETEND='no', TG_VM32='off', TG_E2E_REQUIRED='1',
                   TG_WINE_ROOT=os.path.join(tempfile.gettempdir(), 'no-such-root'))
         for args in (('setup', '.', '--slots', '2'), ('conformance', 'conformance_tests.exe'),
+                     ('batch', 'conformance_tests.exe'),
                      ('case', 'test_banner.BannerTest.test_banner_on_a_chinese_console')):
             code, out, made = self.run_runner(*args, **no)
             self.assertEqual(code, 77, out)
@@ -199,8 +217,8 @@ class RunTest(unittest.TestCase):
 
 
 class ConformanceBatchTest(unittest.TestCase):
-    """In the machine every conformance case reads its own result from one
-    run of them all: a failure, a skip or a missing case must not pass."""
+    """Every conformance case reads its own result from one run of them
+    all: a failure, a skip or a missing case must not pass."""
 
     REPORT = """<?xml version="1.0" encoding="UTF-8"?>
 <testsuites tests="3">
@@ -218,7 +236,7 @@ class ConformanceBatchTest(unittest.TestCase):
 
     def result(self, state, case):
         with unittest.mock.patch('sys.stdout', new_callable=io.StringIO) as out:
-            code = runner.batch_result(state, ['never', 'run'], case)
+            code = runner.batch_result(state, case)
         return code, out.getvalue()
 
     def test_each_case_gets_its_own_result(self):
