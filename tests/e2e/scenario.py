@@ -9,15 +9,18 @@ started by their Windows PID through winprobe.
 """
 
 import ast
+import atexit
 import functools
 import hashlib
 import json
 import ntpath
 import os
+import queue
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -25,7 +28,7 @@ import console_model
 import console_driver
 import settings
 import wineenv
-from waiting import wait_until
+from waiting import scaled, wait_until
 from wineenv import drive_c, to_unix, to_windows  # noqa: F401  (sc.to_windows in the cases)
 
 REPO = wineenv.REPO
@@ -256,9 +259,70 @@ def read_json_lines(path):
         return []
 
 
+class Probe:
+    """One winprobe serving this process's questions (winprobe serve):
+    starting a Windows program costs more than most answers. Made again
+    when EXTRA_ENV changed or it stopped answering."""
+
+    def __init__(self):
+        self.proc, self.env = None, None
+
+    def _start(self):
+        self.stop()
+        self.env = dict(EXTRA_ENV)
+        self.proc = subprocess.Popen(wineenv.wine_command() + [wineenv.helper_path('winprobe'), 'serve'],
+                                     env=wineenv.wine_env(self.env), stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     start_new_session=not wineenv.NATIVE)
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read, args=(self.proc.stdout, self.lines), daemon=True).start()
+
+    @staticmethod
+    def _read(out, lines):
+        for line in iter(out.readline, b''):
+            lines.put(line)
+        lines.put(None)
+
+    def ask(self, *args):
+        if self.proc is None or self.proc.poll() is not None or self.env != EXTRA_ENV:
+            self._start()
+        self.proc.stdin.write((' '.join(str(a) for a in args) + '\n').encode())
+        self.proc.stdin.flush()
+        answer, timeout = [], scaled(60)
+        while True:
+            try:
+                line = self.lines.get(timeout=timeout)
+            except queue.Empty:
+                error = subprocess.TimeoutExpired(['winprobe'] + list(args), timeout)
+                error.add_note("the session's processes:\n" + wineenv.session_processes())
+                self.stop()
+                raise error from None
+            if line is None:
+                raise RuntimeError('winprobe ended while asked %r' % (args,))
+            parsed = _json_lines(line)
+            if parsed and 'done' in parsed[0]:
+                return answer
+            answer += parsed
+
+    def stop(self):
+        """Ends it: at the end of its input, else by force."""
+        if self.proc is None:
+            return
+        try:
+            self.proc.stdin.close()
+            self.proc.wait(5)
+        except (OSError, subprocess.TimeoutExpired):
+            pass
+        _stop_popen(self.proc)
+        self.proc = None
+
+
+_PROBE = Probe()
+atexit.register(_PROBE.stop)
+
+
 def winprobe(*args):
-    r = wineenv.run_wine(wineenv.helper_path('winprobe'), args, env=EXTRA_ENV, timeout=60)
-    return _json_lines(r.stdout)
+    return _PROBE.ask(*args)
 
 
 def processes():

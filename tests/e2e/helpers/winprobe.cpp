@@ -16,6 +16,11 @@
 //   winprobe folders            one line per folder the shell's windows show
 //                               (IShellWindows; a File Explorer tab each):
 //                               hwnd, folder (a file system path or "")
+//   winprobe serve              reads one command a line ("end 12 34") from
+//                               standard input and answers it as above, then
+//                               with {"done":EXIT CODE}, until its input ends:
+//                               one process for many questions, where starting
+//                               one costs more than the answer
 #include "helper.h"
 
 #include <exdisp.h>
@@ -52,7 +57,9 @@ int CloseWindowsOf(DWORD pid) {
   return posted;
 }
 
-int EndProcesses(int argc, char** argv, bool politely) {
+using Words = std::vector<std::string>;
+
+int EndProcesses(const Words& args, bool politely) {
   struct Target {
     DWORD pid;
     HANDLE process;
@@ -60,8 +67,8 @@ int EndProcesses(int argc, char** argv, bool politely) {
     int posted;
   };
   std::vector<Target> targets;
-  for (int i = 2; i < argc; ++i) {
-    Target t{static_cast<DWORD>(strtoul(argv[i], nullptr, 10)), nullptr, 0, 0};
+  for (size_t i = 1; i < args.size(); ++i) {
+    Target t{static_cast<DWORD>(strtoul(args[i].c_str(), nullptr, 10)), nullptr, 0, 0};
     t.process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, t.pid);
     if (!t.process) t.error = GetLastError();
     if (t.process && politely) t.posted = CloseWindowsOf(t.pid);
@@ -162,10 +169,10 @@ int ListShellFolders() {
   return status;
 }
 
-}  // namespace
+int Serve();
 
-int main(int argc, char** argv) {
-  std::string command = argc > 1 ? argv[1] : "";
+int Answer(const Words& args) {
+  const std::string command = args.empty() ? "" : args[0];
   if (command == "procs") {
     for (const PROCESSENTRY32W& entry : Processes())
       Print("{\"pid\":" + Number(entry.th32ProcessID) + ",\"ppid\":" +
@@ -177,11 +184,11 @@ int main(int argc, char** argv) {
     for (HWND window : TopLevelWindows()) Print("{" + WindowFields(window) + "}");
     return 0;
   }
-  if (command == "end") return EndProcesses(argc, argv, false);
-  if (command == "close") return EndProcesses(argc, argv, true);
+  if (command == "end") return EndProcesses(args, false);
+  if (command == "close") return EndProcesses(args, true);
   if (command == "closewindow") {
-    for (int i = 2; i < argc; ++i) {
-      const unsigned long long value = strtoull(argv[i], nullptr, 10);
+    for (size_t i = 1; i < args.size(); ++i) {
+      const unsigned long long value = strtoull(args[i].c_str(), nullptr, 10);
       const BOOL posted = PostMessageW(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(value)),
                                        WM_CLOSE, 0, 0);
       Print("{\"hwnd\":" + Number(value) + ",\"posted\":" + Bool(posted) + "}");
@@ -200,7 +207,34 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "folders") return ListShellFolders();
+  if (command == "serve" && args.size() == 1) return Serve();
   Print("{\"error\":\"usage: winprobe procs|windows|end PID...|close PID...|closewindow HWND...|temp|"
-        "chinese-fonts|folders\"}");
+        "chinese-fonts|folders|serve\"}");
   return 2;
 }
+
+int Serve() {
+  std::string pending;
+  char buf[4096];
+  DWORD got = 0;
+  for (;;) {
+    const size_t end = pending.find('\n');
+    if (end != std::string::npos) {
+      std::string line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      Words words;
+      for (const std::string& word : Split(line, ' '))
+        if (!word.empty()) words.push_back(word);
+      Print("{\"done\":" + Number(Answer(words)) + "}");
+    } else if (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buf, sizeof buf, &got, nullptr) && got) {
+      pending.append(buf, got);
+    } else {
+      return 0;
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return Answer(Words(argv + 1, argv + argc)); }
