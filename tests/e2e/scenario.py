@@ -670,6 +670,11 @@ class Scenario:
         live = {p['pid'] for p in processes()}
         end_windows_processes(sorted(games & live))
         end_windows_processes(sorted(managers & live), politely=True)
+        # Nothing of the harness's runs on either: once the last program of
+        # the session ends, Wine ends its desktop, and the next program
+        # starts a fresh one. One that a file manager ended by force (not
+        # closed in time, as under load) leaves no window shown.
+        _PROBE.stop()
 
     def close(self):
         for run in self._runs:
