@@ -270,10 +270,8 @@ class Probe:
     def _start(self):
         self.stop()
         self.env = dict(EXTRA_ENV)
-        self.proc = subprocess.Popen(wineenv.wine_command() + [wineenv.helper_path('winprobe'), 'serve'],
-                                     env=wineenv.wine_env(self.env), stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                     start_new_session=not wineenv.NATIVE)
+        self.proc = wineenv.wine_popen(wineenv.helper_path('winprobe'), ['serve'], self.env,
+                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         self.lines = queue.Queue()
         threading.Thread(target=self._read, args=(self.proc.stdout, self.lines), daemon=True).start()
 

@@ -55,8 +55,9 @@ class Wine:
     """The programs that run the sessions of a build tree."""
 
     def __init__(self, build, root):
-        if root and wineenv.root_missing(root):
-            raise Failed(wineenv.root_missing(root))
+        why = root and wineenv.root_missing(root)
+        if why:
+            raise Failed(why)
         found = wineenv.wine_programs(root, build)
         if not (found and found[1]):
             raise Failed('wine64 not found (PATH or /usr/lib/wine/wine64)' if not found

@@ -270,9 +270,9 @@ def run_wine(exe, args=(), env=None, timeout=60, lang='zh_CN.UTF-8'):
         raise
 
 
-def wine_popen(exe, args=(), env=None, lang='zh_CN.UTF-8'):
+def wine_popen(exe, args=(), env=None, lang='zh_CN.UTF-8', stdin=subprocess.DEVNULL,
+               stdout=subprocess.DEVNULL):
     """Starts exe under Wine in a session of its own, without a terminal."""
     return subprocess.Popen(wine_command() + [str(exe)] + [str(a) for a in args],
-                            env=wine_env(env, lang), stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                            start_new_session=True)
+                            env=wine_env(env, lang), stdin=stdin, stdout=stdout,
+                            stderr=subprocess.DEVNULL, start_new_session=True)
