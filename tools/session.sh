@@ -22,6 +22,7 @@ claim_tree() {
 
 _tg_sessions=()
 _tg_child=
+_tg_beside=()
 
 # The process and everything below it, deepest first.
 _tg_tree() {
@@ -38,9 +39,11 @@ _tg_stop_sessions() {
 }
 
 _tg_end() {
-  local status=$? b pids=
+  local status=$? c pids=
   trap - EXIT INT TERM HUP
-  [ -z "$_tg_child" ] || pids=$(_tg_tree "$_tg_child")
+  for c in "$_tg_child" "${_tg_beside[@]}"; do
+    [ -z "$c" ] || pids="$pids $(_tg_tree "$c")"
+  done
   # The run is frozen so that it starts nothing more; the wineservers end
   # their Wine processes while they still can; then the rest of the run goes.
   # shellcheck disable=SC2086
@@ -71,4 +74,11 @@ guarded() {
   wait "$_tg_child" || status=$?
   _tg_child=
   return "$status"
+}
+
+# Starts a command in the background, beside the run, ended with it as a
+# guarded one is; its PID is in $! afterwards.
+beside() {
+  "$@" &
+  _tg_beside+=("$!")
 }

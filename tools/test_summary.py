@@ -144,15 +144,17 @@ def time_table(presets, steps, slowest=10):
     average), then the step "took" (the whole command after set-up) when
     noted, and the slowest cases of all presets."""
     lines = ['== where the time went (seconds)']
-    noted = dict(steps)
+    noted = {step.removesuffix(' beside'): seconds for step, seconds in steps}
     rows = [(step, seconds) for step, seconds in steps if step != 'took']
     # A preset's tests without a note (the summary run on its own): CTest's own figure.
     for preset in presets:
         if 'test %s' % preset not in noted and suite_seconds(preset) is not None:
             rows.append(('test %s' % preset, int(round(suite_seconds(preset)))))
     for step, seconds in rows:
-        line = '  %-14s %6d' % (step, seconds)
+        # "test PRESET beside": a suite that ran beside the others.
         kind, _, preset = step.partition(' ')
+        preset, _, beside = preset.partition(' ')
+        line = '  %-14s %6d' % (step.removesuffix(' beside'), seconds)
         cases = case_times(preset) if kind == 'test' and preset in presets else []
         if cases:
             by_kind = collections.Counter()
@@ -164,6 +166,8 @@ def time_table(presets, steps, slowest=10):
                 ', '.join('%s %d' % (k, round(v)) for k, v in by_kind.most_common() if round(v) > 0))
             if seconds > 0:
                 line += ', %.1f at once' % (total / seconds)
+        if beside:
+            line += '; beside the Wine suites, at the lowest priority'
         lines.append(line)
     if 'took' in noted:
         lines.append('  %-14s %6d   the whole test command after set-up' % ('took', noted['took']))

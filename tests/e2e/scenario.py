@@ -279,6 +279,7 @@ class Probe:
     def _read(out, lines):
         for line in iter(out.readline, b''):
             lines.put(line)
+        out.close()
         lines.put(None)
 
     def ask(self, *args):

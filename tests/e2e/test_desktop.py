@@ -82,9 +82,10 @@ class DesktopTest(sc.E2ETest):
             self.assertEqual(started, [sc.to_windows(s.game_exe)])
             # The file manager that did open is the system's (Wine runs the
             # one in C:\windows as its builtin in system32).
-            managers = [p for p in s.new_processes()
-                        if p['exe'].lower() == 'explorer.exe' and p['ppid'] == installer_pid]
-            self.assertTrue(managers, 'no file manager started')
+            new = s.new_processes()
+            managers = [p for p in new if p['exe'].lower() == 'explorer.exe' and p['ppid'] == installer_pid]
+            self.assertTrue(managers, 'no file manager of process %d among the new processes %r'
+                            % (installer_pid, new))
             for p in managers:
                 self.assertIn(p['path'].lower(), ('c:\\windows\\explorer.exe',
                                                   'c:\\windows\\system32\\explorer.exe'))
