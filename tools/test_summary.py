@@ -152,9 +152,10 @@ def time_table(presets, steps, slowest=10):
             rows.append(('test %s' % preset, int(round(suite_seconds(preset)))))
     for step, seconds in rows:
         # "test PRESET beside": a suite that ran beside the others.
+        beside = step.startswith('test ') and step.endswith(' beside')
+        step = step.removesuffix(' beside') if beside else step
         kind, _, preset = step.partition(' ')
-        preset, _, beside = preset.partition(' ')
-        line = '  %-14s %6d' % (step.removesuffix(' beside'), seconds)
+        line = '  %-14s %6d' % (step, seconds)
         cases = case_times(preset) if kind == 'test' and preset in presets else []
         if cases:
             by_kind = collections.Counter()

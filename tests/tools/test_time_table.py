@@ -88,13 +88,15 @@ class TimeTableTest(unittest.TestCase):
                                    ["100.5", "sim", "sim.FaultLoopTest.ConfirmedVersion"]])
 
     def test_a_suite_run_beside_the_others_is_said_once_and_so(self):
-        steps = self.notes("test sim beside 240\ntest win64 150\nsim after the Wine suites 90\ntook 240\n")
+        steps = self.notes("test sim beside 240\ntest win64 150\nsim's rest 90\ntook 240\n")
         rows = [line for line in test_summary.time_table(["sim", "win64"], steps, slowest=0)
                 if line.split()[:1] == ["test"]]
         self.assertEqual([row.split()[:3] for row in rows], [["test", "sim", "240"], ["test", "win64", "150"]])
         self.assertIn("4 cases, 142 s of case time", rows[0])
         self.assertTrue(rows[0].endswith("; beside the Wine suites, at the lowest priority"), rows[0])
         self.assertNotIn("beside", rows[1])
+        rest = [line for line in test_summary.time_table(["sim"], steps) if "rest" in line]
+        self.assertEqual(rest, ["  sim's rest         90"])
 
     def test_without_notes_a_preset_shows_ctests_own_time(self):
         lines = test_summary.time_table(["sim", "asan"], [], slowest=1)
