@@ -35,23 +35,16 @@ bash tools/setup.sh
 noted set-up
 
 # Whether the 32-bit release can run here decides what the Wine suites prove,
-# and how many 32-bit cases run at once: six on this host's Wine, as the
-# 64-bit ones; four in the machine for the 32-bit runs (software emulation).
+# and whether the sanitizer suite may run beside them (below).
 host_status=0
 host_line=$(bash tools/host32.sh) || host_status=$?
 echo "== $host_line"
-win32_slots=4
-[ "$host_status" -ne 0 ] || win32_slots=6
 noted host32
 
 presets=(sim asan win32 win64)
 started=$(date +%s)
 for preset in "${presets[@]}"; do
   echo "== build: $preset"
-  if [ "$preset" = win32 ]; then
-    grep -qx "TG_WINE_SLOTS:STRING=$win32_slots" build/win32/CMakeCache.txt 2>/dev/null ||
-      cmake --preset win32 -DTG_WINE_SLOTS="$win32_slots" >/dev/null
-  fi
   [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   noted "build $preset"
@@ -67,10 +60,8 @@ status=0
 asan_pid=
 for preset in "${presets[@]}"; do
   echo "== test: $preset"
-  extra=()
   case $preset in
-    win32) end_wine_session_on_exit "$root/build/win32"; extra=(-j "$win32_slots") ;;
-    win64) end_wine_session_on_exit "$root/build/win64" ;;
+    win32|win64) end_wine_session_on_exit "$root/build/$preset" ;;
     asan)
       if [ "$host_status" -eq 0 ]; then
         asan_started=$(date +%s)
@@ -81,8 +72,8 @@ for preset in "${presets[@]}"; do
         continue
       fi ;;
   esac
-  guarded bash -c 'set -o pipefail; ctest --preset "$1" "${@:2}" --output-junit ctest.xml 2>&1 | tee "build/$1/ctest.log"' \
-    _ "$preset" "${extra[@]}" || status=1
+  guarded bash -c 'set -o pipefail; ctest --preset "$1" --output-junit ctest.xml 2>&1 | tee "build/$1/ctest.log"' _ "$preset" ||
+    status=1
   noted "test $preset"
 done
 if [ -n "$asan_pid" ]; then

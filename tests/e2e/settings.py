@@ -40,8 +40,7 @@ VARIABLES = {
                           'to try that path'),
     'TG_WAIT_SCALE': (PERSON, _scale, '1', 'how much longer the harness waits for what it waits for'),
     'TG_WINE_SLOTS': (PERSON, None, '4', 'CMake cache variable: Wine sessions the Windows cases run '
-                      'in at once (the `win64` preset sets 6; the test command 6 for `win32` on a host that runs '
-                      '32-bit code)'),
+                      'in at once (the `win64` preset sets 6)'),
     'TG_WINE_SPIN_SECONDS': (PERSON, float, '20', 'how long a wineserver must spin before its slot is '
                              'taken for the Wine 10 loop'),
     'TG_WINE_SPIN_RERUN': (PERSON, _flag, '1', '`0`: fail a case whose wineserver spun instead of '

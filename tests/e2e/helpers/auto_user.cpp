@@ -285,9 +285,9 @@ std::string TypeKey(HWND window, const std::wstring& name, std::vector<std::stri
   const HWND before = FocusWindow(window);
   const std::string problem = !vk ? "unknown key" : SendKey(window, vk, shift) ? "" : "SendInput failed";
   // Tab has been taken in once the focus moves, Enter and Escape once the
-  // window goes (at most two seconds).
+  // window goes (at most five seconds: a loaded desktop is slow to).
   const bool closes = name == L"enter" || name == L"escape";
-  for (int i = 0; i < 100 && IsWindow(window) && (closes || FocusWindow(window) == before); ++i)
+  for (int i = 0; i < 250 && IsWindow(window) && (closes || FocusWindow(window) == before); ++i)
     Sleep(20);
   focus.push_back("\"" + (IsWindow(window) ? FocusClass(window) : "gone") + "\"");
   return problem;
