@@ -630,7 +630,7 @@ class Scenario:
                 w['folders'] = shown.get(w['hwnd'], [])
         return windows
 
-    def file_manager_window(self, parent_pid, folder, timeout=10):
+    def file_manager_window(self, parent_pid, folder, timeout=20):
         """The visible window of a file manager that parent_pid started
         that shows folder (a Windows path); fails when none is shown in
         time, listing the file manager windows there were."""
