@@ -1,12 +1,7 @@
-"""Building blocks for the end-to-end runs of the installer under Wine: a
-game folder inside the prefix with the stand-in game, the automated user,
-the installer in a console, and what they leave behind.
-
-Everything a Scenario starts (the stand-in game, helpers, programs the
-installer started) is ended by process ID when the scenario closes:
-Wine processes it started by their Unix PID, processes the installer
-started by their Windows PID through winprobe.
-"""
+"""Building blocks of the end-to-end runs: a game folder in the prefix with
+the stand-in game, the automated user, the installer in a console, and what
+they leave behind. A Scenario ends everything it and the installer started
+by process ID when it closes."""
 
 import ast
 import atexit
@@ -45,36 +40,26 @@ sys.path.insert(0, os.path.join(REPO, 'payload'))
 import validate_payloads  # noqa: E402  (the reader of the table of versions)
 
 
-def smallest_with_code(size_code):
-    """The smallest assembly size with `size_code` (its size in hundredths
-    of a mebibyte, rounded down)."""
-    return (size_code * 1048576 + 99) // 100
-
-
 # The versions of payload/versions.def in its order; label -> payload file
-# name, and an assembly size that identifies the label.
+# name, and the smallest assembly size of the label's first size code (its
+# size in hundredths of a mebibyte, rounded down).
 _TABLE = validate_payloads.read_versions()
 VERSIONS = [label for label, _, _, _ in _TABLE]
 PAYLOAD_FILES = {label: name for label, _, name, _ in _TABLE}
-VERSION_SIZES = {label: smallest_with_code(codes[0]) for label, codes, _, _ in _TABLE}
+VERSION_SIZES = {label: (codes[0] * 1048576 + 99) // 100 for label, codes, _, _ in _TABLE}
 
 ROOT_NAME = 'tg-e2e'
 
-# The newest record of a run, in the output folder; older ones go up to 5.
+# The newest record of a run in the output folder (older ones go up to 5).
 RUN_LOG = '运行记录1.txt'
 RUN_LOG_PREFIX = '运行记录'
-
-# Names the installer gives what it keeps and what it writes beside.
 NEW_FILE_SUFFIX = '.patch-new'
+# Beside the kept originals: which of them each patch replaced.
+KEPT_RECORD = '原版Assembly-CSharp记录.txt'
 
 
 def kept_original_name(label):
-    """The player's original of `label`, kept beside the assembly."""
     return '原版Assembly-CSharp-%s.dll.bak' % label
-
-
-# Beside the kept originals: which of them each patch replaced.
-KEPT_RECORD = '原版Assembly-CSharp记录.txt'
 
 
 # Variables given to every Wine process started here (e.g. another DISPLAY).
@@ -88,16 +73,12 @@ NOTICE_ATTR = 0x0E          # bright yellow on black
 GOOD_INSTALL_FILE = os.path.join(REPO, 'tests', 'expected', 'good_install.txt')
 
 
-def _read_good_install():
-    """The writes of tests/expected/good_install.txt: (text with its {...}
-    fields, attributes); the texts are Python string literals."""
-    with open(GOOD_INSTALL_FILE, encoding='utf-8') as f:
-        return [(ast.literal_eval(quoted.strip()), int(attr, 16))
-                for attr, quoted in (line.split(' ', 1) for line in f
-                                     if not line.startswith('#') and '"' in line)]
-
-
-_GOOD_INSTALL = _read_good_install()
+# The writes of tests/expected/good_install.txt: (text with its {...}
+# fields, attribute); the texts are Python string literals.
+with open(GOOD_INSTALL_FILE, encoding='utf-8') as _f:
+    _GOOD_INSTALL = [(ast.literal_eval(quoted.strip()), int(attr, 16))
+                     for attr, quoted in (line.split(' ', 1) for line in _f
+                                          if not line.startswith('#') and '"' in line)]
 BANNER_LINES = 5
 BANNER = _GOOD_INSTALL[:BANNER_LINES]
 
@@ -144,8 +125,8 @@ def discovery_writes(hwnd, pid, path):
 
 
 def step_writes(pid, name, step1, step2, restarted=None):
-    """The writes after the discovery lines on the normal end; the game is
-    started again (restarted None: when step 1 ended it)."""
+    """The writes after the discovery lines; restarted None: the game is
+    started again when step 1 ended it."""
     replace, end, one, two, again, closing = _filled(_GOOD_INSTALL[BANNER_LINES + 6:], pid=pid, name=name)
     out = []
     if step1:
@@ -161,20 +142,18 @@ def step_writes(pid, name, step1, step2, restarted=None):
 
 
 def run_log_line():
-    """The line after a failed step that says where the run's record is."""
     folder = temp_folder()[0].rstrip('\\') + '\\' + OUTPUT_FOLDER
     return ('运行记录已保存到 %s\\%s，求助时请附上这个文件。\r\n' % (folder, RUN_LOG), NOTICE_ATTR)
 
 
 def good_install_writes(game, shown_path):
-    """Everything a good install of the running game prints: banner,
-    discovery lines (the game's path as the console shows it) and steps."""
+    """Everything a good install of the running game prints."""
     return (BANNER + discovery_writes(game['hwnd'], game['pid'], shown_path)
             + step_writes(game['pid'], GAME_EXE, True, True))
 
 
 def expected_screen(writes):
-    """What the console shows for these writes (texts as str), as segments."""
+    """The segments a console shows for these writes (texts as str)."""
     return console_model.expected_segments([(t.encode('gbk'), a) for t, a in writes])
 
 
@@ -207,9 +186,8 @@ def sized_assembly(size, seed=0):
 
 @functools.cache
 def payload_dir():
-    """Folder with the seven payloads the installer under test embeds: the
-    build's (TG_PAYLOADS, which CTest gives), else the stand-ins a default
-    build makes, else stand-ins made here."""
+    """The payloads the installer under test embeds: the build's (CTest's
+    TG_PAYLOADS), else a default build's stand-ins, else stand-ins made here."""
     build = wineenv.build_dir()
     for folder in (settings.get('TG_PAYLOADS'),
                    build and os.path.join(build, 'payload', 'standins')):
@@ -235,11 +213,6 @@ def after_image():
 
 # ---------------------------------------------------------------- helpers
 
-def wine_popen(exe, args=(), lang='zh_CN.UTF-8'):
-    """Starts exe under Wine with EXTRA_ENV, without a terminal."""
-    return wineenv.wine_popen(exe, args, EXTRA_ENV, lang)
-
-
 def _json_lines(data):
     out = []
     for line in data.decode('utf-8', 'replace').splitlines():
@@ -260,9 +233,9 @@ def read_json_lines(path):
 
 
 class Probe:
-    """One winprobe serving this process's questions (winprobe serve):
-    starting a Windows program costs more than most answers. Made again
-    when EXTRA_ENV changed or it stopped answering."""
+    """One `winprobe serve` answering this process's questions (starting a
+    Windows program costs more than most answers); made again when
+    EXTRA_ENV changed or it ended."""
 
     def __init__(self):
         self.proc, self.env = None, None
@@ -304,7 +277,6 @@ class Probe:
             answer += parsed
 
     def stop(self):
-        """Ends it: at the end of its input, else by force."""
         if self.proc is None:
             return
         try:
@@ -333,8 +305,8 @@ def top_windows():
 
 
 def shell_folders():
-    """Windows itself: {hwnd: [folders]} the shell's windows show (File
-    Explorer, one a tab), None when the shell cannot say."""
+    """Windows itself: {hwnd: [folders]} File Explorer's windows show (one a
+    tab), None when the shell cannot say."""
     lines = winprobe('folders')
     if any('error' in line for line in lines):
         return None
@@ -345,9 +317,8 @@ def shell_folders():
 
 
 def same_folder(a, b):
-    """Whether two Windows paths name the same folder: alike but for case,
-    separators and a final backslash, or one folder on disk (a short 8.3
-    name and its long one)."""
+    """Whether two Windows paths name one folder: alike but for case,
+    separators and a final backslash, or one on disk (8.3 and long names)."""
     def plain(path):
         return path.replace('/', '\\').rstrip('\\').casefold()
     if plain(a) == plain(b):
@@ -359,10 +330,9 @@ def same_folder(a, b):
 
 
 def shows_folder(window, folder):
-    """Whether a file manager's window shows folder (a Windows path): by
-    the folders the shell says it shows where it says ("folders"), else by
-    its title, the folder's name or path, which File Explorer may follow
-    with its own name (" - File Explorer")."""
+    """Whether a file manager's window shows folder (a Windows path): by the
+    folders the shell says it shows, else by its title (the folder's name or
+    path, which File Explorer may follow with " - File Explorer")."""
     if window.get('folders') is not None:
         return any(same_folder(shown, folder) for shown in window['folders'])
     title = window.get('title', '')
@@ -372,20 +342,19 @@ def shows_folder(window, folder):
 
 
 def desktop_pids():
-    """Wine's desktop process (by its desktop and task bar windows)."""
     return {w['pid'] for w in top_windows() if w['class'] in ('Shell_TrayWnd', 'Progman')}
 
 
 def end_windows_processes(pids, politely=False):
     """Ends Windows processes by PID; politely: their windows are asked to
-    close first, which costs Wine about 2 s per process."""
+    close first (about 2 s a process in Wine)."""
     pids = [p for p in pids if p]
     return winprobe('close' if politely else 'end', *pids) if pids else []
 
 
 @functools.cache
 def temp_folder():
-    """(Windows path, Unix path) of the temporary-files folder Wine gives."""
+    """(Windows path, Unix path) of the temporary-files folder."""
     win = winprobe('temp')[0]['temp']
     return win, to_unix(win)
 
@@ -411,7 +380,7 @@ def list_folder(path):
 
 
 def exited(proc, name):
-    """Why waiting for proc's work is over: it exited (None while it runs)."""
+    """Why waiting on proc is over (None while it runs)."""
     code = proc.poll()
     return None if code is None else '%s exited with %s' % (name, code)
 
@@ -438,7 +407,7 @@ class AutoUser:
         args = ['--log', to_windows(self.log_path), '--timeout-ms', '300000']
         if answers:
             args += ['--answers', ','.join(answers)]
-        self.proc = wine_popen(wineenv.helper_path('auto_user'), args)
+        self.proc = wineenv.wine_popen(wineenv.helper_path('auto_user'), args, EXTRA_ENV)
         wait_until(lambda: os.path.exists(self.log_path), 30, 'the automated user to start',
                    interval=0.05, stop=lambda: exited(self.proc, 'auto_user'))
 
@@ -446,8 +415,7 @@ class AutoUser:
         return read_json_lines(self.log_path)
 
     def wait_for(self, n, timeout=60):
-        """Waits until the user has logged n windows and returns True; fails
-        naming them when fewer come in time."""
+        """True once the user has logged n windows; fails naming those it did."""
         wait_until(lambda: len(self.entries()) >= n, timeout,
                    'the automated user to log %d windows' % n,
                    detail=lambda: 'it logged: %r' % self.entries())
@@ -458,11 +426,8 @@ class AutoUser:
 
 
 class Scenario:
-    """One game folder in the prefix and everything started for it.
-
-    Use as a context manager; close() ends every process it started and
-    every process the installer started for it (the restarted game, the
-    file manager), by PID."""
+    """One game folder in the prefix and everything started for it; a
+    context manager whose close() ends what it and the installer started."""
 
     def __init__(self, name, game_folder='Thistlegarden', exe_name=GAME_EXE, game_bits=64):
         # The game is a 64-bit program; game_bits=32 makes it a 32-bit one.
@@ -497,7 +462,7 @@ class Scenario:
 
     def make_program(self, folder, exe_name, config=None):
         """The stand-in as folder/exe_name with its standin.cfg (the marker
-        file, plus `config`); returns the exe's path."""
+        file, plus `config`); the exe's path."""
         os.makedirs(folder, exist_ok=True)
         exe = os.path.join(folder, exe_name)
         shutil.copyfile(self.game_helper, exe)
@@ -508,8 +473,8 @@ class Scenario:
         return exe
 
     def make_game(self, assembly=None, config=None):
-        """Lays out the game folder: the stand-in as the game's executable
-        and, when assembly is given (a size or bytes), the assembly."""
+        """The game folder: the stand-in as the game and, given a size or
+        bytes, the assembly."""
         os.makedirs(os.path.dirname(self.assembly_path), exist_ok=True)
         self.make_program(self.game_dir, self.exe_name, config)
         if assembly is not None:
@@ -529,18 +494,17 @@ class Scenario:
 
     # -- processes
     def instances(self):
-        """Marker lines of every stand-in game instance started so far."""
+        """The marker lines of every stand-in game started so far."""
         return read_json_lines(self.marker_path)
 
     def start_wine(self, exe, args=()):
         """Starts exe under Wine; it is ended when the scenario closes."""
-        proc = wine_popen(exe, args)
+        proc = wineenv.wine_popen(exe, args, EXTRA_ENV)
         self._popens.append(proc)
         return proc
 
     def start_and_wait(self, exe, args, marker, timeout=30):
-        """Starts a stand-in that writes a line to `marker` once it runs;
-        that line, as a dict."""
+        """Starts a stand-in; the line it writes to `marker` once it runs."""
         before = len(read_json_lines(marker))
         proc = self.start_wine(exe, args)
         wait_until(lambda: len(read_json_lines(marker)) > before, timeout,
@@ -548,10 +512,9 @@ class Scenario:
                    interval=0.05, stop=lambda: exited(proc, os.path.basename(str(exe))))
         return read_json_lines(marker)[-1]
 
-
     def start_program(self, exe, window=True):
-        """Starts a stand-in made by make_program; its marker line (pid,
-        hwnd, exe...) once it runs and its window is shown."""
+        """Starts a stand-in of make_program; its marker line once it runs
+        and its window is shown."""
         args = [] if window else ['--no-window']
         info = self.start_and_wait(exe, args, self.marker_path)
         if window:
@@ -562,7 +525,6 @@ class Scenario:
         return self.start_program(self.game_exe, window)
 
     def wait_window(self, hwnd, timeout=10):
-        """Waits until the top-level window hwnd is visible."""
         wait_until(lambda: any(w['hwnd'] == hwnd and w['visible'] for w in top_windows()),
                    timeout, 'window %d to be shown' % hwnd)
 
@@ -583,31 +545,30 @@ class Scenario:
         return user
 
     def remember_processes(self):
-        """Processes running now; new_processes() gives those started since."""
+        """What runs now; new_processes() gives what started since."""
         self._procs_before = {p['pid'] for p in processes()}
         if wineenv.NATIVE:
             self._windows_before = {w['hwnd'] for w in top_windows()}
 
     def start_installer(self, lang='zh_CN.UTF-8', installer=None):
-        """Starts the installer in a console; the ConsoleRun."""
+        """The installer started in a console: its DriverRun."""
         self.remember_processes()
         return self.adopt(console_driver.start_in_console(installer or wineenv.installer_path(),
                                                        lang=lang, env=EXTRA_ENV))
 
     def adopt(self, run):
-        """A ConsoleRun started otherwise, ended with the scenario; the run."""
+        """A console run started otherwise, ended with the scenario."""
         self._runs.append(run)
         return run
 
     def run_installer(self, timeout=120, lang='zh_CN.UTF-8', installer=None):
-        """Runs the installer in a console until it ends; the Result."""
+        """The Result of the installer run in a console until it ends."""
         return self.start_installer(lang, installer).wait(timeout)
 
     def new_processes(self):
-        """Processes that appeared since remember_processes() (called when
-        the installer starts), not the console host, Wine's desktop process
-        (which Wine starts anew for a program once the last one ended) nor
-        the probe itself."""
+        """Processes started since remember_processes() (the installer's
+        start) but the console host, the probe and Wine's desktop process
+        (started anew once the last program ended)."""
         before = self._procs_before or set()
         new = [p for p in processes() if p['pid'] not in before
                and p['exe'].lower() not in ('conhost.exe', 'winprobe.exe')]
@@ -618,9 +579,8 @@ class Scenario:
 
     def native_file_managers(self):
         """Windows itself: File Explorer windows opened since the installer
-        started (the explorer.exe it starts hands the folder to the shell's
-        process and ends), each with the folders it shows ("folders")
-        where the shell says."""
+        started (its explorer.exe hands the folder to the shell's process and
+        ends), with the "folders" they show where the shell says."""
         before = getattr(self, '_windows_before', set())
         windows = [w for w in top_windows() if w['class'] == 'CabinetWClass'
                    and w['hwnd'] not in before and w['visible']]
@@ -631,28 +591,32 @@ class Scenario:
         return windows
 
     def file_manager_window(self, parent_pid, folder, timeout=20):
-        """The visible window of a file manager that parent_pid started
-        that shows folder (a Windows path); fails when none is shown in
-        time, listing the file manager windows there were."""
-        seen = []
+        """The visible window of a file manager parent_pid started showing
+        folder (a Windows path); fails listing those there were."""
+        seen, new = [], []
 
         def windows():
             if wineenv.NATIVE:
                 seen[:] = self.native_file_managers()
             else:
-                started = {p['pid'] for p in self.new_processes()
-                           if p['exe'].lower() == 'explorer.exe' and p['ppid'] == parent_pid}
+                new[:] = self.new_processes()
+                started = {p['pid'] for p in new if p['exe'].lower() == 'explorer.exe'
+                           and p['ppid'] == parent_pid}
                 seen[:] = [w for w in top_windows() if w['pid'] in started and w['visible']]
             return [w for w in seen if shows_folder(w, folder)]
+
+        def detail():
+            # The windows seen, and what else started with every window it has.
+            shown = top_windows()
+            return 'file manager windows: %s\nnew processes: %s' % (
+                json.dumps([{k: w.get(k) for k in ('title', 'folders')} for w in seen], ensure_ascii=False),
+                json.dumps([dict(p, windows=[[w['class'], w['title'], w['visible']] for w in shown
+                                             if w['pid'] == p['pid']]) for p in new], ensure_ascii=False))
         return wait_until(windows, timeout, 'a file manager window of process %d showing %s'
-                          % (parent_pid, folder), interval=0.2,
-                          detail=lambda: 'file manager windows: %s' % json.dumps(
-                              [{k: w.get(k) for k in ('title', 'folders')} for w in seen],
-                              ensure_ascii=False))[0]
+                          % (parent_pid, folder), interval=0.2, detail=detail)[0]
 
     def end_started(self):
-        """Ends the game instances and file managers the installer started
-        since it last started (by PID; never Wine's desktop process)."""
+        """Ends the games and file managers the installer started (by PID)."""
         if self._procs_before is None:
             return
         if wineenv.NATIVE:
@@ -669,10 +633,9 @@ class Scenario:
         live = {p['pid'] for p in processes()}
         end_windows_processes(sorted(games & live))
         end_windows_processes(sorted(managers & live), politely=True)
-        # Nothing of the harness's runs on either: once the last program of
-        # the session ends, Wine ends its desktop, and the next program
-        # starts a fresh one. One that a file manager ended by force (not
-        # closed in time, as under load) leaves no window shown.
+        # Nothing of the harness then runs: Wine ends its desktop, and the next
+        # program starts a fresh one (one whose file manager was ended by
+        # force, as under load, shows no more windows).
         _PROBE.stop()
 
     def close(self):
@@ -716,16 +679,15 @@ class E2ETest(unittest.TestCase):
         self.assertIsNotNone(entry['gone_ms'], 'the box stayed open after %s' % entry['pressed'])
 
     def boxes(self, user, n):
-        """The windows the user saw, once it has logged n of them."""
+        """The windows the user logged, once there are n."""
         user.wait_for(n, timeout=10)
         return user.entries()
 
     def assertInstalledFromFolder(self, s, run, user, game, shown, label, original, previous,
                                   screen_of=None):
-        """A good install of `label` in `run` (a console started from another
-        folder): the screen with the game's path shown as `shown`, one
-        question, the assembly patched and its original kept, the game
-        started again by its full path in its own folder. Returns the boxes."""
+        """A good install of `label` in `run`, a console started in another
+        folder: the game's path shown as `shown`, one question, the original
+        kept, the game started again in its own folder. The boxes."""
         closed = run.wait_for_output(CLOSING_TEXT, timeout=90)
         time.sleep(0.3)
         screen = run.segments()
@@ -745,12 +707,9 @@ class E2ETest(unittest.TestCase):
         return boxes
 
     def assertFailedRun(self, s, game, folder, label, patched, copied):
-        """Runs the installer, the user pressing OK in every box, on a game
-        of version `label` in the Windows folder `folder` (ending in "\\")
-        where the patch (`patched` False) or the copy of the patched assembly
-        fails: the screen of that outcome, the confirmation, the developer
-        notice when nothing was patched and the report of the failed steps.
-        Returns the boxes."""
+        """A run, OK pressed in every box, on a game of `label` in the Windows
+        folder `folder` (ending in "\\") where the patch (`patched` False) or
+        the copy of the patched assembly fails: its screen and boxes."""
         self.assertFalse(patched and copied, 'both steps worked')
         n = 2 if patched else 3
         user = s.start_auto_user(['ok'] * n)
