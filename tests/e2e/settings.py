@@ -1,9 +1,6 @@
-"""Every TG_* variable the project reads, with its type, default and
-meaning; the harness reads them here and nowhere else. docs/testing.md's
-table of variables is this table (`settings.py --table` prints it, and a
-test of tests/tools holds the two together).
-
-    settings.get('TG_WAIT_SCALE')     # 1.0 unless set"""
+"""Every TG_* variable the project reads, with its type, default and meaning;
+the harness reads them here alone (settings.get('TG_WAIT_SCALE')), and
+docs/testing.md's table of them is `settings.py --table`."""
 
 import os
 import sys
@@ -15,13 +12,8 @@ def _flag(text):
     return text not in ('', '0', 'off', 'no')
 
 
-def _scale(text):
-    return float(text) if text else 1.0
-
-
-# name: (who sets it, type, default, meaning). Types turn the text into a
-# value; `str` gives None when unset or empty. A default in the table is
-# what the reader (often a tool) assumes.
+# name: (who sets it, type, default, meaning). The type turns the text into a value (`str`: None
+# when unset or empty); a default is what the reader (often a tool) assumes.
 VARIABLES = {
     'TG_WINE32_CACHE': (PERSON, str, '/var/cache/thistlegarden/wine32',
                         'where the Wine 10 root is built and kept'),
@@ -38,7 +30,7 @@ VARIABLES = {
     'TG_VM32_WAIT_SCALE': (PERSON, str, '4', 'how much longer the harness waits inside the machine'),
     'TG_HOST32_PRETEND': (PERSON, str, '', '`no`: the probe answers "no 32-bit code" on any host, '
                           'to try that path'),
-    'TG_WAIT_SCALE': (PERSON, _scale, '1', 'how much longer the harness waits for what it waits for'),
+    'TG_WAIT_SCALE': (PERSON, float, '1', 'how much longer the harness waits for what it waits for'),
     'TG_WINE_SLOTS': (PERSON, None, '4', 'CMake cache variable: Wine sessions the Windows cases run '
                       'in at once (the `win64` preset sets 6)'),
     'TG_WINE_SPIN_SECONDS': (PERSON, float, '20', 'how long a wineserver must spin before its slot is '
@@ -83,16 +75,14 @@ VARIABLES = {
 
 
 def get(name):
-    """The variable's value, of its type; None (or the type's empty value)
-    when unset. Only names of the table."""
+    """The variable's value, of its type (a `str` one None when unset); only names of the table."""
     _, kind, default, _ = VARIABLES[name]
     text = os.environ.get(name, '')
     return (text or None) if kind is str else kind(text or default)
 
 
 def without(prefix):
-    """A copy of the environment without the variables whose names start
-    with prefix."""
+    """A copy of the environment without the variables whose names start with prefix."""
     return {k: v for k, v in os.environ.items() if not k.startswith(prefix)}
 
 

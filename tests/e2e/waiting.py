@@ -5,14 +5,11 @@ import time
 
 import settings
 
-# How much longer than on the host a wait may take: the machine for the
-# 32-bit runs emulates its processor in software and sets this.
-SLOWER = settings.get('TG_WAIT_SCALE')
-
 
 def scaled(seconds):
-    """A time limit of the host, as long as it is where the tests run."""
-    return seconds * SLOWER
+    """A time limit of the host, as long as it is where the tests run: TG_WAIT_SCALE times (the
+    machine for the 32-bit runs emulates its processor in software)."""
+    return seconds * settings.get('TG_WAIT_SCALE')
 
 
 class WaitTimeout(AssertionError):
@@ -20,10 +17,9 @@ class WaitTimeout(AssertionError):
 
 
 def wait_until(predicate, timeout, what, interval=0.1, stop=None, detail=None):
-    """Calls predicate until it returns something true and returns that.
-    Raises WaitTimeout naming `what` when `timeout` seconds pass first, or
-    as soon as `stop` (optional) returns a reason to give up, such as a
-    program that ended; `detail` (optional) adds what was seen instead."""
+    """Calls predicate until it returns something true and returns that. Raises WaitTimeout naming
+    `what` when `timeout` seconds pass first, or as soon as `stop` returns a reason to give up (a
+    program that ended); `detail` adds what was seen instead."""
     timeout = scaled(timeout)
     end = time.monotonic() + timeout
     while True:
@@ -31,16 +27,13 @@ def wait_until(predicate, timeout, what, interval=0.1, stop=None, detail=None):
         if value:
             return value
         why = stop() if stop else None
-        if why:
-            value = predicate()     # what came just before the end
-            if value:
-                return value
-            break
-        if time.monotonic() >= end:
-            why = 'nothing after %g s' % timeout
+        if why or time.monotonic() >= end:
             break
         time.sleep(interval)
-    message = 'waited for %s: %s' % (what, why)
+    value = why and predicate()     # after a stop, what came just before it
+    if value:
+        return value
+    message = 'waited for %s: %s' % (what, why or 'nothing after %g s' % timeout)
     if detail:
         message += '\n' + str(detail())
     raise WaitTimeout(message)

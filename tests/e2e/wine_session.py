@@ -1,24 +1,17 @@
 """Wine prefix and X server for the Windows tests of one build tree.
 
     wine-session start BUILD [--slots N] [--root ROOT]
-        make (or reuse) BUILD/wineprefix; without --slots start an Xvfb and a
-        wineserver for it and write BUILD/wine-session.env; with --slots N
-        make N sessions of their own instead, BUILD/slots/1..N, each with a
-        copy of that prefix, its own Xvfb and its own wineserver, so that
-        tests run in parallel see neither the other's windows nor its
-        processes (runner.py picks one for a test). --root: the Wine 10 root
-        runs them instead of the system's wine64.
+        make (or reuse) BUILD/wineprefix and start an Xvfb and a wineserver for it
+        (BUILD/wine-session.env); with --slots N, N sessions BUILD/slots/1..N instead,
+        each with a copy of that prefix, an Xvfb and a wineserver of its own.
+        --root: the Wine 10 root runs them, not the system's wine64.
     wine-session stop BUILD
         end the Xvfb and the wineserver of the build tree and of every slot
     wine-session renew BUILD --slot K
-        make slot K a fresh session: end its Xvfb, wineserver and Wine
-        processes, copy the prefix anew and start them again (slot_guard.py
-        does, after a wineserver that spun)
-
-Whether a 32-bit run makes its sessions here or in the machine for the
-32-bit runs, runner.py decides."""
+        make slot K a fresh session (slot_guard.py, after a wineserver that spun)"""
 
 import concurrent.futures
+import contextlib
 import fcntl
 import glob
 import os
@@ -33,54 +26,30 @@ import wineenv
 from waiting import WaitTimeout, wait_until
 
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-CHINESE = {'LANG': 'zh_CN.UTF-8', 'LC_ALL': 'zh_CN.UTF-8'}
 
 
 class Failed(Exception):
     pass
 
 
-def alive(pid, name=None):
+def alive(pid, name=''):
     """Whether process pid runs (and, with name, is that program)."""
-    if not (pid or '').isdigit():
-        return False
-    try:
-        os.kill(int(pid), 0)
-    except OSError:
-        return False
-    return name is None or name.encode() in (wineenv.read('/proc/%s/cmdline' % pid, 'rb') or b'')
-
-
-class Wine:
-    """The programs that run the sessions of a build tree."""
-
-    def __init__(self, build, root):
-        why = root and wineenv.root_missing(root)
-        if why:
-            raise Failed(why)
-        found = wineenv.wine_programs(root, build)
-        if not (found and found[1]):
-            raise Failed('wine64 not found (PATH or /usr/lib/wine/wine64)' if not found
-                         else 'wineserver not found')
-        (self.wine, self.server), self.build, self.root = found, build, root or ''
+    cmdline = wineenv.read('/proc/%s/cmdline' % pid, 'rb') if (pid or '').isdigit() else None
+    return cmdline is not None and name.encode() in cmdline
 
 
 class Session:
     """The session in one folder: its prefix, X server and wineserver."""
 
-    def __init__(self, wine, folder):
-        self.w, self.folder = wine, folder
+    def __init__(self, folder, build, root):
+        self.folder, self.build, self.root = folder, build, root
+        self.wine, self.server = wineenv.wine_programs(root, build)
         self.prefix = os.path.join(folder, 'wineprefix')
         self.envfile = os.path.join(folder, 'wine-session.env')
         self.marker = os.path.join(self.prefix, '.tg-initialised')
-        self.display = None
 
     def env(self, more=None):
-        e = {k: v for k, v in os.environ.items() if k not in ('WINESERVER', 'WINELOADER')}
-        e.update(WINEPREFIX=self.prefix, WINEDEBUG='-all', WINEARCH='win64', **(more or {}))
-        if self.display:
-            e['DISPLAY'] = self.display
-        return e
+        return wineenv.wine_env(more, session=self.folder)
 
     def locked(self, action):
         """Runs action holding the session's lock."""
@@ -95,15 +64,15 @@ class Session:
         shutil.rmtree(self.prefix, ignore_errors=True)
         os.makedirs(self.prefix)
         started = time.monotonic()
-        log = os.path.join(self.w.build, 'wineboot.log')
+        log = os.path.join(self.build, 'wineboot.log')
         # No Mono/Gecko install prompts; nothing printed unless it fails.
         with open(log, 'wb') as out:
-            booted = subprocess.run(self.w.wine + ['wineboot', '-i'], stdin=subprocess.DEVNULL, stdout=out,
+            booted = subprocess.run(self.wine + ['wineboot', '-i'], stdin=subprocess.DEVNULL, stdout=out,
                                     stderr=subprocess.STDOUT,
-                                    env=self.env(dict(CHINESE, WINEDLLOVERRIDES='mscoree,mshtml=')))
+                                    env=self.env(dict(WINEARCH='win64', WINEDLLOVERRIDES='mscoree,mshtml=')))
         if booted.returncode != 0:
             raise Failed('wineboot failed, see %s\n%s' % (log, wineenv.read(log)))
-        subprocess.run(self.w.server + ['-w'], env=self.env(), **QUIET)
+        subprocess.run(self.server + ['-w'], env=self.env(), **QUIET)
         if not os.path.isfile(os.path.join(self.prefix, 'system.reg')):
             raise Failed('prefix not created at %s' % self.prefix)
         with open(self.marker, 'w') as f:
@@ -130,78 +99,56 @@ class Session:
         return str(xvfb.pid), ':' + number
 
     def start(self):
-        """Starts (or reuses) the session's X server and wineserver."""
-        old = wineenv.read_env(self.envfile)
-        if alive(old.get('XVFB_PID'), 'Xvfb') and old.get('DISPLAY'):
-            xvfb, self.display = old['XVFB_PID'], old['DISPLAY']
-        else:
-            xvfb, self.display = self.start_xvfb()
+        """Starts (or reuses) the session's X server and a persistent wineserver, with the services
+        and the desktop started here on /dev/null: later runs start in a fraction of a second and no
+        Wine process lingers on a test's pipes or terminal."""
+        old = wineenv.session_env(self.folder)
+        reuse = alive(old.get('XVFB_PID'), 'Xvfb') and old.get('DISPLAY')
+        xvfb, display = (old['XVFB_PID'], old['DISPLAY']) if reuse else self.start_xvfb()
+        # Written first: a stop ends the X server however the start ends.
         with open(self.envfile + '.tmp', 'w') as f:
             f.write('DISPLAY=%s\nXVFB_PID=%s\nWINEPREFIX=%s\nWINE_ROOT=%s\n'
-                    % (self.display, xvfb, self.prefix, self.w.root))
+                    % (display, xvfb, self.prefix, self.root))
         os.replace(self.envfile + '.tmp', self.envfile)
         self.ensure_prefix()
-        self.start_wineserver(old.get('WINESERVER_PID'))
-
-    def renew(self, base):
-        """The session made fresh, as wine_setup made it."""
-        self.stop()
-        shutil.rmtree(self.prefix, ignore_errors=True)
-        self.copy_prefix(base)
-        self.start()
-
-    def start_wineserver(self, pid):
-        """A persistent wineserver, with the services and the desktop started
-        here on /dev/null: later runs start in a fraction of a second and no
-        Wine process lingers on a test's pipes or terminal."""
+        pid = old.get('WINESERVER_PID')
         if not alive(pid):
-            server = subprocess.Popen(self.w.server + ['-f', '-p'], env=self.env(), **QUIET)
+            server = subprocess.Popen(self.server + ['-f', '-p'], env=self.env(), **QUIET)
             pid = str(server.pid)
             # Ready once its socket exists; gone at once if one already runs.
-            try:
+            with contextlib.suppress(WaitTimeout):
                 wait_until(lambda: os.path.exists('/proc/%s/cwd/socket' % pid), 5, 'the wineserver',
                            interval=0.05, stop=lambda: server.poll() is not None and 'it ended')
-            except WaitTimeout:
-                pid = '' if server.poll() is not None else pid
-        # The first program also starts the services and the desktop. It makes
-        # Wine's windows unmanaged: with no window manager on the X server Wine
-        # would wait 2 s for one at every window it hides, where Windows goes on
-        # at once (a closed message box returned 2 s late).
-        subprocess.run(self.w.wine + ['reg', 'add', r'HKCU\Software\Wine\X11 Driver', '/v', 'Managed',
-                                      '/d', 'N', '/f'], env=self.env(CHINESE), **QUIET)
+            pid = '' if server.poll() is not None else pid
+        # The first program also starts the services and the desktop. It makes Wine's windows
+        # unmanaged: with no window manager on the X server Wine would wait 2 s for one at every
+        # window it hides, where Windows goes on at once (a closed message box returned 2 s late).
+        subprocess.run(self.wine + ['reg', 'add', r'HKCU\Software\Wine\X11 Driver', '/v', 'Managed',
+                                    '/d', 'N', '/f'], env=self.env(), **QUIET)
         with open(self.envfile, 'a') as f:
             f.write('WINESERVER_PID=%s\n' % pid)
 
     def stop(self):
-        old = wineenv.read_env(self.envfile)
-        if os.path.isdir(self.prefix):
-            for flag in ('-k', '-w'):
-                try:
-                    subprocess.run(self.w.server + [flag], env=self.env(), timeout=30, **QUIET)
-                except subprocess.TimeoutExpired:
-                    pass
-        # What a hung wineserver could not end: every Wine process of this
-        # prefix (not the scripts that merely name it, such as this one).
-        wine = [p for p, v in wineenv.wine_processes(self.prefix).items()
-                if '/wine/' in v[3] or '/wine64' in v[3] or '/wineserver' in v[3]]
-        for pid in wine + ([int(old['WINESERVER_PID'])] if alive(old.get('WINESERVER_PID')) else []):
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except OSError:
-                pass
+        old = wineenv.session_env(self.folder)
+        for flag in ('-k', '-w') if os.path.isdir(self.prefix) else ():
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                subprocess.run(self.server + [flag], env=self.env(), timeout=30, **QUIET)
+        # What a hung wineserver could not end: the Wine programs of the prefix, not scripts naming it.
+        wineenv.end([p for p, v in wineenv.wine_processes(self.prefix).items()
+                     if '/wine/' in v[3] or '/wine64' in v[3] or '/wineserver' in v[3]]
+                    + ([old['WINESERVER_PID']] if alive(old.get('WINESERVER_PID')) else []))
         xvfb = old.get('XVFB_PID')
         if alive(xvfb, 'Xvfb'):
-            os.kill(int(xvfb), signal.SIGTERM)
+            wineenv.end([xvfb], signal.SIGTERM)
             try:
                 wait_until(lambda: not alive(xvfb), 5, 'Xvfb to end')
             except WaitTimeout:
-                os.kill(int(xvfb), signal.SIGKILL)
+                wineenv.end([xvfb])
         if os.path.exists(self.envfile):
             os.remove(self.envfile)
 
     def copy_prefix(self, base):
-        """The slot's prefix, a copy of base's, made again when base's was
-        made anew."""
+        """The slot's prefix, a copy of base's, made again when base's was made anew."""
         if wineenv.read(base.marker) == wineenv.read(self.marker) is not None:
             return
         shutil.rmtree(self.prefix, ignore_errors=True)
@@ -212,13 +159,18 @@ class Session:
             raise Failed('cannot copy the prefix to %s' % self.folder)
         os.replace(partial, self.prefix)
 
+    def renew(self, base):
+        """The slot made a fresh session, as wine_setup made it."""
+        self.stop()
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        self.copy_prefix(base)
+        self.start()
+
 
 def in_parallel(actions):
     """Runs the actions at once; the first failure, raised once all ended."""
     with concurrent.futures.ThreadPoolExecutor(max(len(actions), 1)) as pool:
-        done = [pool.submit(action) for action in actions]
-    for future in done:
-        future.result()
+        list(pool.map(lambda action: action(), actions))
 
 
 def main(argv):
@@ -230,35 +182,39 @@ def main(argv):
     if set(options) - allowed or not number.isdigit() or (cmd == 'renew' and '--slot' not in options):
         sys.exit(__doc__)
     os.makedirs(build, exist_ok=True)
+    made = [d for d in sorted(glob.glob(os.path.join(build, 'slots', '*'))) if os.path.isdir(d)]
     # A session started with the Wine 10 root is stopped with the same.
     root = options.get('--root') or next(
-        (r for r in (wineenv.read_env(f).get('WINE_ROOT') for f in [os.path.join(build, 'wine-session.env')] +
-                     sorted(glob.glob(os.path.join(build, 'slots', '*', 'wine-session.env')))) if r), '')
+        (r for r in (wineenv.session_env(d).get('WINE_ROOT') for d in [build] + made) if r), '')
     if cmd == 'stop' and os.path.isfile(os.path.join(build, 'vm32', 'vm32.env')):
         subprocess.run(['bash', os.path.join(wineenv.REPO, 'tools', 'vm32.sh'), 'stop', build])
     try:
-        wine = Wine(build, root)
-        base = Session(wine, build)
-        slots = [Session(wine, os.path.join(build, 'slots', str(k))) for k in range(1, int(number) + 1)]
+        why = wineenv.wine_missing(root) or (
+            not wineenv.wine_programs(root, build)[1] and 'wineserver not found')
+        if why:
+            raise Failed(why)
+        base = Session(build, build, root)
         if cmd == 'renew':
-            slot = Session(wine, os.path.join(build, 'slots', number))
+            slot = Session(os.path.join(build, 'slots', number), build, root)
             if not os.path.isdir(slot.folder):
                 raise Failed('no slot %s in %s' % (number, build))
-            return slot.locked(lambda: slot.renew(base) or 0)
-        if cmd == 'stop':
-            slots = [Session(wine, d) for d in sorted(glob.glob(os.path.join(build, 'slots', '*')))
-                     if os.path.isdir(d)]
-            return base.locked(lambda: in_parallel([lambda s=s: s.locked(s.stop) for s in slots])
-                               or base.stop() or 0)
-        if not slots:
-            return base.locked(lambda: base.start() or 0)
+            slot.locked(lambda: slot.renew(base))
+        elif cmd == 'stop':
+            slots = [Session(d, build, root) for d in made]
+            base.locked(lambda: in_parallel([lambda s=s: s.locked(s.stop) for s in slots]) or base.stop())
+        elif number == '0':
+            base.locked(base.start)
+        else:
+            slots = [Session(os.path.join(build, 'slots', str(k)), build, root)
+                     for k in range(1, int(number) + 1)]
 
-        def start_slots():
-            base.ensure_prefix()
-            for s in slots:
-                s.copy_prefix(base)
-            in_parallel([lambda s=s: s.locked(s.start) for s in slots])
-        return base.locked(lambda: start_slots() or 0)
+            def start_slots():
+                base.ensure_prefix()
+                for s in slots:
+                    s.copy_prefix(base)
+                in_parallel([lambda s=s: s.locked(s.start) for s in slots])
+            base.locked(start_slots)
+        return 0
     except Failed as e:
         print('wine-session: %s' % e, file=sys.stderr)
         return 1

@@ -2,9 +2,11 @@
 session (prefix, X server, wineserver) of the test's slot, whether Wine and
 the host can run what the test needs, and starting Windows programs."""
 
+import contextlib
 import json
 import os
 import shutil
+import signal
 import subprocess
 import unittest
 
@@ -28,21 +30,15 @@ def ctest_environment(build):
     listed = subprocess.run(['ctest', '--test-dir', build, '--show-only=json-v1'],
                             capture_output=True, text=True)
     try:
-        tests = json.loads(listed.stdout)['tests']
-    except (ValueError, KeyError):
+        setup = next(t for t in json.loads(listed.stdout)['tests'] if t.get('name') == 'wine_setup')
+        pairs = next(p['value'] for p in setup.get('properties', []) if p.get('name') == 'ENVIRONMENT')
+    except (ValueError, KeyError, StopIteration):
         return {}
-    for test in tests:
-        if test.get('name') == 'wine_setup':
-            for prop in test.get('properties', []):
-                if prop.get('name') == 'ENVIRONMENT':
-                    return dict(kv.split('=', 1) for kv in prop['value'] if '=' in kv)
-    return {}
+    return dict(kv.split('=', 1) for kv in pairs if '=' in kv)
 
 
 def session_dir():
-    """The Wine session this process uses: its prefix, X server and
-    wineserver. A test run in parallel gets a slot of its own (TG_SESSION,
-    set by runner.py); otherwise the build tree's own session."""
+    """The Wine session of this process: its slot's (TG_SESSION), else the build tree's."""
     return settings.get('TG_SESSION') or build_dir()
 
 
@@ -51,9 +47,7 @@ def wine_prefix():
 
 
 def drive_c():
-    if NATIVE:
-        return os.environ.get('SystemDrive', 'C:') + '\\'
-    return os.path.join(wine_prefix(), 'drive_c')
+    return os.environ.get('SystemDrive', 'C:') + '\\' if NATIVE else os.path.join(wine_prefix(), 'drive_c')
 
 
 def to_windows(path):
@@ -84,43 +78,35 @@ def installer_path():
 
 
 def helper_path(name, folder=None):
-    """Path of a helper exe (name with or without .exe) in TG_HELPERS, or in
-    folder; None without a folder."""
+    """A helper exe (name with or without .exe) in folder, by default TG_HELPERS; None without one."""
     folder = folder or settings.get('TG_HELPERS')
     return folder and os.path.join(folder, name if name.lower().endswith('.exe') else name + '.exe')
 
 
 def helper32_path(name):
-    """Path of a 32-bit helper exe in TG_HELPERS32, None when the build has
-    none."""
-    folder = settings.get('TG_HELPERS32')
-    path = folder and helper_path(name, folder)
+    """A 32-bit helper exe in TG_HELPERS32, None when the build has none."""
+    path = settings.get('TG_HELPERS32') and helper_path(name, settings.get('TG_HELPERS32'))
     return path if path and os.path.isfile(path) else None
 
 
 def wine_root():
-    """The Wine 10 root that runs 32-bit programs (TG_WINE_ROOT), or None
-    for the system's wine64."""
+    """The Wine 10 root that runs 32-bit programs, or None for the system's wine64."""
     return settings.get('TG_WINE_ROOT')
 
 
 def wine_10():
-    """Whether Wine 10 runs the test: the Wine 10 root, or the machine for
-    the 32-bit runs, whose own Wine is 10. Otherwise Debian 12's Wine 8."""
+    """Whether Wine 10 runs the test (the root, or the machine's own Wine), not Debian 12's Wine 8."""
     return bool(wine_root() or settings.get('TG_VM32_GUEST'))
 
 
 def wine_programs(root=None, build=None):
-    """([wine64], [wineserver]) that run Windows programs: those of the Wine
-    10 root (`root`, by default TG_WINE_ROOT), each call in a chroot with
-    the build tree bound in, else the system's; None without wine64, the
-    second [] without a wineserver."""
+    """([wine64], [wineserver]): the Wine 10 root's (by default TG_WINE_ROOT's), through wine-chroot
+    with the build tree bound in, else the system's; None without wine64, [] without a wineserver."""
     root, build = root or wine_root(), build or build_dir()
     if root:
         chroot = [os.path.join(HERE, 'wine-chroot')] + (['--bind', build] if build else []) + [root]
         return chroot + ['wine64'], chroot + ['wineserver']
-    wine = shutil.which('wine64') or ('/usr/lib/wine/wine64'
-                                      if os.access('/usr/lib/wine/wine64', os.X_OK) else None)
+    wine = shutil.which('wine64') or shutil.which('wine64', path='/usr/lib/wine')
     if not wine:
         return None
     folder = os.path.dirname(os.path.realpath(wine))
@@ -130,38 +116,25 @@ def wine_programs(root=None, build=None):
 
 
 def wine_command():
-    """The command that runs a Windows program (wine_programs); None when
-    there is no Wine; [] on Windows itself."""
-    if NATIVE:
-        return []
-    found = wine_programs()
-    return found and found[0]
+    """The command that runs a Windows program; None without Wine, [] on Windows itself."""
+    return [] if NATIVE else (wine_programs() or [None])[0]
 
 
-def root_missing(root):
-    """Why the Wine 10 root cannot run programs, or None."""
-    if os.path.isfile(os.path.join(root, '.tg-wine32-ready')):
-        return None
-    return ((read(os.path.join(os.path.dirname(root), 'unavailable')) or '').strip()
-            or 'no Wine 10 root at %s (tools/setup-wine32.sh builds it)' % root)
+def wine_missing(root=None):
+    """Why no Wine can run here (the Wine 10 root, by default TG_WINE_ROOT, if any), or None."""
+    root = root or wine_root()
+    if not root:
+        return None if wine_programs() else 'wine64 not found (PATH or /usr/lib/wine/wine64)'
+    if not os.path.isfile(os.path.join(root, '.tg-wine32-ready')):
+        return ((read(os.path.join(os.path.dirname(root), 'unavailable')) or '').strip()
+                or 'no Wine 10 root at %s (tools/setup-wine32.sh builds it)' % root)
 
 
-def wine_missing():
-    """Why no Wine can run here, or None."""
-    if wine_root():
-        return root_missing(wine_root())
-    return None if wine_command() else 'wine64 not found (PATH or /usr/lib/wine/wine64)'
-
-
-def read_env(path):
-    """KEY=VALUE pairs of an env file ({} when absent)."""
-    pairs = (line.partition('=') for line in (read(path) or '').splitlines())
-    return {k: v for k, sep, v in pairs if sep}
-
-
-def session_env():
-    """KEY=VALUE pairs from the session's wine-session.env ({} when absent)."""
-    return read_env(os.path.join(session_dir(), 'wine-session.env')) if session_dir() else {}
+def session_env(session=None):
+    """The KEY=VALUE pairs of the session's wine-session.env (by default this process's session)."""
+    session = session or session_dir()
+    text = read(os.path.join(session, 'wine-session.env')) if session else None
+    return dict(line.split('=', 1) for line in (text or '').splitlines() if '=' in line)
 
 
 class MissingSetup(AssertionError):
@@ -169,18 +142,15 @@ class MissingSetup(AssertionError):
 
 
 def missing(reason):
-    # Under CTest (TG_E2E_REQUIRED set) a missing piece fails the test
-    # instead of skipping it, so that a broken set-up cannot pass quietly.
+    # Under CTest (TG_E2E_REQUIRED) it fails: a broken set-up cannot pass quietly.
     if settings.get('TG_E2E_REQUIRED'):
         raise MissingSetup(reason)
     raise unittest.SkipTest(reason)
 
 
 def require_wine(need_installer=False, need_helpers=False):
-    """Skip (or, with TG_E2E_REQUIRED, fail) unless wine64 and an
-    initialised prefix are there (and TG_INSTALLER / TG_HELPERS when asked
-    for). Where a 32-bit run can go at all, runner.py has decided. On
-    Windows itself only the programs are looked for."""
+    """missing() unless Wine and an initialised prefix are there (not looked for on Windows itself),
+    and TG_INSTALLER / TG_HELPERS when asked for."""
     why = None if NATIVE else wine_missing()
     if why:
         missing(why)
@@ -193,23 +163,15 @@ def require_wine(need_installer=False, need_helpers=False):
         missing('TG_HELPERS not set or missing')
 
 
-def wine_env(env=None, lang='zh_CN.UTF-8'):
-    """Environment for a wine64 child: prefix, quiet debug, locale, DISPLAY."""
-    e = dict(os.environ)
-    prefix = wine_prefix()
-    if prefix:
-        e['WINEPREFIX'] = prefix
-    e['WINEDEBUG'] = '-all'
-    for k in list(e):
-        if k.startswith('LC_'):
-            del e[k]
-    e['LANG'] = lang
-    e['LC_ALL'] = lang
-    disp = session_env().get('DISPLAY')
-    if disp:
-        e['DISPLAY'] = disp
-    if env:
-        e.update(env)
+def wine_env(env=None, lang='zh_CN.UTF-8', session=None):
+    """Environment for a Wine program of the session (by default this process's): its prefix and
+    X server, quiet debug, the locale."""
+    e = {k: v for k, v in os.environ.items()
+         if not k.startswith('LC_') and k not in ('WINESERVER', 'WINELOADER')}
+    prefix = os.path.join(session, 'wineprefix') if session else wine_prefix()
+    e.update({'WINEPREFIX': prefix} if prefix else {}, WINEDEBUG='-all', LANG=lang, LC_ALL=lang)
+    display = session_env(session).get('DISPLAY')
+    e.update({'DISPLAY': display} if display else {}, **(env or {}))
     return e
 
 
@@ -223,8 +185,7 @@ def read(path, mode='r'):
 
 
 def wine_processes(prefix):
-    """{pid: (state, utime, stime, exe, command line, wchan)} of the processes
-    whose WINEPREFIX is `prefix`, as Linux sees them."""
+    """{pid: (state, utime, stime, exe, command line, wchan)} of the processes whose WINEPREFIX is prefix."""
     mark = ('WINEPREFIX=%s' % prefix).encode()
     out = {}
     for pid in sorted((int(d) for d in os.listdir('/proc') if d.isdigit())):
@@ -232,24 +193,25 @@ def wine_processes(prefix):
         if not env or not stat or mark not in env.split(b'\0'):
             continue
         fields = stat[stat.rindex(')') + 2:].split()
-        try:
-            exe = os.readlink('/proc/%d/exe' % pid)
-        except OSError:
-            exe = ''
+        exe = os.path.realpath('/proc/%d/exe' % pid)     # itself when unreadable
         cmd = (read('/proc/%d/cmdline' % pid, 'rb') or b'').replace(b'\0', b' ')
         out[pid] = (fields[0], int(fields[11]), int(fields[12]), exe,
                     cmd.decode('utf-8', 'replace').strip(), read('/proc/%d/wchan' % pid) or '-')
     return out
 
 
+def end(pids, sig=None, group=False):
+    """Sends sig (by default SIGKILL) to each process, or process group, of pids; gone ones are let be."""
+    for pid in pids:
+        with contextlib.suppress(OSError):
+            (os.killpg if group else os.kill)(int(pid), sig or signal.SIGKILL)
+
+
 PROCESS_COLUMNS = '    pid state wchan                   user-s   sys-s command'
 
 
 def session_processes(prefix=None):
-    """The Wine processes of this session (or of prefix's), one line each
-    (PROCESS_COLUMNS): PID, state, the kernel function it waits in, seconds
-    in user space and in the kernel, command line. What a test shows of a
-    session that stopped answering."""
+    """The Wine processes of this session (or of prefix's), a line each (PROCESS_COLUMNS)."""
     if NATIVE:
         return '(Windows itself: no Wine session)'
     tick = os.sysconf('SC_CLK_TCK')
@@ -258,9 +220,7 @@ def session_processes(prefix=None):
 
 
 def run_wine(exe, args=(), env=None, timeout=60, lang='zh_CN.UTF-8'):
-    """Run exe under wine64 without a terminal; CompletedProcess. A program
-    that outlasts `timeout` raises TimeoutExpired, noting the session's
-    processes."""
+    """Runs exe under Wine without a terminal; TimeoutExpired notes the session's processes."""
     try:
         return subprocess.run(wine_command() + [str(exe)] + [str(a) for a in args],
                               env=wine_env(env, lang), timeout=scaled(timeout),
