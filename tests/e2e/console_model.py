@@ -2,17 +2,9 @@
 harness compares it in (segments), and the expected side: a model of the
 screen buffer a Windows console keeps for what a program writes."""
 
+import itertools
+
 DEFAULT_ATTR = 0x07
-
-
-class Cells:
-    """segments() and text() of a screen's cells() (rows of (ch, attr))."""
-
-    def segments(self):
-        return rows_to_segments(self.cells())
-
-    def text(self):
-        return '\r\n'.join(''.join(c for c, _ in row) for row in self.cells())
 
 
 def trim_rows(lines):
@@ -30,22 +22,13 @@ def trim_rows(lines):
 
 
 def rows_to_segments(rows):
-    """[(utf8_bytes, attr)] for screen rows: runs of one attribute, each
-    row ended by "\\r\\n" taken into its last run (attribute 0x07 for an
-    empty row); adjacent runs of one attribute merged."""
-    segs = []
-
-    def add(text, attr):
-        if segs and segs[-1][1] == attr:
-            segs[-1][0].append(text)
-        else:
-            segs.append(([text], attr))
-
+    """[(utf8_bytes, attr)]: runs of one attribute, each row ended by "\\r\\n"
+    in the attribute of its last cell (0x07 for an empty row)."""
+    cells = []
     for row in rows:
-        for ch, attr in row:
-            add(ch, attr)
-        add('\r\n', row[-1][1] if row else DEFAULT_ATTR)
-    return [(''.join(parts).encode('utf-8'), attr) for parts, attr in segs]
+        cells += row + [('\r\n', row[-1][1] if row else DEFAULT_ATTR)]
+    return [(''.join(ch for ch, _ in run).encode('utf-8'), attr)
+            for attr, run in itertools.groupby(cells, key=lambda cell: cell[1])]
 
 
 def format_segments(segs):
@@ -56,16 +39,13 @@ def diff_segments(actual, expected):
     """'' when equal, else a readable account of the first difference."""
     if actual == expected:
         return ''
-    for i, (a, e) in enumerate(zip(actual, expected)):
-        if a != e:
-            break
-    else:
-        i = min(len(actual), len(expected))
+    i = next((i for i, (a, e) in enumerate(zip(actual, expected)) if a != e),
+             min(len(actual), len(expected)))
     return ('segments differ at #%d\n--- actual\n%s\n--- expected\n%s'
             % (i, format_segments(actual), format_segments(expected)))
 
 
-class ConsoleModel(Cells):
+class ConsoleModel:
     """A console screen buffer fed with WriteFile text (processed output,
     wrap at the end of a line, one cell per character; '\\n' also returns
     the carriage, as the console's processed output does). Rows that
@@ -107,9 +87,6 @@ class ConsoleModel(Cells):
         if self.x == self.cols:     # a write that fills the line ends on the next
             self._next_line()
 
-    def cells(self):
-        return trim_rows(self.lines)
-
 
 def expected_segments(writes, cols=250, codepage='gbk'):
     """[(utf8_bytes, attr)] for the writes [(bytes_in_codepage, attr)], in
@@ -117,4 +94,4 @@ def expected_segments(writes, cols=250, codepage='gbk'):
     model = ConsoleModel(cols, codepage)
     for data, attr in writes:
         model.write(data, attr)
-    return model.segments()
+    return rows_to_segments(trim_rows(model.lines))

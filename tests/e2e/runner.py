@@ -1,5 +1,6 @@
-"""Where a Windows case runs, and how: the one place that reads the marks
-of placement.py, asks the host probe (tools/host32.sh) and decides.
+"""Where a Windows case runs, and how (docs/testing.md, "Where a case runs"):
+the one place that reads the marks of placement.py, asks the host probe
+(tools/host32.sh) and decides.
 
     runner.py list [FOLDER]          the cases and their labels, for CMake
     runner.py case NAME              an end-to-end case (CTest)
@@ -10,24 +11,20 @@ of placement.py, asks the host probe (tools/host32.sh) and decides.
     runner.py wine EXE ARGS          EXE under Wine, its exit code passed on
     runner.py setup BUILD --slots N  the Wine sessions of a test run (wine_setup)
 
-A case is skipped, run in its slot of this host's Wine (watched by
-slot_guard.py) or sent into the machine for the 32-bit runs (tools/vm32.sh,
-where the runner inside decides again). The conformance cases run once, all
-in one console, where a case would; each case then reads its own result
-from that run's report (starting Wine is most of a case's cost, and the
-machine emulates it in software). A case marked `windows` runs
-as the hosted Windows job runs it (windows_cases.py). Each case says where
-it ran in a line `where: PLACE ...` (where_of reads it back)."""
+Each case says where it ran in a line `where: PLACE (...)`."""
 
 import ast
+import collections
+import contextlib
 import os
+import signal
 import subprocess
 import sys
 import time
 
 import settings
+import wineenv
 from placement import LABELS
-from wineenv import read
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
@@ -59,7 +56,7 @@ def marks(node, where):
 
 
 def cases(folder=HERE):
-    """(name, labels) of every test case of the folder's test_*.py."""
+    """(name, labels) of every case of the folder's test_*.py."""
     for name in sorted(os.listdir(folder)):
         if not (name.startswith('test_') and name.endswith('.py')):
             continue
@@ -80,7 +77,7 @@ def labelled(label, folder=HERE):
 
 
 class Host:
-    """What the decision depends on besides the labels. The probe runs at
+    """What the decision depends on besides the labels; the probe runs at
     most once, and only when a decision needs it."""
 
     def __init__(self, bits32=None, guest=None, machine=None, vm32_all=None, probe=None):
@@ -99,8 +96,8 @@ class Host:
         return self._answer
 
     def no_32_bit_code(self):
-        """Why this host's kernel runs no 32-bit code, or None when it runs
-        it; an error when the probe cannot tell."""
+        """Why this host runs no 32-bit code, None when it does; an error
+        when the probe cannot tell."""
         code, said = self.answer()
         if code == 2:
             raise RuntimeError('cannot tell whether this host runs 32-bit code: ' + said)
@@ -115,9 +112,7 @@ def host32_probe():
 
 def decide(kind, labels, host):
     """('skip', why), ('wine', None), ('machine', None) or ('batch', None)
-    for a `kind` of run (case, conformance, batch, command) with `labels`:
-    a conformance case reads its result from the batch, which goes where
-    a command goes."""
+    for a `kind` of run (case, conformance, batch, command) with `labels`."""
     unknown = [x for x in labels if x not in LABELS]
     if unknown:
         raise BadMark('not a placement label: %s' % ', '.join(unknown))
@@ -144,16 +139,14 @@ def decide(kind, labels, host):
 
 def where_of(output):
     """The place (a key of PLACES) the last `where:` line of a case's output
-    names, or None: for the summary of what ran where."""
+    names, or None."""
     said = [line[7:].split()[0] for line in output.splitlines() if line.startswith('where: ')]
     return said[-1] if said else None
 
 
 def where_ran(report):
-    """What ran where, in one line, from a CTest JUnit report (the root of
-    build/PRESET/ctest.xml): "12 in this host's Wine, 3 in the machine ...";
-    empty when no case said."""
-    import collections
+    """What ran where, in one line, from the root of a CTest JUnit report
+    (build/PRESET/ctest.xml): "12 in this host's Wine, ..."; '' when no case said."""
     places = collections.Counter(where_of(c.findtext('system-out') or '') for c in report.iter('testcase')
                                  if c.get('status') in ('run', 'fail'))
     places.pop(None, None)
@@ -165,8 +158,8 @@ def say_where(place, more=''):
 
 
 def in_wine(command):
-    """Runs command in the slot CTest gave the case (its resource group
-    `wineslot`), watched by slot_guard.py; else in the build's session."""
+    """Runs command in the slot CTest gave the case (resource `wineslot`),
+    watched by slot_guard.py; else in the build's session."""
     slot = os.environ.get('CTEST_RESOURCE_GROUP_0_WINESLOT', '')
     build = settings.get('TG_BUILD')
     place, where = ('machine', '') if settings.get('TG_VM32_GUEST') else (
@@ -183,18 +176,12 @@ def in_wine(command):
     return slot_guard.main(['slot_guard.py', base, number] + command)
 
 
-def into_machine(argv):
-    """The same runner command, in the machine (tools/vm32.sh run)."""
-    return subprocess.run([VM32, 'run', settings.get('TG_BUILD'), sys.executable, __file__]
-                          + argv).returncode
-
-
 def batch_result(state, case):
     """The exit code of conformance case `case` (Suite.Name) from the run of
     every case, whose report (or the reason there is none) is in `state`."""
     report = os.path.join(state, 'conformance.xml')
     if not os.path.isfile(report):
-        print('conformance: ' + (read(os.path.join(state, 'conformance.failed'))
+        print('conformance: ' + (wineenv.read(os.path.join(state, 'conformance.failed'))
                                  or 'no run of every case in %s\n' % state).strip())
         return 1
     state, messages = gtest_cases(report).get(case, (None, []))
@@ -211,53 +198,63 @@ def batch_result(state, case):
     return 0 if state == 'passed' else 1
 
 
+def run_limited(command, log, seconds, **popen):
+    """Runs command, its output into the file `log`, in a process group (on
+    Windows a tree) of its own, which is ended after `seconds`; the exit
+    code, None when it was ended."""
+    with open(log, 'wb') as out:
+        proc = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                                start_new_session=os.name != 'nt', **popen)
+        try:
+            return proc.wait(timeout=seconds)
+        except subprocess.TimeoutExpired:
+            pass
+    if os.name == 'nt':
+        subprocess.run(['taskkill', '/T', '/F', '/PID', str(proc.pid)], stdin=subprocess.DEVNULL,
+                       capture_output=True, timeout=60)
+    else:
+        with contextlib.suppress(OSError):
+            os.killpg(proc.pid, signal.SIGKILL)
+    proc.kill()
+    proc.wait()
+    return None
+
+
 def run_batch(state, command):
     """Runs `command` (every case) once, where a command runs; leaves the
     report, or the reason there is none, in `state`; the exit code."""
-    import signal
-    from wineenv import to_windows
     report, log = os.path.join(state, 'conformance.xml'), os.path.join(state, 'conformance.log')
     partial, failed = report + '.partial', os.path.join(state, 'conformance.failed')
     os.makedirs(state, exist_ok=True)
     for old in (report, partial):
-        if os.path.exists(old):
+        with contextlib.suppress(FileNotFoundError):
             os.remove(old)
     # Said in advance: a run cut off (by CTest's time limit, say) leaves
     # every case its reason.
     with open(failed, 'w') as f:
         f.write('the run of every case did not finish (its console: %s)\n' % log)
     started = time.monotonic()
-    cmd = [sys.executable, __file__, 'command', '--'] + command + [
-        '--gtest_output=xml:' + to_windows(partial)]
-    with open(log, 'wb') as out:
-        proc = subprocess.Popen(cmd, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-                                start_new_session=True)
-        try:
-            code = proc.wait(timeout=BATCH_SECONDS)
-        except subprocess.TimeoutExpired:
-            os.killpg(proc.pid, signal.SIGKILL)
-            proc.wait()
-            code = 'a kill at the time limit'
+    code = run_limited([sys.executable, __file__, 'command', '--'] + command
+                       + ['--gtest_output=xml:' + wineenv.to_windows(partial)], log, BATCH_SECONDS)
     took = time.monotonic() - started
-    for line in (read(log) or '').splitlines():
-        if line.startswith(('where: ', 'wine-spin: ')):
-            print(line)
+    console = (wineenv.read(log) or '').splitlines()
+    sys.stdout.writelines(line + '\n' for line in console if line.startswith(('where: ', 'wine-spin: ')))
     if os.path.isfile(partial):
         os.replace(partial, report)
         os.remove(failed)
         print('the run of every case took %.0f s; its console: %s' % (took, log))
         return 0
     with open(failed, 'w') as f:
-        f.write('the run of every case ended with %s after %.0f s and left no report '
-                '(its console: %s)\n' % (code, took, log))
-    print('\n'.join((read(log) or '').splitlines()[-40:]))
-    print('conformance: ' + read(failed).strip())
+        f.write('the run of every case ended with %s after %.0f s and left no report (its console: %s)\n'
+                % ('a kill at the time limit' if code is None else code, took, log))
+    print('\n'.join(console[-40:]))
+    print('conformance: ' + wineenv.read(failed).strip())
     return 1
 
 
 def gtest_cases(report):
-    """{Suite.Name: (passed, failed or skipped; failure messages)} of the
-    cases of a GoogleTest XML report."""
+    """{Suite.Name: ('passed', 'failed' or 'skipped', failure messages)} of
+    a GoogleTest XML report."""
     import xml.etree.ElementTree as ET
     cases = {}
     for tc in ET.parse(report).getroot().iter('testcase'):
@@ -307,7 +304,8 @@ def run(kind, args, host=None):
         if kind == 'case' and not host.vm32_all and not settings.get('TG_E2E_VERSIONS'):
             # One good install stands for every version there.
             os.environ['TG_E2E_VERSIONS'] = '0.25e'
-        return into_machine([kind] + args)
+        return subprocess.run([VM32, 'run', settings.get('TG_BUILD'), sys.executable, __file__, kind]
+                              + args).returncode
     return in_wine(command)
 
 
@@ -316,22 +314,20 @@ def console(args):
     console): prints what the console showed; its exit code."""
     import console_driver
     import unittest
-    import wineenv
     try:
         wineenv.require_wine()
     except unittest.SkipTest as skip:
         print('skipped: %s' % skip)
         return SKIPPED
-    result = console_driver.run_in_console(args[0], args[1:], timeout=600)
-    sys.stdout.write(result.text + '\n')
-    if result.timed_out:
-        print('timed out', file=sys.stderr)
+    result = console_driver.DriverRun(args[0], args[1:]).wait(600)
+    print(result.text)
+    if result.timed_out or result.exit_code is None:
+        print('timed out' if result.timed_out else 'ended with no exit code', file=sys.stderr)
         return 1
     return result.exit_code
 
 
 def wine(args):
-    import wineenv
     command = wineenv.wine_command()
     if command is None:
         print('wine-run: wine64 not found (PATH or /usr/lib/wine/wine64)', file=sys.stderr)
@@ -340,10 +336,9 @@ def wine(args):
 
 
 def setup(build, slots):
-    """The Wine sessions of a run: a 32-bit run (TG_WINE_ROOT) on a host
-    whose kernel runs no 32-bit code makes them in the machine of
-    tools/vm32.sh where that can be had; where not (or with TG_VM32=off) it
-    starts nothing, says why, and is skipped."""
+    """The Wine sessions of a run; for a 32-bit run (TG_WINE_ROOT) on a host
+    that runs no 32-bit code, in the machine of tools/vm32.sh, or where
+    there is none (or TG_VM32=off) none: skipped, saying why."""
     session = [os.path.join(HERE, 'wine-session'), 'start', build, '--slots', slots]
     root = settings.get('TG_WINE_ROOT')
     if not root:

@@ -14,11 +14,10 @@ one was skipped (CTest's skip). What the output's encoding cannot hold is
 written escaped. tools/windows_job.py checks the report of the hosted job."""
 
 import argparse
+import collections
 import json
 import os
 import re
-import signal
-import subprocess
 import sys
 import time
 
@@ -66,8 +65,8 @@ def transcripts(folder):
         if not os.path.isfile(path):
             continue
         try:
-            with open(path, 'rb') as f:
-                result = json.loads(f.read().decode('utf-8'))
+            with open(path, encoding='utf-8') as f:
+                result = json.load(f)
         except (OSError, ValueError) as e:
             result = {'error': 'unreadable result.json (%s)' % e}
         if not isinstance(result, dict):
@@ -86,44 +85,22 @@ def transcripts(folder):
     return runs, None if runs else 'no console transcript'
 
 
-def _end_tree(proc):
-    """Ends proc and every process it started."""
-    if os.name == 'nt':
-        subprocess.run(['taskkill', '/T', '/F', '/PID', str(proc.pid)], stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=False)
-    else:
-        try:
-            os.killpg(proc.pid, signal.SIGKILL)
-        except OSError:
-            pass
-    proc.kill()
-
-
 def run_case(case, folder, timeout, cases_folder=HERE):
-    """Runs one case in a unittest run of its own; (result, output)."""
+    """Runs one case in a unittest run of its own, ended with what it
+    started when it runs out of time; (result, output)."""
     os.makedirs(folder, exist_ok=True)
+    log = os.path.join(folder, 'output.txt')
     env = dict(os.environ, TG_TRANSCRIPTS=os.path.join(folder, 'console'),
                PYTHONDONTWRITEBYTECODE='1', PYTHONIOENCODING='utf-8')
     started = time.monotonic()
-    # A group of its own (POSIX) or its process tree (Windows): a case
-    # that runs out of time is ended with what it started.
-    proc = subprocess.Popen([sys.executable, '-m', 'unittest', '-v', case], cwd=cases_folder,
-                            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.STDOUT, start_new_session=os.name != 'nt')
-    timed_out = False
-    try:
-        out, _ = proc.communicate(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        _end_tree(proc)
-        out, timed_out = proc.communicate()[0], True
-    output = (out or b'').decode('utf-8', 'replace')
-    if timed_out:
-        output += '\n(timed out after %d s: ended with every process it started)\n' % timeout
-        state, detail = 'failed', 'timed out after %d s' % timeout
-    else:
-        state, detail = outcome(proc.returncode, output)
-    with open(os.path.join(folder, 'output.txt'), 'w', encoding='utf-8') as f:
-        f.write(output)
+    code = runner.run_limited([sys.executable, '-m', 'unittest', '-v', case], log, timeout,
+                              cwd=cases_folder, env=env)
+    if code is None:
+        with open(log, 'a', encoding='utf-8') as f:
+            f.write('\n(timed out after %d s: ended with every process it started)\n' % timeout)
+    with open(log, 'rb') as f:
+        output = f.read().decode('utf-8', 'replace')
+    state, detail = ('failed', 'timed out after %d s' % timeout) if code is None else outcome(code, output)
     runs, problem = transcripts(os.path.join(folder, 'console'))
     if state == 'passed' and problem:
         state, detail = 'failed', problem
@@ -166,15 +143,12 @@ def main(argv):
         with open(os.path.join(report, 'report.json'), 'w', encoding='utf-8') as f:
             json.dump({'listed': len(marked), 'asked': len(wanted), 'finished': case == wanted[-1],
                        'cases': results}, f, ensure_ascii=False, indent=1)
-    states = [r['state'] for r in results]
-    print('%d passed, %d failed, %d skipped' % (states.count('passed'), len(states)
-                                                - states.count('passed') - states.count('skipped'),
-                                                states.count('skipped')))
-    if states.count('passed') == len(wanted):
+    states = collections.Counter(r['state'] for r in results)
+    print('%d passed, %d failed, %d skipped' % (states['passed'], len(results) - states['passed']
+                                                - states['skipped'], states['skipped']))
+    if states['passed'] == len(wanted):
         return 0
-    if args.skip_code is not None and states.count('skipped') == len(wanted):
-        return args.skip_code
-    return 1
+    return args.skip_code if args.skip_code is not None and states['skipped'] == len(wanted) else 1
 
 
 if __name__ == '__main__':
