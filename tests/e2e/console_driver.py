@@ -1,16 +1,13 @@
-"""Windows console programs in a console of their own, read as the player
-sees them: console_driver.exe (a helper; under Wine run under Wine) starts
-the program with a console of its own and reads that console's screen
-buffer, text and colours. With TG_TRANSCRIPTS set, each run keeps its files
-there (run-N/: result.json, screen.txt and, with TG_SHOTS=1, a screenshot
-of the desktop when the program ended).
+"""A program in a console of its own, read as the player sees it by the
+helper console_driver.exe: text and colours of the screen buffer. With
+TG_TRANSCRIPTS set, each run keeps its files there (run-N/: result.json,
+screen.txt and, with TG_SHOTS=1, a screenshot of the desktop at the end).
 
-How ReadConsoleOutputW gives a double-width character depends on the font:
-in two cells marked leading and trailing with a TrueType font; once,
-unmarked, with a raster font, which then leaves an empty cell at the end of
-the line for each; once, unmarked, with nothing left over, from Wine's
-conhost. A screen in any other form, or a Windows without a font for
-Chinese, fails, saying so."""
+ReadConsoleOutputW gives a double-width character in two cells marked
+leading and trailing with a TrueType font; once, unmarked, with a raster
+font, which then leaves an empty cell at the end of the line for each;
+once, unmarked, with nothing left over, from Wine's conhost. Any other
+form, or a Windows without a font for Chinese, fails, saying so."""
 
 import contextlib
 import dataclasses
@@ -42,7 +39,7 @@ def _wide(ch):
 def decode_line(line, host):
     """(cells, form) of one line the driver read: [(character, attribute)]
     and how its double-width characters came ('marked', 'raster', 'single'
-    or None for none). ValueError says what it does not understand."""
+    or None); ValueError says what it does not understand."""
     text, attrs, padding = line['text'], line['attrs'], line.get('padding', 0)
     if len(text) != len(attrs):
         raise ValueError('%d characters but %d attributes' % (len(text), len(attrs)))
@@ -116,8 +113,7 @@ class Result:
 
 class DriverScreen:
     """A screen the driver read: rows of (character, attribute) cells and
-    the one form its double-width characters came in; UnreadableScreen for
-    a screen not understood."""
+    the one form its double-width characters came in."""
 
     FORMS = {'marked': 'double-width characters in two marked cells',
              'raster': 'double-width characters once, the line padded at its end',
@@ -189,7 +185,7 @@ class DriverRun:
                                      stderr=subprocess.DEVNULL)
         started = wait_until(lambda: self._json('started.json') or self._json('result.json'), 60,
                              'the console driver to start %s' % os.path.basename(str(exe)),
-                             interval=0.05, stop=self._driver_gone)
+                             interval=0.05, stop=self.ended)
         self.pid = started.get('pid')
         if self.pid is None:
             raise RuntimeError('the console driver could not start %s: %r' % (exe, started))
@@ -206,12 +202,6 @@ class DriverRun:
             return json.loads((wineenv.read(self._file(name), 'rb') or b'').decode('utf-8'))
         except ValueError:
             return None
-
-    def _driver_gone(self):
-        code = self.proc.poll()
-        if code is None or os.path.exists(self._file('result.json')):
-            return None
-        return 'the console driver ended with %s' % code
 
     def result_info(self):
         """result.json once the driver wrote it, else None."""
@@ -249,8 +239,13 @@ class DriverRun:
         return True
 
     def ended(self):
-        return 'the program ended (exit code %s)' % self._result['exit_code'] \
-            if self.result_info() else self._driver_gone()
+        """Why the program runs no more; None while it runs."""
+        if self.result_info():
+            return 'the program ended (exit code %s)' % self._result.get('exit_code')
+        code = self.proc.poll()
+        if code is not None and not os.path.exists(self._file('result.json')):
+            return 'the console driver ended with %s' % code
+        return None
 
     def kill(self):
         """Ends the program: the driver is asked, then ended with it."""
@@ -260,19 +255,18 @@ class DriverRun:
             open(self._file('stop'), 'w').close()
         try:
             wait_until(self.result_info, 10, 'the console driver to end the program', interval=0.05,
-                       stop=self._driver_gone)
+                       stop=self.ended)
         except AssertionError:
             self.proc.kill()
             if self.pid:
                 wineenv.run_wine(wineenv.helper_path('winprobe'), ['end', str(self.pid)], timeout=60)
 
     def wait(self, timeout=60):
-        """Waits for the program to end, ending it at the time-out; its Result
-        (exit_code None and timed_out True when ended)."""
+        """Its Result once the program ended, ended at the time-out."""
         timed_out = False
         try:
             wait_until(self.result_info, timeout, 'the program to end', interval=0.05,
-                       stop=self._driver_gone)
+                       stop=self.ended)
         except AssertionError:
             timed_out = True
             self.kill()

@@ -10,13 +10,19 @@ the one place that reads the marks of placement.py, asks the host probe
     runner.py console EXE ARGS       EXE under Wine in a console of its own, printing it
     runner.py wine EXE ARGS          EXE under Wine, its exit code passed on
     runner.py setup BUILD --slots N  the Wine sessions of a test run (wine_setup)
+    runner.py windows --report DIR [--folder F] [--timeout S] [--skip-code N] [CASE...]
+                                     the cases marked `windows`, as the hosted Windows job runs them
 
 Each case says where it ran in a line `where: PLACE (...)`."""
 
+import argparse
 import ast
 import collections
 import contextlib
+import json
 import os
+import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -25,11 +31,15 @@ import time
 import settings
 import wineenv
 from placement import LABELS
+from waiting import scaled
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 VM32 = os.path.join(REPO, 'tools', 'vm32.sh')
 SKIPPED = 77
+# The time one case may take on hosted Windows; the workflow's time-outs are
+# reckoned from it.
+CASE_SECONDS = 300
 # Within CTest's limit for the run of every conformance case.
 BATCH_SECONDS = 540
 # Where a case ran, as its `where:` line names it.
@@ -71,9 +81,13 @@ def cases(folder=HERE):
                         yield '%s.%s.%s' % (name[:-3], node.name, item.name), labels
 
 
-def labelled(label, folder=HERE):
-    """The names of the cases with `label`."""
-    return [case for case, labels in cases(folder) if label in labels]
+def listed(folder=HERE):
+    """The names of the cases marked `windows`; BadMark when a mark is wrong
+    or no case has one."""
+    names = [case for case, labels in cases(folder) if 'windows' in labels]
+    if not names:
+        raise BadMark('no case in %s is marked to run on Windows' % folder)
+    return names
 
 
 class Host:
@@ -270,8 +284,8 @@ def command_of(kind, args, labels=()):
     """The command a kind of run stands for."""
     if kind == 'case' and 'windows' in labels:
         report = os.path.join(settings.get('TG_BUILD') or HERE, 'artefacts', 'windows', args[0])
-        return [sys.executable, os.path.join(HERE, 'windows_cases.py'), '--report', report,
-                '--timeout', '600', '--skip-code', str(SKIPPED), args[0]]
+        return [sys.executable, __file__, 'windows', '--report', report, '--timeout', '600',
+                '--skip-code', str(SKIPPED), args[0]]
     if kind == 'case':
         return [sys.executable, '-m', 'unittest', '-v', args[0]]
     if kind == 'conformance':
@@ -281,13 +295,10 @@ def command_of(kind, args, labels=()):
 
 def run(kind, args, host=None):
     """Runs a case (or command) where decide() says; its exit code."""
-    labels = []
-    if kind == 'case':
-        found = dict(cases())
-        if args[0] not in found:
-            print('runner: no case %s in %s' % (args[0], HERE))
-            return 1
-        labels = found[args[0]]
+    labels = dict(cases()).get(args[0]) if kind == 'case' else []
+    if labels is None:
+        print('runner: no case %s in %s' % (args[0], HERE))
+        return 1
     host = host or Host()
     action, why = decide(kind, labels, host)
     command = command_of(kind, args, labels)
@@ -307,6 +318,126 @@ def run(kind, args, host=None):
         return subprocess.run([VM32, 'run', settings.get('TG_BUILD'), sys.executable, __file__, kind]
                               + args).returncode
     return in_wine(command)
+
+
+def outcome(returncode, output):
+    """(state, detail) of one unittest run's output: passed, failed,
+    skipped or missing (no test ran)."""
+    ran = re.search(r'^Ran (\d+) tests? in', output, re.M)
+    if not ran or int(ran.group(1)) == 0:
+        return 'missing', 'no test ran'
+    reasons = re.findall(r' \.\.\. skipped (.*)$', output, re.M)
+    if reasons or re.search(r'^OK \(.*skipped=\d+', output, re.M):
+        return 'skipped', '; '.join(reasons) or 'skipped'
+    if returncode != 0 or not re.search(r'^OK\b', output, re.M):
+        return 'failed', 'exit status %d' % returncode
+    return 'passed', ''
+
+
+def transcripts(folder):
+    """(runs, problem) of the console transcripts a case left in folder
+    (run-N/result.json): the runs whose console the driver attached to and
+    read, and why the transcripts do not count (None when they do)."""
+    runs, problems = [], []
+    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+        path = os.path.join(folder, name, 'result.json')
+        if not os.path.isfile(path):
+            continue
+        try:
+            with open(path, encoding='utf-8') as f:
+                result = json.load(f)
+        except (OSError, ValueError) as e:
+            result = {'error': 'unreadable result.json (%s)' % e}
+        if not isinstance(result, dict):
+            problems.append('%s: result.json holds no result' % name)
+        elif result.get('error'):
+            problems.append('%s: the program did not start (%s, code %s)'
+                            % (name, result['error'], result.get('code')))
+        elif result.get('attached') is not True:
+            problems.append("%s: the driver never attached to the program's console" % name)
+        elif not (result.get('running') or result.get('after')):
+            problems.append("%s: the driver read nothing of the program's console" % name)
+        else:
+            runs.append(name)
+    if problems:
+        return runs, 'a console transcript that does not count: ' + '; '.join(problems)
+    return runs, None if runs else 'no console transcript'
+
+
+def run_case(case, folder, timeout, cases_folder=HERE):
+    """Runs one case in a unittest run of its own, ended with what it
+    started when it runs out of time; (result, output)."""
+    os.makedirs(folder, exist_ok=True)
+    log = os.path.join(folder, 'output.txt')
+    env = dict(os.environ, TG_TRANSCRIPTS=os.path.join(folder, 'console'),
+               PYTHONDONTWRITEBYTECODE='1', PYTHONIOENCODING='utf-8')
+    started = time.monotonic()
+    code = run_limited([sys.executable, '-m', 'unittest', '-v', case], log, timeout,
+                       cwd=cases_folder, env=env)
+    if code is None:
+        with open(log, 'a', encoding='utf-8') as f:
+            f.write('\n(timed out after %d s: ended with every process it started)\n' % timeout)
+    with open(log, 'rb') as f:
+        output = f.read().decode('utf-8', 'replace')
+    state, detail = ('failed', 'timed out after %d s' % timeout) if code is None else outcome(code, output)
+    runs, problem = transcripts(os.path.join(folder, 'console'))
+    if state == 'passed' and problem:
+        state, detail = 'failed', problem
+    return {'case': case, 'state': state, 'detail': detail, 'transcripts': runs,
+            'seconds': round(time.monotonic() - started, 1)}, output
+
+
+def windows(argv):
+    """Runs the cases marked `windows` of F (tests/e2e), or the CASEs (each
+    must be marked), each in a unittest run of its own, its output and
+    console transcripts (TG_TRANSCRIPTS) in DIR/CASE/; DIR/report.json,
+    written again after every case, says what ran. A case that outlasts S
+    seconds (scaled by TG_WAIT_SCALE) is ended with every process it
+    started. Exit 0 only when every case asked for passed and left
+    transcripts of consoles the driver read; with --skip-code N, N when
+    every one was skipped. What the output's encoding cannot hold is written
+    escaped. tools/windows_job.py checks the report of the hosted job."""
+    for stream in (sys.stdout, sys.stderr):
+        stream.reconfigure(errors='backslashreplace')
+    parser = argparse.ArgumentParser('runner.py windows', description=windows.__doc__)
+    parser.add_argument('--report', required=True)
+    parser.add_argument('--folder', default=HERE)
+    parser.add_argument('--skip-code', type=int, default=None)
+    parser.add_argument('--timeout', type=int, default=int(scaled(CASE_SECONDS)))
+    parser.add_argument('cases', nargs='*')
+    args = parser.parse_args(argv)
+    try:
+        marked = listed(args.folder)
+    except BadMark as bad:
+        print('runner: %s' % bad)
+        return 1
+    unmarked = [c for c in args.cases if c not in marked]
+    if unmarked:
+        print('runner: not marked to run on Windows: %s' % ', '.join(unmarked))
+        return 1
+    wanted = args.cases or marked
+    # The cases run in their own folder: the report's is made absolute.
+    report = os.path.abspath(args.report)
+    results = []
+    for case in [None] + wanted:
+        if case:
+            result, output = run_case(case, os.path.join(report, case), args.timeout, args.folder)
+            results.append(result)
+            print('%-8s %s (%.0f s) %s' % (result['state'], case, result['seconds'], result['detail']))
+            if result['state'] != 'passed':
+                sys.stdout.write(output[-6000:])
+            sys.stdout.flush()
+        os.makedirs(report, exist_ok=True)
+        with open(os.path.join(report, 'report.json'), 'w', encoding='utf-8') as f:
+            json.dump({'listed': len(marked), 'asked': len(wanted), 'finished': case == wanted[-1],
+                       'cases': results}, f, ensure_ascii=False, indent=1)
+    states = collections.Counter(r['state'] for r in results)
+    print('%d passed, %d failed, %d skipped' % (states['passed'], len(results) - states['passed']
+                                                - states['skipped'], states['skipped']))
+    if states['passed'] == len(wanted):
+        return 0
+    return args.skip_code if args.skip_code is not None and states['skipped'] == len(wanted) else 1
+
 
 
 def console(args):
@@ -356,29 +487,25 @@ def setup(build, slots):
     print('wine-session: %s; the 32-bit runs go into the machine of tools/vm32.sh' % why, flush=True)
     if subprocess.run(['bash', VM32, 'start', build]).returncode != 0:
         return 1
-    state = os.path.join(build, 'vm32')
-    with open(os.path.join(state, 'vm32.env')) as f, open(os.path.join(state, 'used'), 'w') as used:
-        used.write(f.read())
+    shutil.copyfile(os.path.join(build, 'vm32', 'vm32.env'), os.path.join(build, 'vm32', 'used'))
     return subprocess.run(['bash', VM32, 'run', build, 'bash', session[0], 'start', '/var/lib/tg/win32',
                            '--slots', slots]).returncode
 
 
 def main(argv):
     kind, args = (argv[1], argv[2:]) if len(argv) > 1 else ('', [])
-    if kind == 'list':
-        try:
+    try:
+        if kind == 'list':
             for case, labels in cases(args[0] if args else HERE):
                 print(' '.join([case] + labels))
-        except BadMark as e:
-            print('runner: %s' % e, file=sys.stderr)
-            return 1
-        return 0
-    if kind in ('case', 'conformance', 'batch', 'command') and args:
-        try:
+            return 0
+        if kind in ('case', 'conformance', 'batch', 'command') and args:
             return run(kind, args)
-        except (BadMark, RuntimeError) as e:
-            print('runner: %s' % e)
-            return 1
+    except (BadMark, RuntimeError) as e:
+        print('runner: %s' % e, file=sys.stderr)
+        return 1
+    if kind == 'windows':
+        return windows(args)
     if kind in ('console', 'wine') and args:
         return (console if kind == 'console' else wine)(args)
     if kind == 'setup' and len(args) == 3 and args[1] == '--slots':
