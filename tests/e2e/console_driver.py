@@ -1,7 +1,7 @@
-"""A program in a console of its own, read as the player sees it by the
-helper console_driver.exe: text and colours of the screen buffer. With
-TG_TRANSCRIPTS set, each run keeps its files there (run-N/: result.json,
-screen.txt and, with TG_SHOTS=1, a screenshot of the desktop at the end).
+"""A program in a console of its own, its screen buffer's text and colours
+read by the helper console_driver.exe as the player sees them. Each run's
+files (run-N/: result.json, screen.txt, with TG_SHOTS=1 a screenshot of
+the desktop at the end) are kept under TG_TRANSCRIPTS when it is set.
 
 ReadConsoleOutputW gives a double-width character in two cells marked
 leading and trailing with a TrueType font; once, unmarked, with a raster
@@ -9,8 +9,8 @@ font, which then leaves an empty cell at the end of the line for each;
 once, unmarked, with nothing left over, from Wine's conhost. Any other
 form, or a Windows without a font for Chinese, fails, saying so."""
 
+import collections
 import contextlib
-import dataclasses
 import itertools
 import json
 import os
@@ -66,8 +66,7 @@ def decode_line(line, host):
     if padding:
         # The console decides which characters take two cells; at least the
         # wide ones do, and never a character of ASCII.
-        beyond_ascii = sum(ord(ch) > 0x7F for ch, _ in cells)
-        if not once <= padding <= beyond_ascii:
+        if not once <= padding <= sum(ord(ch) > 0x7F for ch, _ in cells):
             raise ValueError('%d empty cells at the end for %d double-width characters given once'
                              % (padding, once))
         return cells, 'raster'
@@ -79,14 +78,12 @@ def decode_line(line, host):
 
 def describe(screen):
     """The console a screen was read from: host, code page and font."""
-    font = screen.get('font')
+    font, shown = screen.get('font'), 'font unknown'
     if font:
         width, height = font.get('size', [0, 0])
         shown = "font '%s' (%s, %d x %d%s)" % (
             font.get('face'), 'TrueType' if font.get('truetype') else 'raster', width, height,
             '' if font.get('shows_chinese') else ', no Chinese characters')
-    else:
-        shown = 'font unknown'
     return 'on %s, code page %s, %s' % (screen.get('host', 'an unknown host'),
                                        screen.get('codepage', 'unknown'), shown)
 
@@ -101,14 +98,9 @@ def font_problem(started):
     return None
 
 
-@dataclasses.dataclass
-class Result:
-    """How a console run ended and what its console showed last."""
-    exit_code: object          # int, or None when timed out
-    segments: list             # [(utf8_bytes, attr)] of the final screen
-    timed_out: bool = False
-    duration: float = 0.0
-    text: str = ''             # the final screen, rows joined with \r\n
+# How a console run ended: exit_code (None when ended at the time-out), the
+# last screen's segments [(utf8_bytes, attr)] and text, timed_out, duration.
+Result = collections.namedtuple('Result', 'exit_code segments timed_out duration text')
 
 
 class DriverScreen:
@@ -159,10 +151,9 @@ def _transcript_dir():
         return tempfile.mkdtemp(prefix='tg-console-'), False
     os.makedirs(keep, exist_ok=True)
     for n in itertools.count(1):
-        folder = os.path.join(keep, 'run-%d' % n)
         with contextlib.suppress(FileExistsError):
-            os.mkdir(folder)
-            return folder, True
+            os.mkdir(os.path.join(keep, 'run-%d' % n))
+            return os.path.join(keep, 'run-%d' % n), True
 
 
 class DriverRun:
@@ -229,9 +220,8 @@ class DriverRun:
         return self.screen().segments()
 
     def wait_for_output(self, needle, timeout=30):
-        """Waits until the screen shows needle (str) and returns True; fails
-        (WaitTimeout, with the screen) when the time is up or the program
-        ends without showing it."""
+        """True once the screen shows needle; WaitTimeout, with the screen,
+        when the time is up or the program ends first."""
         wait_until(lambda: needle in self.screen_text(), timeout,
                    'the console to show %r' % needle, interval=0.05, stop=self.ended,
                    detail=lambda: 'the screen:\n' + self.screen_text() +
@@ -265,8 +255,7 @@ class DriverRun:
         """Its Result once the program ended, ended at the time-out."""
         timed_out = False
         try:
-            wait_until(self.result_info, timeout, 'the program to end', interval=0.05,
-                       stop=self.ended)
+            wait_until(self.result_info, timeout, 'the program to end', interval=0.05, stop=self.ended)
         except AssertionError:
             timed_out = True
             self.kill()

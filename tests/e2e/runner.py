@@ -1,6 +1,5 @@
-"""Where a Windows case runs, and how (docs/testing.md, "Where a case runs"):
-the one place that reads the marks of placement.py, asks the host probe
-(tools/host32.sh) and decides.
+"""Where and how a Windows case runs (docs/testing.md, "Where a case runs"):
+the one place that reads the marks, asks the host probe and decides.
 
     runner.py list [FOLDER]          the cases and their labels, for CMake
     runner.py case NAME              an end-to-end case (CTest)
@@ -27,6 +26,7 @@ import signal
 import subprocess
 import sys
 import time
+import xml.etree.ElementTree as ET
 
 import settings
 import wineenv
@@ -37,8 +37,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 VM32 = os.path.join(REPO, 'tools', 'vm32.sh')
 SKIPPED = 77
-# The time one case may take on hosted Windows; the workflow's time-outs are
-# reckoned from it.
+# One case's time on hosted Windows; the workflow's time-outs count on it.
 CASE_SECONDS = 300
 # Within CTest's limit for the run of every conformance case.
 BATCH_SECONDS = 540
@@ -56,12 +55,11 @@ def marks(node, where):
     labels = []
     for dec in node.decorator_list:
         func = getattr(dec, 'func', None)
-        if (func.attr if isinstance(func, ast.Attribute) else getattr(func, 'id', '')) != 'runs':
-            continue
-        for arg in dec.args:
-            if not (isinstance(arg, ast.Constant) and arg.value in LABELS):
-                raise BadMark('%s:%d: not a placement label: %s' % (where, dec.lineno, ast.unparse(arg)))
-            labels.append(arg.value)
+        if (func.attr if isinstance(func, ast.Attribute) else getattr(func, 'id', '')) == 'runs':
+            for arg in dec.args:
+                if not (isinstance(arg, ast.Constant) and arg.value in LABELS):
+                    raise BadMark('%s:%d: not a placement label: %s' % (where, dec.lineno, ast.unparse(arg)))
+                labels.append(arg.value)
     return labels
 
 
@@ -110,8 +108,7 @@ class Host:
         return self._answer
 
     def no_32_bit_code(self):
-        """Why this host runs no 32-bit code, None when it does; an error
-        when the probe cannot tell."""
+        """Why this host runs no 32-bit code, None when it does."""
         code, said = self.answer()
         if code == 2:
             raise RuntimeError('cannot tell whether this host runs 32-bit code: ' + said)
@@ -152,15 +149,13 @@ def decide(kind, labels, host):
 
 
 def where_of(output):
-    """The place (a key of PLACES) the last `where:` line of a case's output
-    names, or None."""
+    """The place (a key of PLACES) the last `where:` line of output names."""
     said = [line[7:].split()[0] for line in output.splitlines() if line.startswith('where: ')]
     return said[-1] if said else None
 
 
 def where_ran(report):
-    """What ran where, in one line, from the root of a CTest JUnit report
-    (build/PRESET/ctest.xml): "12 in this host's Wine, ..."; '' when no case said."""
+    """What ran where, from a CTest JUnit report: "12 in this host's Wine, ..."."""
     places = collections.Counter(where_of(c.findtext('system-out') or '') for c in report.iter('testcase')
                                  if c.get('status') in ('run', 'fail'))
     places.pop(None, None)
@@ -172,8 +167,8 @@ def say_where(place, more=''):
 
 
 def in_wine(command):
-    """Runs command in the slot CTest gave the case (resource `wineslot`),
-    watched by slot_guard.py; else in the build's session."""
+    """Runs command in the slot CTest gave (resource `wineslot`), watched by
+    slot_guard.py; else in the build's session."""
     slot = os.environ.get('CTEST_RESOURCE_GROUP_0_WINESLOT', '')
     build = settings.get('TG_BUILD')
     place, where = ('machine', '') if settings.get('TG_VM32_GUEST') else (
@@ -191,8 +186,8 @@ def in_wine(command):
 
 
 def batch_result(state, case):
-    """The exit code of conformance case `case` (Suite.Name) from the run of
-    every case, whose report (or the reason there is none) is in `state`."""
+    """The exit code of conformance case `case` (Suite.Name) from the report
+    of the run of every case in `state`, or the reason there is none."""
     report = os.path.join(state, 'conformance.xml')
     if not os.path.isfile(report):
         print('conformance: ' + (wineenv.read(os.path.join(state, 'conformance.failed'))
@@ -214,8 +209,7 @@ def batch_result(state, case):
 
 def run_limited(command, log, seconds, **popen):
     """Runs command, its output into the file `log`, in a process group (on
-    Windows a tree) of its own, which is ended after `seconds`; the exit
-    code, None when it was ended."""
+    Windows a tree) of its own, ended after `seconds`; the exit code or None."""
     with open(log, 'wb') as out:
         proc = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
                                 start_new_session=os.name != 'nt', **popen)
@@ -231,12 +225,14 @@ def run_limited(command, log, seconds, **popen):
             os.killpg(proc.pid, signal.SIGKILL)
     proc.kill()
     proc.wait()
+    with open(log, 'a') as out:
+        out.write('\n(timed out after %d s: ended with every process it started)\n' % seconds)
     return None
 
 
 def run_batch(state, command):
-    """Runs `command` (every case) once, where a command runs; leaves the
-    report, or the reason there is none, in `state`; the exit code."""
+    """Runs `command` (every case) once; leaves the report, or the reason
+    there is none, in `state`."""
     report, log = os.path.join(state, 'conformance.xml'), os.path.join(state, 'conformance.log')
     partial, failed = report + '.partial', os.path.join(state, 'conformance.failed')
     os.makedirs(state, exist_ok=True)
@@ -269,7 +265,6 @@ def run_batch(state, command):
 def gtest_cases(report):
     """{Suite.Name: ('passed', 'failed' or 'skipped', failure messages)} of
     a GoogleTest XML report."""
-    import xml.etree.ElementTree as ET
     cases = {}
     for tc in ET.parse(report).getroot().iter('testcase'):
         messages = [f.get('message') or f.text or '' for f in tc.iter() if f.tag in ('failure', 'error')]
@@ -293,15 +288,14 @@ def command_of(kind, args, labels=()):
     return args[1:] if args[:1] == ['--'] else args
 
 
-def run(kind, args, host=None):
+def run(kind, args):
     """Runs a case (or command) where decide() says; its exit code."""
     labels = dict(cases()).get(args[0]) if kind == 'case' else []
     if labels is None:
         print('runner: no case %s in %s' % (args[0], HERE))
         return 1
-    host = host or Host()
+    host = Host()
     action, why = decide(kind, labels, host)
-    command = command_of(kind, args, labels)
     if action == 'skip':
         print('skipped: ' + why)
         return SKIPPED
@@ -309,20 +303,18 @@ def run(kind, args, host=None):
     if kind == 'batch':
         return run_batch(state, command_of('conformance', args))
     if action == 'batch':
-        case = [a for a in args if a.startswith('--gtest_filter=')][0].split('=', 1)[1]
-        return batch_result(state, case)
+        return batch_result(state, next(a.split('=', 1)[1] for a in args if a.startswith('--gtest_filter=')))
     if action == 'machine':
         if kind == 'case' and not host.vm32_all and not settings.get('TG_E2E_VERSIONS'):
             # One good install stands for every version there.
             os.environ['TG_E2E_VERSIONS'] = '0.25e'
         return subprocess.run([VM32, 'run', settings.get('TG_BUILD'), sys.executable, __file__, kind]
                               + args).returncode
-    return in_wine(command)
+    return in_wine(command_of(kind, args, labels))
 
 
 def outcome(returncode, output):
-    """(state, detail) of one unittest run's output: passed, failed,
-    skipped or missing (no test ran)."""
+    """(passed, failed, skipped or missing, detail) of a unittest run."""
     ran = re.search(r'^Ran (\d+) tests? in', output, re.M)
     if not ran or int(ran.group(1)) == 0:
         return 'missing', 'no test ran'
@@ -335,9 +327,8 @@ def outcome(returncode, output):
 
 
 def transcripts(folder):
-    """(runs, problem) of the console transcripts a case left in folder
-    (run-N/result.json): the runs whose console the driver attached to and
-    read, and why the transcripts do not count (None when they do)."""
+    """(runs, problem) of the console transcripts in folder: the runs whose
+    console the driver attached to and read, and why they do not count."""
     runs, problems = [], []
     for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
         path = os.path.join(folder, name, 'result.json')
@@ -365,8 +356,7 @@ def transcripts(folder):
 
 
 def run_case(case, folder, timeout, cases_folder=HERE):
-    """Runs one case in a unittest run of its own, ended with what it
-    started when it runs out of time; (result, output)."""
+    """Runs one case in a unittest run of its own; (result, output)."""
     os.makedirs(folder, exist_ok=True)
     log = os.path.join(folder, 'output.txt')
     env = dict(os.environ, TG_TRANSCRIPTS=os.path.join(folder, 'console'),
@@ -374,9 +364,6 @@ def run_case(case, folder, timeout, cases_folder=HERE):
     started = time.monotonic()
     code = run_limited([sys.executable, '-m', 'unittest', '-v', case], log, timeout,
                        cwd=cases_folder, env=env)
-    if code is None:
-        with open(log, 'a', encoding='utf-8') as f:
-            f.write('\n(timed out after %d s: ended with every process it started)\n' % timeout)
     with open(log, 'rb') as f:
         output = f.read().decode('utf-8', 'replace')
     state, detail = ('failed', 'timed out after %d s' % timeout) if code is None else outcome(code, output)
@@ -388,15 +375,12 @@ def run_case(case, folder, timeout, cases_folder=HERE):
 
 
 def windows(argv):
-    """Runs the cases marked `windows` of F (tests/e2e), or the CASEs (each
-    must be marked), each in a unittest run of its own, its output and
-    console transcripts (TG_TRANSCRIPTS) in DIR/CASE/; DIR/report.json,
-    written again after every case, says what ran. A case that outlasts S
-    seconds (scaled by TG_WAIT_SCALE) is ended with every process it
-    started. Exit 0 only when every case asked for passed and left
-    transcripts of consoles the driver read; with --skip-code N, N when
-    every one was skipped. What the output's encoding cannot hold is written
-    escaped. tools/windows_job.py checks the report of the hosted job."""
+    """Runs the cases marked `windows` of F, or the CASEs, each in a unittest
+    run of its own, its output and console transcripts in DIR/CASE/;
+    DIR/report.json, written after every case, says what ran. A case is
+    ended after S seconds with all it started. Exit 0 only when every case
+    passed and left transcripts of consoles the driver read; N when every
+    one was skipped. tools/windows_job.py checks the hosted job's report."""
     for stream in (sys.stdout, sys.stderr):
         stream.reconfigure(errors='backslashreplace')
     parser = argparse.ArgumentParser('runner.py windows', description=windows.__doc__)
@@ -406,11 +390,7 @@ def windows(argv):
     parser.add_argument('--timeout', type=int, default=int(scaled(CASE_SECONDS)))
     parser.add_argument('cases', nargs='*')
     args = parser.parse_args(argv)
-    try:
-        marked = listed(args.folder)
-    except BadMark as bad:
-        print('runner: %s' % bad)
-        return 1
+    marked = listed(args.folder)
     unmarked = [c for c in args.cases if c not in marked]
     if unmarked:
         print('runner: not marked to run on Windows: %s' % ', '.join(unmarked))
@@ -431,18 +411,15 @@ def windows(argv):
         with open(os.path.join(report, 'report.json'), 'w', encoding='utf-8') as f:
             json.dump({'listed': len(marked), 'asked': len(wanted), 'finished': case == wanted[-1],
                        'cases': results}, f, ensure_ascii=False, indent=1)
-    states = collections.Counter(r['state'] for r in results)
-    print('%d passed, %d failed, %d skipped' % (states['passed'], len(results) - states['passed']
-                                                - states['skipped'], states['skipped']))
-    if states['passed'] == len(wanted):
+    passed, skipped = (sum(r['state'] == state for r in results) for state in ('passed', 'skipped'))
+    print('%d passed, %d failed, %d skipped' % (passed, len(results) - passed - skipped, skipped))
+    if passed == len(wanted):
         return 0
-    return args.skip_code if args.skip_code is not None and states['skipped'] == len(wanted) else 1
-
+    return args.skip_code if args.skip_code is not None and skipped == len(wanted) else 1
 
 
 def console(args):
-    """EXE under Wine in a console of its own (console calls need a real
-    console): prints what the console showed; its exit code."""
+    """EXE under Wine in a console of its own, printing what it showed."""
     import console_driver
     import unittest
     try:
@@ -467,16 +444,13 @@ def wine(args):
 
 
 def setup(build, slots):
-    """The Wine sessions of a run; for a 32-bit run (TG_WINE_ROOT) on a host
-    that runs no 32-bit code, in the machine of tools/vm32.sh, or where
-    there is none (or TG_VM32=off) none: skipped, saying why."""
+    """The Wine sessions of a run; for a 32-bit run on a host that runs no
+    32-bit code, in the machine of tools/vm32.sh, or skipped, saying why."""
     session = [os.path.join(HERE, 'wine-session'), 'start', build, '--slots', slots]
     root = settings.get('TG_WINE_ROOT')
-    if not root:
-        return subprocess.run(session).returncode
-    why = Host().no_32_bit_code()
+    why = root and Host().no_32_bit_code()
     if not why:
-        return subprocess.run(session + ['--root', root]).returncode
+        return subprocess.run(session + (['--root', root] if root else [])).returncode
     if settings.get('TG_VM32') == 'off':
         print('skipped: %s (and TG_VM32=off: no machine for the 32-bit runs)' % why)
         return SKIPPED
@@ -501,13 +475,11 @@ def main(argv):
             return 0
         if kind in ('case', 'conformance', 'batch', 'command') and args:
             return run(kind, args)
+        if kind in ('console', 'wine', 'windows') and args:
+            return {'console': console, 'wine': wine, 'windows': windows}[kind](args)
     except (BadMark, RuntimeError) as e:
         print('runner: %s' % e, file=sys.stderr)
         return 1
-    if kind == 'windows':
-        return windows(args)
-    if kind in ('console', 'wine') and args:
-        return (console if kind == 'console' else wine)(args)
     if kind == 'setup' and len(args) == 3 and args[1] == '--slots':
         return setup(os.path.abspath(args[0]), args[2])
     print(__doc__, file=sys.stderr)
