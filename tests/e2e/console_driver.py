@@ -64,8 +64,7 @@ def decode_line(line, host):
         raise ValueError('%d double-width characters in two marked cells beside %d in one cell'
                          ' and %d empty cells at the end' % (marked, once, padding))
     if padding:
-        # The console decides which characters take two cells; at least the
-        # wide ones do, and never a character of ASCII.
+        # The console gives two cells to the wide characters at least, never to ASCII.
         if not once <= padding <= sum(ord(ch) > 0x7F for ch, _ in cells):
             raise ValueError('%d empty cells at the end for %d double-width characters given once'
                              % (padding, once))
@@ -89,17 +88,14 @@ def describe(screen):
 
 
 def font_problem(started):
-    """Why the console cannot show the program's Chinese text, from the
-    driver's started.json; None when it can."""
+    """Why the console cannot show Chinese text (from started.json), or None."""
     if started.get('chinese_fonts') == []:
         return ('this %s has no font for Chinese text (none for GB2312): its console shows the'
                 " installer's text as empty boxes" % ('Wine' if started.get('host') == 'wine'
                                                        else 'Windows'))
-    return None
 
 
-# How a console run ended: exit_code (None when ended at the time-out), the
-# last screen's segments [(utf8_bytes, attr)] and text, timed_out, duration.
+# How a console run ended; exit_code is None when it was ended, segments the last screen's.
 Result = collections.namedtuple('Result', 'exit_code segments timed_out duration text')
 
 
@@ -144,8 +140,7 @@ class DriverScreen:
 
 
 def _transcript_dir():
-    """A new folder for one run's files: under TG_TRANSCRIPTS, kept; else
-    a temporary one, removed after the run."""
+    """A new folder for a run's files: kept under TG_TRANSCRIPTS, else temporary."""
     keep = settings.get('TG_TRANSCRIPTS')
     if not keep:
         return tempfile.mkdtemp(prefix='tg-console-'), False
@@ -189,10 +184,8 @@ class DriverRun:
         return os.path.join(self.folder, name)
 
     def _json(self, name):
-        try:
+        with contextlib.suppress(ValueError):       # None when unreadable
             return json.loads((wineenv.read(self._file(name), 'rb') or b'').decode('utf-8'))
-        except ValueError:
-            return None
 
     def result_info(self):
         """result.json once the driver wrote it, else None."""
@@ -235,7 +228,6 @@ class DriverRun:
         code = self.proc.poll()
         if code is not None and not os.path.exists(self._file('result.json')):
             return 'the console driver ended with %s' % code
-        return None
 
     def kill(self):
         """Ends the program: the driver is asked, then ended with it."""
@@ -252,7 +244,7 @@ class DriverRun:
                 wineenv.run_wine(wineenv.helper_path('winprobe'), ['end', str(self.pid)], timeout=60)
 
     def wait(self, timeout=60):
-        """Its Result once the program ended, ended at the time-out."""
+        """The Result once the program ended; at the time-out it is ended."""
         timed_out = False
         try:
             wait_until(self.result_info, timeout, 'the program to end', interval=0.05, stop=self.ended)

@@ -9,8 +9,7 @@ BLANK = (' ', DEFAULT_ATTR)
 
 
 def trim_rows(lines):
-    """The rows without their trailing grey spaces, and without the empty
-    rows at the end."""
+    """The rows without trailing grey spaces, and without empty rows at the end."""
     rows = [list(line) for line in lines]
     for row in rows:
         while row and row[-1] == BLANK:

@@ -18,6 +18,7 @@ import argparse
 import ast
 import collections
 import contextlib
+import functools
 import json
 import os
 import re
@@ -37,11 +38,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 VM32 = os.path.join(REPO, 'tools', 'vm32.sh')
 SKIPPED = 77
-# One case's time on hosted Windows; the workflow's time-outs count on it.
-CASE_SECONDS = 300
-# Within CTest's limit for the run of every conformance case.
-BATCH_SECONDS = 540
-# Where a case ran, as its `where:` line names it.
+CASE_SECONDS = 300      # one case on hosted Windows; the workflow's time limits count on it
+BATCH_SECONDS = 540     # the run of every conformance case, within CTest's limit
 PLACES = {'wine': "this host's Wine", 'machine': 'the machine for the 32-bit runs',
           'batch': 'the one run of every conformance case'}
 
@@ -65,9 +63,7 @@ def marks(node, where):
 
 def cases(folder=HERE):
     """(name, labels) of every case of the folder's test_*.py."""
-    for name in sorted(os.listdir(folder)):
-        if not (name.startswith('test_') and name.endswith('.py')):
-            continue
+    for name in sorted(n for n in os.listdir(folder) if n.startswith('test_') and n.endswith('.py')):
         with open(os.path.join(folder, name), encoding='utf-8') as f:
             tree = ast.parse(f.read(), name)
         for node in tree.body:
@@ -80,8 +76,7 @@ def cases(folder=HERE):
 
 
 def listed(folder=HERE):
-    """The names of the cases marked `windows`; BadMark when a mark is wrong
-    or no case has one."""
+    """The cases marked `windows`; BadMark when a mark is wrong or none is."""
     names = [case for case, labels in cases(folder) if 'windows' in labels]
     if not names:
         raise BadMark('no case in %s is marked to run on Windows' % folder)
@@ -89,8 +84,7 @@ def listed(folder=HERE):
 
 
 class Host:
-    """What the decision depends on besides the labels; the probe runs at
-    most once, and only when a decision needs it."""
+    """What decide() depends on besides the labels; the probe runs once at most, when needed."""
 
     def __init__(self, bits32=None, guest=None, machine=None, vm32_all=None, probe=None):
         build = settings.get('TG_BUILD')
@@ -99,17 +93,16 @@ class Host:
         self.machine = (bool(build) and os.path.isfile(os.path.join(build, 'vm32', 'vm32.env'))
                         if machine is None else machine)
         self.vm32_all = settings.get('TG_VM32_ALL') if vm32_all is None else vm32_all
-        self._probe, self._answer = probe or host32_probe, None
+        self._probe = probe or host32_probe
 
+    @functools.cached_property
     def answer(self):
         """(0 runs 32-bit code, 1 does not, 2 cannot tell; what it said)."""
-        if self._answer is None:
-            self._answer = self._probe()
-        return self._answer
+        return self._probe()
 
     def no_32_bit_code(self):
         """Why this host runs no 32-bit code, None when it does."""
-        code, said = self.answer()
+        code, said = self.answer
         if code == 2:
             raise RuntimeError('cannot tell whether this host runs 32-bit code: ' + said)
         return said if code == 1 else None
@@ -131,7 +124,7 @@ def decide(kind, labels, host):
     if host.guest:
         return 'wine', None
     if not host.bits32:
-        if 'spared_at_64' in labels and host.answer()[0] == 0:
+        if 'spared_at_64' in labels and host.answer[0] == 0:
             return 'skip', 'the 32-bit suite runs this case on this host'
         return go, None
     if host.machine:
@@ -158,8 +151,7 @@ def where_ran(report):
     """What ran where, from a CTest JUnit report: "12 in this host's Wine, ..."."""
     places = collections.Counter(where_of(c.findtext('system-out') or '') for c in report.iter('testcase')
                                  if c.get('status') in ('run', 'fail'))
-    places.pop(None, None)
-    return ', '.join('%d in %s' % (n, PLACES[p]) for p, n in places.most_common())
+    return ', '.join('%d in %s' % (n, PLACES[p]) for p, n in places.most_common() if p)
 
 
 def say_where(place, more=''):
@@ -186,8 +178,7 @@ def in_wine(command):
 
 
 def batch_result(state, case):
-    """The exit code of conformance case `case` (Suite.Name) from the report
-    of the run of every case in `state`, or the reason there is none."""
+    """Conformance case `case`'s exit code from the run of every case in `state`."""
     report = os.path.join(state, 'conformance.xml')
     if not os.path.isfile(report):
         print('conformance: ' + (wineenv.read(os.path.join(state, 'conformance.failed'))
@@ -239,8 +230,7 @@ def run_batch(state, command):
     for old in (report, partial):
         with contextlib.suppress(FileNotFoundError):
             os.remove(old)
-    # Said in advance: a run cut off (by CTest's time limit, say) leaves
-    # every case its reason.
+    # Said in advance, for a run cut off (by CTest's time limit, say).
     with open(failed, 'w') as f:
         f.write('the run of every case did not finish (its console: %s)\n' % log)
     started = time.monotonic()
@@ -263,8 +253,7 @@ def run_batch(state, command):
 
 
 def gtest_cases(report):
-    """{Suite.Name: ('passed', 'failed' or 'skipped', failure messages)} of
-    a GoogleTest XML report."""
+    """{Suite.Name: (passed, failed or skipped, failure messages)} of a GoogleTest report."""
     cases = {}
     for tc in ET.parse(report).getroot().iter('testcase'):
         messages = [f.get('message') or f.text or '' for f in tc.iter() if f.tag in ('failure', 'error')]
@@ -315,8 +304,7 @@ def run(kind, args):
 
 def outcome(returncode, output):
     """(passed, failed, skipped or missing, detail) of a unittest run."""
-    ran = re.search(r'^Ran (\d+) tests? in', output, re.M)
-    if not ran or int(ran.group(1)) == 0:
+    if not re.search(r'^Ran [1-9]\d* tests? in', output, re.M):
         return 'missing', 'no test ran'
     reasons = re.findall(r' \.\.\. skipped (.*)$', output, re.M)
     if reasons or re.search(r'^OK \(.*skipped=\d+', output, re.M):
@@ -404,9 +392,7 @@ def windows(argv):
             result, output = run_case(case, os.path.join(report, case), args.timeout, args.folder)
             results.append(result)
             print('%-8s %s (%.0f s) %s' % (result['state'], case, result['seconds'], result['detail']))
-            if result['state'] != 'passed':
-                sys.stdout.write(output[-6000:])
-            sys.stdout.flush()
+            print(output[-6000:] if result['state'] != 'passed' else '', end='', flush=True)
         os.makedirs(report, exist_ok=True)
         with open(os.path.join(report, 'report.json'), 'w', encoding='utf-8') as f:
             json.dump({'listed': len(marked), 'asked': len(wanted), 'finished': case == wanted[-1],
