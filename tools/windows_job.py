@@ -1,5 +1,5 @@
 """Checks of the hosted Windows job's own machine and reports, beside the
-cases it runs (tests/e2e/windows_cases.py):
+cases it runs (tests/e2e/runner.py windows):
 
   windows_job.py --desktop FILE   whether this Windows session has a desktop a
                                   person would see (its session, window
@@ -9,7 +9,7 @@ cases it runs (tests/e2e/windows_cases.py):
   windows_job.py --gtest XML      fails unless a GoogleTest report shows cases
                                   run and none failed or was skipped
   windows_job.py --verify DIR [--folder F]
-                                  reads the report windows_cases.py --report
+                                  reads the report runner.py windows --report
                                   left in DIR: every case marked in F
                                   (tests/e2e) must be in it, passed, with its
                                   console transcripts still on disk
@@ -23,7 +23,6 @@ import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), 'tests', 'e2e'))
 import runner  # noqa: E402
-import windows_cases  # noqa: E402
 
 
 def gtest_problems(path):
@@ -180,7 +179,7 @@ def verify(folder, listed):
         if r['state'] != 'passed':
             problems.append('%s %s: %s' % (case, r['state'], r['detail']))
             continue
-        problem = windows_cases.transcripts(os.path.join(folder, case, 'console'))[1]
+        problem = runner.transcripts(os.path.join(folder, case, 'console'))[1]
         if problem:
             problems.append('%s left %s' % (case, problem))
     return problems
@@ -189,8 +188,8 @@ def verify(folder, listed):
 def check_run(folder, cases_folder):
     """--verify: what the run in folder proves of the marked cases."""
     try:
-        marked = windows_cases.listed(cases_folder)
-    except windows_cases.BadList as bad:
+        marked = runner.listed(cases_folder)
+    except runner.BadMark as bad:
         print('windows_job: %s' % bad)
         return 1
     problems = verify(os.path.abspath(folder), marked)
@@ -207,7 +206,7 @@ def main(argv):
     if len(argv) == 2 and argv[0] == '--desktop':
         return check_desktop(argv[1])
     if len(argv) in (2, 4) and argv[0] == '--verify' and argv[2:3] in ([], ['--folder']):
-        return check_run(argv[1], argv[3] if len(argv) == 4 else windows_cases.HERE)
+        return check_run(argv[1], argv[3] if len(argv) == 4 else runner.HERE)
     if len(argv) == 2 and argv[0] == '--gtest':
         counts, problems = gtest_problems(argv[1])
         print('%d passed, %d failed, %d skipped' % (counts.get('passed', 0), counts.get('failed', 0),

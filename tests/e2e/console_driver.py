@@ -1,19 +1,17 @@
-"""Windows console programs in a console of their own, read as the player
-sees them: console_driver.exe, a Windows program of the helpers, starts the
-program with a console of its own and reads that console's screen buffer,
-text and colours. Under Wine the driver runs under Wine; on Windows itself
-it is started directly. With TG_TRANSCRIPTS set, each run keeps its files
-there (run-N/: result.json, screen.txt and, with TG_SHOTS=1, a screenshot
-of the desktop when the program ended).
+"""A program in a console of its own, its screen buffer's text and colours
+read by the helper console_driver.exe as the player sees them. Each run's
+files (run-N/: result.json, screen.txt, with TG_SHOTS=1 a screenshot of
+the desktop at the end) are kept under TG_TRANSCRIPTS when it is set.
 
-How a double-width character comes back from ReadConsoleOutputW depends on
-the console's font: in two cells marked leading and trailing with a
-TrueType font; once, unmarked, with a raster font, which then leaves an
-empty cell at the end of the line for each; once, unmarked, with nothing
-left over, from Wine's conhost. A screen in any other form, or a run on a
-Windows without a font for Chinese, fails, saying so."""
+ReadConsoleOutputW gives a double-width character in two cells marked
+leading and trailing with a TrueType font; once, unmarked, with a raster
+font, which then leaves an empty cell at the end of the line for each;
+once, unmarked, with nothing left over, from Wine's conhost. Any other
+form, or a Windows without a font for Chinese, fails, saying so."""
 
-import dataclasses
+import collections
+import contextlib
+import itertools
 import json
 import os
 import shutil
@@ -39,155 +37,118 @@ def _wide(ch):
 
 
 def decode_line(line, host):
-    """(cells, form) of one line the driver read: [(character, attribute)],
-    one a character, and how its double-width characters came: 'marked',
-    'raster', 'single' (see the module) or None when it has none. Raises
-    ValueError saying what it does not understand."""
+    """(cells, form) of one line the driver read: [(character, attribute)]
+    and how its double-width characters came ('marked', 'raster', 'single'
+    or None); ValueError says what it does not understand."""
     text, attrs, padding = line['text'], line['attrs'], line.get('padding', 0)
     if len(text) != len(attrs):
         raise ValueError('%d characters but %d attributes' % (len(text), len(attrs)))
-    cells, marked, once = [], 0, 0
-    x = 0
+    cells, marked, once, x = [], 0, 0, 0
     while x < len(text):
         ch, attr = text[x], attrs[x]
         if ch == '\0':
             raise ValueError('an empty cell at column %d, inside the line' % x)
         if attr & LEADING:
-            if (x + 1 < len(text) and text[x + 1] == ch
+            if not (x + 1 < len(text) and text[x + 1] == ch
                     and attrs[x + 1] & (LEADING | TRAILING) == TRAILING):
-                cells.append((ch, attr & 0xFF))
-                marked += 1
-                x += 2
-                continue
-            raise ValueError('the leading half of %r at column %d without its trailing half' % (ch, x))
-        if attr & TRAILING:
+                raise ValueError('the leading half of %r at column %d without its trailing half' % (ch, x))
+            marked += 1
+            x += 1
+        elif attr & TRAILING:
             raise ValueError('the trailing half of %r at column %d without its leading half' % (ch, x))
-        once += _wide(ch)
+        else:
+            once += _wide(ch)
         cells.append((ch, attr & 0xFF))
         x += 1
     if marked and (once or padding):
         raise ValueError('%d double-width characters in two marked cells beside %d in one cell'
                          ' and %d empty cells at the end' % (marked, once, padding))
     if padding:
-        # The console decides which characters take two cells; at least the
-        # wide ones do, and never a character of ASCII.
-        beyond_ascii = sum(ord(ch) > 0x7F for ch, _ in cells)
-        if not once <= padding <= beyond_ascii:
+        # The console gives two cells to the wide characters at least, never to ASCII.
+        if not once <= padding <= sum(ord(ch) > 0x7F for ch, _ in cells):
             raise ValueError('%d empty cells at the end for %d double-width characters given once'
                              % (padding, once))
         return cells, 'raster'
-    if once:
-        if host != 'wine':
-            raise ValueError('%d double-width characters in one cell each and no empty cell at the'
-                             ' end: neither the form of a TrueType font nor that of a raster one'
-                             % once)
-        return cells, 'single'
-    return cells, 'marked' if marked else None
+    if once and host != 'wine':
+        raise ValueError('%d double-width characters in one cell each and no empty cell at the'
+                         ' end: neither the form of a TrueType font nor that of a raster one' % once)
+    return cells, 'single' if once else 'marked' if marked else None
 
 
 def describe(screen):
     """The console a screen was read from: host, code page and font."""
-    font = screen.get('font')
+    font, shown = screen.get('font'), 'font unknown'
     if font:
+        width, height = font.get('size', [0, 0])
         shown = "font '%s' (%s, %d x %d%s)" % (
-            font.get('face'), 'TrueType' if font.get('truetype') else 'raster',
-            font.get('size', [0, 0])[0], font.get('size', [0, 0])[1],
+            font.get('face'), 'TrueType' if font.get('truetype') else 'raster', width, height,
             '' if font.get('shows_chinese') else ', no Chinese characters')
-    else:
-        shown = 'font unknown'
     return 'on %s, code page %s, %s' % (screen.get('host', 'an unknown host'),
                                        screen.get('codepage', 'unknown'), shown)
 
 
-def decode_screen(screen):
-    """(rows, forms) of a screen the driver read: the rows of (character,
-    attribute) cells and the forms of double-width characters its lines
-    came in; UnreadableScreen for a form not understood."""
-    rows, forms = [], set()
-    for n, line in enumerate(screen.get('lines', [])):
-        try:
-            cells, form = decode_line(line, screen.get('host'))
-        except ValueError as e:
-            raise UnreadableScreen('the console driver read a screen it does not understand: line %d:'
-                                   ' %s (%s)' % (n + 1, e, describe(screen))) from None
-        rows.append(cells)
-        if form:
-            forms.add(form)
-    if len(forms) > 1:
-        raise UnreadableScreen('the console driver read a screen it does not understand: double-width'
-                               ' characters in the forms %s at once (%s)'
-                               % (' and '.join(sorted(forms)), describe(screen)))
-    return rows, forms
-
-
 def font_problem(started):
-    """Why the console cannot show the program's Chinese text, from the
-    driver's started.json; None when it can."""
+    """Why the console cannot show Chinese text (from started.json), or None."""
     if started.get('chinese_fonts') == []:
         return ('this %s has no font for Chinese text (none for GB2312): its console shows the'
                 " installer's text as empty boxes" % ('Wine' if started.get('host') == 'wine'
                                                        else 'Windows'))
-    return None
 
 
-@dataclasses.dataclass
-class Result:
-    """How a console run ended and what its console showed last."""
-    exit_code: object          # int, or None when timed out
-    segments: list             # [(utf8_bytes, attr)] of the final screen
-    timed_out: bool = False
-    duration: float = 0.0
-    screen: object = None      # the DriverScreen
-
-    @property
-    def text(self):
-        """The screen as str, rows joined with \\r\\n."""
-        return self.screen.text() if self.screen else ''
+# How a console run ended; exit_code is None when it was ended, segments the last screen's.
+Result = collections.namedtuple('Result', 'exit_code segments timed_out duration text')
 
 
-class DriverScreen(console_model.Cells):
-    """A screen the driver read: rows of (character, attribute) cells."""
+class DriverScreen:
+    """A screen the driver read: rows of (character, attribute) cells and
+    the one form its double-width characters came in."""
+
+    FORMS = {'marked': 'double-width characters in two marked cells',
+             'raster': 'double-width characters once, the line padded at its end',
+             'single': 'double-width characters once', None: 'no double-width characters'}
 
     def __init__(self, screen):
         self.info = screen or {}
-        rows, forms = decode_screen(self.info)
+        rows, forms = [], set()
+        for n, line in enumerate(self.info.get('lines', [])):
+            try:
+                cells, form = decode_line(line, self.info.get('host'))
+            except ValueError as e:
+                raise self._unreadable('line %d: %s' % (n + 1, e)) from None
+            rows.append(cells)
+            forms.add(form)
+        forms.discard(None)
+        if len(forms) > 1:
+            raise self._unreadable('double-width characters in the forms %s at once'
+                                   % ' and '.join(sorted(forms)))
         self.form = forms.pop() if forms else None
         self.rows = console_model.trim_rows(rows)
 
+    def _unreadable(self, what):
+        return UnreadableScreen('the console driver read a screen it does not understand: %s (%s)'
+                                % (what, describe(self.info)))
+
     def describe(self):
         """Where it was read and how its double-width characters came."""
-        forms = {'marked': 'double-width characters in two marked cells',
-                 'raster': 'double-width characters once, the line padded at its end',
-                 'single': 'double-width characters once',
-                 None: 'no double-width characters'}
-        return '%s; %s' % (describe(self.info), forms[self.form])
+        return '%s; %s' % (describe(self.info), self.FORMS[self.form])
 
-    def cells(self):
-        return self.rows
+    def segments(self):
+        return console_model.rows_to_segments(self.rows)
 
-
-def _read_json(path):
-    try:
-        return json.loads((wineenv.read(path, 'rb') or b'').decode('utf-8'))
-    except ValueError:
-        return None
+    def text(self):
+        return '\r\n'.join(''.join(ch for ch, _ in row) for row in self.rows)
 
 
 def _transcript_dir():
-    """A new folder for one run's files: under TG_TRANSCRIPTS, kept; else
-    a temporary one, removed after the run."""
+    """A new folder for a run's files: kept under TG_TRANSCRIPTS, else temporary."""
     keep = settings.get('TG_TRANSCRIPTS')
     if not keep:
         return tempfile.mkdtemp(prefix='tg-console-'), False
     os.makedirs(keep, exist_ok=True)
-    n = 1
-    while True:
-        folder = os.path.join(keep, 'run-%d' % n)
-        try:
-            os.mkdir(folder)
-            return folder, True
-        except FileExistsError:
-            n += 1
+    for n in itertools.count(1):
+        with contextlib.suppress(FileExistsError):
+            os.mkdir(os.path.join(keep, 'run-%d' % n))
+            return os.path.join(keep, 'run-%d' % n), True
 
 
 class DriverRun:
@@ -204,101 +165,89 @@ class DriverRun:
         # A program given by name alone (cmd.exe) is found as Windows finds it.
         program = wineenv.to_windows(exe) if os.sep in str(exe) else str(exe)
         command += ['--', program] + [str(a) for a in args]
-        self.start_time = time.monotonic()
+        self.start_time, self._result = time.monotonic(), None
         self.proc = subprocess.Popen(wineenv.wine_command() + command, env=wineenv.wine_env(env, lang),
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
-        started = wait_until(lambda: _read_json(self._file('started.json')) or
-                             _read_json(self._file('result.json')), 60,
+        started = wait_until(lambda: self._json('started.json') or self._json('result.json'), 60,
                              'the console driver to start %s' % os.path.basename(str(exe)),
-                             interval=0.05, stop=self._driver_gone)
+                             interval=0.05, stop=self.ended)
         self.pid = started.get('pid')
         if self.pid is None:
             raise RuntimeError('the console driver could not start %s: %r' % (exe, started))
-        self._result = None
-        self._end_time = None
         problem = font_problem(started)
         if problem:
             self.kill()
             raise AssertionError(problem)
 
+    def _file(self, name):
+        return os.path.join(self.folder, name)
+
+    def _json(self, name):
+        with contextlib.suppress(ValueError):       # None when unreadable
+            return json.loads((wineenv.read(self._file(name), 'rb') or b'').decode('utf-8'))
+
+    def result_info(self):
+        """result.json once the driver wrote it, else None."""
+        if self._result is None:
+            self._result = self._json('result.json')
+        return self._result
+
+    @staticmethod
+    def _final(done):
+        # The read after the end, unless the one while it ran shows more.
+        running, after = DriverScreen(done.get('running')), DriverScreen(done.get('after'))
+        return after if len(after.rows) >= len(running.rows) else running
+
+    def screen(self):
+        """What the console shows now (the last read once it ended)."""
+        done = self.result_info()
+        return self._final(done) if done else DriverScreen(self._json('screen.json'))
+
     def screen_text(self):
         return self.screen().text()
+
+    output = screen_text        # the transcript so far, for a failure's message
 
     def segments(self):
         return self.screen().segments()
 
     def wait_for_output(self, needle, timeout=30):
-        """Waits until the screen shows needle (str) and returns True; fails
-        (WaitTimeout, with the screen) when the time is up or the program
-        ends without showing it."""
+        """True once the screen shows needle; WaitTimeout, with the screen,
+        when the time is up or the program ends first."""
         wait_until(lambda: needle in self.screen_text(), timeout,
                    'the console to show %r' % needle, interval=0.05, stop=self.ended,
                    detail=lambda: 'the screen:\n' + self.screen_text() +
                    "\nthe session's processes:\n" + wineenv.session_processes())
         return True
 
-    def _file(self, name):
-        return os.path.join(self.folder, name)
-
-    def _driver_gone(self):
-        code = self.proc.poll()
-        if code is None or os.path.exists(self._file('result.json')):
-            return None
-        return 'the console driver ended with %s' % code
-
-    def result_info(self):
-        """result.json once the driver wrote it, else None."""
-        if self._result is None:
-            self._result = _read_json(self._file('result.json'))
-            if self._result is not None:
-                self._end_time = time.monotonic()
-        return self._result
-
-    def screen(self):
-        """What the console shows now (the last read once it ended)."""
-        done = self.result_info()
-        if done:
-            return DriverScreen(self._final(done))
-        return DriverScreen(_read_json(self._file('screen.json')))
-
-    @staticmethod
-    def _final(done):
-        # The read after the end, unless the one while it ran shows more.
-        running, after = DriverScreen(done.get('running')), DriverScreen(done.get('after'))
-        return done.get('after') if len(after.rows) >= len(running.rows) else done.get('running')
-
-    def output(self):
-        """The transcript so far: the driver's last screen file, as bytes."""
-        return (wineenv.read(self._file('result.json'), 'rb') or wineenv.read(self._file('screen.json'), 'rb')
-                or b'')
-
     def ended(self):
-        return 'the program ended (exit code %s)' % self._result['exit_code'] \
-            if self.result_info() else self._driver_gone()
+        """Why the program runs no more; None while it runs."""
+        if self.result_info():
+            return 'the program ended (exit code %s)' % self._result.get('exit_code')
+        code = self.proc.poll()
+        if code is not None and not os.path.exists(self._file('result.json')):
+            return 'the console driver ended with %s' % code
 
     def kill(self):
         """Ends the program: the driver is asked, then ended with it."""
         if self.result_info():
             return
-        try:
-            with open(self._file('stop'), 'w'):
-                pass
-        except OSError:
-            pass
+        with contextlib.suppress(OSError):
+            open(self._file('stop'), 'w').close()
         try:
             wait_until(self.result_info, 10, 'the console driver to end the program', interval=0.05,
-                       stop=self._driver_gone)
+                       stop=self.ended)
         except AssertionError:
             self.proc.kill()
             if self.pid:
                 wineenv.run_wine(wineenv.helper_path('winprobe'), ['end', str(self.pid)], timeout=60)
 
     def wait(self, timeout=60):
+        """The Result once the program ended; at the time-out it is ended."""
         timed_out = False
         try:
-            wait_until(self.result_info, timeout, 'the program to end', interval=0.05,
-                       stop=self._driver_gone)
+            wait_until(self.result_info, timeout, 'the program to end', interval=0.05, stop=self.ended)
         except AssertionError:
             timed_out = True
             self.kill()
@@ -307,27 +256,18 @@ class DriverRun:
         except subprocess.TimeoutExpired:
             self.proc.kill()
         done = self.result_info() or {}
-        screen = DriverScreen(self._final(done) if done else None)
+        screen = self._final(done)
         if self.keep:
             with open(self._file('screen.txt'), 'w', encoding='utf-8') as f:
-                f.write('# %s\n' % screen.describe() if done else '')
-                f.write(console_model.format_segments(screen.segments()) + '\n')
+                f.write(('# %s\n' % screen.describe() if done else '')
+                        + console_model.format_segments(screen.segments()) + '\n')
         else:
             shutil.rmtree(self.folder, ignore_errors=True)
         code = None if timed_out or done.get('stopped') else done.get('exit_code')
-        if 'elapsed_ms' in done:
-            duration = done['elapsed_ms'] / 1000.0
-        else:
-            duration = (self._end_time or time.monotonic()) - self.start_time
-        return Result(code, screen.segments(), timed_out or bool(done.get('timed_out')), duration, screen)
+        duration = done['elapsed_ms'] / 1000.0 if 'elapsed_ms' in done else time.monotonic() - self.start_time
+        return Result(code, screen.segments(), timed_out or bool(done.get('timed_out')), duration,
+                      screen.text())
 
 
-def start_in_console(exe, args=(), env=None, lang='zh_CN.UTF-8'):
-    """Starts exe in a console of its own, read by the driver; the DriverRun."""
-    return DriverRun(exe, args, env, lang)
-
-
-def run_in_console(exe, args=(), env=None, timeout=60):
-    """Runs exe until it exits; its Result (exit_code None and timed_out
-    True when it was ended at the time-out)."""
-    return start_in_console(exe, args, env).wait(timeout)
+# Starts exe in a console of its own, read by the driver; the DriverRun.
+start_in_console = DriverRun

@@ -95,7 +95,7 @@ class DecisionTest(unittest.TestCase):
     def test_a_case_for_windows_runs_as_the_windows_job_runs_it_and_no_other_does(self):
         self.assertEqual(runner.decide('case', ['windows'], host(0, bits32=False)), ('wine', None))
         marked = runner.command_of('case', ['test_a.A.test_b'], ['vm32', 'windows'])
-        self.assertEqual(os.path.basename(marked[1]), 'windows_cases.py')
+        self.assertEqual((os.path.basename(marked[1]), marked[2]), ('runner.py', 'windows'))
         self.assertEqual(marked[-1], 'test_a.A.test_b')
         self.assertEqual(runner.command_of('case', ['test_a.A.test_b'], ['vm32'])[1:],
                          ['-m', 'unittest', '-v', 'test_a.A.test_b'])
@@ -117,7 +117,7 @@ class DecisionTest(unittest.TestCase):
         self.assertIn('vm32', found['test_banner.BannerTest.test_banner_on_a_chinese_console'])
         self.assertEqual(found['test_slot_guard.LoopingServerTest.test_without_a_rerun_the_loop_fails_the_case'],
                          ['host_only'])
-        self.assertTrue(runner.labelled('windows'))
+        self.assertTrue(runner.listed())
 
     def test_where_a_case_ran_is_read_back(self):
         self.assertEqual(runner.where_of('x\nwhere: wine (wine64, slot 2)\nOK\n'), 'wine')

@@ -23,9 +23,9 @@ WORKFLOW = os.path.join(REPO, '.github', 'workflows', 'windows-release.yml')
 sys.path.insert(0, E2E)
 sys.path.insert(0, os.path.join(REPO, 'tools'))
 import console_driver  # noqa: E402
+import runner  # noqa: E402
 import lint_workflow_shells  # noqa: E402
 import scenario  # noqa: E402
-import windows_cases  # noqa: E402
 import windows_job  # noqa: E402
 
 # A console driver's result.json: attached, one line read after the end.
@@ -170,7 +170,7 @@ class WorkflowTest(unittest.TestCase):
     def test_the_windows_job_runs_and_verifies_the_whole_list(self):
         steps = self.flow['jobs']['windows']['steps']
         runs = self.runs('windows')
-        self.assertIn('windows_cases.py --report results/cases --timeout 300\n', runs)
+        self.assertIn('runner.py windows --report results/cases --timeout 300\n', runs)
         self.assertIn('windows_job.py --verify results/cases', runs)
         self.assertIn('windows_job.py --gtest', runs)
         upload = [s for s in steps if s.get('uses', '').startswith('actions/upload-artifact')]
@@ -192,7 +192,7 @@ class WorkflowTest(unittest.TestCase):
         self.assertIn('if ($LASTEXITCODE -ne 0) { throw', desktop['run'])
         self.assertNotIn('continue-on-error', desktop)
         _, conformance = self.step('windows', 'console_driver.exe')
-        _, cases = self.step('windows', 'windows_cases.py --report')
+        _, cases = self.step('windows', 'runner.py windows --report')
         self.assertLess(checked, conformance)
         self.assertLess(checked, cases)
 
@@ -201,10 +201,10 @@ class WorkflowTest(unittest.TestCase):
         # within their steps' limits, and the steps within the job's: a
         # job cut off by its own limit would skip the verify step.
         windows = self.flow['jobs']['windows']
-        cases_step, _ = self.step('windows', 'windows_cases.py --report')
+        cases_step, _ = self.step('windows', 'runner.py windows --report')
         per_case = int(re.search(r'--timeout (\d+)', cases_step['run']).group(1))
-        self.assertEqual(per_case, windows_cases.CASE_SECONDS)
-        marked = len(windows_cases.listed())
+        self.assertEqual(per_case, runner.CASE_SECONDS)
+        marked = len(runner.listed())
         self.assertGreaterEqual(cases_step['timeout-minutes'] * 60, marked * per_case + 120,
                                 '%d cases of %d s' % (marked, per_case))
         conformance_step, _ = self.step('windows', 'console_driver.exe')
@@ -417,7 +417,7 @@ class CaseListTest(unittest.TestCase):
             f.write(text)
 
     def run_cases(self, folder, *args):
-        return subprocess.run([sys.executable, os.path.join(E2E, 'windows_cases.py'),
+        return subprocess.run([sys.executable, os.path.join(E2E, 'runner.py'), 'windows',
                                '--report', os.path.join(folder, 'r'), '--folder', folder] + list(args),
                               capture_output=True, text=True, timeout=120,
                               env=dict(os.environ, PYTHONPATH=E2E))
@@ -430,7 +430,7 @@ class CaseListTest(unittest.TestCase):
         self.write(os.path.join(work, 'cases'), 'test_w.py',
                    MARKED_CASE % {'result': result or SCREEN_RESULT, 'printed': printed,
                                   'passes': passes})
-        said = subprocess.run([sys.executable, os.path.join(E2E, 'windows_cases.py'), '--report',
+        said = subprocess.run([sys.executable, os.path.join(E2E, 'runner.py'), 'windows', '--report',
                                os.path.join('results', 'cases'), '--folder', 'cases'],
                               cwd=work, capture_output=True, timeout=timeout,
                               env=dict(os.environ, PYTHONPATH=E2E, PYTHONIOENCODING=encoding))
@@ -522,8 +522,7 @@ class Slow(unittest.TestCase):
                 self.assertEqual(json.load(f)['cases'][0]['state'], 'failed')
 
     def test_the_marked_cases_are_cases_of_the_suite(self):
-        import runner
-        names = windows_cases.listed()
+        names = runner.listed()
         self.assertGreaterEqual(len(names), 6)
         self.assertLessEqual(set(names), {case for case, _ in runner.cases(E2E)})
 
@@ -531,13 +530,13 @@ class Slow(unittest.TestCase):
         with tempfile.TemporaryDirectory() as folder:
             self.write(folder, 'test_a.py', 'import placement\nimport unittest\n\n\n'
                        'class A(unittest.TestCase):\n    def test_x(self):\n        pass\n')
-            with self.assertRaisesRegex(windows_cases.BadList, 'no case in .* is marked'):
-                windows_cases.listed(folder)
+            with self.assertRaisesRegex(runner.BadMark, 'no case in .* is marked'):
+                runner.listed(folder)
             self.write(folder, 'test_b.py', 'import placement\nimport unittest\n\n\n'
                        'class B(unittest.TestCase):\n    @placement.runs("window")\n'
                        '    def test_y(self):\n        pass\n')
-            with self.assertRaisesRegex(windows_cases.BadList, 'test_b.py:6: not a placement label'):
-                windows_cases.listed(folder)
+            with self.assertRaisesRegex(runner.BadMark, 'test_b.py:6: not a placement label'):
+                runner.listed(folder)
             self.assertEqual(self.run_cases(folder).returncode, 1)
 
     def report(self, folder, listed, cases, transcripts=True, attached=True):
