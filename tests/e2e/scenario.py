@@ -608,10 +608,11 @@ class Scenario:
         def detail():
             # The windows seen, and what else started with every window it has.
             shown = top_windows()
-            return 'file manager windows: %s\nnew processes: %s' % (
+            return 'file manager windows: %s\nnew processes: %s\nthe session:\n%s' % (
                 json.dumps([{k: w.get(k) for k in ('title', 'folders')} for w in seen], ensure_ascii=False),
                 json.dumps([dict(p, windows=[[w['class'], w['title'], w['visible']] for w in shown
-                                             if w['pid'] == p['pid']]) for p in new], ensure_ascii=False))
+                                             if w['pid'] == p['pid']]) for p in new], ensure_ascii=False),
+                wineenv.session_processes())
         return wait_until(windows, timeout, 'a file manager window of process %d showing %s'
                           % (parent_pid, folder), interval=0.2, detail=detail)[0]
 

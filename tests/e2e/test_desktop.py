@@ -84,8 +84,8 @@ class DesktopTest(sc.E2ETest):
             # one in C:\windows as its builtin in system32).
             new = s.new_processes()
             managers = [p for p in new if p['exe'].lower() == 'explorer.exe' and p['ppid'] == installer_pid]
-            self.assertTrue(managers, 'no file manager of process %d among the new processes %r'
-                            % (installer_pid, new))
+            self.assertTrue(managers, 'no file manager of process %d among the new processes %r;'
+                            ' the session:\n%s' % (installer_pid, new, wineenv.session_processes()))
             for p in managers:
                 self.assertIn(p['path'].lower(), ('c:\\windows\\explorer.exe',
                                                   'c:\\windows\\system32\\explorer.exe'))
