@@ -24,10 +24,7 @@ namespace {
 
 constexpr UINT kSendTimeout = 5000;
 
-std::string Rect(const RECT& r) {
-  return "[" + Number(r.left) + "," + Number(r.top) + "," + Number(r.right) + "," +
-         Number(r.bottom) + "]";
-}
+std::string Rect(const RECT& r) { return List({r.left, r.top, r.right, r.bottom}); }
 
 // Text of a window of any process; WM_GETTEXT is marshalled, and a combo box
 // answers it with its edit field's text.
@@ -90,36 +87,9 @@ int ButtonIdOf(const std::wstring& name) {
 // ---------------------------------------------------------------- icons
 
 // The system icons a message box shows, by name.
-const std::pair<LPCWSTR, const char*> kIcons[] = {
-    {IDI_HAND, "error"}, {IDI_QUESTION, "question"}, {IDI_EXCLAMATION, "warning"}, {IDI_ASTERISK, "information"}};
-
-// 32-bit top-down pixels of a w x h DIB drawn by paint(dc).
-template <typename Paint>
-std::vector<DWORD> Pixels(int w, int h, Paint paint) {
-  std::vector<DWORD> out(static_cast<size_t>(w) * h);
-  HDC screen = GetDC(nullptr);
-  HDC dc = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = -h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (bitmap && bits) {
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    paint(dc, screen);
-    GdiFlush();
-    CopyMemory(out.data(), bits, out.size() * sizeof(DWORD));
-    SelectObject(dc, old);
-  }
-  if (bitmap) DeleteObject(bitmap);
-  DeleteDC(dc);
-  ReleaseDC(nullptr, screen);
-  return out;
-}
+const std::pair<LPCWSTR, const wchar_t*> kIcons[] = {
+    {IDI_HAND, L"error"}, {IDI_QUESTION, L"question"},
+    {IDI_EXCLAMATION, L"warning"}, {IDI_ASTERISK, L"information"}};
 
 long long Distance(const std::vector<DWORD>& a, const std::vector<DWORD>& b) {
   long long sum = 0;
@@ -134,15 +104,15 @@ long long Distance(const std::vector<DWORD>& a, const std::vector<DWORD>& b) {
 // The icon a static control shows: the system icon with the same handle
 // (system icons are shared on Windows), else the one whose drawing matches
 // the control's pixels on the screen (icon handles are per process in Wine).
-std::string IdentifyIcon(HWND box, HWND control) {
+const wchar_t* IdentifyIcon(HWND box, HWND control) {
   HICON shown = reinterpret_cast<HICON>(Send(control, STM_GETICON, 0, 0));
-  if (!shown || !IsWindowVisible(control)) return "none";
+  if (!shown || !IsWindowVisible(control)) return L"none";
   for (const auto& [id, name] : kIcons)
     if (LoadIconW(nullptr, id) == shown) return name;
   RECT r;
   GetWindowRect(control, &r);
   const int w = r.right - r.left, h = r.bottom - r.top;
-  if (w <= 0 || h <= 0) return "unknown";
+  if (w <= 0 || h <= 0) return L"unknown";
   for (int attempt = 0; attempt < 10; ++attempt) {
     if (attempt == 1)
       SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -152,7 +122,7 @@ std::string IdentifyIcon(HWND box, HWND control) {
     });
     const DWORD back = screen.empty() ? 0 : screen[0];
     long long best = -1, second = -1;
-    const char* bestName = "unknown";
+    const wchar_t* bestName = L"unknown";
     for (const auto& [id, name] : kIcons) {
       HICON icon = LoadIconW(nullptr, id);
       std::vector<DWORD> drawn = Pixels(w, h, [&](HDC dc, HDC) {
@@ -175,7 +145,7 @@ std::string IdentifyIcon(HWND box, HWND control) {
     const long long cells = static_cast<long long>(w) * h * 3;
     if (best >= 0 && best * 4 < second && best < cells * 8) return bestName;
   }
-  return "unknown";
+  return L"unknown";
 }
 
 // ---------------------------------------------------------------- log
@@ -185,37 +155,37 @@ std::string Common(HWND window, DWORD elapsed) {
   GetWindowRect(window, &r);
   const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
   HWND owner = GetWindow(window, GW_OWNER);
-  return "\"t\":" + Number(elapsed) + "," + WindowFields(window) +
-         ",\"rect\":" + Rect(r) +
-         ",\"screen\":[" + Number(GetSystemMetrics(SM_CXSCREEN)) + "," +
-         Number(GetSystemMetrics(SM_CYSCREEN)) + "]" +
-         ",\"topmost\":" + Bool((GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0) +
-         ",\"style\":" + Number(static_cast<long long>(style & 0xFFFFFFFF)) +
-         ",\"owner_visible\":" + Bool(owner && IsWindowVisible(owner));
+  return Members({{"t", elapsed}}) + "," + WindowFields(window) + "," +
+         Members({{"rect", Rect(r)},
+                  {"screen", List({GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)})},
+                  {"topmost", (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0},
+                  {"style", style & 0xFFFFFFFF},
+                  {"owner_visible", owner && IsWindowVisible(owner)}});
 }
 
 std::string DescribeBox(HWND box) {
-  std::vector<std::string> buttonNames;
+  std::vector<Value> buttonNames;
   HWND iconControl = nullptr;
   for (HWND child : Children(box)) {
     if (GetParent(child) != box) continue;
     if (IsClass(child, L"Button") && IsWindowVisible(child)) {
       const int id = GetDlgCtrlID(child);
-      buttonNames.push_back(Json(id > 0 && id < 12 ? kButtons[id] : L"id" + std::to_wstring(id)));
+      buttonNames.push_back(id > 0 && id < 12 ? kButtons[id] : L"id" + std::to_wstring(id));
     } else if (IsClass(child, L"Static") &&
                (GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
       iconControl = child;
     }
   }
   HWND textControl = ChildWithId(box, 0xFFFF);
-  return ",\"kind\":\"box\",\"text\":" + Json(textControl ? Text(textControl) : L"") +
-         ",\"icon\":\"" + (iconControl ? IdentifyIcon(box, iconControl) : "none") +
-         "\",\"buttons\":" + JsonList(buttonNames);
+  return Members({{"kind", L"box"},
+                  {"text", textControl ? Text(textControl) : L""},
+                  {"icon", iconControl ? IdentifyIcon(box, iconControl) : L"none"},
+                  {"buttons", List(buttonNames)}});
 }
 
 std::string DescribeWindow(HWND window) {
   HWND combo = ChildOfClass(window, L"ComboBox");
-  std::vector<std::string> items;
+  std::vector<Value> items;
   const LRESULT count = Send(combo, CB_GETCOUNT, 0, 0);
   for (LRESULT i = 0; i < count && i < 100; ++i) {
     LRESULT length = Send(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
@@ -223,18 +193,18 @@ std::string DescribeWindow(HWND window) {
     std::wstring item(static_cast<size_t>(length) + 1, L'\0');
     Send(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item.data()));
     item.resize(static_cast<size_t>(length));
-    items.push_back(Json(item));
+    items.push_back(item);
   }
-  std::vector<std::string> children;
+  std::vector<Value> children;
   for (HWND child : Children(window)) {
     RECT r{};
     GetWindowRect(child, &r);
     MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-    children.push_back("{\"class\":" + Json(ClassName(child)) + ",\"text\":" + Json(Text(child)) +
-                       ",\"rect\":" + Rect(r) + "}");
+    children.push_back(Object({{"class", ClassName(child)}, {"text", Text(child)}, {"rect", Rect(r)}}));
   }
-  return ",\"kind\":\"window\",\"combo\":{\"items\":" + JsonList(items) + ",\"text\":" +
-         Json(Text(combo)) + "},\"children\":" + JsonList(children);
+  return Members({{"kind", L"window"},
+                  {"combo", Object({{"items", List(items)}, {"text", Text(combo)}})},
+                  {"children", List(children)}});
 }
 
 // ---------------------------------------------------------------- actions
@@ -249,11 +219,11 @@ HWND FocusWindow(HWND window) {
 
 // The class of the focus window of `window`'s thread; a combo box's edit
 // field counts as the combo box.
-std::string FocusClass(HWND window) {
+std::wstring FocusClass(HWND window) {
   HWND focus = FocusWindow(window);
-  if (!focus) return "none";
+  if (!focus) return L"none";
   if (IsClass(focus, L"Edit") && IsClass(GetParent(focus), L"ComboBox")) focus = GetParent(focus);
-  return Utf8(ClassName(focus));
+  return ClassName(focus);
 }
 
 // Types the key, with Shift held if asked, as the keyboard would.
@@ -278,30 +248,30 @@ bool SendKey(HWND window, WORD vk, bool shift) {
 
 // Types "tab", "enter" or "escape", "shift+" before it for Shift held, and
 // logs the focus class once it has been taken in; "" or what went wrong.
-std::string TypeKey(HWND window, const std::wstring& name, std::vector<std::string>& focus) {
+const wchar_t* TypeKey(HWND window, const std::wstring& name, std::vector<Value>& focus) {
   const bool shift = name.rfind(L"shift+", 0) == 0;
   const std::wstring key = shift ? name.substr(6) : name;
   const WORD vk = key == L"tab" ? VK_TAB : key == L"enter" ? VK_RETURN : key == L"escape" ? VK_ESCAPE : 0;
   const HWND before = FocusWindow(window);
-  const std::string problem = !vk ? "unknown key" : SendKey(window, vk, shift) ? "" : "SendInput failed";
+  const wchar_t* problem = !vk ? L"unknown key" : SendKey(window, vk, shift) ? L"" : L"SendInput failed";
   // Tab has been taken in once the focus moves, Enter and Escape once the
   // window goes (at most five seconds: a loaded desktop is slow to).
   const bool closes = name == L"enter" || name == L"escape";
   for (int i = 0; i < 250 && IsWindow(window) && (closes || FocusWindow(window) == before); ++i)
     Sleep(20);
-  focus.push_back("\"" + (IsWindow(window) ? FocusClass(window) : "gone") + "\"");
+  focus.push_back(IsWindow(window) ? FocusClass(window) : L"gone");
   return problem;
 }
 
 // Runs one action; returns "" when done, else what went wrong.
-std::string Act(HWND window, bool box, const std::wstring& action, std::vector<std::string>& focus) {
+const wchar_t* Act(HWND window, bool box, const std::wstring& action, std::vector<Value>& focus) {
   const size_t colon = action.find(L':');
   const std::wstring name = action.substr(0, colon);
   const std::wstring arg = colon == std::wstring::npos ? L"" : action.substr(colon + 1);
-  if (name == L"none" || name.empty()) return "";
+  if (name == L"none" || name.empty()) return L"";
   if (name == L"wait") {
     Sleep(static_cast<DWORD>(_wtoi(arg.c_str())));
-    return "";
+    return L"";
   }
   if (name == L"key") return TypeKey(window, arg, focus);
   if (name == L"altf4") {
@@ -309,43 +279,43 @@ std::string Act(HWND window, bool box, const std::wstring& action, std::vector<s
     const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(VK_F4, MAPVK_VK_TO_VSC)) << 16;
     PostMessageW(window, WM_SYSKEYDOWN, VK_F4, 1 | scan | (1 << 29));
     PostMessageW(window, WM_SYSKEYUP, VK_F4, static_cast<LPARAM>(1 | scan | (1 << 29) | (3u << 30)));
-    return "";
+    return L"";
   }
   if (box) {
     const int id = ButtonIdOf(name);
-    if (!id) return "unknown action";
+    if (!id) return L"unknown action";
     HWND button = ChildWithId(window, id);
-    if (!button || !IsWindowVisible(button)) return "no such button";
+    if (!button || !IsWindowVisible(button)) return L"no such button";
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-    return "";
+    return L"";
   }
   HWND combo = ChildOfClass(window, L"ComboBox");
   const int comboId = GetDlgCtrlID(combo);
   if (name == L"pick") {
     if (Send(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1),
              reinterpret_cast<LPARAM>(arg.c_str())) == CB_ERR)
-      return "no such item";
+      return L"no such item";
     Send(window, WM_COMMAND, MAKEWPARAM(comboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
-    return "";
+    return L"";
   }
   if (name == L"type") {
     HWND edit = ChildOfClass(combo, L"Edit");
     Send(edit ? edit : combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(arg.c_str()));
     Send(window, WM_COMMAND, MAKEWPARAM(comboId, CBN_EDITCHANGE), reinterpret_cast<LPARAM>(combo));
-    return "";
+    return L"";
   }
   // Posted, as a click arrives through the queue.
   if (name == L"ok") {
     PostMessageW(ChildOfClass(window, L"Button", L"确定"), BM_CLICK, 0, 0);
-    return "";
+    return L"";
   }
-  return "unknown action";
+  return L"unknown action";
 }
 
 // Runs the actions of an answer; its log fields.
 std::string Answer(HWND window, bool box, const std::wstring& answer) {
-  std::string problem;
-  std::vector<std::string> focus;
+  const wchar_t* problem = L"";
+  std::vector<Value> focus;
   // "shift+tab" is one key: split at "+" only before a new action.
   std::vector<std::wstring> actions;
   for (const std::wstring& part : Split(answer, L'+')) {
@@ -354,23 +324,24 @@ std::string Answer(HWND window, bool box, const std::wstring& answer) {
   }
   for (const std::wstring& action : actions) {
     problem = Act(window, box, action, focus);
-    if (!problem.empty()) break;
+    if (*problem) break;
   }
   // How long the window took to go after the answer (null: still there).
-  std::string goneMs = "null";
+  Value goneMs = "null";
   if (answer != L"none") {
     const ULONGLONG acted = GetTickCount64();
     while (GetTickCount64() - acted < 3000) {
       if (!IsWindow(window) || !IsWindowVisible(window)) {
-        goneMs = Number(static_cast<long long>(GetTickCount64() - acted));
+        goneMs = GetTickCount64() - acted;
         break;
       }
       Sleep(20);
     }
   }
-  return ",\"pressed\":" + Json(answer) + ",\"problem\":" +
-         Json(std::wstring(problem.begin(), problem.end())) + ",\"gone_ms\":" + goneMs +
-         ",\"focus\":" + JsonList(focus);
+  return Members({{"pressed", answer},
+                  {"problem", problem},
+                  {"gone_ms", goneMs},
+                  {"focus", List(focus)}});
 }
 
 // The windows looked at so far.
@@ -432,8 +403,8 @@ int main() {
     }
     Sleep(300);  // let it finish painting
     if (!IsWindow(window)) continue;
-    std::string line = "{" + Common(window, static_cast<DWORD>(GetTickCount64() - start));
-    line += box ? DescribeBox(window) : DescribeWindow(window);
+    std::string line = "{" + Common(window, static_cast<DWORD>(GetTickCount64() - start)) + ",";
+    line += (box ? DescribeBox(window) : DescribeWindow(window)) + ",";
     const std::wstring answer = nextAnswer < answers.size() ? answers[nextAnswer] : L"none";
     ++nextAnswer;
     WriteAll(log, line + Answer(window, box, answer) + "}\n");

@@ -50,8 +50,8 @@ void WriteSurely(const std::wstring& path, const std::string& data) {
   for (int attempt = 0; attempt < 200 && !WriteAtomically(path, data); ++attempt) Sleep(25);
 }
 
-bool OnWine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+const wchar_t* Host() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") ? L"wine" : L"windows";
 }
 
 // The console font calls, looked up: not every Windows (or Wine) has them.
@@ -120,10 +120,10 @@ bool ShowsChinese(const std::wstring& name, const std::vector<Face>& faces) {
 // {"face", "truetype", "size", "shows_chinese"} of the console's font, or null.
 std::string FontJson(const std::optional<CONSOLE_FONT_INFOEX>& font, const std::vector<Face>& faces) {
   if (!font) return "null";
-  return "{\"face\":" + Json(font->FaceName) +
-         ",\"truetype\":" + Bool(font->FontFamily & TMPF_TRUETYPE) +
-         ",\"size\":[" + Number(font->dwFontSize.X) + "," + Number(font->dwFontSize.Y) +
-         "],\"shows_chinese\":" + Bool(ShowsChinese(font->FaceName, faces)) + "}";
+  return Object({{"face", font->FaceName},
+                 {"truetype", (font->FontFamily & TMPF_TRUETYPE) != 0},
+                 {"size", List({font->dwFontSize.X, font->dwFontSize.Y})},
+                 {"shows_chinese", ShowsChinese(font->FaceName, faces)}});
 }
 
 // One line of cells as JSON: every cell up to the last that is neither
@@ -137,14 +137,13 @@ std::string LineJson(const CHAR_INFO* cells, SHORT cols) {
     else if (!(cell.Char.UnicodeChar == L' ' && cell.Attributes == 0x07)) break;
   }
   std::wstring text;
-  std::string attrs;
+  std::vector<Value> attrs;
   for (size_t x = 0; x < end; ++x) {
     text += cells[x].Char.UnicodeChar;
-    attrs += (x ? "," : "") + Number(cells[x].Attributes);
+    attrs.push_back(cells[x].Attributes);
   }
-  std::string line = "{\"text\":" + Json(text) + ",\"attrs\":[" + attrs + "]";
-  if (padding) line += ",\"padding\":" + Number(padding);
-  return line + "}";
+  const std::string line = Members({{"text", text}, {"attrs", List(attrs)}});
+  return "{" + line + (padding ? "," + Members({{"padding", padding}}) : "") + "}";
 }
 
 // The screen buffer, one line a call: a raster font's read moves the rest
@@ -159,62 +158,40 @@ std::string ReadScreen(HANDLE out, const std::vector<Face>& faces, SHORT& lastUs
   if (info.srWindow.Bottom > last) last = info.srWindow.Bottom;
   if (lastUsed > last) last = lastUsed;
   if (last >= rows) last = static_cast<SHORT>(rows - 1);
-  std::vector<std::string> lines;
+  std::vector<Value> lines;
   std::vector<CHAR_INFO> cells(static_cast<size_t>(cols));
-  const std::string empty = "{\"text\":\"\",\"attrs\":[]}";
+  const std::string empty = LineJson(cells.data(), 0);
   for (SHORT y = 0; y <= last; ++y) {
     cells.assign(static_cast<size_t>(cols), CHAR_INFO{});
     SMALL_RECT region{0, y, static_cast<SHORT>(cols - 1), y};
     if (!ReadConsoleOutputW(out, cells.data(), COORD{cols, 1}, COORD{0, 0}, &region)) return {};
     lines.push_back(LineJson(cells.data(), cols));
-    if (lines.back() != empty && y > lastUsed) lastUsed = y;
+    if (lines.back().json != empty && y > lastUsed) lastUsed = y;
   }
-  while (!lines.empty() && lines.back() == empty) lines.pop_back();
+  while (!lines.empty() && lines.back().json == empty) lines.pop_back();
   wchar_t title[1024] = {};
   GetConsoleTitleW(title, 1024);
-  std::string json = "{\"cols\":" + Number(cols) + ",\"rows\":" + Number(rows) +
-                     ",\"title\":" + Json(title) + ",\"host\":" +
-                     (OnWine() ? "\"wine\"" : "\"windows\"") +
-                     ",\"codepage\":" + Number(GetConsoleOutputCP()) +
-                     ",\"font\":" + FontJson(CurrentFont(out), faces) + ",\"lines\":[";
-  for (size_t i = 0; i < lines.size(); ++i) json += (i ? ",\n" : "\n") + lines[i];
-  return json + "]}";
+  return Object({{"cols", cols}, {"rows", rows}, {"title", title}, {"host", Host()},
+                 {"codepage", GetConsoleOutputCP()}, {"font", FontJson(CurrentFont(out), faces)},
+                 {"lines", List(lines, ",\n")}});
 }
 
-// The whole desktop as a 24-bit BMP.
-bool Screenshot(const std::wstring& path) {
+// The whole desktop as a BMP.
+void Screenshot(const std::wstring& path) {
   const int x = GetSystemMetrics(SM_XVIRTUALSCREEN), y = GetSystemMetrics(SM_YVIRTUALSCREEN);
   const int w = GetSystemMetrics(SM_CXVIRTUALSCREEN), h = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-  if (w <= 0 || h <= 0) return false;
-  HDC screen = GetDC(nullptr);
-  HDC dc = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(dc, bitmap);
-  BitBlt(dc, 0, 0, w, h, screen, x, y, SRCCOPY | CAPTUREBLT);
-  SelectObject(dc, old);
-  BITMAPINFOHEADER header{};
-  header.biSize = sizeof header;
-  header.biWidth = w;
-  header.biHeight = h;
-  header.biPlanes = 1;
-  header.biBitCount = 24;
-  header.biCompression = BI_RGB;
-  const DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
-  std::string pixels(static_cast<size_t>(stride) * h, '\0');
-  const int got = GetDIBits(dc, bitmap, 0, h, pixels.data(),
-                            reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
-  DeleteObject(bitmap);
-  DeleteDC(dc);
-  ReleaseDC(nullptr, screen);
-  if (got != h) return false;
-  BITMAPFILEHEADER file{};
-  file.bfType = 0x4D42;
+  if (w <= 0 || h <= 0) return;
+  const std::vector<DWORD> pixels = Pixels(w, h, [&](HDC dc, HDC screen) {
+    BitBlt(dc, 0, 0, w, h, screen, x, y, SRCCOPY | CAPTUREBLT);
+  });
+  const BITMAPINFOHEADER header = DibHeader(w, h);
+  BITMAPFILEHEADER file{0x4D42};
   file.bfOffBits = sizeof file + sizeof header;
-  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size() * sizeof(DWORD));
   std::string data(reinterpret_cast<const char*>(&file), sizeof file);
   data.append(reinterpret_cast<const char*>(&header), sizeof header);
-  data += pixels;
-  return WriteAtomically(path, data);
+  data.append(reinterpret_cast<const char*>(pixels.data()), pixels.size() * sizeof(DWORD));
+  WriteAtomically(path, data);
 }
 
 // The options, and the program's command line as given after the "--";
@@ -322,8 +299,8 @@ int main() {
   const std::wstring dir = options[L"--out"] + L"\\";
   run.faces = ChineseFaces();
   run.face = ConsoleFace(run.faces);
-  std::vector<std::string> names;
-  for (const Face& f : run.faces) names.push_back(Json(f.name));
+  std::vector<Value> names;
+  for (const Face& f : run.faces) names.push_back(f.name);
 
   // The driver's own console (if any) is let go: it reads the program's only.
   FreeConsole();
@@ -334,14 +311,14 @@ int main() {
   startup.dwYCountChars = static_cast<DWORD>(run.rows);
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
                       nullptr, &startup, &run.process)) {
-    WriteSurely(dir + L"result.json", "{\"error\":\"CreateProcessW failed\",\"code\":" +
-                                          Number(GetLastError()) + "}\n");
+    WriteSurely(dir + L"result.json",
+                Object({{"error", L"CreateProcessW failed"}, {"code", GetLastError()}}) + "\n");
     return 3;
   }
   CloseHandle(run.process.hThread);
-  WriteSurely(dir + L"started.json", "{\"pid\":" + Number(run.process.dwProcessId) + ",\"host\":" +
-                                         (OnWine() ? "\"wine\"" : "\"windows\"") +
-                                         ",\"chinese_fonts\":" + JsonList(names) + "}\n");
+  WriteSurely(dir + L"started.json",
+              Object({{"pid", run.process.dwProcessId}, {"host", Host()}, {"chinese_fonts", List(names)}}) +
+                  "\n");
   Attach(run);
   Watch(run, dir, static_cast<DWORD>(_wtoi(options[L"--timeout-ms"].c_str())));
   DWORD code = STILL_ACTIVE;
@@ -350,14 +327,13 @@ int main() {
   if (options.contains(L"--shot")) Screenshot(dir + L"screen.bmp");
   if (!run.after.empty()) WriteSurely(dir + L"screen.json", run.after + "\n");
   WriteSurely(dir + L"result.json",
-              "{\"pid\":" + Number(run.process.dwProcessId) + ",\"exit_code\":" + Number(code) +
-                  ",\"elapsed_ms\":" + Number(static_cast<long long>(run.elapsed)) +
-                  ",\"stopped\":" + Bool(run.stopped) + ",\"timed_out\":" + Bool(run.timedOut) +
-                  ",\"attached\":" + Bool(run.attached) + ",\"font_chosen\":" +
-                  (run.face.empty() ? "null" : Json(run.face)) + ",\"font_set\":" +
-                  Bool(run.fontSet) + ",\"font_set_again\":" + Bool(run.fontSetAgain) +
-                  ",\"running\":" + (run.running.empty() ? "null" : run.running) +
-                  ",\"after\":" + (run.after.empty() ? "null" : run.after) + "}\n");
+              Object({{"pid", run.process.dwProcessId}, {"exit_code", code}, {"elapsed_ms", run.elapsed},
+                      {"stopped", run.stopped}, {"timed_out", run.timedOut}, {"attached", run.attached},
+                      {"font_chosen", run.face.empty() ? Value("null") : run.face},
+                      {"font_set", run.fontSet}, {"font_set_again", run.fontSetAgain},
+                      {"running", run.running.empty() ? "null" : run.running},
+                      {"after", run.after.empty() ? "null" : run.after}}) +
+                  "\n");
   if (run.out != INVALID_HANDLE_VALUE) CloseHandle(run.out);
   FreeConsole();
   return run.attached && run.out != INVALID_HANDLE_VALUE ? 0 : 4;

@@ -1,6 +1,5 @@
-// What the helpers share: their arguments and options, the text they print
-// and log (numbers, booleans, UTF-8 and JSON), and the windows, processes
-// and fonts they list.
+// What the helpers share: their arguments and options, the JSON they print
+// and log, and the windows, processes, fonts and pixels they look at.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +12,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -65,15 +65,7 @@ std::vector<String> Split(const String& text, typename String::value_type separa
   }
 }
 
-// ---------------------------------------------------------------- text
-
-inline std::string Number(long long value) {
-  char buf[32];
-  wsprintfA(buf, "%I64d", value);
-  return buf;
-}
-
-inline std::string Bool(bool value) { return value ? "true" : "false"; }
+// ---------------------------------------------------------------- text, JSON
 
 // Writes all of data; false when it could not.
 inline bool WriteAll(HANDLE file, const std::string& data) {
@@ -85,36 +77,58 @@ inline bool WriteAll(HANDLE file, const std::string& data) {
 // One line on standard output, written whole.
 inline void Print(const std::string& line) { WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), line + "\n"); }
 
-inline std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                      nullptr, nullptr);
+inline std::wstring FromUtf8(const std::string& text) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
   return out;
 }
 
-// A JSON string literal of the text, quotes included.
+// A JSON string of the text, in UTF-8.
 inline std::string Json(const std::wstring& text) {
+  const int size = static_cast<int>(text.size());
+  std::string utf8(static_cast<size_t>(size) * 3, '\0');
+  utf8.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), size * 3, nullptr, nullptr));
   std::string out = "\"";
-  for (unsigned char c : Utf8(text)) {
-    if (c < 0x20) {
-      char buf[8];
-      wsprintfA(buf, "\\u%04x", c);
-      out += buf;
-      continue;
-    }
+  for (char c : utf8) {
     if (c == '"' || c == '\\') out += '\\';
-    out += static_cast<char>(c);
+    if (c >= 0 && c < 0x20) out += std::string("\\u00") + "01"[c >> 4] + "0123456789abcdef"[c & 15];
+    else out += c;
   }
   return out + "\"";
 }
 
-// A JSON array of items that are JSON already.
-inline std::string JsonList(const std::vector<std::string>& items) {
+// A JSON value: wide text becomes a string, a narrow one is JSON already.
+struct Value {
+  std::string json;
+  template <typename T>
+    requires std::is_arithmetic_v<T>
+  Value(T value) : json(std::is_same_v<T, bool> ? (value ? "true" : "false") : std::to_string(value)) {}
+  Value(HWND window) : json(std::to_string(reinterpret_cast<ULONG_PTR>(window))) {}
+  Value(const wchar_t* text) : json(Json(text)) {}
+  Value(const std::wstring& text) : json(Json(text)) {}
+  Value(const char* made) : json(made) {}
+  Value(std::string made) : json(std::move(made)) {}
+};
+
+struct Field {
+  const char* key;
+  Value value;
+};
+
+// "key":value pairs, comma-separated: the inside of a JSON object.
+inline std::string Members(std::initializer_list<Field> fields) {
+  std::string out;
+  for (const Field& field : fields)
+    out += (out.empty() ? "\"" : ",\"") + std::string(field.key) + "\":" + field.value.json;
+  return out;
+}
+
+inline std::string Object(std::initializer_list<Field> fields) { return "{" + Members(fields) + "}"; }
+
+inline std::string List(const std::vector<Value>& items, const char* separator = ",") {
   std::string out = "[";
-  for (size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + items[i];
+  for (size_t i = 0; i < items.size(); ++i) out += (i ? separator : "") + items[i].json;
   return out + "]";
 }
 
@@ -148,17 +162,14 @@ inline bool IsClass(HWND window, const wchar_t* name) {
   return lstrcmpiW(ClassName(window).c_str(), name) == 0;
 }
 
-// "hwnd", "pid", "class", "title", "visible" and "owner" of a window, as JSON
-// fields.
+// The members "hwnd", "pid", "class", "title", "visible" and "owner" of a window.
 inline std::string WindowFields(HWND window) {
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
   wchar_t title[1024] = {};
   GetWindowTextW(window, title, 1024);
-  return "\"hwnd\":" + Number(reinterpret_cast<ULONG_PTR>(window)) +
-         ",\"pid\":" + Number(pid) + ",\"class\":" + Json(ClassName(window)) +
-         ",\"title\":" + Json(title) + ",\"visible\":" + Bool(IsWindowVisible(window)) +
-         ",\"owner\":" + Number(reinterpret_cast<ULONG_PTR>(GetWindow(window, GW_OWNER)));
+  return Members({{"hwnd", window}, {"pid", pid}, {"class", ClassName(window)}, {"title", title},
+                  {"visible", IsWindowVisible(window) != 0}, {"owner", GetWindow(window, GW_OWNER)}});
 }
 
 // ---------------------------------------------------------------- processes, fonts
@@ -192,4 +203,34 @@ inline std::vector<FontFamily> ChineseFonts() {
   EnumFontFamiliesExW(screen, &wanted, CollectFont, reinterpret_cast<LPARAM>(&fonts), 0);
   ReleaseDC(nullptr, screen);
   return fonts;
+}
+
+// ---------------------------------------------------------------- pixels
+
+// A 32-bit DIB of w x h pixels, the top row first.
+inline BITMAPINFOHEADER DibHeader(int w, int h) {
+  BITMAPINFOHEADER header{sizeof header, w, -h, 1, 32, BI_RGB};
+  return header;
+}
+
+// The pixels paint(dc, screen) draws in a DIB of w x h.
+template <typename Paint>
+std::vector<DWORD> Pixels(int w, int h, Paint paint) {
+  std::vector<DWORD> out(static_cast<size_t>(w) * h);
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  BITMAPINFO info{DibHeader(w, h)};
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap && bits) {
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    paint(dc, screen);
+    GdiFlush();
+    CopyMemory(out.data(), bits, out.size() * sizeof(DWORD));
+    SelectObject(dc, old);
+  }
+  if (bitmap) DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return out;
 }

@@ -16,6 +16,11 @@
 //   winprobe folders            one line per folder the shell's windows show
 //                               (IShellWindows; a File Explorer tab each):
 //                               hwnd, folder (a file system path or "")
+//   winprobe version PATH       the version information of a program as
+//                               Explorer reads it: {"file":"1.0.0.0","product":
+//                               "1.0.0.0","translations":["080404b0"],"strings":
+//                               {"CompanyName":...}} (the first translation's),
+//                               else {"error":N} and exit code 1
 //   winprobe serve              reads one command a line ("end 12 34") from
 //                               standard input and answers it as above, then
 //                               with {"done":EXIT CODE}, until its input ends:
@@ -27,8 +32,6 @@
 #include <servprov.h>
 #include <shlguid.h>
 #include <shlobj.h>
-
-#include <cstdlib>
 
 namespace {
 
@@ -57,7 +60,7 @@ int CloseWindowsOf(DWORD pid) {
   return posted;
 }
 
-using Words = std::vector<std::string>;
+using Words = std::vector<std::wstring>;
 
 int EndProcesses(const Words& args, bool politely) {
   struct Target {
@@ -68,7 +71,7 @@ int EndProcesses(const Words& args, bool politely) {
   };
   std::vector<Target> targets;
   for (size_t i = 1; i < args.size(); ++i) {
-    Target t{static_cast<DWORD>(strtoul(args[i].c_str(), nullptr, 10)), nullptr, 0, 0};
+    Target t{static_cast<DWORD>(_wtoi64(args[i].c_str())), nullptr, 0, 0};
     t.process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, t.pid);
     if (!t.process) t.error = GetLastError();
     if (t.process && politely) t.posted = CloseWindowsOf(t.pid);
@@ -91,8 +94,7 @@ int EndProcesses(const Words& args, bool politely) {
       CloseHandle(t.process);
     }
     if (!ended) ++failed;
-    Print("{\"pid\":" + Number(t.pid) + ",\"ended\":" + Bool(ended) + ",\"closed\":" +
-          Bool(closed) + ",\"error\":" + Number(t.error) + "}");
+    Print(Object({{"pid", t.pid}, {"ended", ended}, {"closed", closed}, {"error", t.error}}));
   }
   return failed;
 }
@@ -134,7 +136,7 @@ std::wstring FolderShown(IWebBrowserApp* app) {
 int ListShellFolders() {
   const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   if (FAILED(init)) {
-    Print("{\"error\":\"CoInitializeEx failed\",\"code\":" + Number(static_cast<ULONG>(init)) + "}");
+    Print(Object({{"error", L"CoInitializeEx failed"}, {"code", static_cast<ULONG>(init)}}));
     return 1;
   }
   int status = 0;
@@ -146,7 +148,7 @@ int ListShellFolders() {
     if (SUCCEEDED(hr)) hr = windows.p->get_Count(&count);
     if (FAILED(hr)) {
       count = 0;
-      Print("{\"error\":\"no shell windows\",\"code\":" + Number(static_cast<ULONG>(hr)) + "}");
+      Print(Object({{"error", L"no shell windows"}, {"code", static_cast<ULONG>(hr)}}));
       status = 1;
     }
     for (long i = 0; i < count; ++i) {
@@ -161,55 +163,98 @@ int ListShellFolders() {
         continue;
       SHANDLE_PTR hwnd = 0;
       app.p->get_HWND(&hwnd);
-      Print("{\"hwnd\":" + Number(static_cast<ULONG_PTR>(hwnd)) + ",\"folder\":" +
-            Json(FolderShown(app.p)) + "}");
+      Print(Object({{"hwnd", static_cast<ULONG_PTR>(hwnd)}, {"folder", FolderShown(app.p)}}));
     }
   }
   CoUninitialize();
   return status;
 }
 
+std::wstring FourParts(DWORD high, DWORD low) {
+  wchar_t text[32];
+  wsprintfW(text, L"%u.%u.%u.%u", HIWORD(high), LOWORD(high), HIWORD(low), LOWORD(low));
+  return text;
+}
+
+int VersionInfo(const std::wstring& path) {
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  std::vector<unsigned char> block(size ? size : 1);
+  if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, block.data())) {
+    Print(Object({{"error", GetLastError()}}));
+    return 1;
+  }
+  std::string line = "{";
+  void* value = nullptr;
+  UINT length = 0;
+  if (VerQueryValueW(block.data(), L"\\", &value, &length) && length >= sizeof(VS_FIXEDFILEINFO)) {
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+    line += Members({{"file", FourParts(fixed->dwFileVersionMS, fixed->dwFileVersionLS)},
+                     {"product", FourParts(fixed->dwProductVersionMS, fixed->dwProductVersionLS)}}) +
+            ",";
+  }
+  std::vector<Value> translations;
+  std::wstring table;  // the first translation's
+  if (VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length)) {
+    const auto* pairs = static_cast<const WORD*>(value);
+    for (UINT i = 0; i + 1 < length / sizeof(WORD); i += 2) {
+      wchar_t name[16];
+      wsprintfW(name, L"%04x%04x", pairs[i], pairs[i + 1]);
+      if (table.empty()) table = name;
+      translations.push_back(name);
+    }
+  }
+  std::string strings;
+  for (const wchar_t* name : {L"CompanyName", L"FileDescription", L"FileVersion", L"InternalName",
+                              L"LegalCopyright", L"OriginalFilename", L"ProductName", L"ProductVersion"}) {
+    const std::wstring query = L"\\StringFileInfo\\" + table + L"\\" + name;
+    if (!table.empty() && VerQueryValueW(block.data(), query.c_str(), &value, &length) && length)
+      strings += (strings.empty() ? "" : ",") + Json(name) + ":" + Json(static_cast<const wchar_t*>(value));
+  }
+  Print(line + Members({{"translations", List(translations)}, {"strings", "{" + strings + "}"}}) + "}");
+  return 0;
+}
+
 int Serve();
 
 int Answer(const Words& args) {
-  const std::string command = args.empty() ? "" : args[0];
-  if (command == "procs") {
+  const std::wstring command = args.empty() ? L"" : args[0];
+  if (command == L"procs") {
     for (const PROCESSENTRY32W& entry : Processes())
-      Print("{\"pid\":" + Number(entry.th32ProcessID) + ",\"ppid\":" +
-            Number(entry.th32ParentProcessID) + ",\"exe\":" + Json(entry.szExeFile) +
-            ",\"path\":" + Json(ImagePath(entry.th32ProcessID)) + "}");
+      Print(Object({{"pid", entry.th32ProcessID}, {"ppid", entry.th32ParentProcessID},
+                    {"exe", entry.szExeFile}, {"path", ImagePath(entry.th32ProcessID)}}));
     return 0;
   }
-  if (command == "windows") {
+  if (command == L"windows") {
     for (HWND window : TopLevelWindows()) Print("{" + WindowFields(window) + "}");
     return 0;
   }
-  if (command == "end") return EndProcesses(args, false);
-  if (command == "close") return EndProcesses(args, true);
-  if (command == "closewindow") {
+  if (command == L"end") return EndProcesses(args, false);
+  if (command == L"close") return EndProcesses(args, true);
+  if (command == L"closewindow") {
     for (size_t i = 1; i < args.size(); ++i) {
-      const unsigned long long value = strtoull(args[i].c_str(), nullptr, 10);
-      const BOOL posted = PostMessageW(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(value)),
-                                       WM_CLOSE, 0, 0);
-      Print("{\"hwnd\":" + Number(value) + ",\"posted\":" + Bool(posted) + "}");
+      const long long value = _wtoi64(args[i].c_str());
+      const bool posted = PostMessageW(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(value)), WM_CLOSE, 0, 0);
+      Print(Object({{"hwnd", value}, {"posted", posted}}));
     }
     return 0;
   }
-  if (command == "temp") {
+  if (command == L"temp") {
     wchar_t buf[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH + 1, buf);
-    Print("{\"temp\":" + Json(buf) + "}");
+    Print(Object({{"temp", buf}}));
     return 0;
   }
-  if (command == "chinese-fonts") {
+  if (command == L"chinese-fonts") {
     for (const auto& [font, type] : ChineseFonts())
-      Print("{\"face\":" + Json(font.lfFaceName) + ",\"charset\":" + Number(font.lfCharSet) + "}");
+      Print(Object({{"face", font.lfFaceName}, {"charset", font.lfCharSet}}));
     return 0;
   }
-  if (command == "folders") return ListShellFolders();
-  if (command == "serve" && args.size() == 1) return Serve();
-  Print("{\"error\":\"usage: winprobe procs|windows|end PID...|close PID...|closewindow HWND...|temp|"
-        "chinese-fonts|folders|serve\"}");
+  if (command == L"folders") return ListShellFolders();
+  if (command == L"version" && args.size() == 2) return VersionInfo(args[1]);
+  if (command == L"serve" && args.size() == 1) return Serve();
+  Print(Object({{"error", L"usage: winprobe procs|windows|end PID...|close PID...|closewindow HWND...|"
+                          L"temp|chinese-fonts|folders|version PATH|serve"}}));
   return 2;
 }
 
@@ -224,9 +269,9 @@ int Serve() {
       pending.erase(0, end + 1);
       if (!line.empty() && line.back() == '\r') line.pop_back();
       Words words;
-      for (const std::string& word : Split(line, ' '))
+      for (const std::wstring& word : Split(FromUtf8(line), L' '))
         if (!word.empty()) words.push_back(word);
-      Print("{\"done\":" + Number(Answer(words)) + "}");
+      Print(Object({{"done", Answer(words)}}));
     } else if (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buf, sizeof buf, &got, nullptr) && got) {
       pending.append(buf, got);
     } else {
@@ -237,4 +282,7 @@ int Serve() {
 
 }  // namespace
 
-int main(int argc, char** argv) { return Answer(Words(argv + 1, argv + argc)); }
+int main() {
+  const Words args = Arguments();
+  return Answer(Words(args.begin() + 1, args.end()));
+}
