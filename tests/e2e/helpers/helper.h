@@ -34,15 +34,14 @@ using Options = std::map<std::wstring, std::wstring>;
 // (given alone, the value "1") from args[1] on, up to a "--" whose index goes
 // to *rest. False on another key, a missing value, or no "--" when asked for.
 inline bool ReadOptions(const std::vector<std::wstring>& args, Options& options,
-                        std::initializer_list<std::wstring_view> flags = {},
-                        size_t* rest = nullptr) {
+                        std::initializer_list<std::wstring_view> flags = {}, size_t* rest = nullptr) {
   for (size_t i = 1; i < args.size(); ++i) {
     const std::wstring& key = args[i];
     if (key == L"--" && rest) {
       *rest = i;
       return true;
     }
-    if (std::find(flags.begin(), flags.end(), key) != flags.end())
+    if (std::ranges::find(flags, key) != flags.end())
       options[key] = L"1";
     else if (options.contains(key) && i + 1 < args.size())
       options[key] = args[++i];
@@ -53,16 +52,13 @@ inline bool ReadOptions(const std::vector<std::wstring>& args, Options& options,
 }
 
 // The parts of text between the separators.
-template <typename String>
-std::vector<String> Split(const String& text, typename String::value_type separator) {
-  std::vector<String> parts;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = text.find(separator, start);
+inline std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
+  std::vector<std::wstring> parts;
+  for (size_t start = 0, end = 0; end != std::wstring::npos; start = end + 1) {
+    end = text.find(separator, start);
     parts.push_back(text.substr(start, end - start));
-    if (end == String::npos) return parts;
-    start = end + 1;
   }
+  return parts;
 }
 
 // ---------------------------------------------------------------- text, JSON
@@ -78,9 +74,9 @@ inline bool WriteAll(HANDLE file, const std::string& data) {
 inline void Print(const std::string& line) { WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), line + "\n"); }
 
 inline std::wstring FromUtf8(const std::string& text) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  std::wstring out(text.size(), L'\0');
+  out.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                                 static_cast<int>(out.size())));
   return out;
 }
 
@@ -172,14 +168,13 @@ inline std::string WindowFields(HWND window) {
                   {"visible", IsWindowVisible(window) != 0}, {"owner", GetWindow(window, GW_OWNER)}});
 }
 
-// ---------------------------------------------------------------- processes, fonts
+// ---------------------------------------------------------------- processes, fonts, pixels
 
 inline std::vector<PROCESSENTRY32W> Processes() {
   std::vector<PROCESSENTRY32W> processes;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return processes;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
+  PROCESSENTRY32W entry{sizeof entry};
   for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
     processes.push_back(entry);
   CloseHandle(snapshot);
@@ -197,21 +192,14 @@ inline int CALLBACK CollectFont(const LOGFONTW* font, const TEXTMETRICW*, DWORD 
 inline std::vector<FontFamily> ChineseFonts() {
   std::vector<FontFamily> fonts;
   HDC screen = GetDC(nullptr);
-  if (!screen) return fonts;
-  LOGFONTW wanted{};
-  wanted.lfCharSet = GB2312_CHARSET;
-  EnumFontFamiliesExW(screen, &wanted, CollectFont, reinterpret_cast<LPARAM>(&fonts), 0);
+  LOGFONTW wanted{.lfCharSet = GB2312_CHARSET};
+  if (screen) EnumFontFamiliesExW(screen, &wanted, CollectFont, reinterpret_cast<LPARAM>(&fonts), 0);
   ReleaseDC(nullptr, screen);
   return fonts;
 }
 
-// ---------------------------------------------------------------- pixels
-
 // A 32-bit DIB of w x h pixels, the top row first.
-inline BITMAPINFOHEADER DibHeader(int w, int h) {
-  BITMAPINFOHEADER header{sizeof header, w, -h, 1, 32, BI_RGB};
-  return header;
-}
+inline BITMAPINFOHEADER DibHeader(int w, int h) { return {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB}; }
 
 // The pixels paint(dc, screen) draws in a DIB of w x h.
 template <typename Paint>

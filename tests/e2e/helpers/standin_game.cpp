@@ -16,9 +16,8 @@
 namespace {
 
 std::wstring ModulePath() {
-  std::wstring path(32768, L'\0');
-  DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(n);
+  wchar_t path[32768] = {};
+  GetModuleFileNameW(nullptr, path, 32768);
   return path;
 }
 
@@ -41,41 +40,30 @@ void ReadConfig(Options& options) {
       options[L"--" + line.substr(0, eq)] = line.substr(eq + 1);
 }
 
-DWORD ParentProcessId(DWORD pid) {
-  for (const PROCESSENTRY32W& entry : Processes())
-    if (entry.th32ProcessID == pid) return entry.th32ParentProcessID;
-  return 0;
-}
-
-struct Hold {
-  bool held = false;
-  DWORD error = 0;
-};
-
-// Opens the file with no sharing until the process ends.
-Hold HoldFile(const std::wstring& path) {
-  if (CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                  FILE_ATTRIBUTE_NORMAL, nullptr) != INVALID_HANDLE_VALUE)
-    return {true, 0};
-  return {false, GetLastError()};
+// Opens the file with no sharing until the process ends; 0, else the error.
+DWORD HoldFile(const std::wstring& path) {
+  HANDLE held = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  return held == INVALID_HANDLE_VALUE ? GetLastError() : 0;
 }
 
 // Appends the marker line of this instance, with the window it shows (if
 // any) and whether it holds the file --hold names.
-void AppendMarker(Options& options, HWND window, Hold hold = {}) {
+void AppendMarker(Options& options, HWND window, bool held = false, DWORD holdError = 0) {
   if (options[L"--marker"].empty()) return;
   std::wstring cwd(32768, L'\0');
   cwd.resize(GetCurrentDirectoryW(static_cast<DWORD>(cwd.size()), cwd.data()));
   // The handle as the installer prints it: a 32-bit number.
-  std::string line = "{" + Members({{"pid", GetCurrentProcessId()},
-                                    {"ppid", ParentProcessId(GetCurrentProcessId())},
-                                    {"hwnd", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window))},
-                                    {"window", window != nullptr},
-                                    {"cmdline", GetCommandLineW()},
-                                    {"exe", ModulePath()},
-                                    {"cwd", cwd}});
+  const unsigned long hwnd = static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window));
+  const DWORD pid = GetCurrentProcessId();
+  DWORD ppid = 0;
+  for (const PROCESSENTRY32W& entry : Processes())
+    if (entry.th32ProcessID == pid) ppid = entry.th32ParentProcessID;
+  std::string line = "{" + Members({{"pid", pid}, {"ppid", ppid}, {"hwnd", hwnd},
+                                    {"window", window != nullptr}, {"cmdline", GetCommandLineW()},
+                                    {"exe", ModulePath()}, {"cwd", cwd}});
   if (!options[L"--hold"].empty())
-    line += "," + Members({{"hold", options[L"--hold"]}, {"held", hold.held}, {"hold_error", hold.error}});
+    line += "," + Members({{"hold", options[L"--hold"]}, {"held", held}, {"hold_error", holdError}});
   HANDLE file = CreateFileW(options[L"--marker"].c_str(), FILE_APPEND_DATA,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -98,35 +86,28 @@ int HoldAfter(Options& options) {
     else if (WaitForSingleObject(change, 5) == WAIT_OBJECT_0) break;
   }
   if (change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(change);
-  AppendMarker(options, nullptr, HoldFile(options[L"--hold"]));
+  const DWORD error = HoldFile(options[L"--hold"]);
+  AppendMarker(options, nullptr, !error, error);
   Sleep(static_cast<DWORD>(_wtoi(options[L"--hold-ms"].c_str())));
   return 0;
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_DESTROY) {
-    PostQuitMessage(0);
-    return 0;
-  }
+  if (message == WM_DESTROY) PostQuitMessage(0);
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
 HWND CreateGameWindow() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = WindowProc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  wc.lpszClassName = L"StandinGameWindow";
+  WNDCLASSW wc{.lpfnWndProc = WindowProc, .hInstance = instance, .hCursor = LoadCursorW(nullptr, IDC_ARROW),
+               .hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1),
+               .lpszClassName = L"StandinGameWindow"};
   RegisterClassW(&wc);
   HWND window = CreateWindowExW(0, wc.lpszClassName, L"Thistlegarden",
                                 WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 480, 300, nullptr,
                                 nullptr, instance, nullptr);
-  if (window) {
-    ShowWindow(window, SW_SHOWNOACTIVATE);
-    UpdateWindow(window);
-  }
+  ShowWindow(window, SW_SHOWNOACTIVATE);
+  UpdateWindow(window);
   return window;
 }
 
@@ -136,16 +117,15 @@ int main() {
   // A restarted instance inherits the installer's console; the game has none.
   FreeConsole();
 
-  // The command line's options override the file's.
   Options options{{L"--marker", L""}, {L"--hold", L""}, {L"--hold-after", L""}, {L"--hold-ms", L"0"}};
   ReadConfig(options);
   ReadOptions(Arguments(), options, {L"--no-window"});
   if (!options[L"--hold-after"].empty()) return HoldAfter(options);
-  const Hold hold = options[L"--hold"].empty() ? Hold{} : HoldFile(options[L"--hold"]);
+  const DWORD holdError = options[L"--hold"].empty() ? 0 : HoldFile(options[L"--hold"]);
   const bool windowless = options[L"--no-window"] == L"1";
   HWND window = windowless ? nullptr : CreateGameWindow();
-  AppendMarker(options, window, hold);
-  if (windowless) for (;;) Sleep(60000);
+  AppendMarker(options, window, !holdError, holdError);
+  while (windowless) Sleep(60000);
   if (!window) return 1;
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
