@@ -56,7 +56,6 @@ HWND ChildWithId(HWND window, int id) {
   return nullptr;
 }
 
-// The first child of the class, with the text if one is given.
 HWND ChildOfClass(HWND window, const wchar_t* name, const wchar_t* text = nullptr) {
   for (HWND child : Children(window))
     if (IsClass(child, name) && (!text || Text(child) == text)) return child;

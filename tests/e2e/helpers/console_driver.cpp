@@ -218,14 +218,14 @@ void Watch(Run& run, const std::wstring& dir, DWORD timeoutMs) {
                           nullptr, OPEN_EXISTING, 0, nullptr);
   }
   CONSOLE_SCREEN_BUFFER_INFO info{};
-  if (run.out != INVALID_HANDLE_VALUE && GetConsoleScreenBufferInfo(run.out, &info) &&
-      (info.dwSize.X < run.cols || info.dwSize.Y < run.rows)) {
-    SetConsoleScreenBufferSize(run.out, COORD{std::max(info.dwSize.X, run.cols),
-                                              std::max(info.dwSize.Y, run.rows)});
+  if (run.out != INVALID_HANDLE_VALUE) {
+    if (GetConsoleScreenBufferInfo(run.out, &info) && (info.dwSize.X < run.cols || info.dwSize.Y < run.rows))
+      SetConsoleScreenBufferSize(run.out,
+                                 COORD{std::max(info.dwSize.X, run.cols), std::max(info.dwSize.Y, run.rows)});
+    // A font that shows the program's Chinese text, and two cells marked
+    // leading and trailing for each double-width character read.
+    run.fontSet = SetFace(run.out, run.face);
   }
-  // A font that shows the program's Chinese text, and two cells marked
-  // leading and trailing for each double-width character read.
-  if (run.out != INVALID_HANDLE_VALUE) run.fontSet = SetFace(run.out, run.face);
   std::string shown;
   while (WaitForSingleObject(run.process.hProcess, 50) != WAIT_OBJECT_0) {
     if (run.out != INVALID_HANDLE_VALUE) {

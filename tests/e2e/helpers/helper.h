@@ -63,7 +63,6 @@ inline std::vector<std::wstring> Split(const std::wstring& text, wchar_t separat
 
 // ---------------------------------------------------------------- text, JSON
 
-// Writes all of data; false when it could not.
 inline bool WriteAll(HANDLE file, const std::string& data) {
   DWORD written = 0;
   return WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
