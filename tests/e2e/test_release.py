@@ -43,8 +43,8 @@ def pe_directory(data, index):
 
 class VersionInfoTest(sc.E2ETest):
     def test_windows_reads_the_version_information(self):
-        r = wineenv.run_wine(wineenv.helper_path('version_info'),
-                              [sc.to_windows(wineenv.installer_path())])
+        r = wineenv.run_wine(wineenv.helper_path('winprobe'),
+                              ['version', sc.to_windows(wineenv.installer_path())])
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         info = json.loads(r.stdout.decode('utf-8').strip().splitlines()[-1])
         version = build_version()

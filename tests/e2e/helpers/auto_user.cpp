@@ -5,52 +5,46 @@
 //
 // It watches the visible top-level windows: a message box (class "#32770",
 // its text in the static control 0xFFFF) or a selection window (a window with
-// a ComboBox child and a button "确定"). Each new one takes the next answer;
-// "+" chains actions on the same window, e.g. "pick:0.25c+ok".
+// a ComboBox child and a button "确定"). Each new one takes the next answer
+// ("none" once they run out); "+" chains actions on one window, e.g. "pick:0.25c+ok".
 //   message box: ok cancel abort retry ignore yes no tryagain continue
 //                (WM_COMMAND for that button), none
 //   window:      pick:TEXT (CB_SELECTSTRING, then CBN_SELCHANGE to the parent),
 //                type:TEXT (the combo's edit text, then CBN_EDITCHANGE),
 //                ok (BM_CLICK posted to "确定"), altf4 (the Alt+F4 keystroke messages),
 //                key:tab, key:shift+tab, key:enter, key:escape (typed on the
-//                keyboard into the window, brought to the foreground), none
+//                keyboard into the window, brought to the foreground; the class
+//                of the window's focus is then logged in "focus"), none
 //   both:        wait:MS
-// After each key the class of the window's focus is logged in "focus".
-// Answers run out: "none". One UTF-8 JSON line per window goes to the log,
-// flushed at once. Exits 3 when the time limit passes.
+// A UTF-8 JSON line per window goes to the log, flushed at once. Exits 3 when
+// the time limit passes.
 #include "helper.h"
 
 namespace {
 
 constexpr UINT kSendTimeout = 5000;
 
-std::string Rect(const RECT& r) {
-  return "[" + Number(r.left) + "," + Number(r.top) + "," + Number(r.right) + "," +
-         Number(r.bottom) + "]";
+std::string Rect(const RECT& r) { return List({r.left, r.top, r.right, r.bottom}); }
+
+LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeout, &result);
+  return static_cast<LRESULT>(result);
 }
 
 // Text of a window of any process; WM_GETTEXT is marshalled, and a combo box
 // answers it with its edit field's text.
 std::wstring Text(HWND window) {
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeout,
-                           &length)) {
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeout, &length)) {
     wchar_t buf[4096] = {};
     GetWindowTextW(window, buf, 4096);
     return buf;
   }
   std::wstring text(length + 1, L'\0');
-  DWORD_PTR copied = 0;
-  SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()),
-                      SMTO_ABORTIFHUNG, kSendTimeout, &copied);
-  text.resize(copied <= length ? copied : length);
+  const LRESULT copied = Send(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()));
+  text.resize(std::min(static_cast<DWORD_PTR>(copied), length));
   return text;
-}
-
-LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  DWORD_PTR result = 0;
-  SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeout, &result);
-  return static_cast<LRESULT>(result);
 }
 
 // The child with control ID `id`. Not GetDlgItem: Wine's lists the siblings
@@ -62,7 +56,6 @@ HWND ChildWithId(HWND window, int id) {
   return nullptr;
 }
 
-// The first child of the class, with the text if one is given.
 HWND ChildOfClass(HWND window, const wchar_t* name, const wchar_t* text = nullptr) {
   for (HWND child : Children(window))
     if (IsClass(child, name) && (!text || Text(child) == text)) return child;
@@ -81,101 +74,56 @@ constexpr const wchar_t* kButtons[] = {
     L"", L"ok", L"cancel", L"abort", L"retry", L"ignore",
     L"yes", L"no", L"close", L"help", L"tryagain", L"continue"};
 
-int ButtonIdOf(const std::wstring& name) {
-  for (int id = 1; id < 12; ++id)
-    if (name == kButtons[id]) return id;
-  return 0;
-}
-
 // ---------------------------------------------------------------- icons
 
 // The system icons a message box shows, by name.
-const std::pair<LPCWSTR, const char*> kIcons[] = {
-    {IDI_HAND, "error"}, {IDI_QUESTION, "question"}, {IDI_EXCLAMATION, "warning"}, {IDI_ASTERISK, "information"}};
-
-// 32-bit top-down pixels of a w x h DIB drawn by paint(dc).
-template <typename Paint>
-std::vector<DWORD> Pixels(int w, int h, Paint paint) {
-  std::vector<DWORD> out(static_cast<size_t>(w) * h);
-  HDC screen = GetDC(nullptr);
-  HDC dc = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = -h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (bitmap && bits) {
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    paint(dc, screen);
-    GdiFlush();
-    CopyMemory(out.data(), bits, out.size() * sizeof(DWORD));
-    SelectObject(dc, old);
-  }
-  if (bitmap) DeleteObject(bitmap);
-  DeleteDC(dc);
-  ReleaseDC(nullptr, screen);
-  return out;
-}
+const std::pair<LPCWSTR, const wchar_t*> kIcons[] = {
+    {IDI_HAND, L"error"}, {IDI_QUESTION, L"question"},
+    {IDI_EXCLAMATION, L"warning"}, {IDI_ASTERISK, L"information"}};
 
 long long Distance(const std::vector<DWORD>& a, const std::vector<DWORD>& b) {
   long long sum = 0;
   for (size_t i = 0; i < a.size() && i < b.size(); ++i)
-    for (int shift = 0; shift < 24; shift += 8) {
-      int d = static_cast<int>((a[i] >> shift) & 0xFF) - static_cast<int>((b[i] >> shift) & 0xFF);
-      sum += d < 0 ? -d : d;
-    }
+    for (int shift = 0; shift < 24; shift += 8)
+      sum += std::abs(static_cast<int>((a[i] >> shift) & 0xFF) - static_cast<int>((b[i] >> shift) & 0xFF));
   return sum;
 }
 
 // The icon a static control shows: the system icon with the same handle
 // (system icons are shared on Windows), else the one whose drawing matches
 // the control's pixels on the screen (icon handles are per process in Wine).
-std::string IdentifyIcon(HWND box, HWND control) {
+const wchar_t* IdentifyIcon(HWND box, HWND control) {
   HICON shown = reinterpret_cast<HICON>(Send(control, STM_GETICON, 0, 0));
-  if (!shown || !IsWindowVisible(control)) return "none";
+  if (!shown || !IsWindowVisible(control)) return L"none";
   for (const auto& [id, name] : kIcons)
     if (LoadIconW(nullptr, id) == shown) return name;
   RECT r;
   GetWindowRect(control, &r);
   const int w = r.right - r.left, h = r.bottom - r.top;
-  if (w <= 0 || h <= 0) return "unknown";
-  for (int attempt = 0; attempt < 10; ++attempt) {
+  for (int attempt = 0; attempt < 10 && w > 0 && h > 0; ++attempt) {
     if (attempt == 1)
       SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     if (attempt) Sleep(150);
     std::vector<DWORD> screen = Pixels(w, h, [&](HDC dc, HDC screenDc) {
       BitBlt(dc, 0, 0, w, h, screenDc, r.left, r.top, SRCCOPY);
     });
-    const DWORD back = screen.empty() ? 0 : screen[0];
-    long long best = -1, second = -1;
-    const char* bestName = "unknown";
+    const DWORD back = screen[0];
+    std::vector<std::pair<long long, const wchar_t*>> scores;
     for (const auto& [id, name] : kIcons) {
-      HICON icon = LoadIconW(nullptr, id);
       std::vector<DWORD> drawn = Pixels(w, h, [&](HDC dc, HDC) {
         HBRUSH brush = CreateSolidBrush(RGB((back >> 16) & 0xFF, (back >> 8) & 0xFF, back & 0xFF));
         RECT all = {0, 0, w, h};
         FillRect(dc, &all, brush);
         DeleteObject(brush);
-        DrawIconEx(dc, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
+        DrawIconEx(dc, 0, 0, LoadIconW(nullptr, id), w, h, 0, nullptr, DI_NORMAL);
       });
-      long long d = Distance(screen, drawn);
-      if (best < 0 || d < best) {
-        second = best;
-        best = d;
-        bestName = name;
-      } else if (second < 0 || d < second) {
-        second = d;
-      }
+      scores.emplace_back(Distance(screen, drawn), name);
     }
+    std::ranges::sort(scores);
     // A clear winner, close to an exact drawing.
-    const long long cells = static_cast<long long>(w) * h * 3;
-    if (best >= 0 && best * 4 < second && best < cells * 8) return bestName;
+    if (scores[0].first * 4 < scores[1].first && scores[0].first < 8LL * w * h * 3) return scores[0].second;
   }
-  return "unknown";
+  return L"unknown";
 }
 
 // ---------------------------------------------------------------- log
@@ -183,77 +131,69 @@ std::string IdentifyIcon(HWND box, HWND control) {
 std::string Common(HWND window, DWORD elapsed) {
   RECT r{};
   GetWindowRect(window, &r);
-  const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
   HWND owner = GetWindow(window, GW_OWNER);
-  return "\"t\":" + Number(elapsed) + "," + WindowFields(window) +
-         ",\"rect\":" + Rect(r) +
-         ",\"screen\":[" + Number(GetSystemMetrics(SM_CXSCREEN)) + "," +
-         Number(GetSystemMetrics(SM_CYSCREEN)) + "]" +
-         ",\"topmost\":" + Bool((GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0) +
-         ",\"style\":" + Number(static_cast<long long>(style & 0xFFFFFFFF)) +
-         ",\"owner_visible\":" + Bool(owner && IsWindowVisible(owner));
+  return Members({{"t", elapsed}}) + "," + WindowFields(window) + "," +
+         Members({{"rect", Rect(r)},
+                  {"screen", List({GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)})},
+                  {"topmost", (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0},
+                  {"style", GetWindowLongPtrW(window, GWL_STYLE) & 0xFFFFFFFF},
+                  {"owner_visible", owner && IsWindowVisible(owner)}});
 }
 
 std::string DescribeBox(HWND box) {
-  std::vector<std::string> buttonNames;
-  HWND iconControl = nullptr;
+  std::vector<Value> buttons;
+  HWND icon = nullptr;
   for (HWND child : Children(box)) {
     if (GetParent(child) != box) continue;
     if (IsClass(child, L"Button") && IsWindowVisible(child)) {
       const int id = GetDlgCtrlID(child);
-      buttonNames.push_back(Json(id > 0 && id < 12 ? kButtons[id] : L"id" + std::to_wstring(id)));
-    } else if (IsClass(child, L"Static") &&
-               (GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-      iconControl = child;
+      buttons.push_back(id > 0 && id < 12 ? kButtons[id] : L"id" + std::to_wstring(id));
+    } else if (IsClass(child, L"Static") && (GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+      icon = child;
     }
   }
-  HWND textControl = ChildWithId(box, 0xFFFF);
-  return ",\"kind\":\"box\",\"text\":" + Json(textControl ? Text(textControl) : L"") +
-         ",\"icon\":\"" + (iconControl ? IdentifyIcon(box, iconControl) : "none") +
-         "\",\"buttons\":" + JsonList(buttonNames);
+  HWND text = ChildWithId(box, 0xFFFF);
+  return Members({{"kind", L"box"}, {"text", text ? Text(text) : L""},
+                  {"icon", icon ? IdentifyIcon(box, icon) : L"none"}, {"buttons", List(buttons)}});
 }
 
 std::string DescribeWindow(HWND window) {
   HWND combo = ChildOfClass(window, L"ComboBox");
-  std::vector<std::string> items;
+  std::vector<Value> items;
   const LRESULT count = Send(combo, CB_GETCOUNT, 0, 0);
   for (LRESULT i = 0; i < count && i < 100; ++i) {
-    LRESULT length = Send(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+    const LRESULT length = Send(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+    std::wstring item(4097, L'\0');
     if (length < 0 || length > 4096) continue;
-    std::wstring item(static_cast<size_t>(length) + 1, L'\0');
     Send(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item.data()));
-    item.resize(static_cast<size_t>(length));
-    items.push_back(Json(item));
+    items.push_back(item.substr(0, static_cast<size_t>(length)));
   }
-  std::vector<std::string> children;
+  std::vector<Value> children;
   for (HWND child : Children(window)) {
     RECT r{};
     GetWindowRect(child, &r);
     MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-    children.push_back("{\"class\":" + Json(ClassName(child)) + ",\"text\":" + Json(Text(child)) +
-                       ",\"rect\":" + Rect(r) + "}");
+    children.push_back(Object({{"class", ClassName(child)}, {"text", Text(child)}, {"rect", Rect(r)}}));
   }
-  return ",\"kind\":\"window\",\"combo\":{\"items\":" + JsonList(items) + ",\"text\":" +
-         Json(Text(combo)) + "},\"children\":" + JsonList(children);
+  return Members({{"kind", L"window"},
+                  {"combo", Object({{"items", List(items)}, {"text", Text(combo)}})},
+                  {"children", List(children)}});
 }
 
 // ---------------------------------------------------------------- actions
 
-// The focus window of `window`'s thread.
 HWND FocusWindow(HWND window) {
-  GUITHREADINFO info{};
-  info.cbSize = sizeof info;
-  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
-  return info.hwndFocus;
+  GUITHREADINFO info{sizeof info};
+  return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
 }
 
 // The class of the focus window of `window`'s thread; a combo box's edit
 // field counts as the combo box.
-std::string FocusClass(HWND window) {
+std::wstring FocusClass(HWND window) {
   HWND focus = FocusWindow(window);
-  if (!focus) return "none";
+  if (!focus) return L"none";
   if (IsClass(focus, L"Edit") && IsClass(GetParent(focus), L"ComboBox")) focus = GetParent(focus);
-  return Utf8(ClassName(focus));
+  return ClassName(focus);
 }
 
 // Types the key, with Shift held if asked, as the keyboard would.
@@ -262,11 +202,8 @@ bool SendKey(HWND window, WORD vk, bool shift) {
   Sleep(100);
   std::vector<INPUT> inputs;
   auto add = [&](WORD code, bool up) {
-    INPUT in{};
-    in.type = INPUT_KEYBOARD;
-    in.ki.wVk = code;
-    in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(code, MAPVK_VK_TO_VSC));
-    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    INPUT in{INPUT_KEYBOARD};
+    in.ki = {code, static_cast<WORD>(MapVirtualKeyW(code, MAPVK_VK_TO_VSC)), up ? KEYEVENTF_KEYUP : 0u};
     inputs.push_back(in);
   };
   if (shift) add(VK_SHIFT, false);
@@ -278,131 +215,105 @@ bool SendKey(HWND window, WORD vk, bool shift) {
 
 // Types "tab", "enter" or "escape", "shift+" before it for Shift held, and
 // logs the focus class once it has been taken in; "" or what went wrong.
-std::string TypeKey(HWND window, const std::wstring& name, std::vector<std::string>& focus) {
-  const bool shift = name.rfind(L"shift+", 0) == 0;
+const wchar_t* TypeKey(HWND window, const std::wstring& name, std::vector<Value>& focus) {
+  const bool shift = name.starts_with(L"shift+");
   const std::wstring key = shift ? name.substr(6) : name;
   const WORD vk = key == L"tab" ? VK_TAB : key == L"enter" ? VK_RETURN : key == L"escape" ? VK_ESCAPE : 0;
   const HWND before = FocusWindow(window);
-  const std::string problem = !vk ? "unknown key" : SendKey(window, vk, shift) ? "" : "SendInput failed";
+  const wchar_t* problem = !vk ? L"unknown key" : SendKey(window, vk, shift) ? L"" : L"SendInput failed";
   // Tab has been taken in once the focus moves, Enter and Escape once the
   // window goes (at most five seconds: a loaded desktop is slow to).
   const bool closes = name == L"enter" || name == L"escape";
   for (int i = 0; i < 250 && IsWindow(window) && (closes || FocusWindow(window) == before); ++i)
     Sleep(20);
-  focus.push_back("\"" + (IsWindow(window) ? FocusClass(window) : "gone") + "\"");
+  focus.push_back(IsWindow(window) ? FocusClass(window) : L"gone");
   return problem;
 }
 
 // Runs one action; returns "" when done, else what went wrong.
-std::string Act(HWND window, bool box, const std::wstring& action, std::vector<std::string>& focus) {
+const wchar_t* Act(HWND window, bool box, const std::wstring& action, std::vector<Value>& focus) {
   const size_t colon = action.find(L':');
   const std::wstring name = action.substr(0, colon);
   const std::wstring arg = colon == std::wstring::npos ? L"" : action.substr(colon + 1);
-  if (name == L"none" || name.empty()) return "";
+  if (name == L"none" || name.empty()) return L"";
   if (name == L"wait") {
     Sleep(static_cast<DWORD>(_wtoi(arg.c_str())));
-    return "";
-  }
-  if (name == L"key") return TypeKey(window, arg, focus);
-  if (name == L"altf4") {
+  } else if (name == L"key") {
+    return TypeKey(window, arg, focus);
+  } else if (name == L"altf4") {
     // What the keyboard driver posts for Alt+F4 (context bit 29 = Alt held).
     const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(VK_F4, MAPVK_VK_TO_VSC)) << 16;
     PostMessageW(window, WM_SYSKEYDOWN, VK_F4, 1 | scan | (1 << 29));
     PostMessageW(window, WM_SYSKEYUP, VK_F4, static_cast<LPARAM>(1 | scan | (1 << 29) | (3u << 30)));
-    return "";
-  }
-  if (box) {
-    const int id = ButtonIdOf(name);
-    if (!id) return "unknown action";
-    HWND button = ChildWithId(window, id);
-    if (!button || !IsWindowVisible(button)) return "no such button";
+  } else if (box) {
+    const auto known = std::ranges::find(kButtons, name);
+    const int id = known == std::end(kButtons) ? 0 : static_cast<int>(known - kButtons);
+    HWND button = id ? ChildWithId(window, id) : nullptr;
+    if (!id) return L"unknown action";
+    if (!button || !IsWindowVisible(button)) return L"no such button";
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-    return "";
-  }
-  HWND combo = ChildOfClass(window, L"ComboBox");
-  const int comboId = GetDlgCtrlID(combo);
-  if (name == L"pick") {
-    if (Send(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1),
-             reinterpret_cast<LPARAM>(arg.c_str())) == CB_ERR)
-      return "no such item";
-    Send(window, WM_COMMAND, MAKEWPARAM(comboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
-    return "";
-  }
-  if (name == L"type") {
-    HWND edit = ChildOfClass(combo, L"Edit");
-    Send(edit ? edit : combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(arg.c_str()));
-    Send(window, WM_COMMAND, MAKEWPARAM(comboId, CBN_EDITCHANGE), reinterpret_cast<LPARAM>(combo));
-    return "";
-  }
-  // Posted, as a click arrives through the queue.
-  if (name == L"ok") {
+  } else if (name == L"pick" || name == L"type") {
+    HWND combo = ChildOfClass(window, L"ComboBox");
+    const LPARAM text = reinterpret_cast<LPARAM>(arg.c_str());
+    WORD change = CBN_SELCHANGE;
+    if (name == L"pick" && Send(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1), text) == CB_ERR)
+      return L"no such item";
+    if (name == L"type") {
+      HWND edit = ChildOfClass(combo, L"Edit");
+      Send(edit ? edit : combo, WM_SETTEXT, 0, text);
+      change = CBN_EDITCHANGE;
+    }
+    Send(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), change), reinterpret_cast<LPARAM>(combo));
+  } else if (name == L"ok") {
+    // Posted, as a click arrives through the queue.
     PostMessageW(ChildOfClass(window, L"Button", L"确定"), BM_CLICK, 0, 0);
-    return "";
+  } else {
+    return L"unknown action";
   }
-  return "unknown action";
+  return L"";
 }
 
 // Runs the actions of an answer; its log fields.
 std::string Answer(HWND window, bool box, const std::wstring& answer) {
-  std::string problem;
-  std::vector<std::string> focus;
+  const wchar_t* problem = L"";
+  std::vector<Value> focus;
   // "shift+tab" is one key: split at "+" only before a new action.
   std::vector<std::wstring> actions;
   for (const std::wstring& part : Split(answer, L'+')) {
     if (!actions.empty() && actions.back() == L"key:shift") actions.back() += L"+" + part;
     else actions.push_back(part);
   }
-  for (const std::wstring& action : actions) {
-    problem = Act(window, box, action, focus);
-    if (!problem.empty()) break;
-  }
+  for (size_t i = 0; i < actions.size() && !*problem; ++i) problem = Act(window, box, actions[i], focus);
   // How long the window took to go after the answer (null: still there).
-  std::string goneMs = "null";
-  if (answer != L"none") {
-    const ULONGLONG acted = GetTickCount64();
-    while (GetTickCount64() - acted < 3000) {
-      if (!IsWindow(window) || !IsWindowVisible(window)) {
-        goneMs = Number(static_cast<long long>(GetTickCount64() - acted));
-        break;
-      }
-      Sleep(20);
+  Value goneMs = "null";
+  const ULONGLONG acted = GetTickCount64();
+  while (answer != L"none" && GetTickCount64() - acted < 3000) {
+    if (!IsWindow(window) || !IsWindowVisible(window)) {
+      goneMs = GetTickCount64() - acted;
+      break;
     }
+    Sleep(20);
   }
-  return ",\"pressed\":" + Json(answer) + ",\"problem\":" +
-         Json(std::wstring(problem.begin(), problem.end())) + ",\"gone_ms\":" + goneMs +
-         ",\"focus\":" + JsonList(focus);
+  return Members({{"pressed", answer}, {"problem", problem}, {"gone_ms", goneMs}, {"focus", List(focus)}});
 }
 
-// The windows looked at so far.
-struct Seen {
-  std::vector<HWND> answered;
-  // Windows found to be neither kind, and when: their children are listed
-  // again only after kRecheckMs. Listing another process's children while
-  // it destroys one of them can hang Wine 10's wineserver for good, so
-  // each listing is one chance of that.
-  static constexpr ULONGLONG kRecheckMs = 1000;
-  std::vector<std::pair<HWND, ULONGLONG>> other;
-
-  // A visible top-level window of either kind not answered yet, or null.
-  HWND Next(bool& box) {
-    // Forget windows that are gone, so that a reused handle counts as new.
-    std::erase_if(answered, [](HWND w) { return !IsWindow(w); });
-    const ULONGLONG now = GetTickCount64();
-    std::erase_if(other, [&](const auto& o) { return now - o.second >= kRecheckMs || !IsWindow(o.first); });
-    for (HWND window : TopLevelWindows()) {
-      if (!IsWindowVisible(window) || std::ranges::find(answered, window) != answered.end() ||
-          std::ranges::any_of(other, [&](const auto& o) { return o.first == window; }))
-        continue;
-      box = IsMessageBox(window);
-      if (box || IsSelectionWindow(window)) {
-        answered.push_back(window);
-        return window;
-      }
-      other.emplace_back(window, now);
-    }
-    return nullptr;
+// A visible top-level window of either kind not answered yet, or null.
+// `seen` holds the windows looked at and when each may be looked at again:
+// one answered never while it exists (a reused handle counts as new), one
+// of neither kind after a second, since listing another process's children
+// while it destroys one can hang Wine 10's wineserver for good.
+HWND Next(std::map<HWND, ULONGLONG>& seen, bool& box) {
+  const ULONGLONG now = GetTickCount64();
+  std::erase_if(seen, [&](const auto& window) { return now >= window.second || !IsWindow(window.first); });
+  for (HWND window : TopLevelWindows()) {
+    if (!IsWindowVisible(window) || seen.contains(window)) continue;
+    box = IsMessageBox(window);
+    const bool answer = box || IsSelectionWindow(window);
+    seen[window] = answer ? ULLONG_MAX : now + 1000;
+    if (answer) return window;
   }
-};
+  return nullptr;
+}
 
 }  // namespace
 
@@ -413,29 +324,25 @@ int main() {
   const std::vector<std::wstring> answers =
       answerList.empty() ? std::vector<std::wstring>() : Split(answerList, L',');
   const DWORD timeout = static_cast<DWORD>(_wtoi(options[L"--timeout-ms"].c_str()));
-  const std::wstring& logPath = options[L"--log"];
-  HANDLE log = logPath.empty() ? INVALID_HANDLE_VALUE
-                               : CreateFileW(logPath.c_str(), GENERIC_WRITE,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE log = CreateFileW(options[L"--log"].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (log == INVALID_HANDLE_VALUE) return 2;
 
   const ULONGLONG start = GetTickCount64();
-  Seen seen;
+  std::map<HWND, ULONGLONG> seen;
   size_t nextAnswer = 0;
   while (GetTickCount64() - start < timeout) {
     bool box = false;
-    HWND window = seen.Next(box);
+    HWND window = Next(seen, box);
     if (!window) {
       Sleep(50);
       continue;
     }
     Sleep(300);  // let it finish painting
     if (!IsWindow(window)) continue;
-    std::string line = "{" + Common(window, static_cast<DWORD>(GetTickCount64() - start));
-    line += box ? DescribeBox(window) : DescribeWindow(window);
-    const std::wstring answer = nextAnswer < answers.size() ? answers[nextAnswer] : L"none";
-    ++nextAnswer;
+    std::string line = "{" + Common(window, static_cast<DWORD>(GetTickCount64() - start)) + ",";
+    line += (box ? DescribeBox(window) : DescribeWindow(window)) + ",";
+    const std::wstring answer = nextAnswer < answers.size() ? answers[nextAnswer++] : L"none";
     WriteAll(log, line + Answer(window, box, answer) + "}\n");
     FlushFileBuffers(log);
   }

@@ -5,27 +5,22 @@
 //
 // PROGRAM starts with CREATE_NEW_CONSOLE (a buffer of N x N, default 250 x
 // 300); the driver attaches to that console, gives it a font that shows
-// Chinese text where this Windows has one, and reads it through CONOUT$
-// with ReadConsoleOutputW every 50 ms, one line a call. Files in DIR (UTF-8
-// JSON):
-//   started.json  {"pid": the program's process ID, "host": "windows" or
-//                 "wine", "chinese_fonts": [the font faces for Simplified
-//                 Chinese]}, once it started
+// Chinese text where this Windows has one, and reads it every 50 ms. Files
+// in DIR, UTF-8 JSON:
+//   started.json  {"pid", "host": "windows" or "wine", "chinese_fonts"}, once it started
 //   screen.json   the latest read, replaced whenever the screen changed
 //   result.json   once the program ended or was ended: exit code, why it
 //                 ended, the time from its start, the font chosen, the last
 //                 screen read while it ran and one read after
 //   screen.bmp    the desktop when the program ended (--shot)
-// A file DIR/stop, made by whoever runs the driver, ends the program.
-// A screen is {"cols", "rows": buffer rows, "title", "host", "codepage",
-// "font": {"face", "truetype", "size", "shows_chinese"} or null, "lines":
-// [{"text", "attrs", "padding"}]}: a line holds every cell as read, its
-// whole attribute word included (a double-width character's halves are
+// A file DIR/stop ends the program. A screen is {"cols", "rows", "title",
+// "host", "codepage", "font": {"face", "truetype", "size", "shows_chinese"}
+// or null, "lines": [{"text", "attrs", "padding"}]}: a line holds every cell
+// as read with its whole attribute word (a double-width character's halves
 // marked COMMON_LVB_LEADING_BYTE and _TRAILING_BYTE), without the blank
 // cells at its end; "padding" counts the empty cells (character and
-// attribute 0) among those, which a raster font's read leaves at the end of
-// a line for each double-width character it gave once. Empty lines at the
-// end are dropped. tests/e2e/console_driver.py reads the forms.
+// attribute 0) among those, which a raster font's read leaves for each
+// double-width character it gave once. Empty lines at the end are dropped.
 // Exit code: 0 once result.json is written, 2 usage, 3 the program did not
 // start, 4 its console could not be read.
 #include "helper.h"
@@ -34,32 +29,28 @@
 
 namespace {
 
-// Writes a file whole under its name: a reader sees the old or the new one.
-bool WriteAtomically(const std::wstring& path, const std::string& data) {
+// Writes a file whole under its name (a reader sees the old or the new
+// one), trying `attempts` times while a reader holds the old one open.
+bool WriteAtomically(const std::wstring& path, const std::string& data, int attempts = 1) {
   const std::wstring temp = path + L".tmp";
-  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool ok = WriteAll(file, data);
-  CloseHandle(file);
-  return ok && MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if (attempt) Sleep(25);
+    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) continue;
+    const bool written = WriteAll(file, data);
+    CloseHandle(file);
+    if (written && MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  }
+  return false;
 }
 
-// The file is written however long a reader holds the old one open.
-void WriteSurely(const std::wstring& path, const std::string& data) {
-  for (int attempt = 0; attempt < 200 && !WriteAtomically(path, data); ++attempt) Sleep(25);
+void WriteSurely(const std::wstring& path, const std::string& json) {
+  WriteAtomically(path, json + "\n", 200);
 }
 
-bool OnWine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-// The console font calls, looked up: not every Windows (or Wine) has them.
-using FontCall = BOOL(WINAPI*)(HANDLE, BOOL, PCONSOLE_FONT_INFOEX);
-
-FontCall ConsoleFontCall(const char* name) {
-  return reinterpret_cast<FontCall>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+const wchar_t* Host() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") ? L"wine" : L"windows";
 }
 
 struct Face {
@@ -68,14 +59,16 @@ struct Face {
   bool truetype;
 };
 
+bool Listed(const std::vector<Face>& faces, const std::wstring& name) {
+  return std::ranges::any_of(faces, [&](const Face& face) { return face.name == name; });
+}
+
 // The font faces this Windows has for Simplified Chinese text, once each.
 std::vector<Face> ChineseFaces() {
   std::vector<Face> faces;
   for (const auto& [font, type] : ChineseFonts()) {
     const std::wstring name = font.lfFaceName;
-    if (name.empty() || name[0] == L'@' ||  // the vertical forms
-        std::ranges::any_of(faces, [&](const Face& face) { return face.name == name; }))
-      continue;
+    if (name.empty() || name[0] == L'@' || Listed(faces, name)) continue;  // '@': the vertical forms
     faces.push_back({name, (font.lfPitchAndFamily & 3) == FIXED_PITCH, (type & TRUETYPE_FONTTYPE) != 0});
   }
   return faces;
@@ -93,41 +86,28 @@ std::wstring ConsoleFace(const std::vector<Face>& faces) {
 }
 
 bool SetFace(HANDLE out, const std::wstring& face) {
-  FontCall set = ConsoleFontCall("SetCurrentConsoleFontEx");
-  if (!set || face.empty()) return false;
-  CONSOLE_FONT_INFOEX font{};
-  font.cbSize = sizeof font;
-  font.dwFontSize.Y = 16;
-  font.FontFamily = FF_DONTCARE;
-  font.FontWeight = FW_NORMAL;
+  CONSOLE_FONT_INFOEX font{
+      .cbSize = sizeof font, .dwFontSize = {0, 16}, .FontFamily = FF_DONTCARE, .FontWeight = FW_NORMAL};
   lstrcpynW(font.FaceName, face.c_str(), LF_FACESIZE);
-  return set(out, FALSE, &font) != 0;
+  return !face.empty() && SetCurrentConsoleFontEx(out, FALSE, &font);
 }
 
-// The console's font, or none when it cannot be read.
 std::optional<CONSOLE_FONT_INFOEX> CurrentFont(HANDLE out) {
-  FontCall get = ConsoleFontCall("GetCurrentConsoleFontEx");
-  CONSOLE_FONT_INFOEX font{};
-  font.cbSize = sizeof font;
-  if (!get || !get(out, FALSE, &font)) return std::nullopt;
+  CONSOLE_FONT_INFOEX font{sizeof font};
+  if (!GetCurrentConsoleFontEx(out, FALSE, &font)) return std::nullopt;
   return font;
 }
 
-bool ShowsChinese(const std::wstring& name, const std::vector<Face>& faces) {
-  return std::ranges::any_of(faces, [&](const Face& face) { return face.name == name; });
-}
-
-// {"face", "truetype", "size", "shows_chinese"} of the console's font, or null.
 std::string FontJson(const std::optional<CONSOLE_FONT_INFOEX>& font, const std::vector<Face>& faces) {
   if (!font) return "null";
-  return "{\"face\":" + Json(font->FaceName) +
-         ",\"truetype\":" + Bool(font->FontFamily & TMPF_TRUETYPE) +
-         ",\"size\":[" + Number(font->dwFontSize.X) + "," + Number(font->dwFontSize.Y) +
-         "],\"shows_chinese\":" + Bool(ShowsChinese(font->FaceName, faces)) + "}";
+  return Object({{"face", font->FaceName},
+                 {"truetype", (font->FontFamily & TMPF_TRUETYPE) != 0},
+                 {"size", List({font->dwFontSize.X, font->dwFontSize.Y})},
+                 {"shows_chinese", Listed(faces, font->FaceName)}});
 }
 
-// One line of cells as JSON: every cell up to the last that is neither
-// blank nor empty, and how many empty ones were among those after it.
+// One line of cells: every cell up to the last that is neither blank nor
+// empty, and how many empty ones were among those after it.
 std::string LineJson(const CHAR_INFO* cells, SHORT cols) {
   size_t end = static_cast<size_t>(cols);
   int padding = 0;
@@ -137,14 +117,13 @@ std::string LineJson(const CHAR_INFO* cells, SHORT cols) {
     else if (!(cell.Char.UnicodeChar == L' ' && cell.Attributes == 0x07)) break;
   }
   std::wstring text;
-  std::string attrs;
+  std::vector<Value> attrs;
   for (size_t x = 0; x < end; ++x) {
     text += cells[x].Char.UnicodeChar;
-    attrs += (x ? "," : "") + Number(cells[x].Attributes);
+    attrs.push_back(cells[x].Attributes);
   }
-  std::string line = "{\"text\":" + Json(text) + ",\"attrs\":[" + attrs + "]";
-  if (padding) line += ",\"padding\":" + Number(padding);
-  return line + "}";
+  const std::string line = Members({{"text", text}, {"attrs", List(attrs)}});
+  return "{" + line + (padding ? "," + Members({{"padding", padding}}) : "") + "}";
 }
 
 // The screen buffer, one line a call: a raster font's read moves the rest
@@ -155,66 +134,42 @@ std::string ReadScreen(HANDLE out, const std::vector<Face>& faces, SHORT& lastUs
   if (!GetConsoleScreenBufferInfo(out, &info)) return {};
   const SHORT cols = info.dwSize.X, rows = info.dwSize.Y;
   // Lines below the cursor, the window and any line written before are blank.
-  SHORT last = info.dwCursorPosition.Y;
-  if (info.srWindow.Bottom > last) last = info.srWindow.Bottom;
-  if (lastUsed > last) last = lastUsed;
-  if (last >= rows) last = static_cast<SHORT>(rows - 1);
-  std::vector<std::string> lines;
+  const SHORT last = std::min<SHORT>(
+      std::max({info.dwCursorPosition.Y, info.srWindow.Bottom, lastUsed}), static_cast<SHORT>(rows - 1));
+  std::vector<Value> lines;
   std::vector<CHAR_INFO> cells(static_cast<size_t>(cols));
-  const std::string empty = "{\"text\":\"\",\"attrs\":[]}";
+  const std::string empty = LineJson(cells.data(), 0);
   for (SHORT y = 0; y <= last; ++y) {
     cells.assign(static_cast<size_t>(cols), CHAR_INFO{});
     SMALL_RECT region{0, y, static_cast<SHORT>(cols - 1), y};
     if (!ReadConsoleOutputW(out, cells.data(), COORD{cols, 1}, COORD{0, 0}, &region)) return {};
     lines.push_back(LineJson(cells.data(), cols));
-    if (lines.back() != empty && y > lastUsed) lastUsed = y;
+    if (lines.back().json != empty && y > lastUsed) lastUsed = y;
   }
-  while (!lines.empty() && lines.back() == empty) lines.pop_back();
+  while (!lines.empty() && lines.back().json == empty) lines.pop_back();
   wchar_t title[1024] = {};
   GetConsoleTitleW(title, 1024);
-  std::string json = "{\"cols\":" + Number(cols) + ",\"rows\":" + Number(rows) +
-                     ",\"title\":" + Json(title) + ",\"host\":" +
-                     (OnWine() ? "\"wine\"" : "\"windows\"") +
-                     ",\"codepage\":" + Number(GetConsoleOutputCP()) +
-                     ",\"font\":" + FontJson(CurrentFont(out), faces) + ",\"lines\":[";
-  for (size_t i = 0; i < lines.size(); ++i) json += (i ? ",\n" : "\n") + lines[i];
-  return json + "]}";
+  return Object({{"cols", cols}, {"rows", rows}, {"title", title}, {"host", Host()},
+                 {"codepage", GetConsoleOutputCP()}, {"font", FontJson(CurrentFont(out), faces)},
+                 {"lines", List(lines, ",\n")}});
 }
 
-// The whole desktop as a 24-bit BMP.
-bool Screenshot(const std::wstring& path) {
+// The whole desktop as a BMP.
+void Screenshot(const std::wstring& path) {
   const int x = GetSystemMetrics(SM_XVIRTUALSCREEN), y = GetSystemMetrics(SM_YVIRTUALSCREEN);
   const int w = GetSystemMetrics(SM_CXVIRTUALSCREEN), h = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-  if (w <= 0 || h <= 0) return false;
-  HDC screen = GetDC(nullptr);
-  HDC dc = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(dc, bitmap);
-  BitBlt(dc, 0, 0, w, h, screen, x, y, SRCCOPY | CAPTUREBLT);
-  SelectObject(dc, old);
-  BITMAPINFOHEADER header{};
-  header.biSize = sizeof header;
-  header.biWidth = w;
-  header.biHeight = h;
-  header.biPlanes = 1;
-  header.biBitCount = 24;
-  header.biCompression = BI_RGB;
-  const DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
-  std::string pixels(static_cast<size_t>(stride) * h, '\0');
-  const int got = GetDIBits(dc, bitmap, 0, h, pixels.data(),
-                            reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
-  DeleteObject(bitmap);
-  DeleteDC(dc);
-  ReleaseDC(nullptr, screen);
-  if (got != h) return false;
-  BITMAPFILEHEADER file{};
-  file.bfType = 0x4D42;
+  if (w <= 0 || h <= 0) return;
+  const std::vector<DWORD> pixels = Pixels(w, h, [&](HDC dc, HDC screen) {
+    BitBlt(dc, 0, 0, w, h, screen, x, y, SRCCOPY | CAPTUREBLT);
+  });
+  const BITMAPINFOHEADER header = DibHeader(w, h);
+  BITMAPFILEHEADER file{0x4D42};
   file.bfOffBits = sizeof file + sizeof header;
-  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size() * sizeof(DWORD));
   std::string data(reinterpret_cast<const char*>(&file), sizeof file);
   data.append(reinterpret_cast<const char*>(&header), sizeof header);
-  data += pixels;
-  return WriteAtomically(path, data);
+  data.append(reinterpret_cast<const char*>(pixels.data()), pixels.size() * sizeof(DWORD));
+  WriteAtomically(path, data);
 }
 
 // The options, and the program's command line as given after the "--";
@@ -225,13 +180,12 @@ bool ParseOptions(Options& options, std::wstring& command) {
   if (!ReadOptions(args, options, {L"--shot"}, &rest)) return false;
   // The first " -- " that has the arguments before the "--" before it.
   const std::wstring line = GetCommandLineW();
-  for (size_t at = line.find(L" -- "); at != std::wstring::npos; at = line.find(L" -- ", at + 1)) {
-    if (Arguments(line.substr(0, at).c_str()) != std::vector(args.begin(), args.begin() + rest))
-      continue;
-    const size_t from = line.find_first_not_of(L" \t", at + 4);
-    if (from != std::wstring::npos) command = line.substr(from);
-    break;
-  }
+  size_t at = line.find(L" -- ");
+  while (at != std::wstring::npos &&
+         Arguments(line.substr(0, at).c_str()) != std::vector(args.begin(), args.begin() + rest))
+    at = line.find(L" -- ", at + 1);
+  const size_t from = at == std::wstring::npos ? at : line.find_first_not_of(L" \t", at + 4);
+  if (from != std::wstring::npos) command = line.substr(from);
   return !options[L"--out"].empty() && !command.empty();
 }
 
@@ -248,33 +202,30 @@ struct Run {
   SHORT lastUsed = 0;
 };
 
-// Attaches to the program's console once its start-up made it, opens it,
-// makes its buffer at least cols x rows and sets the chosen font.
-void Attach(Run& run) {
+// Attaches to the program's console once its start-up made it, makes its
+// buffer at least cols x rows and sets the chosen font; reads the console
+// until the program ends, or ends it on DIR/stop or after timeoutMs (0:
+// never); then reads it once more.
+void Watch(Run& run, const std::wstring& dir, DWORD timeoutMs) {
   run.start = GetTickCount64();
   while (!(run.attached = AttachConsole(run.process.dwProcessId)) &&
          GetTickCount64() - run.start < 20000 &&
          WaitForSingleObject(run.process.hProcess, 5) == WAIT_TIMEOUT) {
   }
-  if (!run.attached) return;
-  SetConsoleCtrlHandler(nullptr, TRUE);
-  run.out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr);
-  if (run.out == INVALID_HANDLE_VALUE) return;
-  CONSOLE_SCREEN_BUFFER_INFO info{};
-  if (GetConsoleScreenBufferInfo(run.out, &info) &&
-      (info.dwSize.X < run.cols || info.dwSize.Y < run.rows)) {
-    SetConsoleScreenBufferSize(run.out, COORD{std::max(info.dwSize.X, run.cols),
-                                              std::max(info.dwSize.Y, run.rows)});
+  if (run.attached) {
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    run.out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, 0, nullptr);
   }
-  // A font that shows the program's Chinese text, and two cells marked
-  // leading and trailing for each double-width character read.
-  run.fontSet = SetFace(run.out, run.face);
-}
-
-// Reads the console until the program ends, or ends it on DIR/stop or
-// after timeoutMs (0: never); then reads it once more.
-void Watch(Run& run, const std::wstring& dir, DWORD timeoutMs) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (run.out != INVALID_HANDLE_VALUE) {
+    if (GetConsoleScreenBufferInfo(run.out, &info) && (info.dwSize.X < run.cols || info.dwSize.Y < run.rows))
+      SetConsoleScreenBufferSize(run.out,
+                                 COORD{std::max(info.dwSize.X, run.cols), std::max(info.dwSize.Y, run.rows)});
+    // A font that shows the program's Chinese text, and two cells marked
+    // leading and trailing for each double-width character read.
+    run.fontSet = SetFace(run.out, run.face);
+  }
   std::string shown;
   while (WaitForSingleObject(run.process.hProcess, 50) != WAIT_OBJECT_0) {
     if (run.out != INVALID_HANDLE_VALUE) {
@@ -298,11 +249,13 @@ void Watch(Run& run, const std::wstring& dir, DWORD timeoutMs) {
   // with the code page's own font: a raster one, or one without Chinese.
   if (!run.face.empty()) {
     const auto font = CurrentFont(run.out);
-    if (!font || !(font->FontFamily & TMPF_TRUETYPE) || !ShowsChinese(font->FaceName, run.faces))
+    if (!font || !(font->FontFamily & TMPF_TRUETYPE) || !Listed(run.faces, font->FaceName))
       run.fontSetAgain = SetFace(run.out, run.face);
   }
   run.after = ReadScreen(run.out, run.faces, run.lastUsed);
 }
+
+std::string OrNull(const std::string& json) { return json.empty() ? "null" : json; }
 
 }  // namespace
 
@@ -314,50 +267,41 @@ int main() {
   run.cols = static_cast<SHORT>(_wtoi(options[L"--cols"].c_str()));
   run.rows = static_cast<SHORT>(_wtoi(options[L"--rows"].c_str()));
   if (!usable || run.cols <= 0 || run.rows <= 0) {
-    WriteAll(GetStdHandle(STD_ERROR_HANDLE),
-             "usage: console_driver --out DIR [--cols N] [--rows N] [--timeout-ms N] [--shot] -- "
-             "PROGRAM [ARGS...]\n");
+    WriteAll(GetStdHandle(STD_ERROR_HANDLE), "usage: console_driver --out DIR [--cols N] [--rows N] "
+                                             "[--timeout-ms N] [--shot] -- PROGRAM [ARGS...]\n");
     return 2;
   }
   const std::wstring dir = options[L"--out"] + L"\\";
   run.faces = ChineseFaces();
   run.face = ConsoleFace(run.faces);
-  std::vector<std::string> names;
-  for (const Face& f : run.faces) names.push_back(Json(f.name));
+  std::vector<Value> names;
+  for (const Face& f : run.faces) names.push_back(f.name);
 
   // The driver's own console (if any) is let go: it reads the program's only.
   FreeConsole();
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USECOUNTCHARS;
-  startup.dwXCountChars = static_cast<DWORD>(run.cols);
-  startup.dwYCountChars = static_cast<DWORD>(run.rows);
+  STARTUPINFOW startup{.cb = sizeof startup, .dwXCountChars = static_cast<DWORD>(run.cols),
+                       .dwYCountChars = static_cast<DWORD>(run.rows), .dwFlags = STARTF_USECOUNTCHARS};
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
                       nullptr, &startup, &run.process)) {
-    WriteSurely(dir + L"result.json", "{\"error\":\"CreateProcessW failed\",\"code\":" +
-                                          Number(GetLastError()) + "}\n");
+    const DWORD error = GetLastError();
+    WriteSurely(dir + L"result.json", Object({{"error", L"CreateProcessW failed"}, {"code", error}}));
     return 3;
   }
   CloseHandle(run.process.hThread);
-  WriteSurely(dir + L"started.json", "{\"pid\":" + Number(run.process.dwProcessId) + ",\"host\":" +
-                                         (OnWine() ? "\"wine\"" : "\"windows\"") +
-                                         ",\"chinese_fonts\":" + JsonList(names) + "}\n");
-  Attach(run);
+  WriteSurely(dir + L"started.json",
+              Object({{"pid", run.process.dwProcessId}, {"host", Host()}, {"chinese_fonts", List(names)}}));
   Watch(run, dir, static_cast<DWORD>(_wtoi(options[L"--timeout-ms"].c_str())));
   DWORD code = STILL_ACTIVE;
   GetExitCodeProcess(run.process.hProcess, &code);
   CloseHandle(run.process.hProcess);
   if (options.contains(L"--shot")) Screenshot(dir + L"screen.bmp");
-  if (!run.after.empty()) WriteSurely(dir + L"screen.json", run.after + "\n");
+  if (!run.after.empty()) WriteSurely(dir + L"screen.json", run.after);
   WriteSurely(dir + L"result.json",
-              "{\"pid\":" + Number(run.process.dwProcessId) + ",\"exit_code\":" + Number(code) +
-                  ",\"elapsed_ms\":" + Number(static_cast<long long>(run.elapsed)) +
-                  ",\"stopped\":" + Bool(run.stopped) + ",\"timed_out\":" + Bool(run.timedOut) +
-                  ",\"attached\":" + Bool(run.attached) + ",\"font_chosen\":" +
-                  (run.face.empty() ? "null" : Json(run.face)) + ",\"font_set\":" +
-                  Bool(run.fontSet) + ",\"font_set_again\":" + Bool(run.fontSetAgain) +
-                  ",\"running\":" + (run.running.empty() ? "null" : run.running) +
-                  ",\"after\":" + (run.after.empty() ? "null" : run.after) + "}\n");
+              Object({{"pid", run.process.dwProcessId}, {"exit_code", code}, {"elapsed_ms", run.elapsed},
+                      {"stopped", run.stopped}, {"timed_out", run.timedOut}, {"attached", run.attached},
+                      {"font_chosen", run.face.empty() ? Value("null") : run.face},
+                      {"font_set", run.fontSet}, {"font_set_again", run.fontSetAgain},
+                      {"running", OrNull(run.running)}, {"after", OrNull(run.after)}}));
   if (run.out != INVALID_HANDLE_VALUE) CloseHandle(run.out);
   FreeConsole();
   return run.attached && run.out != INVALID_HANDLE_VALUE ? 0 : 4;

@@ -1,6 +1,5 @@
-// What the helpers share: their arguments and options, the text they print
-// and log (numbers, booleans, UTF-8 and JSON), and the windows, processes
-// and fonts they list.
+// What the helpers share: their arguments and options, the JSON they print
+// and log, and the windows, processes, fonts and pixels they look at.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +12,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -34,15 +34,14 @@ using Options = std::map<std::wstring, std::wstring>;
 // (given alone, the value "1") from args[1] on, up to a "--" whose index goes
 // to *rest. False on another key, a missing value, or no "--" when asked for.
 inline bool ReadOptions(const std::vector<std::wstring>& args, Options& options,
-                        std::initializer_list<std::wstring_view> flags = {},
-                        size_t* rest = nullptr) {
+                        std::initializer_list<std::wstring_view> flags = {}, size_t* rest = nullptr) {
   for (size_t i = 1; i < args.size(); ++i) {
     const std::wstring& key = args[i];
     if (key == L"--" && rest) {
       *rest = i;
       return true;
     }
-    if (std::find(flags.begin(), flags.end(), key) != flags.end())
+    if (std::ranges::find(flags, key) != flags.end())
       options[key] = L"1";
     else if (options.contains(key) && i + 1 < args.size())
       options[key] = args[++i];
@@ -53,29 +52,17 @@ inline bool ReadOptions(const std::vector<std::wstring>& args, Options& options,
 }
 
 // The parts of text between the separators.
-template <typename String>
-std::vector<String> Split(const String& text, typename String::value_type separator) {
-  std::vector<String> parts;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = text.find(separator, start);
+inline std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
+  std::vector<std::wstring> parts;
+  for (size_t start = 0, end = 0; end != std::wstring::npos; start = end + 1) {
+    end = text.find(separator, start);
     parts.push_back(text.substr(start, end - start));
-    if (end == String::npos) return parts;
-    start = end + 1;
   }
+  return parts;
 }
 
-// ---------------------------------------------------------------- text
+// ---------------------------------------------------------------- text, JSON
 
-inline std::string Number(long long value) {
-  char buf[32];
-  wsprintfA(buf, "%I64d", value);
-  return buf;
-}
-
-inline std::string Bool(bool value) { return value ? "true" : "false"; }
-
-// Writes all of data; false when it could not.
 inline bool WriteAll(HANDLE file, const std::string& data) {
   DWORD written = 0;
   return WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
@@ -85,36 +72,58 @@ inline bool WriteAll(HANDLE file, const std::string& data) {
 // One line on standard output, written whole.
 inline void Print(const std::string& line) { WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), line + "\n"); }
 
-inline std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                      nullptr, nullptr);
+inline std::wstring FromUtf8(const std::string& text) {
+  std::wstring out(text.size(), L'\0');
+  out.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                                 static_cast<int>(out.size())));
   return out;
 }
 
-// A JSON string literal of the text, quotes included.
+// A JSON string of the text, in UTF-8.
 inline std::string Json(const std::wstring& text) {
+  const int size = static_cast<int>(text.size());
+  std::string utf8(static_cast<size_t>(size) * 3, '\0');
+  utf8.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), size * 3, nullptr, nullptr));
   std::string out = "\"";
-  for (unsigned char c : Utf8(text)) {
-    if (c < 0x20) {
-      char buf[8];
-      wsprintfA(buf, "\\u%04x", c);
-      out += buf;
-      continue;
-    }
+  for (char c : utf8) {
     if (c == '"' || c == '\\') out += '\\';
-    out += static_cast<char>(c);
+    if (c >= 0 && c < 0x20) out += std::string("\\u00") + "01"[c >> 4] + "0123456789abcdef"[c & 15];
+    else out += c;
   }
   return out + "\"";
 }
 
-// A JSON array of items that are JSON already.
-inline std::string JsonList(const std::vector<std::string>& items) {
+// A JSON value: wide text becomes a string, a narrow one is JSON already.
+struct Value {
+  std::string json;
+  template <typename T>
+    requires std::is_arithmetic_v<T>
+  Value(T value) : json(std::is_same_v<T, bool> ? (value ? "true" : "false") : std::to_string(value)) {}
+  Value(HWND window) : json(std::to_string(reinterpret_cast<ULONG_PTR>(window))) {}
+  Value(const wchar_t* text) : json(Json(text)) {}
+  Value(const std::wstring& text) : json(Json(text)) {}
+  Value(const char* made) : json(made) {}
+  Value(std::string made) : json(std::move(made)) {}
+};
+
+struct Field {
+  const char* key;
+  Value value;
+};
+
+// "key":value pairs, comma-separated: the inside of a JSON object.
+inline std::string Members(std::initializer_list<Field> fields) {
+  std::string out;
+  for (const Field& field : fields)
+    out += (out.empty() ? "\"" : ",\"") + std::string(field.key) + "\":" + field.value.json;
+  return out;
+}
+
+inline std::string Object(std::initializer_list<Field> fields) { return "{" + Members(fields) + "}"; }
+
+inline std::string List(const std::vector<Value>& items, const char* separator = ",") {
   std::string out = "[";
-  for (size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + items[i];
+  for (size_t i = 0; i < items.size(); ++i) out += (i ? separator : "") + items[i].json;
   return out + "]";
 }
 
@@ -148,27 +157,23 @@ inline bool IsClass(HWND window, const wchar_t* name) {
   return lstrcmpiW(ClassName(window).c_str(), name) == 0;
 }
 
-// "hwnd", "pid", "class", "title", "visible" and "owner" of a window, as JSON
-// fields.
+// The members "hwnd", "pid", "class", "title", "visible" and "owner" of a window.
 inline std::string WindowFields(HWND window) {
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
   wchar_t title[1024] = {};
   GetWindowTextW(window, title, 1024);
-  return "\"hwnd\":" + Number(reinterpret_cast<ULONG_PTR>(window)) +
-         ",\"pid\":" + Number(pid) + ",\"class\":" + Json(ClassName(window)) +
-         ",\"title\":" + Json(title) + ",\"visible\":" + Bool(IsWindowVisible(window)) +
-         ",\"owner\":" + Number(reinterpret_cast<ULONG_PTR>(GetWindow(window, GW_OWNER)));
+  return Members({{"hwnd", window}, {"pid", pid}, {"class", ClassName(window)}, {"title", title},
+                  {"visible", IsWindowVisible(window) != 0}, {"owner", GetWindow(window, GW_OWNER)}});
 }
 
-// ---------------------------------------------------------------- processes, fonts
+// ---------------------------------------------------------------- processes, fonts, pixels
 
 inline std::vector<PROCESSENTRY32W> Processes() {
   std::vector<PROCESSENTRY32W> processes;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return processes;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
+  PROCESSENTRY32W entry{sizeof entry};
   for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
     processes.push_back(entry);
   CloseHandle(snapshot);
@@ -186,10 +191,33 @@ inline int CALLBACK CollectFont(const LOGFONTW* font, const TEXTMETRICW*, DWORD 
 inline std::vector<FontFamily> ChineseFonts() {
   std::vector<FontFamily> fonts;
   HDC screen = GetDC(nullptr);
-  if (!screen) return fonts;
-  LOGFONTW wanted{};
-  wanted.lfCharSet = GB2312_CHARSET;
-  EnumFontFamiliesExW(screen, &wanted, CollectFont, reinterpret_cast<LPARAM>(&fonts), 0);
+  LOGFONTW wanted{.lfCharSet = GB2312_CHARSET};
+  if (screen) EnumFontFamiliesExW(screen, &wanted, CollectFont, reinterpret_cast<LPARAM>(&fonts), 0);
   ReleaseDC(nullptr, screen);
   return fonts;
+}
+
+// A 32-bit DIB of w x h pixels, the top row first.
+inline BITMAPINFOHEADER DibHeader(int w, int h) { return {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB}; }
+
+// The pixels paint(dc, screen) draws in a DIB of w x h.
+template <typename Paint>
+std::vector<DWORD> Pixels(int w, int h, Paint paint) {
+  std::vector<DWORD> out(static_cast<size_t>(w) * h);
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  BITMAPINFO info{DibHeader(w, h)};
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap && bits) {
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    paint(dc, screen);
+    GdiFlush();
+    CopyMemory(out.data(), bits, out.size() * sizeof(DWORD));
+    SelectObject(dc, old);
+  }
+  if (bitmap) DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return out;
 }

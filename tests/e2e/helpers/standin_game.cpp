@@ -3,92 +3,73 @@
 //   standin_game [--no-window] [--marker PATH] [--hold PATH]
 //   standin_game --marker PATH --hold PATH --hold-after TRIGGER --hold-ms N
 //
-// With no options it shows a top-level window titled "Thistlegarden" and runs
-// a message loop; --no-window only sleeps. Every instance appends one JSON line
-// about itself to the marker file: the installer restarts the game without
-// arguments, so options missing from the command line are read from
-// standin.cfg beside the executable (lines "key=value": marker, no-window).
-// --hold opens PATH with no sharing and keeps it open, so that
-// other processes can neither open nor delete it. With --hold-after it
-// appends a marker line, waits for TRIGGER to exist, holds PATH for N ms
-// (appending a line once it holds it), lets go and ends: a lock that lasts a
-// moment, started by what the installer does.
+// It shows a window titled "Thistlegarden" until closed (--no-window: only
+// sleeps) and appends one JSON line about itself to the marker file. The
+// installer restarts the game without arguments, so options also come from
+// standin.cfg beside the executable: lines "key=value" for "--key value"
+// (marker, no-window=1), the command line's winning. --hold keeps PATH open
+// with no sharing. --hold-after appends a line, waits for TRIGGER to exist,
+// holds PATH for N ms (appending a line once it holds it) and ends: a lock
+// that lasts a moment, started by what the installer does.
 #include "helper.h"
 
 namespace {
 
-std::wstring FromUtf8(const std::string& text) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
 std::wstring ModulePath() {
-  std::wstring path(32768, L'\0');
-  DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(n);
+  wchar_t path[32768] = {};
+  GetModuleFileNameW(nullptr, path, 32768);
   return path;
 }
 
-// Reads standin.cfg beside the executable into options.
+// Reads the lines "key=value" of standin.cfg beside the executable into
+// options, as "--key value".
 void ReadConfig(Options& options) {
   std::wstring path = ModulePath();
   path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"standin.cfg";
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
-  std::string content;
-  char buf[4096];
+  std::string content(65536, '\0');
   DWORD got = 0;
-  while (ReadFile(file, buf, sizeof buf, &got, nullptr) && got > 0) content.append(buf, got);
+  ReadFile(file, content.data(), static_cast<DWORD>(content.size()), &got, nullptr);
   CloseHandle(file);
-  for (std::string line : Split(content, '\n')) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const size_t eq = line.find('=');
-    const std::wstring value = eq == std::string::npos ? std::wstring() : FromUtf8(line.substr(eq + 1));
-    if (line.substr(0, eq) == "marker") options[L"--marker"] = value;
-    if (line.substr(0, eq) == "no-window") options[L"--no-window"] = value != L"0" ? L"1" : L"";
-  }
+  std::wstring text = FromUtf8(content.substr(0, got));
+  std::erase(text, L'\r');
+  for (const std::wstring& line : Split(text, L'\n'))
+    if (const size_t eq = line.find(L'='); eq != std::wstring::npos)
+      options[L"--" + line.substr(0, eq)] = line.substr(eq + 1);
 }
 
-DWORD ParentProcessId(DWORD pid) {
-  for (const PROCESSENTRY32W& entry : Processes())
-    if (entry.th32ProcessID == pid) return entry.th32ParentProcessID;
-  return 0;
+// Opens the file with no sharing until the process ends; 0, else the error.
+DWORD HoldFile(const std::wstring& path) {
+  HANDLE held = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  return held == INVALID_HANDLE_VALUE ? GetLastError() : 0;
 }
 
 // Appends the marker line of this instance, with the window it shows (if
 // any) and whether it holds the file --hold names.
-void AppendMarker(Options& options, HWND window, bool held, DWORD holdError) {
+void AppendMarker(Options& options, HWND window, bool held = false, DWORD holdError = 0) {
   if (options[L"--marker"].empty()) return;
   std::wstring cwd(32768, L'\0');
   cwd.resize(GetCurrentDirectoryW(static_cast<DWORD>(cwd.size()), cwd.data()));
   // The handle as the installer prints it: a 32-bit number.
-  std::string line = "{\"pid\":" + Number(GetCurrentProcessId()) + ",\"ppid\":" +
-                     Number(ParentProcessId(GetCurrentProcessId())) + ",\"hwnd\":" +
-                     Number(static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window))) +
-                     ",\"window\":" + Bool(window);
-  line += ",\"cmdline\":" + Json(GetCommandLineW());
-  line += ",\"exe\":" + Json(ModulePath());
-  line += ",\"cwd\":" + Json(cwd);
+  const unsigned long hwnd = static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window));
+  const DWORD pid = GetCurrentProcessId();
+  DWORD ppid = 0;
+  for (const PROCESSENTRY32W& entry : Processes())
+    if (entry.th32ProcessID == pid) ppid = entry.th32ParentProcessID;
+  std::string line = "{" + Members({{"pid", pid}, {"ppid", ppid}, {"hwnd", hwnd},
+                                    {"window", window != nullptr}, {"cmdline", GetCommandLineW()},
+                                    {"exe", ModulePath()}, {"cwd", cwd}});
   if (!options[L"--hold"].empty())
-    line += ",\"hold\":" + Json(options[L"--hold"]) + ",\"held\":" + Bool(held) +
-            ",\"hold_error\":" + Number(holdError);
+    line += "," + Members({{"hold", options[L"--hold"]}, {"held", held}, {"hold_error", holdError}});
   HANDLE file = CreateFileW(options[L"--marker"].c_str(), FILE_APPEND_DATA,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   WriteAll(file, line + "}\n");
   CloseHandle(file);
-}
-
-HANDLE Hold(const std::wstring& path, DWORD& error) {
-  HANDLE held = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (held == INVALID_HANDLE_VALUE) error = GetLastError();
-  return held;
 }
 
 // --hold-after: waits for the trigger, holds the file for --hold-ms, ends.
@@ -99,44 +80,34 @@ int HoldAfter(Options& options) {
   const size_t slash = trigger.find_last_of(L"\\/");
   const std::wstring folder = slash == std::wstring::npos ? L"." : trigger.substr(0, slash);
   HANDLE change = FindFirstChangeNotificationW(folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
-  AppendMarker(options, nullptr, false, 0);
+  AppendMarker(options, nullptr);
   while (GetFileAttributesW(trigger.c_str()) == INVALID_FILE_ATTRIBUTES) {
     if (change == INVALID_HANDLE_VALUE) Sleep(5);
     else if (WaitForSingleObject(change, 5) == WAIT_OBJECT_0) break;
   }
   if (change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(change);
-  DWORD holdError = 0;
-  HANDLE held = Hold(options[L"--hold"], holdError);
-  AppendMarker(options, nullptr, held != INVALID_HANDLE_VALUE, holdError);
+  const DWORD error = HoldFile(options[L"--hold"]);
+  AppendMarker(options, nullptr, !error, error);
   Sleep(static_cast<DWORD>(_wtoi(options[L"--hold-ms"].c_str())));
-  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   return 0;
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_DESTROY) {
-    PostQuitMessage(0);
-    return 0;
-  }
+  if (message == WM_DESTROY) PostQuitMessage(0);
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
 HWND CreateGameWindow() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = WindowProc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  wc.lpszClassName = L"StandinGameWindow";
+  WNDCLASSW wc{.lpfnWndProc = WindowProc, .hInstance = instance, .hCursor = LoadCursorW(nullptr, IDC_ARROW),
+               .hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1),
+               .lpszClassName = L"StandinGameWindow"};
   RegisterClassW(&wc);
   HWND window = CreateWindowExW(0, wc.lpszClassName, L"Thistlegarden",
                                 WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 480, 300, nullptr,
                                 nullptr, instance, nullptr);
-  if (window) {
-    ShowWindow(window, SW_SHOWNOACTIVATE);
-    UpdateWindow(window);
-  }
+  ShowWindow(window, SW_SHOWNOACTIVATE);
+  UpdateWindow(window);
   return window;
 }
 
@@ -146,28 +117,20 @@ int main() {
   // A restarted instance inherits the installer's console; the game has none.
   FreeConsole();
 
-  // The command line's options override the file's.
   Options options{{L"--marker", L""}, {L"--hold", L""}, {L"--hold-after", L""}, {L"--hold-ms", L"0"}};
   ReadConfig(options);
   ReadOptions(Arguments(), options, {L"--no-window"});
   if (!options[L"--hold-after"].empty()) return HoldAfter(options);
-  HANDLE held = INVALID_HANDLE_VALUE;
-  DWORD holdError = 0;
-  if (!options[L"--hold"].empty()) held = Hold(options[L"--hold"], holdError);
-
-  if (options[L"--no-window"] == L"1") {
-    AppendMarker(options, nullptr, held != INVALID_HANDLE_VALUE, holdError);
-    for (;;) Sleep(60000);
-  }
-
-  HWND window = CreateGameWindow();
-  AppendMarker(options, window, held != INVALID_HANDLE_VALUE, holdError);
+  const DWORD holdError = options[L"--hold"].empty() ? 0 : HoldFile(options[L"--hold"]);
+  const bool windowless = options[L"--no-window"] == L"1";
+  HWND window = windowless ? nullptr : CreateGameWindow();
+  AppendMarker(options, window, !holdError, holdError);
+  while (windowless) Sleep(60000);
   if (!window) return 1;
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
-  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   return 0;
 }

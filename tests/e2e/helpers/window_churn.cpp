@@ -48,6 +48,6 @@ int main(int argc, char** argv) {
   }
   stop = 1;
   WaitForSingleObject(looker, 5000);
-  Print("look-ups " + Number(lookups) + ", windows destroyed " + Number(destroyed));
+  Print("look-ups " + std::to_string(lookups) + ", windows destroyed " + std::to_string(destroyed));
   return 0;
 }
