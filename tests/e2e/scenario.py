@@ -5,6 +5,7 @@ by process ID when it closes."""
 
 import ast
 import atexit
+import contextlib
 import functools
 import hashlib
 import json
@@ -23,7 +24,7 @@ import console_model
 import console_driver
 import settings
 import wineenv
-from waiting import scaled, wait_until
+from waiting import WaitTimeout, scaled, wait_until
 from wineenv import drive_c, to_unix, to_windows  # noqa: F401  (sc.to_windows in the cases)
 
 REPO = wineenv.REPO
@@ -215,21 +216,14 @@ def after_image():
 
 def _json_lines(data):
     out = []
-    for line in data.decode('utf-8', 'replace').splitlines():
-        line = line.strip()
-        if line:
-            try:
-                out.append(json.loads(line))
-            except ValueError:
-                pass            # a line still being written
+    for line in filter(None, map(str.strip, data.decode('utf-8', 'replace').splitlines())):
+        with contextlib.suppress(ValueError):       # a line still being written
+            out.append(json.loads(line))
     return out
 
 
 def read_json_lines(path):
-    try:
-        return _json_lines(read_bytes(path))
-    except OSError:
-        return []
+    return _json_lines(wineenv.read(path, 'rb') or b'')
 
 
 class Probe:
@@ -277,15 +271,12 @@ class Probe:
             answer += parsed
 
     def stop(self):
-        if self.proc is None:
-            return
-        try:
-            self.proc.stdin.close()
-            self.proc.wait(5)
-        except (OSError, subprocess.TimeoutExpired):
-            pass
-        _stop_popen(self.proc)
-        self.proc = None
+        if self.proc:
+            with contextlib.suppress(OSError, subprocess.TimeoutExpired):
+                self.proc.stdin.close()
+                self.proc.wait(5)
+            _stop_popen(self.proc)
+            self.proc = None
 
 
 _PROBE = Probe()
@@ -321,12 +312,9 @@ def same_folder(a, b):
     separators and a final backslash, or one on disk (8.3 and long names)."""
     def plain(path):
         return path.replace('/', '\\').rstrip('\\').casefold()
-    if plain(a) == plain(b):
-        return True
-    try:
-        return os.path.samefile(a, b)
-    except (OSError, ValueError):
-        return False
+    with contextlib.suppress(OSError, ValueError):
+        return plain(a) == plain(b) or os.path.samefile(a, b)
+    return False
 
 
 def shows_folder(window, folder):
@@ -369,14 +357,9 @@ def clear_output_folder():
 
 def list_folder(path):
     """{relative path: size} of every file below path but the runs' records."""
-    out = {}
-    for base, _, files in os.walk(path):
-        for name in files:
-            if name.startswith(RUN_LOG_PREFIX):
-                continue
-            full = os.path.join(base, name)
-            out[os.path.relpath(full, path)] = os.path.getsize(full)
-    return out
+    files = [os.path.join(base, name) for base, _, names in os.walk(path) for name in names
+             if not name.startswith(RUN_LOG_PREFIX)]
+    return {os.path.relpath(full, path): os.path.getsize(full) for full in files}
 
 
 def exited(proc, name):
@@ -386,15 +369,10 @@ def exited(proc, name):
 
 
 def _stop_popen(proc):
-    if proc.poll() is None:
-        try:
-            proc.kill()
-        except ProcessLookupError:
-            pass
-    try:
+    with contextlib.suppress(ProcessLookupError):
+        proc.kill()             # nothing once it ended
+    with contextlib.suppress(subprocess.TimeoutExpired):
         proc.wait(10)
-    except subprocess.TimeoutExpired:
-        pass
 
 
 class AutoUser:
@@ -442,14 +420,13 @@ class Scenario:
         self._popens = []
         self._users = []
         self._runs = []
-        self._procs_before = None
+        self._procs_before, self._desktop_spoilt = None, False
 
     def __enter__(self):
         return self
 
     def __exit__(self, *exc):
         self.close()
-        return False
 
     # -- the game folder
     @property
@@ -487,10 +464,7 @@ class Scenario:
         return data
 
     def assembly(self):
-        try:
-            return read_bytes(self.assembly_path)
-        except OSError:
-            return None
+        return wineenv.read(self.assembly_path, 'rb')
 
     # -- processes
     def instances(self):
@@ -515,18 +489,14 @@ class Scenario:
     def start_program(self, exe, window=True):
         """Starts a stand-in of make_program; its marker line once it runs
         and its window is shown."""
-        args = [] if window else ['--no-window']
-        info = self.start_and_wait(exe, args, self.marker_path)
+        info = self.start_and_wait(exe, [] if window else ['--no-window'], self.marker_path)
         if window:
-            self.wait_window(info['hwnd'])
+            wait_until(lambda: any(w['hwnd'] == info['hwnd'] and w['visible'] for w in top_windows()),
+                       10, 'window %d to be shown' % info['hwnd'])
         return info
 
     def start_game(self, window=True):
         return self.start_program(self.game_exe, window)
-
-    def wait_window(self, hwnd, timeout=10):
-        wait_until(lambda: any(w['hwnd'] == hwnd and w['visible'] for w in top_windows()),
-                   timeout, 'window %d to be shown' % hwnd)
 
     def hold_file(self, path):
         """Another process opens path with no sharing and keeps it open."""
@@ -633,11 +603,22 @@ class Scenario:
         managers = {p['pid'] for p in started if p['exe'].lower() == 'explorer.exe'}
         live = {p['pid'] for p in processes()}
         end_windows_processes(sorted(games & live))
-        end_windows_processes(sorted(managers & live), politely=True)
-        # Nothing of the harness then runs: Wine ends its desktop, and the next
-        # program starts a fresh one (one whose file manager was ended by
-        # force, as under load, shows no more windows).
+        forced = [m for m in end_windows_processes(sorted(managers & live), politely=True) if not m['closed']]
+        # Nothing of the harness then runs: Wine ends its desktop a second
+        # later, and the next program starts a fresh one.
         _PROBE.stop()
+        self._desktop_spoilt = bool(forced)
+
+    def end_desktop(self):
+        """Ends Wine's desktop of the session, for the next case to start a fresh
+        one: that of a file manager ended by force (not closed in time, as under
+        load) shows no more file manager windows, and a case that starts within
+        its second's grace keeps it."""
+        def desktops():
+            return [p for p, v in wineenv.wine_processes(wineenv.wine_prefix()).items() if '/desktop' in v[4]]
+        with contextlib.suppress(WaitTimeout):
+            wait_until(lambda: not desktops(), 5, "Wine's desktop to end")
+        wineenv.end(desktops())
 
     def close(self):
         for run in self._runs:
@@ -648,6 +629,8 @@ class Scenario:
         self.end_started()
         for proc in self._popens:
             _stop_popen(proc)
+        if self._desktop_spoilt and not wineenv.NATIVE:
+            self.end_desktop()
 
 
 def alive(pid):
