@@ -158,12 +158,8 @@ def expected_screen(writes):
     return console_model.expected_segments([(t.encode('gbk'), a) for t, a in writes])
 
 
-def require(installer=True, helpers=True):
-    wineenv.require_wine(need_installer=installer, need_helpers=helpers)
-    for name in ('standin_game', 'auto_user', 'winprobe'):
-        path = wineenv.helper_path(name)
-        if helpers and not (path and os.path.isfile(path)):
-            wineenv.missing('helper %s missing in TG_HELPERS' % name)
+def require():
+    wineenv.require_wine(need_installer=True, need_helpers=True)
 
 
 # ---------------------------------------------------------------- files
@@ -417,9 +413,7 @@ class Scenario:
         self.game_dir = os.path.join(self.root, game_folder)
         self.exe_name = exe_name
         self.marker_path = os.path.join(self.root, 'instances.jsonl')
-        self._popens = []
-        self._users = []
-        self._runs = []
+        self._popens, self._users, self._runs = [], [], []
         self._procs_before, self._desktop_spoilt = None, False
 
     def __enter__(self):
@@ -555,9 +549,8 @@ class Scenario:
         windows = [w for w in top_windows() if w['class'] == 'CabinetWClass'
                    and w['hwnd'] not in before and w['visible']]
         shown = shell_folders() if windows else {}
-        for w in windows:
-            if shown is not None:
-                w['folders'] = shown.get(w['hwnd'], [])
+        for w in windows if shown is not None else ():
+            w['folders'] = shown.get(w['hwnd'], [])
         return windows
 
     def file_manager_window(self, parent_pid, folder, timeout=20):

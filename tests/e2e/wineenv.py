@@ -159,8 +159,9 @@ def require_wine(need_installer=False, need_helpers=False):
         missing('no Wine prefix (WINEPREFIX=%s); run wine-session start' % prefix)
     if need_installer and not (installer_path() and os.path.isfile(installer_path())):
         missing('TG_INSTALLER not set or missing')
-    if need_helpers and not os.path.isdir(settings.get('TG_HELPERS') or ''):
-        missing('TG_HELPERS not set or missing')
+    for name in ('standin_game', 'auto_user', 'winprobe') if need_helpers else ():
+        if not os.path.isfile(helper_path(name) or ''):
+            missing('helper %s missing in TG_HELPERS (%s)' % (name, settings.get('TG_HELPERS')))
 
 
 def wine_env(env=None, lang='zh_CN.UTF-8', session=None):
