@@ -1,7 +1,6 @@
 """A program in a console of its own, its screen buffer's text and colours
-read by the helper console_driver.exe as the player sees them. Each run's
-files (run-N/: result.json, screen.txt, with TG_SHOTS=1 a screenshot of
-the desktop at the end) are kept under TG_TRANSCRIPTS when it is set.
+read by the helper console_driver.exe as the player sees them; each run's
+files (run-N/: result.json, screen.txt) are kept under TG_TRANSCRIPTS.
 
 ReadConsoleOutputW gives a double-width character in two cells marked
 leading and trailing with a TrueType font; once, unmarked, with a raster
@@ -79,9 +78,8 @@ def describe(screen):
     """The console a screen was read from: host, code page and font."""
     font, shown = screen.get('font'), 'font unknown'
     if font:
-        width, height = font.get('size', [0, 0])
         shown = "font '%s' (%s, %d x %d%s)" % (
-            font.get('face'), 'TrueType' if font.get('truetype') else 'raster', width, height,
+            font.get('face'), 'TrueType' if font.get('truetype') else 'raster', *font.get('size', [0, 0]),
             '' if font.get('shows_chinese') else ', no Chinese characters')
     return 'on %s, code page %s, %s' % (screen.get('host', 'an unknown host'),
                                        screen.get('codepage', 'unknown'), shown)
@@ -129,7 +127,6 @@ class DriverScreen:
                                 % (what, describe(self.info)))
 
     def describe(self):
-        """Where it was read and how its double-width characters came."""
         return '%s; %s' % (describe(self.info), self.FORMS[self.form])
 
     def segments(self):
@@ -144,10 +141,9 @@ def _transcript_dir():
     keep = settings.get('TG_TRANSCRIPTS')
     if not keep:
         return tempfile.mkdtemp(prefix='tg-console-'), False
-    os.makedirs(keep, exist_ok=True)
     for n in itertools.count(1):
         with contextlib.suppress(FileExistsError):
-            os.mkdir(os.path.join(keep, 'run-%d' % n))
+            os.makedirs(os.path.join(keep, 'run-%d' % n))
             return os.path.join(keep, 'run-%d' % n), True
 
 
@@ -159,16 +155,14 @@ class DriverRun:
         if not (driver and os.path.isfile(driver)):
             wineenv.missing('helper console_driver missing in TG_HELPERS')
         self.folder, self.keep = _transcript_dir()
-        command = [driver, '--out', wineenv.to_windows(self.folder), '--cols', '250', '--rows', '300']
+        command = ['--out', wineenv.to_windows(self.folder), '--cols', '250', '--rows', '300']
         if settings.get('TG_SHOTS'):
             command.append('--shot')
         # A program given by name alone (cmd.exe) is found as Windows finds it.
         program = wineenv.to_windows(exe) if os.sep in str(exe) else str(exe)
         command += ['--', program] + [str(a) for a in args]
         self.start_time, self._result = time.monotonic(), None
-        self.proc = subprocess.Popen(wineenv.wine_command() + command, env=wineenv.wine_env(env, lang),
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
+        self.proc = wineenv.wine_popen(driver, command, env, lang)
         started = wait_until(lambda: self._json('started.json') or self._json('result.json'), 60,
                              'the console driver to start %s' % os.path.basename(str(exe)),
                              interval=0.05, stop=self.ended)
@@ -180,12 +174,9 @@ class DriverRun:
             self.kill()
             raise AssertionError(problem)
 
-    def _file(self, name):
-        return os.path.join(self.folder, name)
-
     def _json(self, name):
         with contextlib.suppress(ValueError):       # None when unreadable
-            return json.loads((wineenv.read(self._file(name), 'rb') or b'').decode('utf-8'))
+            return json.loads((wineenv.read(os.path.join(self.folder, name), 'rb') or b'').decode('utf-8'))
 
     def result_info(self):
         """result.json once the driver wrote it, else None."""
@@ -193,21 +184,17 @@ class DriverRun:
             self._result = self._json('result.json')
         return self._result
 
-    @staticmethod
-    def _final(done):
-        # The read after the end, unless the one while it ran shows more.
+    def screen(self):
+        """What the console shows now; once it ended, the read after the end
+        unless the one while it ran shows more."""
+        done = self.result_info()
+        if not done:
+            return DriverScreen(self._json('screen.json'))
         running, after = DriverScreen(done.get('running')), DriverScreen(done.get('after'))
         return after if len(after.rows) >= len(running.rows) else running
 
-    def screen(self):
-        """What the console shows now (the last read once it ended)."""
-        done = self.result_info()
-        return self._final(done) if done else DriverScreen(self._json('screen.json'))
-
     def screen_text(self):
         return self.screen().text()
-
-    output = screen_text        # the transcript so far, for a failure's message
 
     def segments(self):
         return self.screen().segments()
@@ -215,18 +202,17 @@ class DriverRun:
     def wait_for_output(self, needle, timeout=30):
         """True once the screen shows needle; WaitTimeout, with the screen,
         when the time is up or the program ends first."""
-        wait_until(lambda: needle in self.screen_text(), timeout,
-                   'the console to show %r' % needle, interval=0.05, stop=self.ended,
-                   detail=lambda: 'the screen:\n' + self.screen_text() +
-                   "\nthe session's processes:\n" + wineenv.session_processes())
-        return True
+        return wait_until(lambda: needle in self.screen_text(), timeout,
+                          'the console to show %r' % needle, interval=0.05, stop=self.ended,
+                          detail=lambda: 'the screen:\n' + self.screen_text() +
+                          "\nthe session's processes:\n" + wineenv.session_processes())
 
     def ended(self):
         """Why the program runs no more; None while it runs."""
         if self.result_info():
             return 'the program ended (exit code %s)' % self._result.get('exit_code')
         code = self.proc.poll()
-        if code is not None and not os.path.exists(self._file('result.json')):
+        if code is not None and not os.path.exists(os.path.join(self.folder, 'result.json')):
             return 'the console driver ended with %s' % code
 
     def kill(self):
@@ -234,7 +220,7 @@ class DriverRun:
         if self.result_info():
             return
         with contextlib.suppress(OSError):
-            open(self._file('stop'), 'w').close()
+            open(os.path.join(self.folder, 'stop'), 'w').close()
         try:
             wait_until(self.result_info, 10, 'the console driver to end the program', interval=0.05,
                        stop=self.ended)
@@ -255,10 +241,9 @@ class DriverRun:
             self.proc.wait(scaled(30))
         except subprocess.TimeoutExpired:
             self.proc.kill()
-        done = self.result_info() or {}
-        screen = self._final(done)
+        done, screen = self.result_info() or {}, self.screen()
         if self.keep:
-            with open(self._file('screen.txt'), 'w', encoding='utf-8') as f:
+            with open(os.path.join(self.folder, 'screen.txt'), 'w', encoding='utf-8') as f:
                 f.write(('# %s\n' % screen.describe() if done else '')
                         + console_model.format_segments(screen.segments()) + '\n')
         else:
@@ -269,5 +254,4 @@ class DriverRun:
                       screen.text())
 
 
-# Starts exe in a console of its own, read by the driver; the DriverRun.
 start_in_console = DriverRun

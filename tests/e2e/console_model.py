@@ -48,19 +48,13 @@ def expected_segments(writes, cols=250, codepage='gbk'):
     for the writes [(bytes_in_codepage, attr)] (WriteFile): processed output,
     wrapping at the end of a line, one cell a character, '\\n' also returning
     the carriage. Rows that scroll off the top stay."""
-    lines, x, y = [[BLANK] * cols], 0, 0
-
-    def next_line():
-        nonlocal x, y
-        x, y = 0, y + 1
-        if y == len(lines):
-            lines.append([BLANK] * cols)
+    cells, x, y = {}, 0, 0
 
     def put(ch, attr):
-        nonlocal x
+        nonlocal x, y
         if x == cols:
-            next_line()
-        lines[y][x] = (ch, attr)
+            x, y = 0, y + 1
+        cells[y, x] = (ch, attr)
         x += 1
 
     for data, attr in writes:
@@ -71,11 +65,11 @@ def expected_segments(writes, cols=250, codepage='gbk'):
                 for _ in range(min(cols - x, 8 - x % 8) or 8):
                     put(' ', attr)
             elif ch == '\n':
-                next_line()
+                x, y = 0, y + 1
             elif ch == '\r':
                 x = 0
             elif ch != '\a':
                 put(ch, attr)
         if x == cols:       # a write that fills the line ends on the next
-            next_line()
-    return rows_to_segments(trim_rows(lines))
+            x, y = 0, y + 1
+    return rows_to_segments(trim_rows([cells.get((r, c), BLANK) for c in range(cols)] for r in range(y + 1)))

@@ -10,20 +10,17 @@ the one place that reads the marks, asks the host probe and decides.
     runner.py wine EXE ARGS          EXE under Wine, its exit code passed on
     runner.py setup BUILD --slots N  the Wine sessions of a test run (wine_setup)
     runner.py windows --report DIR [--folder F] [--timeout S] [--skip-code N] [CASE...]
-                                     the cases marked `windows`, as the hosted Windows job runs them
-
-Each case says where it ran in a line `where: PLACE (...)`."""
+                                     the cases marked `windows`, as the hosted Windows job runs them"""
 
 import argparse
 import ast
 import collections
-import contextlib
 import functools
+import glob
 import json
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import time
@@ -128,15 +125,11 @@ def decide(kind, labels, host):
             return 'skip', 'the 32-bit suite runs this case on this host'
         return go, None
     if host.machine:
-        if kind == 'conformance':
-            return 'batch', None
-        if kind == 'case':
-            if 'host_only' in labels:
-                return 'skip', 'checked against the Wine of the host, not in the machine'
-            if not (host.vm32_all or 'vm32' in labels):
-                return 'skip', ('not run in the machine for the 32-bit runs by default '
-                                '(TG_VM32_ALL=1 runs it)')
-        return 'machine', None
+        if kind == 'case' and 'host_only' in labels:
+            return 'skip', 'checked against the Wine of the host, not in the machine'
+        if kind == 'case' and not (host.vm32_all or 'vm32' in labels):
+            return 'skip', 'not run in the machine for the 32-bit runs by default (TG_VM32_ALL=1 runs it)'
+        return ('batch' if kind == 'conformance' else 'machine'), None
     why = host.no_32_bit_code()
     return ('skip', why) if why else (go, None)
 
@@ -188,8 +181,7 @@ def batch_result(state, case):
     if state is None:
         print('conformance: %s is not in the run of every case (%s)' % (case, report))
         return 1
-    for m in messages:
-        print(m)
+    sys.stdout.writelines(m + '\n' for m in messages)
     if state == 'skipped':
         print('skipped: %s skipped itself in the run of every case' % case)
         return SKIPPED
@@ -212,8 +204,7 @@ def run_limited(command, log, seconds, **popen):
         subprocess.run(['taskkill', '/T', '/F', '/PID', str(proc.pid)], stdin=subprocess.DEVNULL,
                        capture_output=True, timeout=60)
     else:
-        with contextlib.suppress(OSError):
-            os.killpg(proc.pid, signal.SIGKILL)
+        wineenv.end([proc.pid], group=True)
     proc.kill()
     proc.wait()
     with open(log, 'a') as out:
@@ -226,10 +217,8 @@ def run_batch(state, command):
     there is none, in `state`."""
     report, log = os.path.join(state, 'conformance.xml'), os.path.join(state, 'conformance.log')
     partial, failed = report + '.partial', os.path.join(state, 'conformance.failed')
-    os.makedirs(state, exist_ok=True)
-    for old in (report, partial):
-        with contextlib.suppress(FileNotFoundError):
-            os.remove(old)
+    shutil.rmtree(state, ignore_errors=True)
+    os.makedirs(state)
     # Said in advance, for a run cut off (by CTest's time limit, say).
     with open(failed, 'w') as f:
         f.write('the run of every case did not finish (its console: %s)\n' % log)
@@ -265,7 +254,6 @@ def gtest_cases(report):
 
 
 def command_of(kind, args, labels=()):
-    """The command a kind of run stands for."""
     if kind == 'case' and 'windows' in labels:
         report = os.path.join(settings.get('TG_BUILD') or HERE, 'artefacts', 'windows', args[0])
         return [sys.executable, __file__, 'windows', '--report', report, '--timeout', '600',
@@ -318,10 +306,8 @@ def transcripts(folder):
     """(runs, problem) of the console transcripts in folder: the runs whose
     console the driver attached to and read, and why they do not count."""
     runs, problems = [], []
-    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
-        path = os.path.join(folder, name, 'result.json')
-        if not os.path.isfile(path):
-            continue
+    for path in sorted(glob.glob(os.path.join(glob.escape(folder), '*', 'result.json'))):
+        name = os.path.basename(os.path.dirname(path))
         try:
             with open(path, encoding='utf-8') as f:
                 result = json.load(f)
@@ -352,8 +338,7 @@ def run_case(case, folder, timeout, cases_folder=HERE):
     started = time.monotonic()
     code = run_limited([sys.executable, '-m', 'unittest', '-v', case], log, timeout,
                        cwd=cases_folder, env=env)
-    with open(log, 'rb') as f:
-        output = f.read().decode('utf-8', 'replace')
+    output = (wineenv.read(log, 'rb') or b'').decode('utf-8', 'replace')
     state, detail = ('failed', 'timed out after %d s' % timeout) if code is None else outcome(code, output)
     runs, problem = transcripts(os.path.join(folder, 'console'))
     if state == 'passed' and problem:
@@ -368,7 +353,7 @@ def windows(argv):
     DIR/report.json, written after every case, says what ran. A case is
     ended after S seconds with all it started. Exit 0 only when every case
     passed and left transcripts of consoles the driver read; N when every
-    one was skipped. tools/windows_job.py checks the hosted job's report."""
+    one was skipped."""
     for stream in (sys.stdout, sys.stderr):
         stream.reconfigure(errors='backslashreplace')
     parser = argparse.ArgumentParser('runner.py windows', description=windows.__doc__)

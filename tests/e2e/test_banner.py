@@ -24,7 +24,7 @@ class BannerTest(unittest.TestCase):
         run = console_driver.start_in_console(wineenv.installer_path(), lang=lang)
         try:
             shown = run.wait_for_output("thistlegarden-patch", timeout=60)
-            self.assertTrue(shown, run.output())
+            self.assertTrue(shown, run.screen_text())
         finally:
             run.kill()
         result = run.wait(10)
