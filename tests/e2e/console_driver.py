@@ -6,7 +6,9 @@ ReadConsoleOutputW gives a double-width character in two cells marked
 leading and trailing with a TrueType font; once, unmarked, with a raster
 font, which then leaves an empty cell at the end of the line for each;
 once, unmarked, with nothing left over, from Wine's conhost. Any other
-form, or a Windows without a font for Chinese, fails, saying so."""
+form, or a Windows without a font for Chinese, fails, saying so. The
+expected side is the screen buffer a console keeps for a program's writes;
+both are compared as segments: runs of (UTF-8 text, attribute)."""
 
 import collections
 import contextlib
@@ -19,12 +21,82 @@ import tempfile
 import time
 import unicodedata
 
-import console_model
 import settings
 import wineenv
 from waiting import scaled, wait_until
 
 LEADING, TRAILING = 0x0100, 0x0200      # COMMON_LVB_LEADING_BYTE, _TRAILING_BYTE
+DEFAULT_ATTR = 0x07
+BLANK = (' ', DEFAULT_ATTR)
+
+
+def trim_rows(lines):
+    """The rows without trailing grey spaces, and without empty rows at the end."""
+    rows = [list(line) for line in lines]
+    for row in rows:
+        while row and row[-1] == BLANK:
+            row.pop()
+    while rows and not rows[-1]:
+        rows.pop()
+    return rows
+
+
+def rows_to_segments(rows):
+    """[(utf8_bytes, attr)]: runs of one attribute, each row ended by "\\r\\n"
+    in the attribute of its last cell (0x07 for an empty row)."""
+    cells = []
+    for row in rows:
+        cells += row + [('\r\n', row[-1][1] if row else DEFAULT_ATTR)]
+    return [(''.join(ch for ch, _ in run).encode('utf-8'), attr)
+            for attr, run in itertools.groupby(cells, key=lambda cell: cell[1])]
+
+
+def format_segments(segs):
+    return '\n'.join('  0x%02X %r' % (a, t.decode('utf-8', 'replace')) for t, a in segs)
+
+
+def diff_segments(actual, expected):
+    """'' when equal, else a readable account of the first difference."""
+    if actual == expected:
+        return ''
+    i = next((i for i, (a, e) in enumerate(zip(actual, expected)) if a != e),
+             min(len(actual), len(expected)))
+    return ('segments differ at #%d\n--- actual\n%s\n--- expected\n%s'
+            % (i, format_segments(actual), format_segments(expected)))
+
+
+def expected_segments(writes, cols=250, codepage='gbk'):
+    """The segments, as Result.segments, of the screen buffer a console keeps
+    for the writes [(bytes_in_codepage, attr)] (WriteFile): processed output,
+    wrapping at the end of a line, one cell a character, '\\n' also returning
+    the carriage. Rows that scroll off the top stay."""
+    cells, x, y = {}, 0, 0
+
+    def put(ch, attr):
+        nonlocal x, y
+        if x == cols:
+            x, y = 0, y + 1
+        cells[y, x] = (ch, attr)
+        x += 1
+
+    for data, attr in writes:
+        for ch in data.decode(codepage, 'replace') if isinstance(data, bytes) else data:
+            if ch == '\b':
+                x = max(min(x, cols - 1) - 1, 0)
+            elif ch == '\t':
+                for _ in range(min(cols - x, 8 - x % 8) or 8):
+                    put(' ', attr)
+            elif ch == '\n':
+                x, y = 0, y + 1
+            elif ch == '\r':
+                x = 0
+            elif ch != '\a':
+                put(ch, attr)
+        if x == cols:       # a write that fills the line ends on the next
+            x, y = 0, y + 1
+    return rows_to_segments(trim_rows([cells.get((r, c), BLANK) for c in range(cols)] for r in range(y + 1)))
+
+
 
 
 class UnreadableScreen(AssertionError):
@@ -120,7 +192,7 @@ class DriverScreen:
             raise self._unreadable('double-width characters in the forms %s at once'
                                    % ' and '.join(sorted(forms)))
         self.form = forms.pop() if forms else None
-        self.rows = console_model.trim_rows(rows)
+        self.rows = trim_rows(rows)
 
     def _unreadable(self, what):
         return UnreadableScreen('the console driver read a screen it does not understand: %s (%s)'
@@ -130,7 +202,7 @@ class DriverScreen:
         return '%s; %s' % (describe(self.info), self.FORMS[self.form])
 
     def segments(self):
-        return console_model.rows_to_segments(self.rows)
+        return rows_to_segments(self.rows)
 
     def text(self):
         return '\r\n'.join(''.join(ch for ch, _ in row) for row in self.rows)
@@ -245,7 +317,7 @@ class DriverRun:
         if self.keep:
             with open(os.path.join(self.folder, 'screen.txt'), 'w', encoding='utf-8') as f:
                 f.write(('# %s\n' % screen.describe() if done else '')
-                        + console_model.format_segments(screen.segments()) + '\n')
+                        + format_segments(screen.segments()) + '\n')
         else:
             shutil.rmtree(self.folder, ignore_errors=True)
         code = None if timed_out or done.get('stopped') else done.get('exit_code')

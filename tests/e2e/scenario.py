@@ -20,7 +20,6 @@ import threading
 import time
 import unittest
 
-import console_model
 import console_driver
 import settings
 import wineenv
@@ -155,7 +154,7 @@ def good_install_writes(game, shown_path):
 
 def expected_screen(writes):
     """The segments a console shows for these writes (texts as str)."""
-    return console_model.expected_segments([(t.encode('gbk'), a) for t, a in writes])
+    return console_driver.expected_segments([(t.encode('gbk'), a) for t, a in writes])
 
 
 def require():
@@ -641,7 +640,7 @@ class E2ETest(unittest.TestCase):
     def assertScreen(self, result, writes):
         """The console showed exactly these writes, in their colours."""
         expected = expected_screen(writes)
-        self.assertEqual(result.segments, expected, console_model.diff_segments(result.segments, expected))
+        self.assertEqual(result.segments, expected, console_driver.diff_segments(result.segments, expected))
 
     def assertBox(self, entry, title, text, icon, buttons):
         """A message box as the automated user saw it."""
@@ -670,7 +669,7 @@ class E2ETest(unittest.TestCase):
         screen = run.segments()
         self.assertTrue(closed, run.screen_text())
         expected = (screen_of or expected_screen)(good_install_writes(game, shown))
-        self.assertEqual(screen, expected, console_model.diff_segments(screen, expected))
+        self.assertEqual(screen, expected, console_driver.diff_segments(screen, expected))
         boxes = self.boxes(user, 1)
         self.assertEqual([b['title'] for b in boxes], [CONFIRM_TITLE])
         self.assertTrue(s.assembly() == payload(label), 'not patched')

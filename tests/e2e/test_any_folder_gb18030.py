@@ -8,7 +8,6 @@ import os
 import shutil
 import unittest
 
-import console_model
 import scenario as sc
 import console_driver
 import wineenv
@@ -20,7 +19,7 @@ def expected_screen(writes):
     """sc.expected_screen where the text may hold "€", which the console shows
     for code page 936's 0x80 and Python's gbk codec lacks: read as GB18030,
     which has the same characters besides."""
-    return console_model.expected_segments([(t.encode('gb18030'), a) for t, a in writes],
+    return console_driver.expected_segments([(t.encode('gb18030'), a) for t, a in writes],
                                            cols=250, codepage='gb18030')
 
 

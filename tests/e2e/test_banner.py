@@ -5,7 +5,6 @@ import unittest
 
 import placement
 import scenario as sc
-import console_model
 import console_driver
 import wineenv
 
@@ -28,9 +27,9 @@ class BannerTest(unittest.TestCase):
         finally:
             run.kill()
         result = run.wait(10)
-        expected = console_model.expected_segments(gbk(BANNER))
+        expected = console_driver.expected_segments(gbk(BANNER))
         banner = result.segments[: len(expected)]
-        self.assertEqual(banner, expected, console_model.diff_segments(banner, expected))
+        self.assertEqual(banner, expected, console_driver.diff_segments(banner, expected))
 
     @placement.runs('vm32')
     def test_banner_on_a_chinese_console(self):

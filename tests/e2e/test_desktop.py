@@ -11,7 +11,6 @@ import unittest
 import placement
 import scenario as sc
 import console_driver
-import console_model
 import wineenv
 
 
@@ -53,7 +52,7 @@ class DesktopTest(sc.E2ETest):
                             run.screen_text())
             screen = run.segments()
             expected = sc.expected_screen(sc.good_install_writes(game, sc.to_windows(s.game_exe)))
-            self.assertEqual(screen, expected, console_model.diff_segments(screen, expected))
+            self.assertEqual(screen, expected, console_driver.diff_segments(screen, expected))
             boxes = self.boxes(user, 1)
             self.assertEqual([b['title'] for b in boxes], [sc.CONFIRM_TITLE])
             self.assertEqual(s.assembly(), sc.payload('0.25b'))
@@ -113,7 +112,7 @@ class DesktopTest(sc.E2ETest):
                 full = sc.expected_screen(sc.good_install_writes(game, sc.to_windows(s.game_exe)))
                 empty = sc.expected_screen([])
                 self.assertEqual(sorted([r.segments == full for r in results]), [False, True],
-                                 [console_model.diff_segments(r.segments, full) for r in results])
+                                 [console_driver.diff_segments(r.segments, full) for r in results])
                 self.assertIn(empty, [r.segments for r in results])
                 boxes = self.boxes(user, 2)
                 self.assertEqual(sorted((b['title'], b['text']) for b in boxes), sorted([

@@ -8,7 +8,7 @@ import unittest
 import placement
 import scenario as sc
 import settings
-import console_model
+import console_driver
 import wineenv
 
 GAME_FOLDER = '我的 游戏/Thistlegarden'
@@ -98,7 +98,7 @@ class InstallTest(sc.InstallRunTest):
         expected = sc.expected_screen(
             sc.BANNER + sc.discovery_writes(game['hwnd'], game['pid'], sc.to_windows(s.game_exe))
             + sc.step_writes(game['pid'], name, True, True))
-        self.assertEqual(screen, expected, console_model.diff_segments(screen, expected))
+        self.assertEqual(screen, expected, console_driver.diff_segments(screen, expected))
 
         self.assertPatched(s, label)
         self.assertComparisonFolder(backup=sc.payload(label))

@@ -13,7 +13,7 @@ import unittest.mock
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 E2E = os.path.join(REPO, 'tests', 'e2e')
 sys.path.insert(0, E2E)
-import console_model  # noqa: E402
+import console_driver  # noqa: E402
 import waiting  # noqa: E402
 
 class ConsoleModelTest(unittest.TestCase):
@@ -24,26 +24,26 @@ class ConsoleModelTest(unittest.TestCase):
         notice = '免责声明：'
         writes = [((notice + '\r\n').encode('gbk'), 0xFC), (b'%d %s 100%', 0x5F), (b'\r\n', 0x07),
                   (b'ID ', 0x03), (b'1234\r\n', 0x07), (b'ok\n', 0x0A)]
-        self.assertEqual(console_model.expected_segments(writes), [
+        self.assertEqual(console_driver.expected_segments(writes), [
             ((notice + '\r\n').encode('utf-8'), 0xFC), (b'%d %s 100%\r\n', 0x5F), (b'ID ', 0x03), (b'1234\r\n', 0x07), (b'ok\r\n', 0x0A)])
 
     def test_wrap_tab_backspace_and_trailing_blanks(self):
         writes = [(b'y' * 12, 0x4E), (b'b' * 14, 0x1F), (b'\r\nnext    \r\n', 0x07),
                   (b'a\tb\bc\r\n', 0x07)]
-        self.assertEqual(console_model.expected_segments(writes, cols=20), [
+        self.assertEqual(console_driver.expected_segments(writes, cols=20), [
             (b'y' * 12, 0x4E), (b'b' * 8 + b'\r\n' + b'b' * 6 + b'\r\n', 0x1F),
             (b'next\r\na       c\r\n', 0x07)])
 
     def test_a_write_that_fills_the_line_ends_on_the_next(self):
-        full = console_model.expected_segments([(b'x' * 10, 0x07), (b'\r\ny\r\n', 0x07)], cols=10)
+        full = console_driver.expected_segments([(b'x' * 10, 0x07), (b'\r\ny\r\n', 0x07)], cols=10)
         self.assertEqual(full, [(b'x' * 10 + b'\r\n\r\ny\r\n', 0x07)])
-        within = console_model.expected_segments([(b'x' * 10 + b'\r\ny\r\n', 0x07)], cols=10)
+        within = console_driver.expected_segments([(b'x' * 10 + b'\r\ny\r\n', 0x07)], cols=10)
         self.assertEqual(within, [(b'x' * 10 + b'\r\ny\r\n', 0x07)])
 
     def test_the_first_difference_is_named(self):
-        said = console_model.diff_segments([(b'a\r\n', 7), (b'b', 3)], [(b'a\r\n', 7), (b'b', 4)])
+        said = console_driver.diff_segments([(b'a\r\n', 7), (b'b', 3)], [(b'a\r\n', 7), (b'b', 4)])
         self.assertIn('segments differ at #1', said)
-        self.assertEqual(console_model.diff_segments([(b'a', 7)], [(b'a', 7)]), '')
+        self.assertEqual(console_driver.diff_segments([(b'a', 7)], [(b'a', 7)]), '')
 
 
 class WaitUntilTest(unittest.TestCase):
