@@ -143,7 +143,7 @@ def describe(times):
 
 def main(argv):
     runs = int(argv[2]) if len(argv) > 2 else 3
-    os.environ.setdefault('TG_PAYLOADS', wineenv.ctest_environment(argv[1]).get('TG_PAYLOADS', ''))
+    os.environ.setdefault('TG_BUILD', argv[1])
     sc.require()
     name = os.path.basename(os.path.normpath(argv[1]))
     if argv[3:4] == ['--ok-to-managed']:

@@ -53,8 +53,6 @@ def set_environment(build):
     os.environ['WINEPREFIX'] = os.path.join(build, 'wineprefix')
     os.environ['TG_INSTALLER'] = os.path.join(build, 'ThistlegardenPatch.exe')
     os.environ['PYTHONDONTWRITEBYTECODE'] = '1'
-    import wineenv
-    os.environ['TG_PAYLOADS'] = wineenv.ctest_environment(build).get('TG_PAYLOADS', '')
     helpers64 = os.path.join(build, 'helpers64')
     if os.path.isdir(helpers64):
         os.environ['TG_HELPERS'] = helpers64

@@ -183,10 +183,10 @@ def sized_assembly(size, seed=0):
 @functools.cache
 def payload_dir():
     """The payloads the installer under test embeds: the build's (CTest's
-    TG_PAYLOADS), else a default build's stand-ins, else stand-ins made here."""
+    TG_PAYLOADS, else its payload/folder.txt), else stand-ins made here."""
     build = wineenv.build_dir()
     for folder in (settings.get('TG_PAYLOADS'),
-                   build and os.path.join(build, 'payload', 'standins')):
+                   build and (wineenv.read(os.path.join(build, 'payload', 'folder.txt')) or '').strip()):
         if folder and os.path.isfile(os.path.join(folder, 'before.png')):
             return folder
     folder = tempfile.mkdtemp(prefix='tg-payloads-')

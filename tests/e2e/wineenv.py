@@ -3,7 +3,6 @@ session (prefix, X server, wineserver) of the test's slot, whether Wine and
 the host can run what the test needs, and starting Windows programs."""
 
 import contextlib
-import json
 import os
 import shutil
 import signal
@@ -22,19 +21,6 @@ NATIVE = os.name == 'nt'
 
 def build_dir():
     return settings.get('TG_BUILD')
-
-
-def ctest_environment(build):
-    """The variables CTest gives the Wine tests of a build tree, for a run
-    outside CTest (the demo, the benchmark); {} when it lists none."""
-    listed = subprocess.run(['ctest', '--test-dir', build, '--show-only=json-v1'],
-                            capture_output=True, text=True)
-    try:
-        setup = next(t for t in json.loads(listed.stdout)['tests'] if t.get('name') == 'wine_setup')
-        pairs = next(p['value'] for p in setup.get('properties', []) if p.get('name') == 'ENVIRONMENT')
-    except (ValueError, KeyError, StopIteration):
-        return {}
-    return dict(kv.split('=', 1) for kv in pairs if '=' in kv)
 
 
 def session_dir():
