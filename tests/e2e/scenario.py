@@ -195,16 +195,13 @@ def payload_dir():
     return folder
 
 
-def payload(label):
-    return read_bytes(os.path.join(payload_dir(), PAYLOAD_FILES[label]))
+def payload(name):
+    """A payload by its label, or its file's name (the images)."""
+    return read_bytes(os.path.join(payload_dir(), PAYLOAD_FILES.get(name, name)))
 
 
-def before_image():
-    return read_bytes(os.path.join(payload_dir(), 'before.png'))
-
-
-def after_image():
-    return read_bytes(os.path.join(payload_dir(), 'after.png'))
+before_image = functools.partial(payload, 'before.png')
+after_image = functools.partial(payload, 'after.png')
 
 
 # ---------------------------------------------------------------- helpers
@@ -282,12 +279,8 @@ def winprobe(*args):
     return _PROBE.ask(*args)
 
 
-def processes():
-    return winprobe('procs')
-
-
-def top_windows():
-    return winprobe('windows')
+processes = functools.partial(winprobe, 'procs')
+top_windows = functools.partial(winprobe, 'windows')
 
 
 def shell_folders():
@@ -375,11 +368,10 @@ class AutoUser:
 
     def __init__(self, scenario, answers, name):
         self.log_path = os.path.join(scenario.root, name + '.jsonl')
-        if os.path.exists(self.log_path):
+        with contextlib.suppress(FileNotFoundError):
             os.remove(self.log_path)
         args = ['--log', to_windows(self.log_path), '--timeout-ms', '300000']
-        if answers:
-            args += ['--answers', ','.join(answers)]
+        args += ['--answers', ','.join(answers)] if answers else []
         self.proc = wineenv.wine_popen(wineenv.helper_path('auto_user'), args, EXTRA_ENV)
         wait_until(lambda: os.path.exists(self.log_path), 30, 'the automated user to start',
                    interval=0.05, stop=lambda: exited(self.proc, 'auto_user'))
