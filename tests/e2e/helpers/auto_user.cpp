@@ -13,8 +13,7 @@
 //                type:TEXT (the combo's edit text, then CBN_EDITCHANGE),
 //                ok (BM_CLICK posted to "确定"), altf4 (the Alt+F4 keystroke messages),
 //                key:tab, key:shift+tab, key:enter, key:escape (typed on the
-//                keyboard into the window, brought to the foreground; the class
-//                of the window's focus is then logged in "focus"), none
+//                keyboard; "focus" logs the class of the window's focus then), none
 //   both:        wait:MS
 // A UTF-8 JSON line per window goes to the log, flushed at once. Exits 3 when
 // the time limit passes.
@@ -142,17 +141,16 @@ std::string Common(HWND window, DWORD elapsed) {
 
 std::string DescribeBox(HWND box) {
   std::vector<Value> buttons;
-  HWND icon = nullptr;
+  HWND icon = nullptr, text = nullptr;
   for (HWND child : Children(box)) {
+    const int id = GetDlgCtrlID(child);
     if (GetParent(child) != box) continue;
-    if (IsClass(child, L"Button") && IsWindowVisible(child)) {
-      const int id = GetDlgCtrlID(child);
+    if (id == 0xFFFF && !text) text = child;
+    if (IsClass(child, L"Button") && IsWindowVisible(child))
       buttons.push_back(id > 0 && id < 12 ? kButtons[id] : L"id" + std::to_wstring(id));
-    } else if (IsClass(child, L"Static") && (GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+    else if (IsClass(child, L"Static") && (GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
       icon = child;
-    }
   }
-  HWND text = ChildWithId(box, 0xFFFF);
   return Members({{"kind", L"box"}, {"text", text ? Text(text) : L""},
                   {"icon", icon ? IdentifyIcon(box, icon) : L"none"}, {"buttons", List(buttons)}});
 }
@@ -187,46 +185,40 @@ HWND FocusWindow(HWND window) {
   return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
 }
 
-// The class of the focus window of `window`'s thread; a combo box's edit
-// field counts as the combo box.
-std::wstring FocusClass(HWND window) {
-  HWND focus = FocusWindow(window);
-  if (!focus) return L"none";
-  if (IsClass(focus, L"Edit") && IsClass(GetParent(focus), L"ComboBox")) focus = GetParent(focus);
-  return ClassName(focus);
-}
-
-// Types the key, with Shift held if asked, as the keyboard would.
-bool SendKey(HWND window, WORD vk, bool shift) {
-  SetForegroundWindow(window);
-  Sleep(100);
-  std::vector<INPUT> inputs;
-  auto add = [&](WORD code, bool up) {
-    INPUT in{INPUT_KEYBOARD};
-    in.ki = {code, static_cast<WORD>(MapVirtualKeyW(code, MAPVK_VK_TO_VSC)), up ? KEYEVENTF_KEYUP : 0u};
-    inputs.push_back(in);
-  };
-  if (shift) add(VK_SHIFT, false);
-  add(vk, false);
-  add(vk, true);
-  if (shift) add(VK_SHIFT, true);
-  return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
-}
-
-// Types "tab", "enter" or "escape", "shift+" before it for Shift held, and
-// logs the focus class once it has been taken in; "" or what went wrong.
+// Types "tab", "enter" or "escape" on the keyboard into the window, brought
+// to the foreground, "shift+" before it for Shift held, and logs the class of
+// its focus once the key has been taken in; "" or what went wrong.
 const wchar_t* TypeKey(HWND window, const std::wstring& name, std::vector<Value>& focus) {
   const bool shift = name.starts_with(L"shift+");
   const std::wstring key = shift ? name.substr(6) : name;
   const WORD vk = key == L"tab" ? VK_TAB : key == L"enter" ? VK_RETURN : key == L"escape" ? VK_ESCAPE : 0;
   const HWND before = FocusWindow(window);
-  const wchar_t* problem = !vk ? L"unknown key" : SendKey(window, vk, shift) ? L"" : L"SendInput failed";
+  const wchar_t* problem = L"unknown key";
+  if (vk) {
+    SetForegroundWindow(window);
+    Sleep(100);
+    std::vector<INPUT> inputs;
+    auto add = [&](WORD code, bool up) {
+      INPUT in{INPUT_KEYBOARD};
+      in.ki = {code, static_cast<WORD>(MapVirtualKeyW(code, MAPVK_VK_TO_VSC)), up ? KEYEVENTF_KEYUP : 0u};
+      inputs.push_back(in);
+    };
+    if (shift) add(VK_SHIFT, false);
+    add(vk, false);
+    add(vk, true);
+    if (shift) add(VK_SHIFT, true);
+    const UINT sent = SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    problem = sent == inputs.size() ? L"" : L"SendInput failed";
+  }
   // Tab has been taken in once the focus moves, Enter and Escape once the
   // window goes (at most five seconds: a loaded desktop is slow to).
   const bool closes = name == L"enter" || name == L"escape";
   for (int i = 0; i < 250 && IsWindow(window) && (closes || FocusWindow(window) == before); ++i)
     Sleep(20);
-  focus.push_back(IsWindow(window) ? FocusClass(window) : L"gone");
+  // A combo box's edit field counts as the combo box.
+  HWND now = IsWindow(window) ? FocusWindow(window) : nullptr;
+  if (now && IsClass(now, L"Edit") && IsClass(GetParent(now), L"ComboBox")) now = GetParent(now);
+  focus.push_back(!IsWindow(window) ? L"gone" : now ? ClassName(now) : L"none");
   return problem;
 }
 
@@ -246,24 +238,20 @@ const wchar_t* Act(HWND window, bool box, const std::wstring& action, std::vecto
     PostMessageW(window, WM_SYSKEYDOWN, VK_F4, 1 | scan | (1 << 29));
     PostMessageW(window, WM_SYSKEYUP, VK_F4, static_cast<LPARAM>(1 | scan | (1 << 29) | (3u << 30)));
   } else if (box) {
-    const auto known = std::ranges::find(kButtons, name);
-    const int id = known == std::end(kButtons) ? 0 : static_cast<int>(known - kButtons);
-    HWND button = id ? ChildWithId(window, id) : nullptr;
-    if (!id) return L"unknown action";
+    const int id = static_cast<int>(std::ranges::find(kButtons, name) - std::begin(kButtons));
+    if (id == std::ssize(kButtons)) return L"unknown action";
+    HWND button = ChildWithId(window, id);
     if (!button || !IsWindowVisible(button)) return L"no such button";
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
   } else if (name == L"pick" || name == L"type") {
+    const bool pick = name == L"pick";
     HWND combo = ChildOfClass(window, L"ComboBox");
     const LPARAM text = reinterpret_cast<LPARAM>(arg.c_str());
-    WORD change = CBN_SELCHANGE;
-    if (name == L"pick" && Send(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1), text) == CB_ERR)
-      return L"no such item";
-    if (name == L"type") {
-      HWND edit = ChildOfClass(combo, L"Edit");
-      Send(edit ? edit : combo, WM_SETTEXT, 0, text);
-      change = CBN_EDITCHANGE;
-    }
-    Send(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), change), reinterpret_cast<LPARAM>(combo));
+    if (pick && Send(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1), text) == CB_ERR) return L"no such item";
+    HWND edit = pick ? nullptr : ChildOfClass(combo, L"Edit");
+    if (!pick) Send(edit ? edit : combo, WM_SETTEXT, 0, text);
+    Send(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), pick ? CBN_SELCHANGE : CBN_EDITCHANGE),
+         reinterpret_cast<LPARAM>(combo));
   } else if (name == L"ok") {
     // Posted, as a click arrives through the queue.
     PostMessageW(ChildOfClass(window, L"Button", L"确定"), BM_CLICK, 0, 0);
@@ -285,15 +273,10 @@ std::string Answer(HWND window, bool box, const std::wstring& answer) {
   }
   for (size_t i = 0; i < actions.size() && !*problem; ++i) problem = Act(window, box, actions[i], focus);
   // How long the window took to go after the answer (null: still there).
-  Value goneMs = "null";
   const ULONGLONG acted = GetTickCount64();
-  while (answer != L"none" && GetTickCount64() - acted < 3000) {
-    if (!IsWindow(window) || !IsWindowVisible(window)) {
-      goneMs = GetTickCount64() - acted;
-      break;
-    }
-    Sleep(20);
-  }
+  while (answer != L"none" && IsWindowVisible(window) && GetTickCount64() - acted < 3000) Sleep(20);
+  const bool gone = answer != L"none" && !IsWindowVisible(window);
+  const Value goneMs = gone ? Value(GetTickCount64() - acted) : Value("null");
   return Members({{"pressed", answer}, {"problem", problem}, {"gone_ms", goneMs}, {"focus", List(focus)}});
 }
 
@@ -320,9 +303,7 @@ HWND Next(std::map<HWND, ULONGLONG>& seen, bool& box) {
 int main() {
   Options options{{L"--log", L""}, {L"--answers", L""}, {L"--timeout-ms", L"120000"}};
   ReadOptions(Arguments(), options);
-  const std::wstring& answerList = options[L"--answers"];
-  const std::vector<std::wstring> answers =
-      answerList.empty() ? std::vector<std::wstring>() : Split(answerList, L',');
+  const std::vector<std::wstring> answers = Split(options[L"--answers"], L',');
   const DWORD timeout = static_cast<DWORD>(_wtoi(options[L"--timeout-ms"].c_str()));
   HANDLE log = CreateFileW(options[L"--log"].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -334,11 +315,7 @@ int main() {
   while (GetTickCount64() - start < timeout) {
     bool box = false;
     HWND window = Next(seen, box);
-    if (!window) {
-      Sleep(50);
-      continue;
-    }
-    Sleep(300);  // let it finish painting
+    Sleep(window ? 300 : 50);  // a new window: let it finish painting
     if (!IsWindow(window)) continue;
     std::string line = "{" + Common(window, static_cast<DWORD>(GetTickCount64() - start)) + ",";
     line += (box ? DescribeBox(window) : DescribeWindow(window)) + ",";

@@ -25,8 +25,6 @@
 // start, 4 its console could not be read.
 #include "helper.h"
 
-#include <optional>
-
 namespace {
 
 // Writes a file whole under its name (a reader sees the old or the new
@@ -45,44 +43,32 @@ bool WriteAtomically(const std::wstring& path, const std::string& data, int atte
   return false;
 }
 
-void WriteSurely(const std::wstring& path, const std::string& json) {
-  WriteAtomically(path, json + "\n", 200);
-}
-
 const wchar_t* Host() {
   return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") ? L"wine" : L"windows";
 }
 
-struct Face {
-  std::wstring name;
-  bool fixed;
-  bool truetype;
-};
+using Faces = std::vector<std::wstring>;
 
-bool Listed(const std::vector<Face>& faces, const std::wstring& name) {
-  return std::ranges::any_of(faces, [&](const Face& face) { return face.name == name; });
+bool Listed(const Faces& faces, const std::wstring& name) {
+  return std::ranges::find(faces, name) != faces.end();
 }
 
-// The font faces this Windows has for Simplified Chinese text, once each.
-std::vector<Face> ChineseFaces() {
-  std::vector<Face> faces;
+// The font faces this Windows has for Simplified Chinese text, once each, and
+// in `chosen` the TrueType face a Chinese console shows, else another
+// fixed-pitch TrueType one for Chinese; empty when there is none.
+Faces ChineseFaces(std::wstring& chosen) {
+  Faces faces, truetype, fixed;
   for (const auto& [font, type] : ChineseFonts()) {
     const std::wstring name = font.lfFaceName;
     if (name.empty() || name[0] == L'@' || Listed(faces, name)) continue;  // '@': the vertical forms
-    faces.push_back({name, (font.lfPitchAndFamily & 3) == FIXED_PITCH, (type & TRUETYPE_FONTTYPE) != 0});
+    faces.push_back(name);
+    if (type & TRUETYPE_FONTTYPE) truetype.push_back(name);
+    if ((type & TRUETYPE_FONTTYPE) && (font.lfPitchAndFamily & 3) == FIXED_PITCH) fixed.push_back(name);
   }
+  const std::wstring wanted[] = {L"\u65B0\u5B8B\u4F53", L"NSimSun", L"\u5B8B\u4F53", L"SimSun"};
+  const auto found = std::ranges::find_first_of(wanted, truetype);
+  chosen = found != std::end(wanted) ? *found : fixed.empty() ? L"" : fixed[0];
   return faces;
-}
-
-// The face a Chinese console shows, else another fixed-pitch TrueType one
-// for Chinese; empty when there is none.
-std::wstring ConsoleFace(const std::vector<Face>& faces) {
-  for (const wchar_t* wanted : {L"\u65B0\u5B8B\u4F53", L"NSimSun", L"\u5B8B\u4F53", L"SimSun"})
-    for (const Face& face : faces)
-      if (face.name == wanted && face.truetype) return face.name;
-  for (const Face& face : faces)
-    if (face.fixed && face.truetype) return face.name;
-  return {};
 }
 
 bool SetFace(HANDLE out, const std::wstring& face) {
@@ -92,18 +78,13 @@ bool SetFace(HANDLE out, const std::wstring& face) {
   return !face.empty() && SetCurrentConsoleFontEx(out, FALSE, &font);
 }
 
-std::optional<CONSOLE_FONT_INFOEX> CurrentFont(HANDLE out) {
+std::string FontJson(HANDLE out, const Faces& faces) {
   CONSOLE_FONT_INFOEX font{sizeof font};
-  if (!GetCurrentConsoleFontEx(out, FALSE, &font)) return std::nullopt;
-  return font;
-}
-
-std::string FontJson(const std::optional<CONSOLE_FONT_INFOEX>& font, const std::vector<Face>& faces) {
-  if (!font) return "null";
-  return Object({{"face", font->FaceName},
-                 {"truetype", (font->FontFamily & TMPF_TRUETYPE) != 0},
-                 {"size", List({font->dwFontSize.X, font->dwFontSize.Y})},
-                 {"shows_chinese", Listed(faces, font->FaceName)}});
+  if (!GetCurrentConsoleFontEx(out, FALSE, &font)) return "null";
+  return Object({{"face", font.FaceName},
+                 {"truetype", (font.FontFamily & TMPF_TRUETYPE) != 0},
+                 {"size", List({font.dwFontSize.X, font.dwFontSize.Y})},
+                 {"shows_chinese", Listed(faces, font.FaceName)}});
 }
 
 // One line of cells: every cell up to the last that is neither blank nor
@@ -129,7 +110,7 @@ std::string LineJson(const CHAR_INFO* cells, SHORT cols) {
 // The screen buffer, one line a call: a raster font's read moves the rest
 // of the region left past each double-width character it gives once, so a
 // region of several lines would shift every line after the first.
-std::string ReadScreen(HANDLE out, const std::vector<Face>& faces, SHORT& lastUsed) {
+std::string ReadScreen(HANDLE out, const Faces& faces, SHORT& lastUsed) {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (!GetConsoleScreenBufferInfo(out, &info)) return {};
   const SHORT cols = info.dwSize.X, rows = info.dwSize.Y;
@@ -150,7 +131,7 @@ std::string ReadScreen(HANDLE out, const std::vector<Face>& faces, SHORT& lastUs
   wchar_t title[1024] = {};
   GetConsoleTitleW(title, 1024);
   return Object({{"cols", cols}, {"rows", rows}, {"title", title}, {"host", Host()},
-                 {"codepage", GetConsoleOutputCP()}, {"font", FontJson(CurrentFont(out), faces)},
+                 {"codepage", GetConsoleOutputCP()}, {"font", FontJson(out, faces)},
                  {"lines", List(lines, ",\n")}});
 }
 
@@ -193,7 +174,7 @@ bool ParseOptions(Options& options, std::wstring& command) {
 struct Run {
   SHORT cols = 0, rows = 0;
   std::wstring face;  // the font chosen, or none
-  std::vector<Face> faces;
+  Faces faces;
   PROCESS_INFORMATION process{};
   HANDLE out = INVALID_HANDLE_VALUE;
   bool attached = false, fontSet = false, fontSetAgain = false, stopped = false, timedOut = false;
@@ -234,10 +215,9 @@ void Watch(Run& run, const std::wstring& dir, DWORD timeoutMs) {
       if (!screen.empty() && screen != shown && WriteAtomically(dir + L"screen.json", screen + "\n"))
         shown = screen;
     }
-    const bool stop = GetFileAttributesW((dir + L"stop").c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (stop || (timeoutMs && GetTickCount64() - run.start > timeoutMs)) {
-      run.stopped = stop;
-      run.timedOut = !stop;
+    run.stopped = GetFileAttributesW((dir + L"stop").c_str()) != INVALID_FILE_ATTRIBUTES;
+    run.timedOut = !run.stopped && timeoutMs && GetTickCount64() - run.start > timeoutMs;
+    if (run.stopped || run.timedOut) {
       TerminateProcess(run.process.hProcess, 1);
       WaitForSingleObject(run.process.hProcess, 5000);
       break;
@@ -247,11 +227,10 @@ void Watch(Run& run, const std::wstring& dir, DWORD timeoutMs) {
   if (run.out == INVALID_HANDLE_VALUE) return;
   // A program that changed the console's code page and back may leave it
   // with the code page's own font: a raster one, or one without Chinese.
-  if (!run.face.empty()) {
-    const auto font = CurrentFont(run.out);
-    if (!font || !(font->FontFamily & TMPF_TRUETYPE) || !Listed(run.faces, font->FaceName))
-      run.fontSetAgain = SetFace(run.out, run.face);
-  }
+  CONSOLE_FONT_INFOEX font{sizeof font};
+  if (!GetCurrentConsoleFontEx(run.out, FALSE, &font) || !(font.FontFamily & TMPF_TRUETYPE) ||
+      !Listed(run.faces, font.FaceName))
+    run.fontSetAgain = SetFace(run.out, run.face);
   run.after = ReadScreen(run.out, run.faces, run.lastUsed);
 }
 
@@ -272,10 +251,10 @@ int main() {
     return 2;
   }
   const std::wstring dir = options[L"--out"] + L"\\";
-  run.faces = ChineseFaces();
-  run.face = ConsoleFace(run.faces);
-  std::vector<Value> names;
-  for (const Face& f : run.faces) names.push_back(f.name);
+  auto write = [&](const wchar_t* name, const std::string& json) {
+    WriteAtomically(dir + name, json + "\n", 200);
+  };
+  run.faces = ChineseFaces(run.face);
 
   // The driver's own console (if any) is let go: it reads the program's only.
   FreeConsole();
@@ -284,24 +263,24 @@ int main() {
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
                       nullptr, &startup, &run.process)) {
     const DWORD error = GetLastError();
-    WriteSurely(dir + L"result.json", Object({{"error", L"CreateProcessW failed"}, {"code", error}}));
+    write(L"result.json", Object({{"error", L"CreateProcessW failed"}, {"code", error}}));
     return 3;
   }
   CloseHandle(run.process.hThread);
-  WriteSurely(dir + L"started.json",
-              Object({{"pid", run.process.dwProcessId}, {"host", Host()}, {"chinese_fonts", List(names)}}));
+  write(L"started.json", Object({{"pid", run.process.dwProcessId}, {"host", Host()},
+                                 {"chinese_fonts", List({run.faces.begin(), run.faces.end()})}}));
   Watch(run, dir, static_cast<DWORD>(_wtoi(options[L"--timeout-ms"].c_str())));
   DWORD code = STILL_ACTIVE;
   GetExitCodeProcess(run.process.hProcess, &code);
   CloseHandle(run.process.hProcess);
   if (options.contains(L"--shot")) Screenshot(dir + L"screen.bmp");
-  if (!run.after.empty()) WriteSurely(dir + L"screen.json", run.after);
-  WriteSurely(dir + L"result.json",
-              Object({{"pid", run.process.dwProcessId}, {"exit_code", code}, {"elapsed_ms", run.elapsed},
-                      {"stopped", run.stopped}, {"timed_out", run.timedOut}, {"attached", run.attached},
-                      {"font_chosen", run.face.empty() ? Value("null") : run.face},
-                      {"font_set", run.fontSet}, {"font_set_again", run.fontSetAgain},
-                      {"running", OrNull(run.running)}, {"after", OrNull(run.after)}}));
+  if (!run.after.empty()) write(L"screen.json", run.after);
+  write(L"result.json",
+        Object({{"pid", run.process.dwProcessId}, {"exit_code", code}, {"elapsed_ms", run.elapsed},
+                {"stopped", run.stopped}, {"timed_out", run.timedOut}, {"attached", run.attached},
+                {"font_chosen", run.face.empty() ? Value("null") : run.face},
+                {"font_set", run.fontSet}, {"font_set_again", run.fontSetAgain},
+                {"running", OrNull(run.running)}, {"after", OrNull(run.after)}}));
   if (run.out != INVALID_HANDLE_VALUE) CloseHandle(run.out);
   FreeConsole();
   return run.attached && run.out != INVALID_HANDLE_VALUE ? 0 : 4;

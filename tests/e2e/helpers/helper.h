@@ -51,10 +51,10 @@ inline bool ReadOptions(const std::vector<std::wstring>& args, Options& options,
   return !rest;
 }
 
-// The parts of text between the separators.
+// The parts of text between the separators; none of an empty text.
 inline std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
   std::vector<std::wstring> parts;
-  for (size_t start = 0, end = 0; end != std::wstring::npos; start = end + 1) {
+  for (size_t start = 0, end = 0; !text.empty() && end != std::wstring::npos; start = end + 1) {
     end = text.find(separator, start);
     parts.push_back(text.substr(start, end - start));
   }
@@ -157,7 +157,6 @@ inline bool IsClass(HWND window, const wchar_t* name) {
   return lstrcmpiW(ClassName(window).c_str(), name) == 0;
 }
 
-// The members "hwnd", "pid", "class", "title", "visible" and "owner" of a window.
 inline std::string WindowFields(HWND window) {
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);

@@ -21,8 +21,6 @@ std::wstring ModulePath() {
   return path;
 }
 
-// Reads the lines "key=value" of standin.cfg beside the executable into
-// options, as "--key value".
 void ReadConfig(Options& options) {
   std::wstring path = ModulePath();
   path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"standin.cfg";
@@ -72,7 +70,6 @@ void AppendMarker(Options& options, HWND window, bool held = false, DWORD holdEr
   CloseHandle(file);
 }
 
-// --hold-after: waits for the trigger, holds the file for --hold-ms, ends.
 int HoldAfter(Options& options) {
   // TRIGGER may be there for a moment only: any name changing in its
   // folder counts as well.

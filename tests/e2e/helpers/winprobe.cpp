@@ -218,9 +218,8 @@ int Serve() {
     pending.append(buf, got);
     std::ranges::replace(pending, '\r', ' ');
     for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
-      Words words;
-      for (const std::wstring& word : Split(FromUtf8(pending.substr(0, end)), L' '))
-        if (!word.empty()) words.push_back(word);
+      Words words = Split(FromUtf8(pending.substr(0, end)), L' ');
+      std::erase(words, L"");
       Print(Object({{"done", Answer(words)}}));
     }
   }
