@@ -97,8 +97,6 @@ def expected_segments(writes, cols=250, codepage='gbk'):
     return rows_to_segments(trim_rows([cells.get((r, c), BLANK) for c in range(cols)] for r in range(y + 1)))
 
 
-
-
 class UnreadableScreen(AssertionError):
     """A screen the driver read in a form the harness does not understand."""
 

@@ -5,6 +5,7 @@ and docs/testing.md names every variable the project reads."""
 
 import io
 import os
+import pathlib
 import re
 import subprocess
 import sys
@@ -344,6 +345,13 @@ class ShapeTest(unittest.TestCase):
         actors = [p for p in machinery() if kind(p) and os.path.basename(p) != 'placement.py'
                   and any(PLACEMENT.search(line) for line in code_lines(p))]
         self.assertEqual(self.relative(actors), ['tests/CMakeLists.txt', 'tests/e2e/runner.py'])
+
+    def test_the_end_to_end_machinery_stays_within_its_size(self):
+        # Everything of tests/e2e but its cases: fold before it grows past this.
+        e2e = [p for p in machinery()
+               if p.startswith(E2E + os.sep) and not os.path.basename(p).startswith('test_')]
+        lines = sum(len(pathlib.Path(p).read_bytes().splitlines()) for p in e2e)
+        self.assertLessEqual(lines, 3500, '%d lines in %d files' % (lines, len(e2e)))
 
     def test_every_variable_read_is_in_the_settings_and_the_docs(self):
         read = {}
