@@ -23,7 +23,7 @@ import unittest
 import console_driver
 import settings
 import wineenv
-from waiting import WaitTimeout, scaled, wait_until
+from waiting import scaled, wait_until
 from wineenv import drive_c, to_unix, to_windows  # noqa: F401  (sc.to_windows in the cases)
 
 REPO = wineenv.REPO
@@ -405,7 +405,7 @@ class Scenario:
         self.exe_name = exe_name
         self.marker_path = os.path.join(self.root, 'instances.jsonl')
         self._popens, self._users, self._runs = [], [], []
-        self._procs_before, self._desktop_spoilt = None, False
+        self._procs_before, self._managers = None, set()
 
     def __enter__(self):
         return self
@@ -582,27 +582,13 @@ class Scenario:
         started = self.new_processes()     # never Wine's desktop process
         games = {i['pid'] for i in self.instances()}
         games.update(p['pid'] for p in started if p['exe'].lower() == self.exe_name.lower())
-        # Wine's file manager ended outright keeps the next one from opening
-        # a window until Wine's desktop restarts: close it instead.
-        managers = {p['pid'] for p in started if p['exe'].lower() == 'explorer.exe'}
+        # Wine's file manager ended outright stays in its desktop's list of
+        # shell windows: close it (close() then ends the desktop too).
+        self._managers = {p['pid'] for p in started if p['exe'].lower() == 'explorer.exe'}
         live = {p['pid'] for p in processes()}
         end_windows_processes(sorted(games & live))
-        forced = [m for m in end_windows_processes(sorted(managers & live), politely=True) if not m['closed']]
-        # Nothing of the harness then runs: Wine ends its desktop a second
-        # later, and the next program starts a fresh one.
+        end_windows_processes(sorted(self._managers & live), politely=True)
         _PROBE.stop()
-        self._desktop_spoilt = bool(forced)
-
-    def end_desktop(self):
-        """Ends Wine's desktop of the session, for the next case to start a fresh
-        one: that of a file manager ended by force (not closed in time, as under
-        load) shows no more file manager windows, and a case that starts within
-        its second's grace keeps it."""
-        def desktops():
-            return [p for p, v in wineenv.wine_processes(wineenv.wine_prefix()).items() if '/desktop' in v[4]]
-        with contextlib.suppress(WaitTimeout):
-            wait_until(lambda: not desktops(), 5, "Wine's desktop to end")
-        wineenv.end(desktops())
 
     def close(self):
         for run in self._runs:
@@ -613,8 +599,13 @@ class Scenario:
         self.end_started()
         for proc in self._popens:
             _stop_popen(proc)
-        if self._desktop_spoilt and not wineenv.NATIVE:
-            self.end_desktop()
+        # A file manager ended outright (not closed in time, as under load) stays
+        # in the list of shell windows of Wine's desktop, which the next case may
+        # keep (a second's grace): the next one on its folder hands it over and
+        # ends, showing nothing. A case that had one leaves a fresh desktop.
+        if not wineenv.NATIVE and (self._managers or any('explorer.exe' in p.args for p in self._popens)):
+            wineenv.end(p for p, v in wineenv.wine_processes(wineenv.wine_prefix()).items()
+                        if v[4].lower().endswith('explorer.exe /desktop'))
 
 
 def alive(pid):
