@@ -23,7 +23,7 @@ import unittest
 import console_driver
 import settings
 import wineenv
-from waiting import scaled, wait_until
+from waiting import WaitTimeout, scaled, wait_until
 from wineenv import drive_c, to_unix, to_windows  # noqa: F401  (sc.to_windows in the cases)
 
 REPO = wineenv.REPO
@@ -405,7 +405,7 @@ class Scenario:
         self.exe_name = exe_name
         self.marker_path = os.path.join(self.root, 'instances.jsonl')
         self._popens, self._users, self._runs = [], [], []
-        self._procs_before, self._managers = None, set()
+        self._procs_before = None
 
     def __enter__(self):
         return self
@@ -582,12 +582,18 @@ class Scenario:
         started = self.new_processes()     # never Wine's desktop process
         games = {i['pid'] for i in self.instances()}
         games.update(p['pid'] for p in started if p['exe'].lower() == self.exe_name.lower())
-        # Wine's file manager ended outright stays in its desktop's list of
-        # shell windows: close it (close() then ends the desktop too).
-        self._managers = {p['pid'] for p in started if p['exe'].lower() == 'explorer.exe'}
-        live = {p['pid'] for p in processes()}
-        end_windows_processes(sorted(games & live))
-        end_windows_processes(sorted(self._managers & live), politely=True)
+        # Wine's file manager ended outright (one still starting has no window
+        # to close) stays in its desktop's list of shell windows, and the next
+        # one on its folder ends at once, showing nothing: close it once shown.
+        managers = {p['pid'] for p in started if p['exe'].lower() == 'explorer.exe'}
+        end_windows_processes(sorted(games & {p['pid'] for p in processes()}))
+
+        def unshown():
+            shown = {w['pid'] for w in top_windows() if w['visible']}
+            return managers & {p['pid'] for p in processes()} - shown
+        with contextlib.suppress(WaitTimeout):
+            wait_until(lambda: not unshown(), 10, 'the file managers to show a window')
+        end_windows_processes(sorted(managers & {p['pid'] for p in processes()}), politely=True)
         _PROBE.stop()
 
     def close(self):
@@ -599,13 +605,6 @@ class Scenario:
         self.end_started()
         for proc in self._popens:
             _stop_popen(proc)
-        # A file manager ended outright (not closed in time, as under load) stays
-        # in the list of shell windows of Wine's desktop, which the next case may
-        # keep (a second's grace): the next one on its folder hands it over and
-        # ends, showing nothing. A case that had one leaves a fresh desktop.
-        if not wineenv.NATIVE and (self._managers or any('explorer.exe' in p.args for p in self._popens)):
-            wineenv.end(p for p, v in wineenv.wine_processes(wineenv.wine_prefix()).items()
-                        if v[4].lower().endswith('explorer.exe /desktop'))
 
 
 def alive(pid):
