@@ -501,7 +501,7 @@ class Scenario:
 
     def remember_processes(self):
         """What runs now; new_processes() gives what started since."""
-        self._procs_before = {p['pid'] for p in processes()}
+        self._procs_before = live_pids()
         if wineenv.NATIVE:
             self._windows_before = {w['hwnd'] for w in top_windows()}
 
@@ -586,14 +586,13 @@ class Scenario:
         # to close) stays in its desktop's list of shell windows, and the next
         # one on its folder ends at once, showing nothing: close it once shown.
         managers = {p['pid'] for p in started if p['exe'].lower() == 'explorer.exe'}
-        end_windows_processes(sorted(games & {p['pid'] for p in processes()}))
+        end_windows_processes(sorted(games & live_pids()))
 
         def unshown():
-            shown = {w['pid'] for w in top_windows() if w['visible']}
-            return managers & {p['pid'] for p in processes()} - shown
+            return managers & live_pids() - {w['pid'] for w in top_windows() if w['visible']}
         with contextlib.suppress(WaitTimeout):
             wait_until(lambda: not unshown(), 10, 'the file managers to show a window')
-        end_windows_processes(sorted(managers & {p['pid'] for p in processes()}), politely=True)
+        end_windows_processes(sorted(managers & live_pids()), politely=True)
         _PROBE.stop()
 
     def close(self):
@@ -607,8 +606,12 @@ class Scenario:
             _stop_popen(proc)
 
 
+def live_pids():
+    return {p['pid'] for p in processes()}
+
+
 def alive(pid):
-    return any(p['pid'] == pid for p in processes())
+    return pid in live_pids()
 
 
 class E2ETest(unittest.TestCase):
